@@ -1,0 +1,7 @@
+#include "app/AppDelegate.h"
+
+namespace vaultry {
+
+void AppDelegate::MyClosebuttonMouseDownHandle(const Notification&) {}
+
+}  // namespace vaultry

@@ -1,0 +1,133 @@
+#include "app/AppDelegate.h"
+
+#include <chrono>
+#include <ctime>
+
+#include "app/Notifications.h"
+#include "app/SettingsKeys.h"
+#include "desktop/SizeText.h"
+#include "platform/Log.h"
+
+namespace vaultry {
+namespace {
+AppDelegate* gInstance = nullptr;
+
+std::string hourMinute(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[8];
+    std::strftime(buf, sizeof buf, "%H:%M", &tm);
+    return buf;
+}
+}  // namespace
+
+AppDelegate::AppDelegate(Services services) : nc(services.nc), s_(services) {
+    using namespace notify;
+    const std::pair<const char*, void (AppDelegate::*)(const Notification&)> observed[] = {
+        {PRLeftButtonMouseDown, &AppDelegate::PRLeftTipButtonMouseDownHandle},
+        {FBLeftButtonMouseDown, &AppDelegate::FBLeftButtonMouseDownDownHandle},
+        {MyClosebuttonMouseDown, &AppDelegate::MyClosebuttonMouseDownHandle},
+        {ClickShowInFinderNotification, &AppDelegate::ClickShowInFinderNotificationHandle},
+        {ClickSwtichOnNotification, &AppDelegate::ClickSwtichNotificationHandle},
+        {ClickSwtichOffNotification, &AppDelegate::ClickSwtichOffNotificationHandle},
+    };
+    for (const auto& [name, handler] : observed)
+        observers_.push_back(
+            nc.addObserver(name, [this, h = handler](const Notification& n) { (this->*h)(n); }));
+    gInstance = this;
+}
+
+AppDelegate::~AppDelegate() {
+    for (auto token : observers_) nc.removeObserver(token);
+    for (auto* t : {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader,
+                    &exportThreader, &removeThreader, &eraseThreader})
+        if (t->joinable()) t->join();
+    if (autoTidyTimer) s_.mainThread.stopTimer(autoTidyTimer);
+    if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);
+    if (gInstance == this) gInstance = nullptr;
+}
+
+AppDelegate* AppDelegate::GetAppControllor() { return gInstance; }
+
+char* AppDelegate::size_to_unit(std::uint64_t bytes, char* out_buffer) {
+    return vaultry::size_to_unit(bytes, out_buffer);
+}
+
+std::string AppDelegate::currentScanFilePath() const {
+    std::lock_guard lock(propertyMutex_);
+    return currentScanFilePath_;
+}
+void AppDelegate::setCurrentScanFilePath(std::string path) {
+    std::lock_guard lock(propertyMutex_);
+    currentScanFilePath_ = std::move(path);
+}
+std::string AppDelegate::StorelocationPath() const {
+    std::lock_guard lock(propertyMutex_);
+    return storelocationPath_;
+}
+void AppDelegate::setStorelocationPath(std::string path) {
+    std::lock_guard lock(propertyMutex_);
+    storelocationPath_ = std::move(path);
+}
+
+void AppDelegate::awakeFromNib() {
+    ui_.setHidden("openView", false);
+    ui_.setHidden("theConentView", true);
+    ui_.setHidden("newCookieBtn", true);
+    ui_.setHidden("connectView", false);
+    ui_.setHidden("startTidyView", true);
+    isDarkMode = ui_.darkAppearance();
+    readConfigfileInfo();
+    for (const char* label : {"warnlab", "enterPDWarnLab", "warnnewPWlab"}) ui_.setHidden(label, true);
+    bperfPassW = false;
+}
+
+void AppDelegate::readConfigfileInfo() {
+    ui_.setState("autoLunchBtn", settings_.string(key::BAutoLogin) == "YES");
+    const auto tidy = settings_.string(key::BAutoTidy);
+    ui_.setState("autoCleanupSelectBtn", !tidy || *tidy == "YES");
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    bSafariCookie = false;
+    bFireFoxCookie = false;
+    ui_.setHidden("theProgressor", true);
+    bookmarkFileURL.clear();
+    initStateBannerView();
+    loadVaultLists();
+    ui_.activateApp();
+    autoTidyTimer =
+        s_.mainThread.startTimer(std::chrono::seconds(1), true, [this] { BMakeModeTimer_hander(); });
+}
+
+void AppDelegate::initStateBannerView() {
+    ui_.setImage("_statusItem", ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png");
+}
+
+void AppDelegate::BMakeModeTimer_hander() {
+    if (!ui_.state("autoCleanupSelectBtn")) return;
+    const std::string chosen = ui_.text("tidyTimePicker");
+    const std::string now = hourMinute(std::chrono::system_clock::to_time_t(s_.clock.now()));
+    const bool dark = ui_.darkAppearance();
+    if (dark && !isDarkMode) {
+        ui_.setImage("_statusItem", "darkbannerIcon.png");
+        isDarkMode = true;
+    } else if (!dark && isDarkMode) {
+        ui_.setImage("_statusItem", "bannerIcon.png");
+        isDarkMode = false;
+    }
+    if (chosen == now) logLine("tidy time " + now);
+}
+
+bool AppDelegate::applicationOpenFile(const std::string& fileName) {
+    logLine("FileName1====" + fileName);
+    return true;
+}
+
+void AppDelegate::applicationOpenFiles(const std::vector<std::string>& fileNames) {
+    for (const auto& name : fileNames) logLine("FileName2====" + name);
+}
+
+void AppDelegate::handleOpenContentsEvent(const std::string& directObject) { logLine(directObject); }
+
+}  // namespace vaultry

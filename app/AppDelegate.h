@@ -1,0 +1,158 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/NotificationCenter.h"
+#include "app/SettingsStore.h"
+#include "desktop/FileKind.h"
+#include "platform/Bookmarks.h"
+#include "platform/Clock.h"
+#include "platform/HiddenFlag.h"
+#include "platform/Http.h"
+#include "platform/LoginItems.h"
+#include "platform/MainThread.h"
+#include "platform/Notifier.h"
+#include "platform/Paths.h"
+#include "platform/Spawn.h"
+#include "platform/Thumbnailer.h"
+#include "platform/Ui.h"
+#include "platform/Workspace.h"
+
+namespace vaultry {
+
+class FBFileNode;
+class PRCookFileNode;
+
+// Everything the application controller reaches the world through.
+struct Services {
+    platform::Ui& ui;
+    SettingsStore& settings;
+    NotificationCenter& nc;
+    const platform::Paths& paths;
+    const platform::Clock& clock;
+    platform::MainThread& mainThread;
+    platform::Bookmarks& bookmarks;
+    platform::Workspace& workspace;
+    platform::HiddenFlag& hiddenFlag;
+    platform::Thumbnailer& thumbnailer;
+    platform::Spawn& spawn;
+    platform::Http& http;
+    platform::Notifier& notifier;
+    platform::LoginItems& loginItems;
+};
+
+// The application controller: one instance for the whole run. It owns the shared lists, flags,
+// timers and workers, and carries one method per user action or step. Methods of each subsystem
+// live in that subsystem's folder (vault/AppDelegate+Vault.cpp and so on).
+class AppDelegate {
+public:
+    using FileNodes = std::vector<std::shared_ptr<FBFileNode>>;
+    using CookNodes = std::vector<std::shared_ptr<PRCookFileNode>>;
+
+    // init: takes the notification centre, registers the six widget observers and becomes the
+    // instance GetAppControllor returns.
+    explicit AppDelegate(Services services);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    static AppDelegate* GetAppControllor();
+
+    // ---- Start-up and lifecycle ------------------------------------------------------------
+    void awakeFromNib();
+    void applicationDidFinishLaunching();
+    void readConfigfileInfo();
+    void BMakeModeTimer_hander();
+    bool applicationOpenFile(const std::string& fileName);
+    void applicationOpenFiles(const std::vector<std::string>& fileNames);
+    void handleOpenContentsEvent(const std::string& directObject);
+
+    // Kind lookups, as class operations of the controller.
+    static std::int32_t GetImageType(const char* ext) { return vaultry::GetImageType(ext); }
+    static std::int32_t GetViedoType(const char* ext) { return vaultry::GetViedoType(ext); }
+    static std::int32_t GetAudioType(const char* ext) { return vaultry::GetAudioType(ext); }
+    static std::int32_t GetDocumentType(const char* ext) { return vaultry::GetDocumentType(ext); }
+    static std::int32_t GetArchiveType(const char* ext) { return vaultry::GetArchiveType(ext); }
+    static char* size_to_unit(std::uint64_t bytes, char* out_buffer);
+
+    // Atomic, copied string properties.
+    std::string currentScanFilePath() const;
+    void setCurrentScanFilePath(std::string path);
+    std::string StorelocationPath() const;
+    void setStorelocationPath(std::string path);
+    bool binaryCookie() const { return binaryCookie_.load(); }
+    void setBinaryCookie(bool on) { binaryCookie_.store(on); }
+
+    // ---- Navigation and widgets ------------------------------------------------------------
+    void PRLeftTipButtonMouseDownHandle(const Notification& n);
+    void FBLeftButtonMouseDownDownHandle(const Notification& n);
+    void MyClosebuttonMouseDownHandle(const Notification& n);
+    void ClickShowInFinderNotificationHandle(const Notification& n);
+    void ClickSwtichNotificationHandle(const Notification& n);
+    void ClickSwtichOffNotificationHandle(const Notification& n);
+    void initStateBannerView();
+
+    // ---- Vault records ---------------------------------------------------------------------
+    // Load at start-up: both record lists, the decrypted list, the storage location and its grant.
+    void loadVaultLists();
+    void addVaultRecord(const std::string& record);  // to the full and the shown list
+    void removeVaultRecord(const std::string& record, bool fromShownList);
+    void markDecrypted(const std::string& record);
+    void unmarkDecrypted(const std::string& record);
+    void saveRecords();    // the full list under "VaultryDataArray"
+    void saveDecrypted();  // the decrypted list under "VaultryDecryptedDataArray"
+
+    // ---- Password gate ---------------------------------------------------------------------
+
+    // ---- Hide, unhide, encrypt, decrypt, storage location ----------------------------------
+
+    // ---- Vault list, switches, filters, quit and close -------------------------------------
+
+    // ---- Desktop tidy and browser ----------------------------------------------------------
+
+    // ---- Trash care ------------------------------------------------------------------------
+
+    // ---- Cookie viewer ---------------------------------------------------------------------
+
+    // ---- Version check ---------------------------------------------------------------------
+
+    // ---- Shared state ----------------------------------------------------------------------
+    std::vector<std::string> FileDataArray;        // shown vault records
+    std::vector<std::string> backupFileDataArray;  // every vault record
+    std::vector<std::string> DecrytedDataArray;    // records whose plaintext copy exists
+
+    FileNodes currentDesktopAllArray, currentDesktopPicArray, currentDesktopDocArray, currentDesktopArchArray,
+        currentDesktopVidArray, currentDesktopFoldArray, currentDesktopotherArray;
+    FileNodes browseArray;               // items the desktop browser shows
+    std::vector<FileNodes> parentArray;  // the browser's trail back
+
+    std::vector<std::uint32_t> pagesizeArray;
+    CookNodes cookArray, newCookieArray;
+    bool bSafariCookie = false, bOpenCookie = false, bFireFoxCookie = false;
+    std::string bookmarkFileURL;  // cookie folder resolved from "CrumbscopeData"; empty when none
+
+    std::thread scanBackFileThreader, scanDatabaseThreader, scanFirefoxDatabaseThreader, exportThreader,
+        removeThreader, eraseThreader;
+    platform::MainThread::TimerId autoTidyTimer = 0;
+    platform::MainThread::TimerId autoTrashTimer = 0;
+    bool isDarkMode = false;
+    bool bperfPassW = false;
+    NotificationCenter& nc;
+
+private:
+    Services s_;
+    platform::Ui& ui_ = s_.ui;
+    SettingsStore& settings_ = s_.settings;
+    mutable std::mutex propertyMutex_;
+    std::string currentScanFilePath_;
+    std::string storelocationPath_;
+    std::atomic<bool> binaryCookie_{false};
+    std::vector<NotificationCenter::Token> observers_;
+};
+
+}  // namespace vaultry

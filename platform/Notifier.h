@@ -1,0 +1,26 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vaultry::platform {
+
+// User notifications with actions.
+class Notifier {
+public:
+    struct Notification {
+        std::string identifier;
+        std::string title;
+        std::string body;
+        std::vector<std::string> actions;  // button titles
+    };
+    // The identifier and the action chosen ("" when the notification itself was clicked).
+    using Response = std::function<void(const std::string& identifier, const std::string& action)>;
+    virtual ~Notifier() = default;
+    virtual void schedule(const Notification& n) = 0;
+    virtual std::vector<std::string> delivered() = 0;
+    virtual void remove(const std::string& identifier) = 0;
+    virtual void setResponseHandler(Response handler) = 0;
+};
+
+}  // namespace vaultry::platform

@@ -1,0 +1,176 @@
+#include "app/AppDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include "app/Notifications.h"
+#include "app/SettingsKeys.h"
+#include "support/FakePorts.h"
+
+namespace vaultry {
+namespace {
+
+struct Started {
+    test::World w;
+    std::unique_ptr<AppDelegate> app;
+    void start() {
+        app = std::make_unique<AppDelegate>(w.services());
+        app->awakeFromNib();
+        app->applicationDidFinishLaunching();
+    }
+};
+
+TEST(StartUp, FirstStartWithAnEmptyStore) {
+    Started s;
+    s.start();
+    auto& app = *s.app;
+    EXPECT_EQ(AppDelegate::GetAppControllor(), &app);
+    EXPECT_TRUE(app.FileDataArray.empty());
+    EXPECT_TRUE(app.backupFileDataArray.empty());
+    EXPECT_TRUE(app.DecrytedDataArray.empty());
+    EXPECT_EQ(app.StorelocationPath(), "");
+    EXPECT_FALSE(s.w.ui.state("autoLunchBtn"));
+    EXPECT_TRUE(s.w.ui.state("autoCleanupSelectBtn"));
+    EXPECT_EQ(s.w.ui.text("StorePathlab"), "");
+    for (const char* hidden : {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theProgressor", "theConentView",
+                               "newCookieBtn", "startTidyView"})
+        EXPECT_TRUE(s.w.ui.isHidden(hidden)) << hidden;
+    EXPECT_FALSE(s.w.ui.isHidden("openView"));
+    EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("bannerIcon.png"));
+    EXPECT_FALSE(app.isDarkMode);
+    EXPECT_FALSE(app.bperfPassW);
+    ASSERT_NE(app.autoTidyTimer, 0u);
+    EXPECT_EQ(s.w.mainThread.timers.at(app.autoTidyTimer).interval, std::chrono::seconds(1));
+    EXPECT_TRUE(s.w.mainThread.timers.at(app.autoTidyTimer).repeats);
+    EXPECT_FALSE(std::filesystem::exists(s.w.paths.settingsFile()));  // starting writes nothing
+    s.app.reset();
+    EXPECT_EQ(AppDelegate::GetAppControllor(), nullptr);
+}
+
+TEST(StartUp, CheckBoxesFollowTheStoredFlags) {
+    const std::tuple<const char*, const char*, bool, bool> cases[] = {
+        {"YES", "YES", true, true}, {"NO", "NO", false, false}, {"yes", "yes", false, false},
+        {"", "", false, false},     {"1", "YES", false, true},
+    };
+    for (const auto& [login, tidy, loginOn, tidyOn] : cases) {
+        Started s;
+        s.w.settings.set(key::BAutoLogin, login);
+        s.w.settings.set(key::BAutoTidy, tidy);
+        s.start();
+        EXPECT_EQ(s.w.ui.state("autoLunchBtn"), loginOn) << login;
+        EXPECT_EQ(s.w.ui.state("autoCleanupSelectBtn"), tidyOn) << tidy;
+    }
+}
+
+TEST(StartUp, LoadsTheVaultListsAndTheStorageGrant) {
+    Started s;
+    std::filesystem::create_directories(s.w.dir / "chosen");
+    s.w.settings.set(key::VaultryDataArray, StringArray{"/u/a.enc", "/u/b", "/u/a.enc"});
+    s.w.settings.set(key::VaultryDecryptedDataArray, StringArray{"/u/a.enc"});
+    s.w.settings.set(key::EncyptedStorePath, (s.w.dir / "chosen/vaultry.data").string());
+    s.w.settings.set(key::EncyptedFatherStorePath, *s.w.bookmarks.create((s.w.dir / "chosen").string()));
+    s.start();
+    EXPECT_EQ(s.app->backupFileDataArray, (StringArray{"/u/a.enc", "/u/b", "/u/a.enc"}));
+    EXPECT_EQ(s.app->FileDataArray, s.app->backupFileDataArray);
+    EXPECT_EQ(s.app->DecrytedDataArray, StringArray{"/u/a.enc"});
+    EXPECT_EQ(s.app->StorelocationPath(), (s.w.dir / "chosen/vaultry.data").string());
+    EXPECT_EQ(s.w.ui.text("StorePathlab"), s.app->StorelocationPath());
+    EXPECT_GE(s.w.ui.outlets["fileTableView"].reloads, 1);
+}
+
+TEST(StartUp, AWronglyTypedListIsTreatedAsEmpty) {
+    Started s;
+    s.w.settings.set(key::VaultryDataArray, "oops");
+    test::LogCapture log;
+    s.start();
+    EXPECT_TRUE(s.app->backupFileDataArray.empty());
+    EXPECT_TRUE(log.contains("VaultryDataArray"));
+}
+
+TEST(VaultLists, FilteredListNeverShrinksTheStoredList) {
+    Started s;
+    s.start();
+    auto& app = *s.app;
+    app.addVaultRecord("/u/x.enc");
+    app.addVaultRecord("/u/x.enc");
+    app.addVaultRecord("/u/y.tar.gz");
+    app.FileDataArray = {"/u/y.tar.gz"};  // a kind filter shows folders only
+    app.addVaultRecord("/u/z");
+    app.saveRecords();
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDataArray),
+              (StringArray{"/u/x.enc", "/u/x.enc", "/u/y.tar.gz", "/u/z"}));
+    app.removeVaultRecord("/u/x.enc", true);  // takes out every equal entry
+    app.saveRecords();
+    EXPECT_EQ(app.FileDataArray, (StringArray{"/u/y.tar.gz", "/u/z"}));
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDataArray),
+              (StringArray{"/u/y.tar.gz", "/u/z"}));
+    app.markDecrypted("/u/y.tar.gz");
+    app.saveDecrypted();
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDecryptedDataArray),
+              StringArray{"/u/y.tar.gz"});
+    app.unmarkDecrypted("/u/y.tar.gz");
+    app.saveDecrypted();
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDecryptedDataArray),
+              StringArray{});
+}
+
+TEST(Tick, FollowsTheAppearanceOnlyWhileAutoTidyIsOn) {
+    Started s;
+    s.start();
+    auto& app = *s.app;
+    s.w.ui.dark = true;
+    s.w.ui.setState("autoCleanupSelectBtn", false);
+    s.w.mainThread.fire(app.autoTidyTimer);
+    EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("bannerIcon.png"));
+    EXPECT_FALSE(app.isDarkMode);
+    s.w.ui.setState("autoCleanupSelectBtn", true);
+    s.w.mainThread.fire(app.autoTidyTimer);
+    EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("darkbannerIcon.png"));
+    EXPECT_TRUE(app.isDarkMode);
+    s.w.ui.dark = false;
+    s.w.mainThread.fire(app.autoTidyTimer);
+    EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("bannerIcon.png"));
+    EXPECT_FALSE(app.isDarkMode);
+}
+
+TEST(StartUp, FilesHandedToTheApplicationAreOnlyLogged) {
+    Started s;
+    s.start();
+    test::LogCapture log;
+    EXPECT_TRUE(s.app->applicationOpenFile("/u/dropped.txt"));
+    s.app->applicationOpenFiles({"/u/a", "/u/b"});
+    EXPECT_TRUE(log.contains("FileName1====/u/dropped.txt"));
+    EXPECT_TRUE(log.contains("FileName2====/u/b"));
+    EXPECT_TRUE(s.app->backupFileDataArray.empty());
+    EXPECT_TRUE(s.w.workspace.opened.empty());
+}
+
+TEST(Notifications, TwoSendersReachTheOneHandlerInOrder) {
+    NotificationCenter nc;
+    std::vector<const void*> seen;
+    nc.addObserver(notify::MyClosebuttonMouseDown, [&](const Notification& n) { seen.push_back(n.object); });
+    int other = 0;
+    nc.addObserver(notify::PRLeftButtonMouseDown, [&](const Notification&) { ++other; });
+    int buttonA = 0, buttonB = 0;
+    nc.post(notify::MyClosebuttonMouseDown, &buttonA);
+    nc.post(notify::MyClosebuttonMouseDown, &buttonB);
+    nc.post(notify::PRCellButtonMouseDown, &buttonA);  // nobody observes it
+    EXPECT_EQ(seen, (std::vector<const void*>{&buttonA, &buttonB}));
+    EXPECT_EQ(other, 0);
+}
+
+TEST(Notifications, AHandlerMayPostAndUnregisterDuringDelivery) {
+    NotificationCenter nc;
+    int inner = 0;
+    NotificationCenter::Token self = 0;
+    self = nc.addObserver("outer", [&](const Notification&) {
+        nc.post("inner");
+        nc.removeObserver(self);
+    });
+    nc.addObserver("inner", [&](const Notification&) { ++inner; });
+    nc.post("outer");
+    nc.post("outer");
+    EXPECT_EQ(inner, 1);
+}
+
+}  // namespace
+}  // namespace vaultry

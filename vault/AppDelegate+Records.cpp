@@ -1,0 +1,51 @@
+#include <algorithm>
+
+#include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
+#include "platform/Log.h"
+
+namespace vaultry {
+
+void AppDelegate::loadVaultLists() {
+    if (auto records = settings_.stringArray(key::VaultryDataArray)) {
+        backupFileDataArray.insert(backupFileDataArray.end(), records->begin(), records->end());
+        FileDataArray.insert(FileDataArray.end(), records->begin(), records->end());
+    }
+    if (auto decrypted = settings_.stringArray(key::VaultryDecryptedDataArray))
+        DecrytedDataArray.insert(DecrytedDataArray.end(), decrypted->begin(), decrypted->end());
+    ui_.reload("fileTableView");
+    const auto storage = settings_.string(key::EncyptedStorePath);
+    setStorelocationPath(storage.value_or(""));
+    if (storage) ui_.setText("StorePathlab", *storage);
+    if (auto grant = settings_.data(key::EncyptedFatherStorePath)) {
+        // A grant that does not resolve, or names another object now, is ignored.
+        if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
+            s_.bookmarks.startAccessing(resolved->path);
+    }
+}
+
+void AppDelegate::addVaultRecord(const std::string& record) {
+    backupFileDataArray.push_back(record);
+    FileDataArray.push_back(record);
+}
+
+void AppDelegate::removeVaultRecord(const std::string& record, bool fromShownList) {
+    std::erase(backupFileDataArray, record);
+    if (fromShownList) std::erase(FileDataArray, record);
+}
+
+void AppDelegate::markDecrypted(const std::string& record) { DecrytedDataArray.push_back(record); }
+
+void AppDelegate::unmarkDecrypted(const std::string& record) { std::erase(DecrytedDataArray, record); }
+
+void AppDelegate::saveRecords() {
+    settings_.set(key::VaultryDataArray, backupFileDataArray);
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+}
+
+void AppDelegate::saveDecrypted() {
+    settings_.set(key::VaultryDecryptedDataArray, DecrytedDataArray);
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+}
+
+}  // namespace vaultry
