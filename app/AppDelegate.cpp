@@ -5,6 +5,7 @@
 
 #include "app/Notifications.h"
 #include "app/SettingsKeys.h"
+#include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "platform/Log.h"
 
@@ -21,7 +22,10 @@ std::string hourMinute(std::time_t t) {
 }
 }  // namespace
 
-AppDelegate::AppDelegate(Services services) : nc(services.nc), s_(services) {
+AppDelegate::AppDelegate(Services services)
+    : nc(services.nc),
+      thePopViewController(std::make_unique<PPopoverviewConterller>(services)),
+      s_(services) {
     using namespace notify;
     const std::pair<const char*, void (AppDelegate::*)(const Notification&)> observed[] = {
         {PRLeftButtonMouseDown, &AppDelegate::PRLeftTipButtonMouseDownHandle},

@@ -27,6 +27,7 @@ namespace vaultry {
 
 class FBFileNode;
 class PRCookFileNode;
+class PPopoverviewConterller;
 
 // Everything the application controller reaches the world through.
 struct Services {
@@ -143,6 +144,7 @@ public:
     bool isDarkMode = false;
     bool bperfPassW = false;
     NotificationCenter& nc;
+    std::unique_ptr<PPopoverviewConterller> thePopViewController;
 
 private:
     Services s_;
