@@ -27,15 +27,17 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
+// A text up to its first NUL: libplist asserts on texts with NULs inside when copying them out.
+std::string textOf(plist_t node) {
+    std::uint64_t len = 0;
+    const char* p = plist_get_string_ptr(node, &len);
+    return p ? std::string(p, ::strnlen(p, len)) : std::string();
+}
+
 std::optional<Value> fromNode(plist_t node, const std::string& key) {
     switch (plist_get_node_type(node)) {
-        case PLIST_STRING: {
-            char* s = nullptr;
-            plist_get_string_val(node, &s);
-            std::string out = s ? s : "";
-            std::free(s);
-            return Value(std::move(out));
-        }
+        case PLIST_STRING:
+            return Value(textOf(node));
         case PLIST_UINT: {
             std::uint64_t n = 0;
             plist_get_uint_val(node, &n);
@@ -64,10 +66,7 @@ std::optional<Value> fromNode(plist_t node, const std::string& key) {
                     logLine("settings: \"" + key + "\" is an array with other items than texts; left out");
                     return std::nullopt;
                 }
-                char* s = nullptr;
-                plist_get_string_val(item, &s);
-                out.emplace_back(s ? s : "");
-                std::free(s);
+                out.push_back(textOf(item));
             }
             return Value(std::move(out));
         }
@@ -177,8 +176,12 @@ private:
 Result<Dictionary> parsePlist(std::string_view bytes) {
     if (bytes.empty()) return fail("empty property list");
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return fail("property list too large");
+    // Binary lists are refused: libplist 2.2 aborts on some malformed binary dictionaries, and
+    // everything we read (our settings, the version list) is XML.
+    if (plist_is_binary(bytes.data(), static_cast<std::uint32_t>(bytes.size())))
+        return fail("a binary property list, not XML");
     plist_t raw = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
+    plist_from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
     PlistPtr root(raw);
     if (!root) return fail("not a property list");
     if (plist_get_node_type(root.get()) != PLIST_DICT) return fail("the property list is not a dictionary");

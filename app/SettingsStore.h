@@ -41,8 +41,8 @@ struct Value {
 };
 
 // Property-list form of a dictionary, and back; used by the store and by anything that reads
-// property lists from outside. parsePlist accepts XML and binary lists; anything but a
-// dictionary at the root is an error. Values of other plist types (booleans, reals, mixed
+// property lists from outside. parsePlist accepts XML lists; a binary list, or anything but a
+// dictionary at the root, is an error. Values of other plist types (booleans, reals, mixed
 // arrays) are left out with a log line.
 Result<Dictionary> parsePlist(std::string_view bytes);
 std::string toXmlPlist(const Dictionary& dict);

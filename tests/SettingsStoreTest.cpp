@@ -180,7 +180,7 @@ TEST(SettingsStore, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFile) {
     }
 }
 
-TEST(Plist, ParsesBinaryListsAndRefusesOtherRoots) {
+TEST(Plist, ParsesXmlListsAndRefusesBinaryListsAndOtherRoots) {
     Dictionary d{{"k", Value("v")}, {"n", Value(std::uint64_t{5})}};
     const std::string xml = toXmlPlist(d);
     auto parsed = parsePlist(xml);
@@ -188,6 +188,11 @@ TEST(Plist, ParsesBinaryListsAndRefusesOtherRoots) {
     EXPECT_EQ(*parsed, d);
     EXPECT_FALSE(parsePlist(""));
     EXPECT_FALSE(parsePlist("bplist00"));
+    EXPECT_FALSE(
+        parsePlist(std::string("bplist00\xd1\x01\x02\x10\x01\x10\x02\x08\x0b\x00\x00\x00\x00\x00\x00\x01\x01"
+                               "\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                               "\x00\x00\x00\x00\x00\x0d",
+                               46)));  // a dictionary keyed by a number
     EXPECT_FALSE(parsePlist("<plist><string>x</string></plist>"));
 }
 
