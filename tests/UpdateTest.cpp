@@ -72,6 +72,11 @@ TEST(VersionList, ReadsOnlyAnXmlListThatNamesTheNewestVersion) {
     ASSERT_TRUE(noNotes);
     EXPECT_EQ(noNotes->whatsNew, "");
 
+    // A NUL byte inside a text ends it; it must not end the program.
+    auto nul = parseVersionList(versionList("2.5", std::string("a\0b", 3)));
+    ASSERT_TRUE(nul) << nul.error().message;
+    EXPECT_EQ(nul->whatsNew, "a");
+
     // A binary list of the same content is not what the maker publishes.
     plist_t dict = plist_new_dict();
     plist_dict_set_item(dict, "lastestVersion", plist_new_string("9.9"));

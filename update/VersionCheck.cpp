@@ -1,9 +1,14 @@
 #include "update/VersionCheck.h"
 
+#include <plist/plist.h>
 #include <algorithm>
-#include <cstdlib>
 
-#include "app/SettingsStore.h"
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
 
 namespace vaultry {
 namespace {
@@ -42,6 +47,17 @@ std::string_view nextComponent(std::string_view& s) {
     return c;
 }
 
+// The text under key, when the dictionary has one there.
+std::optional<std::string> stringItem(plist_t dict, const char* key) {
+    plist_t item = plist_dict_get_item(dict, key);
+    if (!item || plist_get_node_type(item) != PLIST_STRING) return std::nullopt;
+    std::uint64_t length = 0;
+    const char* text = plist_get_string_ptr(item, &length);
+    if (!text) return std::nullopt;
+    // The reader may count bytes past a NUL inside the text; stop at the first one.
+    return std::string(text, strnlen(text, length));
+}
+
 }  // namespace
 
 std::string versionListUrl() { return fromEnvironment("VAULTRY_UPDATE_URL", kDefaultVersionListUrl); }
@@ -54,15 +70,20 @@ Result<VersionList> parseVersionList(std::string_view body) {
     start = trimmed(start);
     if (start.empty()) return fail("the version list is empty");
     if (start.front() != '<') return fail("the version list is not an XML property list");
-    auto dict = parsePlist(start);
-    if (!dict) return fail("the version list is not a property list (" + dict.error().message + ")");
+    // Read with libplist directly: the generic reader's string accessor aborts the process on a
+    // text with a NUL byte inside; here such a text ends at the NUL.
+    if (start.size() > std::numeric_limits<std::uint32_t>::max())
+        return fail("the version list is too large");
+    plist_t raw = nullptr;
+    plist_from_xml(start.data(), static_cast<std::uint32_t>(start.size()), &raw);
+    const std::unique_ptr<void, void (*)(plist_t)> root(raw, plist_free);
+    if (!root) return fail("the version list is not a property list");
+    if (plist_get_node_type(raw) != PLIST_DICT) return fail("the version list is not a dictionary");
     VersionList list;
-    const auto latest = dict->find("lastestVersion");
-    if (latest == dict->end() || !latest->second.as<std::string>())
-        return fail("the version list names no \"lastestVersion\"");
-    list.lastestVersion = *latest->second.as<std::string>();
-    if (const auto notes = dict->find("WhatsNew"); notes != dict->end())
-        if (const auto* text = notes->second.as<std::string>()) list.whatsNew = *text;
+    const auto latest = stringItem(raw, "lastestVersion");
+    if (!latest) return fail("the version list names no \"lastestVersion\"");
+    list.lastestVersion = *latest;
+    list.whatsNew = stringItem(raw, "WhatsNew").value_or("");
     return list;
 }
 
