@@ -101,19 +101,6 @@ TEST(VersionList, ReadsOnlyAnXmlListThatNamesTheNewestVersion) {
         EXPECT_FALSE(parseVersionList(bad)) << bad;
 }
 
-TEST(VersionList, AddressesComeFromTheEnvironmentOrAReservedExampleHost) {
-    {
-        ScopedEnv a("VAULTRY_UPDATE_URL", "");
-        ScopedEnv b("VAULTRY_PRODUCT_URL", "");
-        EXPECT_NE(versionListUrl().find(".example/"), std::string::npos);
-        EXPECT_NE(productPageUrl().find(".example/"), std::string::npos);
-    }
-    ScopedEnv a("VAULTRY_UPDATE_URL", "http://127.0.0.1:1/v.plist");
-    ScopedEnv b("VAULTRY_PRODUCT_URL", "http://127.0.0.1:1/product");
-    EXPECT_EQ(versionListUrl(), "http://127.0.0.1:1/v.plist");
-    EXPECT_EQ(productPageUrl(), "http://127.0.0.1:1/product");
-}
-
 // The controller over fake ports, with the version list at a fixed address.
 struct Checker {
     static constexpr const char* kUrl = "http://updates.test/v.plist";
