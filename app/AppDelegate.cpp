@@ -8,6 +8,7 @@
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "platform/Log.h"
+#include "update/PRUpdateController.h"
 
 namespace vaultry {
 namespace {
@@ -23,7 +24,8 @@ std::string hourMinute(std::time_t t) {
 }  // namespace
 
 AppDelegate::AppDelegate(Services services)
-    : nc(services.nc),
+    : updateController(std::make_unique<PRUpdateController>(services)),
+      nc(services.nc),
       thePopViewController(std::make_unique<PPopoverviewConterller>(services)),
       s_(services) {
     using namespace notify;
@@ -100,6 +102,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     initStateBannerView();
     loadVaultLists();
     ui_.activateApp();
+    updateController->hidUpdateWindow();
+    updateController->checkServerVersion();
     autoTidyTimer =
         s_.mainThread.startTimer(std::chrono::seconds(1), true, [this] { BMakeModeTimer_hander(); });
 }

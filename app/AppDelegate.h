@@ -121,6 +121,9 @@ public:
     // ---- Cookie viewer ---------------------------------------------------------------------
 
     // ---- Version check ---------------------------------------------------------------------
+    // The menu's check-for-update command: an up-to-date result is shown too.
+    void CheckforUpdateAction();
+    std::unique_ptr<class PRUpdateController> updateController;  // the update window's controller
 
     // ---- Shared state ----------------------------------------------------------------------
     std::vector<std::string> FileDataArray;        // shown vault records

@@ -1,0 +1,38 @@
+#include <iostream>
+
+#include "cli/Cli.h"
+#include "platform/Version.h"
+#include "platform/linux/LinuxHttp.h"
+#include "update/VersionCheck.h"
+
+namespace vaultry::cli {
+
+void addUpdateCommands(CLI::App& app, Context& ctx) {
+    auto* update = app.add_subcommand("update", "The maker's version list");
+    update->require_subcommand(1);
+    auto* check = update->add_subcommand(
+        "check",
+        "Compare this version with the newest one the maker publishes (exit 1 when the list "
+        "cannot be fetched or read)");
+    auto url = std::make_shared<std::string>();
+    check->add_option("--url", *url,
+                      "Address of the version list (default: VAULTRY_UPDATE_URL or the built-in one)");
+    check->callback([&ctx, url] {
+        const std::string address = url->empty() ? versionListUrl() : *url;
+        platform::LinuxHttp http;
+        auto list = fetchVersionList(http, address);
+        if (!list) {
+            ctx.error("cannot check for updates at " + address + ": " + list.error().message);
+            return;
+        }
+        if (CompareOneString(list->lastestVersion, kVersion)) {
+            std::cout << "Vaultry " << list->lastestVersion << " is available.\n";
+            if (const auto notes = releaseNotesText(list->whatsNew); !notes.empty())
+                std::cout << notes << (notes.back() == '\n' ? "" : "\n");
+        } else {
+            std::cout << "Vaultry is up to date.\n";
+        }
+    });
+}
+
+}  // namespace vaultry::cli

@@ -1,0 +1,11 @@
+#include "app/AppDelegate.h"
+#include "update/PRUpdateController.h"
+
+namespace vaultry {
+
+void AppDelegate::CheckforUpdateAction() {
+    updateController->checkUpdate = true;
+    updateController->checkServerVersion();
+}
+
+}  // namespace vaultry

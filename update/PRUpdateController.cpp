@@ -1,0 +1,64 @@
+#include "update/PRUpdateController.h"
+
+#include "platform/Log.h"
+#include "platform/Version.h"
+
+namespace vaultry {
+
+PRUpdateController::PRUpdateController(Services services) : s_(services) {}
+
+PRUpdateController::~PRUpdateController() {
+    *alive_ = false;
+    if (connect.joinable()) connect.join();  // the transfer itself is bounded by its time-outs
+}
+
+void PRUpdateController::awakeFromNib() { s_.ui.setImage("bottomImageView", "mainBottomImage.png"); }
+
+void PRUpdateController::hidUpdateWindow() {
+    currentVersion_ = kVersion;
+    s_.ui.hideWindow(kWindow);
+}
+
+void PRUpdateController::checkServerVersion() {
+    if (checking_) return;
+    if (connect.joinable()) connect.join();  // finished: its last step has already run
+    checking_ = true;
+    const std::string url = versionListUrl();
+    // The worker hands its result over by value and does not wait for the main thread, so the
+    // controller can go away (joining the worker) without a deadlock.
+    connect = std::thread([this, url, alive = alive_] {
+        auto list = fetchVersionList(s_.http, url);
+        s_.mainThread.post([this, url, alive, list = std::move(list)]() mutable {
+            if (*alive) connectionDidFinish(url, std::move(list));
+        });
+    });
+}
+
+void PRUpdateController::connectionDidFinish(const std::string& url, Result<VersionList> list) {
+    checking_ = false;
+    if (!list) {
+        // Nothing is shown, also not for the user's own check: a failed check says nothing
+        // about being up to date.
+        logLine("Connection failed! Error - " + list.error().message + " " + url);
+        return;
+    }
+    lastestVersion_ = list->lastestVersion;
+    whatsnewString_ = list->whatsNew;
+    if (CompareOneString(lastestVersion_, currentVersion_)) {
+        s_.ui.setText("newversionlab", "Vaultry " + lastestVersion_ + " is available.");
+        s_.ui.setText("currentversionlab",
+                      "You are using " + currentVersion_ + " version. Would you like to download it now?");
+        s_.ui.setText("whatsnewContentView", releaseNotesText(whatsnewString_));
+        s_.ui.showWindow(kWindow);
+    } else if (checkUpdate) {
+        s_.ui.showWindow("noUpdateWindow");
+    }
+}
+
+void PRUpdateController::ClickNotNowAction() { s_.ui.hideWindow(kWindow); }
+
+void PRUpdateController::ClickGoDownloadAction() { s_.workspace.openUrl(productPageUrl()); }
+
+void PRUpdateController::ClickOkAction() { s_.ui.hideWindow("noUpdateWindow"); }
+
+}  // namespace vaultry

@@ -1,0 +1,60 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/AppDelegate.h"
+#include "update/VersionCheck.h"
+
+namespace vaultry {
+
+// The controller of the update window: downloads the maker's version list on a worker thread,
+// compares its newest version with the running one and offers the product page when it is newer.
+// Windows: "UpdateWindow" (texts "newversionlab", "currentversionlab", "whatsnewContentView",
+// picture "bottomImageView") and "noUpdateWindow" (the up-to-date window).
+class PRUpdateController {
+public:
+    // The update window's name as the Ui knows it.
+    static constexpr const char* kWindow = "UpdateWindow";
+
+    explicit PRUpdateController(Services services);
+    ~PRUpdateController();
+    PRUpdateController(const PRUpdateController&) = delete;
+    PRUpdateController& operator=(const PRUpdateController&) = delete;
+
+    void awakeFromNib();
+    // Takes the running version and hides the update window; runs at start-up before the check.
+    void hidUpdateWindow();
+    // Starts the download of the version list. While one is running no second one starts; the
+    // running one answers, and sees a checkUpdate set in the meantime.
+    void checkServerVersion();
+    void ClickNotNowAction();
+    void ClickGoDownloadAction();
+    void ClickOkAction();
+    static bool CompareOneString(std::string_view newest, std::string_view running) {
+        return vaultry::CompareOneString(newest, running);
+    }
+
+    const std::string& currentVersion() const { return currentVersion_; }
+    void setCurrentVersion(std::string v) { currentVersion_ = std::move(v); }
+    const std::string& lastestVersion() const { return lastestVersion_; }
+    const std::string& whatsnewString() const { return whatsnewString_; }
+    bool isChecking() const { return checking_; }
+
+    // Set by the user's check command and never cleared: from then on an up-to-date result is
+    // shown too.
+    bool checkUpdate = false;
+
+private:
+    // The finishing step, on the main thread.
+    void connectionDidFinish(const std::string& url, Result<VersionList> list);
+
+    Services s_;
+    std::string currentVersion_, lastestVersion_, whatsnewString_;
+    std::thread connect;     // the running download
+    bool checking_ = false;  // main thread only
+    // Cleared when the controller goes, so a finishing step still queued does nothing.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace vaultry
