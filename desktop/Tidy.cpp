@@ -222,10 +222,21 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
     fs::create_directories(tidyFolder, ec);
     if (ec || !fs::is_directory(tidyFolder, ec))
         return fail("cannot create the tidy folder " + tidyFolder + ": " + ec.message());
+    // The storage location may lie on the desktop (or be the desktop): the entry holding the
+    // tidy folder stays where it is.
+    const fs::path target = fs::weakly_canonical(tidyFolder, ec);
+    const auto holdsTarget = [&](const std::string& from) {
+        std::error_code e;
+        const fs::path p = fs::weakly_canonical(from, e);
+        if (e || target.empty()) return false;
+        const auto [end, rest] = std::mismatch(p.begin(), p.end(), target.begin(), target.end());
+        return end == p.end();
+    };
     TidyOutcome out;
     for (const auto& name : visibleNames(desktop)) {
         const std::string from = (fs::path(desktop) / name).string();
         const std::string to = (fs::path(tidyFolder) / name).string();
+        if (holdsTarget(from)) continue;
         const MoveResult r = moveItem(from, to);
         if (r.ok())
             out.moved.push_back(to);

@@ -44,7 +44,8 @@ struct TidyOutcome {
 };
 
 // Moves every visible desktop entry into the tidy folder (created with its parents). An entry
-// that vanishes meanwhile is neither moved nor a failure.
+// that vanishes meanwhile is neither moved nor a failure; the entry that holds the tidy folder
+// itself (a storage location on the desktop) stays.
 Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder);
 
 // True when a name can stand for one entry of a folder: not empty, no "/", not "." or "..",

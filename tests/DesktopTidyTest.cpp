@@ -150,6 +150,22 @@ TEST(DesktopTidy, ATakenNameIsNotMovedNotRecordedAndReported) {
     EXPECT_EQ(t.w.ui.alerts[0].defaultTitle, " Ok ");
 }
 
+TEST(DesktopTidy, AStorageLocationOnTheDesktopStaysThere) {
+    Tidy t;
+    writeFile(t.desktop / "a.txt", "a");
+    fs::create_directories(t.desktop / "Store");
+    t.app.setStorelocationPath((t.desktop / "Store").string());
+    t.tidyAndWait();
+    EXPECT_TRUE(fs::exists(t.desktop / "Store/com.Quenmark.sortello/a.txt"));
+    EXPECT_EQ(tidy::visibleNames(t.desktop.string()), std::vector<std::string>{"Store"});
+    t.app.setStorelocationPath(t.desktop.string());  // the desktop itself
+    writeFile(t.desktop / "b.txt", "b");
+    t.tidyAndWait();
+    EXPECT_TRUE(fs::exists(t.desktop / "com.Quenmark.sortello/b.txt"));
+    EXPECT_TRUE(fs::exists(t.desktop / "com.Quenmark.sortello/Store/com.Quenmark.sortello/a.txt"));
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+}
+
 TEST(DesktopTidy, OddNamesLinksAndManyEntriesAllArrive) {
     test::TempDir dir;
     const fs::path desktop = dir / "Desktop", folder = dir / "tidy";
