@@ -56,6 +56,8 @@ bool copyFileContent(const std::string& from, const std::string& to, mode_t mode
         }
         if (!ok) break;
     }
+    if (ok && ::fchmod(out, mode & 07777) != 0)
+        ok = false, why = to + ": " + errnoText(errno);  // past the umask
     if (ok && ::fsync(out) != 0) ok = false, why = to + ": " + errnoText(errno);
     if (::close(out) != 0 && ok) ok = false, why = to + ": " + errnoText(errno);
     ::close(in);

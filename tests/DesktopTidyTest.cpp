@@ -202,11 +202,13 @@ TEST(DesktopTidy, MovesAcrossFileSystemsCopyCompareThenDelete) {
     writeFile(src / "sub/deeper/b", "b");
     fs::create_symlink("../nowhere", src / "sub/link");
     setMtime(src / "sub/a.bin", 12345);
+    fs::permissions(src / "sub/a.bin", fs::perms(0666));
     const auto r = tidy::copyThenDelete(src.string(), (dir / "moved").string());
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_FALSE(fs::exists(src));
     EXPECT_EQ(readFile(dir / "moved/sub/a.bin"), std::string(3'000'000, 'z'));
     EXPECT_EQ(readFile(dir / "moved/sub/deeper/b"), "b");
+    EXPECT_EQ(fs::status(dir / "moved/sub/a.bin").permissions(), fs::perms(0666));
     EXPECT_EQ(fs::read_symlink(dir / "moved/sub/link"), "../nowhere");
     EXPECT_EQ(makeFileNode((dir / "moved/sub/a.bin").string())->fileModifyDate(),
               "1970-01-01 03:25:45 +0000");
