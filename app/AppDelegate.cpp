@@ -46,7 +46,7 @@ AppDelegate::AppDelegate(Services services)
 AppDelegate::~AppDelegate() {
     for (auto token : observers_) nc.removeObserver(token);
     for (auto* t : {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader,
-                    &exportThreader, &removeThreader, &eraseThreader})
+                    &exportThreader, &removeThreader, &eraseThreader, &tidyThreader})
         if (t->joinable()) t->join();
     if (autoTidyTimer) s_.mainThread.stopTimer(autoTidyTimer);
     if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);

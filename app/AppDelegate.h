@@ -115,6 +115,46 @@ public:
     // ---- Vault list, switches, filters, quit and close -------------------------------------
 
     // ---- Desktop tidy and browser ----------------------------------------------------------
+    // The kind lists describe the tidy folder, not the live desktop (the live lists, not copies).
+    FileNodes& getDesktopAllArray() { return currentDesktopAllArray; }
+    FileNodes& getDesktopPicArray() { return currentDesktopPicArray; }
+    FileNodes& getDesktopDocArray() { return currentDesktopDocArray; }
+    FileNodes& getDesktopArchArray() { return currentDesktopArchArray; }
+    FileNodes& getDesktopVideoArray() { return currentDesktopVidArray; }  // never filled
+    FileNodes& getDesktopFolderArray() { return currentDesktopFoldArray; }
+    FileNodes& getDesktopOtherArray() { return currentDesktopotherArray; }
+    // "<StorelocationPath>/com.Quenmark.sortello"; empty while no storage location is set.
+    std::string tidyStorageFolder() const;
+    // A record of the path, appended to its kind list and the all list.
+    void addShawDesktopByPath(const std::string& path);
+    void addDesktopNode(const std::shared_ptr<FBFileNode>& node);
+    // Removes a record from the all list and its kind list.
+    void removeDesktopNode(const std::shared_ptr<FBFileNode>& node);
+    void ScanDeskTopFileAndFolder();  // records of the tidy folder's visible entries
+    void freshCurrentDeskTop();       // empty the lists, then scan
+    void SortAllDataArray();          // newest first (the video list is left alone)
+    // The main window's tidy button and the popover's: with no storage location, shows the
+    // access window instead; while a tidy runs, a second press does nothing.
+    void ClickTidyAction();
+    bool isTidying() const { return tidyRunning_.load(); }
+    // Worker body: moves the desktop's visible entries into the tidy folder, reads the folder
+    // again and hands the records to the main thread.
+    void StartTidyActThreader(std::string desktopPath);
+    // Main-thread finish: the lists become the tidy folder's records, newest first; the tidy
+    // list shows them all; entries that stayed on the desktop are reported.
+    void RefreshFinishTableViewMainThreadHandle(FileNodes records, std::size_t failedCount,
+                                                std::string failedNames, std::string error);
+    // Desktop browser ("theBroswerView"): each selection shows a kind list and starts a new trail.
+    void selectAllDesktop();
+    void selectPictures();
+    void selectDocuments();
+    void selectArchives();
+    void selectFolders();
+    void selectOthers();
+    // A double-click on item index: a folder opens in place (the items shown go onto
+    // parentArray), anything else opens with its default application.
+    void imageBrowserCellWasDoubleClicked(std::size_t index);
+    void ClickBackAction();  // the items shown before the last folder was opened
 
     // ---- Trash care ------------------------------------------------------------------------
 
@@ -134,6 +174,8 @@ public:
         currentDesktopVidArray, currentDesktopFoldArray, currentDesktopotherArray;
     FileNodes browseArray;               // items the desktop browser shows
     std::vector<FileNodes> parentArray;  // the browser's trail back
+    std::thread tidyThreader;            // the tidy worker
+    std::atomic<bool> tidyRunning_{false};
 
     std::vector<std::uint32_t> pagesizeArray;
     CookNodes cookArray, newCookieArray;

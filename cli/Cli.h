@@ -34,5 +34,6 @@ struct UsageError : CLI::ParseError {
 void addKindCommands(CLI::App& app, Context& ctx);
 void addSettingsCommands(CLI::App& app, Context& ctx);
 void addUpdateCommands(CLI::App& app, Context& ctx);
+void addTidyCommands(CLI::App& app, Context& ctx);
 
 }  // namespace vaultry::cli

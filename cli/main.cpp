@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     addKindCommands(app, ctx);
     addSettingsCommands(app, ctx);
     addUpdateCommands(app, ctx);
+    addTidyCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

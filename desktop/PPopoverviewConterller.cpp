@@ -6,9 +6,10 @@
 
 namespace vaultry {
 
-PPopoverviewConterller::PPopoverviewConterller(Services services) : s_(services) {}
+PPopoverviewConterller::PPopoverviewConterller(Services services) : s_(services) { initTidyList(); }
 
 PPopoverviewConterller::~PPopoverviewConterller() {
+    endTidyList();
     for (auto token : observers_) s_.nc.removeObserver(token);
 }
 

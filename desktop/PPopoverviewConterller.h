@@ -1,6 +1,10 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppDelegate.h"
@@ -22,6 +26,57 @@ public:
     std::string size_to_unit(std::uint64_t bytes, char* out_buffer);
 
     // ---- Tidy list -------------------------------------------------------------------------
+    using FileNodes = AppDelegate::FileNodes;
+    // Outlets of the tidy list: the table, the search field, the kind menu.
+    static constexpr const char* kTidyTable = "tidyTableView";
+    static constexpr const char* kSearchField = "searchField";
+    static constexpr const char* kKindMenu = "thepBtn";
+    // The kind menu's items, in order; the menu's number is the chosen position.
+    static constexpr const char* kKindMenuItems[] = {"All Content", "Folders", "Pictures", "Documents",
+                                                     "Videos",      "Audios",  "Other"};
+    // The pasteboard type of a drag inside the table (the archived row indexes).
+    static constexpr const char* kDragType = "MyDataType";
+
+    // The rows shown, the full copy of the list last chosen (for search), and the last search
+    // result. Guarded by the tidy list's lock: other threads read them through rowCount/rowAt;
+    // tests read them directly once every search has handed back.
+    FileNodes tableArray, backupArray, filterArray;
+    long sourceIndex = -1;  // row being dragged
+
+    // tableArray and backupArray become copies of the list; a search still running is dropped.
+    void SetTableControllerArray(const FileNodes& list);
+    std::size_t rowCount() const;
+    std::shared_ptr<FBFileNode> rowAt(long row) const;  // null outside the rows
+
+    // The six kind buttons post "PBypeButtonMouseDown" with themselves as the object.
+    void PBypeButtonMouseDownHandle(const Notification& n);
+    void SelectItemAction();  // the kind menu: shows the list of its chosen item
+    void ClickTidyNowAct();   // the tidy button
+    void ClickRefreshAct();   // the refresh button: read the tidy folder again, show all
+    void ClickSettingAct();   // the settings button: the preferences window
+
+    // Drag reordering inside the table: starting a drag remembers the first row; a drop at row
+    // moves that record there. Only tableArray changes. False when nothing can be dragged/dropped.
+    bool tableViewWriteRowsWithIndexes(const std::vector<long>& rows);
+    bool tableViewAcceptDrop(long row);
+
+    // Row commands. row is the table's selected or clicked row (-1 for none); a row outside the
+    // rows does nothing.
+    void CopyAction(long selectedRow);         // the path as text
+    void ClickCopyFileAct(long clickedRow);    // the file itself
+    void doubleclickAction(long selectedRow);  // open with the default application
+    void ClickOpenFileAct(long clickedRow);
+    void ClickShowInFinderAct(long clickedRow);
+    // Back to the desktop under its name; refused with an alert when the desktop already holds
+    // that name (nothing is overwritten) or the move fails; the record stays then.
+    void ClickRestoreFileAct(long clickedRow);
+    // Deleted for good (not to the Trash); the record goes only once the item is gone.
+    void ClickDeleteFileAct(long clickedRow);
+
+    // The search field changed: an empty text shows the chosen list again, any other text
+    // narrows the rows shown on a search thread.
+    void controlTextDidChange();
+    void StartSearchThread(std::string text, std::uint64_t generation);  // search thread body
 
     // ---- Trash settings --------------------------------------------------------------------
 
@@ -30,6 +85,17 @@ private:
     std::vector<NotificationCenter::Token> observers_;
 
     // ---- Tidy list state -------------------------------------------------------------------
+    void initTidyList();
+    void endTidyList();
+    void removeRecord(const std::shared_ptr<FBFileNode>& node);
+    void showList(const FileNodes& list);
+    struct SearchJob {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    mutable std::mutex tidyListMutex_;              // the tidy list's one lock
+    std::atomic<std::uint64_t> listGeneration_{0};  // bumped whenever a new list is chosen
+    std::vector<SearchJob> searchJobs_;
 
     // ---- Trash settings state --------------------------------------------------------------
 };

@@ -1,0 +1,173 @@
+// The desktop tidy and the desktop browser page of the application controller.
+#include <algorithm>
+#include <filesystem>
+
+#include "app/AppDelegate.h"
+#include "desktop/FBFileNode.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "desktop/Tidy.h"
+#include "platform/Log.h"
+
+namespace vaultry {
+namespace {
+
+constexpr const char* kBrowser = "theBroswerView";
+
+void eraseNode(AppDelegate::FileNodes& list, const std::shared_ptr<FBFileNode>& node) {
+    list.erase(std::remove(list.begin(), list.end(), node), list.end());
+}
+
+}  // namespace
+
+std::string AppDelegate::tidyStorageFolder() const { return tidy::storageFolder(StorelocationPath()); }
+
+void AppDelegate::addDesktopNode(const std::shared_ptr<FBFileNode>& node) {
+    const std::string kindName = node->fileKindType();
+    if (kindName == kind::Folder)
+        currentDesktopFoldArray.push_back(node);
+    else if (kindName == kind::Pictures)
+        currentDesktopPicArray.push_back(node);
+    else if (kindName == kind::Archives)
+        currentDesktopArchArray.push_back(node);
+    else if (kindName == kind::Documents)
+        currentDesktopDocArray.push_back(node);
+    else
+        currentDesktopotherArray.push_back(node);
+    currentDesktopAllArray.push_back(node);
+}
+
+void AppDelegate::removeDesktopNode(const std::shared_ptr<FBFileNode>& node) {
+    const std::string kindName = node->fileKindType();
+    if (kindName == kind::Folder)
+        eraseNode(currentDesktopFoldArray, node);
+    else if (kindName == kind::Pictures)
+        eraseNode(currentDesktopPicArray, node);
+    else if (kindName == kind::Archives)
+        eraseNode(currentDesktopArchArray, node);
+    else if (kindName == kind::Documents)
+        eraseNode(currentDesktopDocArray, node);
+    else
+        eraseNode(currentDesktopotherArray, node);
+    eraseNode(currentDesktopAllArray, node);
+    eraseNode(browseArray, node);
+}
+
+void AppDelegate::addShawDesktopByPath(const std::string& path) { addDesktopNode(makeFileNode(path)); }
+
+void AppDelegate::ScanDeskTopFileAndFolder() {
+    const std::string folder = tidyStorageFolder();
+    if (folder.empty()) return;
+    for (const auto& node : scanFolder(folder)) addDesktopNode(node);
+}
+
+void AppDelegate::freshCurrentDeskTop() {
+    for (auto* list :
+         {&currentDesktopAllArray, &currentDesktopPicArray, &currentDesktopDocArray, &currentDesktopArchArray,
+          &currentDesktopVidArray, &currentDesktopFoldArray, &currentDesktopotherArray})
+        list->clear();
+    ScanDeskTopFileAndFolder();
+}
+
+void AppDelegate::SortAllDataArray() {
+    for (auto* list : {&currentDesktopAllArray, &currentDesktopPicArray, &currentDesktopDocArray,
+                       &currentDesktopArchArray, &currentDesktopFoldArray, &currentDesktopotherArray})
+        sortNewestFirst(*list);
+}
+
+void AppDelegate::ClickTidyAction() {
+    if (tidyRunning_.load()) return;
+    if (tidyStorageFolder().empty()) {
+        // Nowhere to tidy to yet: the access window lets the user choose a location.
+        ui_.showWindow("connectWindow");
+        return;
+    }
+    if (tidyThreader.joinable()) tidyThreader.join();  // the previous run has handed back already
+    tidyRunning_ = true;
+    tidyThreader = std::thread(&AppDelegate::StartTidyActThreader, this, s_.paths.desktop().string());
+}
+
+void AppDelegate::StartTidyActThreader(std::string desktopPath) {
+    const std::string folder = tidyStorageFolder();
+    auto outcome = tidy::tidyDesktop(desktopPath, folder);
+    std::size_t failedCount = 0;
+    std::string failedNames, error;
+    if (outcome) {
+        for (const auto& f : outcome->failed) {
+            logLine("tidy: " + f.message);
+            if (failedCount < 5) failedNames += (failedNames.empty() ? "" : ", ") + f.name;
+            ++failedCount;
+        }
+        if (failedCount > 5) failedNames += ", …";
+    } else {
+        error = outcome.error().message;
+        logLine("tidy: " + error);
+    }
+    // The lists show what really lies in the tidy folder, earlier tidies included.
+    FileNodes records = folder.empty() ? FileNodes{} : scanFolder(folder);
+    s_.mainThread.performAndWait(
+        [&] { RefreshFinishTableViewMainThreadHandle(std::move(records), failedCount, failedNames, error); });
+    tidyRunning_ = false;
+}
+
+void AppDelegate::RefreshFinishTableViewMainThreadHandle(FileNodes records, std::size_t failedCount,
+                                                         std::string failedNames, std::string error) {
+    for (auto* list :
+         {&currentDesktopAllArray, &currentDesktopPicArray, &currentDesktopDocArray, &currentDesktopArchArray,
+          &currentDesktopVidArray, &currentDesktopFoldArray, &currentDesktopotherArray})
+        list->clear();
+    for (const auto& node : records) addDesktopNode(node);
+    SortAllDataArray();
+    thePopViewController->SetTableControllerArray(currentDesktopAllArray);
+    ui_.reload(PPopoverviewConterller::kTidyTable);
+    if (!error.empty()) {
+        ui_.runAlert({"The Desktop could not be tidied.", error, " Ok ", "", ""});
+    } else if (failedCount > 0) {
+        const std::string message =
+            failedCount == 1
+                ? "1 item could not be moved and stays on the Desktop."
+                : std::to_string(failedCount) + " items could not be moved and stay on the Desktop.";
+        ui_.runAlert({message, failedNames, " Ok ", "", ""});
+    }
+}
+
+// ---- Desktop browser --------------------------------------------------------------------------
+
+namespace {
+void showInBrowser(AppDelegate& app, platform::Ui& ui, const AppDelegate::FileNodes& list) {
+    app.parentArray.clear();
+    app.browseArray = list;
+    ui.reload(kBrowser);
+}
+}  // namespace
+
+void AppDelegate::selectAllDesktop() { showInBrowser(*this, ui_, currentDesktopAllArray); }
+void AppDelegate::selectPictures() { showInBrowser(*this, ui_, currentDesktopPicArray); }
+void AppDelegate::selectDocuments() { showInBrowser(*this, ui_, currentDesktopDocArray); }
+void AppDelegate::selectArchives() { showInBrowser(*this, ui_, currentDesktopArchArray); }
+void AppDelegate::selectFolders() { showInBrowser(*this, ui_, currentDesktopFoldArray); }
+void AppDelegate::selectOthers() { showInBrowser(*this, ui_, currentDesktopotherArray); }
+
+void AppDelegate::imageBrowserCellWasDoubleClicked(std::size_t index) {
+    if (index >= browseArray.size()) return;
+    const auto node = browseArray[index];
+    const std::string path = node->fullFilePath();
+    if (node->fileKindType() != kind::Folder) {
+        s_.workspace.open(path);
+        return;
+    }
+    FileNodes entries = scanFolder(path);
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a->fileName() < b->fileName(); });
+    parentArray.push_back(std::move(browseArray));
+    browseArray = std::move(entries);
+    ui_.reload(kBrowser);
+}
+
+void AppDelegate::ClickBackAction() {
+    if (parentArray.empty()) return;
+    browseArray = std::move(parentArray.back());
+    parentArray.pop_back();
+    ui_.reload(kBrowser);
+}
+
+}  // namespace vaultry

@@ -1,0 +1,262 @@
+// The tidy list of the tray popover: kind buttons and menu, row commands, drag reordering and
+// search over the records of the tidy folder.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "app/Notifications.h"
+#include "desktop/FBFileNode.h"
+#include "desktop/FileKind.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "desktop/Tidy.h"
+#include "platform/Log.h"
+
+namespace vaultry {
+namespace {
+
+struct KindButton {
+    const char* outlet;
+    const char* down;
+    const char* normal;
+    AppDelegate::FileNodes& (AppDelegate::*list)();
+};
+
+constexpr KindButton kKindButtons[] = {
+    {"allBtn", "alldownbbtn", "allnombbtn", &AppDelegate::getDesktopAllArray},
+    {"imageBtn", "imagedownbtn", "imagenombtn", &AppDelegate::getDesktopPicArray},
+    {"docuBtn", "docdownbtn", "docnombtn", &AppDelegate::getDesktopDocArray},
+    {"zipBtn", "zipdownbtn", "zipnombtn", &AppDelegate::getDesktopArchArray},
+    {"folderBtn", "folderdownbtn", "foldernombtn", &AppDelegate::getDesktopFolderArray},
+    {"otherBtn", "otherdownbbtn", "othernombbtn", &AppDelegate::getDesktopOtherArray},
+};
+
+void eraseNode(AppDelegate::FileNodes& list, const std::shared_ptr<FBFileNode>& node) {
+    list.erase(std::remove(list.begin(), list.end(), node), list.end());
+}
+
+}  // namespace
+
+void PPopoverviewConterller::initTidyList() {
+    observers_.push_back(s_.nc.addObserver(notify::PBypeButtonMouseDown,
+                                           [this](const Notification& n) { PBypeButtonMouseDownHandle(n); }));
+}
+
+void PPopoverviewConterller::endTidyList() {
+    // A search hands back to the main thread before it ends; the loop must still be running.
+    for (auto& job : searchJobs_)
+        if (job.thread.joinable()) job.thread.join();
+    searchJobs_.clear();
+}
+
+void PPopoverviewConterller::SetTableControllerArray(const FileNodes& list) {
+    std::lock_guard lock(tidyListMutex_);
+    ++listGeneration_;
+    tableArray = list;
+    backupArray = list;
+}
+
+std::size_t PPopoverviewConterller::rowCount() const {
+    std::lock_guard lock(tidyListMutex_);
+    return tableArray.size();
+}
+
+std::shared_ptr<FBFileNode> PPopoverviewConterller::rowAt(long row) const {
+    std::lock_guard lock(tidyListMutex_);
+    if (row < 0 || static_cast<std::size_t>(row) >= tableArray.size()) return nullptr;
+    return tableArray[static_cast<std::size_t>(row)];
+}
+
+void PPopoverviewConterller::showList(const FileNodes& list) {
+    SetTableControllerArray(list);
+    s_.ui.reload(kTidyTable);
+}
+
+void PPopoverviewConterller::PBypeButtonMouseDownHandle(const Notification& n) {
+    AppDelegate* app = AppDelegate::GetAppControllor();
+    const KindButton* pressed = nullptr;
+    for (const auto& b : kKindButtons)
+        if (n.object == s_.ui.outlet(b.outlet)) pressed = &b;
+    if (!pressed || !app) return;
+    for (const auto& b : kKindButtons) s_.ui.setImage(b.outlet, &b == pressed ? b.down : b.normal);
+    showList((app->*pressed->list)());
+}
+
+void PPopoverviewConterller::SelectItemAction() {
+    AppDelegate* app = AppDelegate::GetAppControllor();
+    if (!app) return;
+    const auto chosen = static_cast<long>(s_.ui.number(kKindMenu));
+    switch (chosen) {
+        case 0:
+            showList(app->getDesktopAllArray());
+            break;
+        case 1:
+            showList(app->getDesktopFolderArray());
+            break;
+        case 2:
+            showList(app->getDesktopPicArray());
+            break;
+        case 3:
+            showList(app->getDesktopDocArray());
+            break;
+        case 4:
+            showList(app->getDesktopVideoArray());
+            break;  // always empty
+        case 6:
+            showList(app->getDesktopOtherArray());
+            break;
+        default:
+            break;  // "Audios": no audio list is kept; the table stays as it is
+    }
+}
+
+void PPopoverviewConterller::ClickTidyNowAct() {
+    if (AppDelegate* app = AppDelegate::GetAppControllor()) app->ClickTidyAction();
+    s_.ui.reload(kTidyTable);
+}
+
+void PPopoverviewConterller::ClickRefreshAct() {
+    AppDelegate* app = AppDelegate::GetAppControllor();
+    if (!app) return;
+    if (!app->isTidying()) app->freshCurrentDeskTop();  // a running tidy refreshes when it ends
+    showList(app->getDesktopAllArray());
+}
+
+void PPopoverviewConterller::ClickSettingAct() {
+    s_.ui.showWindow("preferWindows");
+    s_.ui.reload(kTidyTable);
+}
+
+bool PPopoverviewConterller::tableViewWriteRowsWithIndexes(const std::vector<long>& rows) {
+    if (rows.empty()) return false;
+    std::lock_guard lock(tidyListMutex_);
+    sourceIndex = rows.front();
+    return true;
+}
+
+bool PPopoverviewConterller::tableViewAcceptDrop(long row) {
+    std::lock_guard lock(tidyListMutex_);
+    const auto size = static_cast<long>(tableArray.size());
+    if (sourceIndex < 0 || sourceIndex >= size || row < 0 || row > size) return false;
+    // Insert at the drop row first; when the source sat at or after it, it moved one down.
+    const auto node = tableArray[static_cast<std::size_t>(sourceIndex)];
+    tableArray.insert(tableArray.begin() + row, node);
+    const long removeAt = sourceIndex >= row ? sourceIndex + 1 : sourceIndex;
+    tableArray.erase(tableArray.begin() + removeAt);
+    sourceIndex = -1;
+    return true;
+}
+
+void PPopoverviewConterller::CopyAction(long selectedRow) {
+    if (auto node = rowAt(selectedRow)) s_.workspace.copyText(node->fullFilePath());
+}
+
+void PPopoverviewConterller::ClickCopyFileAct(long clickedRow) {
+    if (auto node = rowAt(clickedRow)) s_.workspace.copyFile(node->fullFilePath());
+}
+
+void PPopoverviewConterller::doubleclickAction(long selectedRow) {
+    if (auto node = rowAt(selectedRow)) s_.workspace.open(node->fullFilePath());
+}
+
+void PPopoverviewConterller::ClickOpenFileAct(long clickedRow) {
+    if (auto node = rowAt(clickedRow)) s_.workspace.open(node->fullFilePath());
+}
+
+void PPopoverviewConterller::ClickShowInFinderAct(long clickedRow) {
+    if (auto node = rowAt(clickedRow)) s_.workspace.reveal(node->fullFilePath());
+}
+
+void PPopoverviewConterller::removeRecord(const std::shared_ptr<FBFileNode>& node) {
+    if (AppDelegate* app = AppDelegate::GetAppControllor()) app->removeDesktopNode(node);
+    {
+        std::lock_guard lock(tidyListMutex_);
+        eraseNode(tableArray, node);
+        eraseNode(backupArray, node);  // clearing the search must not bring it back
+        eraseNode(filterArray, node);
+    }
+    s_.ui.reload(kTidyTable);
+}
+
+void PPopoverviewConterller::ClickRestoreFileAct(long clickedRow) {
+    const auto node = rowAt(clickedRow);
+    if (!node) return;
+    const std::string name = node->fileName();
+    const std::string to = (s_.paths.desktop() / name).string();
+    const tidy::MoveResult moved = tidy::moveItem(node->fullFilePath(), to);
+    switch (moved.error) {
+        case tidy::MoveError::None:
+        case tidy::MoveError::Vanished:  // no longer in the tidy folder: the record goes too
+            if (!moved.ok()) logLine("restore: " + moved.message);
+            removeRecord(node);
+            return;
+        case tidy::MoveError::NameTaken:
+            s_.ui.runAlert({"The Desktop already has an item named \"" + name + "\".",
+                            "Nothing was restored. Rename or move the item on the Desktop, then try again.",
+                            " Ok ", "", ""});
+            return;
+        case tidy::MoveError::Failed:
+            logLine("restore: " + moved.message);
+            s_.ui.runAlert({"The item could not be moved to the Desktop.", moved.message, " Ok ", "", ""});
+            return;
+    }
+}
+
+void PPopoverviewConterller::ClickDeleteFileAct(long clickedRow) {
+    const auto node = rowAt(clickedRow);
+    if (!node) return;
+    const std::string path = node->fullFilePath();
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    if (std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found) {
+        logLine("delete: " + path + ": " + ec.message());
+        s_.ui.runAlert({"The item could not be deleted.", ec.message(), " Ok ", "", ""});
+        return;
+    }
+    removeRecord(node);
+}
+
+void PPopoverviewConterller::controlTextDidChange() {
+    // Searches that have handed back are done; collect them.
+    for (auto it = searchJobs_.begin(); it != searchJobs_.end();) {
+        if (it->done->load()) {
+            it->thread.join();
+            it = searchJobs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    const std::string text = s_.ui.text(kSearchField);
+    if (text.empty()) {
+        {
+            std::lock_guard lock(tidyListMutex_);
+            ++listGeneration_;  // a search still running must not narrow the restored list
+            tableArray = backupArray;
+        }
+        s_.ui.reload(kTidyTable);
+        return;
+    }
+    {
+        std::lock_guard lock(tidyListMutex_);
+        filterArray.clear();
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    const std::uint64_t generation = listGeneration_.load();
+    searchJobs_.push_back({std::thread([this, text, generation, done] {
+                               StartSearchThread(text, generation);
+                               done->store(true);
+                           }),
+                           done});
+}
+
+void PPopoverviewConterller::StartSearchThread(std::string text, std::uint64_t generation) {
+    {
+        std::lock_guard lock(tidyListMutex_);
+        if (generation != listGeneration_.load()) return;  // another list was chosen meanwhile
+        // Narrowing: the rows shown, not the full list, are searched.
+        filterArray = tidy::filterByName(tableArray, text);
+        tableArray = filterArray;
+    }
+    s_.mainThread.performAndWait([this] { s_.ui.reload(kTidyTable); });
+}
+
+}  // namespace vaultry

@@ -1,0 +1,269 @@
+#include "desktop/Tidy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <system_error>
+
+namespace vaultry::tidy {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string errnoText(int err) { return std::generic_category().message(err); }
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Copies a regular file's bytes into a new file (never an existing one) and flushes it.
+bool copyFileContent(const std::string& from, const std::string& to, mode_t mode, std::string& why) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) return why = from + ": " + errnoText(errno), false;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
+    if (out < 0) {
+        why = to + ": " + errnoText(errno);
+        ::close(in);
+        return false;
+    }
+    std::vector<char> buf(1 << 20);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ok = false, why = from + ": " + errnoText(errno);
+            break;
+        }
+        if (n == 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) {
+                ok = false, why = to + ": " + errnoText(errno);
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    if (ok && ::fchmod(out, mode & 07777) != 0)
+        ok = false, why = to + ": " + errnoText(errno);  // past the umask
+    if (ok && ::fsync(out) != 0) ok = false, why = to + ": " + errnoText(errno);
+    if (::close(out) != 0 && ok) ok = false, why = to + ": " + errnoText(errno);
+    ::close(in);
+    return ok;
+}
+
+bool sameContent(const std::string& a, const std::string& b) {
+    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    bool same = fa >= 0 && fb >= 0;
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    while (same) {
+        const ssize_t na = ::read(fa, ba.data(), ba.size());
+        if (na < 0) {
+            same = false;
+            break;
+        }
+        ssize_t nb = 0;
+        while (nb < na) {  // read exactly as much from the copy
+            const ssize_t r = ::read(fb, bb.data() + nb, static_cast<size_t>(na - nb));
+            if (r <= 0) break;
+            nb += r;
+        }
+        if (nb != na || std::memcmp(ba.data(), bb.data(), static_cast<size_t>(na)) != 0) same = false;
+        if (na == 0) {
+            char extra;
+            if (same && ::read(fb, &extra, 1) != 0) same = false;
+            break;
+        }
+    }
+    if (fa >= 0) ::close(fa);
+    if (fb >= 0) ::close(fb);
+    return same;
+}
+
+void copyTimes(const struct stat& st, const std::string& to) {
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+bool copyTree(const std::string& from, const std::string& to, std::string& why) {
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return why = from + ": " + errnoText(errno), false;
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const auto target = fs::read_symlink(from, ec);
+        if (!ec) fs::create_symlink(target, to, ec);
+        if (ec) return why = from + ": " + ec.message(), false;
+    } else if (S_ISREG(st.st_mode)) {
+        if (!copyFileContent(from, to, st.st_mode, why)) return false;
+    } else if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(to.c_str(), 0700) != 0) return why = to + ": " + errnoText(errno), false;
+        std::error_code ec;
+        fs::directory_iterator it(from, ec), end;
+        for (; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (!copyTree(from + "/" + name, to + "/" + name, why)) return false;
+        }
+        if (ec) return why = from + ": " + ec.message(), false;
+        ::chmod(to.c_str(), st.st_mode & 07777);
+    } else {
+        return why = from + ": a special file cannot be moved to another file system", false;
+    }
+    copyTimes(st, to);
+    return true;
+}
+
+bool sameTree(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) return false;
+    if ((sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT)) return false;
+    std::error_code ea, eb;
+    if (S_ISLNK(sa.st_mode)) return fs::read_symlink(a, ea) == fs::read_symlink(b, eb) && !ea && !eb;
+    if (S_ISREG(sa.st_mode)) return sa.st_size == sb.st_size && sameContent(a, b);
+    if (!S_ISDIR(sa.st_mode)) return false;
+    std::set<std::string> na, nb;
+    for (fs::directory_iterator it(a, ea), end; !ea && it != end; it.increment(ea))
+        na.insert(it->path().filename().string());
+    for (fs::directory_iterator it(b, eb), end; !eb && it != end; it.increment(eb))
+        nb.insert(it->path().filename().string());
+    if (ea || eb || na != nb) return false;
+    for (const auto& name : na)
+        if (!sameTree(a + "/" + name, b + "/" + name)) return false;
+    return true;
+}
+
+std::string temporaryName(const std::string& to) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    const fs::path p(to);
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(rng()));
+    return (p.parent_path() / (".vaultry-move-" + std::string(suffix))).string();
+}
+
+// Renames without replacing; false with errno set when it did not happen.
+bool renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the no-replace flag: check first (a small window remains).
+    if (exists(to)) return errno = EEXIST, false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+std::string storageFolder(const std::string& storelocation) {
+    if (storelocation.empty()) return {};
+    return (fs::path(storelocation) / "com.Quenmark.sortello").string();
+}
+
+MoveResult moveItem(const std::string& from, const std::string& to) {
+    if (!exists(from)) return {MoveError::Vanished, from + ": no longer there"};
+    if (exists(to)) return {MoveError::NameTaken, to + ": an item of that name is already there"};
+    if (renameNoReplace(from, to)) return {};
+    const int err = errno;
+    if (err == EEXIST || err == ENOTEMPTY)
+        return {MoveError::NameTaken, to + ": an item of that name is already there"};
+    if (err == ENOENT && !exists(from)) return {MoveError::Vanished, from + ": no longer there"};
+    if (err == EXDEV) return copyThenDelete(from, to);
+    return {MoveError::Failed, from + ": " + errnoText(err)};
+}
+
+// Used when the destination lies on another file system: the original goes only after a
+// complete, flushed copy has compared equal to it.
+MoveResult copyThenDelete(const std::string& from, const std::string& to) {
+    const std::string temp = temporaryName(to);
+    std::string why;
+    std::error_code ec;
+    if (!copyTree(from, temp, why)) {
+        fs::remove_all(temp, ec);
+        return {MoveError::Failed, why};
+    }
+    if (!sameTree(from, temp)) {
+        fs::remove_all(temp, ec);
+        return {MoveError::Failed, from + ": the copy did not match the original"};
+    }
+    if (!renameNoReplace(temp, to)) {
+        const int err = errno;
+        fs::remove_all(temp, ec);
+        if (err == EEXIST || err == ENOTEMPTY)
+            return {MoveError::NameTaken, to + ": an item of that name is already there"};
+        return {MoveError::Failed, to + ": " + errnoText(err)};
+    }
+    fs::remove_all(from, ec);
+    // The complete copy is in place; a leftover original is only a duplicate.
+    return {};
+}
+
+std::vector<std::string> visibleNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (!name.empty() && name[0] != '.') names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder) {
+    if (tidyFolder.empty()) return fail("no storage location is set");
+    std::error_code ec;
+    fs::create_directories(tidyFolder, ec);
+    if (ec || !fs::is_directory(tidyFolder, ec))
+        return fail("cannot create the tidy folder " + tidyFolder + ": " + ec.message());
+    // The storage location may lie on the desktop (or be the desktop): the entry holding the
+    // tidy folder stays where it is.
+    const fs::path target = fs::weakly_canonical(tidyFolder, ec);
+    const auto holdsTarget = [&](const std::string& from) {
+        std::error_code e;
+        const fs::path p = fs::weakly_canonical(from, e);
+        if (e || target.empty()) return false;
+        const auto [end, rest] = std::mismatch(p.begin(), p.end(), target.begin(), target.end());
+        return end == p.end();
+    };
+    TidyOutcome out;
+    for (const auto& name : visibleNames(desktop)) {
+        const std::string from = (fs::path(desktop) / name).string();
+        const std::string to = (fs::path(tidyFolder) / name).string();
+        if (holdsTarget(from)) continue;
+        const MoveResult r = moveItem(from, to);
+        if (r.ok())
+            out.moved.push_back(to);
+        else if (r.error != MoveError::Vanished)
+            out.failed.push_back({name, r.message});
+    }
+    return out;
+}
+
+bool isPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+bool nameContains(std::string_view name, std::string_view text) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return std::search(name.begin(), name.end(), text.begin(), text.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }) != name.end();
+}
+
+FileNodes filterByName(const FileNodes& nodes, std::string_view text) {
+    FileNodes out;
+    for (const auto& n : nodes)
+        if (nameContains(n->fileName(), text)) out.push_back(n);
+    return out;
+}
+
+}  // namespace vaultry::tidy
