@@ -80,10 +80,8 @@ std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std:
     if (flags & 1u) node->setSecureValue("YES");
 
     std::uint32_t offsets[4];  // domain, name, path, value
+    std::string texts[4];
     for (int i = 0; i < 4; ++i) offsets[i] = f.le32(S + 16 + 4 * static_cast<std::uint64_t>(i));
-    void (PRCookFileNode::*setters[4])(PRCookFileNode::Text) = {
-        &PRCookFileNode::setFileHost, &PRCookFileNode::setFileName, &PRCookFileNode::setFilePath,
-        &PRCookFileNode::setFileValue};
     for (int i = 0; i < 4; ++i) {
         const std::uint64_t from = S + offsets[i];
         // Every text starts past the header, inside the record, and holds at least its zero byte,
@@ -91,8 +89,9 @@ std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std:
         bool ok = offsets[i] >= kRecordHeader && from < end;
         for (int j = 0; j < i && ok; ++j) ok = offsets[j] != offsets[i];
         if (!ok) return nullptr;
-        (node.get()->*setters[i])(GetStringFormChar(f.ptr(from), end - from));
+        texts[i] = GetStringFormChar(f.ptr(from), end - from);
     }
+    node->setTexts(std::move(texts[0]), std::move(texts[1]), std::move(texts[2]), std::move(texts[3]));
 
     // The expiry: a double at S + 40, seconds since 2001-01-01 UTC.
     if (S + 48 <= end) {
@@ -246,7 +245,30 @@ std::string GetNSStringDate(const std::optional<std::wstring>& date) {
 }
 
 std::string expiryText(std::int64_t secondsSince1970) {
-    return GetNSStringDate(GetDateTime(secondsSince1970, 0));
+    // The same text as GetNSStringDate(GetDateTime(s, 0)), without the wide detour: readers call
+    // this once per cookie.
+    const auto t = static_cast<std::time_t>(secondsSince1970);
+    std::tm tm{};
+    if (!::localtime_r(&t, &tm)) return GetNSStringDate(std::nullopt);
+    int year = tm.tm_year + 1900;
+    if (year < 1990) year += 31;
+    if (year < 0 || year > 9999) return GetNSStringDate(GetDateTime(secondsSince1970, 0));
+    char buf[16];
+    const auto two = [](char* at, int v) {
+        at[0] = static_cast<char>('0' + v / 10);
+        at[1] = static_cast<char>('0' + v % 10);
+    };
+    two(buf, tm.tm_mon + 1);
+    buf[2] = '-';
+    two(buf + 3, tm.tm_mday);
+    buf[5] = '-';
+    two(buf + 6, year / 100);
+    two(buf + 8, year % 100);
+    buf[10] = ' ';
+    two(buf + 11, tm.tm_hour);
+    buf[13] = ':';
+    two(buf + 14, tm.tm_min);
+    return std::string(buf, sizeof buf);
 }
 
 void parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,

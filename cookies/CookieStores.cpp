@@ -159,7 +159,9 @@ std::optional<std::string> firefoxCookiePath(const platform::Paths& paths) {
 fs::path exportFolder(const platform::Paths& paths) { return paths.downloads() / "com.Quenmark.Crumbscope"; }
 
 Status writeFileAtomically(const fs::path& path, std::string_view bytes) {
-    std::string temp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string temp = path.parent_path().string();
+    if (!temp.empty()) temp += '/';
+    temp.append(".").append(path.filename().string()).append(".XXXXXX");
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return fail("cannot write " + path.string() + ": " + std::strerror(errno));
     struct stat st {};

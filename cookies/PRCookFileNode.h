@@ -43,6 +43,15 @@ public:
     std::uint32_t cookieFlags() const { return get(cookieFlags_); }
     void setCookieFlags(std::uint32_t v) { set(cookieFlags_, v); }
 
+    // The four texts a reader finds, under one lock.
+    void setTexts(Text host, Text name, Text path, Text value) {
+        std::lock_guard lock(mutex_);
+        fileHost_ = std::move(host);
+        fileName_ = std::move(name);
+        filePath_ = std::move(path);
+        fileValue_ = std::move(value);
+    }
+
 private:
     template <typename T>
     T get(const T& field) const {
