@@ -152,10 +152,9 @@ public:
     void ExportFinishOnMainThread();
     bool cookieWorkerRunning() const { return bCookieWorkerRunning; }
 
-    CookNodes dataController;        // the records the cookie table "dataTableView" shows
+    CookNodes dataController;           // the records the cookie table "dataTableView" shows
     bool bCookieWorkerRunning = false;  // a scan, removal or export runs (main thread only)
-    std::string removeFailure;       // why the last removal changed nothing; empty when it worked
-
+    std::string removeFailure;          // why the last removal changed nothing; empty when it worked
 
     // ---- Version check ---------------------------------------------------------------------
 
