@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -159,6 +160,41 @@ public:
     // ---- Trash care ------------------------------------------------------------------------
 
     // ---- Cookie viewer ---------------------------------------------------------------------
+    // Readers: each appends to cookArray (the binary reader also fills pagesizeArray).
+    void ReadCookBinaryFileWithPath(const std::string& path);
+    void ReadCookDatabaseFileWithPath(const std::string& path);
+    void ReadFirefoxCookDatabaseFileWithPath(const std::string& path);
+    // The cookie page's buttons.
+    void ActClickSafariAction();
+    void ActClickChromeAction();
+    void ActClickFireFoxAction();
+    void ActClickOpenCookiesAction();
+    void ActClickNewCookiesAction() {}
+    void ShowNewCookieRecords();  // what newCookieBtn shows: the records of the last opened file
+    void ActRemoveCookieData();
+    void ActExportCookieData();
+    // The access window's button: grants the folder it asks for, also to the cookie viewer.
+    void clickConnectHomeAction();
+    // Scans of the default stores; a request while a cookie worker runs is ignored.
+    void ScanSafariCookieFile();
+    void ScanChromeCookieFile();
+    void ScanFireFoxCookieFile();
+    void openPanelDidEnd1(const std::optional<platform::Ui::Paths>& chosen);
+    void CheckFilePathISCookie(const std::string& path);
+    // Workers (path empty: none) and their finishing steps on the main thread.
+    void ScanCookBinaryFilePathhand(std::string path);
+    void ScanDataBaseCookieFilePathhand(std::string path);
+    void ScanFireFoxDataBaseCookieFilePathhand(std::string path);
+    void ScanFinishOnMainThread();
+    void ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox);
+    void RemoveFinishOnMainThread();
+    void ActExportCookieDataThreader(std::string folder, CookNodes records);
+    void ExportFinishOnMainThread();
+    bool cookieWorkerRunning() const { return bCookieWorkerRunning; }
+
+    CookNodes dataController;           // the records the cookie table "dataTableView" shows
+    bool bCookieWorkerRunning = false;  // a scan, removal or export runs (main thread only)
+    std::string removeFailure;          // why the last removal changed nothing; empty when it worked
 
     // ---- Version check ---------------------------------------------------------------------
     // The menu's check-for-update command: an up-to-date result is shown too.

@@ -35,5 +35,6 @@ void addKindCommands(CLI::App& app, Context& ctx);
 void addSettingsCommands(CLI::App& app, Context& ctx);
 void addUpdateCommands(CLI::App& app, Context& ctx);
 void addTidyCommands(CLI::App& app, Context& ctx);
+void addCookieCommands(CLI::App& app, Context& ctx);
 
 }  // namespace vaultry::cli

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     addSettingsCommands(app, ctx);
     addUpdateCommands(app, ctx);
     addTidyCommands(app, ctx);
+    addCookieCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

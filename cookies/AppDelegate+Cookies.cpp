@@ -1,0 +1,293 @@
+// The cookie page: scans of the browsers' stores and of files the user opens, removal, export.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
+#include "cookies/BinaryCookies.h"
+#include "cookies/CookieDatabase.h"
+#include "cookies/CookieStores.h"
+#include "cookies/PRCookFileNode.h"
+#include "cookies/PRRtfController.h"
+#include "platform/Log.h"
+
+namespace fs = std::filesystem;
+
+namespace vaultry {
+namespace {
+
+constexpr const char* kProgressor = "theProgressor";
+constexpr const char* kCookieTable = "dataTableView";
+
+}  // namespace
+
+void AppDelegate::ReadCookBinaryFileWithPath(const std::string& path) {
+    cookies::ReadCookBinaryFileWithPath(path, cookArray, pagesizeArray);
+}
+
+void AppDelegate::ReadCookDatabaseFileWithPath(const std::string& path) {
+    cookies::ReadCookDatabaseFileWithPath(path, cookArray);
+}
+
+void AppDelegate::ReadFirefoxCookDatabaseFileWithPath(const std::string& path) {
+    cookies::ReadFirefoxCookDatabaseFileWithPath(path, cookArray);
+}
+
+// ---- Browser buttons ------------------------------------------------------------------------
+
+namespace {
+// The folder the stored grant resolves to; empty when there is no usable grant.
+std::string resolveGrant(SettingsStore& settings, platform::Bookmarks& bookmarks) {
+    const auto data = settings.data(key::CrumbscopeData);
+    if (!data) return {};
+    const auto resolved = bookmarks.resolve(*data);
+    return resolved ? resolved->path : std::string();
+}
+}  // namespace
+
+#define VAULTRY_BROWSER_ACTION(Action, Scan)                     \
+    void AppDelegate::Action() {                                 \
+        bookmarkFileURL = resolveGrant(settings_, s_.bookmarks); \
+        if (bookmarkFileURL.empty()) {                           \
+            ui_.showWindow("connectWindow");                     \
+            return;                                              \
+        }                                                        \
+        s_.bookmarks.startAccessing(bookmarkFileURL);            \
+        Scan();                                                  \
+    }
+VAULTRY_BROWSER_ACTION(ActClickSafariAction, ScanSafariCookieFile)
+VAULTRY_BROWSER_ACTION(ActClickChromeAction, ScanChromeCookieFile)
+VAULTRY_BROWSER_ACTION(ActClickFireFoxAction, ScanFireFoxCookieFile)
+#undef VAULTRY_BROWSER_ACTION
+
+void AppDelegate::clickConnectHomeAction() {
+    platform::OpenPanel panel;
+    panel.chooseFiles = false;
+    panel.chooseDirectories = true;
+    panel.multipleSelection = false;
+    panel.directory = s_.paths.trash().string();
+    ui_.beginSheet("connectWindow", panel, [this](std::optional<platform::Ui::Paths> chosen) {
+        if (!chosen || chosen->empty()) return;
+        if (const auto grant = s_.bookmarks.create(chosen->front())) {
+            // One grant serves the trash care and the cookie viewer alike.
+            settings_.set(key::AutoTrashData, *grant);
+            settings_.set(key::CrumbscopeData, *grant);
+            if (const auto saved = settings_.flush(); !saved) logLine(saved.error().message);
+        }
+        ui_.hideWindow("connectWindow");
+        initStateBannerView();
+    });
+}
+
+// ---- Scans ----------------------------------------------------------------------------------
+
+namespace {
+void startProgress(platform::Ui& ui) {
+    ui.setHidden(kProgressor, false);
+    ui.setState(kProgressor, true);  // the indicator's animation
+}
+void stopProgress(platform::Ui& ui) {
+    ui.setHidden(kProgressor, true);
+    ui.setState(kProgressor, false);
+}
+// Starts a worker in `handle`, after the one it held before has ended.
+template <typename Fn>
+void startWorker(std::thread& handle, Fn fn) {
+    if (handle.joinable()) handle.join();
+    handle = std::thread(std::move(fn));
+}
+}  // namespace
+
+void AppDelegate::ScanSafariCookieFile() {
+    if (bCookieWorkerRunning) return;
+    bCookieWorkerRunning = true;
+    startProgress(ui_);
+    startWorker(scanBackFileThreader,
+                [this, path = cookies::safariCookiePath(s_.paths)] { ScanCookBinaryFilePathhand(path); });
+}
+
+void AppDelegate::ScanChromeCookieFile() {
+    if (bCookieWorkerRunning) return;
+    bCookieWorkerRunning = true;
+    startProgress(ui_);
+    startWorker(scanDatabaseThreader,
+                [this, path = cookies::chromeCookiePath(s_.paths)] { ScanDataBaseCookieFilePathhand(path); });
+}
+
+void AppDelegate::ScanFireFoxCookieFile() {
+    if (bCookieWorkerRunning) return;
+    bCookieWorkerRunning = true;
+    startProgress(ui_);
+    startWorker(scanFirefoxDatabaseThreader,
+                [this, path = cookies::firefoxCookiePath(s_.paths).value_or("")] {
+                    ScanFireFoxDataBaseCookieFilePathhand(path);
+                });
+}
+
+void AppDelegate::ScanCookBinaryFilePathhand(std::string path) {
+    cookArray.clear();
+    if (!path.empty()) ReadCookBinaryFileWithPath(path);
+    setBinaryCookie(true);
+    bSafariCookie = true;
+    bFireFoxCookie = false;
+    setCurrentScanFilePath(path);
+    s_.mainThread.performAndWait([this] { ScanFinishOnMainThread(); });
+}
+
+void AppDelegate::ScanDataBaseCookieFilePathhand(std::string path) {
+    cookArray.clear();
+    ReadCookDatabaseFileWithPath(path);
+    setBinaryCookie(false);
+    bSafariCookie = false;
+    bFireFoxCookie = false;
+    setCurrentScanFilePath(path);
+    s_.mainThread.performAndWait([this] { ScanFinishOnMainThread(); });
+}
+
+void AppDelegate::ScanFireFoxDataBaseCookieFilePathhand(std::string path) {
+    cookArray.clear();
+    ReadFirefoxCookDatabaseFileWithPath(path);
+    setBinaryCookie(false);
+    bSafariCookie = false;
+    bFireFoxCookie = true;
+    setCurrentScanFilePath(path);
+    s_.mainThread.performAndWait([this] { ScanFinishOnMainThread(); });
+}
+
+void AppDelegate::ScanFinishOnMainThread() {
+    if (bOpenCookie) {
+        newCookieArray.insert(newCookieArray.end(), cookArray.begin(), cookArray.end());
+        bOpenCookie = false;
+    }
+    dataController = cookArray;
+    ui_.setHidden("theConentView", false);
+    ui_.setHidden("openView", true);
+    ui_.reload(kCookieTable);  // a reloaded table has no selection
+    stopProgress(ui_);
+    bCookieWorkerRunning = false;
+}
+
+void AppDelegate::ShowNewCookieRecords() {
+    dataController = newCookieArray;
+    ui_.reload(kCookieTable);
+}
+
+// ---- Files opened by hand -------------------------------------------------------------------
+
+void AppDelegate::ActClickOpenCookiesAction() {
+    platform::OpenPanel panel;
+    panel.chooseFiles = true;
+    panel.chooseDirectories = false;
+    panel.multipleSelection = false;
+    panel.directory = s_.paths.documents().string();
+    ui_.beginSheet("window", panel,
+                   [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd1(chosen); });
+}
+
+void AppDelegate::openPanelDidEnd1(const std::optional<platform::Ui::Paths>& chosen) {
+    if (!chosen || chosen->empty()) return;
+    if (bCookieWorkerRunning) return;  // the running worker owns the cookie lists
+    bOpenCookie = true;
+    newCookieArray.clear();
+    CheckFilePathISCookie(chosen->front());
+    ui_.setHidden("newCookieBtn", false);
+}
+
+void AppDelegate::CheckFilePathISCookie(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return;
+    char head[33] = {};
+    cookies::getHexString(file, 0, 4, head);
+    std::fclose(file);
+    logLine(std::string("headString===") + head + "==");
+    const auto layout = cookies::detectLayout(path);
+    if (!layout || bCookieWorkerRunning) return;
+    bCookieWorkerRunning = true;
+    if (*layout == cookies::Layout::Binary) {
+        startProgress(ui_);
+        startWorker(scanBackFileThreader, [this, path] { ScanCookBinaryFilePathhand(path); });
+        logLine("636f6f6b");
+        return;
+    }
+    logLine("53514C69746520666F726D6174203300");
+    startProgress(ui_);
+    // A Firefox store read by hand is read, and later emptied, in its own layout.
+    if (*layout == cookies::Layout::Firefox)
+        startWorker(scanFirefoxDatabaseThreader,
+                    [this, path] { ScanFireFoxDataBaseCookieFilePathhand(path); });
+    else
+        startWorker(scanDatabaseThreader, [this, path] { ScanDataBaseCookieFilePathhand(path); });
+}
+
+// ---- Removal --------------------------------------------------------------------------------
+
+void AppDelegate::ActRemoveCookieData() {
+    if (bCookieWorkerRunning) return;
+    bCookieWorkerRunning = true;
+    ui_.setState(kProgressor, true);  // animates; stays hidden when it is hidden
+    startWorker(removeThreader,
+                [this, path = currentScanFilePath(), binary = binaryCookie(), firefox = bFireFoxCookie] {
+                    ActRemoveCookieDataThreader(path, binary, firefox);
+                });
+}
+
+void AppDelegate::ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox) {
+    Status done;
+    if (binary)
+        done = cookies::removeStore(path, cookies::Layout::Binary);
+    else if (!path.empty())
+        done = cookies::removeStore(path, firefox ? cookies::Layout::Firefox : cookies::Layout::Chrome);
+    removeFailure = done ? std::string() : done.error().message;
+    s_.mainThread.performAndWait([this] { RemoveFinishOnMainThread(); });
+}
+
+void AppDelegate::RemoveFinishOnMainThread() {
+    stopProgress(ui_);
+    bCookieWorkerRunning = false;
+    if (!removeFailure.empty()) {
+        // Nothing was deleted: the table keeps what the store still holds.
+        logLine("cookie removal failed: " + removeFailure);
+        if (removeFailure == cookies::kBrowserRunning)
+            ui_.runAlert(
+                {"Please close the browser first",
+                 "The browser is using its cookie store. Quit the browser, then remove the cookies again.",
+                 " Ok ", "", ""});
+        else
+            ui_.runAlert({"The cookies could not be removed", removeFailure, " Ok ", "", ""});
+        return;
+    }
+    cookArray.clear();
+    dataController.clear();
+    ui_.reload(kCookieTable);
+}
+
+// ---- Export ---------------------------------------------------------------------------------
+
+void AppDelegate::ActExportCookieData() {
+    if (bCookieWorkerRunning) return;
+    const fs::path folder = cookies::exportFolder(s_.paths);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    bCookieWorkerRunning = true;
+    startProgress(ui_);
+    startWorker(exportThreader, [this, folder = folder.string(), records = dataController] {
+        ActExportCookieDataThreader(folder, records);
+    });
+}
+
+void AppDelegate::ActExportCookieDataThreader(std::string folder, CookNodes records) {
+    PRRtfController writer;
+    for (const auto& record : records) writer.addRtfContent(cookies::exportLine(*record));
+    if (const auto written = writer.writeRtfInPath(folder, "Note"); !written)
+        logLine(written.error().message);
+    s_.mainThread.performAndWait([this] { ExportFinishOnMainThread(); });
+}
+
+void AppDelegate::ExportFinishOnMainThread() {
+    stopProgress(ui_);
+    bCookieWorkerRunning = false;
+    s_.workspace.open(cookies::exportFolder(s_.paths).string());
+}
+
+}  // namespace vaultry

@@ -1,0 +1,334 @@
+#include "cookies/BinaryCookies.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+#include "platform/Log.h"
+
+namespace vaultry::cookies {
+namespace {
+
+// Reads up to `length` bytes at `offset`; the rest of `out` is zero-filled.
+void readZeroFilled(std::FILE* handle, std::uint64_t offset, std::uint8_t* out, std::size_t length) {
+    std::memset(out, 0, length);
+    if (::fseeko(handle, static_cast<off_t>(offset), SEEK_SET) != 0) return;
+    (void)std::fread(out, 1, length, handle);
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return 0;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Bytes of the file in memory; everything past the end reads as zero.
+class Bytes {
+public:
+    explicit Bytes(std::span<const std::uint8_t> b) : b_(b) {}
+    std::uint64_t size() const { return b_.size(); }
+    std::uint8_t at(std::uint64_t i) const { return i < b_.size() ? b_[i] : 0; }
+    std::uint32_t be32(std::uint64_t i) const {
+        return std::uint32_t(at(i)) << 24 | std::uint32_t(at(i + 1)) << 16 | std::uint32_t(at(i + 2)) << 8 |
+               at(i + 3);
+    }
+    std::uint32_t le32(std::uint64_t i) const {
+        return std::uint32_t(at(i + 3)) << 24 | std::uint32_t(at(i + 2)) << 16 |
+               std::uint32_t(at(i + 1)) << 8 | at(i);
+    }
+    std::uint64_t le64(std::uint64_t i) const { return std::uint64_t(le32(i + 4)) << 32 | le32(i); }
+    const char* ptr(std::uint64_t i) const { return reinterpret_cast<const char*>(b_.data() + i); }
+
+private:
+    std::span<const std::uint8_t> b_;
+};
+
+constexpr std::uint32_t kRecordHeader = 56;
+
+// One record at S, which must end by `limit` (its page's end, within the file). Null when the
+// record is malformed.
+std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std::uint64_t limit) {
+    const auto size = static_cast<std::int32_t>(f.le32(S));
+    if (S >= limit || size <= 0) return nullptr;
+    const std::uint64_t end = std::min<std::uint64_t>(S + static_cast<std::uint64_t>(size), limit);
+    auto node = std::make_shared<PRCookFileNode>();
+    node->setCookieStartOffSet(S);
+    node->setCookieLength(size);
+    const std::uint32_t flags = f.le32(S + 8);
+    node->setCookieFlags(flags);
+    if (flags & 1u) node->setSecureValue("YES");
+
+    std::uint32_t offsets[4];  // domain, name, path, value
+    std::string texts[4];
+    for (int i = 0; i < 4; ++i) offsets[i] = f.le32(S + 16 + 4 * static_cast<std::uint64_t>(i));
+    for (int i = 0; i < 4; ++i) {
+        const std::uint64_t from = S + offsets[i];
+        // Every text starts past the header, inside the record, and holds at least its zero byte,
+        // so no two texts can start at the same offset.
+        bool ok = offsets[i] >= kRecordHeader && from < end;
+        for (int j = 0; j < i && ok; ++j) ok = offsets[j] != offsets[i];
+        if (!ok) return nullptr;
+        texts[i] = GetStringFormChar(f.ptr(from), end - from);
+    }
+    node->setTexts(std::move(texts[0]), std::move(texts[1]), std::move(texts[2]), std::move(texts[3]));
+
+    // The expiry: a double at S + 40, seconds since 2001-01-01 UTC.
+    if (S + 48 <= end) {
+        const double d = std::bit_cast<double>(f.le64(S + 40));
+        if (d != 0) {
+            if (std::isfinite(d) && std::fabs(d) < 1e13)
+                node->setExpiredDate(
+                    expiryText(static_cast<std::int64_t>(std::floor(d)) + kAppleEpochOffset));
+            else
+                node->setExpiredDate(GetNSStringDate(std::nullopt));
+        }
+    }
+    return node;
+}
+
+}  // namespace
+
+void* readData(std::FILE* handle, void* buffer, std::uint64_t offset, std::uint64_t length) {
+    if (!handle || !buffer || offset == 0 || length == 0) return buffer;
+    readZeroFilled(handle, offset, static_cast<std::uint8_t*>(buffer), length);
+    return buffer;
+}
+
+void* AnalyseCookBinaryDataFile(std::FILE* handle, std::uint64_t offset, std::uint64_t length, void* data) {
+    if (length == 0) return nullptr;
+    return readData(handle, data, offset, length);
+}
+
+char* getHexString(std::FILE* handle, std::uint64_t offset, std::size_t n, char* theChar) {
+    if (!handle || n == 0 || !theChar) return nullptr;
+    static const char digits[] = "0123456789abcdef";
+    std::vector<std::uint8_t> bytes(n);
+    readZeroFilled(handle, offset, bytes.data(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+        theChar[2 * i] = digits[bytes[i] >> 4];
+        theChar[2 * i + 1] = digits[bytes[i] & 15];
+    }
+    theChar[2 * n] = '\0';
+    return theChar;
+}
+
+std::int32_t DemaNumberFormHexChar(const char* hex, int k) {
+    if (!hex || k <= 0) return 0;
+    if (std::strlen(hex) < static_cast<std::size_t>(k)) return 0;
+    std::uint32_t sum = 0;
+    for (int i = 0; i < k; ++i) sum = sum * 16u + static_cast<std::uint32_t>(hexDigit(hex[i]));
+    return static_cast<std::int32_t>(sum);
+}
+
+void convertLitteToBigStringWithStr(const char* str, char* target, int L) {
+    if (!str || !target || L <= 0) return;
+    const int pairs = L / 2;
+    for (int i = 0; i < pairs; ++i) {
+        target[2 * i] = str[L - 2 * (i + 1)];
+        target[2 * i + 1] = str[L - 2 * (i + 1) + 1];
+    }
+    target[2 * pairs] = '\0';
+}
+
+std::int32_t GetLitteEndianLengthwithHandle(std::FILE* handle, std::uint64_t offset, int n) {
+    if (!handle || n <= 0 || n > 64) return 0;
+    std::string hex(2 * static_cast<std::size_t>(n) + 1, '\0'), big(hex.size(), '\0');
+    if (!getHexString(handle, offset, static_cast<std::size_t>(n), hex.data())) return 0;
+    convertLitteToBigStringWithStr(hex.data(), big.data(), 2 * n);
+    return DemaNumberFormHexChar(big.data(), 2 * n);
+}
+
+void PutPageSizeIntoArrayWithPageSize(std::int32_t pageCount, std::uint64_t& cursor, std::FILE* handle,
+                                      std::vector<std::uint32_t>& pagesizeArray) {
+    if (!handle || pageCount <= 0) return;
+    // The table cannot hold more entries than the file has bytes for.
+    if (::fseeko(handle, 0, SEEK_END) != 0) return;
+    const off_t fileSize = ::ftello(handle);
+    for (std::int32_t i = 0; i < pageCount && static_cast<off_t>(cursor + 4) <= fileSize; ++i) {
+        char hex[9];
+        getHexString(handle, cursor, 4, hex);
+        pagesizeArray.push_back(static_cast<std::uint32_t>(DemaNumberFormHexChar(hex, 8)));
+        cursor += 4;
+    }
+}
+
+bool Char2Unicode(const char* utf8, std::size_t length, std::u32string& uncode) {
+    uncode.clear();
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8);
+    std::size_t i = 0;
+    while (i < length && s[i] != 0) {
+        const unsigned char c = s[i];
+        char32_t cp;
+        int extra;
+        if (c < 0x80) {
+            cp = c, extra = 0;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            cp = c & 0x1F, extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            cp = c & 0x0F, extra = 2;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            cp = c & 0x07, extra = 3;
+        } else {
+            return false;
+        }
+        for (int k = 1; k <= extra; ++k) {
+            if (i + k >= length || (s[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        uncode.push_back(cp);
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return true;
+}
+
+std::string GetStringFormChar(const char* bytes, std::size_t maxLength) {
+    if (!bytes) return {};
+    const void* zero = std::memchr(bytes, 0, maxLength);
+    const std::size_t length =
+        zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes) : maxLength;
+    if (std::all_of(bytes, bytes + length, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(bytes, length);
+    std::u32string wide;
+    if (!Char2Unicode(bytes, length, wide)) return {};
+    std::string out;
+    out.reserve(length);
+    for (char32_t c : wide) appendUtf8(out, c);
+    return out;
+}
+
+std::string GetStringFormChar(const char* bytes) {
+    return bytes ? GetStringFormChar(bytes, std::strlen(bytes)) : std::string();
+}
+
+std::optional<std::wstring> GetDateTime(std::int64_t seconds, int /*fileType*/) {
+    const auto t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    if (!::localtime_r(&t, &tm)) return std::nullopt;
+    int year = tm.tm_year + 1900;
+    if (year < 1990) year += 31;  // only the year moves; the date is not normalised again
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d %02d:%02d", tm.tm_mon + 1, tm.tm_mday, year, tm.tm_hour,
+                  tm.tm_min);
+    buf[16] = '\0';
+    return std::wstring(buf, buf + std::strlen(buf));
+}
+
+std::string GetNSStringDate(const std::optional<std::wstring>& date) {
+    if (!date) return "Unkown Date";
+    std::string out;
+    for (wchar_t c : *date) appendUtf8(out, static_cast<char32_t>(c));
+    return out;
+}
+
+std::string expiryText(std::int64_t secondsSince1970) {
+    // The same text as GetNSStringDate(GetDateTime(s, 0)), without the wide detour: readers call
+    // this once per cookie.
+    const auto t = static_cast<std::time_t>(secondsSince1970);
+    std::tm tm{};
+    if (!::localtime_r(&t, &tm)) return GetNSStringDate(std::nullopt);
+    int year = tm.tm_year + 1900;
+    if (year < 1990) year += 31;
+    if (year < 0 || year > 9999) return GetNSStringDate(GetDateTime(secondsSince1970, 0));
+    char buf[16];
+    const auto two = [](char* at, int v) {
+        at[0] = static_cast<char>('0' + v / 10);
+        at[1] = static_cast<char>('0' + v % 10);
+    };
+    two(buf, tm.tm_mon + 1);
+    buf[2] = '-';
+    two(buf + 3, tm.tm_mday);
+    buf[5] = '-';
+    two(buf + 6, year / 100);
+    two(buf + 8, year % 100);
+    buf[10] = ' ';
+    two(buf + 11, tm.tm_hour);
+    buf[13] = ':';
+    two(buf + 14, tm.tm_min);
+    return std::string(buf, sizeof buf);
+}
+
+void parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,
+                     std::vector<std::uint32_t>& pagesizeArray) {
+    pagesizeArray.clear();
+    const Bytes f(bytes);
+    const auto N = static_cast<std::int32_t>(f.be32(4));
+    if (N <= 0) return;
+    // The page-size table cannot be longer than the file.
+    const std::uint64_t tableRoom = f.size() > 8 ? (f.size() - 8) / 4 : 0;
+    const std::uint64_t pages = std::min<std::uint64_t>(static_cast<std::uint64_t>(N), tableRoom);
+    pagesizeArray.reserve(pages);
+    for (std::uint64_t i = 0; i < pages; ++i) pagesizeArray.push_back(f.be32(8 + 4 * i));
+
+    std::uint64_t P = 8 + 4 * pages;
+    for (std::uint64_t i = 0; i < pagesizeArray.size() && P < f.size(); P += pagesizeArray[i], ++i) {
+        const std::uint64_t pageEnd = std::min<std::uint64_t>(P + pagesizeArray[i], f.size());
+        if (pageEnd < P + 8) continue;
+        const auto n = static_cast<std::int32_t>(f.le32(P + 4));
+        if (n <= 0) continue;
+        const std::uint64_t records =
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(n), (pageEnd - P - 8) / 4);
+        for (std::uint64_t j = 0; j < records; ++j) {
+            const std::uint32_t offset = f.le32(P + 8 + 4 * j);
+            auto node = offset >= 8 ? readRecord(f, P + offset, pageEnd) : nullptr;
+            if (node)
+                out.push_back(std::move(node));
+            else
+                logLine("sadfasdfasdfasd");
+        }
+    }
+}
+
+void ReadCookBinaryFileWithPath(const std::string& path, CookNodes& out,
+                                std::vector<std::uint32_t>& pagesizeArray) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0) return;
+    if (static_cast<std::uint64_t>(size) > kMaxCookieFileBytes) {
+        logLine("cookie file too large: " + path);
+        pagesizeArray.clear();
+        return;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return;
+    parseCookBinary(bytes, out, pagesizeArray);
+}
+
+std::vector<std::uint8_t> samplecookies() {
+    return {
+        'c',  'o',  'o',  'k',                           // signature
+        0,    0,    0,    1,                             // one page
+        0,    0,    0,    12,                            // of 12 bytes
+        0,    0,    1,    0,    0, 0, 0, 0, 0, 0, 0, 0,  // page header, no records, page footer
+        0,    0,    0,    0,                             // checksum of the page
+        0x07, 0x17, 0x20, 0x05,                          // trailer
+    };
+}
+
+}  // namespace vaultry::cookies

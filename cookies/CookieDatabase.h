@@ -1,0 +1,52 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cookies/PRCookFileNode.h"
+#include "platform/Result.h"
+
+struct sqlite3;
+
+namespace vaultry::cookies {
+
+// Brings a database's write-ahead log into its main file: switches it to WAL mode and runs a
+// passive checkpoint of every attached database. A failed checkpoint logs "Failed to commit".
+void commitDB(const std::string& path);
+
+// Chrome's table `cookies`, old and current layouts (columns found by name: `secure` or
+// `is_secure`; expires_utc in microseconds since 1601-01-01). The value is the hex rendering of
+// encrypted_value; when a row has none, its plain `value`.
+void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out);
+// Firefox's table `moz_cookies`: `baseDomain`, else `host`; expiry in seconds, or milliseconds
+// from user_version 16 on.
+void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out);
+
+// Runs fn on a connection to the database at path. When the database is locked by its browser,
+// fn runs again on a private snapshot: the database with its journal, -wal and -shm copied into
+// a 0700 temporary folder that is removed afterwards. fn returns an SQLite result code; only
+// SQLITE_BUSY and SQLITE_LOCKED count as locked, and fn must start its work afresh each call.
+void withDatabase(const std::string& path, const std::function<int(sqlite3*)>& fn);
+
+// The names of the tables of a database, empty when it has none or is not a database.
+std::vector<std::string> tableNames(const std::string& path);
+
+// A byte buffer's description: "<0a0b0c0d 0e>".
+std::string hexDescription(const void* bytes, std::size_t length);
+// Chrome's time (microseconds since 1601-01-01 UTC) as seconds since 1970.
+std::int64_t chromeTimeToUnix(std::int64_t microseconds);
+
+// The text every refused removal reports.
+inline constexpr const char* kBrowserRunning = "the browser must be closed first";
+// The browser that owns the store at path is running: Firefox's `lock` link or a held
+// `.parentlock` in the profile, Chrome's `SingletonLock` in the profile or the folder above it.
+bool browserRunning(const std::string& storePath);
+
+// Deletes every cookie of the database (table `moz_cookies` or `cookies`) and rebuilds the file,
+// with SQLite's secure delete on and the log emptied, so no deleted row stays on disk. Refused
+// with kBrowserRunning, and nothing deleted, while the browser runs or holds the database.
+// A database without the table keeps everything and is only rebuilt.
+Status removeDatabaseCookies(const std::string& path, bool firefox);
+
+}  // namespace vaultry::cookies

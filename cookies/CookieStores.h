@@ -1,0 +1,44 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cookies/PRCookFileNode.h"
+#include "platform/Paths.h"
+#include "platform/Result.h"
+
+namespace vaultry::cookies {
+
+enum class Layout { Binary, Chrome, Firefox };
+
+// How a file the user opens is read: "cook" at the start is a binary cookie file; an SQLite
+// database is read in the Firefox layout when it has `moz_cookies` and no `cookies` table, in
+// the Chrome layout otherwise. None for anything else (or a file that cannot be opened).
+std::optional<Layout> detectLayout(const std::string& path);
+
+// Reads the store in the given layout.
+CookNodes readStore(const std::string& path, Layout layout);
+
+// The default stores of the user. Paths are formed even when the store is missing (Chrome's and
+// Safari's the first candidate); Firefox's is none when no profile can be found.
+std::string safariCookiePath(const platform::Paths& paths);
+std::string chromeCookiePath(const platform::Paths& paths);
+std::optional<std::string> firefoxCookiePath(const platform::Paths& paths);
+// The default profile folder named by a Firefox profiles.ini text, relative to baseDir.
+std::optional<std::filesystem::path> firefoxDefaultProfile(std::string_view profilesIni,
+                                                           const std::filesystem::path& baseDir);
+
+// "<Downloads>/com.Quenmark.Crumbscope" and the export file in it.
+std::filesystem::path exportFolder(const platform::Paths& paths);
+inline constexpr const char* kExportFileName = "cookiedata.txt";
+
+// Writes bytes to path through a temporary file in the same folder, flushed to disk and renamed
+// over the target (which keeps its permissions; a new file is 0600).
+Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// Removes every cookie of the store: a binary cookie file is replaced by `samplecookies`; a
+// database has its table emptied and is rebuilt. A missing store changes nothing.
+Status removeStore(const std::string& path, Layout layout);
+
+}  // namespace vaultry::cookies
