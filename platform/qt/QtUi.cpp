@@ -15,7 +15,10 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTextEdit>
+#include <QSystemTrayIcon>
 #include <QTimeEdit>
+
+#include "platform/qt/ColorScheme.h"
 
 namespace vaultry::qt {
 namespace {
@@ -118,9 +121,18 @@ void QtUi::activateApp() {
 void QtUi::shake(std::string_view window) {
     QWidget* w = windowOf(window);
     if (!w) return;
-    const QPoint origin = w->pos();
+    // A shake that starts while another runs begins from where the first began, so the window
+    // never drifts.
+    QPoint origin = w->pos();
+    if (auto* running = w->findChild<QPropertyAnimation*>("vaultryShake", Qt::FindDirectChildrenOnly)) {
+        origin = running->startValue().toPoint();
+        running->stop();
+        delete running;
+        w->move(origin);
+    }
     const int d = static_cast<int>(w->width() * 0.05f);
     auto* anim = new QPropertyAnimation(w, "pos", w);
+    anim->setObjectName("vaultryShake");
     anim->setDuration(500);
     anim->setStartValue(origin);
     for (int i = 0; i < 8; ++i) {
@@ -148,6 +160,8 @@ void QtUi::setImage(std::string_view outlet, const platform::ImageRef& image) {
     QObject* o = object(outlet);
     if (auto* b = qobject_cast<QAbstractButton*>(o)) {
         b->setIcon(iconFor(image));
+    } else if (auto* tray = qobject_cast<QSystemTrayIcon*>(o)) {
+        tray->setIcon(iconFor(image));
     } else if (auto* l = qobject_cast<QLabel*>(o)) {
         const QIcon icon = iconFor(image);
         l->setPixmap(icon.pixmap(l->size().isEmpty() ? QSize(64, 64) : l->size()));
@@ -323,9 +337,6 @@ std::optional<std::string> QtUi::runSavePanel(const platform::SavePanel& panel) 
 
 void QtUi::terminate() { QCoreApplication::quit(); }
 
-bool QtUi::darkAppearance() {
-    const QPalette palette = QApplication::palette();
-    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
-}
+bool QtUi::darkAppearance() { return ColorScheme::instance().dark(); }
 
 }  // namespace vaultry::qt
