@@ -57,6 +57,7 @@ GLYPHS = {
     "refresh": '<path d="M20 12a8 8 0 1 1-2.3-5.6"/><path d="M20 4v4.5h-4.5"/>',
     "gear": '<circle cx="12" cy="12" r="3"/><path d="M12 2.5v3M12 18.5v3M2.5 12h3M18.5 12h3M5.3 5.3l2.1 2.1'
             'M16.6 16.6l2.1 2.1M5.3 18.7l2.1-2.1M16.6 7.4l2.1-2.1"/>',
+    "chevron": '<path d="M6 9l6 6 6-6"/>',
     "check": '<path d="M5 12.5l4.5 4.5L19 7.5"/>',
 }
 
@@ -100,13 +101,14 @@ def face(fill, w=160, h=36, stroke=None):
 
 
 def banner(w, h, motif, a="#4f46e5", b="#7c3aed"):
+    """A gradient banner; motif None for banners stretched to many widths."""
     body = (f'<defs><linearGradient id="g" x1="0" y1="0" x2="1" y2="1">'
             f'<stop offset="0" stop-color="{a}"/><stop offset="1" stop-color="{b}"/></linearGradient></defs>'
             f'<rect width="{w}" height="{h}" fill="url(#g)"/>'
             f'<circle cx="{w*0.86}" cy="{h*0.1}" r="{h*0.9}" fill="#ffffff" fill-opacity="0.07"/>'
             f'<circle cx="{w*0.72}" cy="{h*1.1}" r="{h*0.6}" fill="#ffffff" fill-opacity="0.06"/>'
-            + glyph(motif, "#ffffff", 1.6, x=w - h * 0.9 - 14, y=h * 0.05, scale=h * 0.9 / 24)
-            .replace('stroke="#ffffff"', 'stroke="#ffffff" stroke-opacity="0.35"'))
+            + (glyph(motif, "#ffffff", 1.6, x=w - h * 0.9 - 56, y=h * 0.05, scale=h * 0.9 / 24)
+               .replace('stroke="#ffffff"', 'stroke="#ffffff" stroke-opacity="0.35"') if motif else ""))
     return svg(w, h, body)
 
 
@@ -206,13 +208,14 @@ def images():
     # Banners and headers, stretched by the views that draw them.
     img["topbanner"] = banner(420, 64, "shield")
     img["pdtopview"] = banner(420, 64, "lock", "#4338ca", "#6d28d9")
-    img["filetopbanner"] = banner(760, 64, "folder", "#4f46e5", "#2563eb")
+    img["filetopbanner"] = banner(760, 64, None, "#4f46e5", "#2563eb")
     img["tablehead"] = svg(400, 25, '<defs><linearGradient id="g" x1="0" y1="0" x2="0" y2="1">'
                            '<stop offset="0" stop-color="#f8fafc"/><stop offset="1" stop-color="#eef2f7"/>'
                            '</linearGradient></defs><rect width="400" height="25" fill="url(#g)"/>'
                            '<rect y="24" width="400" height="1" fill="#e2e8f0"/>')
     img["mainBottomImage"] = svg(800, 36, '<rect width="800" height="36" fill="#f8fafc"/>'
                                  '<rect width="800" height="1" fill="#e2e8f0"/>')
+    img["chevrondown"] = icon("chevron", INK, 12)
     # Navigation of the main window and the popover.
     for name, g in [("navvault", "shield"), ("navdesktop", "desktop"), ("navtrash", "trash"),
                     ("navcookie", "cookie"), ("navaccess", "plug"), ("navtarget", "target"),

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionButton>
+#include <QSvgRenderer>
 #include <QVBoxLayout>
 
 #include "app/Notifications.h"
@@ -144,6 +145,11 @@ void ImageView::setImageName(const QString& name) {
     update();
 }
 
+void ImageView::setTitleColour(const QColor& colour) {
+    titleColour_ = colour;
+    update();
+}
+
 void ImageView::setTitle(const QString& title, const QString& subtitle) {
     title_ = title;
     subtitle_ = subtitle;
@@ -153,17 +159,29 @@ void ImageView::setTitle(const QString& title, const QString& subtitle) {
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    // Drawn from the vector source at the view's size, so stretching never blurs.
-    const QIcon image = iconFor(platform::ImageRef::named(imageName_.toStdString()));
-    if (!image.isNull()) image.paint(&p, rect(), Qt::AlignCenter, QIcon::Normal, QIcon::Off);
+    // Drawn from the vector source stretched over the bounds, so it never blurs.
+    QString base = imageName_;
+    if (base.endsWith(".png")) base.chop(4);
+    QSvgRenderer svg(":/assets/" + base + ".svg");
+    if (svg.isValid()) {
+        svg.render(&p, QRectF(rect()));
+    } else {
+        const QIcon image = iconFor(platform::ImageRef::named(imageName_.toStdString()));
+        if (!image.isNull()) image.paint(&p, rect(), Qt::AlignCenter, QIcon::Normal, QIcon::Off);
+    }
     if (title_.isEmpty()) return;
     const int left = 22;
     QFont big = font();
     big.setPointSizeF(big.pointSizeF() * 1.35);
     big.setWeight(QFont::Bold);
     QFont small = font();
-    p.setPen(Qt::white);
+    p.setPen(titleColour_);
     if (subtitle_.isEmpty()) {
+        if (height() < 40) {  // a header strip: a small centred caption
+            p.setFont(small);
+            p.drawText(rect(), Qt::AlignCenter, title_);
+            return;
+        }
         p.setFont(big);
         p.drawText(rect().adjusted(left, 0, -60, 0), Qt::AlignVCenter | Qt::AlignLeft, title_);
         return;
@@ -180,6 +198,7 @@ void ImageView::paintEvent(QPaintEvent*) {
 }
 
 QMHeaderView::QMHeaderView(QWidget* parent) : ImageView("tablehead.png", parent) {
+    setTitleColour(QColor("#64748b"));
     setFixedHeight(kHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
@@ -230,6 +249,7 @@ PRCustomeWindow::PRCustomeWindow(QWidget* parent) : SkinWindow(parent) {
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
     header_ = new QMHeaderView(this);
+    connect(this, &QWidget::windowTitleChanged, header_, [this](const QString& t) { header_->setTitle(t); });
     body_ = new QWidget(this);
     layout->addWidget(header_);
     layout->addWidget(body_, 1);

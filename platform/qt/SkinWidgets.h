@@ -101,12 +101,14 @@ public:
     void setImageName(const QString& name);
     QString imageName() const { return imageName_; }
     void setTitle(const QString& title, const QString& subtitle = {});
+    void setTitleColour(const QColor& colour);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QString imageName_, title_, subtitle_;
+    QColor titleColour_ = Qt::white;
 };
 
 // The header strip of a skinned window; UpdateWindowImage swaps its image.

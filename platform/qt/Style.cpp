@@ -49,6 +49,12 @@ QLineEdit { border: 1px solid #cbd5e1; border-radius: 8px; padding: 4px 10px; ba
             selection-background-color: #c7d2fe; }
 QLineEdit:focus { border: 1.5px solid #6366f1; }
 QTimeEdit, QComboBox { border: 1px solid #cbd5e1; border-radius: 6px; padding: 3px 8px; background: #ffffff; }
+QComboBox::drop-down { border: none; width: 22px; }
+QComboBox::down-arrow { image: url(:/assets/chevrondown.svg); width: 12px; height: 12px; }
+QComboBox QAbstractItemView { border: 1px solid #e2e8f0; selection-background-color: #eef2ff;
+                              selection-color: #3730a3; }
+QToolButton { border: none; border-radius: 6px; padding: 3px; }
+QToolButton:hover { background: #f1f5f9; }
 QTableView, QListView { border: 1px solid #e2e8f0; border-radius: 10px; background: #ffffff;
                         alternate-background-color: #f8fafc; selection-background-color: #e0e7ff;
                         selection-color: #1e293b; }

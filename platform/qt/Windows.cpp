@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -80,6 +81,25 @@ void faceButton(SkinButton* b, const char* image, const QString& title, QSize si
     b->setFixedSize(size);
 }
 
+// Tables and browsers say what will appear in them while they are empty.
+template <typename View>
+class WithEmptyHint final : public View {
+public:
+    explicit WithEmptyHint(QString hint) : hint_(std::move(hint)) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        View::paintEvent(event);
+        if (this->model() && this->model()->rowCount() > 0) return;
+        QPainter p(this->viewport());
+        p.setPen(QColor("#94a3b8"));
+        p.drawText(this->viewport()->rect().adjusted(24, 0, -24, 0), Qt::AlignCenter | Qt::TextWordWrap, hint_);
+    }
+
+private:
+    QString hint_;
+};
+
 QFrame* card() {
     auto* f = new QFrame;
     f->setProperty("role", "card");
@@ -114,7 +134,7 @@ void Windows::reg(const std::string& name, QObject* object) {
 QAbstractButton* Windows::commandButton(const QString& title, const QString& image, Commands::Fn Commands::*command,
                                         bool primary) {
     auto* b = new QPushButton(title);
-    if (!image.isEmpty()) {
+    if (!image.isEmpty() && !primary) {  // the glyphs are drawn for light grounds
         b->setIcon(named(image.toUtf8().constData()));
         b->setIconSize(QSize(18, 18));
     }
@@ -334,7 +354,8 @@ QWidget* Windows::buildDesktopPage() {
     kinds->addStretch(1);
     v->addLayout(kinds);
 
-    auto* browser = new QListView;
+    auto* browser = new WithEmptyHint<QListView>(
+        localized("Nothing here yet. Tidy your desktop and its items appear here, sorted by kind."));
     browser->setViewMode(QListView::IconMode);
     browser->setIconSize(QSize(64, 64));
     browser->setGridSize(QSize(85 + 30, 85 + 30));
@@ -454,7 +475,7 @@ QWidget* Windows::buildCookiePage() {
     reg("theConentView", content);
     auto* cv = new QVBoxLayout(content);
     cv->setContentsMargins(12, 12, 12, 12);
-    auto* table = new QTableView;
+    auto* table = new WithEmptyHint<QTableView>(localized("No cookies in this store."));
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->verticalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);
@@ -523,7 +544,8 @@ void Windows::buildVaultWindow() {
     b->addWidget(commandButton(localized("Encrypt…"), "navvault", &Commands::encryptFiles, true));
     v->addWidget(bar);
 
-    auto* table = new QTableView;
+    auto* table = new WithEmptyHint<QTableView>(
+        localized("Your vault is empty.\nHide or encrypt files and folders to keep them here."));
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
@@ -597,6 +619,7 @@ QWidget* Windows::buildPopoverContent() {
     auto* v = new QVBoxLayout(root);
     v->setContentsMargins(12, 12, 12, 12);
     auto* tabs = new QTabWidget;
+    tabs->setObjectName("popoverTabs");
     tabs->setDocumentMode(true);
     v->addWidget(tabs, 1);
 
@@ -608,7 +631,7 @@ QWidget* Windows::buildPopoverContent() {
     kinds->setSpacing(6);
     const std::pair<const char*, const char*> types[] = {{"allBtn", "alldownbbtn"},  {"imageBtn", "imagenombtn"},
                                                          {"docuBtn", "docnombtn"},   {"zipBtn", "zipnombtn"},
-                                                         {"folderBtn", "foldernombtn"}, {"otherBtn", "othernombbtn"}};
+                                                         {"folderBtn", "foldernombtn"}, {"tidyOtherBtn", "othernombbtn"}};
     for (const auto& [outlet, image] : types) {
         auto* b = new FBTypeButton(nc_);
         b->setIconSize(QSize(30, 30));
@@ -631,7 +654,7 @@ QWidget* Windows::buildPopoverContent() {
     filterRow->addWidget(kindMenu);
     filterRow->addWidget(search, 1);
     tv->addLayout(filterRow);
-    auto* list = new QTableView;
+    auto* list = new WithEmptyHint<QTableView>(localized("Tidied desktop items appear here."));
     list->verticalHeader()->hide();
     list->horizontalHeader()->setStretchLastSection(true);
     list->setShowGrid(false);
@@ -642,10 +665,12 @@ QWidget* Windows::buildPopoverContent() {
     auto* tidyRow = new QHBoxLayout;
     auto* refresh = new QToolButton;
     refresh->setIcon(named("NSRefreshTemplate"));
+    refresh->setAutoRaise(true);
     refresh->setToolTip(localized("Refresh"));
     reg("tidyRefreshBtn", refresh);
     auto* settings = new QToolButton;
     settings->setIcon(named("NSActionTemplate"));
+    settings->setAutoRaise(true);
     settings->setToolTip(localized("Preferences"));
     connect(settings, &QToolButton::clicked, this, [this] {
         if (commands_.preferences) commands_.preferences();
@@ -720,6 +745,15 @@ void Windows::buildAutoTrashWindow() {
     v->setContentsMargins(0, 0, 0, 0);
     autoTrashHolder_ = w;
     v->addWidget(popoverContent_);
+    // The automatic-trash window is about the trash settings; it opens on them.
+    w->installEventFilter(this);
+}
+
+bool Windows::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == autoTrashHolder_ && event->type() == QEvent::Show)
+        if (auto* tabs = popoverContent_->findChild<QTabWidget*>("popoverTabs"))
+            if (popoverContent_->window() == autoTrashHolder_) tabs->setCurrentIndex(1);
+    return QObject::eventFilter(watched, event);
 }
 
 void Windows::returnPopoverContent() {
@@ -733,7 +767,7 @@ void Windows::returnPopoverContent() {
 void Windows::buildPreferences() {
     auto* w = new SkinWindow;
     w->setWindowTitle(localized("Vaultry Preferences"));
-    w->setFixedSize(500, 600);
+    w->setFixedSize(500, 540);
     reg("preferWindows", w);
     auto* v = new QVBoxLayout(w);
     v->setContentsMargins(1, 1, 1, 1);
@@ -780,8 +814,9 @@ void Windows::buildPreferences() {
     bv->addWidget(confirm);
     auto* warn = warning(localized("The passwords do not match."));
     reg("warnnewPWlab", warn);
+    bv->addWidget(warn);
     auto* pwRow = new QHBoxLayout;
-    pwRow->addWidget(warn, 1);
+    pwRow->addStretch(1);
     auto* changePw = new PRLeftTipButton(nc_);
     faceButton(changePw, "donenom.png", localized("Change Password"), QSize(160, 34));
     reg("changePassWordBtn", changePw);
@@ -809,6 +844,9 @@ void Windows::buildPreferences() {
     });
     auto* time = new QTimeEdit(QTime(18, 0));
     time->setDisplayFormat("HH:mm");
+    time->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    time->setAlignment(Qt::AlignCenter);
+    time->setToolTip(localized("Scroll or type to change the time"));
     time->setMinimumHeight(30);
     reg("tidyTimePicker", time);
     tidyRow->addWidget(autoTidy);

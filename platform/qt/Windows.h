@@ -72,6 +72,9 @@ public:
     // Without a tray host the main window carries the tray menu and the popover button.
     void offerTrayCommands(QMenu* menu, std::function<void(QWidget* anchor)> openPopover);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildMain();
     QWidget* buildVaultPage();
