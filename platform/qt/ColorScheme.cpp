@@ -32,7 +32,8 @@ ColorScheme& ColorScheme::instance() {
 
 ColorScheme::ColorScheme() {
     const QPalette palette = QGuiApplication::palette();
-    paletteDark_ = palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
+    paletteDark_ =
+        palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Read");

@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
-#include <QTextEdit>
 #include <QSystemTrayIcon>
+#include <QTextEdit>
 #include <QTimeEdit>
 
 #include "platform/qt/ColorScheme.h"

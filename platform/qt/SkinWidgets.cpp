@@ -125,12 +125,15 @@ PRLeftTipButton::PRLeftTipButton(NotificationCenter& nc, QWidget* parent)
                    parent) {}
 
 FBLeftButton::FBLeftButton(NotificationCenter& nc, QWidget* parent)
-    : SkinButton(nc, {notify::FBLeftButtonMouseDown, notify::FBLeftButtonMouseEntered, notify::FBLeftButtonMouseExited},
-                 parent) {}
+    : SkinButton(
+          nc,
+          {notify::FBLeftButtonMouseDown, notify::FBLeftButtonMouseEntered, notify::FBLeftButtonMouseExited},
+          parent) {}
 
 FBTypeButton::FBTypeButton(NotificationCenter& nc, QWidget* parent)
-    : SkinButton(nc, {notify::PBypeButtonMouseDown, notify::PBypeButtonMouseEntered, notify::PBypeButtonMouseExited},
-                 parent) {}
+    : SkinButton(
+          nc, {notify::PBypeButtonMouseDown, notify::PBypeButtonMouseEntered, notify::PBypeButtonMouseExited},
+          parent) {}
 
 PRClosedButton::PRClosedButton(NotificationCenter& nc, QWidget* parent)
     : SkinButton(nc, {notify::MyClosebuttonMouseDown}, parent) {}
@@ -138,7 +141,8 @@ PRClosedButton::PRClosedButton(NotificationCenter& nc, QWidget* parent)
 PRCellButton::PRCellButton(NotificationCenter& nc, QWidget* parent)
     : TaggedButton(nc, {notify::PRCellButtonMouseDown}, parent) {}
 
-ImageView::ImageView(QString imageName, QWidget* parent) : QWidget(parent), imageName_(std::move(imageName)) {}
+ImageView::ImageView(QString imageName, QWidget* parent)
+    : QWidget(parent), imageName_(std::move(imageName)) {}
 
 void ImageView::setImageName(const QString& name) {
     imageName_ = name;
@@ -193,8 +197,8 @@ void ImageView::paintEvent(QPaintEvent*) {
     p.drawText(QRect(left, top, width() - left - 60, bm.height()), Qt::AlignLeft | Qt::AlignVCenter, title_);
     p.setFont(small);
     p.setPen(QColor(255, 255, 255, 200));
-    p.drawText(QRect(left, top + bm.height() + 2, width() - left - 60, sm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-               subtitle_);
+    p.drawText(QRect(left, top + bm.height() + 2, width() - left - 60, sm.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, subtitle_);
 }
 
 QMHeaderView::QMHeaderView(QWidget* parent) : ImageView("tablehead.png", parent) {

@@ -21,7 +21,8 @@ QString localized(const char* s) { return QCoreApplication::translate("Vaultry",
 // Tells its owner when the popup it watches has closed, whatever closed it.
 class CloseWatcher final : public QObject {
 public:
-    CloseWatcher(QObject* parent, std::function<void()> closed) : QObject(parent), closed_(std::move(closed)) {}
+    CloseWatcher(QObject* parent, std::function<void()> closed)
+        : QObject(parent), closed_(std::move(closed)) {}
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Hide && closed_) closed_();
         return false;
@@ -65,12 +66,13 @@ StatusBanner::StatusBanner(QtUi& ui, Windows& windows, Commands& commands)
     connect(statusItem_, &QSystemTrayIcon::activated, this, &StatusBanner::activated);
     ui_.registerOutlet("_statusItem", statusItem_);
     ui_.registerOutlet("baMenu", baMenu_);
-    statusItem_->setIcon(iconFor(platform::ImageRef::named(ui_.darkAppearance() ? "darkbannerIcon.png"
-                                                                                 : "bannerIcon.png")));
+    statusItem_->setIcon(
+        iconFor(platform::ImageRef::named(ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png")));
     if (hasTrayHost()) statusItem_->show();
 }
 
 StatusBanner::~StatusBanner() {
+    windows_.returnPopoverContent();  // the shared view outlives the popover and its window
     if (thePopover_) delete thePopover_.data();
     if (popAttachWindow_) delete popAttachWindow_.data();
     delete baMenu_;
@@ -102,7 +104,8 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
     auto* pop = new QFrame(nullptr, Qt::Popup | Qt::FramelessWindowHint);
     pop->setObjectName("thePopover");
     pop->setAttribute(Qt::WA_DeleteOnClose);
-    pop->setStyleSheet("QFrame#thePopover { background: #ffffff; border: 1px solid #cbd5e1; border-radius: 0; }");
+    pop->setStyleSheet(
+        "QFrame#thePopover { background: #ffffff; border: 1px solid #cbd5e1; border-radius: 0; }");
     auto* v = new QVBoxLayout(pop);
     v->setContentsMargins(1, 1, 1, 1);
     v->setSpacing(0);

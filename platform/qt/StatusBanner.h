@@ -7,7 +7,6 @@
 class QMenu;
 class QWidget;
 
-
 namespace vaultry::qt {
 
 class QtUi;

@@ -37,6 +37,8 @@ QPushButton { background: #ffffff; border: 1px solid #cbd5e1; border-radius: 8px
               color: #1e293b; }
 QPushButton:hover { background: #f8fafc; border-color: #94a3b8; }
 QPushButton:pressed { background: #f1f5f9; }
+QPushButton::menu-indicator { image: url(:/assets/chevrondown.svg); subcontrol-origin: padding;
+                              subcontrol-position: right center; right: 6px; width: 10px; height: 10px; }
 QPushButton[primary="true"] { background: #4f46e5; border: 1px solid #4338ca; color: #ffffff; font-weight: 600; }
 QPushButton[primary="true"]:hover { background: #4338ca; }
 QPushButton[skin="true"] { background: transparent; border: none; padding: 4px 8px; border-radius: 8px; }
@@ -66,6 +68,7 @@ QTabBar::tab:selected { color: #4f46e5; border-bottom: 2px solid #4f46e5; }
 QCheckBox { spacing: 8px; }
 QProgressBar { border: none; background: #e2e8f0; border-radius: 3px; max-height: 6px; }
 QProgressBar::chunk { background: #6366f1; border-radius: 3px; }
+QSlider { min-height: 22px; }
 QSlider::groove:horizontal { height: 4px; background: #e2e8f0; border-radius: 2px; }
 QSlider::sub-page:horizontal { background: #6366f1; border-radius: 2px; }
 QSlider::handle:horizontal { background: #ffffff; border: 1px solid #94a3b8; width: 16px; height: 16px;

@@ -74,7 +74,8 @@ QWidget* banner(ImageView* view, const QString& title, const QString& subtitle, 
     return view;
 }
 
-void faceButton(SkinButton* b, const char* image, const QString& title, QSize size, QColor titleColour = Qt::white) {
+void faceButton(SkinButton* b, const char* image, const QString& title, QSize size,
+                QColor titleColour = Qt::white) {
     b->setIcon(named(image));
     b->setText(title);
     b->setFace(true, titleColour);
@@ -93,7 +94,8 @@ protected:
         if (this->model() && this->model()->rowCount() > 0) return;
         QPainter p(this->viewport());
         p.setPen(QColor("#94a3b8"));
-        p.drawText(this->viewport()->rect().adjusted(24, 0, -24, 0), Qt::AlignCenter | Qt::TextWordWrap, hint_);
+        p.drawText(this->viewport()->rect().adjusted(24, 0, -24, 0), Qt::AlignCenter | Qt::TextWordWrap,
+                   hint_);
     }
 
 private:
@@ -108,7 +110,8 @@ QFrame* card() {
 
 }  // namespace
 
-Windows::Windows(QtUi& ui, NotificationCenter& nc, Commands& commands) : ui_(ui), nc_(nc), commands_(commands) {
+Windows::Windows(QtUi& ui, NotificationCenter& nc, Commands& commands)
+    : ui_(ui), nc_(nc), commands_(commands) {
     buildMain();
     buildVaultWindow();
     buildConnectWindow();
@@ -122,7 +125,7 @@ Windows::Windows(QtUi& ui, NotificationCenter& nc, Commands& commands) : ui_(ui)
 
 Windows::~Windows() {
     for (auto& [name, w] : topLevels_)
-        if (w && w != main_) delete w.data();
+        if (w) delete w.data();
 }
 
 void Windows::reg(const std::string& name, QObject* object) {
@@ -131,8 +134,8 @@ void Windows::reg(const std::string& name, QObject* object) {
     if (auto* w = qobject_cast<QWidget*>(object); w && w->isWindow()) topLevels_[name] = w;
 }
 
-QAbstractButton* Windows::commandButton(const QString& title, const QString& image, Commands::Fn Commands::*command,
-                                        bool primary) {
+QAbstractButton* Windows::commandButton(const QString& title, const QString& image,
+                                        Commands::Fn Commands::*command, bool primary) {
     auto* b = new QPushButton(title);
     if (!image.isEmpty() && !primary) {  // the glyphs are drawn for light grounds
         b->setIcon(named(image.toUtf8().constData()));
@@ -251,9 +254,10 @@ QWidget* Windows::buildVaultPage() {
     v->setContentsMargins(36, 32, 36, 28);
     v->setSpacing(14);
     v->addWidget(heading(localized("Your private vault")));
-    v->addWidget(heading(localized("Hide files in place or lock them into encrypted archives. One password opens "
-                            "the vault and the preferences."),
-                         "subtitle"));
+    v->addWidget(
+        heading(localized("Hide files in place or lock them into encrypted archives. One password opens "
+                          "the vault and the preferences."),
+                "subtitle"));
     v->addSpacing(8);
 
     auto* hero = card();
@@ -265,11 +269,12 @@ QWidget* Windows::buildVaultPage() {
     h->addWidget(pic);
     auto* text = new QVBoxLayout;
     text->addWidget(heading(localized("Vault"), "cardtitle"));
-    text->addWidget(heading(localized("See every protected item, unlock it for a while, reveal it or lock it again."),
-                            "body"));
+    text->addWidget(heading(
+        localized("See every protected item, unlock it for a while, reveal it or lock it again."), "body"));
     text->addStretch(1);
     h->addLayout(text, 1);
-    h->addWidget(commandButton(localized("Open Vault"), "navunlock", &Commands::openVault, true), 0, Qt::AlignVCenter);
+    h->addWidget(commandButton(localized("Open Vault"), "navunlock", &Commands::openVault, true), 0,
+                 Qt::AlignVCenter);
     v->addWidget(hero);
 
     auto* grid = new QHBoxLayout;
@@ -281,11 +286,12 @@ QWidget* Windows::buildVaultPage() {
         Commands::Fn Commands::*command;
         const char* button;
     } tiles[] = {
-        {"Hide", "Hidden items stay where they are, out of sight in file browsers.", "navlock", &Commands::hideFiles,
-         "Hide Items…"},
+        {"Hide", "Hidden items stay where they are, out of sight in file browsers.", "navlock",
+         &Commands::hideFiles, "Hide Items…"},
         {"Encrypt", "Files and folders are packed into archives only your password opens.", "navvault",
          &Commands::encryptFiles, "Encrypt Items…"},
-        {"Unhide", "Bring hidden items back into view.", "navunlock", &Commands::unhideFiles, "Unhide Items…"},
+        {"Unhide", "Bring hidden items back into view.", "navunlock", &Commands::unhideFiles,
+         "Unhide Items…"},
     };
     for (const auto& t : tiles) {
         auto* c = card();
@@ -318,8 +324,8 @@ QWidget* Windows::buildDesktopPage() {
     titles->addWidget(heading(localized("Desktop")));
     titles->addWidget(heading(localized("Everything tidied off your desktop, sorted by kind."), "subtitle"));
     top->addLayout(titles, 1);
-    top->addWidget(commandButton(localized("Tidy Desktop Now"), "navcheck", &Commands::tidyDesktop, true),
-                   0, Qt::AlignVCenter);
+    top->addWidget(commandButton(localized("Tidy Desktop Now"), "navcheck", &Commands::tidyDesktop, true), 0,
+                   Qt::AlignVCenter);
     v->addLayout(top);
 
     auto* kinds = new QHBoxLayout;
@@ -377,9 +383,10 @@ QWidget* Windows::buildTrashPage() {
     v->setContentsMargins(36, 32, 36, 28);
     v->setSpacing(14);
     v->addWidget(heading(localized("Trash")));
-    v->addWidget(heading(localized("Empty the Trash now, on a schedule or once it grows too large, and erase files so "
-                            "they cannot be recovered."),
-                         "subtitle"));
+    v->addWidget(
+        heading(localized("Empty the Trash now, on a schedule or once it grows too large, and erase files so "
+                          "they cannot be recovered."),
+                "subtitle"));
     v->addSpacing(8);
     const struct {
         const char* title;
@@ -422,7 +429,8 @@ QWidget* Windows::buildCookiePage() {
     v->setContentsMargins(36, 32, 36, 28);
     v->setSpacing(12);
     v->addWidget(heading(localized("Cookies")));
-    v->addWidget(heading(localized("Read what your browsers keep about you, export it or clear it."), "subtitle"));
+    v->addWidget(
+        heading(localized("Read what your browsers keep about you, export it or clear it."), "subtitle"));
 
     auto* body = new QHBoxLayout;
     body->setSpacing(16);
@@ -509,7 +517,9 @@ void Windows::buildVaultWindow() {
     w->resize(780, 540);
     w->setMinimumSize(620, 420);
     reg("thefileManageWindow", w);
-    w->shouldClose = [this] { return commands_.vaultWindowShouldClose ? commands_.vaultWindowShouldClose() : true; };
+    w->shouldClose = [this] {
+        return commands_.vaultWindowShouldClose ? commands_.vaultWindowShouldClose() : true;
+    };
 
     auto* v = new QVBoxLayout(w->body());
     v->setContentsMargins(0, 0, 0, 0);
@@ -526,8 +536,8 @@ void Windows::buildVaultWindow() {
     b->setContentsMargins(16, 10, 16, 10);
     b->setSpacing(4);
     const std::tuple<const char*, const char*, const char*> filters[] = {
-        {"selectAllBtn", "allnom", "All"},       {"selectImageBtn", "imagenom", "Images"},
-        {"selectDocBtn", "docnom", "Docs"},      {"selectVideoBtn", "medianom", "Media"},
+        {"selectAllBtn", "allnom", "All"},           {"selectImageBtn", "imagenom", "Images"},
+        {"selectDocBtn", "docnom", "Docs"},          {"selectVideoBtn", "medianom", "Media"},
         {"selectFolderBtn", "foldernom", "Folders"}, {"selectOtherBtn", "othernom", "Other"}};
     for (const auto& [outlet, image, title] : filters) {
         auto* f = new PRLeftTipButton(nc_);
@@ -602,8 +612,8 @@ void Windows::buildConnectWindow() {
         return p;
     };
     page("connectView", "navtrash_on", localized("Allow access to the Trash"),
-         localized("Vaultry measures and empties your Trash folder. Choose it once to grant access."), "connectBtn",
-         "connectnombtn.png", localized("Grant Access…"));
+         localized("Vaultry measures and empties your Trash folder. Choose it once to grant access."),
+         "connectBtn", "connectnombtn.png", localized("Grant Access…"));
     page("startTidyView", "navdesktop_on", localized("Where should tidied items go?"),
          localized("Choose a folder that will hold everything tidied off your desktop."), "tidybutton",
          "startlocationnombtn.png", localized("Choose Location…"))
@@ -629,9 +639,9 @@ QWidget* Windows::buildPopoverContent() {
     tv->setContentsMargins(0, 10, 0, 0);
     auto* kinds = new QHBoxLayout;
     kinds->setSpacing(6);
-    const std::pair<const char*, const char*> types[] = {{"allBtn", "alldownbbtn"},  {"imageBtn", "imagenombtn"},
-                                                         {"docuBtn", "docnombtn"},   {"zipBtn", "zipnombtn"},
-                                                         {"folderBtn", "foldernombtn"}, {"tidyOtherBtn", "othernombbtn"}};
+    const std::pair<const char*, const char*> types[] = {
+        {"allBtn", "alldownbbtn"}, {"imageBtn", "imagenombtn"},   {"docuBtn", "docnombtn"},
+        {"zipBtn", "zipnombtn"},   {"folderBtn", "foldernombtn"}, {"tidyOtherBtn", "othernombbtn"}};
     for (const auto& [outlet, image] : types) {
         auto* b = new FBTypeButton(nc_);
         b->setIconSize(QSize(30, 30));
@@ -695,7 +705,8 @@ QWidget* Windows::buildPopoverContent() {
     auto* byTime = new QCheckBox(localized("Empty the Trash every"));
     reg("cleanTimeCheckBtn", byTime);
     auto* times = new QComboBox;
-    for (const char* t : {"Daily", "Every Week", "Two Weeks", "Every Month", "Two Months"}) times->addItem(localized(t));
+    for (const char* t : {"Daily", "Every Week", "Two Weeks", "Every Month", "Two Months"})
+        times->addItem(localized(t));
     reg("theTimeBtn", times);
     auto* timeRow = new QHBoxLayout;
     timeRow->addWidget(byTime);
@@ -774,7 +785,8 @@ void Windows::buildPreferences() {
     v->setSpacing(0);
     auto* close = new PRClosedButton(nc_);
     reg("closedPrefWindowButton", close);
-    v->addWidget(banner(new PTopWindowView, localized("Preferences"), localized("Storage, password and start-up"), close));
+    v->addWidget(banner(new PTopWindowView, localized("Preferences"),
+                        localized("Storage, password and start-up"), close));
 
     auto* body = new QWidget;
     auto* bv = new QVBoxLayout(body);
@@ -884,7 +896,8 @@ void Windows::buildCreatePassword() {
     auto* warn = warning(localized("The passwords do not match. Please type them again."));
     reg("warnlab", warn);
     bv->addWidget(warn);
-    bv->addWidget(heading(localized("There is no way to recover a forgotten password. Keep it somewhere safe."), "faint"));
+    bv->addWidget(heading(
+        localized("There is no way to recover a forgotten password. Keep it somewhere safe."), "faint"));
     bv->addStretch(1);
     auto* done = new PRClosedButton(nc_);
     faceButton(done, "donenom.png", localized("Create Password"), QSize(180, 36));
@@ -903,7 +916,8 @@ void Windows::buildEnterPassword() {
     v->setSpacing(0);
     auto* close = new PRClosedButton(nc_);
     reg("closedPDWindowButton", close);
-    v->addWidget(banner(new PDWindowView, localized("Unlock Vaultry"), localized("Enter your vault password to continue."), close));
+    v->addWidget(banner(new PDWindowView, localized("Unlock Vaultry"),
+                        localized("Enter your vault password to continue."), close));
     auto* body = new QWidget;
     auto* bv = new QVBoxLayout(body);
     bv->setContentsMargins(28, 22, 28, 24);
@@ -946,9 +960,10 @@ void Windows::buildAbout() {
     version->setAlignment(Qt::AlignCenter);
     v->addWidget(version);
     v->addSpacing(8);
-    auto* blurb = heading(localized("A vault for your private files, a tidy desktop, a clean Trash and a close look "
-                             "at your browser cookies."),
-                          "body");
+    auto* blurb =
+        heading(localized("A vault for your private files, a tidy desktop, a clean Trash and a close look "
+                          "at your browser cookies."),
+                "body");
     blurb->setAlignment(Qt::AlignCenter);
     v->addWidget(blurb);
     v->addStretch(1);

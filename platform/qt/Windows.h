@@ -27,19 +27,19 @@ class PRCustomeWindow;
 // controller; one left empty does nothing.
 struct Commands {
     using Fn = std::function<void()>;
-    Fn openVault;            // OPenFileManageWindow
-    Fn preferences;          // ClickShowPereferenceWindow
-    Fn hideFiles;            // HideFileAction
-    Fn unhideFiles;          // UnHideFileAction
-    Fn encryptFiles;         // EncryptFileAction
-    Fn tidyDesktop;          // ClickTidyAction
-    Fn emptyTrash;           // StrongEmptyTrash
-    Fn secureErase;          // StartSafeDeleteFileAction
-    Fn automaticTrash;       // ShowAutoTrash
-    Fn checkForUpdate;       // CheckforUpdateAction
-    Fn help;                 // ClickHelp
-    Fn about;                // ActAboutAction
-    Fn quit;                 // QuiteVaultryAction
+    Fn openVault;              // OPenFileManageWindow
+    Fn preferences;            // ClickShowPereferenceWindow
+    Fn hideFiles;              // HideFileAction
+    Fn unhideFiles;            // UnHideFileAction
+    Fn encryptFiles;           // EncryptFileAction
+    Fn tidyDesktop;            // ClickTidyAction
+    Fn emptyTrash;             // StrongEmptyTrash
+    Fn secureErase;            // StartSafeDeleteFileAction
+    Fn automaticTrash;         // ShowAutoTrash
+    Fn checkForUpdate;         // CheckforUpdateAction
+    Fn help;                   // ClickHelp
+    Fn about;                  // ActAboutAction
+    Fn quit;                   // QuiteVaultryAction
     Fn returnOnPasswordField;  // ReturnOnPasswordField: Return in "enterPWLab"
     Fn removeFromList;         // RemoveFileFromListAction: the vault table's remove command
     Fn autoTidyDesktop;        // ClickAutoTidyDesktop: "autoCleanupSelectBtn" toggled
@@ -90,8 +90,8 @@ private:
     void buildAbout();
     QWidget* buildPopoverContent();
     void reg(const std::string& name, QObject* object);
-    QAbstractButton* commandButton(const QString& title, const QString& image, Commands::Fn Commands::*command,
-                                   bool primary = false);
+    QAbstractButton* commandButton(const QString& title, const QString& image,
+                                   Commands::Fn Commands::*command, bool primary = false);
 
     QtUi& ui_;
     NotificationCenter& nc_;

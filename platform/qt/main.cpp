@@ -142,11 +142,12 @@ public:
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t n, void* user) {
-            auto* body = static_cast<std::vector<std::uint8_t>*>(user);
-            body->insert(body->end(), data, data + size * n);
-            return size * n;
-        });
+        curl_easy_setopt(
+            curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t n, void* user) {
+                auto* body = static_cast<std::vector<std::uint8_t>*>(user);
+                body->insert(body->end(), data, data + size * n);
+                return size * n;
+            });
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
         const CURLcode rc = curl_easy_perform(curl);
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
@@ -160,14 +161,16 @@ public:
 // Starting at login is an XDG autostart entry.
 class LocalLoginItems final : public platform::LoginItems {
 public:
-    explicit LocalLoginItems(const platform::Paths& paths) : entry_(paths.configHome() / "autostart/vaultry.desktop") {}
+    explicit LocalLoginItems(const platform::Paths& paths)
+        : entry_(paths.configHome() / "autostart/vaultry.desktop") {}
     bool isEnabled() override { return fs::exists(entry_); }
     bool setEnabled(bool enabled) override {
         std::error_code ec;
         if (!enabled) return fs::remove(entry_, ec) || !fs::exists(entry_);
         fs::create_directories(entry_.parent_path(), ec);
         std::ofstream out(entry_, std::ios::trunc);
-        out << "[Desktop Entry]\nType=Application\nName=Vaultry\nExec=vaultry\nX-GNOME-Autostart-enabled=true\n";
+        out << "[Desktop "
+               "Entry]\nType=Application\nName=Vaultry\nExec=vaultry\nX-GNOME-Autostart-enabled=true\n";
         return static_cast<bool>(out.flush());
     }
 
@@ -215,11 +218,12 @@ int main(int argc, char** argv) {
     qt::Windows windows(ui, nc, commands);
     qt::StatusBanner banner(ui, windows, commands);
     if (!banner.hasTrayHost())
-        windows.offerTrayCommands(banner.menu(), [&banner](QWidget* anchor) { banner.ClickStateBanner(anchor); });
+        windows.offerTrayCommands(banner.menu(),
+                                  [&banner](QWidget* anchor) { banner.ClickStateBanner(anchor); });
     app.setWindowIcon(qt::iconFor(platform::ImageRef::named("appicon")));
 
-    AppDelegate delegate(Services{ui, settings, nc, paths, clock, mainThread, bookmarks, workspace, hiddenFlag,
-                                  thumbnailer, spawn, http, notifier, loginItems});
+    AppDelegate delegate(Services{ui, settings, nc, paths, clock, mainThread, bookmarks, workspace,
+                                  hiddenFlag, thumbnailer, spawn, http, notifier, loginItems});
 
     // Commands the controller does not carry yet behave as documented for them.
     commands.quit = [&ui] { ui.terminate(); };

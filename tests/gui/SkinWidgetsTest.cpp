@@ -19,9 +19,8 @@ namespace {
 struct Recorder {
     explicit Recorder(NotificationCenter& nc, std::vector<const char*> names) : nc_(nc) {
         for (const char* name : names)
-            tokens_.push_back(nc.addObserver(name, [this](const Notification& n) {
-                seen.emplace_back(std::string(n.name), n.object);
-            }));
+            tokens_.push_back(nc.addObserver(
+                name, [this](const Notification& n) { seen.emplace_back(std::string(n.name), n.object); }));
     }
     ~Recorder() {
         for (auto t : tokens_) nc_.removeObserver(t);
@@ -54,8 +53,10 @@ TEST(SkinButtons, PostTheirPressWithThemselvesAsObjectAndRunNoActionOfTheirOwn) 
          [](NotificationCenter& nc) { return new FBLeftButton(nc); }},
         {PBypeButtonMouseDown, PBypeButtonMouseEntered, PBypeButtonMouseExited,
          [](NotificationCenter& nc) { return new FBTypeButton(nc); }},
-        {MyClosebuttonMouseDown, nullptr, nullptr, [](NotificationCenter& nc) { return new PRClosedButton(nc); }},
-        {PRCellButtonMouseDown, nullptr, nullptr, [](NotificationCenter& nc) { return new PRCellButton(nc); }},
+        {MyClosebuttonMouseDown, nullptr, nullptr,
+         [](NotificationCenter& nc) { return new PRClosedButton(nc); }},
+        {PRCellButtonMouseDown, nullptr, nullptr,
+         [](NotificationCenter& nc) { return new PRCellButton(nc); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.press);

@@ -36,18 +36,19 @@ void expectOutlet(QtUi& ui, const char* name) {
 TEST(Windows, EveryNamedControlIsRegisteredAsTheRightWidget) {
     test::GuiWorld world;
     auto& ui = world.ui;
-    for (const char* w : {"window", "thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows",
-                          "CreatePWWindow", "enterPDWindow", "aboutWindow"}) {
+    for (const char* w : {"window", "thefileManageWindow", "connectWindow", "autoTrashWindow",
+                          "preferWindows", "CreatePWWindow", "enterPDWindow", "aboutWindow"}) {
         expectOutlet<QWidget>(ui, w);
         EXPECT_TRUE(ui.widget<QWidget>(w)->isWindow()) << w;
     }
     expectOutlet<PRCustomeWindow>(ui, "thefileManageWindow");
-    for (const char* b : {"openCookieBtn", "safariCookieBtn", "chromeCookieBtn", "firefoxCookieBtn", "newCookieBtn",
-                          "connectBtn", "tidybutton", "selectStorageBtn", "changeStorageBtn", "changePassWordBtn",
-                          "selectAllBtn", "selectImageBtn", "selectDocBtn", "selectVideoBtn", "selectFolderBtn",
-                          "selectOtherBtn"})
+    for (const char* b : {"openCookieBtn", "safariCookieBtn", "chromeCookieBtn", "firefoxCookieBtn",
+                          "newCookieBtn", "connectBtn", "tidybutton", "selectStorageBtn", "changeStorageBtn",
+                          "changePassWordBtn", "selectAllBtn", "selectImageBtn", "selectDocBtn",
+                          "selectVideoBtn", "selectFolderBtn", "selectOtherBtn"})
         expectOutlet<PRLeftTipButton>(ui, b);
-    for (const char* b : {"currentDesktopBtn", "pictureBtn", "documentBtn", "archiveBtn", "folerBtn", "otherBtn"})
+    for (const char* b :
+         {"currentDesktopBtn", "pictureBtn", "documentBtn", "archiveBtn", "folerBtn", "otherBtn"})
         expectOutlet<FBLeftButton>(ui, b);
     for (const char* b : {"allBtn", "imageBtn", "docuBtn", "zipBtn", "folderBtn", "tidyOtherBtn"})
         expectOutlet<FBTypeButton>(ui, b);
@@ -61,15 +62,16 @@ TEST(Windows, EveryNamedControlIsRegisteredAsTheRightWidget) {
     for (const char* l : {"warnlab", "enterPDWarnLab", "warnnewPWlab", "StorePathlab", "storagelab",
                           "lastCleanupInfolab", "lastCleanupSizelab", "lastCleanupDatelab"})
         expectOutlet<QLabel>(ui, l);
-    for (const char* c : {"autoLunchBtn", "autoCleanupSelectBtn", "cleanTimeCheckBtn", "cleanStorageCheckBtn"})
+    for (const char* c :
+         {"autoLunchBtn", "autoCleanupSelectBtn", "cleanTimeCheckBtn", "cleanStorageCheckBtn"})
         expectOutlet<QCheckBox>(ui, c);
     expectOutlet<QTimeEdit>(ui, "tidyTimePicker");
     EXPECT_EQ(ui.widget<QTimeEdit>("tidyTimePicker")->displayFormat(), "HH:mm");
     expectOutlet<QTableView>(ui, "fileTableView");
     expectOutlet<QTableView>(ui, "dataTableView");
     expectOutlet<QListView>(ui, "theBroswerView");
-    for (const char* v : {"leftView", "rightView", "openView", "theConentView", "connectView", "startTidyView",
-                          "theProgressor"})
+    for (const char* v : {"leftView", "rightView", "openView", "theConentView", "connectView",
+                          "startTidyView", "theProgressor"})
         expectOutlet<QWidget>(ui, v);
     expectOutlet<QSystemTrayIcon>(ui, "_statusItem");
     expectOutlet<QMenu>(ui, "baMenu");
@@ -80,8 +82,8 @@ TEST(Windows, StartUpShowsTheOpeningViewsAndHidesTheWarnings) {
     AppDelegate delegate(world.services());
     delegate.awakeFromNib();
     auto& ui = world.ui;
-    for (const char* hidden : {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn",
-                               "startTidyView"})
+    for (const char* hidden :
+         {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn", "startTidyView"})
         EXPECT_TRUE(ui.isHidden(hidden)) << hidden;
     for (const char* shown : {"openView", "connectView"}) EXPECT_FALSE(ui.isHidden(shown)) << shown;
     EXPECT_TRUE(ui.state("autoCleanupSelectBtn")) << "automatic tidy is on when never set";
@@ -173,20 +175,73 @@ TEST(Popover, OpensAtTheAnchorClosesAndIsBuiltAfreshEachTime) {
 
 TEST(Images, EveryImageTheControllersAskForIsDrawn) {
     test::guiApp();
-    const char* names[] = {
-        "Close_Down.png", "Close_Nom.png", "Safaricookienom.png", "archbigdown.png", "archbignom.png",
-        "bannerIcon.png", "chromecookiedown.png", "chromecookienom.png", "connectdownbtn.png", "connectnombtn.png",
-        "currentBigDesktopdown.png", "currentBigDesktopnom.png", "darkbannerIcon.png", "docbigdown.png",
-        "docbignom.png", "donedown.png", "donenom.png", "filetopbanner.png", "find.png", "finddown.png",
-        "firefoxcookiedown.png", "firefoxcookienom.png", "folderbigdown.png", "folderbignom.png", "foldericns.png",
-        "locktag.png", "mainBottomImage.png", "newcookiedown.png", "newcookienom.png", "opencooikedown.png",
-        "opencookienom.png", "othebigdown.png", "otherbignom.png", "pdtopview.png", "picbigDown.png",
-        "picbignom.png", "safaricookiedown.png", "startlocationdownbtn.png", "startlocationnombtn.png",
-        "storagedown.png", "storagenom.png", "switchdown.png", "tablehead.png", "topbanner.png", "turnoffbtn.png",
-        "viewtag.png", "allnom", "imagenom", "docnom", "medianom", "foldernom", "othernom", "floderimage",
-        "alldownbbtn", "allnombbtn", "imagedownbtn", "imagenombtn", "docdownbtn", "docnombtn", "zipdownbtn",
-        "zipnombtn", "folderdownbtn", "foldernombtn", "otherdownbbtn", "othernombbtn", "NSRefreshTemplate",
-        "NSActionTemplate"};
+    const char* names[] = {"Close_Down.png",
+                           "Close_Nom.png",
+                           "Safaricookienom.png",
+                           "archbigdown.png",
+                           "archbignom.png",
+                           "bannerIcon.png",
+                           "chromecookiedown.png",
+                           "chromecookienom.png",
+                           "connectdownbtn.png",
+                           "connectnombtn.png",
+                           "currentBigDesktopdown.png",
+                           "currentBigDesktopnom.png",
+                           "darkbannerIcon.png",
+                           "docbigdown.png",
+                           "docbignom.png",
+                           "donedown.png",
+                           "donenom.png",
+                           "filetopbanner.png",
+                           "find.png",
+                           "finddown.png",
+                           "firefoxcookiedown.png",
+                           "firefoxcookienom.png",
+                           "folderbigdown.png",
+                           "folderbignom.png",
+                           "foldericns.png",
+                           "locktag.png",
+                           "mainBottomImage.png",
+                           "newcookiedown.png",
+                           "newcookienom.png",
+                           "opencooikedown.png",
+                           "opencookienom.png",
+                           "othebigdown.png",
+                           "otherbignom.png",
+                           "pdtopview.png",
+                           "picbigDown.png",
+                           "picbignom.png",
+                           "safaricookiedown.png",
+                           "startlocationdownbtn.png",
+                           "startlocationnombtn.png",
+                           "storagedown.png",
+                           "storagenom.png",
+                           "switchdown.png",
+                           "tablehead.png",
+                           "topbanner.png",
+                           "turnoffbtn.png",
+                           "viewtag.png",
+                           "allnom",
+                           "imagenom",
+                           "docnom",
+                           "medianom",
+                           "foldernom",
+                           "othernom",
+                           "floderimage",
+                           "alldownbbtn",
+                           "allnombbtn",
+                           "imagedownbtn",
+                           "imagenombtn",
+                           "docdownbtn",
+                           "docnombtn",
+                           "zipdownbtn",
+                           "zipnombtn",
+                           "folderdownbtn",
+                           "foldernombtn",
+                           "otherdownbbtn",
+                           "othernombbtn",
+                           "NSRefreshTemplate",
+                           "NSActionTemplate"};
     for (const char* name : names) {
         const QIcon icon = iconFor(platform::ImageRef::named(name));
         EXPECT_FALSE(icon.isNull()) << name;

@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
     auto& ui = world.ui;
     auto& windows = world.windows;
     ui.setText("StorePathlab", "/home/alex/Documents/vaultry.data");
+    if (!world.banner.hasTrayHost())
+        windows.offerTrayCommands(world.banner.menu(),
+                                  [&](QWidget* anchor) { world.banner.ClickStateBanner(anchor); });
 
     for (auto [page, name] : {std::pair{qt::Windows::Page::Vault, "main-vault"},
                               {qt::Windows::Page::Desktop, "main-desktop"},
@@ -52,7 +55,8 @@ int main(int argc, char** argv) {
     auto* cookies = new QStandardItemModel(0, 4, windows.mainWindow());
     cookies->setHorizontalHeaderLabels({"Host", "Name", "Secure", "Value"});
     for (auto [host, name, value] : {std::tuple{"example.org", "session", "a81f…"},
-                                     {"news.example.com", "consent", "yes"}, {"shop.example.net", "cart", "3"}})
+                                     {"news.example.com", "consent", "yes"},
+                                     {"shop.example.net", "cart", "3"}})
         cookies->appendRow({new QStandardItem(host), new QStandardItem(name), new QStandardItem("No"),
                             new QStandardItem(value)});
     ui.widget<QTableView>("dataTableView")->setModel(cookies);
