@@ -4,11 +4,14 @@
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -17,6 +20,7 @@
 #include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimeEdit>
+#include <QTreeView>
 
 #include "platform/qt/ColorScheme.h"
 
@@ -258,7 +262,8 @@ void QtUi::reload(std::string_view table) {
 
 platform::AlertAnswer QtUi::runAlert(const platform::Alert& alert) {
     QMessageBox box(QApplication::activeWindow());
-    box.setIcon(QMessageBox::Warning);
+    box.setIconPixmap(
+        iconFor(platform::ImageRef::named("appicon")).pixmap(QSize(56, 56), box.devicePixelRatioF()));
     box.setWindowTitle("Vaultry");
     box.setText(tr(alert.message));
     if (!alert.informative.empty()) box.setInformativeText(tr(alert.informative));
@@ -271,6 +276,17 @@ platform::AlertAnswer QtUi::runAlert(const platform::Alert& alert) {
                                  ? nullptr
                                  : box.addButton(tr(alert.otherTitle), QMessageBox::DestructiveRole);
     box.setDefaultButton(qobject_cast<QPushButton*>(def));
+    def->setProperty("primary", true);
+    def->style()->unpolish(def);
+    def->style()->polish(def);
+    // Messages may carry file names: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        QFont bold = label->font();
+        bold.setWeight(QFont::DemiBold);
+        label->setFont(bold);
+    }
+    if (auto* info = box.findChild<QLabel*>("qt_msgbox_informativelabel")) info->setTextFormat(Qt::PlainText);
     if (alt) box.setEscapeButton(alt);
     box.exec();
     if (box.clickedButton() == alt && alt) return platform::AlertAnswer::Alternate;
@@ -281,9 +297,40 @@ platform::AlertAnswer QtUi::runAlert(const platform::Alert& alert) {
 
 namespace {
 
+constexpr const char* kChosen = "vaultryChosen";
+
+// Qt's file modes choose either files or folders. For panels that take both (secure erase), the
+// dialog's own views accept a selection of either and its Open button takes what is selected;
+// with nothing selected the dialog's usual handling of a typed name applies.
+void chooseFilesAndFolders(QFileDialog& dialog, bool multiple) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    auto* box = dialog.findChild<QDialogButtonBox*>("buttonBox");
+    auto* list = dialog.findChild<QListView*>("listView");
+    auto* tree = dialog.findChild<QTreeView*>("treeView");
+    if (!box || !list || !tree || !list->selectionModel()) return;
+    const auto mode = multiple ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection;
+    list->setSelectionMode(mode);
+    tree->setSelectionMode(mode);
+    QObject::disconnect(box, &QDialogButtonBox::accepted, &dialog, nullptr);
+    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, [&dialog, list] {
+        QStringList paths;
+        for (const QModelIndex& index : list->selectionModel()->selectedRows(0))
+            paths << index.data(QFileSystemModel::FilePathRole).toString();
+        if (paths.isEmpty()) {
+            static_cast<QDialog&>(dialog).accept();  // the dialog's own handling
+            return;
+        }
+        dialog.setProperty(kChosen, paths);
+        static_cast<QDialog&>(dialog).done(QDialog::Accepted);
+    });
+}
+
 void configure(QFileDialog& dialog, const platform::OpenPanel& panel) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (panel.chooseDirectories && !panel.chooseFiles) {
+    if (panel.chooseDirectories && panel.chooseFiles) {
+        chooseFilesAndFolders(dialog, panel.multipleSelection);
+    } else if (panel.chooseDirectories) {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
     } else {
@@ -297,7 +344,9 @@ void configure(QFileDialog& dialog, const platform::OpenPanel& panel) {
 
 platform::Ui::Paths chosen(const QFileDialog& dialog) {
     platform::Ui::Paths out;
-    for (const QString& f : dialog.selectedFiles()) out.push_back(f.toStdString());
+    const QVariant picked = dialog.property(kChosen);
+    for (const QString& f : picked.isValid() ? picked.toStringList() : dialog.selectedFiles())
+        out.push_back(f.toStdString());
     return out;
 }
 

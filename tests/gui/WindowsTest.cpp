@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -13,6 +15,9 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "gui/GuiHarness.h"
 #include "platform/qt/SkinWidgets.h"
@@ -271,6 +276,7 @@ static void answerWith(const QString& title, QString* message) {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         *message = box->text() + "|" + box->informativeText();
+        if (box->textFormat() != Qt::PlainText) *message += "|markup";  // file names are not markup
         for (QAbstractButton* b : box->buttons())
             if (b->text() == title) {
                 b->click();
@@ -294,4 +300,30 @@ TEST(Alerts, TitlesKeepTheirBlanksAndEachButtonGivesItsAnswer) {
     EXPECT_EQ(world.ui.runAlert(offer), platform::AlertAnswer::Alternate);
     answerWith(" Quit ", &shown);
     EXPECT_EQ(world.ui.runAlert(offer), platform::AlertAnswer::Other);
+}
+
+TEST(OpenPanels, APanelForFilesAndFoldersReturnsBothKindsChosenTogether) {
+    test::GuiWorld world;
+    const auto root = world.dir.path() / "pick";
+    std::filesystem::create_directories(root / "Photos");
+    std::ofstream(root / "notes.txt") << "x";
+    platform::OpenPanel panel;
+    panel.chooseFiles = panel.chooseDirectories = panel.multipleSelection = true;
+    panel.directory = root.string();
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* list = dialog->findChild<QListView*>("listView");
+        ASSERT_NE(list, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) == 2; }, 10000));
+        list->selectAll();
+        auto* box = dialog->findChild<QDialogButtonBox*>("buttonBox");
+        ASSERT_NE(box, nullptr);
+        box->button(QDialogButtonBox::Open)->click();
+    });
+    const auto chosen = world.ui.runOpenPanel(panel);
+    ASSERT_TRUE(chosen.has_value());
+    auto paths = *chosen;
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{(root / "Photos").string(), (root / "notes.txt").string()}));
 }

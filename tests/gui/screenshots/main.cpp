@@ -6,6 +6,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 
 #include "gui/GuiHarness.h"
@@ -80,6 +81,16 @@ int main(int argc, char** argv) {
     ui.setText("theCreatePWLab", "secret");
     save(windows.topLevels().at("CreatePWWindow"), dir, "CreatePWWindow-mismatch");
     windows.topLevels().at("CreatePWWindow")->hide();
+
+    QTimer::singleShot(100, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            save(box, dir, "alert");
+            box->close();
+        }
+    });
+    ui.runAlert({"Some items are visible",
+                 "Do you want to hide all the visible items before quitting Vaultry ?", " Hide and Quit",
+                 " Cancel ", " Quit "});
 
     world.banner.ClickStateBanner(windows.mainWindow());
     if (QWidget* pop = world.banner.popover()) save(pop, dir, "popover");
