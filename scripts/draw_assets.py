@@ -213,8 +213,14 @@ def images():
                            '<stop offset="0" stop-color="#f8fafc"/><stop offset="1" stop-color="#eef2f7"/>'
                            '</linearGradient></defs><rect width="400" height="25" fill="url(#g)"/>'
                            '<rect y="24" width="400" height="1" fill="#e2e8f0"/>')
-    img["mainBottomImage"] = svg(800, 36, '<rect width="800" height="36" fill="#f8fafc"/>'
-                                 '<rect width="800" height="1" fill="#e2e8f0"/>')
+    img["mainBottomImage"] = svg(480, 36, '<defs><linearGradient id="g" x1="0" y1="0" x2="1" y2="0">'
+                                 '<stop offset="0" stop-color="#4f46e5"/><stop offset="1" stop-color="#7c3aed"/>'
+                                 '</linearGradient></defs><rect width="480" height="36" fill="#f8fafc"/>'
+                                 '<rect width="480" height="3" fill="url(#g)"/>'
+                                 '<g transform="translate(18 11) scale(0.6)" fill="none" stroke="#94a3b8" '
+                                 'stroke-width="2" stroke-linejoin="round">' + GLYPHS["shield"] + '</g>'
+                                 '<text x="38" y="24" font-family="sans-serif" font-size="11" fill="#94a3b8">'
+                                 'Vaultry</text>')
     img["chevrondown"] = icon("chevron", INK, 12)
     # Navigation of the main window and the popover.
     for name, g in [("navvault", "shield"), ("navdesktop", "desktop"), ("navtrash", "trash"),

@@ -19,6 +19,7 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextEdit>
 #include <QTimeEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -121,6 +122,7 @@ Windows::Windows(QtUi& ui, NotificationCenter& nc, Commands& commands)
     buildCreatePassword();
     buildEnterPassword();
     buildAbout();
+    buildUpdateWindows();
 }
 
 Windows::~Windows() {
@@ -967,6 +969,73 @@ void Windows::buildAbout() {
     blurb->setAlignment(Qt::AlignCenter);
     v->addWidget(blurb);
     v->addStretch(1);
+}
+
+// ---- Update windows ---------------------------------------------------------------------------
+
+void Windows::buildUpdateWindows() {
+    auto* w = new QWidget(nullptr, Qt::Window);
+    w->setWindowTitle(localized("Software Update"));
+    w->setFixedSize(480, 380);
+    reg("UpdateWindow", w);
+    auto* outer = new QVBoxLayout(w);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* v = new QVBoxLayout;
+    v->setContentsMargins(28, 24, 28, 16);
+    v->setSpacing(8);
+    outer->addLayout(v, 1);
+    auto* top = new QHBoxLayout;
+    auto* pic = new QLabel;
+    pic->setPixmap(named("appicon").pixmap(QSize(56, 56), w->devicePixelRatioF()));
+    top->addWidget(pic, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    auto* fresh = heading(localized("A new version of Vaultry is available."), "cardtitle");
+    reg("newversionlab", fresh);
+    auto* current = heading({}, "body");
+    reg("currentversionlab", current);
+    texts->addWidget(fresh);
+    texts->addWidget(current);
+    top->addLayout(texts, 1);
+    v->addLayout(top);
+    v->addWidget(heading(localized("What's new"), "section"));
+    auto* notes = new QTextEdit;
+    notes->setReadOnly(true);
+    notes->setAcceptRichText(false);
+    reg("whatsnewContentView", notes);
+    v->addWidget(notes, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(commandButton(localized("Not Now"), {}, &Commands::updateNotNow));
+    buttons->addWidget(commandButton(localized("Download"), {}, &Commands::updateDownload, true));
+    v->addLayout(buttons);
+    auto* bottom = new QLabel;
+    bottom->setFixedHeight(36);
+    bottom->setScaledContents(false);
+    bottom->setPixmap(named("mainBottomImage.png").pixmap(QSize(480, 36), w->devicePixelRatioF()));
+    reg("bottomImageView", bottom);
+    outer->addWidget(bottom);
+
+    auto* none = new QWidget(nullptr, Qt::Window);
+    none->setWindowTitle(localized("Software Update"));
+    none->setFixedSize(380, 170);
+    reg("noUpdateWindow", none);
+    auto* nv = new QVBoxLayout(none);
+    nv->setContentsMargins(26, 22, 26, 20);
+    auto* row = new QHBoxLayout;
+    auto* icon = new QLabel;
+    icon->setPixmap(named("appicon").pixmap(QSize(48, 48), none->devicePixelRatioF()));
+    row->addWidget(icon, 0, Qt::AlignTop);
+    auto* words = new QVBoxLayout;
+    words->addWidget(heading(localized("You're up to date!"), "cardtitle"));
+    words->addWidget(heading(localized("Vaultry %1 is the newest version available.").arg(kVersion), "body"));
+    row->addLayout(words, 1);
+    nv->addLayout(row);
+    nv->addStretch(1);
+    auto* ok = new QHBoxLayout;
+    ok->addStretch(1);
+    ok->addWidget(commandButton(localized(" Ok "), {}, &Commands::updateOk, true));
+    nv->addLayout(ok);
 }
 
 }  // namespace vaultry::qt

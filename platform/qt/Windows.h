@@ -47,6 +47,9 @@ struct Commands {
     Fn browserBack;            // ClickBackAction: the desktop browser's back button
     Fn exportCookies;          // ActExportCookieData
     Fn removeCookies;          // ActRemoveCookieData
+    Fn updateNotNow;           // PRUpdateController::ClickNotNowAction
+    Fn updateDownload;         // PRUpdateController::ClickGoDownloadAction
+    Fn updateOk;               // PRUpdateController::ClickOkAction
     std::function<bool()> vaultWindowShouldClose;  // windowShouldClose for "thefileManageWindow"
 };
 
@@ -88,6 +91,7 @@ private:
     void buildCreatePassword();
     void buildEnterPassword();
     void buildAbout();
+    void buildUpdateWindows();
     QWidget* buildPopoverContent();
     void reg(const std::string& name, QObject* object);
     QAbstractButton* commandButton(const QString& title, const QString& image,

@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimeEdit>
 #include <QTimer>
 #include <algorithm>
@@ -41,8 +42,9 @@ void expectOutlet(QtUi& ui, const char* name) {
 TEST(Windows, EveryNamedControlIsRegisteredAsTheRightWidget) {
     test::GuiWorld world;
     auto& ui = world.ui;
-    for (const char* w : {"window", "thefileManageWindow", "connectWindow", "autoTrashWindow",
-                          "preferWindows", "CreatePWWindow", "enterPDWindow", "aboutWindow"}) {
+    for (const char* w :
+         {"window", "thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows",
+          "CreatePWWindow", "enterPDWindow", "aboutWindow", "UpdateWindow", "noUpdateWindow"}) {
         expectOutlet<QWidget>(ui, w);
         EXPECT_TRUE(ui.widget<QWidget>(w)->isWindow()) << w;
     }
@@ -65,11 +67,13 @@ TEST(Windows, EveryNamedControlIsRegisteredAsTheRightWidget) {
         EXPECT_EQ(ui.widget<QLineEdit>(f)->echoMode(), QLineEdit::Password) << f;
     }
     for (const char* l : {"warnlab", "enterPDWarnLab", "warnnewPWlab", "StorePathlab", "storagelab",
-                          "lastCleanupInfolab", "lastCleanupSizelab", "lastCleanupDatelab"})
+                          "lastCleanupInfolab", "lastCleanupSizelab", "lastCleanupDatelab", "newversionlab",
+                          "currentversionlab", "bottomImageView"})
         expectOutlet<QLabel>(ui, l);
     for (const char* c :
          {"autoLunchBtn", "autoCleanupSelectBtn", "cleanTimeCheckBtn", "cleanStorageCheckBtn"})
         expectOutlet<QCheckBox>(ui, c);
+    expectOutlet<QTextEdit>(ui, "whatsnewContentView");
     expectOutlet<QTimeEdit>(ui, "tidyTimePicker");
     EXPECT_EQ(ui.widget<QTimeEdit>("tidyTimePicker")->displayFormat(), "HH:mm");
     expectOutlet<QTableView>(ui, "fileTableView");

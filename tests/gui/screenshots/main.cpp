@@ -65,11 +65,16 @@ int main(int argc, char** argv) {
     windows.mainWindow()->hide();
 
     for (const char* name : {"thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows",
-                             "CreatePWWindow", "enterPDWindow", "aboutWindow"}) {
+                             "CreatePWWindow", "enterPDWindow", "aboutWindow", "noUpdateWindow"}) {
         QWidget* w = windows.topLevels().at(name);
         save(w, dir, name);
         w->hide();
     }
+    ui.setText("newversionlab", "Vaultry 2.4.0 is available.");
+    ui.setText("currentversionlab", "You are using 2.3.0 version. Would you like to download it now?");
+    ui.setText("whatsnewContentView", "Faster encryption of large folders.\rA calmer tray popover.");
+    save(windows.topLevels().at("UpdateWindow"), dir, "UpdateWindow");
+    windows.topLevels().at("UpdateWindow")->hide();
     ui.setHidden("connectView", true);
     ui.setHidden("startTidyView", false);
     save(windows.topLevels().at("connectWindow"), dir, "connectWindow-location");
