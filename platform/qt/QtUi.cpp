@@ -1,6 +1,7 @@
 #include "platform/qt/QtUi.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
@@ -246,6 +247,8 @@ void QtUi::setNumber(std::string_view outlet, double value) {
         s->setValue(static_cast<int>(value));
     else if (auto* c = widget<QComboBox>(outlet))
         c->setCurrentIndex(static_cast<int>(value));
+    else if (auto* view = widget<QAbstractItemView>(outlet); view && view->model())
+        view->setCurrentIndex(view->model()->index(static_cast<int>(value), 0));
     else
         fallback(outlet).number = value;
 }
@@ -253,6 +256,8 @@ void QtUi::setNumber(std::string_view outlet, double value) {
 double QtUi::number(std::string_view outlet) {
     if (auto* s = widget<QAbstractSlider>(outlet)) return s->value();
     if (auto* c = widget<QComboBox>(outlet)) return c->currentIndex();
+    // A table's number is its clicked row; -1 when none.
+    if (auto* view = widget<QAbstractItemView>(outlet)) return view->currentIndex().row();
     return fallback(outlet).number;
 }
 

@@ -21,6 +21,7 @@
 #include <QTableView>
 #include <QTextEdit>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -128,6 +129,10 @@ Windows::Windows(QtUi& ui, NotificationCenter& nc, Commands& commands)
 Windows::~Windows() {
     for (auto& [name, w] : topLevels_)
         if (w) delete w.data();
+}
+
+void Windows::run(Commands::Fn Commands::*command) {
+    if (const auto& fn = commands_.*command) fn();
 }
 
 void Windows::reg(const std::string& name, QObject* object) {
@@ -659,10 +664,13 @@ QWidget* Windows::buildPopoverContent() {
     for (const char* item : {"All Content", "Folders", "Pictures", "Documents", "Videos", "Audios", "Other"})
         kindMenu->addItem(localized(item));
     reg("thepBtn", kindMenu);
+    connect(kindMenu, &QComboBox::activated, this, [this] { run(&Commands::tidyKindMenu); });
     auto* search = new QLineEdit;
     search->setPlaceholderText(localized("Search"));
     search->setClearButtonEnabled(true);
     reg("tidySearchField", search);
+    connect(search, &QLineEdit::textEdited, this, [this] { run(&Commands::tidySearch); });
+    connect(search, &QLineEdit::returnPressed, this, [this] { run(&Commands::tidySearch); });
     filterRow->addWidget(kindMenu);
     filterRow->addWidget(search, 1);
     tv->addLayout(filterRow);
@@ -672,6 +680,17 @@ QWidget* Windows::buildPopoverContent() {
     list->setShowGrid(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setDragDropMode(QAbstractItemView::InternalMove);
+    list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (const auto& [title, command] : {std::pair{"Open", &Commands::tidyOpen},
+                                         {"Show in Folder", &Commands::tidyReveal},
+                                         {"Copy", &Commands::tidyCopy},
+                                         {"Restore to Desktop", &Commands::tidyRestore},
+                                         {"Delete", &Commands::tidyDelete}}) {
+        auto* a = new QAction(localized(title), list);
+        connect(a, &QAction::triggered, this, [this, command = command] { run(command); });
+        list->addAction(a);
+    }
+    connect(list, &QAbstractItemView::doubleClicked, this, [this] { run(&Commands::tidyOpen); });
     reg("tidyTableView", list);
     tv->addWidget(list, 1);
     auto* tidyRow = new QHBoxLayout;
@@ -680,6 +699,7 @@ QWidget* Windows::buildPopoverContent() {
     refresh->setAutoRaise(true);
     refresh->setToolTip(localized("Refresh"));
     reg("tidyRefreshBtn", refresh);
+    connect(refresh, &QToolButton::clicked, this, [this] { run(&Commands::tidyRefresh); });
     auto* settings = new QToolButton;
     settings->setIcon(named("NSActionTemplate"));
     settings->setAutoRaise(true);
@@ -692,6 +712,7 @@ QWidget* Windows::buildPopoverContent() {
     tidyNow->setProperty("primary", true);
     tidyNow->setMinimumHeight(32);
     reg("tidyNowBtn", tidyNow);
+    connect(tidyNow, &QPushButton::clicked, this, [this] { run(&Commands::tidyNow); });
     tidyRow->addWidget(refresh);
     tidyRow->addWidget(settings);
     tidyRow->addStretch(1);
@@ -706,21 +727,29 @@ QWidget* Windows::buildPopoverContent() {
     form->setSpacing(10);
     auto* byTime = new QCheckBox(localized("Empty the Trash every"));
     reg("cleanTimeCheckBtn", byTime);
+    connect(byTime, &QCheckBox::clicked, this, [this] { run(&Commands::trashChecksChanged); });
     auto* times = new QComboBox;
     for (const char* t : {"Daily", "Every Week", "Two Weeks", "Every Month", "Two Months"})
         times->addItem(localized(t));
     reg("theTimeBtn", times);
+    connect(times, &QComboBox::activated, this, [this] { run(&Commands::trashTimeChanged); });
     auto* timeRow = new QHBoxLayout;
     timeRow->addWidget(byTime);
     timeRow->addWidget(times, 1);
     form->addLayout(timeRow);
     auto* bySize = new QCheckBox(localized("Empty the Trash when it grows beyond"));
     reg("cleanStorageCheckBtn", bySize);
+    connect(bySize, &QCheckBox::clicked, this, [this] { run(&Commands::trashChecksChanged); });
     form->addWidget(bySize);
     auto* sizeRow = new QHBoxLayout;
     auto* slider = new QSlider(Qt::Horizontal);
     slider->setRange(0, 100);
     reg("storageSlider", slider);
+    connect(slider, &QSlider::sliderReleased, this, [this] { run(&Commands::trashSizeMoved); });
+    connect(slider, &QSlider::actionTriggered, this, [this, slider](int action) {
+        if (action != QAbstractSlider::SliderMove)
+            QTimer::singleShot(0, slider, [this] { run(&Commands::trashSizeMoved); });
+    });
     auto* sizeText = new QLabel("1.0GB");
     sizeText->setMinimumWidth(64);
     sizeText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -743,6 +772,7 @@ QWidget* Windows::buildPopoverContent() {
     form->addWidget(last);
     auto* login = new QCheckBox(localized("Start Vaultry at login"));
     reg("trashAutoLunchBtn", login);
+    connect(login, &QCheckBox::clicked, this, [this] { run(&Commands::trashOnLogin); });
     form->addWidget(login);
     form->addStretch(1);
     tabs->addTab(trash, localized("Trash"));

@@ -47,9 +47,23 @@ struct Commands {
     Fn browserBack;            // ClickBackAction: the desktop browser's back button
     Fn exportCookies;          // ActExportCookieData
     Fn removeCookies;          // ActRemoveCookieData
-    Fn updateNotNow;           // PRUpdateController::ClickNotNowAction
-    Fn updateDownload;         // PRUpdateController::ClickGoDownloadAction
-    Fn updateOk;               // PRUpdateController::ClickOkAction
+    // The popover controller's view: tidy list and trash settings.
+    Fn tidyNow;             // ClickTidyNowAct
+    Fn tidyRefresh;         // freshCurrentDeskTop, then the all list
+    Fn tidyKindMenu;        // SelectItemAction: "thepBtn" changed
+    Fn tidySearch;          // the search field "tidySearchField" changed
+    Fn tidyOpen;            // ClickOpenFileAct (also a double click: doubleclickAction)
+    Fn tidyReveal;          // ClickShowInFinderAct
+    Fn tidyCopy;            // ClickCopyFileAct
+    Fn tidyRestore;         // ClickRestoreFileAct
+    Fn tidyDelete;          // ClickDeleteFileAct
+    Fn trashTimeChanged;    // ChangeTheTrashTime: "theTimeBtn" changed
+    Fn trashSizeMoved;      // TragTheStorageAction: "storageSlider" moved
+    Fn trashChecksChanged;  // "cleanTimeCheckBtn" or "cleanStorageCheckBtn" toggled by the user
+    Fn trashOnLogin;        // ClickAutoTrashOnLogin: the trash settings' login box toggled
+    Fn updateNotNow;        // PRUpdateController::ClickNotNowAction
+    Fn updateDownload;      // PRUpdateController::ClickGoDownloadAction
+    Fn updateOk;            // PRUpdateController::ClickOkAction
     std::function<bool()> vaultWindowShouldClose;  // windowShouldClose for "thefileManageWindow"
 };
 
@@ -94,6 +108,7 @@ private:
     void buildUpdateWindows();
     QWidget* buildPopoverContent();
     void reg(const std::string& name, QObject* object);
+    void run(Commands::Fn Commands::*command);
     QAbstractButton* commandButton(const QString& title, const QString& image,
                                    Commands::Fn Commands::*command, bool primary = false);
 

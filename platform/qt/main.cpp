@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEvent>
 #include <QMainWindow>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string_view>
 
@@ -178,6 +180,20 @@ private:
     fs::path entry_;
 };
 
+// Without a tray icon nothing would be left to reach a running application once the main window
+// closed, so closing it then ends the application.
+class QuitOnClose final : public QObject {
+public:
+    QuitOnClose(QObject* parent, std::function<void()> quit) : QObject(parent), quit_(std::move(quit)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close && quit_) quit_();
+        return false;
+    }
+
+private:
+    std::function<void()> quit_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,6 +246,11 @@ int main(int argc, char** argv) {
     commands.about = [&ui] {
         if (!ui.isVisible("aboutWindow")) ui.showWindow("aboutWindow");
     };
+
+    if (!banner.hasTrayHost())
+        windows.mainWindow()->installEventFilter(new QuitOnClose(windows.mainWindow(), [&commands] {
+            if (commands.quit) commands.quit();
+        }));
 
     delegate.awakeFromNib();
     windows.mainWindow()->show();

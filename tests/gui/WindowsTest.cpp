@@ -10,12 +10,15 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStandardItemModel>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimeEdit>
 #include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -330,4 +333,35 @@ TEST(OpenPanels, APanelForFilesAndFoldersReturnsBothKindsChosenTogether) {
     auto paths = *chosen;
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(paths, (std::vector<std::string>{(root / "Photos").string(), (root / "notes.txt").string()}));
+}
+
+TEST(Windows, ATablesNumberIsItsClickedRow) {
+    test::GuiWorld world;
+    auto* table = world.ui.widget<QTableView>("fileTableView");
+    EXPECT_EQ(world.ui.number("fileTableView"), -1) << "no model, no row";
+    QStandardItemModel model(3, 1);
+    table->setModel(&model);
+    EXPECT_EQ(world.ui.number("fileTableView"), -1);
+    world.ui.setNumber("fileTableView", 2);
+    EXPECT_EQ(world.ui.number("fileTableView"), 2);
+    table->setModel(nullptr);
+}
+
+TEST(Windows, PopoverControlsReachTheirCallbacks) {
+    test::GuiWorld world;
+    std::vector<std::string> ran;
+    auto& c = world.commands;
+    c.tidyNow = [&] { ran.push_back("tidy"); };
+    c.tidyRefresh = [&] { ran.push_back("refresh"); };
+    c.tidySearch = [&] { ran.push_back("search:" + world.ui.text("tidySearchField")); };
+    c.trashOnLogin = [&] { ran.push_back("login"); };
+    c.preferences = [&] { ran.push_back("prefs"); };
+    world.ui.showWindow("autoTrashWindow");
+    QTest::mouseClick(world.ui.widget<QPushButton>("tidyNowBtn"), Qt::LeftButton);
+    QTest::mouseClick(world.ui.widget<QToolButton>("tidyRefreshBtn"), Qt::LeftButton);
+    QTest::mouseClick(world.ui.widget<QToolButton>("tidySettingsBtn"), Qt::LeftButton);
+    QTest::keyClicks(world.ui.widget<QLineEdit>("tidySearchField"), "ab");
+    world.ui.widget<QCheckBox>("trashAutoLunchBtn")->click();
+    EXPECT_EQ(ran, (std::vector<std::string>{"tidy", "refresh", "prefs", "search:a", "search:ab", "login"}));
+    EXPECT_TRUE(world.ui.state("autoLunchBtn")) << "the two login boxes show one state";
 }
