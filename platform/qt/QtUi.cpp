@@ -1,21 +1,29 @@
 #include "platform/qt/QtUi.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimeEdit>
+#include <QTreeView>
+
+#include "platform/qt/ColorScheme.h"
 
 namespace vaultry::qt {
 namespace {
@@ -118,9 +126,18 @@ void QtUi::activateApp() {
 void QtUi::shake(std::string_view window) {
     QWidget* w = windowOf(window);
     if (!w) return;
-    const QPoint origin = w->pos();
+    // A shake that starts while another runs begins from where the first began, so the window
+    // never drifts.
+    QPoint origin = w->pos();
+    if (auto* running = w->findChild<QPropertyAnimation*>("vaultryShake", Qt::FindDirectChildrenOnly)) {
+        origin = running->startValue().toPoint();
+        running->stop();
+        delete running;
+        w->move(origin);
+    }
     const int d = static_cast<int>(w->width() * 0.05f);
     auto* anim = new QPropertyAnimation(w, "pos", w);
+    anim->setObjectName("vaultryShake");
     anim->setDuration(500);
     anim->setStartValue(origin);
     for (int i = 0; i < 8; ++i) {
@@ -148,6 +165,8 @@ void QtUi::setImage(std::string_view outlet, const platform::ImageRef& image) {
     QObject* o = object(outlet);
     if (auto* b = qobject_cast<QAbstractButton*>(o)) {
         b->setIcon(iconFor(image));
+    } else if (auto* tray = qobject_cast<QSystemTrayIcon*>(o)) {
+        tray->setIcon(iconFor(image));
     } else if (auto* l = qobject_cast<QLabel*>(o)) {
         const QIcon icon = iconFor(image);
         l->setPixmap(icon.pixmap(l->size().isEmpty() ? QSize(64, 64) : l->size()));
@@ -228,6 +247,8 @@ void QtUi::setNumber(std::string_view outlet, double value) {
         s->setValue(static_cast<int>(value));
     else if (auto* c = widget<QComboBox>(outlet))
         c->setCurrentIndex(static_cast<int>(value));
+    else if (auto* view = widget<QAbstractItemView>(outlet); view && view->model())
+        view->setCurrentIndex(view->model()->index(static_cast<int>(value), 0));
     else
         fallback(outlet).number = value;
 }
@@ -235,6 +256,8 @@ void QtUi::setNumber(std::string_view outlet, double value) {
 double QtUi::number(std::string_view outlet) {
     if (auto* s = widget<QAbstractSlider>(outlet)) return s->value();
     if (auto* c = widget<QComboBox>(outlet)) return c->currentIndex();
+    // A table's number is its clicked row; -1 when none.
+    if (auto* view = widget<QAbstractItemView>(outlet)) return view->currentIndex().row();
     return fallback(outlet).number;
 }
 
@@ -244,7 +267,8 @@ void QtUi::reload(std::string_view table) {
 
 platform::AlertAnswer QtUi::runAlert(const platform::Alert& alert) {
     QMessageBox box(QApplication::activeWindow());
-    box.setIcon(QMessageBox::Warning);
+    box.setIconPixmap(
+        iconFor(platform::ImageRef::named("appicon")).pixmap(QSize(56, 56), box.devicePixelRatioF()));
     box.setWindowTitle("Vaultry");
     box.setText(tr(alert.message));
     if (!alert.informative.empty()) box.setInformativeText(tr(alert.informative));
@@ -257,6 +281,17 @@ platform::AlertAnswer QtUi::runAlert(const platform::Alert& alert) {
                                  ? nullptr
                                  : box.addButton(tr(alert.otherTitle), QMessageBox::DestructiveRole);
     box.setDefaultButton(qobject_cast<QPushButton*>(def));
+    def->setProperty("primary", true);
+    def->style()->unpolish(def);
+    def->style()->polish(def);
+    // Messages may carry file names: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        QFont bold = label->font();
+        bold.setWeight(QFont::DemiBold);
+        label->setFont(bold);
+    }
+    if (auto* info = box.findChild<QLabel*>("qt_msgbox_informativelabel")) info->setTextFormat(Qt::PlainText);
     if (alt) box.setEscapeButton(alt);
     box.exec();
     if (box.clickedButton() == alt && alt) return platform::AlertAnswer::Alternate;
@@ -267,9 +302,40 @@ platform::AlertAnswer QtUi::runAlert(const platform::Alert& alert) {
 
 namespace {
 
+constexpr const char* kChosen = "vaultryChosen";
+
+// Qt's file modes choose either files or folders. For panels that take both (secure erase), the
+// dialog's own views accept a selection of either and its Open button takes what is selected;
+// with nothing selected the dialog's usual handling of a typed name applies.
+void chooseFilesAndFolders(QFileDialog& dialog, bool multiple) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    auto* box = dialog.findChild<QDialogButtonBox*>("buttonBox");
+    auto* list = dialog.findChild<QListView*>("listView");
+    auto* tree = dialog.findChild<QTreeView*>("treeView");
+    if (!box || !list || !tree || !list->selectionModel()) return;
+    const auto mode = multiple ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection;
+    list->setSelectionMode(mode);
+    tree->setSelectionMode(mode);
+    QObject::disconnect(box, &QDialogButtonBox::accepted, &dialog, nullptr);
+    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, [&dialog, list] {
+        QStringList paths;
+        for (const QModelIndex& index : list->selectionModel()->selectedRows(0))
+            paths << index.data(QFileSystemModel::FilePathRole).toString();
+        if (paths.isEmpty()) {
+            static_cast<QDialog&>(dialog).accept();  // the dialog's own handling
+            return;
+        }
+        dialog.setProperty(kChosen, paths);
+        static_cast<QDialog&>(dialog).done(QDialog::Accepted);
+    });
+}
+
 void configure(QFileDialog& dialog, const platform::OpenPanel& panel) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (panel.chooseDirectories && !panel.chooseFiles) {
+    if (panel.chooseDirectories && panel.chooseFiles) {
+        chooseFilesAndFolders(dialog, panel.multipleSelection);
+    } else if (panel.chooseDirectories) {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
     } else {
@@ -283,7 +349,9 @@ void configure(QFileDialog& dialog, const platform::OpenPanel& panel) {
 
 platform::Ui::Paths chosen(const QFileDialog& dialog) {
     platform::Ui::Paths out;
-    for (const QString& f : dialog.selectedFiles()) out.push_back(f.toStdString());
+    const QVariant picked = dialog.property(kChosen);
+    for (const QString& f : picked.isValid() ? picked.toStringList() : dialog.selectedFiles())
+        out.push_back(f.toStdString());
     return out;
 }
 
@@ -323,9 +391,6 @@ std::optional<std::string> QtUi::runSavePanel(const platform::SavePanel& panel) 
 
 void QtUi::terminate() { QCoreApplication::quit(); }
 
-bool QtUi::darkAppearance() {
-    const QPalette palette = QApplication::palette();
-    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
-}
+bool QtUi::darkAppearance() { return ColorScheme::instance().dark(); }
 
 }  // namespace vaultry::qt

@@ -1,0 +1,95 @@
+#include "platform/qt/Style.h"
+
+#include "platform/qt/ColorScheme.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyleFactory>
+
+namespace vaultry::qt {
+
+namespace {
+const char* kSheet = R"(
+QWidget { font-size: 10pt; color: #1e293b; }
+QMainWindow, QDialog { background: #ffffff; }
+QFrame[role="sidebar"] { background: #f8fafc; border-right: 1px solid #e2e8f0; }
+QLabel[role="brand"] { font-size: 15pt; font-weight: 700; color: #0f172a; }
+QLabel[role="title"] { font-size: 17pt; font-weight: 700; color: #0f172a; }
+QLabel[role="subtitle"] { font-size: 10pt; color: #64748b; }
+QLabel[role="section"] { font-size: 9pt; font-weight: 700; color: #64748b; letter-spacing: 1px;
+                         text-transform: uppercase; }
+QLabel[role="cardtitle"] { font-size: 11.5pt; font-weight: 600; color: #0f172a; }
+QLabel[role="body"] { color: #475569; }
+QLabel[role="faint"] { color: #94a3b8; font-size: 9pt; }
+QLabel[role="warning"] { color: #dc2626; font-weight: 600; }
+QLabel[role="path"] { font-family: monospace; color: #334155; }
+QFrame[role="card"] { background: #ffffff; border: 1px solid #e2e8f0; border-radius: 12px; }
+QFrame[role="card"] QLabel { border: none; background: transparent; }
+QWidget[role="toolbar"] { background: #f8fafc; border-bottom: 1px solid #e2e8f0; }
+QToolButton[role="nav"] { border: none; border-radius: 8px; padding: 6px 10px; text-align: left;
+                          color: #334155; font-weight: 500; }
+QToolButton[role="nav"]:hover { background: #eef2ff; }
+QToolButton[role="nav"]:checked { background: #e0e7ff; color: #3730a3; font-weight: 600; }
+QToolButton[role="round"] { border: 1px solid #e2e8f0; border-radius: 18px; font-size: 16pt;
+                            color: #475569; background: #ffffff; }
+QToolButton[role="round"]:hover { background: #f1f5f9; }
+QPushButton { background: #ffffff; border: 1px solid #cbd5e1; border-radius: 8px; padding: 6px 14px;
+              color: #1e293b; }
+QPushButton:hover { background: #f8fafc; border-color: #94a3b8; }
+QPushButton:pressed { background: #f1f5f9; }
+QPushButton::menu-indicator { image: url(:/assets/chevrondown.svg); subcontrol-origin: padding;
+                              subcontrol-position: right center; right: 6px; width: 10px; height: 10px; }
+QPushButton[primary="true"] { background: #4f46e5; border: 1px solid #4338ca; color: #ffffff; font-weight: 600; }
+QPushButton[primary="true"]:hover { background: #4338ca; }
+QPushButton[skin="true"] { background: transparent; border: none; padding: 4px 8px; border-radius: 8px; }
+QPushButton[skin="true"]:hover { background: rgba(79, 70, 229, 0.08); }
+QPushButton[closeButton="true"] { padding: 0; border-radius: 13px; }
+QPushButton[closeButton="true"]:hover { background: rgba(255, 255, 255, 0.18); }
+QPushButton[role="filter"] { color: #334155; padding: 4px 10px; }
+QPushButton[role="source"] { text-align: left; padding: 4px 6px; color: #334155; }
+QLineEdit { border: 1px solid #cbd5e1; border-radius: 8px; padding: 4px 10px; background: #ffffff;
+            selection-background-color: #c7d2fe; }
+QLineEdit:focus { border: 1.5px solid #6366f1; }
+QTimeEdit, QComboBox { border: 1px solid #cbd5e1; border-radius: 6px; padding: 3px 8px; background: #ffffff; }
+QComboBox::drop-down { border: none; width: 22px; }
+QComboBox::down-arrow { image: url(:/assets/chevrondown.svg); width: 12px; height: 12px; }
+QComboBox QAbstractItemView { border: 1px solid #e2e8f0; selection-background-color: #eef2ff;
+                              selection-color: #3730a3; }
+QToolButton { border: none; border-radius: 6px; padding: 3px; }
+QToolButton:hover { background: #f1f5f9; }
+QTableView, QListView { border: 1px solid #e2e8f0; border-radius: 10px; background: #ffffff;
+                        alternate-background-color: #f8fafc; selection-background-color: #e0e7ff;
+                        selection-color: #1e293b; }
+QHeaderView::section { background: #f8fafc; border: none; border-bottom: 1px solid #e2e8f0; padding: 4px 8px;
+                       color: #64748b; font-weight: 600; }
+QTabWidget::pane { border: none; }
+QTabBar::tab { padding: 6px 16px; border: none; color: #64748b; font-weight: 600; }
+QTabBar::tab:selected { color: #4f46e5; border-bottom: 2px solid #4f46e5; }
+QCheckBox { spacing: 8px; }
+QProgressBar { border: none; background: #e2e8f0; border-radius: 3px; max-height: 6px; }
+QProgressBar::chunk { background: #6366f1; border-radius: 3px; }
+QSlider { min-height: 22px; }
+QSlider::groove:horizontal { height: 4px; background: #e2e8f0; border-radius: 2px; }
+QSlider::sub-page:horizontal { background: #6366f1; border-radius: 2px; }
+QSlider::handle:horizontal { background: #ffffff; border: 1px solid #94a3b8; width: 16px; height: 16px;
+                             margin: -7px 0; border-radius: 8px; }
+QMenu { background: #ffffff; border: 1px solid #e2e8f0; padding: 6px; border-radius: 8px; }
+QMenu::item { padding: 6px 22px 6px 12px; border-radius: 6px; }
+QMenu::item:selected { background: #eef2ff; color: #3730a3; }
+QMenu::separator { height: 1px; background: #e2e8f0; margin: 5px 8px; }
+)";
+}  // namespace
+
+void applyStyle() {
+    ColorScheme::instance();  // reads the desktop's own palette before ours replaces it
+    if (auto* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
+    QPalette p = QApplication::palette();
+    p.setColor(QPalette::Window, QColor("#ffffff"));
+    p.setColor(QPalette::Base, QColor("#ffffff"));
+    p.setColor(QPalette::Highlight, QColor("#4f46e5"));
+    p.setColor(QPalette::Button, QColor("#ffffff"));
+    QApplication::setPalette(p);
+    qApp->setStyleSheet(kSheet);
+}
+
+}  // namespace vaultry::qt

@@ -1,0 +1,57 @@
+#pragma once
+#include <QApplication>
+#include <memory>
+
+#include "app/AppDelegate.h"
+#include "platform/qt/QtUi.h"
+#include "platform/qt/StatusBanner.h"
+#include "platform/qt/Style.h"
+#include "platform/qt/Windows.h"
+#include "support/FakePorts.h"
+
+namespace vaultry::test {
+
+// One QApplication for the whole test binary.
+inline QApplication& guiApp() {
+    static int argc = 1;
+    static char name[] = "vaultry-gui-tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        auto* a = new QApplication(argc, argv);
+        qt::applyStyle();
+        return a;
+    }();
+    return *app;
+}
+
+// The real windows on the Qt adapter, with fakes for every other port, and the controller.
+struct GuiWorld {
+    struct AppFirst {
+        AppFirst() { guiApp(); }
+    } appFirst;  // the application exists before any widget below
+    TempDir dir;
+    FakePaths paths{dir.path()};
+    SettingsStore settings{paths.settingsFile()};
+    NotificationCenter nc;
+    qt::QtUi ui;
+    FakeMainThread mainThread;
+    FakeClock clock;
+    platform::LinuxBookmarks bookmarks;
+    FakeWorkspace workspace;
+    FakeHiddenFlag hiddenFlag;
+    FakeThumbnailer thumbnailer;
+    FakeSpawn spawn;
+    FakeHttp http;
+    FakeNotifier notifier;
+    FakeLoginItems loginItems;
+    qt::Commands commands;
+    qt::Windows windows{ui, nc, commands};
+    qt::StatusBanner banner{ui, windows, commands};
+
+    Services services() {
+        return {ui,        settings,   nc,          paths, clock, mainThread, bookmarks,
+                workspace, hiddenFlag, thumbnailer, spawn, http,  notifier,   loginItems};
+    }
+};
+
+}  // namespace vaultry::test
