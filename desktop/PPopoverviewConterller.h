@@ -24,6 +24,21 @@ public:
     // ---- Tidy list -------------------------------------------------------------------------
 
     // ---- Trash settings --------------------------------------------------------------------
+    // The storage slider's range as the GUI builds it (0 to kStorageSliderMaximum).
+    static constexpr double kStorageSliderMaximum = 100;
+    void ChangeTheTrashTime();    // "theTimeBtn" changed: a known title goes to "CleanTimeF"
+    void TragTheStorageAction();  // "storageSlider" moved: "storagelab" and "TrashStorage"
+    // The last-emptying labels; each text is set only when given.
+    void ShowLastCleanUpInfo(const std::optional<std::string>& sizeText,
+                             const std::optional<std::string>& dateText);
+    std::string getTimeFrequency();
+    bool BCheckDate();
+    bool BCheckStorage();
+    void readConfigfileInfo();
+    // "autoLunchBtn" changed: the login item follows it and "BAutoLogin" records what holds.
+    void ClickAutoTrashOnLogin();
+    bool addAutoTrashAppAsLoginItem();
+    bool deleteAutoTrashAppFromLoginItem();
 
 private:
     Services s_;
