@@ -68,6 +68,8 @@ EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool
 }
 
 EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path) {
+    const std::filesystem::path clean = std::filesystem::absolute(path).lexically_normal();
+    if (clean == clean.root_path()) return {0, 0, 1};  // never the whole file system
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return {};
     if (!S_ISDIR(st.st_mode)) return eraseFile(spawn, tool, path);
