@@ -44,9 +44,9 @@ const fs::path& manyFiles() {
         const fs::path t = benchRoot() / "Trash/files";
         const std::size_t n = envSize("VAULTRY_BENCH_FILES", 100000);
         for (std::size_t i = 0; i < n; ++i) {
-            const fs::path dir = t / ("d" + std::to_string(i / 1000));
+            const fs::path dir = t / std::to_string(i / 1000);
             if (i % 1000 == 0) fs::create_directories(dir);
-            std::ofstream(dir / ("f" + std::to_string(i))) << i;
+            std::ofstream(dir / std::to_string(i)) << i;
         }
         return t.parent_path();
     }();

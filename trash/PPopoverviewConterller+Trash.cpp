@@ -22,7 +22,9 @@ void PPopoverviewConterller::TragTheStorageAction() {
         return;
     }
     char buffer[100] = {};
-    s_.ui.setText("storagelab", " " + size_to_unit(threshold, buffer));
+    std::string label = " ";
+    label += size_to_unit(threshold, buffer);
+    s_.ui.setText("storagelab", std::move(label));
     s_.settings.set(key::TrashStorage, threshold);
     if (auto st = s_.settings.flush(); !st) logLine(st.error().message);
 }
