@@ -116,11 +116,11 @@ void BM_EraseShredDirect(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_TrashSizeThroughSpawn)->Unit(benchmark::kMillisecond)->MinTime(2);
-BENCHMARK(BM_TrashSizeDuDirect)->Unit(benchmark::kMillisecond)->MinTime(2);
-BENCHMARK(BM_EraseSrm)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_EraseShredThroughSpawn)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_EraseShredDirect)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TrashSizeThroughSpawn)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_TrashSizeDuDirect)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_EraseSrm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_EraseShredThroughSpawn)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_EraseShredDirect)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 
