@@ -158,6 +158,42 @@ public:
     void ClickBackAction();  // the items shown before the last folder was opened
 
     // ---- Trash care ------------------------------------------------------------------------
+    // Sizes: du's count of a folder, a plain file's own size, 0 for a missing path.
+    std::uint64_t fastFolderSizeAtFilePath(const std::string& path);
+    std::uint64_t getTrashFileSize();
+    void ShowTrashSize();  // the trash page's size label "trashSizelab"
+    // The trash page's empty command: asks, records date and size, unlocks and empties.
+    void StrongEmptyTrash();
+    // The schedule's emptying: asks, records the date (and measuredSize's text when given).
+    void removeAllTrashFile(std::optional<std::uint64_t> measuredSize = std::nullopt);
+    void ShowAutoTrash();  // toggles "autoTrashWindow"
+    // The schedule check against the settings view's boxes, time choice and "TrashStorage".
+    void CleanUpTimer_hander();
+    // autoTrashTimer: a first check a minute after start-up, then one every hour. A check that
+    // finds the Trash due announces it with StartShowNotify instead of asking at once.
+    void startAutoTrashTimer();
+    void autoTrashCheck_hander();
+    bool trashIsDue();
+    void StartShowNotify();
+    // The notification delegate; the Notifier's responses arrive on the main thread.
+    void userNotificationCenterDidDeliverNotification(const std::string& identifier);
+    void userNotificationCenterDidActivateNotification(const std::string& identifier,
+                                                       const std::string& action);
+    bool userNotificationCenterShouldPresentNotification(const std::string& identifier);
+    void ClickSortelloOnLogin();
+    // Secure erase: panel, confirmation, then a worker; progress in "eraseProgresslab".
+    void StartSafeDeleteFileAction();
+    void EraseFileThreader();
+    void EraseFileDirectoryPath(const std::string& folder);
+    void EraseAllFinishedHanderToMainThread();
+    bool isErasing() const { return eraseRunning_; }
+
+    // Items chosen for erasing and not yet taken by the worker; an erase command given while the
+    // worker runs adds to them instead of starting a second worker.
+    std::mutex eraseMutex_;
+    std::vector<std::string> eraseQueue_;
+    std::size_t eraseTaken_ = 0, eraseDone_ = 0, eraseFailed_ = 0;
+    bool eraseRunning_ = false;  // main thread only
 
     // ---- Cookie viewer ---------------------------------------------------------------------
     // Readers: each appends to cookArray (the binary reader also fills pagesizeArray).

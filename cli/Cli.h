@@ -36,5 +36,6 @@ void addSettingsCommands(CLI::App& app, Context& ctx);
 void addUpdateCommands(CLI::App& app, Context& ctx);
 void addTidyCommands(CLI::App& app, Context& ctx);
 void addCookieCommands(CLI::App& app, Context& ctx);
+void addTrashCommands(CLI::App& app, Context& ctx);
 
 }  // namespace vaultry::cli

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     addUpdateCommands(app, ctx);
     addTidyCommands(app, ctx);
     addCookieCommands(app, ctx);
+    addTrashCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

@@ -79,6 +79,21 @@ public:
     void StartSearchThread(std::string text, std::uint64_t generation);  // search thread body
 
     // ---- Trash settings --------------------------------------------------------------------
+    // The storage slider's range as the GUI builds it (0 to kStorageSliderMaximum).
+    static constexpr double kStorageSliderMaximum = 100;
+    void ChangeTheTrashTime();    // "theTimeBtn" changed: a known title goes to "CleanTimeF"
+    void TragTheStorageAction();  // "storageSlider" moved: "storagelab" and "TrashStorage"
+    // The last-emptying labels; each text is set only when given.
+    void ShowLastCleanUpInfo(const std::optional<std::string>& sizeText,
+                             const std::optional<std::string>& dateText);
+    std::string getTimeFrequency();
+    bool BCheckDate();
+    bool BCheckStorage();
+    void readConfigfileInfo();
+    // "autoLunchBtn" changed: the login item follows it and "BAutoLogin" records what holds.
+    void ClickAutoTrashOnLogin();
+    bool addAutoTrashAppAsLoginItem();
+    bool deleteAutoTrashAppFromLoginItem();
 
 private:
     Services s_;

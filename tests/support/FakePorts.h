@@ -202,8 +202,9 @@ public:
 class FakeLoginItems : public platform::LoginItems {
 public:
     bool enabled = false;
+    bool failing = false;  // changes fail and leave the state as it is
     bool isEnabled() override { return enabled; }
-    bool setEnabled(bool on) override { return enabled = on, true; }
+    bool setEnabled(bool on) override { return failing ? false : (enabled = on, true); }
 };
 
 // A temporary home with a settings store and every port faked (bookmarks are the real ones).

@@ -1,0 +1,83 @@
+#include "platform/linux/LinuxSpawn.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace vaultry::platform {
+namespace {
+
+struct Fd {
+    int fd = -1;
+    ~Fd() { close(); }
+    void close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
+
+std::string errnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+
+}  // namespace
+
+Result<Spawn::Output> LinuxSpawn::run(const std::string& program, const std::vector<std::string>& args) {
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) return fail(errnoText("cannot create a pipe", errno));
+    Fd outRead{outPipe[0]}, outWrite{outPipe[1]};
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) return fail(errnoText("cannot create a pipe", errno));
+    Fd errRead{errPipe[0]}, errWrite{errPipe[1]};
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.fd, 2);
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return fail(errnoText("cannot run " + program, rc));
+    outWrite.close();
+    errWrite.close();
+
+    Output result;
+    pollfd fds[2] = {{outRead.fd, POLLIN, 0}, {errRead.fd, POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    char buf[65536];
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                fds[i].fd = -1;  // poll ignores negative descriptors
+                --open;
+            }
+        }
+    }
+
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return fail(errnoText("cannot wait for " + program, errno));
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace vaultry::platform

@@ -1,0 +1,298 @@
+// The trash flows of the application controller and the trash settings view, over fake ports.
+#include <gtest/gtest.h>
+
+#include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "support/FakePorts.h"
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::AlertAnswer;
+using test::writeFile;
+
+constexpr const char* kEmptyQuestion = "Are you sure you want to remove all items in the Trash ?";
+
+struct TrashWorld {
+    test::World w;
+    std::unique_ptr<AppDelegate> app;
+    fs::path trash = w.paths.trash();
+    TrashWorld() {
+        // du reports 2048 kilobytes for every folder.
+        w.spawn.answer = [](const test::FakeSpawn::Call& c) {
+            return platform::Spawn::Output{
+                0, c.program == "/usr/bin/du" ? "2048\t" + c.args.back() + "\n" : "", ""};
+        };
+        writeFile(trash / "files/a.txt", "a");
+        writeFile(trash / "info/a.txt.trashinfo", "[Trash Info]\n");
+        app = std::make_unique<AppDelegate>(w.services());
+    }
+    PPopoverviewConterller& view() { return *app->thePopViewController; }
+    bool trashEmptied() { return fs::is_empty(trash / "files") && fs::is_empty(trash / "info"); }
+    std::size_t duRuns() {
+        return std::count_if(w.spawn.calls.begin(), w.spawn.calls.end(),
+                             [](const auto& c) { return c.program == "/usr/bin/du"; });
+    }
+};
+
+TEST(TrashEmpty, CancelChangesNothingConfirmRecordsThenEmpties) {
+    TrashWorld t;
+    t.w.ui.alertAnswers = {AlertAnswer::Alternate, AlertAnswer::Alternate};
+    t.app->StrongEmptyTrash();
+    t.app->removeAllTrashFile(123);
+    EXPECT_TRUE(t.w.settings.snapshot().empty());
+    EXPECT_FALSE(t.trashEmptied());
+    ASSERT_EQ(t.w.ui.alerts.size(), 2u);
+    for (const auto& a : t.w.ui.alerts) {
+        EXPECT_EQ(a.message, kEmptyQuestion);
+        EXPECT_EQ(a.informative, "");
+        EXPECT_EQ(a.defaultTitle, " Empty Trash ");
+        EXPECT_EQ(a.alternateTitle, " Cancel ");
+    }
+
+    t.app->StrongEmptyTrash();
+    EXPECT_TRUE(t.trashEmptied());
+    EXPECT_TRUE(fs::is_directory(t.trash));
+    EXPECT_EQ(t.w.settings.date(key::LastCleanDate), t.w.clock.t);
+    EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_EQ(t.w.ui.text("trashSizelab"), "2.10MB");
+    SettingsStore onDisk(t.w.paths.settingsFile());  // written at once
+    EXPECT_EQ(onDisk.string(key::LastsCleanTrashData), "2.10MB");
+
+    t.w.clock.t += std::chrono::hours(1);
+    t.app->removeAllTrashFile();  // the scheduled emptying records no size of its own
+    EXPECT_EQ(t.w.settings.date(key::LastCleanDate), t.w.clock.t);
+    EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+
+    t.app->ShowAutoTrash();
+    EXPECT_TRUE(t.w.ui.isVisible("autoTrashWindow"));
+    t.app->ShowAutoTrash();
+    EXPECT_FALSE(t.w.ui.isVisible("autoTrashWindow"));
+}
+
+TEST(TrashSchedule, SizeCheckWithoutStoredLimitAlwaysAsks) {
+    TrashWorld t;
+    fs::remove_all(t.trash);  // even a Trash that does not exist (0 bytes) is at the limit 0
+    t.w.ui.setState("cleanStorageCheckBtn", true);
+    t.w.ui.alertAnswers = {AlertAnswer::Alternate};
+    t.app->CleanUpTimer_hander();
+    ASSERT_EQ(t.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(t.w.ui.alerts[0].message, kEmptyQuestion);
+    EXPECT_FALSE(t.w.settings.contains(key::LastsCleanTrashData));  // cancelled: nothing recorded
+    EXPECT_FALSE(t.w.ui.outlets.count("lastCleanupDatelab"));       // never emptied: labels untouched
+
+    TrashWorld limited;
+    limited.w.ui.setState("cleanStorageCheckBtn", true);
+    limited.w.settings.set(key::TrashStorage, std::uint64_t{2097153});
+    limited.app->CleanUpTimer_hander();
+    EXPECT_TRUE(limited.w.ui.alerts.empty());
+    limited.w.settings.set(key::TrashStorage, std::uint64_t{2097152});
+    limited.app->CleanUpTimer_hander();
+    EXPECT_EQ(limited.w.ui.alerts.size(), 1u);
+    EXPECT_TRUE(limited.trashEmptied());
+    EXPECT_EQ(limited.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_EQ(limited.w.ui.text("lastCleanupSizelab"), "2.10MB");
+    EXPECT_EQ(limited.w.ui.text("lastCleanupDatelab"), "(2025-12-06)");
+    for (const char* label : {"lastCleanupInfolab", "lastCleanupSizelab", "lastCleanupDatelab"})
+        EXPECT_FALSE(limited.w.ui.isHidden(label)) << label;
+}
+
+TEST(TrashSchedule, TwoWeeksAtExactlyTheIntervalAndOneSecondBefore) {
+    for (const auto& [ago, asks] : {std::pair{1209600, true}, std::pair{1209599, false}}) {
+        TrashWorld t;
+        t.w.ui.setState("cleanTimeCheckBtn", true);
+        t.w.ui.setText("theTimeBtn", "Two Weeks");
+        t.w.settings.set(key::CleanTimeF, "Daily");  // the pop-up counts, not the stored choice
+        t.w.settings.set(key::LastCleanDate, t.w.clock.t - std::chrono::seconds(ago));
+        t.w.settings.set(key::LastsCleanTrashData, "9.00KB");
+        t.app->CleanUpTimer_hander();
+        EXPECT_EQ(t.w.ui.alerts.size(), asks ? 1u : 0u) << ago;
+        EXPECT_EQ(t.trashEmptied(), asks);
+        EXPECT_EQ(t.w.ui.text("lastCleanupSizelab"), asks ? "2.10MB" : "9.00KB");
+    }
+    TrashWorld never;  // never emptied: due at once; an unknown title never is
+    never.w.ui.setState("cleanTimeCheckBtn", true);
+    never.w.ui.setText("theTimeBtn", "Hourly");
+    never.app->CleanUpTimer_hander();
+    EXPECT_TRUE(never.w.ui.alerts.empty());
+    never.w.ui.setText("theTimeBtn", "Two Months");
+    never.app->CleanUpTimer_hander();
+    EXPECT_EQ(never.w.ui.alerts.size(), 1u);
+}
+
+TEST(TrashSettings, TimeChoiceSliderAndLoginItem) {
+    TrashWorld t;
+    auto& view = t.view();
+    t.w.ui.setText("theTimeBtn", "Every Month");
+    view.ChangeTheTrashTime();
+    t.w.ui.setText("theTimeBtn", "Sometimes");
+    view.ChangeTheTrashTime();
+    EXPECT_EQ(t.w.settings.string(key::CleanTimeF), "Every Month");
+    EXPECT_EQ(view.getTimeFrequency(), "Sometimes");
+
+    t.w.ui.setNumber("storageSlider", 25);
+    view.TragTheStorageAction();
+    EXPECT_EQ(t.w.ui.text("storagelab"), " 750.0MB");
+    EXPECT_EQ(t.w.settings.number(key::TrashStorage), 750000000u);
+    t.w.ui.setNumber("storageSlider", 3);  // the lowest band: floor shown, limit kept
+    view.TragTheStorageAction();
+    EXPECT_EQ(t.w.ui.text("storagelab"), "100MB");
+    EXPECT_EQ(t.w.settings.number(key::TrashStorage), 750000000u);
+    t.w.ui.setNumber("storageSlider", 100);
+    view.TragTheStorageAction();
+    EXPECT_EQ(t.w.ui.text("storagelab"), " 10.0GB");
+    EXPECT_EQ(SettingsStore(t.w.paths.settingsFile()).number(key::TrashStorage), 10000000000u);
+
+    t.w.ui.setState("autoLunchBtn", true);
+    view.ClickAutoTrashOnLogin();
+    EXPECT_TRUE(t.w.loginItems.enabled);
+    EXPECT_EQ(t.w.settings.string(key::BAutoLogin), "YES");
+    t.w.ui.setState("autoLunchBtn", false);
+    t.app->ClickSortelloOnLogin();  // the preferences switch: same item, same key
+    EXPECT_FALSE(t.w.loginItems.enabled);
+    EXPECT_EQ(t.w.settings.string(key::BAutoLogin), "NO");
+    view.readConfigfileInfo();
+    EXPECT_FALSE(t.w.ui.state("autoLunchBtn"));
+
+    // A change that fails is not recorded as done: box and key say what holds.
+    t.w.loginItems.failing = true;
+    t.w.ui.setState("autoLunchBtn", true);
+    view.ClickAutoTrashOnLogin();
+    EXPECT_FALSE(t.w.ui.state("autoLunchBtn"));
+    EXPECT_EQ(t.w.settings.string(key::BAutoLogin), "NO");
+}
+
+TEST(TrashSchedule, TimerAnnouncesADueTrashAndOkEmptiesAfterAsking) {
+    TrashWorld t;
+    test::LogCapture log;
+    t.app->startAutoTrashTimer();
+    auto& timers = t.w.mainThread.timers;
+    ASSERT_EQ(timers.count(t.app->autoTrashTimer), 1u);
+    EXPECT_EQ(timers.at(t.app->autoTrashTimer).interval, std::chrono::minutes(1));
+    EXPECT_FALSE(timers.at(t.app->autoTrashTimer).repeats);
+    t.w.mainThread.fire(t.app->autoTrashTimer);  // nothing is due: no notification
+    EXPECT_TRUE(t.w.notifier.scheduled.empty());
+    ASSERT_EQ(timers.count(t.app->autoTrashTimer), 1u);
+    EXPECT_EQ(timers.at(t.app->autoTrashTimer).interval, std::chrono::hours(1));
+    EXPECT_TRUE(timers.at(t.app->autoTrashTimer).repeats);
+
+    t.w.ui.setState("cleanStorageCheckBtn", true);
+    t.w.mainThread.fire(t.app->autoTrashTimer);
+    EXPECT_TRUE(t.w.ui.alerts.empty());  // announced, not asked
+    ASSERT_EQ(t.w.notifier.scheduled.size(), 1u);
+    const auto& n = t.w.notifier.scheduled[0];
+    EXPECT_EQ(n.identifier, "EmptyTrashNow3");
+    EXPECT_EQ(n.title, "Start to empty Trash now");
+    EXPECT_EQ(n.actions, (std::vector<std::string>{"OK", "Later"}));
+    EXPECT_EQ(t.w.notifier.removed, std::vector<std::string>{"EmptyTrashNow3"});
+    EXPECT_FALSE(t.app->userNotificationCenterShouldPresentNotification("EmptyTrashNow3"));
+
+    ASSERT_TRUE(t.w.notifier.handler);
+    t.w.notifier.handler("EmptyTrashNow3", "Later");
+    t.w.notifier.handler("EmptyTrashNow3", "");
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+    EXPECT_FALSE(t.trashEmptied());
+    t.w.notifier.handler("EmptyTrashNow3", "OK");
+    EXPECT_EQ(t.w.ui.alerts.size(), 1u);
+    EXPECT_TRUE(t.trashEmptied());
+    EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_TRUE(log.contains("notification clicked: EmptyTrashNow3"));
+    EXPECT_TRUE(log.contains("notification action OK: EmptyTrashNow3"));
+}
+
+TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
+    TrashWorld t;
+    const fs::path chosen = t.w.dir / "chosen", outside = t.w.dir / "outside";
+    writeFile(outside / "keep.txt", "precious");
+    writeFile(chosen / "a.txt", "a");
+    writeFile(chosen / ".hidden", "h");
+    writeFile(chosen / "sub/b.txt", "b");
+    fs::create_directory_symlink(outside, chosen / "link");
+    fs::create_directory_symlink(t.w.dir.path(), chosen / "home-link");
+    writeFile(t.w.dir / "single.txt", "s");
+
+    t.app->StartSafeDeleteFileAction();  // panel cancelled
+    t.w.ui.panelAnswers = {std::vector<std::string>{chosen.string()}};
+    t.w.ui.alertAnswers = {AlertAnswer::Alternate};
+    t.app->StartSafeDeleteFileAction();  // alert cancelled
+    EXPECT_FALSE(t.app->eraseThreader.joinable());
+    ASSERT_EQ(t.w.ui.openPanels.size(), 2u);
+    const auto& panel = t.w.ui.openPanels[0];
+    EXPECT_TRUE(panel.chooseFiles && panel.chooseDirectories && panel.multipleSelection);
+    EXPECT_EQ(panel.message, "Choose the file(s) or folder(s) to secure deletion.");
+    EXPECT_EQ(panel.directory, t.trash.string());
+    EXPECT_EQ(t.w.ui.alerts[0].message, "Are you sure you want to permanently erase the selected items ?");
+    EXPECT_EQ(t.w.ui.alerts[0].informative, " \n " + chosen.string());
+    EXPECT_EQ(t.w.ui.alerts[0].defaultTitle, " Erase ");
+
+    test::LogCapture log;
+    const std::size_t duBefore = t.duRuns();
+    t.w.ui.panelAnswers = {std::vector<std::string>{chosen.string(), (t.w.dir / "single.txt").string()}};
+    t.app->StartSafeDeleteFileAction();
+    EXPECT_TRUE(t.app->isErasing());
+    EXPECT_FALSE(t.w.ui.isHidden("eraseProgresslab"));
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
+    t.app->eraseThreader.join();
+    std::vector<std::string> erased;
+    for (const auto& c : t.w.spawn.calls)
+        if (c.program != "/usr/bin/du") erased.push_back(c.args.back());
+    std::sort(erased.begin(), erased.end());
+    EXPECT_EQ(erased, (std::vector<std::string>{(chosen / "a.txt").string(), (chosen / "sub/b.txt").string(),
+                                                (t.w.dir / "single.txt").string()}));
+    EXPECT_FALSE(fs::exists(chosen));
+    EXPECT_EQ(test::readFile(outside / "keep.txt"), "precious");
+    EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));
+    EXPECT_TRUE(t.w.ui.isHidden("eraseProgresslab"));
+    EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "2 of 2");
+    EXPECT_EQ(t.duRuns(), duBefore + 1);  // the trash size was refreshed
+    EXPECT_TRUE(log.contains("erase file finished"));
+}
+
+}  // namespace
+}  // namespace vaultry
+
+namespace vaultry {
+namespace {
+
+// A second erase command while the worker runs joins its work instead of replacing a running thread.
+TEST(TrashErase, SecondCommandWhileErasingAddsToTheRunningWorker) {
+    TrashWorld t;
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false, blocked = false;
+    t.w.spawn.answer = [&](const test::FakeSpawn::Call& c) {
+        if (c.program != "/usr/bin/du") {
+            std::unique_lock lock(m);
+            blocked = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return release; });
+        }
+        return platform::Spawn::Output{0, "4\t.\n", ""};
+    };
+    for (const char* name : {"one.txt", "two.txt"}) writeFile(t.w.dir / name, name);
+    t.w.ui.panelAnswers = {std::vector<std::string>{(t.w.dir / "one.txt").string()},
+                           std::vector<std::string>{(t.w.dir / "two.txt").string()}};
+    t.app->StartSafeDeleteFileAction();
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return blocked; });
+    }
+    t.app->StartSafeDeleteFileAction();  // while the first file is being erased
+    {
+        std::lock_guard lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
+    t.app->eraseThreader.join();
+    std::vector<std::string> erased;
+    for (const auto& c : t.w.spawn.calls)
+        if (c.program != "/usr/bin/du") erased.push_back(fs::path(c.args.back()).filename());
+    EXPECT_EQ(erased, (std::vector<std::string>{"one.txt", "two.txt"}));
+    EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "2 of 2");
+}
+
+}  // namespace
+}  // namespace vaultry

@@ -1,0 +1,346 @@
+// The trash engines, the spawn and autostart adapters, and vaultry-cli's trash commands, on real
+// files and real programs.
+#include "trash/Trash.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "platform/linux/LinuxLoginItems.h"
+#include "platform/linux/LinuxSpawn.h"
+#include "support/FakePorts.h"
+#include "trash/SecureErase.h"
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
+
+bool present(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+TEST(DuOutput, LeadingKilobytesTimes1024) {
+    const std::pair<std::string, std::uint64_t> cases[] = {
+        {"2048\t/home/u/.local/share/Trash\n", 2097152},
+        {"0\t/t\n", 0},
+        {"7 more words", 7168},
+        {"12abc", 12288},
+        {"", 0},
+        {"garbage\n", 0},
+        {" 2048\t/t", 0},  // the first blank-separated piece is empty
+        {"-5\t/t", 0},
+        {"\t\n", 0},
+        {"99999999999999999999999999\t/t", UINT64_MAX},
+        {"18014398509481983\t/t", 18014398509481983ull * 1024},  // the largest count that fits
+    };
+    for (const auto& [out, bytes] : cases) EXPECT_EQ(trash::parseDuOutput(out), bytes) << out;
+}
+
+TEST(FolderSize, FilesMissingPathsAndFolders) {
+    test::TempDir dir;
+    test::FakeSpawn fake;
+    fake.answer = [](const test::FakeSpawn::Call&) { return platform::Spawn::Output{0, "2048\tx\n", ""}; };
+    writeFile(dir / "plain", std::string(1234, 'x'));
+    EXPECT_EQ(trash::fastFolderSizeAtFilePath(fake, dir / "plain"), 1234u);
+    EXPECT_EQ(trash::fastFolderSizeAtFilePath(fake, dir / "missing"), 0u);
+    EXPECT_TRUE(fake.calls.empty());  // neither runs du
+    const fs::path odd = dir / "line\nbreak -d";
+    fs::create_directories(odd);
+    EXPECT_EQ(trash::fastFolderSizeAtFilePath(fake, odd), 2097152u);
+    ASSERT_EQ(fake.calls.size(), 1u);
+    EXPECT_EQ(fake.calls[0].program, "/usr/bin/du");
+    EXPECT_EQ(fake.calls[0].args, (std::vector<std::string>{"-k", "-d", "0", odd.string()}));
+
+    // The real du through the real spawn agrees with du run directly.
+    writeFile(odd / "data", std::string(300000, 'y'));
+    platform::LinuxSpawn spawn;
+    auto direct = spawn.run("/usr/bin/du", {"-k", "-d", "0", odd.string()});
+    ASSERT_TRUE(direct.ok());
+    const auto size = trash::fastFolderSizeAtFilePath(spawn, odd);
+    EXPECT_GE(size, 300000u);
+    EXPECT_EQ(size, trash::parseDuOutput(direct->out));
+    fake.answer = [](const test::FakeSpawn::Call&) -> Result<platform::Spawn::Output> {
+        return fail("no du");
+    };
+    EXPECT_EQ(trash::fastFolderSizeAtFilePath(fake, odd), 0u);
+}
+
+TEST(LinuxSpawn, DrainsBothPipesAndReportsFailures) {
+    platform::LinuxSpawn spawn;
+    // Megabytes on both streams: a child that filled an unread pipe would never end.
+    std::vector<std::string> missing(20000, "/nonexistent/" + std::string(60, 'm'));
+    missing.insert(missing.begin(), "/proc/self/status");
+    auto r = spawn.run("/usr/bin/cat", missing);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r->exitCode, 1);
+    EXPECT_GT(r->err.size(), 1000000u);
+    EXPECT_NE(r->out.find("Name:"), std::string::npos);
+
+    auto big = spawn.run("/usr/bin/head", {"-c", "3000000", "/dev/zero"});
+    ASSERT_TRUE(big.ok());
+    EXPECT_EQ(big->exitCode, 0);
+    EXPECT_EQ(big->out.size(), 3000000u);
+
+    auto quoted = spawn.run("/usr/bin/printf", {"%s|", "a b", "$HOME", "`x`", "-n"});
+    ASSERT_TRUE(quoted.ok());
+    EXPECT_EQ(quoted->out, "a b|$HOME|`x`|-n|");  // arguments arrive as given, no shell between
+
+    EXPECT_FALSE(spawn.run("/nonexistent/program", {}).ok());
+}
+
+struct TrashFixture {
+    test::TempDir dir;
+    fs::path trash = dir / "Trash";
+    fs::path outside = dir / "outside";
+    TrashFixture() {
+        writeFile(outside / "keep.txt", "precious");
+        writeFile(trash / "files/a.txt", "a");
+        writeFile(trash / "files/dir/sub/b.txt", "b");
+        writeFile(trash / "files/line\nname", "n");
+        writeFile(trash / "info/a.txt.trashinfo", "[Trash Info]\n");
+        writeFile(trash / "directorysizes", "1 2 dir\n");
+        fs::create_directory_symlink(outside, trash / "files/to-outside");
+        fs::create_directory_symlink("/", trash / "files/to-root");
+        fs::create_symlink(outside / "keep.txt", trash / "files/dir/keep-link");
+    }
+};
+
+TEST(EmptyTrash, RemovesContentsKeepsFoldersAndNeverFollowsLinks) {
+    TrashFixture f;
+    const auto r = trash::emptyTrash(f.trash, trash::Unlock::No);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.removed, 10u);
+    EXPECT_TRUE(fs::is_directory(f.trash / "files"));
+    EXPECT_TRUE(fs::is_directory(f.trash / "info"));
+    EXPECT_TRUE(fs::is_empty(f.trash / "files"));
+    EXPECT_TRUE(fs::is_empty(f.trash / "info"));
+    EXPECT_FALSE(present(f.trash / "directorysizes"));
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+
+    // A Trash that does not exist yet, or whose files/ is a link, leaves everything alone.
+    EXPECT_TRUE(trash::emptyTrash(f.dir / "NoTrash", trash::Unlock::Yes).ok());
+    EXPECT_FALSE(present(f.dir / "NoTrash"));
+    fs::remove(f.trash / "files");
+    fs::create_directory_symlink(f.outside, f.trash / "files");
+    EXPECT_TRUE(trash::emptyTrash(f.trash, trash::Unlock::Yes).ok());
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+}
+
+TEST(EmptyTrash, UnlockMakesReadOnlyFoldersRemovable) {
+    TrashFixture f;
+    fs::permissions(f.trash / "files/dir/sub", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(f.trash / "files/dir", fs::perms::none);
+    if (::geteuid() != 0) {  // the superuser removes them anyway
+        const auto locked = trash::emptyTrash(f.trash, trash::Unlock::No);
+        EXPECT_FALSE(locked.ok());
+        EXPECT_TRUE(present(f.trash / "files/dir"));
+    }
+    const auto r = trash::emptyTrash(f.trash, trash::Unlock::Yes);
+    EXPECT_TRUE(r.ok()) << r.failed;
+    EXPECT_TRUE(fs::is_empty(f.trash / "files"));
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+    EXPECT_EQ(fs::status(f.outside).permissions() & fs::perms::owner_all, fs::perms::owner_all);
+}
+
+TEST(RemoveTree, RefusesTheRootAndRemovesLinksAsLinks) {
+    test::TempDir dir;
+    EXPECT_FALSE(trash::removeTree("/", trash::Unlock::No).ok());
+    EXPECT_FALSE(trash::removeTree("/..", trash::Unlock::No).ok());
+    writeFile(dir / "target/t.txt", "t");
+    fs::create_directory_symlink(dir / "target", dir / "link");
+    EXPECT_TRUE(trash::removeTree(dir / "link/", trash::Unlock::No).ok());
+    EXPECT_FALSE(present(dir / "link"));
+    EXPECT_EQ(readFile(dir / "target/t.txt"), "t");
+}
+
+TEST(Schedule, TimeChoicesAndElapsedSeconds) {
+    EXPECT_EQ(trash::intervalOfTimeChoice("Daily"), 86400u);
+    EXPECT_EQ(trash::intervalOfTimeChoice("Every Week"), 604800u);
+    EXPECT_EQ(trash::intervalOfTimeChoice("Two Weeks"), 1209600u);
+    EXPECT_EQ(trash::intervalOfTimeChoice("Every Month"), 2592000u);
+    EXPECT_EQ(trash::intervalOfTimeChoice("Two Months"), 5184000u);
+    EXPECT_FALSE(trash::intervalOfTimeChoice("daily"));
+    EXPECT_FALSE(trash::intervalOfTimeChoice(""));
+
+    const auto now = std::chrono::system_clock::from_time_t(1'765'000'000);
+    EXPECT_EQ(trash::secondsSince(now - std::chrono::seconds(1209600), now), 1209600u);
+    EXPECT_EQ(trash::secondsSince(now - std::chrono::milliseconds(1209599999), now), 1209599u);  // truncated
+    EXPECT_EQ(trash::secondsSince(std::nullopt, now), 1'765'000'000u - 978'307'200u);
+    EXPECT_EQ(trash::secondsSince(now + std::chrono::hours(1), now), 0u);  // a clock set back
+    EXPECT_EQ(trash::lastCleanDateText(std::chrono::system_clock::from_time_t(1'796'601'600)),
+              "(2026-12-07)");
+}
+
+TEST(Schedule, SliderBandsInSinglePrecision) {
+    constexpr double kMax = 100;
+    EXPECT_EQ(trash::storageThresholdForSlider(0, kMax), 0u);
+    EXPECT_EQ(trash::storageThresholdForSlider(3, kMax), 90000000u);  // under the "100MB" floor
+    EXPECT_EQ(trash::storageThresholdForSlider(25, kMax), 750000000u);
+    EXPECT_NEAR(double(trash::storageThresholdForSlider(26, kMax)), 1.56e9, 1e3);
+    EXPECT_EQ(trash::storageThresholdForSlider(50, kMax), 3000000000u);
+    EXPECT_NEAR(double(trash::storageThresholdForSlider(51, kMax)), 4.59e9, 1e3);
+    EXPECT_EQ(trash::storageThresholdForSlider(75, kMax), 6750000128u);  // 6.75e9 as a float
+    EXPECT_NEAR(double(trash::storageThresholdForSlider(76, kMax)), 7.6e9, 1e3);
+    EXPECT_EQ(trash::storageThresholdForSlider(100, kMax), 10000000000u);
+    EXPECT_EQ(trash::storageThresholdForSlider(25.9, kMax), 750000000u);  // taken as an integer
+    EXPECT_EQ(trash::storageThresholdForSlider(-5, kMax), 0u);
+    EXPECT_EQ(trash::storageThresholdForSlider(5, 0), 0u);
+}
+
+struct EraseFixture {
+    test::TempDir dir;
+    fs::path chosen = dir / "chosen";
+    fs::path outside = dir / "outside";
+    EraseFixture() {
+        writeFile(outside / "keep.txt", "precious");
+        writeFile(chosen / "a.txt", std::string(5000, 'a'));
+        writeFile(chosen / ".hidden", "h");
+        writeFile(chosen / "sub/b.txt", "b");
+        writeFile(chosen / "-rf", "dash");
+        fs::create_directory_symlink(outside, chosen / "outside-link");
+        fs::create_symlink(outside / "keep.txt", chosen / "sub/file-link");
+        fs::create_directory_symlink("/", chosen / "sub/root-link");
+        ::mkfifo((chosen / "pipe").c_str(), 0600);
+    }
+};
+
+TEST(SecureErase, OverwritesFilesOnlyAndNeverLeavesTheChosenItems) {
+    EraseFixture f;
+    test::FakeSpawn fake;
+    const trash::EraseTool tool{"/usr/bin/srm", {}};
+    const auto r = trash::eraseItem(fake, tool, f.chosen);
+    std::vector<std::string> erased;
+    for (const auto& c : fake.calls) {
+        EXPECT_EQ(c.program, "/usr/bin/srm");
+        ASSERT_EQ(c.args.size(), 2u);
+        EXPECT_EQ(c.args[0], "--");
+        erased.push_back(fs::path(c.args[1]).lexically_relative(f.chosen).string());
+    }
+    std::sort(erased.begin(), erased.end());
+    EXPECT_EQ(erased, (std::vector<std::string>{"-rf", "a.txt", "sub/b.txt"}));  // not .hidden, no link
+    EXPECT_FALSE(present(f.chosen));  // the rest goes with the folder
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+    EXPECT_EQ(r.failed, 3u);  // the fake tool removed nothing itself
+
+    // A chosen link is removed as a link; a missing item is skipped.
+    fs::create_directory_symlink(f.outside, f.dir / "chosen-link");
+    fake.calls.clear();
+    EXPECT_TRUE(trash::eraseItem(fake, tool, f.dir / "chosen-link").ok());
+    EXPECT_TRUE(trash::eraseItem(fake, tool, f.dir / "gone").ok());
+    EXPECT_TRUE(fake.calls.empty());
+    EXPECT_FALSE(present(f.dir / "chosen-link"));
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+    EXPECT_FALSE(trash::eraseItem(fake, tool, "/").ok());
+    EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST(SecureErase, RealSrmAndShred) {
+    EraseFixture f;
+    platform::LinuxSpawn spawn;
+    const auto tool = trash::defaultEraseTool();
+    const auto r = trash::eraseItem(spawn, tool, f.chosen);
+    EXPECT_TRUE(r.ok()) << r.failed;
+    EXPECT_EQ(r.erased, 3u);
+    EXPECT_FALSE(present(f.chosen));
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+
+    const trash::EraseTool shred{"/usr/bin/shred", {"-u", "-z", "-n", "3"}};
+    writeFile(f.dir / "-n", "looks like an option");
+    const auto s = trash::eraseItem(spawn, shred, f.dir / "-n");
+    EXPECT_TRUE(s.ok());
+    EXPECT_EQ(s.erased, 1u);
+    EXPECT_FALSE(present(f.dir / "-n"));
+}
+
+TEST(Autostart, EntryRoundTripAndRemovalOfEveryEntryOfTheProgram) {
+    test::TempDir dir;
+    test::FakePaths paths(dir.path());
+    const std::string program = (dir / "odd dir/with \"quote\" $HOME `x` 100% back\\slash/vaultry").string();
+    platform::LinuxLoginItems items(paths, program);
+    EXPECT_FALSE(items.isEnabled());
+    ASSERT_TRUE(items.setEnabled(true));
+    EXPECT_TRUE(items.isEnabled());
+    const std::string entry = readFile(items.entryPath());
+    const auto at = entry.find("\nExec=") + 6;
+    EXPECT_EQ(platform::LinuxLoginItems::programOfExec(entry.substr(at, entry.find('\n', at) - at)), program);
+    EXPECT_EQ(platform::LinuxLoginItems::programOfExec("/usr/bin/vaultry --minimized"), "/usr/bin/vaultry");
+    ASSERT_TRUE(items.setEnabled(true));  // again: still one entry, no temporary files
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(items.entryPath().parent_path()), fs::directory_iterator()), 1);
+
+    const fs::path autostart = items.entryPath().parent_path();
+    writeFile(autostart / "copy.desktop", "[Desktop Entry]\nType=Application\nExec=" +
+                                              platform::LinuxLoginItems::execValue(program) + " -x\n");
+    writeFile(autostart / "other.desktop", "[Desktop Entry]\nType=Application\nExec=/usr/bin/other\n");
+    ASSERT_TRUE(items.setEnabled(false));
+    EXPECT_FALSE(items.isEnabled());
+    EXPECT_FALSE(present(items.entryPath()));
+    EXPECT_FALSE(present(autostart / "copy.desktop"));
+    EXPECT_TRUE(present(autostart / "other.desktop"));
+    EXPECT_TRUE(items.setEnabled(false));  // nothing to remove is no failure
+}
+
+// vaultry-cli as a user runs it, on a temporary home.
+struct Cli {
+    test::TempDir home;
+    platform::Spawn::Output run(std::vector<std::string> args) {
+        std::vector<std::string> all{
+            "-u", "XDG_CONFIG_HOME", "-u", "XDG_DATA_HOME", "HOME=" + home.path().string(), VAULTRY_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        platform::LinuxSpawn spawn;
+        auto r = spawn.run("/usr/bin/env", all);
+        return r ? *r : platform::Spawn::Output{};
+    }
+};
+
+TEST(TrashCli, SizeEmptyCheckEraseAndLoginItem) {
+    Cli cli;
+    EXPECT_EQ(cli.run({"trash", "size", "--bytes"}).out, "0\n");  // no Trash yet
+    const fs::path trash = cli.home / ".local/share/Trash";
+    writeFile(trash / "files/big", std::string(2 << 20, 'x'));
+    writeFile(trash / "info/big.trashinfo", "[Trash Info]\n");
+    EXPECT_GE(std::stoull(cli.run({"trash", "size", "--bytes"}).out), 2u << 20);
+
+    auto refused = cli.run({"trash", "empty"});  // no terminal, no --yes
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("vaultry-cli: not confirmed"), std::string::npos);
+    EXPECT_TRUE(present(trash / "files/big"));
+
+    EXPECT_EQ(cli.run({"trash", "check", "--every", "Weekly"}).exitCode, 2);
+    EXPECT_EQ(cli.run({"trash", "check"}).exitCode, 2);
+    auto notDue = cli.run({"trash", "check", "--above", "1000000000", "--yes"});
+    EXPECT_EQ(notDue.exitCode, 0);
+    EXPECT_NE(notDue.out.find("not due"), std::string::npos);
+    auto due = cli.run({"trash", "check", "--every", "Two Weeks", "--yes"});  // never emptied: due
+    EXPECT_EQ(due.exitCode, 0) << due.err;
+    EXPECT_FALSE(present(trash / "files/big"));
+    EXPECT_NE(due.out.find("Trash emptied (2."), std::string::npos) << due.out;
+    EXPECT_NE(due.out.find("Last emptied: 2."), std::string::npos) << due.out;
+    EXPECT_NE(cli.run({"trash", "check", "--every", "Two Weeks"}).out.find("not due"), std::string::npos);
+
+    writeFile(cli.home / "secret/a.txt", "a");
+    fs::create_directory_symlink(cli.home / "outside", cli.home / "secret/link");
+    writeFile(cli.home / "outside/keep.txt", "keep");
+    auto erase = cli.run({"erase", "--yes", (cli.home / "secret").string(), (cli.home / "missing").string()});
+    EXPECT_EQ(erase.exitCode, 1);
+    EXPECT_NE(erase.err.find("no such file or folder"), std::string::npos);
+    EXPECT_FALSE(present(cli.home / "secret"));
+    EXPECT_EQ(readFile(cli.home / "outside/keep.txt"), "keep");
+
+    EXPECT_EQ(cli.run({"login-item", "on"}).exitCode, 0);
+    EXPECT_TRUE(present(cli.home / ".config/autostart/vaultry.desktop"));
+    EXPECT_EQ(cli.run({"login-item", "status"}).out, "on\n");
+    EXPECT_NE(cli.run({"settings", "list"}).out.find("BAutoLogin\tYES"), std::string::npos);
+    EXPECT_EQ(cli.run({"login-item", "off"}).exitCode, 0);
+    EXPECT_EQ(cli.run({"login-item", "status"}).out, "off\n");
+    EXPECT_EQ(cli.run({"login-item", "maybe"}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace vaultry

@@ -1,0 +1,217 @@
+#include <chrono>
+
+#include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "desktop/SizeText.h"
+#include "platform/Log.h"
+#include "trash/SecureErase.h"
+#include "trash/Trash.h"
+
+namespace vaultry {
+namespace {
+
+constexpr const char* kEmptyTrashNotification = "EmptyTrashNow3";
+
+void flushOrLog(SettingsStore& settings) {
+    if (auto st = settings.flush(); !st) logLine(st.error().message);
+}
+
+void logRemoval(const trash::RemoveReport& r) {
+    if (!r.ok()) logLine("empty trash: " + std::to_string(r.failed) + " item(s) could not be removed");
+}
+
+}  // namespace
+
+std::uint64_t AppDelegate::fastFolderSizeAtFilePath(const std::string& path) {
+    return trash::fastFolderSizeAtFilePath(s_.spawn, path);
+}
+
+std::uint64_t AppDelegate::getTrashFileSize() {
+    const std::uint64_t size = fastFolderSizeAtFilePath(s_.paths.trash().string());
+    logLine("trash size " + std::to_string(size));
+    return size;
+}
+
+void AppDelegate::ShowTrashSize() { ui_.setText("trashSizelab", sizeText(getTrashFileSize(), 2)); }
+
+void AppDelegate::StrongEmptyTrash() {
+    if (ui_.runAlert({"Are you sure you want to remove all items in the Trash ?", "", " Empty Trash ",
+                      " Cancel ", ""}) != platform::AlertAnswer::Default)
+        return;
+    settings_.set(key::LastCleanDate, s_.clock.now());
+    settings_.set(key::LastsCleanTrashData, sizeText(getTrashFileSize(), 2));
+    flushOrLog(settings_);
+    logRemoval(trash::emptyTrash(s_.paths.trash(), trash::Unlock::Yes));
+    ShowTrashSize();
+}
+
+void AppDelegate::removeAllTrashFile(std::optional<std::uint64_t> measuredSize) {
+    if (ui_.runAlert({"Are you sure you want to remove all items in the Trash ?", "", " Empty Trash ",
+                      " Cancel ", ""}) != platform::AlertAnswer::Default)
+        return;
+    // The size is recorded only once the user agreed: a cancelled emptying leaves every key as it was.
+    if (measuredSize) settings_.set(key::LastsCleanTrashData, sizeText(*measuredSize, 2));
+    settings_.set(key::LastCleanDate, s_.clock.now());
+    flushOrLog(settings_);
+    logRemoval(trash::emptyTrash(s_.paths.trash(), trash::Unlock::No));
+}
+
+void AppDelegate::ShowAutoTrash() {
+    if (ui_.isVisible("autoTrashWindow"))
+        ui_.hideWindow("autoTrashWindow");
+    else
+        ui_.showWindow("autoTrashWindow");
+}
+
+void AppDelegate::CleanUpTimer_hander() {
+    auto& view = *thePopViewController;
+    if (view.BCheckStorage()) {
+        const std::uint64_t size = getTrashFileSize();
+        if (size >= settings_.number(key::TrashStorage).value_or(0)) removeAllTrashFile(size);
+    }
+    if (view.BCheckDate()) {
+        const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
+        if (interval && trash::secondsSince(settings_.date(key::LastCleanDate), s_.clock.now()) >= *interval)
+            removeAllTrashFile(getTrashFileSize());
+    }
+    if (const auto last = settings_.date(key::LastCleanDate))
+        view.ShowLastCleanUpInfo(settings_.string(key::LastsCleanTrashData), trash::lastCleanDateText(*last));
+}
+
+bool AppDelegate::trashIsDue() {
+    auto& view = *thePopViewController;
+    if (view.BCheckStorage() && getTrashFileSize() >= settings_.number(key::TrashStorage).value_or(0))
+        return true;
+    if (view.BCheckDate()) {
+        const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
+        if (interval && trash::secondsSince(settings_.date(key::LastCleanDate), s_.clock.now()) >= *interval)
+            return true;
+    }
+    return false;
+}
+
+void AppDelegate::startAutoTrashTimer() {
+    if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);
+    autoTrashTimer = s_.mainThread.startTimer(std::chrono::minutes(1), false, [this] {
+        autoTrashTimer =
+            s_.mainThread.startTimer(std::chrono::hours(1), true, [this] { autoTrashCheck_hander(); });
+        autoTrashCheck_hander();
+    });
+}
+
+void AppDelegate::autoTrashCheck_hander() {
+    if (trashIsDue()) StartShowNotify();
+}
+
+void AppDelegate::StartShowNotify() {
+    s_.notifier.remove(kEmptyTrashNotification);
+    s_.notifier.setResponseHandler([this](const std::string& identifier, const std::string& action) {
+        userNotificationCenterDidActivateNotification(identifier, action);
+    });
+    s_.notifier.schedule({kEmptyTrashNotification, "Start to empty Trash now", " ", {"OK", "Later"}});
+}
+
+void AppDelegate::userNotificationCenterDidDeliverNotification(const std::string& identifier) {
+    logLine("notification delivered: " + identifier);
+}
+
+void AppDelegate::userNotificationCenterDidActivateNotification(const std::string& identifier,
+                                                                const std::string& action) {
+    if (action.empty()) {
+        logLine("notification clicked: " + identifier);
+        return;
+    }
+    logLine("notification action " + action + ": " + identifier);
+    // "OK" empties after the usual question; "Later" leaves it to the next check.
+    if (identifier == kEmptyTrashNotification && action == "OK") removeAllTrashFile(getTrashFileSize());
+}
+
+bool AppDelegate::userNotificationCenterShouldPresentNotification(const std::string&) { return false; }
+
+void AppDelegate::ClickSortelloOnLogin() { thePopViewController->ClickAutoTrashOnLogin(); }
+
+void AppDelegate::StartSafeDeleteFileAction() {
+    platform::OpenPanel panel;
+    panel.chooseFiles = true;
+    panel.chooseDirectories = true;
+    panel.multipleSelection = true;
+    panel.message = "Choose the file(s) or folder(s) to secure deletion.";
+    panel.directory = s_.paths.trash().string();
+    const auto chosen = ui_.runOpenPanel(panel);
+    if (!chosen || chosen->empty()) return;
+    std::string list;
+    for (const auto& p : *chosen) list = list + " \n " + p;
+    if (ui_.runAlert({"Are you sure you want to permanently erase the selected items ?", list, " Erase ",
+                      " Cancel ", ""}) != platform::AlertAnswer::Default)
+        return;
+    {
+        std::lock_guard lock(eraseMutex_);
+        eraseQueue_.insert(eraseQueue_.end(), chosen->begin(), chosen->end());
+    }
+    if (eraseRunning_) return;  // the running worker takes the new items too
+    // A worker that has reported completion has nothing left but to end.
+    if (eraseThreader.joinable()) eraseThreader.join();
+    eraseRunning_ = true;
+    ui_.setHidden("eraseProgresslab", false);
+    ui_.setText("eraseProgresslab", "0 of " + std::to_string(chosen->size()));
+    eraseThreader = std::thread([this] { EraseFileThreader(); });
+}
+
+void AppDelegate::EraseFileThreader() {
+    const trash::EraseTool tool = trash::defaultEraseTool();
+    for (;;) {
+        for (;;) {
+            std::string item;
+            {
+                std::lock_guard lock(eraseMutex_);
+                if (eraseTaken_ == eraseQueue_.size()) break;
+                item = eraseQueue_[eraseTaken_++];
+            }
+            const trash::EraseReport r = trash::eraseItem(s_.spawn, tool, item);
+            std::size_t done, total;
+            {
+                std::lock_guard lock(eraseMutex_);
+                done = ++eraseDone_;
+                total = eraseQueue_.size();
+                eraseFailed_ += r.failed;
+            }
+            s_.mainThread.performAndWait([this, done, total] {
+                ui_.setText("eraseProgresslab", std::to_string(done) + " of " + std::to_string(total));
+            });
+        }
+        // Decided on the main thread, where erase commands add items: either more came in, or the
+        // worker is done and the next command starts a new one.
+        bool more = false;
+        s_.mainThread.performAndWait([this, &more] {
+            {
+                std::lock_guard lock(eraseMutex_);
+                more = eraseTaken_ < eraseQueue_.size();
+            }
+            if (!more) EraseAllFinishedHanderToMainThread();
+        });
+        if (!more) break;
+    }
+    logLine("erase file finished");
+}
+
+void AppDelegate::EraseFileDirectoryPath(const std::string& folder) {
+    const auto r = trash::EraseFileDirectoryPath(s_.spawn, trash::defaultEraseTool(), folder);
+    if (!r.ok()) logLine("erase: " + std::to_string(r.failed) + " item(s) could not be erased");
+}
+
+void AppDelegate::EraseAllFinishedHanderToMainThread() {
+    std::size_t failed;
+    {
+        std::lock_guard lock(eraseMutex_);
+        failed = eraseFailed_;
+        eraseQueue_.clear();
+        eraseTaken_ = eraseDone_ = eraseFailed_ = 0;
+    }
+    if (failed) logLine("erase: " + std::to_string(failed) + " item(s) could not be erased");
+    eraseRunning_ = false;
+    ui_.setHidden("eraseProgresslab", true);
+    ShowTrashSize();
+}
+
+}  // namespace vaultry

@@ -1,0 +1,47 @@
+#pragma once
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Spawn.h"
+
+namespace vaultry::trash {
+
+// The program that overwrites and deletes one file, and its options; the path follows "--".
+struct EraseTool {
+    std::string program;
+    std::vector<std::string> options;
+};
+
+inline constexpr const char* kSrmProgram = "/usr/bin/srm";
+inline constexpr const char* kShredProgram = "/usr/bin/shred";
+
+// srm where it is installed, else coreutils' shred -u -z -n 3.
+EraseTool defaultEraseTool();
+
+struct EraseReport {
+    std::size_t erased = 0;   // regular files overwritten and deleted
+    std::size_t removed = 0;  // links, other entries and folders deleted without overwriting
+    std::size_t failed = 0;   // entries still present afterwards
+    bool ok() const { return failed == 0; }
+    EraseReport& operator+=(const EraseReport& o) {
+        erased += o.erased, removed += o.removed, failed += o.failed;
+        return *this;
+    }
+};
+
+// One file: a regular file is handed to the tool; a symbolic link (or a pipe, socket, device) is
+// removed as an entry, so the tool never opens anything outside the chosen items.
+EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path);
+
+// Every file below folder, recursively, in listing order; names beginning with "." are left for the
+// final deletion of the chosen folder, and folders themselves stay. Links are never followed.
+EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool,
+                                   const std::filesystem::path& folder);
+
+// One chosen item: a folder has its files erased and is then deleted with what is left in it; a
+// file or link is erased as above; a missing item is skipped.
+EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path);
+
+}  // namespace vaultry::trash
