@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
 namespace vaultry {
@@ -138,17 +139,6 @@ std::string utcStamp() {
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &tm);
     return buf;
-}
-
-bool writeAll(int fd, const std::string& s) {
-    std::size_t done = 0;
-    while (done < s.size()) {
-        const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // An exclusive advisory lock on a file beside the store; the store itself is replaced by rename,
@@ -300,21 +290,7 @@ Status SettingsStore::flush() {
     Dictionary merged = mergedWithDisk();
     const std::string xml = toXmlPlist(merged);
 
-    std::string tmp = file_.string() + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return fail("cannot write " + file_.string() + ": " + std::strerror(errno));
-    ::fchmod(fd, 0600);
-    const bool written = writeAll(fd, xml) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || ::rename(tmp.c_str(), file_.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        ::unlink(tmp.c_str());
-        return fail("cannot write " + file_.string() + ": " + why);
-    }
-    if (const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    if (auto written = writeFileAtomically(file_, xml, 0600); !written) return written;
     values_ = std::move(merged);
     dirty_.clear();
     return {};

@@ -125,7 +125,7 @@ void addCookieCommands(CLI::App& app, Context& ctx) {
         std::error_code ec;
         fs::create_directories(folder, ec);
         const fs::path file = folder / cookies::kExportFileName;
-        if (const auto written = cookies::writeFileAtomically(file, text); !written) {
+        if (const auto written = writeFileAtomically(file, text); !written) {
             ctx.error(written.error().message);
             return;
         }

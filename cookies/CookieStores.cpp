@@ -39,16 +39,6 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(b, s.find_last_not_of(" \t\r") - b + 1));
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<Layout> detectLayout(const std::string& path) {
@@ -158,30 +148,6 @@ std::optional<std::string> firefoxCookiePath(const platform::Paths& paths) {
 
 fs::path exportFolder(const platform::Paths& paths) { return paths.downloads() / "com.Quenmark.Crumbscope"; }
 
-Status writeFileAtomically(const fs::path& path, std::string_view bytes) {
-    std::string temp = path.parent_path().string();
-    if (!temp.empty()) temp += '/';
-    temp.append(".").append(path.filename().string()).append(".XXXXXX");
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return fail("cannot write " + path.string() + ": " + std::strerror(errno));
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-    const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const int saved = errno;
-    ::close(fd);
-    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = written ? errno : saved;
-        ::unlink(temp.c_str());
-        return fail("cannot write " + path.string() + ": " + std::strerror(err));
-    }
-    const std::string dirName = path.parent_path().empty() ? "." : path.parent_path().string();
-    if (const int dir = ::open(dirName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
-}
-
 Status removeStore(const std::string& path, Layout layout) {
     if (path.empty() || !present(path)) return {};
     if (layout == Layout::Binary) {
@@ -209,7 +175,7 @@ std::string exportText(const CookNodes& nodes) {
 
 Status PRRtfController::writeRtfInPath(const std::string& folder, const std::string& /*fileType*/) {
     setRtfEnder();
-    return cookies::writeFileAtomically(fs::path(folder) / cookies::kExportFileName, strRtfContent);
+    return writeFileAtomically(fs::path(folder) / cookies::kExportFileName, strRtfContent);
 }
 
 }  // namespace vaultry

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cookies/PRCookFileNode.h"
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "platform/Result.h"
 
@@ -32,10 +33,6 @@ std::optional<std::filesystem::path> firefoxDefaultProfile(std::string_view prof
 // "<Downloads>/com.Quenmark.Crumbscope" and the export file in it.
 std::filesystem::path exportFolder(const platform::Paths& paths);
 inline constexpr const char* kExportFileName = "cookiedata.txt";
-
-// Writes bytes to path through a temporary file in the same folder, flushed to disk and renamed
-// over the target (which keeps its permissions; a new file is 0600).
-Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // Removes every cookie of the store: a binary cookie file is replaced by `samplecookies`; a
 // database has its table emptied and is rebuilt. A missing store changes nothing.

@@ -8,41 +8,11 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
 namespace vaultry::platform {
 namespace {
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool writeAtomically(const std::filesystem::path& file, const std::string& content) {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    std::string tmp = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    ::fchmod(fd, 0644);
-    const bool written = writeAll(fd, content) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || ::rename(tmp.c_str(), file.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    if (const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
 
 std::string sameFile(const std::string& p) {
     std::error_code ec;
@@ -161,9 +131,11 @@ bool LinuxLoginItems::setEnabled(bool enabled) {
             "\n"
             "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
-        if (writeAtomically(entryPath(), entry)) return true;
-        logLine("cannot write " + entryPath().string() + ": " + std::strerror(errno));
-        return false;
+        std::error_code ec;
+        std::filesystem::create_directories(entryPath().parent_path(), ec);
+        const auto written = writeFileAtomically(entryPath(), entry, 0644);
+        if (!written) logLine(written.error().message);
+        return written.ok();
     }
     bool ok = true;
     std::error_code ec;
