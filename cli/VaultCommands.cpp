@@ -316,6 +316,7 @@ void decrypt(Context& ctx, const Options& o) {
 }
 
 void list(Context& ctx, const Options& o) {
+    settleRekey(ctx);
     const auto decrypted =
         ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
     auto json = nlohmann::json::array();
