@@ -45,10 +45,12 @@ double pipeline(const std::vector<Stage>& stages) {
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         if (prevRead >= 0) posix_spawn_file_actions_adddup2(&fa, prevRead, 0);
-        if (!stages[i].in.empty()) posix_spawn_file_actions_addopen(&fa, 0, stages[i].in.c_str(), O_RDONLY, 0);
+        if (!stages[i].in.empty())
+            posix_spawn_file_actions_addopen(&fa, 0, stages[i].in.c_str(), O_RDONLY, 0);
         if (!last) posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
         if (!stages[i].out.empty())
-            posix_spawn_file_actions_addopen(&fa, 1, stages[i].out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            posix_spawn_file_actions_addopen(&fa, 1, stages[i].out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0600);
         posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
         std::vector<char*> argv;
         for (const auto& a : stages[i].argv) argv.push_back(const_cast<char*>(a.c_str()));
@@ -108,39 +110,45 @@ int main(int argc, char** argv) {
     const fs::path dir = tmpl;
     const fs::path data = dir / "Data";
     makeData(data, mib);
-    {
-        std::ofstream(dir / "pass") << "bench pass\n";
-    }
+    { std::ofstream(dir / "pass") << "bench pass\n"; }
     const std::string pass = "file:" + (dir / "pass").string();
     const std::string pw = "bench pass";
 
     // One file of the whole size: the text and random parts one after another.
     {
         std::ofstream all(dir / "one", std::ios::binary);
-        for (const auto& e : fs::directory_iterator(data)) all << std::ifstream(e.path(), std::ios::binary).rdbuf();
+        for (const auto& e : fs::directory_iterator(data))
+            all << std::ifstream(e.path(), std::ios::binary).rdbuf();
     }
-    const double peerFile = pipeline({{{"openssl", "enc", "-aes-128-cbc", "-pass", pass, "-in", (dir / "one").string(),
-                                        "-out", (dir / "peer.enc").string()},
+    const double peerFile = pipeline({{{"openssl", "enc", "-aes-128-cbc", "-pass", pass, "-in",
+                                        (dir / "one").string(), "-out", (dir / "peer.enc").string()},
                                        "",
                                        ""}});
-    const auto [ourFile, ourFileMem] = ours([&] { return bool(vaultry::vault::encryptFile(dir / "one", dir / "our.enc", pw)); });
+    const auto [ourFile, ourFileMem] =
+        ours([&] { return bool(vaultry::vault::encryptFile(dir / "one", dir / "our.enc", pw)); });
 
-    const double peerPack = pipeline({{{"tar", "-czf", "-", "-C", dir.string(), "Data"}, "", ""},
-                                      {{"openssl", "enc", "-e", "-aes256", "-pass", pass}, "", (dir / "peer.tar.gz").string()}});
-    const auto [ourPack, ourPackMem] = ours([&] { return bool(vaultry::vault::packFolder(data, dir / "our.tar.gz", pw)); });
+    const double peerPack =
+        pipeline({{{"tar", "-czf", "-", "-C", dir.string(), "Data"}, "", ""},
+                  {{"openssl", "enc", "-e", "-aes256", "-pass", pass}, "", (dir / "peer.tar.gz").string()}});
+    const auto [ourPack, ourPackMem] =
+        ours([&] { return bool(vaultry::vault::packFolder(data, dir / "our.tar.gz", pw)); });
 
     fs::create_directories(dir / "peer-out");
     fs::create_directories(dir / "our-out");
-    const double peerOpen = pipeline({{{"openssl", "enc", "-d", "-aes256", "-pass", pass, "-in", (dir / "our.tar.gz").string()}, "", ""},
-                                      {{"tar", "xzf", "-", "-C", (dir / "peer-out").string()}, "", ""}});
+    const double peerOpen = pipeline(
+        {{{"openssl", "enc", "-d", "-aes256", "-pass", pass, "-in", (dir / "our.tar.gz").string()}, "", ""},
+         {{"tar", "xzf", "-", "-C", (dir / "peer-out").string()}, "", ""}});
     const auto [ourOpen, ourOpenMem] =
         ours([&] { return bool(vaultry::vault::unpackFolder(dir / "our.tar.gz", dir / "our-out", pw)); });
 
     std::printf("data: %zu MiB (half text, half random)\n", mib);
     std::printf("%-8s %10s %10s %8s %12s\n", "", "peer s", "ours s", "ratio", "our peak MiB");
-    std::printf("%-8s %10.2f %10.2f %7.2fx %12.1f\n", "file", peerFile, ourFile, peerFile / ourFile, ourFileMem);
-    std::printf("%-8s %10.2f %10.2f %7.2fx %12.1f\n", "folder", peerPack, ourPack, peerPack / ourPack, ourPackMem);
-    std::printf("%-8s %10.2f %10.2f %7.2fx %12.1f\n", "open", peerOpen, ourOpen, peerOpen / ourOpen, ourOpenMem);
+    std::printf("%-8s %10.2f %10.2f %7.2fx %12.1f\n", "file", peerFile, ourFile, peerFile / ourFile,
+                ourFileMem);
+    std::printf("%-8s %10.2f %10.2f %7.2fx %12.1f\n", "folder", peerPack, ourPack, peerPack / ourPack,
+                ourPackMem);
+    std::printf("%-8s %10.2f %10.2f %7.2fx %12.1f\n", "open", peerOpen, ourOpen, peerOpen / ourOpen,
+                ourOpenMem);
     std::printf("sizes: peer %.1f MiB, ours %.1f MiB\n", fs::file_size(dir / "peer.tar.gz") / 1048576.0,
                 fs::file_size(dir / "our.tar.gz") / 1048576.0);
     std::error_code ec;
