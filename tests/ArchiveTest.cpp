@@ -126,7 +126,7 @@ TEST(Archive, FolderOpensWithOpensslAndTarAndTheirsOpenWithUs) {
     makeTree(dir / "src/Work");
     ASSERT_TRUE(packFolder(dir / "src/Work", dir / "Work.tar.gz", pw));
 
-    // The documents' pipeline, run as two steps: openssl enc -d -aes256 | tar xz.
+    // The classic pipeline, run as two steps: openssl enc -d -aes256 | tar xz.
     std::filesystem::create_directories(dir / "theirs");
     ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pass", pass.arg(), "-in",
                    (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
