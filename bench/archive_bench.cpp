@@ -3,7 +3,8 @@
 //   folder:  packFolder              vs  tar -czf - | openssl enc -aes256   (gzip level 6)
 //   open:    unpackFolder            vs  openssl enc -d -aes256 | tar xz
 // Usage: vaultry-bench-archive [MiB]   (default 1024: half compressible text, half random)
-// Each of our runs happens in a child process so that its peak memory can be read.
+// Each of our runs happens in a child process so that its peak memory can be read. Ours flush
+// their output to disk before they end (fsync); the peers do not.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -35,6 +36,7 @@ struct Stage {
 
 // Runs a pipeline of programs joined by pipes, each with an argument vector.
 double pipeline(const std::vector<Stage>& stages) {
+    ::sync();  // every run starts with nothing waiting to be written back
     const auto t0 = Clock::now();
     std::vector<pid_t> pids;
     int prevRead = -1;
@@ -69,6 +71,7 @@ double pipeline(const std::vector<Stage>& stages) {
 
 // Runs fn in a child; its seconds and peak resident memory in MiB.
 std::pair<double, double> ours(const std::function<bool()>& fn) {
+    ::sync();
     const auto t0 = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) _exit(fn() ? 0 : 1);
