@@ -37,5 +37,6 @@ void addUpdateCommands(CLI::App& app, Context& ctx);
 void addTidyCommands(CLI::App& app, Context& ctx);
 void addCookieCommands(CLI::App& app, Context& ctx);
 void addTrashCommands(CLI::App& app, Context& ctx);
+void addVaultCommands(CLI::App& app, Context& ctx);
 
 }  // namespace vaultry::cli

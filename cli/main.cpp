@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     addTidyCommands(app, ctx);
     addCookieCommands(app, ctx);
     addTrashCommands(app, ctx);
+    addVaultCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

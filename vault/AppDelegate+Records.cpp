@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <filesystem>
 
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
 #include "platform/Log.h"
+#include "vault/Rekey.h"
 
 namespace vaultry {
 
@@ -15,8 +17,26 @@ void AppDelegate::loadVaultLists() {
         DecrytedDataArray.insert(DecrytedDataArray.end(), decrypted->begin(), decrypted->end());
     ui_.reload("fileTableView");
     const auto storage = settings_.string(key::EncyptedStorePath);
+    if (storage) {
+        // A password change cut short by a crash is settled before anything opens an archive.
+        if (auto verifier = vault::recoverRekey(*storage)) {
+            settings_.set(key::VaultryPassword, *verifier);
+            if (auto st = settings_.flush(); st) vault::finishRekey(*storage);
+        }
+        // Plaintext an unpacking left behind when the process died.
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(*storage, ec))
+            if (e.path().filename().string().rfind(".vaultry-unpack-", 0) == 0)
+                std::filesystem::remove_all(e.path(), ec);
+    }
     setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText("StorePathlab", *storage);
+    // Without a vault storage folder, the folder chosen on the access window is the shared
+    // location, as its chooser set it in the last run.
+    if (!storage)
+        if (auto grant = settings_.data(key::AutoTrashData))
+            if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
+                setStorelocationPath(resolved->path);
     if (auto grant = settings_.data(key::EncyptedFatherStorePath)) {
         // A grant that does not resolve, or names another object now, is ignored.
         if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
