@@ -1,0 +1,293 @@
+#include "vault/Archive.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <random>
+
+#include "support/FakePorts.h"
+
+extern char** environ;
+
+namespace vaultry::vault {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// Runs a program found on PATH with an argument vector; its exit status.
+int run(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The pass phrase reaches openssl through a 0600 file, never through its command line.
+struct PassFile {
+    explicit PassFile(const TempDir& dir, const std::string& pass) : path(dir / "pass") {
+        writeFile(path, pass + "\n");
+        std::filesystem::permissions(
+            path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    std::string arg() const { return "file:" + path.string(); }
+    std::filesystem::path path;
+};
+
+std::string randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen());
+    return s;
+}
+
+// A folder with blanks, quotes, $, back quotes, a new line and non-ASCII in its names.
+void makeTree(const std::filesystem::path& root) {
+    writeFile(root / "plain.txt", "hello\n");
+    writeFile(root / "sub dir/it's \"$HOME\" `x`.bin", randomBytes(70000, 1));
+    writeFile(root / "sub dir/line\nbreak", "");
+    writeFile(root / "Über/naïve.txt", std::string(200000, 'a'));
+    std::filesystem::create_directories(root / "empty");
+    std::filesystem::create_symlink("plain.txt", root / "link");
+}
+
+void expectSameTree(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::size_t count = 0;
+    for (auto it = std::filesystem::recursive_directory_iterator(a);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        const auto rel = it->path().lexically_relative(a);
+        const auto other = b / rel;
+        ++count;
+        if (it->is_symlink()) {
+            ASSERT_TRUE(std::filesystem::is_symlink(other)) << rel;
+            EXPECT_EQ(std::filesystem::read_symlink(other), std::filesystem::read_symlink(it->path()));
+        } else if (it->is_directory()) {
+            EXPECT_TRUE(std::filesystem::is_directory(other)) << rel;
+        } else {
+            ASSERT_TRUE(std::filesystem::is_regular_file(other)) << rel;
+            EXPECT_EQ(readFile(other), readFile(it->path())) << rel;
+        }
+    }
+    EXPECT_GT(count, 0u);
+}
+
+TEST(Archive, FileOpensWithOpensslAndOpensslFilesOpenWithUs) {
+    TempDir dir;
+    PassFile pass(dir, "pa ss\"$`word`Ü");
+    const std::string pw = "pa ss\"$`word`Ü";
+    for (const std::size_t size : {0u, 1u, 15u, 16u, 17u, 200000u}) {
+        SCOPED_TRACE(size);
+        const std::string content = randomBytes(size, static_cast<unsigned>(size));
+        writeFile(dir / "plan.txt", content);
+        std::filesystem::remove(dir / "plan.txt.enc");
+        ASSERT_TRUE(encryptFile(dir / "plan.txt", dir / "plan.txt.enc", pw));
+        EXPECT_EQ(std::filesystem::status(dir / "plan.txt.enc").permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        std::filesystem::remove(dir / "out");
+        ASSERT_EQ(run({"openssl", "enc", "-d", "-aes-128-cbc", "-pass", pass.arg(), "-in",
+                       (dir / "plan.txt.enc").string(), "-out", (dir / "out").string()}),
+                  0);
+        EXPECT_EQ(readFile(dir / "out"), content);
+
+        for (const char* md : {"sha256", "md5"}) {
+            SCOPED_TRACE(md);
+            std::filesystem::remove(dir / "theirs.enc");
+            std::filesystem::remove(dir / "mine");
+            ASSERT_EQ(run({"openssl", "enc", "-aes-128-cbc", "-md", md, "-pass", pass.arg(), "-in",
+                           (dir / "plan.txt").string(), "-out", (dir / "theirs.enc").string()}),
+                      0);
+            auto digest = decryptFile(dir / "theirs.enc", dir / "mine", pw);
+            ASSERT_TRUE(digest) << digest.error().message;
+            EXPECT_EQ(*digest, std::string(md) == "md5" ? KeyDigest::Md5 : KeyDigest::Sha256);
+            EXPECT_EQ(readFile(dir / "mine"), content);
+        }
+    }
+}
+
+TEST(Archive, FolderOpensWithOpensslAndTarAndTheirsOpenWithUs) {
+    TempDir dir;
+    const std::string pw = "s3cret pass";
+    PassFile pass(dir, pw);
+    makeTree(dir / "src/Work");
+    ASSERT_TRUE(packFolder(dir / "src/Work", dir / "Work.tar.gz", pw));
+
+    // The documents' pipeline, run as two steps: openssl enc -d -aes256 | tar xz.
+    std::filesystem::create_directories(dir / "theirs");
+    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pass", pass.arg(), "-in",
+                   (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
+              0);
+    ASSERT_EQ(run({"tar", "xzf", (dir / "plain.tgz").string(), "-C", (dir / "theirs").string()}), 0);
+    expectSameTree(dir / "src/Work", dir / "theirs/Work");
+
+    for (const char* md : {"sha256", "md5"}) {
+        SCOPED_TRACE(md);
+        const auto tgz = dir / (std::string("t-") + md + ".tgz");
+        const auto enc = dir / (std::string("Work-") + md + ".tar.gz");
+        ASSERT_EQ(run({"tar", "-czf", tgz.string(), "-C", (dir / "src").string(), "Work"}), 0);
+        ASSERT_EQ(run({"openssl", "enc", "-e", "-aes256", "-md", md, "-pass", pass.arg(), "-in", tgz.string(),
+                       "-out", enc.string()}),
+                  0);
+        const auto target = dir / (std::string("ours-") + md);
+        std::filesystem::create_directories(target);
+        auto top = unpackFolder(enc, target, pw);
+        ASSERT_TRUE(top) << top.error().message;
+        EXPECT_EQ(*top, std::vector<std::string>{"Work"});
+        expectSameTree(dir / "src/Work", target / "Work");
+        EXPECT_TRUE(verifyArchive(enc, ArchiveKind::Folder, pw));
+    }
+}
+
+TEST(Archive, WrongPasswordDamageAndTakenNamesWriteNothing) {
+    TempDir dir;
+    writeFile(dir / "a.txt", randomBytes(5000, 7));
+    makeTree(dir / "Work");
+    ASSERT_TRUE(encryptFile(dir / "a.txt", dir / "a.txt.enc", "right"));
+    ASSERT_TRUE(packFolder(dir / "Work", dir / "Work.tar.gz", "right"));
+
+    // An archive name that is taken is refused and the existing file stays as it was.
+    EXPECT_FALSE(encryptFile(dir / "a.txt", dir / "a.txt.enc", "other"));
+    EXPECT_FALSE(packFolder(dir / "Work", dir / "Work.tar.gz", "other"));
+    EXPECT_TRUE(verifyArchive(dir / "a.txt.enc", ArchiveKind::File, "right"));
+    EXPECT_TRUE(verifyArchive(dir / "Work.tar.gz", ArchiveKind::Folder, "right"));
+
+    std::filesystem::create_directories(dir / "out");
+    EXPECT_FALSE(decryptFile(dir / "a.txt.enc", dir / "out/a.txt", "wrong"));
+    EXPECT_FALSE(unpackFolder(dir / "Work.tar.gz", dir / "out", "wrong"));
+    EXPECT_FALSE(verifyArchive(dir / "a.txt.enc", ArchiveKind::File, "Right"));
+
+    // Truncated and damaged archives.
+    const std::string whole = readFile(dir / "Work.tar.gz");
+    writeFile(dir / "cut.tar.gz", whole.substr(0, whole.size() / 2 / 16 * 16));
+    EXPECT_FALSE(unpackFolder(dir / "cut.tar.gz", dir / "out", "right"));
+    std::string flipped = whole;
+    flipped[whole.size() / 2] ^= 0x40;
+    writeFile(dir / "flip.tar.gz", flipped);
+    EXPECT_FALSE(unpackFolder(dir / "flip.tar.gz", dir / "out", "right"));
+    EXPECT_FALSE(verifyArchive(dir / "flip.tar.gz", ArchiveKind::Folder, "right"));
+    writeFile(dir / "junk.enc", "Salted__");
+    EXPECT_FALSE(decryptFile(dir / "junk.enc", dir / "out/junk", "right"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+
+    // The plaintext target exists already: refused, not overwritten.
+    writeFile(dir / "out/a.txt", "keep");
+    EXPECT_FALSE(decryptFile(dir / "a.txt.enc", dir / "out/a.txt", "right"));
+    EXPECT_EQ(readFile(dir / "out/a.txt"), "keep");
+    std::filesystem::create_directories(dir / "out/Work");
+    EXPECT_FALSE(unpackFolder(dir / "Work.tar.gz", dir / "out", "right"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out/Work"));
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+        EXPECT_EQ(e.path().filename().string().find(".vaultry-unpack"), std::string::npos);
+}
+
+// Builds a gzip tar with the given entries by hand (libarchive), encrypted with our cipher.
+std::filesystem::path craftArchive(const TempDir& dir, const std::string& name,
+                                   const std::vector<std::pair<std::string, std::string>>& symlinks,
+                                   const std::vector<std::string>& files) {
+    const auto src = dir / ("craft-" + name);
+    std::filesystem::create_directories(src);
+    for (const auto& f : files) writeFile(src / "x" / f, "data");
+    std::vector<std::string> args{"tar", "-czf",       (dir / (name + ".tgz")).string(),
+                                  "-C",  src.string(), "--absolute-names"};
+    for (const auto& [link, target] : symlinks) {
+        std::filesystem::create_directories((src / link).parent_path());
+        std::filesystem::create_symlink(target, src / link);
+        args.push_back(link);
+    }
+    for (const auto& f : files) args.push_back("x/" + f);
+    EXPECT_EQ(run(args), 0);
+    const auto enc = dir / (name + ".tar.gz");
+    PassFile pass(dir, "pw");
+    EXPECT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / (name + ".tgz")).string(),
+                   "-out", enc.string()}),
+              0);
+    return enc;
+}
+
+TEST(Archive, ExtractionStaysInsideTheTargetAndSkipsMacMetadata) {
+    TempDir dir;
+    const auto target = dir / "target";
+    std::filesystem::create_directories(target);
+    EXPECT_FALSE(unpackFolder(craftArchive(dir, "abs", {{"Work/abs", "/etc/passwd"}}, {}), target, "pw"));
+    EXPECT_FALSE(unpackFolder(craftArchive(dir, "up", {{"Work/up", "../../outside"}}, {}), target, "pw"));
+    EXPECT_TRUE(std::filesystem::is_empty(target));
+
+    // Links inside the folder are fine; "._" entries are dropped.
+    auto ok =
+        unpackFolder(craftArchive(dir, "fine", {{"x/in", "a.txt"}}, {"a.txt", "._a.txt"}), target, "pw");
+    ASSERT_TRUE(ok) << ok.error().message;
+    EXPECT_TRUE(std::filesystem::exists(target / "x/a.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(target / "x/in"));
+    EXPECT_FALSE(std::filesystem::exists(target / "x/._a.txt"));
+
+    // Names with "..": written by tar with -P so the entry keeps them.
+    const auto src = dir / "dots";
+    writeFile(src / "f", "x");
+    ASSERT_EQ(run({"tar", "-czPf", (dir / "dots.tgz").string(), "--transform", "s,^.*f$,Work/../../escaped,",
+                   (src / "f").string()}),
+              0);
+    PassFile pass(dir, "pw");
+    ASSERT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / "dots.tgz").string(),
+                   "-out", (dir / "dots.tar.gz").string()}),
+              0);
+    EXPECT_FALSE(unpackFolder(dir / "dots.tar.gz", target, "pw"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "escaped"));
+}
+
+TEST(Archive, ReencryptionOpensOnlyWithTheNewPassword) {
+    TempDir dir;
+    PassFile pass(dir, "old");
+    writeFile(dir / "f.txt", randomBytes(40000, 3));
+    ASSERT_EQ(run({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-pass", pass.arg(), "-in",
+                   (dir / "f.txt").string(), "-out", (dir / "f.txt.enc").string()}),
+              0);
+    makeTree(dir / "Work");
+    ASSERT_TRUE(packFolder(dir / "Work", dir / "Work.tar.gz", "old"));
+    ASSERT_TRUE(reencryptArchive(dir / "f.txt.enc", ArchiveKind::File, "old", "new", dir / "f2.enc"));
+    ASSERT_TRUE(reencryptArchive(dir / "Work.tar.gz", ArchiveKind::Folder, "old", "new", dir / "W2.tar.gz"));
+    EXPECT_FALSE(reencryptArchive(dir / "Work.tar.gz", ArchiveKind::Folder, "bad", "new", dir / "W3.tar.gz"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "W3.tar.gz"));
+    EXPECT_FALSE(verifyArchive(dir / "f2.enc", ArchiveKind::File, "old"));
+    auto d = decryptFile(dir / "f2.enc", dir / "f2.txt", "new");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(*d, KeyDigest::Sha256);
+    EXPECT_EQ(readFile(dir / "f2.txt"), readFile(dir / "f.txt"));
+    std::filesystem::create_directories(dir / "t");
+    ASSERT_TRUE(unpackFolder(dir / "W2.tar.gz", dir / "t", "new"));
+    expectSameTree(dir / "Work", dir / "t/Work");
+}
+
+TEST(Archive, AFullDiskLeavesNoPartialArchive) {
+    TempDir dir;
+    writeFile(dir / "big", randomBytes(300000, 9));
+    // A child process with a small file-size limit: the write fails mid-way.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim {
+            100000, 100000
+        };
+        setrlimit(RLIMIT_FSIZE, &lim);
+        const bool failed = !encryptFile(dir / "big", dir / "big.enc", "pw");
+        _exit(failed && !std::filesystem::exists(dir / "big.enc") &&
+                      std::filesystem::is_empty(dir / "big") == false &&
+                      std::distance(std::filesystem::directory_iterator(dir.path()), {}) == 1
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+}  // namespace vaultry::vault
