@@ -2,6 +2,8 @@
 
 namespace vaultry {
 
-void AppDelegate::MyClosebuttonMouseDownHandle(const Notification&) {}
+void AppDelegate::MyClosebuttonMouseDownHandle(const Notification& n) {
+    if (closeButtonOfVaultWindows(n)) return;
+}
 
 }  // namespace vaultry
