@@ -1,9 +1,199 @@
+#include <filesystem>
+
 #include "app/AppDelegate.h"
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "platform/Log.h"
+#include "vault/Rekey.h"
 
 namespace vaultry {
 
+using platform::Alert;
+
+void AppDelegate::OPenFileManageWindow() {
+    ui_.activateApp();
+    if (!settings_.contains(key::VaultryPassword)) {
+        ui_.showWindow("CreatePWWindow");
+    } else if (ui_.isVisible("thefileManageWindow")) {
+        ui_.showWindow("thefileManageWindow");
+    } else {
+        ui_.showWindow("enterPDWindow");
+    }
+}
+
+void AppDelegate::ClickShowPereferenceWindow() {
+    if (ui_.isVisible("thefileManageWindow")) {
+        ui_.showWindow("preferWindows");
+        ui_.activateApp();
+        return;
+    }
+    ui_.activateApp();
+    bperfPassW = true;
+    ui_.showWindow("enterPDWindow");
+}
+
 void AppDelegate::MyClosebuttonMouseDownHandle(const Notification& n) {
     if (closeButtonOfVaultWindows(n)) return;
+    if (n.object == ui_.outlet("doneButton")) {
+        ClickCreatePasswordDone();
+    } else if (n.object == ui_.outlet("closedButton")) {
+        ui_.setImage("closedButton", "Close_Down.png");
+        ui_.hideWindow("CreatePWWindow");
+        ui_.setImage("closedButton", "Close_Nom.png");
+    } else if (n.object == ui_.outlet("enterPDButton")) {
+        ClickEnterPasswordButton();
+    } else if (n.object == ui_.outlet("closedPDWindowButton")) {
+        ui_.hideWindow("enterPDWindow");
+    }
+}
+
+void AppDelegate::ClickCreatePasswordDone() {
+    ui_.setImage("doneButton", "donedown.png");
+    std::string first = ui_.text("theCreatePWLab");
+    std::string second = ui_.text("theConfirmPWLab");
+    if (first == second) {
+        // Only a verifier is stored; the pass phrase itself stays in locked memory for the run.
+        if (auto verifier = password::makeVerifier(first)) {
+            ChooseEncryptedFileStoreLocation();
+            settings_.set(key::VaultryPassword, *verifier);
+            if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+            passPhrase_ = std::make_shared<password::PassPhrase>(first);
+        } else {
+            logLine("password: " + verifier.error().message);
+        }
+    } else {
+        ui_.setHidden("warnlab", false);
+        ui_.setText("theConfirmPWLab", "");
+        ui_.shake("CreatePWWindow");
+    }
+    password::wipe(first);
+    password::wipe(second);
+    ui_.setImage("doneButton", "donenom.png");
+}
+
+bool AppDelegate::checkVaultPassword(const std::string& entered) {
+    const auto stored = settings_.string(key::VaultryPassword);
+    const std::string storage = storageFolder();
+    const auto pending = storage.empty() ? std::nullopt : vault::pendingRekey(storage);
+    const bool matchesStored = stored && password::matches(*stored, entered);
+    if (!matchesStored && !(pending && password::matches(pending->newVerifier, entered))) return false;
+
+    if (pending) {
+        // A password change was cut short: finish it with whichever password was entered.
+        auto newPass = vault::resumeRekey(storage, entered);
+        if (!newPass) {
+            logLine("password change: " + newPass.error().message);
+            if (!matchesStored) return false;
+            passPhrase_ = std::make_shared<password::PassPhrase>(entered);
+            return true;
+        }
+        settings_.set(key::VaultryPassword, pending->newVerifier);
+        if (auto st = settings_.flush(); !st) {
+            logLine("settings: " + st.error().message);
+        } else {
+            vault::finishRekey(storage);
+        }
+        passPhrase_ = std::make_shared<password::PassPhrase>(*newPass);
+        password::wipe(*newPass);
+        return true;
+    }
+    if (!password::isVerifier(*stored)) {
+        if (auto verifier = password::makeVerifier(entered)) {
+            settings_.set(key::VaultryPassword, *verifier);
+            if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+        }
+    }
+    passPhrase_ = std::make_shared<password::PassPhrase>(entered);
+    return true;
+}
+
+void AppDelegate::enterPassword(bool fromButton) {
+    std::string entered = ui_.text("enterPWLab");
+    if (!fromButton && entered.empty()) return;
+    if (settings_.contains(key::VaultryPassword) && checkVaultPassword(entered)) {
+        ui_.setHidden("enterPDWarnLab", true);
+        ui_.hideWindow("enterPDWindow");
+        ui_.setText("enterPWLab", "");
+        if (bperfPassW) {
+            ui_.showWindow("preferWindows");
+            bperfPassW = false;
+        } else {
+            if (fromButton) ui_.reload("fileTableView");
+            ui_.showWindow("thefileManageWindow");
+            ui_.activateApp();
+            ui_.centerWindow("thefileManageWindow");
+        }
+    } else {
+        ui_.setHidden("enterPDWarnLab", false);
+        ui_.setText("enterPWLab", "");
+        ui_.shake("enterPDWindow");
+    }
+    password::wipe(entered);
+}
+
+void AppDelegate::ReturnOnPasswordField() { enterPassword(false); }
+void AppDelegate::ClickEnterPasswordButton() { enterPassword(true); }
+
+void AppDelegate::ChangePassWordAction() {
+    std::string next = ui_.text("newPWLab");
+    std::string confirm = ui_.text("confirmNewPWLab");
+    struct Wipe {
+        std::string &a, &b;
+        ~Wipe() {
+            password::wipe(a);
+            password::wipe(b);
+        }
+    } wipeOnExit{next, confirm};
+    if (next != confirm) {
+        ui_.setHidden("warnnewPWlab", false);
+        ui_.setText("confirmNewPWLab", "");
+        ui_.shake("preferWindows");
+        return;
+    }
+    if (!passPhraseKnown()) {
+        // The archives can only be re-encrypted with the current pass phrase.
+        ui_.showWindow("enterPDWindow");
+        return;
+    }
+    auto verifier = password::makeVerifier(next);
+    if (!verifier) {
+        ui_.runAlert(Alert{"The password could not be changed.", verifier.error().message, " Ok ", "", ""});
+        return;
+    }
+    // Every archive is re-encrypted before the new verifier is stored, so the stored password
+    // opens every archive at every moment (a change cut short is finished at the next entry).
+    if (const std::string storage = storageFolder();
+        !storage.empty() && std::filesystem::is_directory(storage)) {
+        if (auto st = vault::changeArchivesPassword(storage, passPhrase(), next, *verifier); !st) {
+            ui_.runAlert(Alert{"The password could not be changed.", st.error().message, " Ok ", "", ""});
+            return;
+        }
+    }
+    ui_.hideWindow("preferWindows");
+    settings_.set(key::VaultryPassword, *verifier);
+    if (auto st = settings_.flush(); !st) {
+        // The journal stays: the next entry of either password finishes the change.
+        logLine("settings: " + st.error().message);
+    } else if (const std::string storage = storageFolder(); !storage.empty()) {
+        vault::finishRekey(storage);
+    }
+    passPhrase_ = std::make_shared<password::PassPhrase>(next);
+}
+
+std::string_view AppDelegate::passPhrase() const {
+    return passPhrase_ ? passPhrase_->view() : std::string_view();
+}
+
+AppDelegate::ShakeAnimation AppDelegate::shakeAnimation(double x, double y, double width) {
+    ShakeAnimation a;
+    const double d = width * static_cast<double>(0.05f);
+    a.path.emplace_back(x, y);
+    for (int i = 0; i < 8; ++i) {
+        a.path.emplace_back(x - d, y);
+        a.path.emplace_back(x + d, y);
+    }
+    a.path.emplace_back(x, y);  // the path is closed
+    return a;
 }
 
 }  // namespace vaultry

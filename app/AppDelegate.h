@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/NotificationCenter.h"
@@ -34,6 +35,9 @@ namespace vault {
 enum class VaultFilter;
 }
 class PPopoverviewConterller;
+namespace password {
+class PassPhrase;
+}
 
 // Everything the application controller reaches the world through.
 struct Services {
@@ -115,8 +119,51 @@ public:
     void saveDecrypted();  // the decrypted list under "VaultryDecryptedDataArray"
 
     // ---- Password gate ---------------------------------------------------------------------
+    // The vault and the preferences sit behind the password; without one, only the
+    // create-password window leads on.
+    void OPenFileManageWindow();
+    void ClickShowPereferenceWindow();
+    void ReturnOnPasswordField();     // Return in enterPWLab: an empty entry does nothing
+    void ClickEnterPasswordButton();  // enterPDButton: an empty entry is compared too
+    void ClickCreatePasswordDone();   // doneButton
+    void ChangePassWordAction();      // changePassWordBtn: re-encrypts every archive first
+    // The shake of a window that answers a wrong entry: a closed path of eight left-right
+    // swings of 5% of the width around the frame's origin, run for half a second on the
+    // window's "frameOrigin".
+    struct ShakeAnimation {
+        std::vector<std::pair<double, double>> path;
+        double duration = 0.5;
+        std::string property = "frameOrigin";
+    };
+    static ShakeAnimation shakeAnimation(double x, double y, double width);
+    // The pass phrase is known after a correct entry (or a new password) in this run; it lives
+    // in locked memory and is wiped at the end of the run.
+    bool passPhraseKnown() const { return passPhrase_ != nullptr; }
+    std::string_view passPhrase() const;
+    void forgetPassPhrase() { passPhrase_.reset(); }
+    // True when `entered` is the vault password. A stored plain password from an older version
+    // is replaced by its verifier on a match; a password change cut short is finished.
+    bool checkVaultPassword(const std::string& entered);
+    void enterPassword(bool fromButton);
+    std::shared_ptr<password::PassPhrase> passPhrase_;
 
     // ---- Hide, unhide, encrypt, decrypt, storage location ----------------------------------
+    void HideFileAction();
+    bool HiddenFileFolderFunction(const std::string& path);  // false when the flag could not be set
+    void UnHiddenFileFolderFunction(const std::string& path);
+    void EncryptFileAction();
+    // Encrypts one item into the storage folder and records it; false when nothing was done.
+    bool EncryptFileFolderFunction(const std::string& path);
+    // Writes the plaintext copy of one encrypted record and marks it; false when nothing was done.
+    bool DecryptFileFolderFunction(const std::string& record);
+    void ChooseEncryptedFileStoreLocation();  // first choice, a sheet on CreatePWWindow
+    void ChangeStorePathAction();             // a sheet on preferWindows
+    void ChooseStartLocationAction();         // tidybutton: a sheet on connectWindow
+    void openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen);
+    void openPanelDidEnd5(const std::optional<platform::Ui::Paths>& chosen);
+    void openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen);
+    // The storage folder ("EncyptedStorePath"), empty when none is set.
+    std::string storageFolder() const;
 
     // ---- Vault list, switches, filters, quit and close -------------------------------------
     // Table data source of "fileTableView". A negative row yields no view; a row beyond the
@@ -146,12 +193,11 @@ public:
     bool lockDecryptedRecord(const std::string& record, std::string* error);
     // Takes note of what a freshly decrypted copy looks like, to tell later whether it changed.
     void rememberDecryptedCopy(const std::string& record);
-    std::string vaultStoragePath() const;  // "EncyptedStorePath", empty when not set
     // Where the list reaches the engine's flows: decrypt one record, unhide one path, and the
     // pass phrase entered in this run (none when it has not been entered).
-    void decryptRecordForList(const std::string& record);
+    bool decryptRecordForList(const std::string& record);
     void unhideRecordForList(const std::string& path);
-    std::optional<std::string> listPassPhrase();
+    std::optional<std::string_view> listPassPhrase() const;
 
     // ---- Desktop tidy and browser ----------------------------------------------------------
 

@@ -28,10 +28,6 @@ bool contains(const std::vector<std::string>& list, const std::string& s) {
 
 }  // namespace
 
-std::string AppDelegate::vaultStoragePath() const {
-    return settings_.string(key::EncyptedStorePath).value_or("");
-}
-
 // ---- Table data source --------------------------------------------------------------------------
 
 std::size_t AppDelegate::numberOfRowsInTableView() const { return FileDataArray.size(); }
@@ -44,13 +40,13 @@ std::unique_ptr<PSTableCellView> AppDelegate::tableViewViewForTableColumnRow(std
     // The state comes from the stored list, which is what the last save left.
     const auto stored = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
     view->fill(FileDataArray[static_cast<std::size_t>(row)],
-               vault::RowLookup::take(vaultStoragePath(), stored, false));
+               vault::RowLookup::take(storageFolder(), stored, false));
     return view;
 }
 
 std::vector<std::unique_ptr<PSTableCellView>> AppDelegate::tableViewViewsForAllRows(std::string_view column) {
     const auto stored = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
-    const auto lookup = vault::RowLookup::take(vaultStoragePath(), stored, true);
+    const auto lookup = vault::RowLookup::take(storageFolder(), stored, true);
     std::vector<std::unique_ptr<PSTableCellView>> rows;
     rows.reserve(FileDataArray.size());
     for (const auto& record : FileDataArray) {
@@ -67,9 +63,8 @@ void AppDelegate::ClickSwtichNotificationHandle(const Notification& n) {
     if (!view || !view->filled) return;
     const std::string record = view->theFilePath();
     if (view->bHidenEncypt) {
-        decryptRecordForList(record);
         // A decryption that failed leaves the row locked instead of pretending it worked.
-        if (contains(DecrytedDataArray, record)) {
+        if (decryptRecordForList(record)) {
             rememberDecryptedCopy(record);
             view->setUnlockedLook();
         } else {
@@ -105,19 +100,19 @@ void AppDelegate::ClickSwtichOffNotificationHandle(const Notification& n) {
 void AppDelegate::ClickShowInFinderNotificationHandle(const Notification& n) {
     auto* view = rowOf(n);
     if (!view || !view->filled) return;
-    const auto copy = vault::safePlaintextCopy(vaultStoragePath(), view->theFilePath());
+    const auto copy = vault::safePlaintextCopy(storageFolder(), view->theFilePath());
     std::error_code ec;
     if (copy && std::filesystem::exists(std::filesystem::symlink_status(*copy, ec)))
         s_.workspace.reveal(copy->string());
 }
 
 bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* error) {
-    const std::string storage = vaultStoragePath();
+    const std::string storage = storageFolder();
     vault::CopyManifest manifest =
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     const std::size_t before = manifest.size();
     const auto pass = listPassPhrase();
-    auto locked = vault::lockCopy(storage, record, pass ? &*pass : nullptr, manifest);
+    auto locked = vault::lockCopy(storage, record, pass, manifest);
     if (!locked) {
         logLine("lock " + record + ": " + locked.error().message);
         if (error) *error = locked.error().message;
@@ -132,7 +127,7 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
 
 void AppDelegate::rememberDecryptedCopy(const std::string& record) {
     // Without a note the copy counts as changed when it is locked, which costs time, not data.
-    if (auto st = vault::rememberCopy(vaultStoragePath(), record); !st) logLine(st.error().message);
+    if (auto st = vault::rememberCopy(storageFolder(), record); !st) logLine(st.error().message);
 }
 
 // ---- Remove from the list --------------------------------------------------------------------
@@ -144,13 +139,13 @@ void AppDelegate::RemoveFileFromListAction() {
                       " Cancel ", ""}) != AlertAnswer::Default)
         return;
     const std::string record = FileDataArray[static_cast<std::size_t>(row)];
-    const std::string storage = vaultStoragePath();
+    const std::string storage = storageFolder();
     const bool encrypted = vault::isEncrypted(record);
     // A locked item's only copy is its archive: its plaintext goes back where it came from
     // before the archive is deleted. An unlocked item keeps the copy it already has.
     if (encrypted && !contains(DecrytedDataArray, record)) {
         const auto pass = listPassPhrase();
-        if (auto restored = vault::restorePlaintext(storage, record, pass ? &*pass : nullptr); !restored) {
+        if (auto restored = vault::restorePlaintext(storage, record, pass); !restored) {
             ui_.runAlert({"The item could not be restored",
                           restored.error().message + ". Nothing was removed from Vaultry.", " Ok ", "", ""});
             return;
@@ -243,8 +238,13 @@ bool AppDelegate::closeButtonOfVaultWindows(const Notification& n) {
 
 // ---- Bridges to the engine's flows -----------------------------------------------------------------
 
-void AppDelegate::decryptRecordForList(const std::string& record) { logLine("decrypt " + record); }
-void AppDelegate::unhideRecordForList(const std::string& path) { logLine("unhide " + path); }
-std::optional<std::string> AppDelegate::listPassPhrase() { return std::nullopt; }
+bool AppDelegate::decryptRecordForList(const std::string& record) {
+    return DecryptFileFolderFunction(record);
+}
+void AppDelegate::unhideRecordForList(const std::string& path) { UnHiddenFileFolderFunction(path); }
+std::optional<std::string_view> AppDelegate::listPassPhrase() const {
+    if (!passPhraseKnown()) return std::nullopt;
+    return passPhrase();
+}
 
 }  // namespace vaultry

@@ -17,6 +17,12 @@ void AppDelegate::loadVaultLists() {
     const auto storage = settings_.string(key::EncyptedStorePath);
     setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText("StorePathlab", *storage);
+    // Without a vault storage folder, the folder chosen on the access window is the shared
+    // location, as its chooser set it in the last run.
+    if (!storage)
+        if (auto grant = settings_.data(key::AutoTrashData))
+            if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
+                setStorelocationPath(resolved->path);
     if (auto grant = settings_.data(key::EncyptedFatherStorePath)) {
         // A grant that does not resolve, or names another object now, is ignored.
         if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)

@@ -76,7 +76,7 @@ void syncFolder(const fs::path& folder) {
 
 // Encrypts the copy into a temporary archive beside the old one, verifies it and puts it in place.
 Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
-                           const std::string& pass) {
+                           std::string_view pass) {
     const fs::path archive = archivePath(storage.string(), record);
     const fs::path tmp = storage / ("." + lastComponent(record) + ".relock");
     std::error_code ec;
@@ -100,8 +100,8 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
 
 }  // namespace
 
-Result<Locked> lockCopy(const std::string& storage, const std::string& record, const std::string* pass,
-                        CopyManifest& manifest) {
+Result<Locked> lockCopy(const std::string& storage, const std::string& record,
+                        std::optional<std::string_view> pass, CopyManifest& manifest) {
     if (!isEncrypted(record)) {  // nothing was decrypted for it, so there is nothing to remove
         manifest.erase(record);
         return Locked::NoCopy;
@@ -131,7 +131,7 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record, c
 }
 
 Result<bool> restorePlaintext(const std::string& storage, const std::string& record,
-                              const std::string* pass) {
+                              std::optional<std::string_view> pass) {
     if (storage.empty()) return fail("the storage folder is not known");
     const RecordKind kind = recordKind(record);
     if (kind == RecordKind::Hidden) return false;

@@ -36,13 +36,14 @@ enum class Locked { CopyRemoved, CopySavedAndRemoved, NoCopy };
 // is verified and then put in place of the old one, and only then removed. On failure the copy
 // stays where it is. The manifest entry is dropped on success; the caller saves the manifest.
 // `pass` is needed only for a changed copy.
-Result<Locked> lockCopy(const std::string& storage, const std::string& record, const std::string* pass,
-                        CopyManifest& manifest);
+Result<Locked> lockCopy(const std::string& storage, const std::string& record,
+                        std::optional<std::string_view> pass, CopyManifest& manifest);
 
 // Writes the plaintext of a locked item back where it came from: a file to its record without
 // ".enc", a folder beside its record. Nothing is overwritten. False when there is no archive to
 // restore from. `pass` is needed only when there is an archive.
-Result<bool> restorePlaintext(const std::string& storage, const std::string& record, const std::string* pass);
+Result<bool> restorePlaintext(const std::string& storage, const std::string& record,
+                              std::optional<std::string_view> pass);
 
 // Takes the digest of a freshly decrypted copy into the manifest of the storage folder.
 Status rememberCopy(const std::string& storage, const std::string& record);

@@ -167,8 +167,16 @@ bool FakeHiddenFlag::setHidden(const std::string& p, bool on) {
     return true;
 }
 
-bool FakeThumbnailer::writeThumbnail(const std::string& source, const std::string& tiffPath, int) {
+std::optional<platform::Thumbnailer::Size> FakeThumbnailer::imageSize(const std::string& path) {
+    auto it = pictures.find(path);
+    if (it == pictures.end()) return std::nullopt;
+    return it->second;
+}
+
+bool FakeThumbnailer::writeThumbnail(const std::string& source, const std::string& tiffPath, Size size) {
     sources.push_back(source);
+    sizes.push_back(size);
+    if (failing) return false;
     writeFile(tiffPath, "II*\0");
     return true;
 }

@@ -168,7 +168,11 @@ public:
 class FakeThumbnailer : public platform::Thumbnailer {
 public:
     std::vector<std::string> sources;
-    bool writeThumbnail(const std::string& source, const std::string& tiffPath, int edge) override;
+    std::vector<Size> sizes;               // asked for, in order
+    std::map<std::string, Size> pictures;  // paths that load as images, with their size
+    bool failing = false;                  // no preview comes back
+    std::optional<Size> imageSize(const std::string& path) override;
+    bool writeThumbnail(const std::string& source, const std::string& tiffPath, Size size) override;
 };
 
 class FakeSpawn : public platform::Spawn {

@@ -1,0 +1,91 @@
+#include "platform/linux/DotHiddenFlag.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace vaultry::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Split {
+    fs::path folder;
+    std::string name;
+};
+
+Split split(const std::string& path) {
+    fs::path p = fs::path(path).lexically_normal();
+    if (!p.has_filename()) p = p.parent_path();
+    return {p.parent_path(), p.filename().string()};
+}
+
+bool readLines(const fs::path& file, std::vector<std::string>& lines) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return !ec;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return true;
+}
+
+bool writeLines(const fs::path& file, const std::vector<std::string>& lines) {
+    if (lines.empty() || std::all_of(lines.begin(), lines.end(), [](const auto& l) { return l.empty(); })) {
+        std::error_code ec;
+        fs::remove(file, ec);
+        return !ec;
+    }
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+    std::string tmp = file.string() + ".XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    ::fchmod(fd, 0644);
+    const bool ok =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DotHiddenFlag::isHidden(const std::string& path) {
+    const auto [folder, name] = split(path);
+    if (name.empty()) return false;
+    if (name.front() == '.') return true;
+    std::vector<std::string> lines;
+    readLines(folder / ".hidden", lines);
+    return std::find(lines.begin(), lines.end(), name) != lines.end();
+}
+
+bool DotHiddenFlag::setHidden(const std::string& path, bool hidden) {
+    const auto [folder, name] = split(path);
+    // A name with a line break cannot be listed in the file.
+    if (name.empty() || name.find('\n') != std::string::npos) return false;
+    std::error_code ec;
+    if (hidden && fs::symlink_status(folder / name, ec).type() == fs::file_type::not_found) return false;
+    const fs::path file = folder / ".hidden";
+    std::vector<std::string> lines;
+    if (!readLines(file, lines)) return false;
+    const bool listed = std::find(lines.begin(), lines.end(), name) != lines.end();
+    if (hidden == listed) return true;
+    if (hidden)
+        lines.push_back(name);
+    else
+        std::erase(lines, name);
+    return writeLines(file, lines);
+}
+
+}  // namespace vaultry::platform

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include "app/AppDelegate.h"
+#include "app/Notifications.h"
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "support/FakePorts.h"
+#include "vault/Archive.h"
+#include "vault/Rekey.h"
+
+namespace vaultry {
+namespace {
+
+using platform::ImageRef;
+
+struct Gate {
+    test::World w;
+    std::unique_ptr<AppDelegate> app;
+    Gate() {
+        app = std::make_unique<AppDelegate>(w.services());
+        app->awakeFromNib();
+        app->applicationDidFinishLaunching();
+    }
+    void click(const char* outlet) { w.nc.post(notify::MyClosebuttonMouseDown, w.ui.outlet(outlet)); }
+    std::string stored() { return w.settings.string(key::VaultryPassword).value_or("<none>"); }
+    void setStored(const std::string& plainOrVerifier) {
+        w.settings.set(key::VaultryPassword, plainOrVerifier);
+    }
+    void enter(const std::string& text, bool button) {
+        w.ui.setText("enterPWLab", text);
+        if (button)
+            click("enterPDButton");
+        else
+            app->ReturnOnPasswordField();
+    }
+    bool vaultShown() { return w.ui.isVisible("thefileManageWindow"); }
+};
+
+TEST(PasswordGate, CreateWithTwoEmptyEntriesStoresAVerifierAndOnlyTheButtonOpens) {
+    Gate g;
+    g.app->OPenFileManageWindow();
+    EXPECT_TRUE(g.w.ui.isVisible("CreatePWWindow"));
+    g.click("doneButton");
+    // The storage chooser is asked first, as a sheet on the create window (cancelled here).
+    EXPECT_NE(std::find(g.w.ui.events.begin(), g.w.ui.events.end(), "sheet:CreatePWWindow"),
+              g.w.ui.events.end());
+    EXPECT_TRUE(password::isVerifier(g.stored()));
+    EXPECT_TRUE(g.app->passPhraseKnown());
+    EXPECT_EQ(g.w.ui.image("doneButton"), ImageRef::named("donenom.png"));
+
+    g.app->forgetPassPhrase();
+    g.app->OPenFileManageWindow();
+    EXPECT_TRUE(g.w.ui.isVisible("enterPDWindow"));
+    g.enter("", false);
+    EXPECT_FALSE(g.vaultShown());
+    EXPECT_TRUE(g.w.ui.isHidden("enterPDWarnLab"));
+    const int reloads = g.w.ui.at("fileTableView").reloads;
+    g.enter("", true);
+    EXPECT_TRUE(g.vaultShown());
+    EXPECT_FALSE(g.w.ui.isVisible("enterPDWindow"));
+    EXPECT_EQ(g.w.ui.at("fileTableView").reloads, reloads + 1);
+    EXPECT_TRUE(g.app->passPhraseKnown());
+}
+
+TEST(PasswordGate, MismatchedCreateWarnsShakesAndStoresNothing) {
+    Gate g;
+    g.w.ui.setText("theCreatePWLab", "abc");
+    g.w.ui.setText("theConfirmPWLab", "abd");
+    g.click("doneButton");
+    EXPECT_EQ(g.stored(), "<none>");
+    EXPECT_FALSE(g.w.ui.isHidden("warnlab"));
+    EXPECT_EQ(g.w.ui.text("theConfirmPWLab"), "");
+    EXPECT_EQ(g.w.ui.text("theCreatePWLab"), "abc");
+    EXPECT_EQ(g.w.ui.events.back(), "shake:CreatePWWindow");
+    g.w.ui.showWindow("CreatePWWindow");
+    g.click("closedButton");
+    EXPECT_FALSE(g.w.ui.isVisible("CreatePWWindow"));
+    EXPECT_EQ(g.w.ui.image("closedButton"), ImageRef::named("Close_Nom.png"));
+}
+
+TEST(PasswordGate, ComparisonIsExactAndALegacyPlainPasswordIsUpgraded) {
+    Gate g;
+    g.setStored(" Secret");
+    for (const char* wrong : {"Secret", " secret", " Secret ", "x"}) {
+        g.enter(wrong, false);
+        EXPECT_FALSE(g.vaultShown()) << wrong;
+        EXPECT_FALSE(g.w.ui.isHidden("enterPDWarnLab"));
+        EXPECT_EQ(g.w.ui.events.back(), "shake:enterPDWindow");
+        EXPECT_EQ(g.stored(), " Secret");
+    }
+    g.enter(" Secret", false);
+    EXPECT_TRUE(g.vaultShown());
+    EXPECT_TRUE(password::isVerifier(g.stored()));
+    EXPECT_TRUE(password::matches(g.stored(), " Secret"));
+    EXPECT_FALSE(password::matches(g.stored(), " secret"));
+    EXPECT_EQ(g.app->passPhrase(), " Secret");
+    EXPECT_EQ(g.w.ui.text("enterPWLab"), "");
+}
+
+TEST(PasswordGate, PreferencesAskForThePasswordUnlessTheVaultIsOpen) {
+    Gate g;
+    g.setStored(*password::makeVerifier("pw"));
+    g.app->ClickShowPereferenceWindow();
+    EXPECT_TRUE(g.app->bperfPassW);
+    EXPECT_FALSE(g.w.ui.isVisible("preferWindows"));
+    g.enter("pw", true);
+    EXPECT_TRUE(g.w.ui.isVisible("preferWindows"));
+    EXPECT_FALSE(g.vaultShown());
+    EXPECT_FALSE(g.app->bperfPassW);
+
+    g.w.ui.hideWindow("preferWindows");
+    g.w.ui.showWindow("thefileManageWindow");
+    g.app->ClickShowPereferenceWindow();
+    EXPECT_TRUE(g.w.ui.isVisible("preferWindows"));
+    EXPECT_FALSE(g.w.ui.isVisible("enterPDWindow"));
+}
+
+TEST(PasswordGate, ShakeSwingsEightTimesAroundTheOrigin) {
+    const auto a = AppDelegate::shakeAnimation(100, 50, 400);
+    ASSERT_EQ(a.path.size(), 18u);
+    const double d = 400 * 0.05000000074505806;
+    EXPECT_EQ(a.path[0], std::make_pair(100.0, 50.0));
+    EXPECT_EQ(a.path[1], std::make_pair(100 - d, 50.0));
+    EXPECT_EQ(a.path[16], std::make_pair(100 + d, 50.0));
+    EXPECT_EQ(a.path[17], a.path[0]);
+    EXPECT_EQ(a.duration, 0.5);
+    EXPECT_EQ(a.property, "frameOrigin");
+}
+
+struct VaultWithArchives : Gate {
+    std::filesystem::path storage = w.dir / "Safe/vaultry.data";
+    VaultWithArchives() {
+        setStored(*password::makeVerifier("old"));
+        w.settings.set(key::EncyptedStorePath, storage.string());
+        std::filesystem::create_directories(storage);
+        test::writeFile(w.dir / "a.txt", "alpha");
+        test::writeFile(w.dir / "W/b.txt", "beta");
+        EXPECT_TRUE(vault::encryptFile(w.dir / "a.txt", storage / "a.txt.enc", "old"));
+        EXPECT_TRUE(vault::packFolder(w.dir / "W", storage / "W.tar.gz", "old"));
+    }
+    bool allOpenWith(const std::string& pass) {
+        return vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, pass) &&
+               vault::verifyArchive(storage / "W.tar.gz", vault::ArchiveKind::Folder, pass);
+    }
+};
+
+TEST(PasswordGate, ChangingThePasswordReencryptsEveryArchive) {
+    VaultWithArchives v;
+    v.w.ui.setText("newPWLab", "new");
+    v.w.ui.setText("confirmNewPWLab", "nex");
+    v.app->ChangePassWordAction();
+    EXPECT_FALSE(v.w.ui.isHidden("warnnewPWlab"));
+    EXPECT_EQ(v.w.ui.events.back(), "shake:preferWindows");
+    EXPECT_TRUE(v.allOpenWith("old"));
+
+    v.enter("old", false);
+    v.w.ui.showWindow("preferWindows");
+    v.w.ui.setText("confirmNewPWLab", "new");
+    v.app->ChangePassWordAction();
+    EXPECT_FALSE(v.w.ui.isVisible("preferWindows"));
+    EXPECT_TRUE(v.allOpenWith("new"));
+    EXPECT_FALSE(vault::verifyArchive(v.storage / "a.txt.enc", vault::ArchiveKind::File, "old"));
+    EXPECT_TRUE(password::matches(v.stored(), "new"));
+    EXPECT_EQ(v.app->passPhrase(), "new");
+    EXPECT_FALSE(vault::pendingRekey(v.storage));
+
+    // An archive that does not open with the current password stops the change before it starts.
+    test::writeFile(v.storage / "broken.enc", "Salted__12345678" + std::string(32, 'x'));
+    v.w.ui.setText("newPWLab", "third");
+    v.w.ui.setText("confirmNewPWLab", "third");
+    v.app->ChangePassWordAction();
+    ASSERT_FALSE(v.w.ui.alerts.empty());
+    EXPECT_EQ(v.w.ui.alerts.back().message, "The password could not be changed.");
+    EXPECT_NE(v.w.ui.alerts.back().informative.find("broken.enc"), std::string::npos);
+    EXPECT_TRUE(password::matches(v.stored(), "new"));
+    EXPECT_TRUE(v.allOpenWith("new"));
+}
+
+TEST(PasswordGate, AChangeCutShortIsFinishedWithEitherPassword) {
+    for (const char* entered : {"old", "new"}) {
+        SCOPED_TRACE(entered);
+        VaultWithArchives v;
+        const std::string before = test::readFile(v.storage / "W.tar.gz");
+        ASSERT_TRUE(vault::changeArchivesPassword(v.storage, "old", "new", *password::makeVerifier("new")));
+        // As if the process died after the first archive: the second is still under the old one.
+        test::writeFile(v.storage / "W.tar.gz", before);
+        ASSERT_TRUE(vault::pendingRekey(v.storage));
+        v.enter(entered, false);
+        EXPECT_TRUE(v.vaultShown());
+        EXPECT_TRUE(v.allOpenWith("new"));
+        EXPECT_TRUE(password::matches(v.stored(), "new"));
+        EXPECT_EQ(v.app->passPhrase(), "new");
+        EXPECT_FALSE(vault::pendingRekey(v.storage));
+    }
+}
+
+}  // namespace
+}  // namespace vaultry

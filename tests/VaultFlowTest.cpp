@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "app/AppDelegate.h"
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "platform/linux/DotHiddenFlag.h"
+#include "support/FakePorts.h"
+#include "vault/Archive.h"
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::AlertAnswer;
+using test::readFile;
+using test::writeFile;
+
+fs::perms permsOf(const fs::path& p) { return fs::status(p).permissions() & fs::perms::all; }
+
+struct Vault {
+    test::World w;
+    std::unique_ptr<AppDelegate> app;
+    fs::path storage = w.dir / "Safe/vaultry.data";
+    explicit Vault(bool unlocked = true) {
+        app = std::make_unique<AppDelegate>(w.services());
+        app->applicationDidFinishLaunching();
+        if (!unlocked) return;
+        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        fs::create_directories(w.dir / "Safe");
+        w.ui.panelAnswers.push_back(platform::Ui::Paths{(w.dir / "Safe").string()});
+        app->openPanelDidEnd8(w.ui.panelAnswers.front());
+        w.ui.panelAnswers.clear();
+        w.ui.setText("enterPWLab", "pw");
+        app->ReturnOnPasswordField();
+    }
+    void choose(std::vector<std::string> paths) { w.ui.panelAnswers.push_back(std::move(paths)); }
+    std::vector<std::string> storedRecords() {
+        return w.settings.stringArray(key::VaultryDataArray).value_or(std::vector<std::string>{});
+    }
+};
+
+TEST(VaultFlow, HideListsTheItemsAndRecordsOnlyThoseMarked) {
+    Vault v;
+    const std::string a = (v.w.dir / "a b.txt").string(), b = (v.w.dir / "Folder").string(),
+                      c = (v.w.dir / "c.txt").string();
+    writeFile(a, "1");
+    fs::create_directories(b);
+    writeFile(c, "3");
+    v.w.hiddenFlag.failing.insert(c);
+    v.choose({a, b, c, a});
+    v.app->HideFileAction();
+    ASSERT_EQ(v.w.ui.openPanels.size(), 1u);
+    EXPECT_EQ(v.w.ui.openPanels[0].message, "Choose the file(s) or folder(s) to hide.");
+    EXPECT_TRUE(v.w.ui.openPanels[0].multipleSelection && v.w.ui.openPanels[0].chooseDirectories);
+    ASSERT_EQ(v.w.ui.alerts.size(), 2u);
+    EXPECT_EQ(v.w.ui.alerts[0].message, "Are you sure you want to hide the selected items ?");
+    EXPECT_EQ(v.w.ui.alerts[0].informative, " \n " + a + " \n " + b + " \n " + c + " \n " + a);
+    EXPECT_EQ(v.w.ui.alerts[0].defaultTitle, " Hide ");
+    EXPECT_EQ(v.w.ui.alerts[0].alternateTitle, " Cancel ");
+    EXPECT_EQ(v.w.ui.alerts[1].informative, " \n " + c);  // the one that failed, named
+    EXPECT_EQ(v.storedRecords(), (std::vector<std::string>{a, b, a}));
+    EXPECT_TRUE(v.w.hiddenFlag.isHidden(a) && v.w.hiddenFlag.isHidden(b));
+    EXPECT_TRUE(v.w.settings.data(a).has_value());
+
+    v.app->UnHiddenFileFolderFunction(a);
+    EXPECT_EQ(v.storedRecords(), std::vector<std::string>{b});
+    EXPECT_FALSE(v.w.hiddenFlag.isHidden(a));
+
+    // Cancelling the confirmation changes nothing.
+    v.choose({a});
+    v.w.ui.alertAnswers.push_back(AlertAnswer::Alternate);
+    v.app->HideFileAction();
+    EXPECT_EQ(v.storedRecords(), std::vector<std::string>{b});
+}
+
+TEST(VaultFlow, WithoutPasswordOrStorageNothingIsAsked) {
+    Vault v(false);
+    v.app->HideFileAction();
+    v.app->EncryptFileAction();
+    EXPECT_TRUE(v.w.ui.isVisible("CreatePWWindow"));
+    EXPECT_TRUE(v.w.ui.openPanels.empty());
+    v.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    v.app->EncryptFileAction();
+    EXPECT_TRUE(v.w.ui.isVisible("connectWindow"));
+    v.w.settings.set(key::EncyptedStorePath, v.storage.string());
+    v.app->EncryptFileAction();  // the pass phrase is not known in this run yet
+    EXPECT_TRUE(v.w.ui.isVisible("enterPDWindow"));
+    EXPECT_TRUE(v.w.ui.openPanels.empty());
+}
+
+TEST(VaultFlow, EncryptAndDecryptAFileAndAFolder) {
+    Vault v;
+    const fs::path notes = v.w.dir / "Notes", work = v.w.dir / "My $Work";
+    writeFile(notes / "plan.txt", "the plan");
+    writeFile(notes / "photo.jpg", "jpeg");
+    writeFile(work / "deep/x.txt", "x");
+    v.w.thumbnailer.pictures[(notes / "photo.jpg").string()] = {800, 600};
+    v.choose({(notes / "plan.txt").string(), (notes / "photo.jpg").string(), work.string()});
+    v.app->EncryptFileAction();
+    EXPECT_EQ(v.w.ui.alerts.at(0).message, "Are you sure you want to Encrypt the selected items ?");
+    EXPECT_EQ(v.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(v.w.ui.openPanels.at(0).message, "Choose the file(s) or folder(s) to encypt and hide.");
+
+    const std::string planRecord = (notes / "plan.txt.enc").string(), workRecord = work.string() + ".tar.gz";
+    EXPECT_EQ(v.storedRecords(),
+              (std::vector<std::string>{planRecord, (notes / "photo.jpg.enc").string(), workRecord}));
+    EXPECT_FALSE(fs::exists(notes / "plan.txt"));
+    EXPECT_FALSE(fs::exists(work));
+    EXPECT_EQ(permsOf(v.storage), fs::perms::owner_all);
+    EXPECT_EQ(permsOf(v.storage / "libdata"), fs::perms::owner_all);
+    EXPECT_EQ(permsOf(v.storage / "plan.txt.enc"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(permsOf(v.storage / "My $Work.tar.gz"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(fs::exists(v.storage / "libdata/plan"));
+    EXPECT_TRUE(fs::exists(v.storage / "libdata/photo"));
+    ASSERT_EQ(v.w.thumbnailer.sizes.size(), 2u);  // folders get none
+    EXPECT_EQ(v.w.thumbnailer.sizes[0].width, 45);
+    EXPECT_EQ(v.w.thumbnailer.sizes[0].height, 60);
+    EXPECT_EQ(v.w.thumbnailer.sizes[1].width, 60);
+    EXPECT_EQ(v.w.thumbnailer.sizes[1].height, 42);
+
+    EXPECT_TRUE(v.app->DecryptFileFolderFunction(planRecord));
+    EXPECT_EQ(readFile(notes / "plan.txt"), "the plan");
+    EXPECT_TRUE(v.app->DecryptFileFolderFunction(workRecord));
+    EXPECT_EQ(readFile(v.storage / "My $Work/deep/x.txt"), "x");
+    EXPECT_EQ(v.w.workspace.revealed,
+              (std::vector<std::string>{(notes / "plan.txt").string(), (v.storage / "My $Work").string()}));
+    EXPECT_EQ(v.w.settings.stringArray(key::VaultryDecryptedDataArray),
+              (std::vector<std::string>{planRecord, workRecord}));
+    // The archives stay.
+    EXPECT_TRUE(fs::exists(v.storage / "plan.txt.enc"));
+
+    // Decrypting again while the copy exists overwrites nothing and marks nothing.
+    writeFile(notes / "plan.txt", "edited");
+    EXPECT_FALSE(v.app->DecryptFileFolderFunction(planRecord));
+    EXPECT_EQ(readFile(notes / "plan.txt"), "edited");
+    EXPECT_EQ(v.app->DecrytedDataArray.size(), 2u);
+}
+
+TEST(VaultFlow, FailuresLeaveTheOriginalAndRecordNothing) {
+    Vault v;
+    const fs::path notes = v.w.dir / "Notes";
+    writeFile(notes / "plan.txt", "mine");
+    writeFile(v.storage / "plan.txt.enc", "somebody else's archive");
+    v.choose({(notes / "plan.txt").string(), (notes / "gone.txt").string()});
+    v.app->EncryptFileAction();
+    ASSERT_EQ(v.w.ui.alerts.size(), 3u);
+    EXPECT_EQ(v.w.ui.alerts[1].message, "An archive with this name is already in the storage folder.");
+    EXPECT_EQ(v.w.ui.alerts[2].message, "The selected item is not available");
+    EXPECT_EQ(readFile(notes / "plan.txt"), "mine");
+    EXPECT_EQ(readFile(v.storage / "plan.txt.enc"), "somebody else's archive");
+    EXPECT_TRUE(v.storedRecords().empty());
+
+    // An archive made under another pass phrase: nothing written, nothing marked.
+    writeFile(v.w.dir / "x.txt", "x");
+    ASSERT_TRUE(vault::encryptFile(v.w.dir / "x.txt", v.storage / "y.txt.enc", "other"));
+    EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "y.txt.enc").string()));
+    EXPECT_FALSE(fs::exists(notes / "y.txt"));
+    EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "missing.tar.gz").string()));
+    EXPECT_TRUE(v.app->DecrytedDataArray.empty());
+    for (const auto& e : fs::directory_iterator(v.storage))
+        EXPECT_EQ(e.path().filename().string().find(".part-"), std::string::npos) << e.path();
+}
+
+TEST(VaultFlow, StorageLocationChoicesAndChange) {
+    Vault v(false);
+    v.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    fs::create_directories(v.w.dir / "My Files");
+    v.app->openPanelDidEnd8(platform::Ui::Paths{(v.w.dir / "My Files").string()});
+    EXPECT_EQ(v.w.ui.alerts.at(0).message,
+              "Do not include spaces or other invalid characters in the selected storage path.");
+    EXPECT_FALSE(v.w.settings.contains(key::EncyptedStorePath));
+
+    const fs::path first = v.w.dir / "First", second = v.w.dir / "Second";
+    fs::create_directories(first);
+    v.w.ui.showWindow("CreatePWWindow");
+    v.app->openPanelDidEnd8(platform::Ui::Paths{first.string()});
+    const std::string s1 = (first / "vaultry.data").string();
+    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s1);
+    EXPECT_TRUE(v.w.settings.data(key::EncyptedFatherStorePath).has_value());
+    EXPECT_EQ(v.w.ui.text("StorePathlab"), s1);
+    EXPECT_EQ(permsOf(s1), fs::perms::owner_all);
+    EXPECT_FALSE(v.w.ui.isVisible("CreatePWWindow"));
+    EXPECT_EQ(v.app->StorelocationPath(), s1);
+    {
+        // The next start arrives at the same shared location.
+        AppDelegate again(v.w.services());
+        again.loadVaultLists();
+        EXPECT_EQ(again.StorelocationPath(), s1);
+    }
+
+    writeFile(fs::path(s1) / "a.txt.enc", "A");
+    writeFile(fs::path(s1) / "b.txt.enc", "B-old");
+    writeFile(fs::path(s1) / "libdata/a", "thumb");
+    writeFile(second / "vaultry.data/b.txt.enc", "B-new");
+    v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
+    const fs::path s2 = second / "vaultry.data";
+    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s2.string());
+    EXPECT_EQ(readFile(s2 / "a.txt.enc"), "A");
+    EXPECT_EQ(readFile(s2 / "libdata/a"), "thumb");
+    EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-new");  // never overwritten
+    EXPECT_EQ(readFile(fs::path(s1) / "b.txt.enc"), "B-old");
+    ASSERT_EQ(v.w.ui.alerts.size(), 2u);
+    EXPECT_NE(v.w.ui.alerts[1].informative.find("b.txt.enc"), std::string::npos);
+    for (const auto& e : fs::directory_iterator(s2))
+        EXPECT_EQ(e.path().filename().string().find(".vaultry-copy"), std::string::npos);
+}
+
+TEST(DotHiddenFlag, KeepsOtherLinesAndRemovesAnEmptyFile) {
+    test::TempDir dir;
+    platform::DotHiddenFlag flag;
+    writeFile(dir / ".hidden", "other\n");
+    writeFile(dir / "a b", "");
+    fs::create_directories(dir / "sub");
+    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), true));
+    EXPECT_TRUE(flag.setHidden((dir / "sub/").string(), true));
+    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), true));  // listed once
+    EXPECT_EQ(readFile(dir / ".hidden"), "other\na b\nsub\n");
+    EXPECT_TRUE(flag.isHidden((dir / "sub").string()));
+    EXPECT_FALSE(flag.setHidden((dir / "gone").string(), true));
+    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), false));
+    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), false));
+    EXPECT_EQ(readFile(dir / ".hidden"), "other\n");
+    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), true));
+    writeFile(dir / ".hidden", "sub\n");
+    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), false));
+    EXPECT_FALSE(fs::exists(dir / ".hidden"));
+
+    if (::geteuid() != 0) {
+        fs::permissions(dir / "sub", fs::perms::owner_read | fs::perms::owner_exec);
+        writeFile(dir / "x", "");
+        fs::create_directories(dir / "ro");
+        writeFile(dir / "ro/item", "");
+        fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_FALSE(flag.setHidden((dir / "ro/item").string(), true));
+    }
+}
+
+}  // namespace
+}  // namespace vaultry

@@ -1,0 +1,330 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/AppDelegate.h"
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "desktop/FileKind.h"
+#include "platform/Log.h"
+#include "vault/Archive.h"
+#include "vault/Records.h"
+#include "vault/StorageFolder.h"
+
+namespace vaultry {
+
+namespace fs = std::filesystem;
+using platform::Alert;
+using platform::AlertAnswer;
+using platform::OpenPanel;
+
+namespace {
+
+// " \n path1 \n path2": each chosen item after a line break, as the confirmations list them.
+std::string listText(const std::vector<std::string>& paths) {
+    std::string text;
+    for (const auto& p : paths) text = text + " \n " + p;
+    return text;
+}
+
+bool present(const fs::path& p) {
+    std::error_code ec;
+    return fs::symlink_status(p, ec).type() != fs::file_type::not_found && !ec;
+}
+
+const char* kNotAvailable = "The selected item is not available";
+
+}  // namespace
+
+std::string AppDelegate::storageFolder() const {
+    return settings_.string(key::EncyptedStorePath).value_or("");
+}
+
+// ---- Hide and unhide ----------------------------------------------------------------------
+
+void AppDelegate::HideFileAction() {
+    if (!settings_.contains(key::VaultryPassword)) {
+        ui_.showWindow("CreatePWWindow");
+        return;
+    }
+    OpenPanel panel;
+    panel.chooseFiles = true;
+    panel.chooseDirectories = true;
+    panel.multipleSelection = true;
+    panel.message = "Choose the file(s) or folder(s) to hide.";
+    panel.directory = s_.paths.documents().string();
+    const auto chosen = ui_.runOpenPanel(panel);
+    if (!chosen || chosen->empty()) return;
+    if (ui_.runAlert(Alert{"Are you sure you want to hide the selected items ?", listText(*chosen), " Hide ",
+                           " Cancel ", ""}) != AlertAnswer::Default)
+        return;
+    std::vector<std::string> failed;
+    for (const auto& path : *chosen) {
+        // An item whose mark could not be set is not recorded: the vault would claim to hide it.
+        if (!HiddenFileFolderFunction(path)) {
+            failed.push_back(path);
+            continue;
+        }
+        addVaultRecord(path);
+        if (auto grant = s_.bookmarks.create(path)) settings_.set(path, *grant);
+    }
+    saveRecords();
+    ui_.reload("fileTableView");
+    if (!failed.empty())
+        ui_.runAlert(Alert{"These items could not be hidden.", listText(failed), " Ok ", "", ""});
+}
+
+bool AppDelegate::HiddenFileFolderFunction(const std::string& path) {
+    if (!present(path)) return false;
+    return s_.hiddenFlag.setHidden(path, true);
+}
+
+void AppDelegate::UnHiddenFileFolderFunction(const std::string& path) {
+    // An item that is gone needs no mark cleared; one that stays hidden stays in the list too, so
+    // that it is not lost from sight.
+    if (present(path) && !s_.hiddenFlag.setHidden(path, false)) {
+        ui_.runAlert(Alert{"This item could not be shown again.", listText({path}), " Ok ", "", ""});
+        return;
+    }
+    removeVaultRecord(path, true);
+    saveRecords();
+    ui_.reload("fileTableView");
+}
+
+// ---- Encrypt and decrypt ------------------------------------------------------------------
+
+void AppDelegate::EncryptFileAction() {
+    ui_.activateApp();
+    if (!settings_.contains(key::VaultryPassword)) {
+        ui_.showWindow("CreatePWWindow");
+        return;
+    }
+    if (!settings_.contains(key::EncyptedStorePath)) {
+        ui_.centerWindow("connectWindow");
+        ui_.showWindow("connectWindow");
+        return;
+    }
+    if (!passPhraseKnown()) {
+        ui_.showWindow("enterPDWindow");
+        return;
+    }
+    OpenPanel panel;
+    panel.chooseFiles = true;
+    panel.chooseDirectories = true;
+    panel.multipleSelection = true;
+    panel.message = "Choose the file(s) or folder(s) to encypt and hide.";
+    panel.directory = s_.paths.documents().string();
+    const auto chosen = ui_.runOpenPanel(panel);
+    if (!chosen || chosen->empty()) return;
+    for (const auto& path : *chosen)
+        if (auto grant = s_.bookmarks.create(path)) settings_.set(path, *grant);
+    if (ui_.runAlert(Alert{"Are you sure you want to Encrypt the selected items ?", listText(*chosen),
+                           " Encrypt ", " Cancel ", ""}) != AlertAnswer::Default)
+        return;
+    for (const auto& path : *chosen) EncryptFileFolderFunction(path);
+    saveRecords();
+    ui_.reload("fileTableView");
+}
+
+bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
+    const std::string storage = storageFolder();
+    if (storage.empty()) {
+        ui_.centerWindow("connectWindow");
+        ui_.showWindow("connectWindow");
+        return false;
+    }
+    if (!passPhraseKnown()) {
+        ui_.showWindow("enterPDWindow");
+        return false;
+    }
+    const auto notAvailable = [this](const std::string& why) {
+        ui_.runAlert(Alert{kNotAvailable, why, " Ok ", "", ""});
+        return false;
+    };
+    std::error_code ec;
+    fs::path item = fs::path(path).lexically_normal();
+    if (!item.has_filename()) item = item.parent_path();
+    const auto status = fs::symlink_status(item, ec);
+    if (ec || status.type() == fs::file_type::not_found) return notAvailable(path + " no longer exists");
+    const bool folder = fs::is_directory(status);
+    const std::string name = vault::lastComponent(path);
+    if (auto st = vault::ensurePrivateFolder(storage); !st) return notAvailable(st.error().message);
+    const fs::path archive = fs::path(storage) / (name + (folder ? ".tar.gz" : ".enc"));
+    if (present(archive)) {
+        // Never overwritten: it holds another item's data.
+        ui_.runAlert(Alert{"An archive with this name is already in the storage folder.", archive.string(),
+                           " Ok ", "", ""});
+        return false;
+    }
+    // Written under a temporary name, flushed, renamed; then read back completely before the
+    // original may go.
+    const Status made = folder ? vault::packFolder(item, archive, passPhrase())
+                               : vault::encryptFile(item, archive, passPhrase());
+    if (!made) return notAvailable(made.error().message);
+    const auto kind = folder ? vault::ArchiveKind::Folder : vault::ArchiveKind::File;
+    if (auto st = vault::verifyArchive(archive, kind, passPhrase()); !st) {
+        fs::remove(archive, ec);
+        return notAvailable(st.error().message);
+    }
+    const std::string parent = item.parent_path().string();
+    const std::string record = (parent == "/" ? "" : parent) + "/" + archive.filename().string();
+
+    if (!folder) {
+        const std::string ext = pathExtension(path);
+        std::optional<platform::Thumbnailer::Size> size{platform::Thumbnailer::Size{45, 60}};
+        if (GetImageType(ext.c_str()) >= 0) {
+            const auto picture = s_.thumbnailer.imageSize(path);
+            if (!picture)
+                size.reset();
+            else if (picture->width > picture->height)
+                size = platform::Thumbnailer::Size{60, 42};
+        }
+        if (size) {
+            const fs::path libdata = fs::path(storage) / "libdata";
+            if (vault::ensurePrivateFolder(libdata))
+                s_.thumbnailer.writeThumbnail(path, vault::thumbnailPath(storage, record), *size);
+        }
+    }
+    addVaultRecord(record);
+    for (const std::string& granted : {archive.string(), path, parent})
+        if (auto grant = s_.bookmarks.create(granted)) settings_.set(granted, *grant);
+    // Recorded before the original goes, so that a crash leaves nothing unaccounted for.
+    saveRecords();
+    fs::remove_all(item, ec);
+    if (ec) logLine("cannot remove " + path + ": " + ec.message());
+    return true;
+}
+
+bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
+    const std::string storage = storageFolder();
+    if (storage.empty()) {
+        ui_.centerWindow("connectWindow");
+        ui_.showWindow("connectWindow");
+        return false;
+    }
+    if (!passPhraseKnown()) {
+        ui_.showWindow("enterPDWindow");
+        return false;
+    }
+    const std::string archive = vault::archivePath(storage, record);
+    if (!present(archive)) {
+        ui_.runAlert(Alert{kNotAvailable, archive + " is missing", " Ok ", "", ""});
+        return false;
+    }
+    if (vault::recordKind(record) == vault::RecordKind::EncryptedFolder) {
+        auto placed = vault::unpackFolder(archive, storage, passPhrase());
+        if (!placed) {
+            ui_.runAlert(Alert{kNotAvailable, placed.error().message, " Ok ", "", ""});
+            return false;
+        }
+        s_.workspace.reveal(vault::plaintextCopyPath(storage, record));
+    } else {
+        const std::string target = vault::plaintextCopyPath(storage, record);
+        if (auto st = vault::decryptFile(archive, target, passPhrase()); !st) {
+            ui_.runAlert(Alert{kNotAvailable, st.error().message, " Ok ", "", ""});
+            return false;
+        }
+        s_.workspace.reveal(target);
+    }
+    markDecrypted(record);
+    saveDecrypted();
+    return true;
+}
+
+// ---- Storage location ---------------------------------------------------------------------
+
+void AppDelegate::ChooseEncryptedFileStoreLocation() {
+    OpenPanel panel;
+    panel.chooseFiles = false;
+    panel.chooseDirectories = true;
+    panel.message = "Choose the location to store encypted files.";
+    panel.directory = s_.paths.documents().string();
+    ui_.beginSheet("CreatePWWindow", panel,
+                   [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd8(chosen); });
+}
+
+void AppDelegate::ChangeStorePathAction() {
+    OpenPanel panel;
+    panel.chooseFiles = false;
+    panel.chooseDirectories = true;
+    panel.directory = s_.paths.documents().string();
+    ui_.beginSheet("preferWindows", panel,
+                   [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd5(chosen); });
+}
+
+void AppDelegate::ChooseStartLocationAction() {
+    OpenPanel panel;
+    panel.chooseFiles = false;
+    panel.chooseDirectories = true;
+    panel.directory = s_.paths.desktop().string();
+    ui_.beginSheet("connectWindow", panel,
+                   [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd3(chosen); });
+}
+
+namespace {
+bool blankRuleHolds(platform::Ui& ui, const std::string& chosen) {
+    if (chosen.find(' ') == std::string::npos) return true;
+    ui.runAlert(Alert{"Do not include spaces or other invalid characters in the selected storage path.", "",
+                      " Ok ", "", ""});
+    return false;
+}
+}  // namespace
+
+void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen) {
+    if (!chosen || chosen->size() != 1) return;
+    const std::string& folder = chosen->front();
+    if (!blankRuleHolds(ui_, folder)) return;
+    const std::string storage = folder + "/vaultry.data";
+    // The shared location is the storage folder, as start-up sets it next time.
+    setStorelocationPath(storage);
+    auto grant = s_.bookmarks.create(folder);
+    if (!grant) return;
+    settings_.set(key::EncyptedFatherStorePath, *grant);
+    settings_.set(key::EncyptedStorePath, storage);
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    ui_.setText("StorePathlab", storage);
+    if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
+    vault::giveFolderIcon(storage, s_.spawn);
+    ui_.hideWindow("CreatePWWindow");
+}
+
+void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& chosen) {
+    if (!chosen || chosen->size() != 1) return;
+    const std::string& folder = chosen->front();
+    if (!blankRuleHolds(ui_, folder)) return;
+    const std::string storage = folder + "/vaultry.data";
+    setStorelocationPath(storage);
+    auto grant = s_.bookmarks.create(folder);
+    if (!grant) return;
+    const std::string current = storageFolder();
+    settings_.set(key::EncyptedFatherStorePath, *grant);
+    settings_.set(key::EncyptedStorePath, storage);
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    ui_.setText("StorePathlab", storage);
+    if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
+    if (!current.empty() && present(current)) {
+        // The archives come along; nothing already in the new folder is overwritten, and the
+        // old folder stays as it is.
+        const auto notCopied = vault::copyStorageFolder(current, storage);
+        if (!notCopied.empty())
+            ui_.runAlert(Alert{"Some items could not be copied to the new storage folder.",
+                               listText(notCopied), " Ok ", "", ""});
+    }
+    vault::giveFolderIcon(storage, s_.spawn);
+}
+
+void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen) {
+    if (!chosen || chosen->size() != 1) return;
+    const std::string& folder = chosen->front();
+    logLine(folder);
+    setStorelocationPath(folder);
+    if (auto grant = s_.bookmarks.create(folder)) {
+        settings_.set(key::AutoTrashData, *grant);
+        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    }
+    ui_.setImage("tidybutton", "startlocationnombtn.png");
+}
+
+}  // namespace vaultry

@@ -1,0 +1,23 @@
+#pragma once
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Result.h"
+#include "platform/Spawn.h"
+
+namespace vaultry::vault {
+
+// Creates the folder (and the folders above it) and makes it private to the user (0700).
+Status ensurePrivateFolder(const std::filesystem::path& folder);
+
+// The file browsers' custom icon of the storage folder: a ".directory" entry (Dolphin and
+// others) and GIO's custom icon where `gio` is present. Failures are ignored.
+void giveFolderIcon(const std::filesystem::path& folder, platform::Spawn& spawn);
+
+// Copies everything in `from` into `to` without overwriting anything there; returns the names
+// that were not copied, each with the reason. Temporary and journal files are left behind.
+std::vector<std::string> copyStorageFolder(const std::filesystem::path& from,
+                                           const std::filesystem::path& to);
+
+}  // namespace vaultry::vault
