@@ -12,6 +12,7 @@
 #include "vault/Archive.h"
 #include "vault/Records.h"
 #include "vault/StorageFolder.h"
+#include "vault/VaultItems.h"
 
 namespace vaultry {
 
@@ -143,33 +144,21 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         ui_.runAlert(Alert{kNotAvailable, why, " Ok ", "", ""});
         return false;
     };
-    std::error_code ec;
-    fs::path item = fs::path(path).lexically_normal();
-    if (!item.has_filename()) item = item.parent_path();
-    const auto status = fs::symlink_status(item, ec);
-    if (ec || status.type() == fs::file_type::not_found) return notAvailable(path + " no longer exists");
-    const bool folder = fs::is_directory(status);
-    const std::string name = vault::lastComponent(path);
-    if (auto st = vault::ensurePrivateFolder(storage); !st) return notAvailable(st.error().message);
-    const fs::path archive = fs::path(storage) / (name + (folder ? ".tar.gz" : ".enc"));
-    if (present(archive)) {
+    auto plan = vault::planArchive(path, storage);
+    if (!plan) return notAvailable(plan.error().message);
+    if (present(plan->archive)) {
         // Never overwritten: it holds another item's data.
-        ui_.runAlert(Alert{"An archive with this name is already in the storage folder.", archive.string(),
+        ui_.runAlert(Alert{"An archive with this name is already in the storage folder.", plan->archive.string(),
                            " Ok ", "", ""});
         return false;
     }
     // Written under a temporary name, flushed, renamed; then read back completely before the
     // original may go.
-    const Status made = folder ? vault::packFolder(item, archive, passPhrase())
-                               : vault::encryptFile(item, archive, passPhrase());
-    if (!made) return notAvailable(made.error().message);
-    const auto kind = folder ? vault::ArchiveKind::Folder : vault::ArchiveKind::File;
-    if (auto st = vault::verifyArchive(archive, kind, passPhrase()); !st) {
-        fs::remove(archive, ec);
-        return notAvailable(st.error().message);
-    }
-    const std::string parent = item.parent_path().string();
-    const std::string record = (parent == "/" ? "" : parent) + "/" + archive.filename().string();
+    if (auto st = vault::writeArchive(*plan, passPhrase()); !st) return notAvailable(st.error().message);
+    const bool folder = plan->folder;
+    const std::string& record = plan->record;
+    const std::string parent = plan->item.parent_path().string();
+    const fs::path archive = plan->archive;
 
     if (!folder) {
         const std::string ext = pathExtension(path);
@@ -192,8 +181,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         if (auto grant = s_.bookmarks.create(granted)) settings_.set(granted, *grant);
     // Recorded before the original goes, so that a crash leaves nothing unaccounted for.
     saveRecords();
-    fs::remove_all(item, ec);
-    if (ec) logLine("cannot remove " + path + ": " + ec.message());
+    if (auto st = vault::removeOriginal(*plan); !st) logLine(st.error().message);
     return true;
 }
 
@@ -208,26 +196,12 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
         ui_.showWindow("enterPDWindow");
         return false;
     }
-    const std::string archive = vault::archivePath(storage, record);
-    if (!present(archive)) {
-        ui_.runAlert(Alert{kNotAvailable, archive + " is missing", " Ok ", "", ""});
+    auto copy = vault::decryptRecord(record, storage, passPhrase());
+    if (!copy) {
+        ui_.runAlert(Alert{kNotAvailable, copy.error().message, " Ok ", "", ""});
         return false;
     }
-    if (vault::recordKind(record) == vault::RecordKind::EncryptedFolder) {
-        auto placed = vault::unpackFolder(archive, storage, passPhrase());
-        if (!placed) {
-            ui_.runAlert(Alert{kNotAvailable, placed.error().message, " Ok ", "", ""});
-            return false;
-        }
-        s_.workspace.reveal(vault::plaintextCopyPath(storage, record));
-    } else {
-        const std::string target = vault::plaintextCopyPath(storage, record);
-        if (auto st = vault::decryptFile(archive, target, passPhrase()); !st) {
-            ui_.runAlert(Alert{kNotAvailable, st.error().message, " Ok ", "", ""});
-            return false;
-        }
-        s_.workspace.reveal(target);
-    }
+    s_.workspace.reveal(*copy);
     markDecrypted(record);
     saveDecrypted();
     return true;

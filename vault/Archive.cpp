@@ -578,13 +578,13 @@ ArchiveKind archiveKindOf(const fs::path& archive) {
     return archive.extension() == ".gz" ? ArchiveKind::Folder : ArchiveKind::File;
 }
 
-Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass) {
+Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass, ArchiveKind kind) {
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return fail("cannot read " + source.string() + ": " + why());
     PendingFile out;
     if (auto st = out.open(archive); !st) return st;
     CipherWriter writer;
-    if (auto st = writer.begin(out.fd(), ArchiveKind::File, pass); !st) return st;
+    if (auto st = writer.begin(out.fd(), kind, pass); !st) return st;
     std::vector<unsigned char> buf(kChunk);
     for (;;) {
         const ssize_t r = readFull(in.get(), buf.data(), buf.size());

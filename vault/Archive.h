@@ -21,8 +21,10 @@ enum class KeyDigest { Sha256, Md5 };
 enum class ArchiveKind { File, Folder };
 
 // Writes a new archive at `archive` (created 0600, never over an existing one; a failure leaves
-// no file there). The data is flushed to disk before it returns.
-Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass);
+// no file there). The data is flushed to disk before it returns. encryptFile takes the bytes as
+// they are: with ArchiveKind::Folder it expects a gzip tar, as `openssl enc -aes256` would.
+Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass,
+                   ArchiveKind kind = ArchiveKind::File);
 Status packFolder(const fs::path& folder, const fs::path& archive, std::string_view pass);
 
 // Decrypts a file archive to `out`, which must not exist yet; written atomically.

@@ -1,0 +1,58 @@
+#include "vault/VaultItems.h"
+
+#include "vault/Archive.h"
+#include "vault/Records.h"
+#include "vault/StorageFolder.h"
+
+namespace vaultry::vault {
+
+namespace fs = std::filesystem;
+
+Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& storage) {
+    ItemArchive plan;
+    plan.item = fs::path(itemPath).lexically_normal();
+    if (!plan.item.has_filename()) plan.item = plan.item.parent_path();
+    std::error_code ec;
+    const auto status = fs::symlink_status(plan.item, ec);
+    if (ec || status.type() == fs::file_type::not_found) return fail(itemPath + " no longer exists");
+    plan.folder = fs::is_directory(status);
+    plan.archive = fs::path(storage) / (plan.item.filename().string() + (plan.folder ? ".tar.gz" : ".enc"));
+    const std::string parent = plan.item.parent_path().string();
+    plan.record = (parent == "/" ? "" : parent) + "/" + plan.archive.filename().string();
+    return plan;
+}
+
+Status writeArchive(const ItemArchive& plan, std::string_view pass) {
+    if (auto st = ensurePrivateFolder(plan.archive.parent_path()); !st) return st;
+    const Status made = plan.folder ? packFolder(plan.item, plan.archive, pass) : encryptFile(plan.item, plan.archive, pass);
+    if (!made) return made;
+    if (auto st = verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass); !st) {
+        std::error_code ec;
+        fs::remove(plan.archive, ec);
+        return st;
+    }
+    return {};
+}
+
+Status removeOriginal(const ItemArchive& plan) {
+    std::error_code ec;
+    fs::remove_all(plan.item, ec);
+    if (ec) return fail("cannot remove " + plan.item.string() + ": " + ec.message());
+    return {};
+}
+
+Result<std::string> decryptRecord(const std::string& record, const std::string& storage, std::string_view pass) {
+    const std::string archive = archivePath(storage, record);
+    std::error_code ec;
+    if (!fs::exists(archive, ec)) return fail(archive + " is missing");
+    const std::string copy = plaintextCopyPath(storage, record);
+    if (recordKind(record) == RecordKind::EncryptedFolder) {
+        auto placed = unpackFolder(archive, storage, pass);
+        if (!placed) return placed.error();
+    } else if (auto st = decryptFile(archive, copy, pass); !st) {
+        return st.error();
+    }
+    return copy;
+}
+
+}  // namespace vaultry::vault
