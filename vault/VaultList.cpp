@@ -130,6 +130,14 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
     return changed ? Locked::CopySavedAndRemoved : Locked::CopyRemoved;
 }
 
+bool copyNeedsSaving(const std::string& storage, const std::string& record, const CopyManifest& manifest) {
+    const auto copy = safePlaintextCopy(storage, record);
+    if (storage.empty() || !copy || !present(*copy)) return false;
+    const auto digest = copyDigest(*copy);
+    const std::string* known = manifest.find(record);
+    return !digest || !known || *known != *digest;
+}
+
 Result<bool> restorePlaintext(const std::string& storage, const std::string& record,
                               std::optional<std::string_view> pass) {
     if (storage.empty()) return fail("the storage folder is not known");

@@ -39,6 +39,10 @@ enum class Locked { CopyRemoved, CopySavedAndRemoved, NoCopy };
 Result<Locked> lockCopy(const std::string& storage, const std::string& record,
                         std::optional<std::string_view> pass, CopyManifest& manifest);
 
+// True when locking would have to save the copy into its archive: it exists and the manifest
+// does not know it as it is now.
+bool copyNeedsSaving(const std::string& storage, const std::string& record, const CopyManifest& manifest);
+
 // Writes the plaintext of a locked item back where it came from: a file to its record without
 // ".enc", a folder beside its record. Nothing is overwritten. False when there is no archive to
 // restore from. `pass` is needed only when there is an archive.
