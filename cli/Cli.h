@@ -33,6 +33,7 @@ struct UsageError : CLI::ParseError {
 // One function per command group, each in its own file.
 void addKindCommands(CLI::App& app, Context& ctx);
 void addSettingsCommands(CLI::App& app, Context& ctx);
+void addVaultCommands(CLI::App& app, Context& ctx);
 void addVaultListCommands(CLI::App& app, Context& ctx);  // vault list, lock, remove
 
 }  // namespace vaultry::cli

@@ -201,19 +201,32 @@ void removeRecords(Context& ctx, const Options& o) {
         if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
 }
 
-CLI::App* vaultGroup(CLI::App& app) {
-    for (auto* sub : app.get_subcommands([](CLI::App* a) { return a->get_name() == "vault"; })) return sub;
-    return app.add_subcommand("vault", "The vault: hidden and encrypted items")->require_subcommand(1);
+CLI::App* subcommandNamed(CLI::App& app, const std::string& name) {
+    for (auto* sub : app.get_subcommands([&name](CLI::App* a) { return a->get_name() == name; })) return sub;
+    return nullptr;
+}
+
+// Records as given, made absolute the way `vault list` prints them.
+Strings absoluteRecords(const Strings& given) {
+    Strings out;
+    for (const auto& r : given)
+        out.push_back(fs::path(r).is_absolute() ? r : fs::absolute(r).lexically_normal().string());
+    return out;
 }
 
 }  // namespace
 
 void addVaultListCommands(CLI::App& app, Context& ctx) {
     auto o = std::make_shared<Options>();
-    CLI::App* vault = vaultGroup(app);
+    CLI::App* vault = subcommandNamed(app, "vault");
+    if (!vault)
+        vault = app.add_subcommand("vault", "The vault: hidden and encrypted items")->require_subcommand(1);
+    // This list prints the same lines and adds the kind filters, so it takes the place of a
+    // plain one registered before it.
+    if (auto* plain = subcommandNamed(*vault, "list")) vault->remove_subcommand(plain);
 
-    auto* list =
-        vault->add_subcommand("list", "The vault's records: <kind>\\t<locked|unlocked|hidden>\\t<record>");
+    auto* list = vault->add_subcommand(
+        "list", "One record per line: kind, state (locked, unlocked or hidden) and record");
     list->add_option("--kind", o->kind, "all, images, docs, medias, folders or other")->capture_default_str();
     list->add_flag("--json", o->json, "As a JSON array");
     list->callback([&ctx, o] { listRecords(ctx, *o); });
@@ -225,7 +238,10 @@ void addVaultListCommands(CLI::App& app, Context& ctx) {
     lock->add_flag("--yes", o->yes, "Do not ask");
     lock->add_flag("--password-stdin", o->passwordStdin,
                    "Read the vault password from one line of standard input");
-    lock->callback([&ctx, o] { lockRecords(ctx, *o); });
+    lock->callback([&ctx, o] {
+        o->records = absoluteRecords(o->records);
+        lockRecords(ctx, *o);
+    });
 
     auto* remove =
         vault->add_subcommand("remove", "Take items out of the vault, restoring locked ones first");
@@ -233,7 +249,10 @@ void addVaultListCommands(CLI::App& app, Context& ctx) {
     remove->add_flag("--yes", o->yes, "Do not ask");
     remove->add_flag("--password-stdin", o->passwordStdin,
                      "Read the vault password from one line of standard input");
-    remove->callback([&ctx, o] { removeRecords(ctx, *o); });
+    remove->callback([&ctx, o] {
+        o->records = absoluteRecords(o->records);
+        removeRecords(ctx, *o);
+    });
 }
 
 }  // namespace vaultry::cli

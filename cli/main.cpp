@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     Context ctx;
     addKindCommands(app, ctx);
     addSettingsCommands(app, ctx);
+    addVaultCommands(app, ctx);
     addVaultListCommands(app, ctx);
     try {
         app.parse(argc, argv);

@@ -27,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path plain = base / "plain", archive = base / "in.tar.gz";
     fs::remove(archive, ec);
     if (data[0] & 1) {
-        std::ofstream(archive, std::ios::binary).write(reinterpret_cast<const char*>(data + 1),
-                                                       static_cast<std::streamsize>(size - 1));
+        std::ofstream(archive, std::ios::binary)
+            .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
     } else {
-        std::ofstream(plain, std::ios::binary).write(reinterpret_cast<const char*>(data + 1),
-                                                     static_cast<std::streamsize>(size - 1));
+        std::ofstream(plain, std::ios::binary)
+            .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
         if (!vaultry::vault::encryptFile(plain, archive, "pw", vaultry::vault::ArchiveKind::Folder)) abort();
     }
     (void)vaultry::vault::unpackFolder(archive, target, "pw");

@@ -151,6 +151,13 @@ TEST(VaultFlow, FailuresLeaveTheOriginalAndRecordNothing) {
     EXPECT_EQ(readFile(v.storage / "plan.txt.enc"), "somebody else's archive");
     EXPECT_TRUE(v.storedRecords().empty());
 
+    // The folder around the storage folder would pack the archive being written.
+    v.w.ui.alerts.clear();
+    EXPECT_FALSE(v.app->EncryptFileFolderFunction((v.w.dir / "Safe").string()));
+    ASSERT_EQ(v.w.ui.alerts.size(), 1u);
+    EXPECT_NE(v.w.ui.alerts[0].informative.find("storage folder"), std::string::npos);
+    EXPECT_TRUE(fs::exists(v.storage / "plan.txt.enc"));
+
     // An archive made under another pass phrase: nothing written, nothing marked.
     writeFile(v.w.dir / "x.txt", "x");
     ASSERT_TRUE(vault::encryptFile(v.w.dir / "x.txt", v.storage / "y.txt.enc", "other"));

@@ -148,8 +148,8 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     if (!plan) return notAvailable(plan.error().message);
     if (present(plan->archive)) {
         // Never overwritten: it holds another item's data.
-        ui_.runAlert(Alert{"An archive with this name is already in the storage folder.", plan->archive.string(),
-                           " Ok ", "", ""});
+        ui_.runAlert(Alert{"An archive with this name is already in the storage folder.",
+                           plan->archive.string(), " Ok ", "", ""});
         return false;
     }
     // Written under a temporary name, flushed, renamed; then read back completely before the

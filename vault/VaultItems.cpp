@@ -16,6 +16,14 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
     const auto status = fs::symlink_status(plan.item, ec);
     if (ec || status.type() == fs::file_type::not_found) return fail(itemPath + " no longer exists");
     plan.folder = fs::is_directory(status);
+    if (plan.folder) {
+        // Packing the storage folder, or a folder around it, would pack the archive being written.
+        const fs::path item = fs::weakly_canonical(plan.item, ec);
+        const fs::path store = fs::weakly_canonical(storage, ec);
+        const auto rel = store.lexically_relative(item);
+        if (!rel.empty() && *rel.begin() != "..")
+            return fail(itemPath + " holds the storage folder and cannot be encrypted into it");
+    }
     plan.archive = fs::path(storage) / (plan.item.filename().string() + (plan.folder ? ".tar.gz" : ".enc"));
     const std::string parent = plan.item.parent_path().string();
     plan.record = (parent == "/" ? "" : parent) + "/" + plan.archive.filename().string();
@@ -24,9 +32,11 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
 
 Status writeArchive(const ItemArchive& plan, std::string_view pass) {
     if (auto st = ensurePrivateFolder(plan.archive.parent_path()); !st) return st;
-    const Status made = plan.folder ? packFolder(plan.item, plan.archive, pass) : encryptFile(plan.item, plan.archive, pass);
+    const Status made =
+        plan.folder ? packFolder(plan.item, plan.archive, pass) : encryptFile(plan.item, plan.archive, pass);
     if (!made) return made;
-    if (auto st = verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass); !st) {
+    if (auto st = verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass);
+        !st) {
         std::error_code ec;
         fs::remove(plan.archive, ec);
         return st;
@@ -41,7 +51,8 @@ Status removeOriginal(const ItemArchive& plan) {
     return {};
 }
 
-Result<std::string> decryptRecord(const std::string& record, const std::string& storage, std::string_view pass) {
+Result<std::string> decryptRecord(const std::string& record, const std::string& storage,
+                                  std::string_view pass) {
     const std::string archive = archivePath(storage, record);
     std::error_code ec;
     if (!fs::exists(archive, ec)) return fail(archive + " is missing");

@@ -27,6 +27,7 @@ Status removeOriginal(const ItemArchive& plan);
 
 // Writes the plaintext copy of an encrypted record (a file where it was, a folder into the
 // storage folder) and returns its path. Nothing is overwritten; a failure writes nothing.
-Result<std::string> decryptRecord(const std::string& record, const std::string& storage, std::string_view pass);
+Result<std::string> decryptRecord(const std::string& record, const std::string& storage,
+                                  std::string_view pass);
 
 }  // namespace vaultry::vault

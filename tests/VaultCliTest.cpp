@@ -1,0 +1,98 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+
+#include "support/FakePorts.h"
+
+extern char** environ;
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Cli {
+    test::TempDir home;
+    struct Ran {
+        int code;
+        std::string out, err;
+    };
+    // Runs vaultry-cli with HOME set to the temporary home, `input` on standard input.
+    Ran run(std::vector<std::string> args, const std::string& input = "") {
+        test::writeFile(home / "in", input);
+        args.insert(args.begin(), VAULTRY_CLI_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env{"HOME=" + home.path().string(), "PATH=/usr/bin:/bin"};
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, (home / "in").c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, (home / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&fa, 2, (home / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // A session of its own: no controlling terminal, so nothing is asked at a prompt.
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+        pid_t pid = 0;
+        posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&fa);
+        posix_spawnattr_destroy(&attr);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(home / "out"),
+                test::readFile(home / "err")};
+    }
+};
+
+TEST(VaultCli, PasswordStorageEncryptDecryptAndList) {
+    Cli c;
+    const fs::path docs = c.home / "docs";
+    test::writeFile(docs / "it's \"$x\".txt", "secret text");
+    test::writeFile(docs / "Work/x", "w");
+    fs::create_directories(c.home / "safe");
+    EXPECT_EQ(c.run({"vault", "storage", "set", (c.home / "my safe").string()}).code, 1);
+    ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    EXPECT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 2);
+    // The settings never hold the password itself.
+    EXPECT_EQ(test::readFile(c.home / ".config/com.Quenmark.vaultry.plist").find(">pw<"), std::string::npos);
+
+    const std::string file = (docs / "it's \"$x\".txt").string(), folder = (docs / "Work").string();
+    auto r = c.run({"vault", "encrypt", "--yes", "--password-stdin", file, folder}, "pw\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(c.run({"vault", "list"}).out,
+              "file\tlocked\t" + file + ".enc\nfolder\tlocked\t" + folder + ".tar.gz\n");
+
+    r = c.run({"vault", "decrypt", "--password-stdin", file + ".enc"}, "wrong\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "vaultry-cli: wrong password\n");
+    ASSERT_EQ(c.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n").code, 0);
+    r = c.run({"vault", "decrypt", "--password-stdin", file + ".enc", folder + ".tar.gz"}, "new\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::readFile(file), "secret text");
+    EXPECT_EQ(test::readFile(c.home / "safe/vaultry.data/Work/x"), "w");
+    EXPECT_NE(c.run({"vault", "list", "--json"}).out.find("\"unlocked\""), std::string::npos);
+
+    test::writeFile(docs / "h.txt", "");
+    EXPECT_EQ(c.run({"vault", "hide", (docs / "h.txt").string()}).code, 0);
+    EXPECT_EQ(test::readFile(docs / ".hidden"), "h.txt\n");
+    EXPECT_EQ(c.run({"vault", "unhide", (docs / "h.txt").string()}).code, 0);
+    EXPECT_FALSE(fs::exists(docs / ".hidden"));
+    // Without a terminal a confirmation must come from --yes.
+    EXPECT_EQ(c.run({"vault", "encrypt", "--password-stdin", (docs / "h.txt").string()}, "new\n").code, 2);
+    r = c.run({"vault", "encrypt", "--yes", "--password-stdin", (c.home / "safe").string()}, "new\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("storage folder"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vaultry
