@@ -82,6 +82,20 @@ TEST(VaultFilters, KeepKindsInOrderAndHiddenItemsOnlyUnderAll) {
     EXPECT_FALSE(vault::filterNamed("Images"));
 }
 
+TEST(VaultFilters, SplittingARecordAgreesWithTheRecordRules) {
+    for (const char* r :
+         {"/u/plan.txt.enc", "/u/Work.tar.gz", "/u/a.b/c", "/u/.enc", "/u/x.", "/u/Work/", "/u/noext.enc",
+          "/u/old.gz", "/", "rel.tar.gz", "/u/a..enc", "/u/a.b.c.d.gz", "/u/.hidden.enc"}) {
+        const auto parts = vault::splitRecord(r);
+        EXPECT_EQ(parts.kind, vault::recordKind(r)) << r;
+        EXPECT_EQ(parts.name, vault::lastComponent(r)) << r;
+        EXPECT_EQ(parts.displayName, vault::displayName(r)) << r;
+        if (parts.kind == vault::RecordKind::EncryptedFile) {
+            EXPECT_EQ(parts.innerExtension, pathExtension(vault::deletingExtension(r))) << r;
+        }
+    }
+}
+
 TEST(VaultFilters, NeverShrinkTheStoredListAndCloseResetsToAll) {
     ListWorld s;
     writeFile(s.notes / "a.jpg", "j");

@@ -38,7 +38,8 @@ void PSTableCellView::fill(const std::string& record, const vault::RowLookup& lo
     using vault::RecordKind;
     setTheFilePath(record);
     filled = true;
-    switch (vault::recordKind(record)) {
+    const vault::RecordParts parts = vault::splitRecord(record);
+    switch (parts.kind) {
         case RecordKind::EncryptedFile:
             bHidenEncypt = true;
             imageView = lookup.hasThumbnail(record)
@@ -54,7 +55,7 @@ void PSTableCellView::fill(const std::string& record, const vault::RowLookup& lo
             imageView = platform::ImageRef::iconOf(record);
             break;
     }
-    fileNamelab = vault::displayName(record);
+    fileNamelab = parts.displayName;
     if (lookup.isDecrypted(record))
         setUnlockedLook();
     else

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <unordered_map>
+
 #include "desktop/FileKind.h"
 #include "vault/Archive.h"
 #include "vault/Records.h"
@@ -19,33 +21,102 @@ std::optional<VaultFilter> filterNamed(std::string_view name) {
     return std::nullopt;
 }
 
-std::string innerExtension(std::string_view record) { return pathExtension(deletingExtension(record)); }
+namespace {
+
+std::string_view nameOf(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// As std::filesystem sees it: none for ".", "..", dot files and names without a dot.
+std::string_view extensionOf(std::string_view name) {
+    if (name == "." || name == "..") return {};
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    return name.substr(dot + 1);
+}
+
+std::string_view lessExtension(std::string_view name) {
+    const auto ext = extensionOf(name);
+    return ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
+}
+
+enum class Category { Hidden, Folder, Image, Doc, Media, Other };
+
+Category categoryOfInner(std::string_view inner) {
+    const std::string ext(inner);
+    if (GetImageType(ext.c_str()) >= 0) return Category::Image;
+    if (GetDocumentType(ext.c_str()) >= 0) return Category::Doc;
+    if (GetViedoType(ext.c_str()) >= 0) return Category::Media;
+    return Category::Other;
+}
+
+bool keeps(VaultFilter filter, Category c) {
+    switch (filter) {
+        case VaultFilter::All:
+            return true;
+        case VaultFilter::Images:
+            return c == Category::Image;
+        case VaultFilter::Docs:
+            return c == Category::Doc;
+        case VaultFilter::Medias:
+            return c == Category::Media;
+        case VaultFilter::Folders:
+            return c == Category::Folder;
+        case VaultFilter::Other:
+            return c == Category::Other;
+    }
+    return false;
+}
+
+}  // namespace
+
+RecordParts splitRecord(std::string_view record) {
+    RecordParts parts;
+    parts.name = nameOf(record);
+    const auto ext = extensionOf(parts.name);
+    parts.displayName = parts.name;
+    if (ext == "enc") {
+        parts.kind = RecordKind::EncryptedFile;
+        parts.displayName = lessExtension(parts.name);
+        parts.innerExtension = extensionOf(parts.displayName);
+    } else if (ext == "gz") {
+        parts.kind = RecordKind::EncryptedFolder;
+        parts.displayName = lessExtension(lessExtension(parts.name));
+    }
+    return parts;
+}
+
+std::string innerExtension(std::string_view record) {
+    return std::string(splitRecord(record).innerExtension);
+}
 
 bool keepsRecord(VaultFilter filter, std::string_view record) {
-    const RecordKind kind = recordKind(record);
-    if (filter == VaultFilter::All) return true;
-    if (filter == VaultFilter::Folders) return kind == RecordKind::EncryptedFolder;
-    if (kind != RecordKind::EncryptedFile) return false;
-    const std::string inner = innerExtension(record);
-    const char* ext = inner.c_str();
-    switch (filter) {
-        case VaultFilter::Images:
-            return GetImageType(ext) >= 0;
-        case VaultFilter::Docs:
-            return GetDocumentType(ext) >= 0;
-        case VaultFilter::Medias:
-            return GetViedoType(ext) >= 0;
-        case VaultFilter::Other:
-            return GetViedoType(ext) < 0 && GetImageType(ext) < 0 && GetDocumentType(ext) < 0;
-        default:
-            return false;
-    }
+    const RecordParts parts = splitRecord(record);
+    if (parts.kind == RecordKind::Hidden) return filter == VaultFilter::All;
+    if (parts.kind == RecordKind::EncryptedFolder) return keeps(filter, Category::Folder);
+    return keeps(filter, categoryOfInner(parts.innerExtension));
 }
 
 std::vector<std::string> filterRecords(const std::vector<std::string>& all, VaultFilter filter) {
+    if (filter == VaultFilter::All) return all;
+    // The kind tables are searched once per distinct extension, not once per record.
+    std::unordered_map<std::string_view, Category> seen;
     std::vector<std::string> out;
-    for (const auto& record : all)
-        if (keepsRecord(filter, record)) out.push_back(record);
+    for (const auto& record : all) {
+        const RecordParts parts = splitRecord(record);
+        Category c = Category::Hidden;
+        if (parts.kind == RecordKind::EncryptedFolder) {
+            c = Category::Folder;
+        } else if (parts.kind == RecordKind::EncryptedFile) {
+            auto it = seen.find(parts.innerExtension);
+            if (it == seen.end())
+                it = seen.emplace(parts.innerExtension, categoryOfInner(parts.innerExtension)).first;
+            c = it->second;
+        }
+        if (c != Category::Hidden && keeps(filter, c)) out.push_back(record);
+    }
     return out;
 }
 
@@ -78,7 +149,10 @@ void syncFolder(const fs::path& folder) {
 Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
                            std::string_view pass) {
     const fs::path archive = archivePath(storage.string(), record);
-    const fs::path tmp = storage / ("." + lastComponent(record) + ".relock");
+    std::string tmpName = lastComponent(record);
+    tmpName.insert(0, 1, '.');
+    tmpName.append(".relock");
+    const fs::path tmp = storage / tmpName;
     std::error_code ec;
     fs::remove(tmp, ec);  // left over from an earlier attempt that was cut short
     const ArchiveKind kind =

@@ -8,6 +8,7 @@
 
 #include "platform/Result.h"
 #include "vault/CopyManifest.h"
+#include "vault/Records.h"
 
 // The vault list's work on records and files: kind filters, locking a decrypted item again and
 // restoring a locked item's plaintext. No windows here; the controller and the command-line tool
@@ -15,6 +16,17 @@
 namespace vaultry::vault {
 
 enum class VaultFilter { All, Images, Docs, Medias, Folders, Other };
+
+// A record taken apart without allocating, for lists of many thousands: its kind, its last
+// component and the display name (last component less ".enc", or less both extensions of a
+// folder archive). The same results as recordKind, lastComponent and displayName.
+struct RecordParts {
+    RecordKind kind = RecordKind::Hidden;
+    std::string_view name;
+    std::string_view displayName;
+    std::string_view innerExtension;  // of an "enc" record: plan.txt.enc gives "txt"
+};
+RecordParts splitRecord(std::string_view record);
 
 // "all", "images", "docs", "medias", "folders", "other".
 std::optional<VaultFilter> filterNamed(std::string_view name);
