@@ -73,30 +73,7 @@ void AppDelegate::ClickCreatePasswordDone() {
 
 bool AppDelegate::checkVaultPassword(const std::string& entered) {
     const auto stored = settings_.string(key::VaultryPassword);
-    const std::string storage = storageFolder();
-    const auto pending = storage.empty() ? std::nullopt : vault::pendingRekey(storage);
-    const bool matchesStored = stored && password::matches(*stored, entered);
-    if (!matchesStored && !(pending && password::matches(pending->newVerifier, entered))) return false;
-
-    if (pending) {
-        // A password change was cut short: finish it with whichever password was entered.
-        auto newPass = vault::resumeRekey(storage, entered);
-        if (!newPass) {
-            logLine("password change: " + newPass.error().message);
-            if (!matchesStored) return false;
-            passPhrase_ = std::make_shared<password::PassPhrase>(entered);
-            return true;
-        }
-        settings_.set(key::VaultryPassword, pending->newVerifier);
-        if (auto st = settings_.flush(); !st) {
-            logLine("settings: " + st.error().message);
-        } else {
-            vault::finishRekey(storage);
-        }
-        passPhrase_ = std::make_shared<password::PassPhrase>(*newPass);
-        password::wipe(*newPass);
-        return true;
-    }
+    if (!stored || !password::matches(*stored, entered)) return false;
     if (!password::isVerifier(*stored)) {
         if (auto verifier = password::makeVerifier(entered)) {
             settings_.set(key::VaultryPassword, *verifier);
@@ -169,10 +146,11 @@ void AppDelegate::ChangePassWordAction() {
             return;
         }
     }
+    // From here on every archive opens with the new pass phrase only.
     ui_.hideWindow("preferWindows");
     settings_.set(key::VaultryPassword, *verifier);
     if (auto st = settings_.flush(); !st) {
-        // The journal stays: the next entry of either password finishes the change.
+        // The committed journal stays: the next start stores the verifier.
         logLine("settings: " + st.error().message);
     } else if (const std::string storage = storageFolder(); !storage.empty()) {
         vault::finishRekey(storage);

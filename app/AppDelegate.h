@@ -142,7 +142,7 @@ public:
     std::string_view passPhrase() const;
     void forgetPassPhrase() { passPhrase_.reset(); }
     // True when `entered` is the vault password. A stored plain password from an older version
-    // is replaced by its verifier on a match; a password change cut short is finished.
+    // is replaced by its verifier on a match.
     bool checkVaultPassword(const std::string& entered);
     void enterPassword(bool fromButton);
     std::shared_ptr<password::PassPhrase> passPhrase_;

@@ -115,8 +115,19 @@ std::string absolute(const std::string& path) {
     return ec ? path : p.lexically_normal().string();
 }
 
-// The pass phrase, checked against the stored verifier; finishes a password change cut short.
+// A password change cut short by a crash is settled before anything opens an archive.
+void settleRekey(Context& ctx) {
+    const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    if (!storage) return;
+    if (auto verifier = vault::recoverRekey(*storage)) {
+        ctx.settings().set(key::VaultryPassword, *verifier);
+        if (ctx.settings().flush()) vault::finishRekey(*storage);
+    }
+}
+
+// The pass phrase, checked against the stored verifier.
 std::optional<std::string> unlock(Context& ctx, bool fromStdin) {
+    settleRekey(ctx);
     const auto stored = ctx.settings().string(key::VaultryPassword);
     if (!stored) {
         ctx.error("no vault password is set (vaultry-cli vault password set)");
@@ -127,25 +138,10 @@ std::optional<std::string> unlock(Context& ctx, bool fromStdin) {
         ctx.error("no password given (use --password-stdin or a terminal)");
         return std::nullopt;
     }
-    const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
-    const auto pending = storage.empty() ? std::nullopt : vault::pendingRekey(storage);
-    const bool ok = password::matches(*stored, *entered);
-    if (!ok && !(pending && password::matches(pending->newVerifier, *entered))) {
+    if (!password::matches(*stored, *entered)) {
         password::wipe(*entered);
         ctx.error("wrong password");
         return std::nullopt;
-    }
-    if (pending) {
-        auto next = vault::resumeRekey(storage, *entered);
-        if (!next) {
-            ctx.error("cannot finish the earlier password change: " + next.error().message);
-            return std::nullopt;
-        }
-        ctx.settings().set(key::VaultryPassword, pending->newVerifier);
-        if (!save(ctx)) return std::nullopt;
-        vault::finishRekey(storage);
-        password::wipe(*entered);
-        return std::move(*next);
     }
     if (!password::isVerifier(*stored))
         if (auto verifier = password::makeVerifier(*entered)) {
@@ -320,6 +316,7 @@ void decrypt(Context& ctx, const Options& o) {
 }
 
 void list(Context& ctx, const Options& o) {
+    settleRekey(ctx);
     const auto decrypted =
         ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
     auto json = nlohmann::json::array();

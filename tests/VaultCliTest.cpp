@@ -3,7 +3,15 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <fstream>
+#include <random>
+#include <thread>
+
+#include "app/PasswordVerifier.h"
+#include "app/SettingsStore.h"
+#include "vault/Archive.h"
+#include "vault/Rekey.h"
 
 #include "support/FakePorts.h"
 
@@ -92,6 +100,105 @@ TEST(VaultCli, PasswordStorageEncryptDecryptAndList) {
     r = c.run({"vault", "encrypt", "--yes", "--password-stdin", (c.home / "safe").string()}, "new\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("storage folder"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vaultry
+
+namespace vaultry {
+namespace {
+
+// Starts vaultry-cli and kills it after `delay`; the exit does not matter.
+void runAndKill(Cli& c, std::vector<std::string> args, const std::string& input,
+                std::chrono::microseconds delay) {
+    test::writeFile(c.home / "in", input);
+    args.insert(args.begin(), VAULTRY_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string homeVar = "HOME=" + c.home.path().string(), pathVar = "PATH=/usr/bin:/bin";
+    char* envp[] = {homeVar.data(), pathVar.data(), nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, (c.home / "in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    std::this_thread::sleep_for(delay);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+std::vector<std::string> storedRecords(Cli& c) {
+    SettingsStore s(c.home / ".config/com.Quenmark.vaultry.plist");
+    return s.stringArray("VaultryDataArray").value_or(std::vector<std::string>{});
+}
+
+// Killed at many moments, an item is always either in its place or complete in its archive and
+// recorded, and every archive opens with the password the settings hold.
+TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
+    Cli c;
+    const fs::path storage = c.home / "safe/vaultry.data";
+    fs::create_directories(c.home / "safe");
+    ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    std::mt19937 gen(4);
+    std::uniform_int_distribution<int> delay(0, 400000);
+    const std::string big(3 << 20, 'z');
+
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const fs::path file = c.home / ("docs/f" + std::to_string(round) + ".txt");
+        const fs::path folder = c.home / ("docs/D" + std::to_string(round));
+        test::writeFile(file, big + std::to_string(round));
+        test::writeFile(folder / "inner.txt", big);
+        runAndKill(c, {"vault", "encrypt", "--yes", "--password-stdin", file.string(), folder.string()},
+                   "pw\n", std::chrono::microseconds(delay(gen)));
+        const auto records = storedRecords(c);
+        const auto recorded = [&](const std::string& r) {
+            return std::find(records.begin(), records.end(), r) != records.end();
+        };
+        if (recorded(file.string() + ".enc")) {
+            std::error_code ec;
+            fs::remove(c.home / "check", ec);
+            ASSERT_TRUE(vault::decryptFile(storage / file.filename().concat(".enc"), c.home / "check", "pw"));
+            EXPECT_EQ(test::readFile(c.home / "check"), big + std::to_string(round));
+        } else {
+            EXPECT_EQ(test::readFile(file), big + std::to_string(round));
+        }
+        if (recorded(folder.string() + ".tar.gz")) {
+            EXPECT_TRUE(vault::verifyArchive(storage / (folder.filename().string() + ".tar.gz"),
+                                             vault::ArchiveKind::Folder, "pw"));
+        } else {
+            EXPECT_EQ(test::readFile(folder / "inner.txt"), big);
+        }
+    }
+
+    // Password changes killed mid-way: settled by the next command.
+    std::string current = "pw";
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        const std::string next = "pw" + std::to_string(round);
+        runAndKill(c, {"vault", "password", "set", "--change", "--password-stdin"},
+                   current + "\n" + next + "\n", std::chrono::microseconds(delay(gen) * 3));
+        ASSERT_EQ(c.run({"vault", "list"}).code, 0);
+        SettingsStore s(c.home / ".config/com.Quenmark.vaultry.plist");
+        const std::string verifier = s.string("VaultryPassword").value_or("");
+        if (password::matches(verifier, next))
+            current = next;
+        else
+            ASSERT_TRUE(password::matches(verifier, current));
+        EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
+        for (const auto& archive : vault::archivesIn(storage))
+            EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), current)) << archive;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
 #include "platform/Log.h"
+#include "vault/Rekey.h"
 
 namespace vaultry {
 
@@ -15,6 +16,13 @@ void AppDelegate::loadVaultLists() {
         DecrytedDataArray.insert(DecrytedDataArray.end(), decrypted->begin(), decrypted->end());
     ui_.reload("fileTableView");
     const auto storage = settings_.string(key::EncyptedStorePath);
+    if (storage) {
+        // A password change cut short by a crash is settled before anything opens an archive.
+        if (auto verifier = vault::recoverRekey(*storage)) {
+            settings_.set(key::VaultryPassword, *verifier);
+            if (auto st = settings_.flush(); st) vault::finishRekey(*storage);
+        }
+    }
     setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText("StorePathlab", *storage);
     // Without a vault storage folder, the folder chosen on the access window is the shared

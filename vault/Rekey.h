@@ -7,10 +7,14 @@
 
 #include "platform/Result.h"
 
-// Changing the vault password re-encrypts every archive in the storage folder, one at a time,
-// each replaced atomically. A journal in the storage folder makes the change resumable after a
-// crash: it holds the new password's verifier and each pass phrase sealed under the other, so
-// whichever of the two the user enters next time, the change can be finished.
+// Changing the vault password re-encrypts every archive in the storage folder. It runs in two
+// phases recorded in a journal in the storage folder:
+//  1. every archive is re-encrypted beside itself ("name.rekey"), flushed and verified;
+//  2. the journal is marked committed, and each "name.rekey" replaces its archive by rename.
+// A crash in phase 1 is undone at the next start (the new copies are dropped, the old password
+// stays); a crash in phase 2 is finished (the remaining renames are done and the new verifier is
+// stored). Neither needs a pass phrase, and no archive is ever left that the stored password
+// cannot open.
 namespace vaultry::vault {
 
 namespace fs = std::filesystem;
@@ -20,24 +24,16 @@ inline constexpr const char* kRekeyJournal = ".vaultry-rekey";
 // The archives of a storage folder: its "*.enc" and "*.gz" files.
 std::vector<fs::path> archivesIn(const fs::path& storage);
 
-// Re-encrypts every archive from oldPass to newPass. First checks that every archive opens with
-// oldPass (a change is refused otherwise, naming the archives that do not open). On a failure
-// mid-way the archives already changed are changed back and the journal is removed; when even
-// that fails the journal stays so the change can be finished later. `newVerifier` is the
-// verifier the caller stores once this succeeds.
+// Runs both phases. Before anything is written, every archive must open with oldPass (the
+// change is refused otherwise, naming those that do not). On success the caller stores
+// `newVerifier` and then calls finishRekey(); until then the committed journal stays, so that a
+// crash in between is finished at the next start.
 Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass, std::string_view newPass,
                               const std::string& newVerifier);
 
-// A change that was cut short.
-struct PendingRekey {
-    std::string newVerifier;
-};
-std::optional<PendingRekey> pendingRekey(const fs::path& storage);
-
-// Finishes a pending change with `entered`, which is either the old pass phrase (the one the
-// settings still verify) or the new one. Returns the new pass phrase; the caller stores the new
-// verifier and then calls finishRekey() to drop the journal.
-Result<std::string> resumeRekey(const fs::path& storage, std::string_view entered);
+// At start: settles a change cut short. Returns the verifier the caller must store (then call
+// finishRekey()) when the change was committed; nothing when there was none or it was undone.
+std::optional<std::string> recoverRekey(const fs::path& storage);
 void finishRekey(const fs::path& storage);
 
 }  // namespace vaultry::vault
