@@ -10,6 +10,7 @@
 #include "cli/Cli.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
+#include "vault/Rekey.h"
 #include "vault/VaultList.h"
 
 namespace vaultry::cli {
@@ -29,6 +30,17 @@ struct Options {
 
 bool contains(const Strings& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
+}
+
+// A password change cut short by a crash is settled before the lists are read or an archive is
+// opened, as every vault command does.
+void settlePasswordChange(Context& ctx) {
+    const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    if (!storage) return;
+    if (auto verifier = vault::recoverRekey(*storage)) {
+        ctx.settings().set(key::VaultryPassword, *verifier);
+        if (ctx.settings().flush()) vault::finishRekey(*storage);
+    }
 }
 
 // y or yes on the terminal; without a terminal only --yes confirms.
@@ -98,6 +110,7 @@ std::string kindName(const std::string& record) {
 }
 
 void listRecords(Context& ctx, const Options& o) {
+    settlePasswordChange(ctx);
     const auto filter = vault::filterNamed(o.kind);
     if (!filter) throw UsageError("--kind must be one of all, images, docs, medias, folders, other");
     const Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
@@ -116,6 +129,7 @@ void listRecords(Context& ctx, const Options& o) {
 
 // Locks the chosen decrypted items again; an edited copy is saved into its archive first.
 void lockRecords(Context& ctx, const Options& o) {
+    settlePasswordChange(ctx);
     if (o.all == !o.records.empty()) throw UsageError("give the records to lock, or --all");
     Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
     Strings chosen = o.all ? decrypted : o.records;
@@ -155,6 +169,7 @@ void lockRecords(Context& ctx, const Options& o) {
 // Takes records out of the vault. A locked item's plaintext is restored where it came from
 // before its archive is deleted; an unlocked item keeps its copy; a hidden item stays hidden.
 void removeRecords(Context& ctx, const Options& o) {
+    settlePasswordChange(ctx);
     Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
     Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
     for (const auto& record : o.records)
