@@ -8,7 +8,8 @@
 #include "vault/CopyManifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const auto m = vaultry::vault::CopyManifest::parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    const auto m =
+        vaultry::vault::CopyManifest::parse(std::string_view(reinterpret_cast<const char*>(data), size));
     const std::string once = m.serialize();
     const auto again = vaultry::vault::CopyManifest::parse(once);
     if (again.serialize() != once || again.size() != m.size()) __builtin_trap();
