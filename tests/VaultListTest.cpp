@@ -303,6 +303,15 @@ TEST(VaultSwitch, AFailedDecryptionLeavesTheRowLocked) {
     row->ClickSwtichAction();
     EXPECT_TRUE(row->showsLocked());
     EXPECT_TRUE(s.storedDecrypted().empty());
+
+    // Asking an unlocked item to unlock again fails but leaves it looking unlocked.
+    writeFile(s.notes / "more.txt", "m");
+    const std::string more = s.encrypt(s.notes / "more.txt");
+    row = s.row(more);
+    row->ClickSwtichAction();
+    row->EncryptedItemAction();
+    EXPECT_FALSE(row->showsLocked());
+    EXPECT_EQ(s.storedDecrypted(), Strings{more});
 }
 
 TEST(VaultSwitch, UnhidingAHiddenItemAsksRevealsAndUnhides) {

@@ -63,13 +63,12 @@ void AppDelegate::ClickSwtichNotificationHandle(const Notification& n) {
     if (!view || !view->filled) return;
     const std::string record = view->theFilePath();
     if (view->bHidenEncypt) {
-        // A decryption that failed leaves the row locked instead of pretending it worked.
-        if (decryptRecordForList(record)) {
-            rememberDecryptedCopy(record);
+        // A decryption that failed does not pretend to have worked: the row shows what is so.
+        if (decryptRecordForList(record)) rememberDecryptedCopy(record);
+        if (contains(DecrytedDataArray, record))
             view->setUnlockedLook();
-        } else {
+        else
             view->setLockedLook();
-        }
         return;
     }
     if (ui_.runAlert({"Are you sure you want to unhide the selected items ?",
