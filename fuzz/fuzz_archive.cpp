@@ -36,9 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     (void)vaultry::vault::unpackFolder(archive, target, "pw");
     (void)vaultry::vault::verifyArchive(archive, vaultry::vault::ArchiveKind::Folder, "pw");
+    // The same bytes as a file archive: the plaintext goes only where it is asked to.
+    (void)vaultry::vault::decryptFile(archive, target / "plain", "pw");
     for (const auto& e : fs::directory_iterator(outer))
         if (e.path() != target) abort();  // something was written beside the target
     for (const auto& e : fs::directory_iterator(target))
-        if (e.path().filename().string().rfind(".vaultry-unpack", 0) == 0) abort();  // staging left behind
+        if (e.path().filename().string().rfind(".vaultry-unpack", 0) == 0 ||
+            e.path().filename().string().find(".part-") != std::string::npos)
+            abort();  // a temporary left behind
     return 0;
 }

@@ -53,7 +53,7 @@ std::string randomBytes(std::size_t n, unsigned seed) {
 // A folder with blanks, quotes, $, back quotes, a new line and non-ASCII in its names.
 void makeTree(const std::filesystem::path& root) {
     writeFile(root / "plain.txt", "hello\n");
-    writeFile(root / "sub dir/it's \"$HOME\" `x`.bin", randomBytes(70000, 1));
+    writeFile(root / "sub dir/it's \"$HOME\" `x`.bin", randomBytes(700000, 1));
     writeFile(root / "sub dir/line\nbreak", "");
     writeFile(root / "Über/naïve.txt", std::string(200000, 'a'));
     std::filesystem::create_directories(root / "empty");
@@ -126,7 +126,7 @@ TEST(Archive, FolderOpensWithOpensslAndTarAndTheirsOpenWithUs) {
     makeTree(dir / "src/Work");
     ASSERT_TRUE(packFolder(dir / "src/Work", dir / "Work.tar.gz", pw));
 
-    // The documents' pipeline, run as two steps: openssl enc -d -aes256 | tar xz.
+    // The classic pipeline, run as two steps: openssl enc -d -aes256 | tar xz.
     std::filesystem::create_directories(dir / "theirs");
     ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pass", pass.arg(), "-in",
                    (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),

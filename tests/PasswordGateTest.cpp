@@ -197,12 +197,14 @@ TEST(PasswordGate, AChangeCutShortIsSettledAtTheNextStart) {
         test::writeFile(v.storage / vault::kRekeyJournal,
                         "vaultry-rekey 2\n" + *password::makeVerifier("new") + "\n");
         test::writeFile(v.storage / "a.txt.enc.rekey", "half");
+        test::writeFile(v.storage / ".vaultry-unpack-x1/W/b.txt", "plaintext left by a crash");
         AppDelegate restarted(v.w.services());
         restarted.loadVaultLists();
         EXPECT_TRUE(v.allOpenWith("old"));
         EXPECT_TRUE(password::matches(v.stored(), "old"));
         EXPECT_FALSE(std::filesystem::exists(v.storage / vault::kRekeyJournal));
         EXPECT_FALSE(std::filesystem::exists(v.storage / "a.txt.enc.rekey"));
+        EXPECT_FALSE(std::filesystem::exists(v.storage / ".vaultry-unpack-x1"));
     }
 }
 

@@ -181,6 +181,34 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
         }
     }
 
+    // Decryptions killed mid-way: a plaintext copy is either complete or not there.
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const fs::path file = c.home / ("docs/f" + std::to_string(round) + ".txt");
+        const fs::path copy = storage / ("D" + std::to_string(round));
+        const auto records = storedRecords(c);
+        const auto recorded = [&](const std::string& r) {
+            return std::find(records.begin(), records.end(), r) != records.end();
+        };
+        std::vector<std::string> ours;
+        if (recorded(file.string() + ".enc") && !fs::exists(file)) ours.push_back(file.string() + ".enc");
+        const std::string folderRecord = (c.home / ("docs/D" + std::to_string(round))).string() + ".tar.gz";
+        if (recorded(folderRecord)) ours.push_back(folderRecord);
+        if (ours.empty()) continue;
+        std::vector<std::string> args{"vault", "decrypt", "--password-stdin"};
+        args.insert(args.end(), ours.begin(), ours.end());
+        runAndKill(c, args, "pw\n", std::chrono::microseconds(delay(gen)));
+        if (fs::exists(file)) {
+            EXPECT_EQ(test::readFile(file), big + std::to_string(round));
+        }
+        if (fs::exists(copy)) {
+            EXPECT_EQ(test::readFile(copy / "inner.txt"), big);
+            fs::remove_all(copy);
+        }
+        std::error_code ec;
+        fs::remove(file, ec);
+    }
+
     // Password changes killed mid-way: settled by the next command.
     std::string current = "pw";
     for (int round = 0; round < 8; ++round) {

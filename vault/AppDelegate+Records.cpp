@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <filesystem>
 
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
@@ -22,6 +23,11 @@ void AppDelegate::loadVaultLists() {
             settings_.set(key::VaultryPassword, *verifier);
             if (auto st = settings_.flush(); st) vault::finishRekey(*storage);
         }
+        // Plaintext an unpacking left behind when the process died.
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(*storage, ec))
+            if (e.path().filename().string().rfind(".vaultry-unpack-", 0) == 0)
+                std::filesystem::remove_all(e.path(), ec);
     }
     setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText("StorePathlab", *storage);
