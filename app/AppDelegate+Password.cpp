@@ -33,6 +33,7 @@ void AppDelegate::ClickShowPereferenceWindow() {
 }
 
 void AppDelegate::MyClosebuttonMouseDownHandle(const Notification& n) {
+    if (closeButtonOfVaultWindows(n)) return;
     if (n.object == ui_.outlet("doneButton")) {
         ClickCreatePasswordDone();
     } else if (n.object == ui_.outlet("closedButton")) {

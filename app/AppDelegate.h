@@ -30,6 +30,10 @@ namespace vaultry {
 
 class FBFileNode;
 class PRCookFileNode;
+class PSTableCellView;
+namespace vault {
+enum class VaultFilter;
+}
 class PPopoverviewConterller;
 namespace password {
 class PassPhrase;
@@ -162,6 +166,38 @@ public:
     std::string storageFolder() const;
 
     // ---- Vault list, switches, filters, quit and close -------------------------------------
+    // Table data source of "fileTableView". A negative row yields no view; a row beyond the
+    // shown list an unfilled one. Each row reads "VaultryDecryptedDataArray" for its state.
+    std::size_t numberOfRowsInTableView() const;
+    std::unique_ptr<PSTableCellView> tableViewViewForTableColumnRow(std::string_view column,
+                                                                    std::int64_t row);
+    // Every row at once, from one reading of the decrypted list and of the thumbnail folder.
+    std::vector<std::unique_ptr<PSTableCellView>> tableViewViewsForAllRows(std::string_view column);
+    void RemoveFileFromListAction();
+    void SelectAllEncryptedFilesAction();
+    void SelectEncryptedImagesAction();
+    void SelectEncryptedDocsAction();
+    void SelectEncryptedMediasAction();
+    void SelectEncryptedFoldersAction();
+    void SelectEncryptedOtherAction();
+    void applyVaultFilter(vault::VaultFilter filter);
+    // Quit and close. windowShouldClose is the vault window's answer to the system's close.
+    void QuiteVaultryAction();
+    bool windowShouldClose();
+    // The offer to hide the visible (decrypted) items, shown when the vault window closes.
+    platform::AlertAnswer visibleItemsOffer();
+    // The close buttons of the vault, enter-password and preferences windows; false for others.
+    bool closeButtonOfVaultWindows(const Notification& n);
+    // Locks one decrypted item again (an edited copy is saved into its archive first) and takes
+    // it out of the decrypted list; on failure the copy and the entry stay and `error` says why.
+    bool lockDecryptedRecord(const std::string& record, std::string* error);
+    // Takes note of what a freshly decrypted copy looks like, to tell later whether it changed.
+    void rememberDecryptedCopy(const std::string& record);
+    // Where the list reaches the engine's flows: decrypt one record, unhide one path, and the
+    // pass phrase entered in this run (none when it has not been entered).
+    bool decryptRecordForList(const std::string& record);
+    void unhideRecordForList(const std::string& path);
+    std::optional<std::string_view> listPassPhrase() const;
 
     // ---- Desktop tidy and browser ----------------------------------------------------------
     // The kind lists describe the tidy folder, not the live desktop (the live lists, not copies).

@@ -38,5 +38,6 @@ void addTidyCommands(CLI::App& app, Context& ctx);
 void addCookieCommands(CLI::App& app, Context& ctx);
 void addTrashCommands(CLI::App& app, Context& ctx);
 void addVaultCommands(CLI::App& app, Context& ctx);
+void addVaultListCommands(CLI::App& app, Context& ctx);  // vault list, lock, remove
 
 }  // namespace vaultry::cli

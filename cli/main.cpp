@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     addCookieCommands(app, ctx);
     addTrashCommands(app, ctx);
     addVaultCommands(app, ctx);
+    addVaultListCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

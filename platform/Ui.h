@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -69,6 +70,11 @@ public:
     virtual void setNumber(std::string_view outlet, double value) = 0;  // sliders, pop-ups
     virtual double number(std::string_view outlet) = 0;
     virtual void reload(std::string_view table) = 0;  // a table or browser re-reads its model
+    // The row of the table the user last clicked (for a context menu); -1 for none.
+    virtual std::int64_t clickedRow(std::string_view table) {
+        (void)table;
+        return -1;
+    }
 
     // Modal questions.
     virtual AlertAnswer runAlert(const Alert& alert) = 0;

@@ -1,9 +1,249 @@
+#include <algorithm>
+#include <filesystem>
+
 #include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
+#include "platform/Log.h"
+#include "vault/CopyManifest.h"
+#include "vault/PSTableCellView.h"
+#include "vault/Records.h"
+#include "vault/VaultList.h"
 
 namespace vaultry {
 
-void AppDelegate::ClickShowInFinderNotificationHandle(const Notification&) {}
-void AppDelegate::ClickSwtichNotificationHandle(const Notification&) {}
-void AppDelegate::ClickSwtichOffNotificationHandle(const Notification&) {}
+using platform::AlertAnswer;
+
+namespace {
+
+constexpr const char* kTable = "fileTableView";
+
+// Only row views post the switch and reveal notifications, with themselves as the object.
+PSTableCellView* rowOf(const Notification& n) {
+    return static_cast<PSTableCellView*>(const_cast<void*>(n.object));
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& s) {
+    return std::find(list.begin(), list.end(), s) != list.end();
+}
+
+}  // namespace
+
+// ---- Table data source --------------------------------------------------------------------------
+
+std::size_t AppDelegate::numberOfRowsInTableView() const { return FileDataArray.size(); }
+
+std::unique_ptr<PSTableCellView> AppDelegate::tableViewViewForTableColumnRow(std::string_view column,
+                                                                             std::int64_t row) {
+    if (row < 0) return nullptr;
+    auto view = std::make_unique<PSTableCellView>(&nc, std::string(column));
+    if (static_cast<std::uint64_t>(row) >= FileDataArray.size()) return view;
+    // The state comes from the stored list, which is what the last save left.
+    const auto stored = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
+    view->fill(FileDataArray[static_cast<std::size_t>(row)],
+               vault::RowLookup::take(storageFolder(), stored, false));
+    return view;
+}
+
+std::vector<std::unique_ptr<PSTableCellView>> AppDelegate::tableViewViewsForAllRows(std::string_view column) {
+    const auto stored = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
+    const auto lookup = vault::RowLookup::take(storageFolder(), stored, true);
+    std::vector<std::unique_ptr<PSTableCellView>> rows;
+    rows.reserve(FileDataArray.size());
+    for (const auto& record : FileDataArray) {
+        rows.push_back(std::make_unique<PSTableCellView>(&nc, std::string(column)));
+        rows.back()->fill(record, lookup);
+    }
+    return rows;
+}
+
+// ---- Row notifications ---------------------------------------------------------------------------
+
+void AppDelegate::ClickSwtichNotificationHandle(const Notification& n) {
+    auto* view = rowOf(n);
+    if (!view || !view->filled) return;
+    const std::string record = view->theFilePath();
+    if (view->bHidenEncypt) {
+        // A decryption that failed does not pretend to have worked: the row shows what is so.
+        if (decryptRecordForList(record)) rememberDecryptedCopy(record);
+        if (contains(DecrytedDataArray, record))
+            view->setUnlockedLook();
+        else
+            view->setLockedLook();
+        return;
+    }
+    if (ui_.runAlert({"Are you sure you want to unhide the selected items ?",
+                      "Unhide files are no longer protected by vaultry.", " Unhide ", " Cancel ", ""}) !=
+        AlertAnswer::Default)
+        return;
+    s_.workspace.reveal(record);
+    unhideRecordForList(record);
+}
+
+void AppDelegate::ClickSwtichOffNotificationHandle(const Notification& n) {
+    auto* view = rowOf(n);
+    if (!view || !view->filled) return;
+    if (ui_.runAlert({"Are you sure you want to Encrypt and hide the selected items ?",
+                      "Make sure the item is not being modified, or it will cause a conflict.", " Encrypt ",
+                      " Cancel ", ""}) != AlertAnswer::Default)
+        return;
+    const std::string record = view->theFilePath();
+    std::string error;
+    if (!lockDecryptedRecord(record, &error)) {
+        ui_.runAlert(
+            {"The item could not be hidden again", error + ". Its decrypted copy was kept.", " Ok ", "", ""});
+        return;
+    }
+    view->setLockedLook();
+}
+
+void AppDelegate::ClickShowInFinderNotificationHandle(const Notification& n) {
+    auto* view = rowOf(n);
+    if (!view || !view->filled) return;
+    const auto copy = vault::safePlaintextCopy(storageFolder(), view->theFilePath());
+    std::error_code ec;
+    if (copy && std::filesystem::exists(std::filesystem::symlink_status(*copy, ec)))
+        s_.workspace.reveal(copy->string());
+}
+
+bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* error) {
+    const std::string storage = storageFolder();
+    vault::CopyManifest manifest =
+        storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
+    const std::size_t before = manifest.size();
+    const auto pass = listPassPhrase();
+    auto locked = vault::lockCopy(storage, record, pass, manifest);
+    if (!locked) {
+        logLine("lock " + record + ": " + locked.error().message);
+        if (error) *error = locked.error().message;
+        return false;
+    }
+    unmarkDecrypted(record);
+    saveDecrypted();
+    if (manifest.size() != before)
+        if (auto st = manifest.save(storage); !st) logLine(st.error().message);
+    return true;
+}
+
+void AppDelegate::rememberDecryptedCopy(const std::string& record) {
+    // Without a note the copy counts as changed when it is locked, which costs time, not data.
+    if (auto st = vault::rememberCopy(storageFolder(), record); !st) logLine(st.error().message);
+}
+
+// ---- Remove from the list --------------------------------------------------------------------
+
+void AppDelegate::RemoveFileFromListAction() {
+    const std::int64_t row = ui_.clickedRow(kTable);
+    if (row < 0 || static_cast<std::uint64_t>(row) >= FileDataArray.size()) return;
+    if (ui_.runAlert({"Are you sure you want to remove the selected items from Vaultry?", "", " Remove ",
+                      " Cancel ", ""}) != AlertAnswer::Default)
+        return;
+    const std::string record = FileDataArray[static_cast<std::size_t>(row)];
+    const std::string storage = storageFolder();
+    const bool encrypted = vault::isEncrypted(record);
+    // A locked item's only copy is its archive: its plaintext goes back where it came from
+    // before the archive is deleted. An unlocked item keeps the copy it already has.
+    if (encrypted && !contains(DecrytedDataArray, record)) {
+        const auto pass = listPassPhrase();
+        if (auto restored = vault::restorePlaintext(storage, record, pass); !restored) {
+            ui_.runAlert({"The item could not be restored",
+                          restored.error().message + ". Nothing was removed from Vaultry.", " Ok ", "", ""});
+            return;
+        } else if (!*restored) {
+            logLine("remove " + record + ": no archive to restore from");
+        }
+    }
+    unmarkDecrypted(record);
+    removeVaultRecord(record, true);
+    saveDecrypted();
+    saveRecords();
+    ui_.reload(kTable);
+    // Only an encrypted record has an archive; never a path formed without a storage folder.
+    if (!encrypted || storage.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(vault::archivePath(storage, record), ec);
+    if (ec) logLine("remove " + vault::archivePath(storage, record) + ": " + ec.message());
+    vault::CopyManifest manifest = vault::CopyManifest::load(storage);
+    if (manifest.find(record)) {
+        manifest.erase(record);
+        if (auto st = manifest.save(storage); !st) logLine(st.error().message);
+    }
+}
+
+// ---- Filters ---------------------------------------------------------------------------------------
+
+void AppDelegate::applyVaultFilter(vault::VaultFilter filter) {
+    FileDataArray = vault::filterRecords(backupFileDataArray, filter);
+    ui_.reload(kTable);
+}
+
+void AppDelegate::SelectAllEncryptedFilesAction() { applyVaultFilter(vault::VaultFilter::All); }
+void AppDelegate::SelectEncryptedImagesAction() { applyVaultFilter(vault::VaultFilter::Images); }
+void AppDelegate::SelectEncryptedDocsAction() { applyVaultFilter(vault::VaultFilter::Docs); }
+void AppDelegate::SelectEncryptedMediasAction() { applyVaultFilter(vault::VaultFilter::Medias); }
+void AppDelegate::SelectEncryptedFoldersAction() { applyVaultFilter(vault::VaultFilter::Folders); }
+void AppDelegate::SelectEncryptedOtherAction() { applyVaultFilter(vault::VaultFilter::Other); }
+
+// ---- Quit and close ------------------------------------------------------------------------------
+
+void AppDelegate::QuiteVaultryAction() { ui_.terminate(); }
+
+AlertAnswer AppDelegate::visibleItemsOffer() {
+    if (DecrytedDataArray.empty()) {
+        ui_.hideWindow("thefileManageWindow");
+        return AlertAnswer::Default;
+    }
+    const AlertAnswer answer = ui_.runAlert(
+        {"Some items are visible", "Do you want to hide all the visible items before quitting Vaultry ?",
+         " Hide and Quit", " Cancel ", " Quit "});
+    if (answer == AlertAnswer::Alternate) return answer;
+    ui_.hideWindow("thefileManageWindow");
+    if (answer == AlertAnswer::Other) return answer;
+    // Items that cannot be locked (an edited copy that cannot be saved) stay visible and listed.
+    std::string failures;
+    const auto entries = DecrytedDataArray;
+    for (const auto& record : entries) {
+        std::string error;
+        if (!lockDecryptedRecord(record, &error)) failures += (failures.empty() ? "" : "\n") + error;
+    }
+    saveDecrypted();
+    if (!failures.empty())
+        ui_.runAlert({"Some items could not be hidden again",
+                      failures + "\nTheir decrypted copies were kept.", " Ok ", "", ""});
+    return answer;
+}
+
+bool AppDelegate::windowShouldClose() {
+    const AlertAnswer answer = visibleItemsOffer();
+    SelectAllEncryptedFilesAction();
+    return answer != AlertAnswer::Alternate;
+}
+
+bool AppDelegate::closeButtonOfVaultWindows(const Notification& n) {
+    if (!n.object) return false;
+    if (n.object == ui_.outlet("closedFileWindowButton")) {
+        visibleItemsOffer();
+        return true;
+    }
+    if (n.object == ui_.outlet("closedPDWindowButton")) {
+        ui_.hideWindow("enterPDWindow");
+        return true;
+    }
+    if (n.object == ui_.outlet("closedPrefWindowButton")) {
+        ui_.hideWindow("preferWindows");
+        return true;
+    }
+    return false;
+}
+
+// ---- Bridges to the engine's flows -----------------------------------------------------------------
+
+bool AppDelegate::decryptRecordForList(const std::string& record) {
+    return DecryptFileFolderFunction(record);
+}
+void AppDelegate::unhideRecordForList(const std::string& path) { UnHiddenFileFolderFunction(path); }
+std::optional<std::string_view> AppDelegate::listPassPhrase() const {
+    if (!passPhraseKnown()) return std::nullopt;
+    return passPhrase();
+}
 
 }  // namespace vaultry

@@ -50,6 +50,7 @@ public:
         platform::ImageRef image;
         std::string text;
         int reloads = 0;
+        std::int64_t clickedRow = -1;
     };
     std::map<std::string, Outlet, std::less<>> outlets;
     std::vector<std::string> events;  // "show:W", "hide:W", "center:W", "activate", "shake:W", ...
@@ -84,6 +85,7 @@ public:
     void setNumber(std::string_view o, double v) override { at(o).number = v; }
     double number(std::string_view o) override { return at(o).number; }
     void reload(std::string_view t) override { ++at(t).reloads; }
+    std::int64_t clickedRow(std::string_view t) override { return at(t).clickedRow; }
     platform::AlertAnswer runAlert(const platform::Alert& alert) override;
     std::optional<Paths> runOpenPanel(const platform::OpenPanel& panel) override;
     void beginSheet(std::string_view window, const platform::OpenPanel& panel,

@@ -1,0 +1,273 @@
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "cli/Cli.h"
+#include "vault/CopyManifest.h"
+#include "vault/Records.h"
+#include "vault/Rekey.h"
+#include "vault/VaultList.h"
+
+namespace vaultry::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+struct Options {
+    Strings records;
+    bool all = false;
+    bool yes = false;
+    bool passwordStdin = false;
+    bool json = false;
+    std::string kind = "all";
+};
+
+bool contains(const Strings& list, const std::string& s) {
+    return std::find(list.begin(), list.end(), s) != list.end();
+}
+
+// A password change cut short by a crash is settled before the lists are read or an archive is
+// opened, as every vault command does.
+void settlePasswordChange(Context& ctx) {
+    const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    if (!storage) return;
+    if (auto verifier = vault::recoverRekey(*storage)) {
+        ctx.settings().set(key::VaultryPassword, *verifier);
+        if (ctx.settings().flush()) vault::finishRekey(*storage);
+    }
+}
+
+// y or yes on the terminal; without a terminal only --yes confirms.
+bool confirm(Context& ctx, const Options& o, const std::string& question) {
+    if (o.yes) return true;
+    if (o.passwordStdin || !::isatty(STDIN_FILENO)) {
+        ctx.error("confirmation needed: add --yes", kUsage);
+        return false;
+    }
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (answer == "y" || answer == "Y" || answer == "yes") return true;
+    ctx.error("cancelled");
+    return false;
+}
+
+// The vault password, checked against the stored verifier: one line of standard input with
+// --password-stdin, else a prompt on the terminal without echo. Never from the command line.
+std::optional<password::PassPhrase> askPassPhrase(Context& ctx, const Options& o) {
+    const auto stored = ctx.settings().string(key::VaultryPassword);
+    if (!stored) {
+        ctx.error("no vault password is set");
+        return std::nullopt;
+    }
+    std::string line;
+    if (o.passwordStdin) {
+        std::getline(std::cin, line);
+    } else if (::isatty(STDIN_FILENO)) {
+        termios old{};
+        ::tcgetattr(STDIN_FILENO, &old);
+        termios quiet = old;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::cerr << "Vault password: " << std::flush;
+        std::getline(std::cin, line);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+        std::cerr << '\n';
+    } else {
+        ctx.error("the vault password is needed: give it with --password-stdin", kUsage);
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const bool ok = password::matches(*stored, line);
+    std::optional<password::PassPhrase> pass;
+    if (ok) pass.emplace(line);
+    password::wipe(line);
+    if (!ok) ctx.error("wrong password");
+    return pass;
+}
+
+void save(Context& ctx, const char* key, const Strings& list) {
+    ctx.settings().set(key, list);
+    if (auto st = ctx.settings().flush(); !st) ctx.error(st.error().message);
+}
+
+std::string kindName(const std::string& record) {
+    switch (vault::recordKind(record)) {
+        case vault::RecordKind::EncryptedFile:
+            return "file";
+        case vault::RecordKind::EncryptedFolder:
+            return "folder";
+        case vault::RecordKind::Hidden:
+            break;
+    }
+    return "hidden";
+}
+
+void listRecords(Context& ctx, const Options& o) {
+    settlePasswordChange(ctx);
+    const auto filter = vault::filterNamed(o.kind);
+    if (!filter) throw UsageError("--kind must be one of all, images, docs, medias, folders, other");
+    const Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
+    const Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    auto json = nlohmann::json::array();
+    for (const auto& record : vault::filterRecords(all, *filter)) {
+        const std::string state =
+            !vault::isEncrypted(record) ? "hidden" : (contains(decrypted, record) ? "unlocked" : "locked");
+        if (o.json)
+            json.push_back({{"kind", kindName(record)}, {"state", state}, {"record", record}});
+        else
+            std::cout << kindName(record) << '\t' << state << '\t' << record << '\n';
+    }
+    if (o.json) std::cout << json.dump(2) << '\n';
+}
+
+// Locks the chosen decrypted items again; an edited copy is saved into its archive first.
+void lockRecords(Context& ctx, const Options& o) {
+    settlePasswordChange(ctx);
+    if (o.all == !o.records.empty()) throw UsageError("give the records to lock, or --all");
+    Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    Strings chosen = o.all ? decrypted : o.records;
+    for (const auto& record : o.records)
+        if (!contains(decrypted, record)) {
+            ctx.error(record + " is not unlocked");
+            return;
+        }
+    if (chosen.empty()) return;
+    const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    vault::CopyManifest manifest =
+        storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
+    if (!confirm(ctx, o,
+                 "Lock " + std::to_string(chosen.size()) + " item(s) and remove their decrypted copies?"))
+        return;
+    std::optional<password::PassPhrase> pass;
+    if (std::any_of(chosen.begin(), chosen.end(),
+                    [&](const auto& r) { return vault::copyNeedsSaving(storage, r, manifest); })) {
+        pass = askPassPhrase(ctx, o);
+        if (!pass) return;
+    }
+    for (const auto& record : chosen) {
+        auto locked = vault::lockCopy(
+            storage, record, pass ? std::optional<std::string_view>(pass->view()) : std::nullopt, manifest);
+        if (!locked) {
+            ctx.error(record + ": " + locked.error().message + "; its decrypted copy was kept");
+            continue;
+        }
+        std::erase(decrypted, record);
+        std::cout << "locked\t" << record << '\n';
+    }
+    save(ctx, key::VaultryDecryptedDataArray, decrypted);
+    if (!storage.empty())
+        if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
+}
+
+// Takes records out of the vault. A locked item's plaintext is restored where it came from
+// before its archive is deleted; an unlocked item keeps its copy; a hidden item stays hidden.
+void removeRecords(Context& ctx, const Options& o) {
+    settlePasswordChange(ctx);
+    Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
+    Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    for (const auto& record : o.records)
+        if (!contains(all, record)) {
+            ctx.error(record + " is not in the vault");
+            return;
+        }
+    if (!confirm(ctx, o, "Remove " + std::to_string(o.records.size()) + " item(s) from Vaultry?")) return;
+    const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    auto locked = [&](const std::string& r) { return vault::isEncrypted(r) && !contains(decrypted, r); };
+    std::optional<password::PassPhrase> pass;
+    if (std::any_of(o.records.begin(), o.records.end(), [&](const auto& r) {
+            std::error_code ec;
+            return locked(r) && !storage.empty() && fs::exists(vault::archivePath(storage, r), ec);
+        })) {
+        pass = askPassPhrase(ctx, o);
+        if (!pass) return;
+    }
+    vault::CopyManifest manifest =
+        storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
+    for (const auto& record : o.records) {
+        if (!contains(all, record)) continue;  // named twice
+        if (locked(record)) {
+            auto restored = vault::restorePlaintext(
+                storage, record, pass ? std::optional<std::string_view>(pass->view()) : std::nullopt);
+            if (!restored) {
+                ctx.error(record + ": " + restored.error().message + "; nothing was removed");
+                continue;
+            }
+        }
+        std::erase(all, record);
+        std::erase(decrypted, record);
+        save(ctx, key::VaultryDataArray, all);
+        save(ctx, key::VaultryDecryptedDataArray, decrypted);
+        if (vault::isEncrypted(record) && !storage.empty()) {
+            std::error_code ec;
+            fs::remove_all(vault::archivePath(storage, record), ec);
+            if (ec) ctx.error("cannot delete " + vault::archivePath(storage, record) + ": " + ec.message());
+            manifest.erase(record);
+        }
+        std::cout << "removed\t" << record << '\n';
+    }
+    if (!storage.empty())
+        if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
+}
+
+CLI::App* subcommandNamed(CLI::App& app, const std::string& name) {
+    for (auto* sub : app.get_subcommands([&name](CLI::App* a) { return a->get_name() == name; })) return sub;
+    return nullptr;
+}
+
+// Records as given, made absolute the way `vault list` prints them.
+Strings absoluteRecords(const Strings& given) {
+    Strings out;
+    for (const auto& r : given)
+        out.push_back(fs::path(r).is_absolute() ? r : fs::absolute(r).lexically_normal().string());
+    return out;
+}
+
+}  // namespace
+
+void addVaultListCommands(CLI::App& app, Context& ctx) {
+    auto o = std::make_shared<Options>();
+    CLI::App* vault = subcommandNamed(app, "vault");
+    if (!vault)
+        vault = app.add_subcommand("vault", "The vault: hidden and encrypted items")->require_subcommand(1);
+    // This list prints the same lines and adds the kind filters, so it takes the place of a
+    // plain one registered before it.
+    if (auto* plain = subcommandNamed(*vault, "list")) vault->remove_subcommand(plain);
+
+    auto* list = vault->add_subcommand(
+        "list", "One record per line: kind, state (locked, unlocked or hidden) and record");
+    list->add_option("--kind", o->kind, "all, images, docs, medias, folders or other")->capture_default_str();
+    list->add_flag("--json", o->json, "As a JSON array");
+    list->callback([&ctx, o] { listRecords(ctx, *o); });
+
+    auto* lock =
+        vault->add_subcommand("lock", "Lock decrypted items again, saving edited copies into their archives");
+    lock->add_option("RECORD", o->records, "Records of decrypted items");
+    lock->add_flag("--all", o->all, "Every decrypted item");
+    lock->add_flag("--yes", o->yes, "Do not ask");
+    lock->add_flag("--password-stdin", o->passwordStdin,
+                   "Read the vault password from one line of standard input");
+    lock->callback([&ctx, o] {
+        o->records = absoluteRecords(o->records);
+        lockRecords(ctx, *o);
+    });
+
+    auto* remove =
+        vault->add_subcommand("remove", "Take items out of the vault, restoring locked ones first");
+    remove->add_option("RECORD", o->records, "Records to remove")->required();
+    remove->add_flag("--yes", o->yes, "Do not ask");
+    remove->add_flag("--password-stdin", o->passwordStdin,
+                     "Read the vault password from one line of standard input");
+    remove->callback([&ctx, o] {
+        o->records = absoluteRecords(o->records);
+        removeRecords(ctx, *o);
+    });
+}
+
+}  // namespace vaultry::cli

@@ -1,0 +1,133 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "app/SettingsStore.h"
+#include "support/FakePorts.h"
+#include "vault/Archive.h"
+#include "vault/VaultList.h"
+
+extern char** environ;
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
+using Strings = std::vector<std::string>;
+
+struct Run {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs vaultry-cli as a user would, with a temporary HOME and the given standard input.
+struct CliHome {
+    test::TempDir home;
+    fs::path storage = home / "Safe/vaultry.data";
+    fs::path notes = home / "Notes";
+
+    SettingsStore store() { return SettingsStore(home / ".config/com.Quenmark.vaultry.plist"); }
+
+    Run run(Strings args, const std::string& input = "") {
+        writeFile(home / ".stdin", input);
+        args.insert(args.begin(), VAULTRY_CLI_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env = {"HOME=" + home.path().string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, (home / ".stdin").c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, (home / ".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&fa, 2, (home / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        pid_t pid = 0;
+        Run r;
+        if (posix_spawn(&pid, VAULTRY_CLI_PATH, &fa, nullptr, argv.data(), envp.data()) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        posix_spawn_file_actions_destroy(&fa);
+        r.out = readFile(home / ".stdout");
+        r.err = readFile(home / ".stderr");
+        return r;
+    }
+
+    // A vault with a locked file, an unlocked file and a hidden item.
+    Strings setUp() {
+        fs::create_directories(storage);
+        writeFile(notes / "locked.txt", "locked text");
+        writeFile(notes / "open.txt", "open text");
+        EXPECT_TRUE(vault::encryptFile(notes / "locked.txt", storage / "locked.txt.enc", "pw"));
+        EXPECT_TRUE(vault::encryptFile(notes / "open.txt", storage / "open.txt.enc", "pw"));
+        fs::remove(notes / "locked.txt");
+        const Strings records = {(notes / "locked.txt.enc").string(), (notes / "open.txt.enc").string(),
+                                 (notes / "hidden.mp4").string()};
+        auto s = store();
+        s.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        s.set(key::EncyptedStorePath, storage.string());
+        s.set(key::VaultryDataArray, records);
+        s.set(key::VaultryDecryptedDataArray, Strings{records[1]});
+        EXPECT_TRUE(s.flush());
+        EXPECT_TRUE(vault::rememberCopy(storage.string(), records[1]));
+        return records;
+    }
+};
+
+TEST(VaultListCli, ListsLocksAndRemoves) {
+    CliHome h;
+    const Strings records = h.setUp();
+    auto r = h.run({"vault", "list", "--kind", "docs"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "file\tlocked\t" + records[0] + "\nfile\tunlocked\t" + records[1] + "\n");
+    r = h.run({"vault", "list"});
+    EXPECT_NE(r.out.find("hidden\thidden\t" + records[2]), std::string::npos);
+    EXPECT_EQ(h.run({"vault", "list", "--kind", "pictures"}).code, 2);
+
+    // An unchanged copy needs no password; without --yes and without a terminal nothing happens.
+    EXPECT_EQ(h.run({"vault", "lock", records[1]}).code, 2);
+    EXPECT_TRUE(fs::exists(h.notes / "open.txt"));
+    r = h.run({"vault", "lock", "--all", "--yes"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(h.notes / "open.txt"));
+    EXPECT_TRUE(h.store().stringArray(key::VaultryDecryptedDataArray)->empty());
+    EXPECT_EQ(h.run({"vault", "lock", records[1], "--yes"}).code, 1);  // not unlocked
+
+    // Removing a locked item restores it first; a wrong password removes nothing.
+    r = h.run({"vault", "remove", records[0], "--yes", "--password-stdin"}, "nope\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("vaultry-cli: wrong password"), std::string::npos);
+    EXPECT_TRUE(fs::exists(h.storage / "locked.txt.enc"));
+    r = h.run({"vault", "remove", records[0], records[2], "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readFile(h.notes / "locked.txt"), "locked text");
+    EXPECT_FALSE(fs::exists(h.storage / "locked.txt.enc"));
+    EXPECT_EQ(*h.store().stringArray(key::VaultryDataArray), Strings{records[1]});
+}
+
+TEST(VaultListCli, AnEditedCopyNeedsThePasswordAndIsSaved) {
+    CliHome h;
+    const Strings records = h.setUp();
+    writeFile(h.notes / "open.txt", "edited");
+    auto r = h.run({"vault", "lock", records[1], "--yes"});
+    EXPECT_EQ(r.code, 2);  // the password is needed and there is no terminal
+    EXPECT_EQ(readFile(h.notes / "open.txt"), "edited");
+    r = h.run({"vault", "lock", records[1], "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(h.notes / "open.txt"));
+    ASSERT_TRUE(vault::decryptFile(h.storage / "open.txt.enc", h.home / "check", "pw"));
+    EXPECT_EQ(readFile(h.home / "check"), "edited");
+}
+
+}  // namespace
+}  // namespace vaultry

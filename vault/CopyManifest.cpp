@@ -1,0 +1,199 @@
+#include "vault/CopyManifest.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace vaultry::vault {
+namespace {
+
+std::string why() { return std::strerror(errno); }
+
+struct MdFree {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+using Md = std::unique_ptr<EVP_MD_CTX, MdFree>;
+
+void feed(EVP_MD_CTX* md, std::string_view bytes) {
+    // The length first, so that no two sequences of fields hash alike.
+    const std::uint64_t n = bytes.size();
+    EVP_DigestUpdate(md, &n, sizeof n);
+    EVP_DigestUpdate(md, bytes.data(), bytes.size());
+}
+
+Status feedFile(EVP_MD_CTX* md, const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return fail("cannot read " + file.string() + ": " + why());
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(fd, buf.data(), buf.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            const std::string message = "cannot read " + file.string() + ": " + why();
+            ::close(fd);
+            return fail(message);
+        }
+        if (got == 0) break;
+        EVP_DigestUpdate(md, buf.data(), static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return {};
+}
+
+Status feedEntry(EVP_MD_CTX* md, const fs::path& path, const std::string& rel) {
+    std::error_code ec;
+    const auto st = fs::symlink_status(path, ec);
+    if (ec) return fail("cannot read " + path.string() + ": " + ec.message());
+    if (fs::is_symlink(st)) {
+        feed(md, "l");
+        feed(md, rel);
+        feed(md, fs::read_symlink(path, ec).string());
+        return {};
+    }
+    if (fs::is_directory(st)) {
+        feed(md, "d");
+        feed(md, rel);
+        std::vector<std::string> names;
+        for (auto it = fs::directory_iterator(path, ec); !ec && it != fs::directory_iterator();
+             it.increment(ec))
+            names.push_back(it->path().filename().string());
+        if (ec) return fail("cannot list " + path.string() + ": " + ec.message());
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names)
+            if (auto st2 = feedEntry(md, path / name, rel.empty() ? name : rel + "/" + name); !st2)
+                return st2;
+        return {};
+    }
+    if (fs::is_regular_file(st)) {
+        feed(md, "f");
+        feed(md, rel);
+        const std::uint64_t size = fs::file_size(path, ec);
+        EVP_DigestUpdate(md, &size, sizeof size);
+        return feedFile(md, path);
+    }
+    feed(md, "o");  // sockets, pipes, devices: their name only
+    feed(md, rel);
+    return {};
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string toHex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+bool fromHex(std::string_view hex, std::string& out) {
+    if (hex.size() % 2) return false;
+    out.clear();
+    out.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = hexValue(hex[i]), lo = hexValue(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return true;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<std::string> copyDigest(const fs::path& copy) {
+    Md md(EVP_MD_CTX_new());
+    if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1) return fail("cannot start a digest");
+    if (auto st = feedEntry(md.get(), copy, ""); !st) return st.error();
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(md.get(), out, &len);
+    return toHex(std::string_view(reinterpret_cast<const char*>(out), len));
+}
+
+CopyManifest CopyManifest::parse(std::string_view bytes) {
+    CopyManifest m;
+    while (!bytes.empty()) {
+        const auto eol = bytes.find('\n');
+        const std::string_view line = bytes.substr(0, eol);
+        bytes.remove_prefix(eol == std::string_view::npos ? bytes.size() : eol + 1);
+        const auto blank = line.find(' ');
+        if (blank != 64) continue;
+        std::string digest, record;
+        if (!fromHex(line.substr(0, 64), digest) || !fromHex(line.substr(65), record) || record.empty())
+            continue;
+        m.entries_[std::move(record)] = toHex(digest);
+    }
+    return m;
+}
+
+std::string CopyManifest::serialize() const {
+    std::string out;
+    for (const auto& [record, digest] : entries_) out += digest + ' ' + toHex(record) + '\n';
+    return out;
+}
+
+CopyManifest CopyManifest::load(const fs::path& storage) {
+    const int fd = ::open((storage / kFileName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return {};
+    std::string bytes;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return parse(bytes);
+}
+
+const std::string* CopyManifest::find(const std::string& record) const {
+    auto it = entries_.find(record);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+Status CopyManifest::save(const fs::path& storage) const {
+    const fs::path final = storage / kFileName;
+    const fs::path tmp = storage / (std::string(kFileName) + ".tmp");
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return fail("cannot write " + tmp.string() + ": " + why());
+    const bool written = writeAll(fd, serialize()) && ::fsync(fd) == 0;
+    const std::string error = why();
+    ::close(fd);
+    if (!written || ::rename(tmp.c_str(), final.c_str()) != 0) {
+        const std::string message = "cannot write " + final.string() + ": " + (written ? why() : error);
+        ::unlink(tmp.c_str());
+        return fail(message);
+    }
+    if (const int dir = ::open(storage.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return {};
+}
+
+}  // namespace vaultry::vault

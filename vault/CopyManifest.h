@@ -1,0 +1,44 @@
+#pragma once
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/Result.h"
+
+// What each decrypted plaintext copy looked like when it was written, so that locking can tell an
+// edited copy (which must go back into its archive) from an untouched one (which is just removed).
+// The manifest lives in the storage folder as ".vaultry-copies" (0600), one line per record:
+// the copy's digest in hex, a blank, the record's bytes in hex. It survives restarts of the GUI
+// and is shared with the command-line tool.
+namespace vaultry::vault {
+
+namespace fs = std::filesystem;
+
+// A SHA-256 digest (hex) over a file's bytes, or over a folder's tree: every entry's relative
+// name and type, each file's bytes and each link's target, in name order.
+Result<std::string> copyDigest(const fs::path& copy);
+
+class CopyManifest {
+public:
+    static constexpr const char* kFileName = ".vaultry-copies";
+
+    // Reads the manifest of a storage folder; a missing or unreadable file is an empty manifest.
+    static CopyManifest load(const fs::path& storage);
+    // Lines that are not "<64 hex> <hex>" are skipped.
+    static CopyManifest parse(std::string_view bytes);
+    std::string serialize() const;
+
+    const std::string* find(const std::string& record) const;
+    void set(const std::string& record, std::string digest) { entries_[record] = std::move(digest); }
+    void erase(const std::string& record) { entries_.erase(record); }
+    std::size_t size() const { return entries_.size(); }
+
+    // Writes atomically into the storage folder (temp, fsync, rename), 0600.
+    Status save(const fs::path& storage) const;
+
+private:
+    std::map<std::string, std::string> entries_;  // record -> digest
+};
+
+}  // namespace vaultry::vault

@@ -1,0 +1,268 @@
+#include "vault/VaultList.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <unordered_map>
+
+#include "desktop/FileKind.h"
+#include "vault/Archive.h"
+#include "vault/Records.h"
+
+namespace vaultry::vault {
+
+std::optional<VaultFilter> filterNamed(std::string_view name) {
+    static constexpr std::pair<std::string_view, VaultFilter> kNames[] = {
+        {"all", VaultFilter::All},       {"images", VaultFilter::Images},   {"docs", VaultFilter::Docs},
+        {"medias", VaultFilter::Medias}, {"folders", VaultFilter::Folders}, {"other", VaultFilter::Other},
+    };
+    for (const auto& [n, f] : kNames)
+        if (n == name) return f;
+    return std::nullopt;
+}
+
+namespace {
+
+std::string_view nameOf(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// As std::filesystem sees it: none for ".", "..", dot files and names without a dot.
+std::string_view extensionOf(std::string_view name) {
+    if (name == "." || name == "..") return {};
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    return name.substr(dot + 1);
+}
+
+std::string_view lessExtension(std::string_view name) {
+    const auto ext = extensionOf(name);
+    return ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
+}
+
+enum class Category { Hidden, Folder, Image, Doc, Media, Other };
+
+Category categoryOfInner(std::string_view inner) {
+    const std::string ext(inner);
+    if (GetImageType(ext.c_str()) >= 0) return Category::Image;
+    if (GetDocumentType(ext.c_str()) >= 0) return Category::Doc;
+    if (GetViedoType(ext.c_str()) >= 0) return Category::Media;
+    return Category::Other;
+}
+
+bool keeps(VaultFilter filter, Category c) {
+    switch (filter) {
+        case VaultFilter::All:
+            return true;
+        case VaultFilter::Images:
+            return c == Category::Image;
+        case VaultFilter::Docs:
+            return c == Category::Doc;
+        case VaultFilter::Medias:
+            return c == Category::Media;
+        case VaultFilter::Folders:
+            return c == Category::Folder;
+        case VaultFilter::Other:
+            return c == Category::Other;
+    }
+    return false;
+}
+
+}  // namespace
+
+RecordParts splitRecord(std::string_view record) {
+    RecordParts parts;
+    parts.name = nameOf(record);
+    const auto ext = extensionOf(parts.name);
+    parts.displayName = parts.name;
+    if (ext == "enc") {
+        parts.kind = RecordKind::EncryptedFile;
+        parts.displayName = lessExtension(parts.name);
+        parts.innerExtension = extensionOf(parts.displayName);
+    } else if (ext == "gz") {
+        parts.kind = RecordKind::EncryptedFolder;
+        parts.displayName = lessExtension(lessExtension(parts.name));
+    }
+    return parts;
+}
+
+std::string innerExtension(std::string_view record) {
+    return std::string(splitRecord(record).innerExtension);
+}
+
+bool keepsRecord(VaultFilter filter, std::string_view record) {
+    const RecordParts parts = splitRecord(record);
+    if (parts.kind == RecordKind::Hidden) return filter == VaultFilter::All;
+    if (parts.kind == RecordKind::EncryptedFolder) return keeps(filter, Category::Folder);
+    return keeps(filter, categoryOfInner(parts.innerExtension));
+}
+
+std::vector<std::string> filterRecords(const std::vector<std::string>& all, VaultFilter filter) {
+    if (filter == VaultFilter::All) return all;
+    // The kind tables are searched once per distinct extension, not once per record.
+    std::unordered_map<std::string_view, Category> seen;
+    std::vector<std::string> out;
+    for (const auto& record : all) {
+        const RecordParts parts = splitRecord(record);
+        Category c = Category::Hidden;
+        if (parts.kind == RecordKind::EncryptedFolder) {
+            c = Category::Folder;
+        } else if (parts.kind == RecordKind::EncryptedFile) {
+            auto it = seen.find(parts.innerExtension);
+            if (it == seen.end())
+                it = seen.emplace(parts.innerExtension, categoryOfInner(parts.innerExtension)).first;
+            c = it->second;
+        }
+        if (c != Category::Hidden && keeps(filter, c)) out.push_back(record);
+    }
+    return out;
+}
+
+std::optional<fs::path> safePlaintextCopy(const std::string& storage, const std::string& record) {
+    const RecordKind kind = recordKind(record);
+    if (kind == RecordKind::Hidden) return std::nullopt;
+    if (kind == RecordKind::EncryptedFolder && storage.empty()) return std::nullopt;
+    const fs::path copy = plaintextCopyPath(storage, record);
+    if (!copy.is_absolute() || copy.relative_path().empty() || !copy.has_filename()) return std::nullopt;
+    const std::string name = copy.filename().string();
+    if (name == "." || name == "..") return std::nullopt;
+    return copy;
+}
+
+namespace {
+
+bool present(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+void syncFolder(const fs::path& folder) {
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+// Encrypts the copy into a temporary archive beside the old one, verifies it and puts it in place.
+Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
+                           std::string_view pass) {
+    const fs::path archive = archivePath(storage.string(), record);
+    std::string tmpName = lastComponent(record);
+    tmpName.insert(0, 1, '.');
+    tmpName.append(".relock");
+    const fs::path tmp = storage / tmpName;
+    std::error_code ec;
+    fs::remove(tmp, ec);  // left over from an earlier attempt that was cut short
+    const ArchiveKind kind =
+        recordKind(record) == RecordKind::EncryptedFolder ? ArchiveKind::Folder : ArchiveKind::File;
+    Status written = kind == ArchiveKind::Folder ? packFolder(copy, tmp, pass) : encryptFile(copy, tmp, pass);
+    if (written) written = verifyArchive(tmp, kind, pass);
+    if (!written) {
+        fs::remove(tmp, ec);
+        return written;
+    }
+    fs::rename(tmp, archive, ec);
+    if (ec) {
+        fs::remove(tmp, ec);
+        return fail("cannot replace " + archive.string() + ": " + ec.message());
+    }
+    syncFolder(storage);
+    return {};
+}
+
+}  // namespace
+
+Result<Locked> lockCopy(const std::string& storage, const std::string& record,
+                        std::optional<std::string_view> pass, CopyManifest& manifest) {
+    if (!isEncrypted(record)) {  // nothing was decrypted for it, so there is nothing to remove
+        manifest.erase(record);
+        return Locked::NoCopy;
+    }
+    if (storage.empty()) return fail("the storage folder is not known");
+    const auto copy = safePlaintextCopy(storage, record);
+    if (!copy) return fail("no decrypted copy can be formed for " + record);
+    if (!present(*copy)) {
+        manifest.erase(record);
+        return Locked::NoCopy;
+    }
+    auto digest = copyDigest(*copy);
+    if (!digest) return digest.error();
+    const std::string* known = manifest.find(record);
+    const bool changed = !known || *known != *digest;
+    if (changed) {
+        if (!pass)
+            return fail("the vault password has not been entered, so the changes to " + copy->string() +
+                        " cannot be saved");
+        if (auto st = saveCopyIntoArchive(storage, record, *copy, *pass); !st) return st.error();
+    }
+    std::error_code ec;
+    fs::remove_all(*copy, ec);
+    if (ec) return fail("cannot remove " + copy->string() + ": " + ec.message());
+    manifest.erase(record);
+    return changed ? Locked::CopySavedAndRemoved : Locked::CopyRemoved;
+}
+
+bool copyNeedsSaving(const std::string& storage, const std::string& record, const CopyManifest& manifest) {
+    const auto copy = safePlaintextCopy(storage, record);
+    if (storage.empty() || !copy || !present(*copy)) return false;
+    const auto digest = copyDigest(*copy);
+    const std::string* known = manifest.find(record);
+    return !digest || !known || *known != *digest;
+}
+
+Result<bool> restorePlaintext(const std::string& storage, const std::string& record,
+                              std::optional<std::string_view> pass) {
+    if (storage.empty()) return fail("the storage folder is not known");
+    const RecordKind kind = recordKind(record);
+    if (kind == RecordKind::Hidden) return false;
+    const fs::path archive = archivePath(storage, record);
+    if (!present(archive)) return false;
+    if (!pass) return fail("the vault password has not been entered, so " + record + " cannot be restored");
+    if (kind == RecordKind::EncryptedFile) {
+        const fs::path target = deletingExtension(record);
+        if (present(target)) return fail(target.string() + " already exists");
+        if (auto r = decryptFile(archive, target, *pass); !r) return r.error();
+        return true;
+    }
+    const fs::path home = fs::path(record).parent_path();
+    if (auto r = unpackFolder(archive, home, *pass); !r) return r.error();
+    return true;
+}
+
+Status rememberCopy(const std::string& storage, const std::string& record) {
+    if (storage.empty()) return fail("the storage folder is not known");
+    const auto copy = safePlaintextCopy(storage, record);
+    if (!copy || !present(*copy)) return fail("no decrypted copy of " + record);
+    auto digest = copyDigest(*copy);
+    if (!digest) return digest.error();
+    CopyManifest manifest = CopyManifest::load(storage);
+    manifest.set(record, *digest);
+    return manifest.save(storage);
+}
+
+RowLookup RowLookup::take(std::string storage, const std::vector<std::string>& decrypted,
+                          bool listThumbnails) {
+    RowLookup l;
+    l.storage = std::move(storage);
+    l.decrypted.insert(decrypted.begin(), decrypted.end());
+    if (listThumbnails && !l.storage.empty()) {
+        std::error_code ec;
+        for (auto it = fs::directory_iterator(fs::path(l.storage) / "libdata", ec);
+             !ec && it != fs::directory_iterator(); it.increment(ec))
+            l.thumbnails.insert(it->path().filename().string());
+        l.listedThumbnails = true;
+    }
+    return l;
+}
+
+bool RowLookup::hasThumbnail(const std::string& record) const {
+    if (storage.empty()) return false;
+    if (listedThumbnails)
+        return thumbnails.count(deletingExtension(deletingExtension(lastComponent(record)))) > 0;
+    std::error_code ec;
+    return fs::is_regular_file(thumbnailPath(storage, record), ec);
+}
+
+}  // namespace vaultry::vault

@@ -1,0 +1,81 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/Result.h"
+#include "vault/CopyManifest.h"
+#include "vault/Records.h"
+
+// The vault list's work on records and files: kind filters, locking a decrypted item again and
+// restoring a locked item's plaintext. No windows here; the controller and the command-line tool
+// both call these.
+namespace vaultry::vault {
+
+enum class VaultFilter { All, Images, Docs, Medias, Folders, Other };
+
+// A record taken apart without allocating, for lists of many thousands: its kind, its last
+// component and the display name (last component less ".enc", or less both extensions of a
+// folder archive). The same results as recordKind, lastComponent and displayName.
+struct RecordParts {
+    RecordKind kind = RecordKind::Hidden;
+    std::string_view name;
+    std::string_view displayName;
+    std::string_view innerExtension;  // of an "enc" record: plan.txt.enc gives "txt"
+};
+RecordParts splitRecord(std::string_view record);
+
+// "all", "images", "docs", "medias", "folders", "other".
+std::optional<VaultFilter> filterNamed(std::string_view name);
+
+// The extension inside an "enc" record: plan.txt.enc gives "txt".
+std::string innerExtension(std::string_view record);
+bool keepsRecord(VaultFilter filter, std::string_view record);
+// The records of `all` the filter keeps, in their order. Hidden items appear only under All.
+std::vector<std::string> filterRecords(const std::vector<std::string>& all, VaultFilter filter);
+
+// The plaintext copy of an encrypted record, or nothing when it cannot be formed safely: not an
+// encrypted record, a folder record with no storage folder known, or a path at the root.
+std::optional<fs::path> safePlaintextCopy(const std::string& storage, const std::string& record);
+
+enum class Locked { CopyRemoved, CopySavedAndRemoved, NoCopy };
+
+// Locks a decrypted item again. A copy whose digest matches the manifest is removed; a copy that
+// was changed (or that the manifest does not know) is first encrypted into a new archive, which
+// is verified and then put in place of the old one, and only then removed. On failure the copy
+// stays where it is. The manifest entry is dropped on success; the caller saves the manifest.
+// `pass` is needed only for a changed copy.
+Result<Locked> lockCopy(const std::string& storage, const std::string& record,
+                        std::optional<std::string_view> pass, CopyManifest& manifest);
+
+// True when locking would have to save the copy into its archive: it exists and the manifest
+// does not know it as it is now.
+bool copyNeedsSaving(const std::string& storage, const std::string& record, const CopyManifest& manifest);
+
+// Writes the plaintext of a locked item back where it came from: a file to its record without
+// ".enc", a folder beside its record. Nothing is overwritten. False when there is no archive to
+// restore from. `pass` is needed only when there is an archive.
+Result<bool> restorePlaintext(const std::string& storage, const std::string& record,
+                              std::optional<std::string_view> pass);
+
+// Takes the digest of a freshly decrypted copy into the manifest of the storage folder.
+Status rememberCopy(const std::string& storage, const std::string& record);
+
+// What filling many rows needs, read once: the decrypted records as a set (from the settings
+// store) and the names of the thumbnails present in the storage folder.
+struct RowLookup {
+    std::string storage;
+    std::unordered_set<std::string> decrypted;
+    std::unordered_set<std::string> thumbnails;  // names in storage/libdata
+    bool listedThumbnails = false;               // else each row asks the file system
+
+    static RowLookup take(std::string storage, const std::vector<std::string>& decrypted,
+                          bool listThumbnails);
+    bool isDecrypted(const std::string& record) const { return decrypted.count(record) > 0; }
+    bool hasThumbnail(const std::string& record) const;
+};
+
+}  // namespace vaultry::vault
