@@ -71,10 +71,7 @@ public:
     virtual double number(std::string_view outlet) = 0;
     virtual void reload(std::string_view table) = 0;  // a table or browser re-reads its model
     // The row of the table the user last clicked (for a context menu); -1 for none.
-    virtual std::int64_t clickedRow(std::string_view table) {
-        (void)table;
-        return -1;
-    }
+    virtual std::int64_t clickedRow(std::string_view table) = 0;
 
     // Modal questions.
     virtual AlertAnswer runAlert(const Alert& alert) = 0;

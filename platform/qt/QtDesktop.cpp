@@ -7,7 +7,6 @@
 #include <QDBusReply>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
@@ -48,21 +47,22 @@ void QtWorkspace::copyFile(const std::string& path) {
     QApplication::clipboard()->setMimeData(mime);
 }
 
-bool QtThumbnailer::writeThumbnail(const std::string& source, const std::string& tiffPath, int edge) {
-    QImage image;
+std::optional<platform::Thumbnailer::Size> QtThumbnailer::imageSize(const std::string& path) {
+    QImageReader reader(q(path));
+    const QSize size = reader.size();
+    if (!reader.canRead() || !size.isValid()) return std::nullopt;
+    return Size{size.width(), size.height()};
+}
+
+bool QtThumbnailer::writeThumbnail(const std::string& source, const std::string& tiffPath, Size size) {
     QImageReader reader(q(source));
-    if (reader.canRead()) {
-        QSize size = reader.size();
-        if (size.isValid() && (size.width() > edge || size.height() > edge)) {
-            size.scale(edge, edge, Qt::KeepAspectRatio);
-            reader.setScaledSize(size);  // decode small; never the full picture
-        }
-        image = reader.read();
+    if (!reader.canRead()) return false;
+    QSize scaled = reader.size();
+    if (scaled.isValid()) {
+        scaled.scale(size.width, size.height, Qt::KeepAspectRatio);
+        reader.setScaledSize(scaled);  // decode small; never the full picture
     }
-    if (image.isNull()) {
-        static QFileIconProvider provider;
-        image = provider.icon(QFileInfo(q(source))).pixmap(edge, edge).toImage();
-    }
+    const QImage image = reader.read();
     if (image.isNull()) return false;
     QSaveFile out(q(tiffPath));
     if (!out.open(QIODevice::WriteOnly)) return false;

@@ -22,7 +22,8 @@ public:
 // Pictures are decoded at reduced size; other files get their type icon.
 class QtThumbnailer final : public platform::Thumbnailer {
 public:
-    bool writeThumbnail(const std::string& source, const std::string& tiffPath, int edge) override;
+    std::optional<Size> imageSize(const std::string& path) override;
+    bool writeThumbnail(const std::string& source, const std::string& tiffPath, Size size) override;
 };
 
 // Desktop notifications over the freedesktop Notifications service.

@@ -256,9 +256,15 @@ void QtUi::setNumber(std::string_view outlet, double value) {
 double QtUi::number(std::string_view outlet) {
     if (auto* s = widget<QAbstractSlider>(outlet)) return s->value();
     if (auto* c = widget<QComboBox>(outlet)) return c->currentIndex();
-    // A table's number is its clicked row; -1 when none.
     if (auto* view = widget<QAbstractItemView>(outlet)) return view->currentIndex().row();
     return fallback(outlet).number;
+}
+
+// The current row stands for the clicked one: a right click makes its row current before the
+// row's menu opens.
+std::int64_t QtUi::clickedRow(std::string_view table) {
+    if (auto* view = widget<QAbstractItemView>(table)) return view->currentIndex().row();
+    return -1;
 }
 
 void QtUi::reload(std::string_view table) {

@@ -49,6 +49,7 @@ public:
     void setNumber(std::string_view outlet, double value) override;
     double number(std::string_view outlet) override;
     void reload(std::string_view table) override;
+    std::int64_t clickedRow(std::string_view table) override;
     platform::AlertAnswer runAlert(const platform::Alert& alert) override;
     std::optional<Paths> runOpenPanel(const platform::OpenPanel& panel) override;
     void beginSheet(std::string_view window, const platform::OpenPanel& panel,
