@@ -6,42 +6,44 @@
 #include <string>
 #include <vector>
 
+#include "platform/LockedFields.h"
+
 namespace vaultry {
 
 // One cookie as a reader found it. Records are built on a worker thread and read on the main
 // thread, so every property is read and written under the record's own lock. Texts are optional:
 // a property that holds no text (std::nullopt) is distinct from the empty text.
-class PRCookFileNode {
+class PRCookFileNode : private LockedFields {
 public:
     using Text = std::optional<std::string>;
     using Buffer = std::shared_ptr<const std::vector<std::uint8_t>>;
 
     Text fileURL() const { return get(fileURL_); }
-    void setFileURL(Text t) { set(fileURL_, std::move(t)); }
+    void setFileURL(Text t) { put(fileURL_, std::move(t)); }
     Text fileName() const { return get(fileName_); }
-    void setFileName(Text t) { set(fileName_, std::move(t)); }
+    void setFileName(Text t) { put(fileName_, std::move(t)); }
     Text filePath() const { return get(filePath_); }
-    void setFilePath(Text t) { set(filePath_, std::move(t)); }
+    void setFilePath(Text t) { put(filePath_, std::move(t)); }
     Text fileValue() const { return get(fileValue_); }
-    void setFileValue(Text t) { set(fileValue_, std::move(t)); }
+    void setFileValue(Text t) { put(fileValue_, std::move(t)); }
     Text fileHost() const { return get(fileHost_); }
-    void setFileHost(Text t) { set(fileHost_, std::move(t)); }
+    void setFileHost(Text t) { put(fileHost_, std::move(t)); }
     Text expiredDate() const { return get(expiredDate_); }
-    void setExpiredDate(Text t) { set(expiredDate_, std::move(t)); }
+    void setExpiredDate(Text t) { put(expiredDate_, std::move(t)); }
     std::string secureValue() const { return get(secureValue_); }
-    void setSecureValue(std::string t) { set(secureValue_, std::move(t)); }
+    void setSecureValue(std::string t) { put(secureValue_, std::move(t)); }
     // Shared, not copied.
     Buffer dataValue() const { return get(dataValue_); }
-    void setDataValue(Buffer b) { set(dataValue_, std::move(b)); }
+    void setDataValue(Buffer b) { put(dataValue_, std::move(b)); }
     std::uint64_t cookieStartOffSet() const { return get(cookieStartOffSet_); }
-    void setCookieStartOffSet(std::uint64_t v) { set(cookieStartOffSet_, v); }
+    void setCookieStartOffSet(std::uint64_t v) { put(cookieStartOffSet_, v); }
     std::int32_t cookieLength() const { return get(cookieLength_); }
-    void setCookieLength(std::int32_t v) { set(cookieLength_, v); }
+    void setCookieLength(std::int32_t v) { put(cookieLength_, v); }
     bool hasExpired() const { return get(hasExpired_); }
-    void setHasExpired(bool v) { set(hasExpired_, v); }
+    void setHasExpired(bool v) { put(hasExpired_, v); }
     // The binary file's flag word as stored, unknown bits included (0 for the databases).
     std::uint32_t cookieFlags() const { return get(cookieFlags_); }
-    void setCookieFlags(std::uint32_t v) { set(cookieFlags_, v); }
+    void setCookieFlags(std::uint32_t v) { put(cookieFlags_, v); }
 
     // The four texts a reader finds, under one lock.
     void setTexts(Text host, Text name, Text path, Text value) {
@@ -53,18 +55,6 @@ public:
     }
 
 private:
-    template <typename T>
-    T get(const T& field) const {
-        std::lock_guard lock(mutex_);
-        return field;
-    }
-    template <typename T>
-    void set(T& field, T value) {
-        std::lock_guard lock(mutex_);
-        field = std::move(value);
-    }
-
-    mutable std::mutex mutex_;
     Text fileURL_, fileName_, filePath_, fileValue_, fileHost_, expiredDate_;
     std::string secureValue_ = "NO";
     Buffer dataValue_;

@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "platform/Image.h"
+#include "platform/LockedFields.h"
 
 namespace vaultry {
 
 // One item of the tidy folder (or of a folder the desktop browser shows). Workers build these
 // while the main thread may read others, so every property is read and written under the
 // record's own lock; texts are copied in and out.
-class FBFileNode {
+class FBFileNode : private LockedFields {
 public:
     using Date = std::chrono::system_clock::time_point;
 
@@ -40,18 +41,6 @@ public:
     void setFileIcon(platform::ImageRef v) { put(fileIcon_, std::move(v)); }
 
 private:
-    template <typename T>
-    T get(const T& field) const {
-        std::lock_guard lock(mutex_);
-        return field;
-    }
-    template <typename T>
-    void put(T& field, T value) {
-        std::lock_guard lock(mutex_);
-        field = std::move(value);
-    }
-
-    mutable std::mutex mutex_;
     std::string fileName_, fileCreateDate_, fileModifyDate_;
     Date thefileModifyDate_{};
     std::uint64_t filesizenumber_ = 0;
