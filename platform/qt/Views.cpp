@@ -50,8 +50,8 @@ void showDetails(QLabel* details, BrowserModel* model, QListView* view) {
     };
     row("Kind:", kind.isEmpty() ? QString() : kind.left(1).toUpper() + kind.mid(1));
     row("Size:", q(item->fileSize()));
-    row("Created:", q(item->fileCreateDate()).section(' ', 0, 1));
-    row("Modified:", q(item->fileModifyDate()).section(' ', 0, 1));
+    row("Created:", q(item->fileCreateDate()).left(16));  // date, hours and minutes
+    row("Modified:", q(item->fileModifyDate()).left(16));
     details->setText(html);
 }
 
@@ -74,7 +74,7 @@ BoundViews bindViews(QtUi& ui, Windows& windows, AppDelegate& delegate) {
         table->verticalHeader()->setDefaultSectionSize(26);
         table->setWordWrap(false);
         table->setTextElideMode(Qt::ElideRight);
-        const int widths[] = {170, 140, 64, 90, 150};
+        const int widths[] = {170, 120, 64, 80, 190};
         for (int c = 0; c < 5; ++c) table->setColumnWidth(c, widths[c]);
         auto* model = bound.cookies;
         ui.registerReloader("dataTableView", [model, table] {
@@ -162,6 +162,32 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d, SettingsStore& settings
     c.updateDownload = [&update] { update.ClickGoDownloadAction(); };
     c.updateOk = [&update] { update.ClickOkAction(); };
     c.trashPageShown = [&d, &ui, &settings] { refreshTrashPage(ui, d, settings); };
+    showTrashSettings(ui, d, settings);
+}
+
+void showTrashSettings(QtUi& ui, AppDelegate& delegate, SettingsStore& settings) {
+    if (const auto title = settings.string(key::CleanTimeF); title && trash::intervalOfTimeChoice(*title))
+        ui.setText("theTimeBtn", *title);
+    // The slider stands where the stored limit is, or at the bottom of its range.
+    const auto stored = settings.number(key::TrashStorage);
+    const double maximum = PPopoverviewConterller::kStorageSliderMaximum;
+    double best = 0;
+    if (stored && *stored > trash::kSmallestStorageThreshold) {
+        std::uint64_t bestGap = UINT64_MAX;
+        for (int v = 0; v <= static_cast<int>(maximum); ++v) {
+            const std::uint64_t t = trash::storageThresholdForSlider(v, maximum);
+            const std::uint64_t gap = t > *stored ? t - *stored : *stored - t;
+            if (gap < bestGap) bestGap = gap, best = v;
+        }
+    }
+    ui.setNumber("storageSlider", best);
+    char buffer[100] = {};
+    ui.setText("storagelab", stored && *stored > trash::kSmallestStorageThreshold
+                                 ? " " + delegate.thePopViewController->size_to_unit(*stored, buffer)
+                                 : std::string("100MB"));
+    if (const auto last = settings.date(key::LastCleanDate))
+        delegate.thePopViewController->ShowLastCleanUpInfo(settings.string(key::LastsCleanTrashData),
+                                                           trash::lastCleanDateText(*last));
 }
 
 void refreshTrashPage(QtUi& ui, AppDelegate& delegate, SettingsStore& settings) {

@@ -31,6 +31,9 @@ BoundViews bindViews(QtUi& ui, Windows& windows, AppDelegate& delegate);
 // controllers. Commands another part of the application carries are left as they are.
 void wireCommands(Commands& commands, QtUi& ui, AppDelegate& delegate, SettingsStore& settings);
 
+// The trash settings as stored: the time choice, the slider and its label, the last emptying.
+void showTrashSettings(QtUi& ui, AppDelegate& delegate, SettingsStore& settings);
+
 // The trash page's texts: the Trash's size (measured off the main thread) and the last emptying.
 void refreshTrashPage(QtUi& ui, AppDelegate& delegate, SettingsStore& settings);
 

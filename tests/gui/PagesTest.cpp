@@ -201,6 +201,21 @@ TEST(TrashSettings, TheSliderShowsItsThresholdAndKeepsTheStoredOneInTheLowestBan
     EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
 }
 
+TEST(TrashSettings, TheViewOpensOnTheStoredChoices) {
+    Pages p;
+    p.world.settings.set(key::TrashStorage, std::uint64_t{3'000'000'000});
+    p.world.settings.set(key::CleanTimeF, std::string("Two Weeks"));
+    p.world.settings.set(key::LastsCleanTrashData, std::string("2.5GB"));
+    p.world.settings.set(key::LastCleanDate, p.world.clock.now());
+    showTrashSettings(p.world.ui, p.app, p.world.settings);
+    EXPECT_EQ(p.world.ui.number("storageSlider"), 50);
+    EXPECT_EQ(p.world.ui.text("storagelab"), " 3.0GB");
+    EXPECT_EQ(p.world.ui.text("theTimeBtn"), "Two Weeks");
+    EXPECT_EQ(p.world.ui.text("lastCleanupSizelab"), "2.5GB");
+    p.world.commands.trashSizeMoved();  // the slider where it stands keeps the stored limit
+    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), 3'000'000'000u);
+}
+
 TEST(UpdateWindow, ANewerVersionFillsTheWindow) {
     setenv("VAULTRY_UPDATE_URL", "http://updates.test/v.plist", 1);
     Pages p;
