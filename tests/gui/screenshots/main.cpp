@@ -139,13 +139,15 @@ int measure() {
     auto* list = world.ui.widget<QTableView>(PPopoverviewConterller::kTidyTable);
     auto* field = world.ui.widget<QLineEdit>("tidySearchField");
     std::vector<double> keys;
+    int resets = 0;  // each search hands its rows back with a reload
+    QObject::connect(views.tidy, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
     for (const QString& typed :
          {QString("r"), QString("e"), QString("p"), QString("o"), QString("r"), QString("t")}) {
-        const int before = views.tidy->rowCount();
+        const int before = resets;
         QElapsedTimer t;
         t.start();
         QTest::keyClicks(field, typed);
-        world.mainThread.pumpUntil([&] { return views.tidy->rowCount() != before || msSince(t) > 2000; });
+        world.mainThread.pumpUntil([&] { return resets > before; }, std::chrono::seconds(5));
         paintNow(list);
         keys.push_back(msSince(t));
         std::printf("keystroke '%s': %d rows, redrawn after %.1f ms\n", qPrintable(typed),
