@@ -378,7 +378,7 @@ QWidget* Windows::buildDesktopPage() {
     browser->setResizeMode(QListView::Adjust);
     browser->setMovement(QListView::Static);
     browser->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    browser->setUniformItemSizes(true);
+    browser->setUniformItemSizes(false);  // names wrap onto a second line as they need
     browser->setWordWrap(true);
     browser->setProperty("role", "well");
     reg("theBroswerView", browser);
