@@ -181,10 +181,13 @@ void showTrashSettings(QtUi& ui, AppDelegate& delegate, SettingsStore& settings)
         }
     }
     ui.setNumber("storageSlider", best);
-    char buffer[100] = {};
-    ui.setText("storagelab", stored && *stored > trash::kSmallestStorageThreshold
-                                 ? " " + delegate.thePopViewController->size_to_unit(*stored, buffer)
-                                 : std::string("100MB"));
+    std::string label = "100MB";
+    if (stored && *stored > trash::kSmallestStorageThreshold) {
+        char buffer[100] = {};
+        label.assign(1, ' ');  // appended, not " " + text: GCC 12 at -O3 warns falsely on that
+        label += delegate.thePopViewController->size_to_unit(*stored, buffer);
+    }
+    ui.setText("storagelab", std::move(label));
     if (const auto last = settings.date(key::LastCleanDate))
         delegate.thePopViewController->ShowLastCleanUpInfo(settings.string(key::LastsCleanTrashData),
                                                            trash::lastCleanDateText(*last));
