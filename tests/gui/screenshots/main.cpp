@@ -197,11 +197,12 @@ void fillSamples(test::GuiWorld& world, AppDelegate& delegate, const qt::BoundVi
     const char* names[] = {"_gh_sess", "SID", "consent", "cart", "pref", "GMAIL_AT", "NID", "session"};
     for (int i = 0; i < 40; ++i) {
         auto c = std::make_shared<PRCookFileNode>();
-        c->setTexts(hosts[i % 8], std::string(names[(i * 3) % 8]) + (i >= 8 ? std::to_string(i) : ""),
-                    i % 3 ? "/" : "/account", "a" + std::to_string(1000003 * (i + 7) % 999983) + "f9c2e1");
+        const QString value = QString("a%1f9c2e1").arg(1000003 * (i + 7) % 999983);
+        const QString name = QString(names[(i * 3) % 8]) + (i >= 8 ? QString::number(i) : QString());
+        const QString expires = QString("2027-0%1-1%2 08:3%2:00 +0000").arg(1 + i % 9).arg(i % 10);
+        c->setTexts(hosts[i % 8], name.toStdString(), i % 3 ? "/" : "/account", value.toStdString());
         c->setSecureValue(i % 3 ? "YES" : "NO");
-        c->setExpiredDate("2027-0" + std::to_string(1 + i % 9) + "-1" + std::to_string(i % 10) + " 08:3" +
-                          std::to_string(i % 10) + ":00 +0000");
+        c->setExpiredDate(expires.toStdString());
         delegate.dataController.push_back(c);
     }
     (void)views;
