@@ -3,9 +3,124 @@
 // Presses of the skin buttons, dispatched by which button sent them. Senders without a branch
 // here are ignored.
 namespace vaultry {
+namespace {
 
-void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification&) {}
+struct Faces {
+    const char* outlet;
+    const char* down;
+    const char* normal;
+};
 
-void AppDelegate::FBLeftButtonMouseDownDownHandle(const Notification&) {}
+// The cookie page's source buttons.
+constexpr Faces kCookieButtons[] = {
+    {"openCookieBtn", "opencooikedown.png", "opencookienom.png"},
+    {"safariCookieBtn", "safaricookiedown.png", "Safaricookienom.png"},
+    {"chromeCookieBtn", "chromecookiedown.png", "chromecookienom.png"},
+    {"firefoxCookieBtn", "firefoxcookiedown.png", "firefoxcookienom.png"},
+    {"newCookieBtn", "newcookiedown.png", "newcookienom.png"},
+};
+
+// The desktop browser's kind buttons.
+constexpr Faces kKindButtons[] = {
+    {"currentDesktopBtn", "currentBigDesktopdown.png", "currentBigDesktopnom.png"},
+    {"pictureBtn", "picbigDown.png", "picbignom.png"},
+    {"documentBtn", "docbigdown.png", "docbignom.png"},
+    {"archiveBtn", "archbigdown.png", "archbignom.png"},
+    {"folerBtn", "folderbigdown.png", "folderbignom.png"},
+    {"otherBtn", "othebigdown.png", "otherbignom.png"},
+};
+
+// The pressed button of a group shows its down face, the others their normal face.
+template <std::size_t N>
+void pressOne(platform::Ui& ui, const Faces (&group)[N], std::size_t pressed) {
+    for (std::size_t i = 0; i < N; ++i)
+        ui.setImage(group[i].outlet, i == pressed ? group[i].down : group[i].normal);
+}
+
+template <std::size_t N>
+std::optional<std::size_t> senderIn(platform::Ui& ui, const Faces (&group)[N], const void* sender) {
+    if (!sender) return std::nullopt;
+    for (std::size_t i = 0; i < N; ++i)
+        if (ui.outlet(group[i].outlet) == sender) return i;
+    return std::nullopt;
+}
+
+}  // namespace
+
+void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification& n) {
+    const void* sender = n.object;
+    if (!sender) return;
+    if (const auto cookie = senderIn(ui_, kCookieButtons, sender)) {
+        pressOne(ui_, kCookieButtons, *cookie);
+        switch (*cookie) {
+            case 0:
+                ActClickOpenCookiesAction();
+                ui_.setImage("openCookieBtn", "opencookienom.png");
+                ui_.setImage("newCookieBtn", "newcookiedown.png");
+                break;
+            case 1:
+                ActClickSafariAction();
+                break;
+            case 2:
+                ActClickChromeAction();
+                break;
+            case 3:
+                ActClickFireFoxAction();
+                break;
+            case 4:
+                ShowNewCookieRecords();
+                break;
+        }
+        return;
+    }
+    if (sender == ui_.outlet("connectBtn")) {
+        ui_.setImage("connectBtn", "connectdownbtn.png");
+        clickConnectHomeAction();
+        ui_.setImage("connectBtn", "connectnombtn.png");
+        return;
+    }
+
+    // ---- Storage location, password and vault filter buttons ----------------------------------
+    // selectStorageBtn, changeStorageBtn, changePassWordBtn and the six select*Btn filters are
+    // dispatched here, before tidybutton, once the vault's operations are in place.
+
+    if (sender == ui_.outlet("tidybutton")) {
+        ui_.setImage("tidybutton", "startlocationdownbtn.png");
+        platform::OpenPanel panel;
+        panel.chooseFiles = false;
+        panel.chooseDirectories = true;
+        panel.multipleSelection = false;
+        panel.directory = s_.paths.desktop().string();
+        // The chosen folder is the storage location's business: its completion takes the answer.
+        ui_.beginSheet("connectWindow", panel, [](std::optional<platform::Ui::Paths>) {});
+        return;
+    }
+}
+
+void AppDelegate::FBLeftButtonMouseDownDownHandle(const Notification& n) {
+    const auto kind = senderIn(ui_, kKindButtons, n.object);
+    if (!kind) return;
+    pressOne(ui_, kKindButtons, *kind);
+    switch (*kind) {
+        case 0:
+            selectAllDesktop();
+            break;
+        case 1:
+            selectPictures();
+            break;
+        case 2:
+            selectDocuments();
+            break;
+        case 3:
+            selectArchives();
+            break;
+        case 4:
+            selectFolders();
+            break;
+        case 5:
+            selectOthers();
+            break;
+    }
+}
 
 }  // namespace vaultry

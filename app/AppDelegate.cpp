@@ -104,6 +104,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     ui_.activateApp();
     updateController->hidUpdateWindow();
     updateController->checkServerVersion();
+    startAutoTrashTimer();
     autoTidyTimer =
         s_.mainThread.startTimer(std::chrono::seconds(1), true, [this] { BMakeModeTimer_hander(); });
 }

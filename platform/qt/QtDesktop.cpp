@@ -12,6 +12,7 @@
 #include <QImageWriter>
 #include <QMimeData>
 #include <QSaveFile>
+#include <QThread>
 #include <QUrl>
 
 #include "platform/Log.h"
@@ -87,7 +88,8 @@ DBusNotifier::DBusNotifier() {
 }
 
 void DBusNotifier::schedule(const Notification& n) {
-    QStringList actions;
+    // "default" is the click on the notification's body; it has no button of its own.
+    QStringList actions{"default", QString()};
     for (const auto& a : n.actions) actions << q(a) << q(a);  // key and label alike
     auto iface = notifications();
     QDBusReply<uint> reply = iface.call("Notify", QString("Vaultry"), uint(0), QString("vaultry"), q(n.title),
@@ -117,6 +119,12 @@ void DBusNotifier::remove(const std::string& identifier) {
 }
 
 void DBusNotifier::actionInvoked(uint id, const QString& actionKey) {
+    // The controller answers on the main thread only.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, id, actionKey] { actionInvoked(id, actionKey); }, Qt::QueuedConnection);
+        return;
+    }
     auto it = shown_.find(id);
     if (it == shown_.end()) return;
     const std::string identifier = it->second;

@@ -60,6 +60,8 @@ QToolButton:hover { background: #f1f5f9; }
 QTableView, QListView { border: 1px solid #e2e8f0; border-radius: 10px; background: #ffffff;
                         alternate-background-color: #f8fafc; selection-background-color: #e0e7ff;
                         selection-color: #1e293b; }
+QListView[role="well"] { padding: 14px 8px 8px 8px; }
+QTableView[role="tidylist"] { selection-background-color: #fde68a; selection-color: #422006; }
 QHeaderView::section { background: #f8fafc; border: none; border-bottom: 1px solid #e2e8f0; padding: 4px 8px;
                        color: #64748b; font-weight: 600; }
 QTabWidget::pane { border: none; }

@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "desktop/PPopoverviewConterller.h"
 #include "platform/Version.h"
 #include "platform/qt/QtUi.h"
 #include "platform/qt/SkinWidgets.h"
@@ -236,6 +237,7 @@ void Windows::showPage(Page page) {
         static const char* icons[] = {"navvault", "navdesktop", "navtrash", "navcookie"};
         nav_[n]->setIcon(named((std::string(icons[n]) + (static_cast<int>(n) == i ? "_on" : "")).c_str()));
     }
+    if (page == Page::Trash) run(&Commands::trashPageShown);
 }
 
 Windows::Page Windows::currentPage() const { return static_cast<Page>(pages_->currentIndex()); }
@@ -376,11 +378,28 @@ QWidget* Windows::buildDesktopPage() {
     browser->setResizeMode(QListView::Adjust);
     browser->setMovement(QListView::Static);
     browser->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    browser->setUniformItemSizes(true);
+    browser->setUniformItemSizes(false);  // names wrap onto a second line as they need
     browser->setWordWrap(true);
     browser->setProperty("role", "well");
     reg("theBroswerView", browser);
-    v->addWidget(browser, 1);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(14);
+    row->addWidget(browser, 1);
+    auto* panel = card();
+    panel->setFixedWidth(200);
+    auto* pv = new QVBoxLayout(panel);
+    pv->setContentsMargins(14, 14, 14, 14);
+    pv->addWidget(heading(localized("Details"), "cardtitle"));
+    auto* details = new QLabel;
+    details->setWordWrap(true);
+    details->setTextFormat(Qt::RichText);
+    details->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    reg("browserDetailsLab", details);
+    pv->addWidget(details);
+    pv->addStretch(1);
+    row->addWidget(panel);
+    v->addLayout(row, 1);
     return page;
 }
 
@@ -426,6 +445,29 @@ QWidget* Windows::buildTrashPage() {
         grid->addWidget(c, 1);
     }
     v->addLayout(grid);
+
+    auto* status = card();
+    auto* sv = new QHBoxLayout(status);
+    sv->setContentsMargins(18, 16, 18, 16);
+    sv->setSpacing(14);
+    auto* bin = new QLabel;
+    bin->setPixmap(named("navtrash_on").pixmap(QSize(40, 40), page->devicePixelRatioF()));
+    sv->addWidget(bin, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    auto* size = heading("—", "cardtitle");
+    reg("trashSizelab", size);
+    texts->addWidget(heading(localized("In the Trash now"), "subtitle"));
+    texts->addWidget(size);
+    auto* last = heading({}, "body");
+    reg("trashLastCleanlab", last);
+    texts->addWidget(last);
+    auto* erase = heading({}, "body");
+    reg("eraseProgresslab", erase);
+    erase->hide();
+    texts->addWidget(erase);
+    sv->addLayout(texts, 1);
+    v->addWidget(status);
     v->addStretch(1);
     return page;
 }
@@ -669,6 +711,7 @@ QWidget* Windows::buildPopoverContent() {
     search->setPlaceholderText(localized("Search"));
     search->setClearButtonEnabled(true);
     reg("tidySearchField", search);
+    ui_.registerOutlet(PPopoverviewConterller::kSearchField, search);  // the name the tidy list reads
     connect(search, &QLineEdit::textEdited, this, [this] { run(&Commands::tidySearch); });
     connect(search, &QLineEdit::returnPressed, this, [this] { run(&Commands::tidySearch); });
     filterRow->addWidget(kindMenu);
@@ -743,7 +786,7 @@ QWidget* Windows::buildPopoverContent() {
     form->addWidget(bySize);
     auto* sizeRow = new QHBoxLayout;
     auto* slider = new QSlider(Qt::Horizontal);
-    slider->setRange(0, 100);
+    slider->setRange(0, static_cast<int>(PPopoverviewConterller::kStorageSliderMaximum));
     reg("storageSlider", slider);
     connect(slider, &QSlider::sliderReleased, this, [this] { run(&Commands::trashSizeMoved); });
     connect(slider, &QSlider::actionTriggered, this, [this, slider](int action) {

@@ -64,6 +64,7 @@ struct Commands {
     Fn updateNotNow;        // PRUpdateController::ClickNotNowAction
     Fn updateDownload;      // PRUpdateController::ClickGoDownloadAction
     Fn updateOk;            // PRUpdateController::ClickOkAction
+    Fn trashPageShown;      // the Trash page came into view: its size and last emptying
     std::function<bool()> vaultWindowShouldClose;  // windowShouldClose for "thefileManageWindow"
 };
 

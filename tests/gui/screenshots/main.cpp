@@ -1,15 +1,38 @@
 // Writes a PNG of every window and page into the folder given as the only argument:
 //   xvfb-run -a build/tests/vaultry-screenshots shots/
+// With --measure it times instead the two interactions that must stay quick: a 100,000-cookie
+// store from the scan button to a filled, scrolled table, and a keystroke in the search field of
+// a 10,000-item tidy list to its redraw:
+//   xvfb-run -a build/tests/vaultry-screenshots --measure
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListView>
 #include <QMainWindow>
+#include <QPainter>
+#include <QProcess>
+#include <QScrollBar>
 #include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
+#include "app/Notifications.h"
+#include "app/SettingsKeys.h"
+#include "cookies/CookieStores.h"
+#include "cookies/PRCookFileNode.h"
+#include "desktop/FBFileNode.h"
+#include "desktop/FileKind.h"
+#include "desktop/PPopoverviewConterller.h"
 #include "gui/GuiHarness.h"
+#include "platform/qt/Views.h"
+#include "support/CookieFiles.h"
 
 using namespace vaultry;
 
@@ -25,9 +48,170 @@ void save(QWidget* w, const QString& dir, const QString& name) {
     std::printf("%s\n", qPrintable(path));
 }
 
+namespace fs = std::filesystem;
+
+double msSince(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e6; }
+
+// Paints a view now, as the next frame would.
+void paintNow(QAbstractItemView* view) {
+    view->viewport()->repaint();
+    QCoreApplication::processEvents();
+}
+
+int measure() {
+    test::GuiWorld world;
+    AppDelegate delegate(world.services());
+    delegate.awakeFromNib();
+    auto views = qt::bindViews(world.ui, world.windows, delegate);
+    qt::wireCommands(world.commands, world.ui, delegate, world.settings);
+    auto& windows = world.windows;
+    windows.showPage(qt::Windows::Page::Cookies);
+    windows.mainWindow()->resize(1100, 720);
+    windows.mainWindow()->show();
+    QTest::qWait(100);
+
+    // A Chrome store of 100,000 cookies.
+    const fs::path home = world.dir.path();
+    const fs::path db = cookies::chromeCookiePath(world.paths);
+    fs::create_directories(db.parent_path());
+    test::makeChromeDb(db, true);
+    test::sql(
+        db,
+        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c WHERE x<100000) "
+        "INSERT INTO cookies SELECT x, 'site' || (x % 9000) || '.example.com', '', 'id' || x, "
+        "'value-' || x, x'', '/', 13300000000000000 + x, x % 2, 0, 0, 1, 1, 1, 0, 2, 443, 0, 0, 0 FROM c;");
+    world.settings.set(key::CrumbscopeData, *world.bookmarks.create(home.string()));
+    auto* table = world.ui.widget<QTableView>("dataTableView");
+
+    std::vector<double> scans;
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer t;
+        t.start();
+        world.nc.post(notify::PRLeftButtonMouseDown, world.ui.outlet("chromeCookieBtn"));
+        world.mainThread.pumpUntil([&] { return !delegate.cookieWorkerRunning(); });
+        paintNow(table);
+        const double filled = msSince(t);
+        table->scrollToBottom();
+        paintNow(table);
+        table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum() / 2);
+        paintNow(table);
+        scans.push_back(msSince(t));
+        std::printf(
+            "cookie scan %d: %d rows, table filled %.1f ms, scrolled to the end and the middle %.1f ms\n",
+            round + 1, views.cookies->rowCount(), filled, scans.back());
+    }
+    QElapsedTimer sortTimer;
+    sortTimer.start();
+    table->sortByColumn(0, Qt::AscendingOrder);
+    paintNow(table);
+    std::printf("sorting 100,000 rows by website: %.1f ms\n", msSince(sortTimer));
+
+    // The command-line peer: sqlite3 reading the same rows.
+    QElapsedTimer peer;
+    peer.start();
+    QProcess sqlite;
+    sqlite.start("sqlite3", {QString::fromStdString(db.string()),
+                             "SELECT host_key, name, is_secure, path, expires_utc, value FROM cookies;"});
+    sqlite.waitForFinished(60000);
+    const double peerMs = msSince(peer);
+    std::sort(scans.begin(), scans.end());
+    std::printf(
+        "sqlite3 printing the same 100,000 rows: %.1f ms; median scan-to-table %.1f ms (ratio %.2f)\n",
+        peerMs, scans[1], scans[1] / peerMs);
+
+    // A tidy list of 10,000 items.
+    auto& pop = *delegate.thePopViewController;
+    const char* words[] = {"report", "holiday", "invoice", "notes", "draft", "scan", "photo", "budget"};
+    const char* exts[] = {".pdf", ".png", ".txt", ".zip", ".jpg", ".doc"};
+    FileNodes nodes;
+    for (int i = 0; i < 10000; ++i) {
+        auto n = std::make_shared<FBFileNode>();
+        const std::string name = std::string(words[i % 8]) + "-" + std::to_string(i) + exts[i % 6];
+        n->setFileName(name);
+        n->setFullFilePath((home / name).string());
+        n->setFileIcon(platform::ImageRef::iconOf((home / name).string(), 64));
+        nodes.push_back(n);
+    }
+    pop.SetTableControllerArray(nodes);
+    world.ui.reload(PPopoverviewConterller::kTidyTable);
+    world.banner.ClickStateBanner(windows.mainWindow());
+    QTest::qWait(200);
+    auto* list = world.ui.widget<QTableView>(PPopoverviewConterller::kTidyTable);
+    auto* field = world.ui.widget<QLineEdit>("tidySearchField");
+    std::vector<double> keys;
+    int resets = 0;  // each search hands its rows back with a reload
+    QObject::connect(views.tidy, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
+    for (const QString& typed :
+         {QString("r"), QString("e"), QString("p"), QString("o"), QString("r"), QString("t")}) {
+        const int before = resets;
+        QElapsedTimer t;
+        t.start();
+        QTest::keyClicks(field, typed);
+        world.mainThread.pumpUntil([&] { return resets > before; }, std::chrono::seconds(5));
+        paintNow(list);
+        keys.push_back(msSince(t));
+        std::printf("keystroke '%s': %d rows, redrawn after %.1f ms\n", qPrintable(typed),
+                    views.tidy->rowCount(), keys.back());
+    }
+    QElapsedTimer t;
+    t.start();
+    field->clear();
+    world.commands.tidySearch();
+    paintNow(list);
+    std::printf("emptied field: %d rows, redrawn after %.1f ms\n", views.tidy->rowCount(), msSince(t));
+    std::printf("tidy list keystroke to redraw: max %.1f ms\n", *std::max_element(keys.begin(), keys.end()));
+    return 0;
+}
+
+// Sample content so that each page is seen as a person would see it.
+void fillSamples(test::GuiWorld& world, AppDelegate& delegate, const qt::BoundViews& views) {
+    const fs::path root = world.dir.path() / "Tidy";
+    fs::create_directories(root / "Projects");
+    fs::create_directories(root / "Receipts 2026");
+    const std::pair<const char*, QColor> pictures[] = {{"Beach at dusk.jpg", QColor("#f59e0b")},
+                                                       {"Team photo.png", QColor("#6366f1")},
+                                                       {"Floor plan.png", QColor("#10b981")}};
+    for (const auto& [name, colour] : pictures) {
+        QImage img(1200, 800, QImage::Format_RGB32);
+        img.fill(colour);
+        QPainter p(&img);
+        p.setBrush(colour.lighter(140));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QPoint(800, 260), 180, 180);
+        p.setBrush(colour.darker(150));
+        p.drawRect(0, 560, 1200, 240);
+        p.end();
+        img.save(QString::fromStdString((root / name).string()));
+    }
+    for (const char* name : {"Quarterly report.pdf", "Meeting notes.txt", "Budget 2027.xlsx", "Letter.docx",
+                             "Old site backup.zip", "Fonts.tar.gz", "install.sh", "recording.m4a"})
+        std::ofstream(root / name) << std::string(4096 + 977 * std::string(name).size(), 'x');
+    for (const auto& node : scanFolder(root.string())) delegate.addDesktopNode(node);
+    delegate.SortAllDataArray();
+    delegate.thePopViewController->SetTableControllerArray(delegate.getDesktopAllArray());
+    world.ui.reload(PPopoverviewConterller::kTidyTable);
+
+    const char* hosts[] = {".github.com",       "accounts.example.com", ".news.example.org",
+                           "shop.example.net",  ".video.example.tv",    "mail.example.com",
+                           ".maps.example.com", "bank.example.de"};
+    const char* names[] = {"_gh_sess", "SID", "consent", "cart", "pref", "GMAIL_AT", "NID", "session"};
+    for (int i = 0; i < 40; ++i) {
+        auto c = std::make_shared<PRCookFileNode>();
+        const QString value = QString("a%1f9c2e1").arg(1000003 * (i + 7) % 999983);
+        const QString name = QString(names[(i * 3) % 8]) + (i >= 8 ? QString::number(i) : QString());
+        const QString expires = QString("2027-0%1-1%2 08:3%2:00 +0000").arg(1 + i % 9).arg(i % 10);
+        c->setTexts(hosts[i % 8], name.toStdString(), i % 3 ? "/" : "/account", value.toStdString());
+        c->setSecureValue(i % 3 ? "YES" : "NO");
+        c->setExpiredDate(expires.toStdString());
+        delegate.dataController.push_back(c);
+    }
+    (void)views;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--measure") return measure();
     if (argc != 2) {
         std::fprintf(stderr, "usage: vaultry-screenshots OUTPUT-FOLDER\n");
         return 2;
@@ -44,24 +228,43 @@ int main(int argc, char** argv) {
         windows.offerTrayCommands(world.banner.menu(),
                                   [&](QWidget* anchor) { world.banner.ClickStateBanner(anchor); });
 
+    auto views = qt::bindViews(ui, windows, delegate);
+    qt::wireCommands(world.commands, ui, delegate, world.settings);
+    world.commands.trashPageShown = {};  // the sample texts below stand in for a measured Trash
+    fillSamples(world, delegate, views);
+    ui.setHidden("theProgressor", true);
+    ui.setText("trashSizelab", "1.42GB");
+    ui.setText("trashLastCleanlab", "Last emptied on 2026-11-28, when it held 860.3MB.");
+
     for (auto [page, name] : {std::pair{qt::Windows::Page::Vault, "main-vault"},
-                              {qt::Windows::Page::Desktop, "main-desktop"},
+                              {qt::Windows::Page::Desktop, "main-desktop-empty"},
                               {qt::Windows::Page::Trash, "main-trash"},
                               {qt::Windows::Page::Cookies, "main-cookies"}}) {
         windows.showPage(page);
         save(windows.mainWindow(), dir, name);
     }
+    windows.showPage(qt::Windows::Page::Desktop);
+    world.nc.post(notify::FBLeftButtonMouseDown, ui.outlet("currentDesktopBtn"));
+    windows.mainWindow()->show();
+    QTest::qWait(50);
+    views.icons->waitForDone();
+    if (auto* browser = ui.widget<QListView>("theBroswerView"); browser && views.browser->rowCount() > 0)
+        browser->selectionModel()->select(views.browser->index(0), QItemSelectionModel::ClearAndSelect);
+    save(windows.mainWindow(), dir, "main-desktop");
+    world.nc.post(notify::FBLeftButtonMouseDown, ui.outlet("pictureBtn"));
+    views.icons->waitForDone();
+    save(windows.mainWindow(), dir, "main-desktop-pictures");
+
+    windows.showPage(qt::Windows::Page::Cookies);
     ui.setHidden("openView", true);
     ui.setHidden("theConentView", false);
-    auto* cookies = new QStandardItemModel(0, 4, windows.mainWindow());
-    cookies->setHorizontalHeaderLabels({"Host", "Name", "Secure", "Value"});
-    for (auto [host, name, value] : {std::tuple{"example.org", "session", "a81f…"},
-                                     {"news.example.com", "consent", "yes"},
-                                     {"shop.example.net", "cart", "3"}})
-        cookies->appendRow({new QStandardItem(host), new QStandardItem(name), new QStandardItem("No"),
-                            new QStandardItem(value)});
-    ui.widget<QTableView>("dataTableView")->setModel(cookies);
+    ui.setHidden("newCookieBtn", false);
+    ui.setImage("chromeCookieBtn", "chromecookiedown.png");
+    ui.reload("dataTableView");
     save(windows.mainWindow(), dir, "main-cookies-table");
+    ui.setHidden("theProgressor", false);
+    save(windows.mainWindow(), dir, "main-cookies-scanning");
+    ui.setHidden("theProgressor", true);
     windows.mainWindow()->hide();
 
     for (const char* name : {"thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows",
@@ -97,7 +300,13 @@ int main(int argc, char** argv) {
                  "Do you want to hide all the visible items before quitting Vaultry ?", " Hide and Quit",
                  " Cancel ", " Quit "});
 
+    if (auto* tabs = windows.popoverContent()->findChild<QTabWidget*>("popoverTabs"))
+        tabs->setCurrentIndex(0);
     world.banner.ClickStateBanner(windows.mainWindow());
+    views.icons->waitForDone();
+    if (auto* list = ui.widget<QTableView>(PPopoverviewConterller::kTidyTable);
+        list && views.tidy->rowCount() > 1)
+        list->selectRow(1);
     if (QWidget* pop = world.banner.popover()) save(pop, dir, "popover");
     world.banner.detachableWindowForPopover();
     if (QWidget* w = world.banner.detachedWindow()) save(w, dir, "popAttachWindow");

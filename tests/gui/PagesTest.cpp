@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMimeData>
+#include <QSlider>
+#include <QTableView>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/Notifications.h"
+#include "app/SettingsKeys.h"
+#include "cookies/CookieStores.h"
+#include "cookies/PRCookFileNode.h"
+#include "desktop/FBFileNode.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "desktop/SizeText.h"
+#include "gui/GuiHarness.h"
+#include "platform/Version.h"
+#include "platform/qt/Views.h"
+#include "support/CookieFiles.h"
+#include "update/PRUpdateController.h"
+
+using namespace vaultry;
+using namespace vaultry::qt;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The windows, the controller and the models bound to them, as the application starts them.
+struct Pages {
+    test::GuiWorld world;
+    AppDelegate app{world.services()};
+    BoundViews views;
+    fs::path home = world.dir.path();
+
+    Pages() {
+        app.awakeFromNib();
+        views = bindViews(world.ui, world.windows, app);
+        wireCommands(world.commands, world.ui, app, world.settings);
+    }
+    void press(const char* notification, const char* outlet) {
+        world.nc.post(notification, world.ui.outlet(outlet));
+    }
+    void finishCookies() {
+        ASSERT_TRUE(world.mainThread.pumpUntil([&] { return !app.cookieWorkerRunning(); }));
+    }
+    std::string image(const char* outlet) { return world.ui.image(outlet).value; }
+    QString cell(QAbstractItemModel* m, int row, int column = 0) {
+        return m->data(m->index(row, column)).toString();
+    }
+    void writeChrome(const fs::path& db, int rows) {
+        fs::create_directories(db.parent_path());
+        test::makeChromeDb(db, true);
+        for (int i = 0; i < rows; ++i)
+            test::sql(db, "INSERT INTO cookies VALUES(" + std::to_string(i) + ",'c" + std::to_string(i) +
+                              ".com','','n','',x'0102','/',0,1,0,0,0,0,1,0,2,443,0,0,0);");
+    }
+    std::shared_ptr<FBFileNode> file(const std::string& name) {
+        const fs::path p = home / "items" / name;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << name;
+        return makeFileNode(p.string());
+    }
+};
+
+std::vector<std::string> names(const FileNodes& nodes) {
+    std::vector<std::string> out;
+    for (const auto& n : nodes) out.push_back(n->fileName());
+    return out;
+}
+
+}  // namespace
+
+TEST(CookiePage, AScanFillsTheTableAndTheLastFileButtonBringsTheOpenedFileBack) {
+    const fs::path fixture = test::sharedFixtures() / "cookies/plaso_Cookies.binarycookies";
+    if (test::sharedFixtures().empty() || !fs::exists(fixture)) GTEST_SKIP() << "shared fixtures not present";
+    Pages p;
+    auto* table = p.world.ui.widget<QTableView>("dataTableView");
+    ASSERT_EQ(table->model(), p.views.cookies);
+
+    // A file opened by hand.
+    p.app.openPanelDidEnd1(platform::Ui::Paths{fixture.string()});
+    p.finishCookies();
+    const int opened = p.views.cookies->rowCount();
+    ASSERT_GT(opened, 0);
+    EXPECT_EQ(opened, static_cast<int>(p.app.dataController.size()));
+    EXPECT_FALSE(p.world.ui.widget<QWidget>("theConentView")->isHidden());
+    EXPECT_TRUE(p.world.ui.widget<QWidget>("openView")->isHidden());
+    EXPECT_FALSE(p.world.ui.widget<QWidget>("newCookieBtn")->isHidden());
+    EXPECT_EQ(p.views.cookies->columnCount(), 6);
+    EXPECT_EQ(p.views.cookies->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Website");
+    EXPECT_EQ(p.cell(p.views.cookies, 0, 0).toStdString(), p.app.dataController[0]->fileHost().value_or(""));
+
+    // A later scan of Chrome's store replaces the rows; its button shows it pressed.
+    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    p.writeChrome(cookies::chromeCookiePath(p.world.paths), 3);
+    p.press(notify::PRLeftButtonMouseDown, "chromeCookieBtn");
+    p.finishCookies();
+    EXPECT_EQ(p.views.cookies->rowCount(), 3);
+    EXPECT_EQ(p.image("chromeCookieBtn"), "chromecookiedown.png");
+    EXPECT_EQ(p.image("safariCookieBtn"), "Safaricookienom.png");
+    EXPECT_EQ(p.image("newCookieBtn"), "newcookienom.png");
+
+    // Sorting by the website, both ways, then the last opened file again.
+    table->sortByColumn(0, Qt::DescendingOrder);
+    EXPECT_EQ(p.cell(p.views.cookies, 0), "c2.com");
+    table->sortByColumn(0, Qt::AscendingOrder);
+    EXPECT_EQ(p.cell(p.views.cookies, 0), "c0.com");
+    table->selectRow(1);
+    p.press(notify::PRLeftButtonMouseDown, "newCookieBtn");
+    EXPECT_EQ(p.views.cookies->rowCount(), opened);
+    EXPECT_EQ(p.image("newCookieBtn"), "newcookiedown.png");
+    EXPECT_EQ(p.image("chromeCookieBtn"), "chromecookienom.png");
+    EXPECT_FALSE(table->selectionModel()->hasSelection());
+}
+
+TEST(CookiePage, ExportWritesTheFileAndOpensItsFolder) {
+    Pages p;
+    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    p.writeChrome(cookies::chromeCookiePath(p.world.paths), 2);
+    p.app.ActClickChromeAction();
+    p.finishCookies();
+    ASSERT_EQ(p.views.cookies->rowCount(), 2);
+    p.world.commands.exportCookies();
+    p.finishCookies();
+    const fs::path folder = cookies::exportFolder(p.world.paths);
+    ASSERT_EQ(p.world.workspace.opened, std::vector<std::string>{folder.string()});
+    std::string text;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        std::ifstream in(e.path());
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_NE(text.find("Website:c0.com"), std::string::npos);
+    EXPECT_NE(text.find("Website:c1.com"), std::string::npos);
+}
+
+TEST(TidyList, SearchNarrowsTheListAndAnEmptyFieldRestoresIt) {
+    Pages p;
+    auto& pop = *p.app.thePopViewController;
+    pop.SetTableControllerArray(
+        {p.file("report.txt"), p.file("Repo.zip"), p.file("prep.doc"), p.file("other.png")});
+    p.world.ui.reload(PPopoverviewConterller::kTidyTable);
+    auto* model = p.views.tidy;
+    ASSERT_EQ(model->rowCount(), 4);
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Name");
+    EXPECT_FALSE(model->data(model->index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
+
+    auto* field = p.world.ui.widget<QLineEdit>("tidySearchField");
+    int reloads = 0;  // each keystroke's search hands its rows back with one reload
+    QObject::connect(model, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
+    QTest::keyClicks(field, "repo");
+    ASSERT_TRUE(p.world.mainThread.pumpUntil([&] { return reloads == 4; }));
+    EXPECT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(p.cell(model, 0), "report.txt");
+    EXPECT_EQ(p.cell(model, 1), "Repo.zip");
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(model->rowCount(), 4);  // an empty field shows the whole list at once
+}
+
+TEST(TidyList, DraggingRowZeroOntoRowThreeMovesIt) {
+    Pages p;
+    auto& pop = *p.app.thePopViewController;
+    pop.SetTableControllerArray(
+        {p.file("r0.txt"), p.file("r1.txt"), p.file("r2.txt"), p.file("r3.txt"), p.file("r4.txt")});
+    p.world.ui.reload(PPopoverviewConterller::kTidyTable);
+    auto* model = p.views.tidy;
+    std::unique_ptr<QMimeData> drag(model->mimeData({model->index(0, 0)}));
+    ASSERT_NE(drag, nullptr);
+    EXPECT_TRUE(drag->hasFormat(PPopoverviewConterller::kDragType));
+    QMimeData foreign;
+    foreign.setText("x");
+    EXPECT_FALSE(model->canDropMimeData(&foreign, Qt::MoveAction, 3, 0, {}));
+    ASSERT_TRUE(model->dropMimeData(drag.get(), Qt::MoveAction, 3, 0, {}));
+    EXPECT_EQ(names(pop.tableArray),
+              (std::vector<std::string>{"r1.txt", "r2.txt", "r0.txt", "r3.txt", "r4.txt"}));
+    EXPECT_EQ(p.cell(model, 2), "r0.txt");
+    // Dropped below the last row, the row goes to the end.
+    drag.reset(model->mimeData({model->index(0, 0)}));
+    ASSERT_TRUE(model->dropMimeData(drag.get(), Qt::MoveAction, -1, -1, {}));
+    EXPECT_EQ(p.cell(model, 4), "r1.txt");
+}
+
+TEST(TrashSettings, TheSliderShowsItsThresholdAndKeepsTheStoredOneInTheLowestBand) {
+    Pages p;
+    auto* slider = p.world.ui.widget<QSlider>("storageSlider");
+    ASSERT_EQ(slider->maximum(), static_cast<int>(PPopoverviewConterller::kStorageSliderMaximum));
+    slider->setValue(slider->maximum() / 2);
+    slider->triggerAction(QAbstractSlider::SliderSingleStepSub);  // a step, as the keyboard moves it
+    QTest::qWait(20);
+    const int v = slider->value();
+    const auto expected = static_cast<std::uint64_t>(
+        static_cast<float>(v) / static_cast<float>(slider->maximum()) * 1000 * 1000 * 1000 * 6);
+    EXPECT_EQ(p.world.ui.text("storagelab"), " " + sizeText(expected, 1));
+    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
+    slider->setValue(1);
+    slider->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    QTest::qWait(20);
+    EXPECT_EQ(p.world.ui.text("storagelab"), "100MB");
+    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
+}
+
+TEST(TrashSettings, TheViewOpensOnTheStoredChoices) {
+    Pages p;
+    p.world.settings.set(key::TrashStorage, std::uint64_t{3'000'000'000});
+    p.world.settings.set(key::CleanTimeF, std::string("Two Weeks"));
+    p.world.settings.set(key::LastsCleanTrashData, std::string("2.5GB"));
+    p.world.settings.set(key::LastCleanDate, p.world.clock.now());
+    showTrashSettings(p.world.ui, p.app, p.world.settings);
+    EXPECT_EQ(p.world.ui.number("storageSlider"), 50);
+    EXPECT_EQ(p.world.ui.text("storagelab"), " 3.0GB");
+    EXPECT_EQ(p.world.ui.text("theTimeBtn"), "Two Weeks");
+    EXPECT_EQ(p.world.ui.text("lastCleanupSizelab"), "2.5GB");
+    p.world.commands.trashSizeMoved();  // the slider where it stands keeps the stored limit
+    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), 3'000'000'000u);
+}
+
+TEST(UpdateWindow, ANewerVersionFillsTheWindow) {
+    setenv("VAULTRY_UPDATE_URL", "http://updates.test/v.plist", 1);
+    Pages p;
+    const std::string list =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>lastestVersion</key>"
+        "<string>99.0</string><key>WhatsNew</key><string>Faster.*Safer.</string></dict></plist>\n";
+    p.world.http.responses.insert_or_assign("http://updates.test/v.plist",
+                                            platform::Http::Response{200, {list.begin(), list.end()}});
+    p.app.updateController->hidUpdateWindow();  // as at start-up
+    p.world.commands.checkForUpdate();
+    ASSERT_TRUE(p.world.mainThread.pumpUntil([&] { return !p.app.updateController->isChecking(); }));
+    unsetenv("VAULTRY_UPDATE_URL");
+    auto* window = p.world.windows.topLevels().at("UpdateWindow").data();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(p.world.ui.widget<QLabel>("newversionlab")->text(), "Vaultry 99.0 is available.");
+    EXPECT_EQ(p.world.ui.widget<QLabel>("currentversionlab")->text().toStdString(),
+              std::string("You are using ") + kVersion + " version. Would you like to download it now?");
+    EXPECT_EQ(p.world.ui.text("whatsnewContentView"), "Faster.\nSafer.");
+    p.world.commands.updateNotNow();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST(DesktopBrowser, KindButtonsChooseTheListAndFoldersOpenInPlace) {
+    Pages p;
+    auto pic = p.file("a.png");
+    auto doc = p.file("b.txt");
+    fs::create_directories(p.home / "items/box");
+    std::ofstream(p.home / "items/box/inner.txt") << "x";
+    std::ofstream(p.home / "items/box/.hidden") << "x";
+    auto folder = makeFileNode((p.home / "items/box").string());
+    for (const auto& n : {pic, doc, folder}) p.app.addDesktopNode(n);
+
+    p.press(notify::FBLeftButtonMouseDown, "pictureBtn");
+    EXPECT_EQ(p.image("pictureBtn"), "picbigDown.png");
+    EXPECT_EQ(p.image("currentDesktopBtn"), "currentBigDesktopnom.png");
+    auto* browser = p.world.ui.widget<QListView>("theBroswerView");
+    auto* model = p.views.browser;
+    ASSERT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(p.cell(model, 0), "a.png");
+    p.press(notify::FBLeftButtonMouseDown, "pictureBtn");  // twice: the same
+    EXPECT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(p.image("pictureBtn"), "picbigDown.png");
+
+    p.press(notify::FBLeftButtonMouseDown, "currentDesktopBtn");
+    ASSERT_EQ(model->rowCount(), 3);
+    int boxRow = -1;
+    for (int r = 0; r < 3; ++r)
+        if (p.cell(model, r) == "box") boxRow = r;
+    ASSERT_GE(boxRow, 0);
+    browser->selectionModel()->select(model->index(boxRow), QItemSelectionModel::ClearAndSelect);
+    const QString details = p.world.ui.widget<QLabel>("browserDetailsLab")->text();
+    EXPECT_TRUE(details.contains("box")) << details.toStdString();
+    EXPECT_TRUE(details.contains("Folder")) << details.toStdString();
+
+    emit browser->doubleClicked(model->index(boxRow));
+    ASSERT_EQ(model->rowCount(), 1);  // the dot file is skipped
+    EXPECT_EQ(p.cell(model, 0), "inner.txt");
+    p.world.commands.browserBack();
+    EXPECT_EQ(model->rowCount(), 3);
+    const int docRow = p.cell(model, 0) == "b.txt" ? 0 : p.cell(model, 1) == "b.txt" ? 1 : 2;
+    emit browser->doubleClicked(model->index(docRow));
+    EXPECT_EQ(p.world.workspace.opened, std::vector<std::string>{doc->fullFilePath()});
+}
+
+TEST(Icons, PicturesAreDecodedSmallOffTheMainThreadAndCached) {
+    test::guiApp();
+    test::TempDir dir;
+    const fs::path big = dir.path() / "big.png";
+    QImage image(1600, 900, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(QString::fromStdString(big.string())));
+    std::ofstream(dir.path() / "broken.png") << "not a picture";
+
+    IconLoader icons;
+    QStringList loaded;
+    QObject::connect(&icons, &IconLoader::loaded, [&](const QString& path) { loaded << path; });
+    const auto ref = platform::ImageRef::file(big.string());
+    icons.icon(ref);
+    icons.icon(ref);  // still decoding: not started twice
+    icons.icon(platform::ImageRef::file((dir.path() / "broken.png").string()));
+    icons.waitForDone();
+    EXPECT_EQ(icons.decodedCount(), 2);
+    EXPECT_EQ(loaded.size(), 2);
+    const QSize size = icons.icon(ref).availableSizes().value(0);
+    EXPECT_EQ(size, QSize(64, 36));
+    icons.icon(ref);
+    icons.waitForDone();
+    EXPECT_EQ(icons.decodedCount(), 2);  // cached
+    EXPECT_FALSE(icons.icon(platform::ImageRef::file((dir.path() / "broken.png").string())).isNull());
+}
