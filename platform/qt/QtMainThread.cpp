@@ -10,7 +10,32 @@ void QtMainThread::performAndWait(std::function<void()> fn) {
         fn();
         return;
     }
-    QMetaObject::invokeMethod(context_, std::move(fn), Qt::BlockingQueuedConnection);
+    auto finished = std::make_shared<bool>(false);
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+    }
+    QMetaObject::invokeMethod(
+        context_,
+        [this, finished, fn = std::move(fn)] {
+            {
+                std::lock_guard lock(mutex_);
+                if (stopping_) return;
+            }
+            fn();
+            std::lock_guard lock(mutex_);
+            *finished = true;
+            done_.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return *finished || stopping_; });
+}
+
+void QtMainThread::shutDown() {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    done_.notify_all();
 }
 
 void QtMainThread::post(std::function<void()> fn) {

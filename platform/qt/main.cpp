@@ -152,5 +152,7 @@ int main(int argc, char** argv) {
     delegate.awakeFromNib();
     windows.mainWindow()->show();
     delegate.applicationDidFinishLaunching();
-    return app.exec();
+    const int status = app.exec();
+    mainThread.shutDown();  // before the controllers join their workers
+    return status;
 }
