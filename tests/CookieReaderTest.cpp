@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 
@@ -341,14 +342,21 @@ TEST_F(Cookies, LogIsCheckpointedAndLockedStoresAreReadFromASnapshot) {
                   "COMMIT;",
                   nullptr, nullptr, nullptr),
               SQLITE_OK);
-    const auto before =
-        std::distance(fs::directory_iterator(fs::temp_directory_path()), fs::directory_iterator());
-    out.clear();
-    cookies::ReadFirefoxCookDatabaseFileWithPath(db.string(), out);
-    EXPECT_EQ(out.size(), 3u);  // read from the copy, the committed row included
-    const auto after =
-        std::distance(fs::directory_iterator(fs::temp_directory_path()), fs::directory_iterator());
-    EXPECT_LE(after, before);  // the snapshot folder is gone
+    {
+        // A temporary folder of this test's own, so that other tests' files do not count.
+        test::TempDir privateTmp;
+        const char* oldTmp = std::getenv("TMPDIR");
+        const std::string saved = oldTmp ? oldTmp : "";
+        ::setenv("TMPDIR", privateTmp.path().c_str(), 1);
+        out.clear();
+        cookies::ReadFirefoxCookDatabaseFileWithPath(db.string(), out);
+        EXPECT_EQ(out.size(), 3u);                     // read from the copy, the committed row included
+        EXPECT_TRUE(fs::is_empty(privateTmp.path()));  // the snapshot folder is gone
+        if (oldTmp)
+            ::setenv("TMPDIR", saved.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
 
     // While the browser holds the store, removal is refused and nothing is deleted.
     const auto refused = cookies::removeDatabaseCookies(db.string(), true);
