@@ -14,9 +14,11 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextEdit>
@@ -24,10 +26,14 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "app/NotificationCenter.h"
+#include "app/Notifications.h"
 #include "platform/Version.h"
 #include "platform/qt/QtUi.h"
 #include "platform/qt/SkinWidgets.h"
+#include "platform/qt/VaultTable.h"
 
 namespace vaultry::qt {
 namespace {
@@ -127,6 +133,7 @@ Windows::Windows(QtUi& ui, NotificationCenter& nc, Commands& commands)
 }
 
 Windows::~Windows() {
+    nc_.removeObserver(filterObserver_);
     for (auto& [name, w] : topLevels_)
         if (w) delete w.data();
 }
@@ -546,36 +553,88 @@ void Windows::buildVaultWindow() {
         {"selectAllBtn", "allnom", "All"},           {"selectImageBtn", "imagenom", "Images"},
         {"selectDocBtn", "docnom", "Docs"},          {"selectVideoBtn", "medianom", "Media"},
         {"selectFolderBtn", "foldernom", "Folders"}, {"selectOtherBtn", "othernom", "Other"}};
+    std::vector<QPointer<QAbstractButton>> filterButtons;
     for (const auto& [outlet, image, title] : filters) {
         auto* f = new PRLeftTipButton(nc_);
         f->setText(localized(title));
         f->setIconSize(QSize(18, 18));
         f->setMinimumHeight(32);
         f->setProperty("role", "filter");
+        f->setProperty("current", filterButtons.empty());
         reg(outlet, f);
         ui_.setImage(outlet, image);
         b->addWidget(f);
+        filterButtons.emplace_back(f);
     }
+    // The pressed filter is marked as the current one; the controller does the filtering.
+    filterObserver_ = nc_.addObserver(notify::PRLeftButtonMouseDown, [filterButtons](const Notification& n) {
+        const bool ours = std::any_of(filterButtons.begin(), filterButtons.end(), [&](const auto& f) {
+            return f && n.object == static_cast<QObject*>(f);
+        });
+        if (!ours) return;
+        for (const auto& f : filterButtons) {
+            if (!f) continue;
+            f->setProperty("current", n.object == static_cast<QObject*>(f));
+            f->style()->unpolish(f);
+            f->style()->polish(f);
+        }
+    });
     b->addStretch(1);
+    b->addWidget(commandButton(localized("Unhide…"), "navunlock", &Commands::unhideFiles));
     b->addWidget(commandButton(localized("Hide…"), "navlock", &Commands::hideFiles));
     b->addWidget(commandButton(localized("Encrypt…"), "navvault", &Commands::encryptFiles, true));
     v->addWidget(bar);
 
     auto* table = new WithEmptyHint<QTableView>(
         localized("Your vault is empty.\nHide or encrypt files and folders to keep them here."));
+    auto* model = new VaultTableModel(table);
+    model->setSource(
+        [this] { return commands_.vaultRows ? commands_.vaultRows() : VaultTableModel::Rows{}; });
+    table->setModel(model);
+    table->setItemDelegate(new VaultRowDelegate(table));
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setMouseTracking(true);
+    table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    table->verticalScrollBar()->setSingleStep(VaultRowDelegate::kRowHeight / 2);
     table->verticalHeader()->hide();
+    // Every row has the same height, so the view never measures rows.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(VaultRowDelegate::kRowHeight);
     table->horizontalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
     table->setShowGrid(false);
+    table->setWordWrap(false);
     table->setProperty("role", "vaulttable");
-    table->setContextMenuPolicy(Qt::ActionsContextMenu);
-    auto* remove = new QAction(localized("Remove from Vault…"), table);
-    connect(remove, &QAction::triggered, this, [this] {
-        if (commands_.removeFromList) commands_.removeFromList();
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table, &QWidget::customContextMenuRequested, this, [this, table, model](const QPoint& at) {
+        const QModelIndex index = table->indexAt(at);
+        if (!index.isValid()) return;
+        // The row under the pointer is the one the commands act on.
+        table->setCurrentIndex(index);
+        PSTableCellView* row = model->rowView(index.row());
+        if (!row) return;
+        QMenu menu(table);
+        if (!row->bHidenEncypt) {
+            menu.addAction(localized("Unhide…"), table, [row] { row->EncryptedItemAction(); });
+        } else if (row->showsLocked()) {
+            menu.addAction(localized("Decrypt"), table, [row, model] {
+                row->EncryptedItemAction();
+                model->rowChanged(row);
+            });
+        } else {
+            menu.addAction(localized("Encrypt and Hide…"), table, [row, model] {
+                row->DecryptedItemAction();
+                model->rowChanged(row);
+            });
+            menu.addAction(localized("Show in Folder"), table, [row] { row->ClickShowInFinderAction(); });
+        }
+        menu.addSeparator();
+        menu.addAction(localized("Remove from Vault…"), table, [this] { run(&Commands::removeFromList); });
+        menu.exec(table->viewport()->mapToGlobal(at));
     });
-    table->addAction(remove);
     reg("fileTableView", table);
+    ui_.registerReloader("fileTableView", [model] { model->reload(); });
     auto* holder = new QWidget;
     auto* hv = new QVBoxLayout(holder);
     hv->setContentsMargins(16, 8, 16, 16);

@@ -1,10 +1,14 @@
 #pragma once
 #include <QObject>
 #include <QPointer>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "vault/PSTableCellView.h"
 
 class QMainWindow;
 class QWidget;
@@ -65,6 +69,8 @@ struct Commands {
     Fn updateDownload;      // PRUpdateController::ClickGoDownloadAction
     Fn updateOk;            // PRUpdateController::ClickOkAction
     std::function<bool()> vaultWindowShouldClose;  // windowShouldClose for "thefileManageWindow"
+    // tableViewViewsForAllRows: every row of the vault table "fileTableView" in one snapshot.
+    std::function<std::vector<std::unique_ptr<PSTableCellView>>()> vaultRows;
 };
 
 // Builds every window and page, registers each named control with the Ui adapter, and keeps the
@@ -122,6 +128,7 @@ private:
     QWidget* popoverContent_ = nullptr;
     QWidget* autoTrashHolder_ = nullptr;
     std::map<std::string, QPointer<QWidget>> topLevels_;
+    std::uint64_t filterObserver_ = 0;
 };
 
 }  // namespace vaultry::qt

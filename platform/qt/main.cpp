@@ -21,6 +21,7 @@
 #include "app/NotificationCenter.h"
 #include "app/SettingsStore.h"
 #include "platform/Version.h"
+#include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/SystemClock.h"
@@ -36,48 +37,6 @@ extern char** environ;
 namespace {
 namespace fs = std::filesystem;
 using namespace vaultry;
-
-// replaced by the Linux adapter when it lands
-// The hidden mark is the item's name listed in its folder's ".hidden" file.
-class LocalHiddenFlag final : public platform::HiddenFlag {
-public:
-    bool isHidden(const std::string& path) override {
-        const fs::path p(path);
-        const auto names = read(p.parent_path() / ".hidden");
-        return std::find(names.begin(), names.end(), p.filename().string()) != names.end();
-    }
-    bool setHidden(const std::string& path, bool hidden) override {
-        const fs::path p(path);
-        const fs::path list = p.parent_path() / ".hidden";
-        auto names = read(list);
-        const std::string name = p.filename().string();
-        names.erase(std::remove(names.begin(), names.end(), name), names.end());
-        if (hidden) names.push_back(name);
-        const fs::path temp = list.string() + ".vaultry-tmp";
-        {
-            std::ofstream out(temp, std::ios::trunc);
-            for (const auto& n : names) out << n << '\n';
-            out.flush();
-            if (!out) return false;
-        }
-        if (int fd = ::open(temp.c_str(), O_RDONLY); fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-        std::error_code ec;
-        fs::rename(temp, list, ec);
-        return !ec;
-    }
-
-private:
-    static std::vector<std::string> read(const fs::path& list) {
-        std::vector<std::string> names;
-        std::ifstream in(list);
-        for (std::string line; std::getline(in, line);)
-            if (!line.empty()) names.push_back(line);
-        return names;
-    }
-};
 
 // replaced by the Linux adapter when it lands
 // posix_spawnp with an argument vector and both output streams captured; never a shell.
@@ -223,7 +182,7 @@ int main(int argc, char** argv) {
     platform::SystemClock clock;
     platform::LinuxBookmarks bookmarks;
     qt::QtWorkspace workspace;
-    LocalHiddenFlag hiddenFlag;
+    platform::DotHiddenFlag hiddenFlag;
     qt::QtThumbnailer thumbnailer;
     LocalSpawn spawn;
     LocalHttp http;
@@ -241,11 +200,21 @@ int main(int argc, char** argv) {
     AppDelegate delegate(Services{ui, settings, nc, paths, clock, mainThread, bookmarks, workspace,
                                   hiddenFlag, thumbnailer, spawn, http, notifier, loginItems});
 
-    // Commands the controller does not carry yet behave as documented for them.
-    commands.quit = [&ui] { ui.terminate(); };
-    commands.about = [&ui] {
-        if (!ui.isVisible("aboutWindow")) ui.showWindow("aboutWindow");
-    };
+    // ---- Vault and preferences: menu commands, the vault window and its table ----
+    commands.openVault = [&delegate] { delegate.OPenFileManageWindow(); };
+    commands.preferences = [&delegate] { delegate.ClickShowPereferenceWindow(); };
+    commands.hideFiles = [&delegate] { delegate.HideFileAction(); };
+    commands.unhideFiles = [&delegate] { delegate.UnHideFileAction(); };
+    commands.encryptFiles = [&delegate] { delegate.EncryptFileAction(); };
+    commands.returnOnPasswordField = [&delegate] { delegate.ReturnOnPasswordField(); };
+    commands.vaultWindowShouldClose = [&delegate] { return delegate.windowShouldClose(); };
+    commands.removeFromList = [&delegate] { delegate.RemoveFileFromListAction(); };
+    commands.autoTidyDesktop = [&delegate] { delegate.ClickAutoTidyDesktop(); };
+    commands.help = [&delegate] { delegate.ClickHelp(); };
+    commands.about = [&delegate] { delegate.ActAboutAction(); };
+    commands.quit = [&delegate] { delegate.QuiteVaultryAction(); };
+    commands.vaultRows = [&delegate] { return delegate.tableViewViewsForAllRows("fileColumn"); };
+    // ---- End of vault and preferences ----
 
     if (!banner.hasTrayHost())
         windows.mainWindow()->installEventFilter(new QuitOnClose(windows.mainWindow(), [&commands] {
