@@ -580,9 +580,6 @@ void Windows::buildVaultWindow() {
         }
     });
     b->addStretch(1);
-    b->addWidget(commandButton(localized("Unhide…"), "navunlock", &Commands::unhideFiles));
-    b->addWidget(commandButton(localized("Hide…"), "navlock", &Commands::hideFiles));
-    b->addWidget(commandButton(localized("Encrypt…"), "navvault", &Commands::encryptFiles, true));
     v->addWidget(bar);
 
     auto* table = new WithEmptyHint<QTableView>(
@@ -637,9 +634,28 @@ void Windows::buildVaultWindow() {
     ui_.registerReloader("fileTableView", [model] { model->reload(); });
     auto* holder = new QWidget;
     auto* hv = new QVBoxLayout(holder);
-    hv->setContentsMargins(16, 8, 16, 16);
+    hv->setContentsMargins(16, 12, 16, 8);
     hv->addWidget(table);
     v->addWidget(holder, 1);
+
+    // The commands: remove acts on the current row; hide and encrypt ask for new items.
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(16, 4, 16, 14);
+    footer->setSpacing(8);
+    auto* removeRow = commandButton(localized("Remove…"), {}, &Commands::removeFromList);
+    removeRow->setToolTip(localized("Take the selected item out of the vault"));
+    removeRow->setEnabled(false);
+    connect(table->selectionModel(), &QItemSelectionModel::currentChanged, removeRow,
+            [removeRow](const QModelIndex& current) { removeRow->setEnabled(current.isValid()); });
+    connect(model, &QAbstractItemModel::modelReset, removeRow, [removeRow] { removeRow->setEnabled(false); });
+    footer->addWidget(removeRow);
+    footer->addStretch(1);
+    auto* unhide = commandButton(localized("Unhide…"), "navunlock", &Commands::unhideFiles);
+    unhide->setToolTip(localized("Unhide the selected hidden item"));
+    footer->addWidget(unhide);
+    footer->addWidget(commandButton(localized("Hide…"), "navlock", &Commands::hideFiles));
+    footer->addWidget(commandButton(localized("Encrypt…"), "navvault", &Commands::encryptFiles, true));
+    v->addLayout(footer);
 }
 
 // ---- Access window ----------------------------------------------------------------------------
