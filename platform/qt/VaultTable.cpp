@@ -8,7 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
-#include <QTimer>
+#include <algorithm>
 
 #include "platform/qt/QtUi.h"
 
@@ -92,7 +92,15 @@ void VaultTableModel::reload() {
     pictures_.assign(rows_.size(), QIcon());
     pictureReady_.assign(rows_.size(), false);
     endResetModel();
-    QTimer::singleShot(0, this, [this] { retired_.clear(); });
+    dropRetired();
+}
+
+bool VaultTableModel::holds(const PSTableCellView* view) const {
+    return std::any_of(rows_.begin(), rows_.end(), [view](const auto& r) { return r.get() == view; });
+}
+
+void VaultTableModel::dropRetired() {
+    if (acting_ == 0) retired_.clear();
 }
 
 PSTableCellView* VaultTableModel::rowView(int row) const {
@@ -230,13 +238,11 @@ bool VaultRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
     if (!row) return false;
     const QPoint at = mouse->position().toPoint();
     if (switchRect(option.rect).contains(at)) {
-        // The action may reload the table; the row stays alive until the event loop runs again.
-        row->ClickSwtichAction();
-        vault->rowChanged(row);
+        vault->act(row, [](PSTableCellView& r) { r.ClickSwtichAction(); });
         return true;
     }
     if (showRect(option.rect).contains(at)) {
-        row->ClickShowInFinderAction();
+        vault->act(row, [](PSTableCellView& r) { r.ClickShowInFinderAction(); });
         return true;
     }
     return false;

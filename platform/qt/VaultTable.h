@@ -30,9 +30,19 @@ public:
 
     explicit VaultTableModel(QObject* parent = nullptr);
     void setSource(Source source) { source_ = std::move(source); }
-    // Re-reads every row. The rows it replaces live until control returns to the event loop, so
-    // a row whose own action led to the reload is still there when the action returns.
+    // Re-reads every row. The rows it replaces live on while a row's action runs (an action
+    // may reload the table and then still touch its row, even across an alert's event loop).
     void reload();
+    // Runs one row's action; the row stays alive throughout and is repainted afterwards.
+    template <typename Action>
+    void act(PSTableCellView* view, Action action) {
+        if (!holds(view)) return;  // reloaded meanwhile (a menu stays open across the event loop)
+        ++acting_;
+        action(*view);
+        --acting_;
+        rowChanged(view);
+        dropRetired();
+    }
 
     PSTableCellView* rowView(int row) const;
     // After a row's action changed its look.
@@ -44,6 +54,9 @@ public:
 
 private:
     QIcon pictureOf(int row) const;
+    void dropRetired();
+    bool holds(const PSTableCellView* view) const;
+    int acting_ = 0;
     Source source_;
     Rows rows_;
     std::vector<Rows> retired_;

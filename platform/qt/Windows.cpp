@@ -612,19 +612,16 @@ void Windows::buildVaultWindow() {
         PSTableCellView* row = model->rowView(index.row());
         if (!row) return;
         QMenu menu(table);
+        const auto on = [model, row](void (PSTableCellView::*action)()) {
+            return [model, row, action] { model->act(row, [action](PSTableCellView& r) { (r.*action)(); }); };
+        };
         if (!row->bHidenEncypt) {
-            menu.addAction(localized("Unhide…"), table, [row] { row->EncryptedItemAction(); });
+            menu.addAction(localized("Unhide…"), table, on(&PSTableCellView::EncryptedItemAction));
         } else if (row->showsLocked()) {
-            menu.addAction(localized("Decrypt"), table, [row, model] {
-                row->EncryptedItemAction();
-                model->rowChanged(row);
-            });
+            menu.addAction(localized("Decrypt"), table, on(&PSTableCellView::EncryptedItemAction));
         } else {
-            menu.addAction(localized("Encrypt and Hide…"), table, [row, model] {
-                row->DecryptedItemAction();
-                model->rowChanged(row);
-            });
-            menu.addAction(localized("Show in Folder"), table, [row] { row->ClickShowInFinderAction(); });
+            menu.addAction(localized("Encrypt and Hide…"), table, on(&PSTableCellView::DecryptedItemAction));
+            menu.addAction(localized("Show in Folder"), table, on(&PSTableCellView::ClickShowInFinderAction));
         }
         menu.addSeparator();
         menu.addAction(localized("Remove from Vault…"), table, [this] { run(&Commands::removeFromList); });

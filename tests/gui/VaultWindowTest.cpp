@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QTableView>
@@ -258,4 +259,72 @@ TEST(VaultTable, ClosingWithVisibleItemsOffersToHideThemWithEachAnswer) {
     EXPECT_TRUE(g.storedDecrypted().empty()) << "Hide and Quit locks them again";
     EXPECT_FALSE(fs::exists(vault::deletingExtension(record)));
     EXPECT_EQ(g.look(record, VaultTableModel::SwitchRole), "switchdown.png");
+}
+
+namespace {
+
+// Picks the entry with this title from the row menu that opens next.
+void chooseFromMenu(const QString& title, QStringList* entries) {
+    QTimer::singleShot(0, [title, entries] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << "no row menu";
+        QAction* chosen = nullptr;
+        for (QAction* a : menu->actions()) {
+            if (a->isSeparator()) continue;
+            *entries << a->text();
+            if (a->text() == title) chosen = a;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+        else
+            ADD_FAILURE() << "no entry " << title.toStdString();
+    });
+}
+
+}  // namespace
+
+TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
+    VaultGui g;
+    g.unlocked();
+    const fs::path plain = g.file("plan.txt");
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction(plain.string()));
+    const std::string locked = vault::encryptedRecordFor(plain.string(), false);
+    const std::string hidden = g.file("diary.md").string();
+    ASSERT_TRUE(g.app->HiddenFileFolderFunction(hidden));
+    g.app->addVaultRecord(hidden);
+    g.app->saveRecords();
+    g.ui.reload("fileTableView");
+    auto* table = g.table();
+    table->resize(700, 400);
+    const auto menuAt = [&](const std::string& record) {
+        emit table->customContextMenuRequested(
+            table->visualRect(g.model()->index(g.rowOf(record), 0)).center());
+    };
+
+    QStringList entries;
+    chooseFromMenu("Decrypt", &entries);
+    menuAt(locked);
+    EXPECT_EQ(entries, (QStringList{"Decrypt", "Remove from Vault…"}));
+    EXPECT_EQ(g.storedDecrypted(), Strings{locked});
+    EXPECT_EQ(g.look(locked, VaultTableModel::SwitchRole), "turnoffbtn.png");
+
+    entries.clear();
+    chooseFromMenu("Encrypt and Hide…", &entries);
+    answerWith(" Encrypt ");
+    menuAt(locked);
+    EXPECT_EQ(entries, (QStringList{"Encrypt and Hide…", "Show in Folder", "Remove from Vault…"}));
+    EXPECT_TRUE(g.storedDecrypted().empty());
+    EXPECT_EQ(g.look(locked, VaultTableModel::SwitchRole), "switchdown.png");
+
+    // Unhiding reloads the table while the row's action runs.
+    entries.clear();
+    chooseFromMenu("Unhide…", &entries);
+    answerWith(" Unhide ");
+    menuAt(hidden);
+    EXPECT_EQ(entries, (QStringList{"Unhide…", "Remove from Vault…"}));
+    EXPECT_EQ(g.rowOf(hidden), -1);
+    ASSERT_FALSE(g.world.workspace.revealed.empty());
+    EXPECT_EQ(g.world.workspace.revealed.back(), hidden) << "shown in its folder first";
+    EXPECT_FALSE(g.world.hiddenFlag.isHidden(hidden));
 }
