@@ -635,16 +635,12 @@ void Windows::buildVaultWindow() {
     hv->addWidget(table);
     v->addWidget(holder, 1);
 
-    // The commands: remove acts on the current row; hide and encrypt ask for new items.
+    // The commands: remove and unhide act on the current row; hide and encrypt ask for new items.
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(16, 4, 16, 14);
     footer->setSpacing(8);
     auto* removeRow = commandButton(localized("Remove…"), {}, &Commands::removeFromList);
     removeRow->setToolTip(localized("Take the selected item out of the vault"));
-    removeRow->setEnabled(false);
-    connect(table->selectionModel(), &QItemSelectionModel::currentChanged, removeRow,
-            [removeRow](const QModelIndex& current) { removeRow->setEnabled(current.isValid()); });
-    connect(model, &QAbstractItemModel::modelReset, removeRow, [removeRow] { removeRow->setEnabled(false); });
     footer->addWidget(removeRow);
     footer->addStretch(1);
     auto* unhide = commandButton(localized("Unhide…"), "navunlock", &Commands::unhideFiles);
@@ -652,6 +648,15 @@ void Windows::buildVaultWindow() {
     footer->addWidget(unhide);
     footer->addWidget(commandButton(localized("Hide…"), "navlock", &Commands::hideFiles));
     footer->addWidget(commandButton(localized("Encrypt…"), "navvault", &Commands::encryptFiles, true));
+    const auto follow = [removeRow, unhide, model](const QModelIndex& current) {
+        const PSTableCellView* row = model->rowView(current.row());
+        removeRow->setEnabled(row != nullptr);
+        unhide->setEnabled(row && !row->bHidenEncypt);
+    };
+    follow({});
+    connect(table->selectionModel(), &QItemSelectionModel::currentChanged, removeRow,
+            [follow](const QModelIndex& current) { follow(current); });
+    connect(model, &QAbstractItemModel::modelReset, removeRow, [follow] { follow({}); });
     v->addLayout(footer);
 }
 

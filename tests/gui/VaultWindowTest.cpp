@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPropertyAnimation>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -214,8 +215,21 @@ TEST(VaultTable, RowsShowLockedUnlockedAndHiddenItemsAndTheirButtonsAct) {
     QTest::mouseClick(g.ui.widget<QWidget>("selectAllBtn"), Qt::LeftButton);
     EXPECT_EQ(g.model()->rowCount(), 3);
 
-    // Remove from the clicked row's menu command, answered with Cancel: nothing changes.
+    // Unhide and Remove follow the current row.
+    const auto button = [&](const QString& title) {
+        for (auto* b : g.ui.widget<QWidget>("thefileManageWindow")->findChildren<QPushButton*>())
+            if (b->text() == title) return b;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    ASSERT_NE(button("Unhide…"), nullptr);
+    EXPECT_FALSE(button("Remove…")->isEnabled()) << "no row chosen yet";
+    g.table()->setCurrentIndex(g.model()->index(g.rowOf(locked), 0));
+    EXPECT_TRUE(button("Remove…")->isEnabled());
+    EXPECT_FALSE(button("Unhide…")->isEnabled());
     g.table()->setCurrentIndex(g.model()->index(g.rowOf(hidden), 0));
+    EXPECT_TRUE(button("Unhide…")->isEnabled());
+
+    // Remove from the clicked row's menu command, answered with Cancel: nothing changes.
     answerWith(" Cancel ");
     g.world.commands.removeFromList();
     EXPECT_EQ(g.model()->rowCount(), 3);
