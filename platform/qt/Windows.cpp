@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -108,6 +109,19 @@ protected:
 
 private:
     QString hint_;
+};
+
+// Hands a widget's key presses to a function first; it returns true for those it took.
+class KeyHandler final : public QObject {
+public:
+    KeyHandler(QObject* parent, std::function<bool(QKeyEvent*)> handle)
+        : QObject(parent), handle_(std::move(handle)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        return event->type() == QEvent::KeyPress && handle_(static_cast<QKeyEvent*>(event));
+    }
+
+private:
+    std::function<bool(QKeyEvent*)> handle_;
 };
 
 QFrame* card() {
@@ -627,6 +641,20 @@ void Windows::buildVaultWindow() {
         menu.addAction(localized("Remove from Vault…"), table, [this] { run(&Commands::removeFromList); });
         menu.exec(table->viewport()->mapToGlobal(at));
     });
+    // From the keyboard: Space works the current row's switch, Delete removes the row.
+    table->installEventFilter(new KeyHandler(table, [this, table, model](QKeyEvent* key) {
+        PSTableCellView* row = model->rowView(table->currentIndex().row());
+        if (!row || key->modifiers() != Qt::NoModifier) return false;
+        if (key->key() == Qt::Key_Space) {
+            model->act(row, [](PSTableCellView& r) { r.ClickSwtichAction(); });
+            return true;
+        }
+        if (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace) {
+            run(&Commands::removeFromList);
+            return true;
+        }
+        return false;
+    }));
     reg("fileTableView", table);
     ui_.registerReloader("fileTableView", [model] { model->reload(); });
     auto* holder = new QWidget;

@@ -331,6 +331,11 @@ TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
     EXPECT_TRUE(g.storedDecrypted().empty());
     EXPECT_EQ(g.look(locked, VaultTableModel::SwitchRole), "switchdown.png");
 
+    // Space works the current row's switch.
+    table->setCurrentIndex(g.model()->index(g.rowOf(locked), 0));
+    QTest::keyClick(table, Qt::Key_Space);
+    EXPECT_EQ(g.storedDecrypted(), Strings{locked});
+
     // Unhiding reloads the table while the row's action runs.
     entries.clear();
     chooseFromMenu("Unhide…", &entries);
