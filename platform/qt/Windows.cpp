@@ -545,9 +545,6 @@ void Windows::buildVaultWindow() {
     w->resize(780, 540);
     w->setMinimumSize(620, 420);
     reg("thefileManageWindow", w);
-    w->shouldClose = [this] {
-        return commands_.vaultWindowShouldClose ? commands_.vaultWindowShouldClose() : true;
-    };
 
     auto* v = new QVBoxLayout(w->body());
     v->setContentsMargins(0, 0, 0, 0);
@@ -581,18 +578,26 @@ void Windows::buildVaultWindow() {
         filterButtons.emplace_back(f);
     }
     // The pressed filter is marked as the current one; the controller does the filtering.
-    filterObserver_ = nc_.addObserver(notify::PRLeftButtonMouseDown, [filterButtons](const Notification& n) {
+    const auto markCurrent = [filterButtons](const void* pressed) {
         const bool ours = std::any_of(filterButtons.begin(), filterButtons.end(), [&](const auto& f) {
-            return f && n.object == static_cast<QObject*>(f);
+            return f && pressed == static_cast<QObject*>(f);
         });
         if (!ours) return;
         for (const auto& f : filterButtons) {
             if (!f) continue;
-            f->setProperty("current", n.object == static_cast<QObject*>(f));
+            f->setProperty("current", pressed == static_cast<QObject*>(f));
             f->style()->unpolish(f);
             f->style()->polish(f);
         }
-    });
+    };
+    filterObserver_ = nc_.addObserver(notify::PRLeftButtonMouseDown,
+                                      [markCurrent](const Notification& n) { markCurrent(n.object); });
+    // Closing the window by the system shows every item again.
+    w->shouldClose = [this, markCurrent, all = filterButtons.front()] {
+        const bool close = commands_.vaultWindowShouldClose ? commands_.vaultWindowShouldClose() : true;
+        if (commands_.vaultWindowShouldClose) markCurrent(all.data());
+        return close;
+    };
     b->addStretch(1);
     v->addWidget(bar);
 

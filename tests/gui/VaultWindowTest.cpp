@@ -253,10 +253,13 @@ TEST(VaultTable, ClosingWithVisibleItemsOffersToHideThemWithEachAnswer) {
     ASSERT_EQ(g.storedDecrypted(), Strings{record});
     auto* window = g.ui.widget<QWidget>("thefileManageWindow");
 
+    QTest::mouseClick(g.ui.widget<QWidget>("selectDocBtn"), Qt::LeftButton);
     QString shown;
     answerWith(" Cancel ", &shown);
     window->close();
     EXPECT_EQ(shown, "Some items are visible");
+    EXPECT_TRUE(g.ui.widget<QWidget>("selectAllBtn")->property("current").toBool())
+        << "the system's close shows every item again, and says so";
     EXPECT_TRUE(window->isVisible()) << "Cancel keeps the window";
     EXPECT_EQ(g.storedDecrypted(), Strings{record});
 
