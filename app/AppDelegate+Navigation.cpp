@@ -80,21 +80,44 @@ void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification& n) {
         return;
     }
 
-    // ---- Storage location, password and vault filter buttons ----------------------------------
-    // selectStorageBtn, changeStorageBtn, changePassWordBtn and the six select*Btn filters are
-    // dispatched here, before tidybutton, once the vault's operations are in place.
-
-    if (sender == ui_.outlet("tidybutton")) {
-        ui_.setImage("tidybutton", "startlocationdownbtn.png");
-        platform::OpenPanel panel;
-        panel.chooseFiles = false;
-        panel.chooseDirectories = true;
-        panel.multipleSelection = false;
-        panel.directory = s_.paths.desktop().string();
-        // The chosen folder is the storage location's business: its completion takes the answer.
-        ui_.beginSheet("connectWindow", panel, [](std::optional<platform::Ui::Paths>) {});
+    // ---- Storage location, password and the vault's six filters
+    if (sender == ui_.outlet("selectStorageBtn")) {
+        ui_.setImage("selectStorageBtn", "storagedown.png");
+        ChooseEncryptedFileStoreLocation();
+        ui_.setImage("selectStorageBtn", "storagenom.png");
         return;
     }
+    if (sender == ui_.outlet("changeStorageBtn")) {
+        ChangeStorePathAction();
+        return;
+    }
+    if (sender == ui_.outlet("changePassWordBtn")) {
+        ChangePassWordAction();
+        return;
+    }
+    if (sender == ui_.outlet("tidybutton")) {
+        ui_.setImage("tidybutton", "startlocationdownbtn.png");
+        ChooseStartLocationAction();  // its completion puts the normal face back
+        return;
+    }
+    struct Filter {
+        const char* outlet;
+        const char* image;
+        void (AppDelegate::*select)();
+    };
+    static constexpr Filter kFilters[] = {
+        {"selectAllBtn", "allnom", &AppDelegate::SelectAllEncryptedFilesAction},
+        {"selectImageBtn", "imagenom", &AppDelegate::SelectEncryptedImagesAction},
+        {"selectDocBtn", "docnom", &AppDelegate::SelectEncryptedDocsAction},
+        {"selectVideoBtn", "medianom", &AppDelegate::SelectEncryptedMediasAction},
+        {"selectFolderBtn", "foldernom", &AppDelegate::SelectEncryptedFoldersAction},
+        {"selectOtherBtn", "othernom", &AppDelegate::SelectEncryptedOtherAction}};
+    for (const auto& f : kFilters)
+        if (sender == ui_.outlet(f.outlet)) {
+            ui_.setImage(f.outlet, f.image);
+            (this->*f.select)();
+            return;
+        }
 }
 
 void AppDelegate::FBLeftButtonMouseDownDownHandle(const Notification& n) {

@@ -198,6 +198,14 @@ public:
     bool decryptRecordForList(const std::string& record);
     void unhideRecordForList(const std::string& path);
     std::optional<std::string_view> listPassPhrase() const;
+    // Menu commands. UnHideFileAction unhides the vault table's clicked row when it is a hidden
+    // item (asking first, as its switch does); otherwise it opens the vault window, where hidden
+    // items are unhidden row by row. ClickHelp opens the product page; ActAboutAction shows the
+    // about window; ClickAutoTidyDesktop stores the automatic tidy box under "BAutoTidy".
+    void UnHideFileAction();
+    void ClickHelp();
+    void ActAboutAction();
+    void ClickAutoTidyDesktop();
 
     // ---- Desktop tidy and browser ----------------------------------------------------------
     // The kind lists describe the tidy folder, not the live desktop (the live lists, not copies).

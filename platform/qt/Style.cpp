@@ -37,6 +37,7 @@ QPushButton { background: #ffffff; border: 1px solid #cbd5e1; border-radius: 8px
               color: #1e293b; }
 QPushButton:hover { background: #f8fafc; border-color: #94a3b8; }
 QPushButton:pressed { background: #f1f5f9; }
+QPushButton:disabled { color: #94a3b8; border-color: #e2e8f0; }
 QPushButton::menu-indicator { image: url(:/assets/chevrondown.svg); subcontrol-origin: padding;
                               subcontrol-position: right center; right: 6px; width: 10px; height: 10px; }
 QPushButton[primary="true"] { background: #4f46e5; border: 1px solid #4338ca; color: #ffffff; font-weight: 600; }
@@ -46,6 +47,7 @@ QPushButton[skin="true"]:hover { background: rgba(79, 70, 229, 0.08); }
 QPushButton[closeButton="true"] { padding: 0; border-radius: 13px; }
 QPushButton[closeButton="true"]:hover { background: rgba(255, 255, 255, 0.18); }
 QPushButton[role="filter"] { color: #334155; padding: 4px 10px; }
+QPushButton[role="filter"][current="true"] { background: #e0e7ff; color: #3730a3; font-weight: 600; }
 QPushButton[role="source"] { text-align: left; padding: 4px 6px; color: #334155; }
 QLineEdit { border: 1px solid #cbd5e1; border-radius: 8px; padding: 4px 10px; background: #ffffff;
             selection-background-color: #c7d2fe; }

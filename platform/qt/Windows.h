@@ -1,10 +1,14 @@
 #pragma once
 #include <QObject>
 #include <QPointer>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "vault/PSTableCellView.h"
 
 class QMainWindow;
 class QWidget;
@@ -66,6 +70,8 @@ struct Commands {
     Fn updateOk;            // PRUpdateController::ClickOkAction
     Fn trashPageShown;      // the Trash page came into view: its size and last emptying
     std::function<bool()> vaultWindowShouldClose;  // windowShouldClose for "thefileManageWindow"
+    // tableViewViewsForAllRows: every row of the vault table "fileTableView" in one snapshot.
+    std::function<std::vector<std::unique_ptr<PSTableCellView>>()> vaultRows;
 };
 
 // Builds every window and page, registers each named control with the Ui adapter, and keeps the
@@ -123,6 +129,7 @@ private:
     QWidget* popoverContent_ = nullptr;
     QWidget* autoTrashHolder_ = nullptr;
     std::map<std::string, QPointer<QWidget>> topLevels_;
+    std::uint64_t filterObserver_ = 0;
 };
 
 }  // namespace vaultry::qt

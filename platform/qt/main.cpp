@@ -1,13 +1,7 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QEvent>
 #include <QMainWindow>
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string_view>
 
@@ -15,6 +9,7 @@
 #include "app/NotificationCenter.h"
 #include "app/SettingsStore.h"
 #include "platform/Version.h"
+#include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxHttp.h"
 #include "platform/linux/LinuxLoginItems.h"
@@ -30,50 +25,7 @@
 #include "platform/qt/Windows.h"
 
 namespace {
-namespace fs = std::filesystem;
 using namespace vaultry;
-
-// replaced by the Linux adapter when it lands
-// The hidden mark is the item's name listed in its folder's ".hidden" file.
-class LocalHiddenFlag final : public platform::HiddenFlag {
-public:
-    bool isHidden(const std::string& path) override {
-        const fs::path p(path);
-        const auto names = read(p.parent_path() / ".hidden");
-        return std::find(names.begin(), names.end(), p.filename().string()) != names.end();
-    }
-    bool setHidden(const std::string& path, bool hidden) override {
-        const fs::path p(path);
-        const fs::path list = p.parent_path() / ".hidden";
-        auto names = read(list);
-        const std::string name = p.filename().string();
-        names.erase(std::remove(names.begin(), names.end(), name), names.end());
-        if (hidden) names.push_back(name);
-        const fs::path temp = list.string() + ".vaultry-tmp";
-        {
-            std::ofstream out(temp, std::ios::trunc);
-            for (const auto& n : names) out << n << '\n';
-            out.flush();
-            if (!out) return false;
-        }
-        if (int fd = ::open(temp.c_str(), O_RDONLY); fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-        std::error_code ec;
-        fs::rename(temp, list, ec);
-        return !ec;
-    }
-
-private:
-    static std::vector<std::string> read(const fs::path& list) {
-        std::vector<std::string> names;
-        std::ifstream in(list);
-        for (std::string line; std::getline(in, line);)
-            if (!line.empty()) names.push_back(line);
-        return names;
-    }
-};
 
 // Without a tray icon nothing would be left to reach a running application once the main window
 // closed, so closing it then ends the application.
@@ -118,7 +70,7 @@ int main(int argc, char** argv) {
     platform::SystemClock clock;
     platform::LinuxBookmarks bookmarks;
     qt::QtWorkspace workspace;
-    LocalHiddenFlag hiddenFlag;
+    platform::DotHiddenFlag hiddenFlag;
     qt::QtThumbnailer thumbnailer;
     platform::LinuxSpawn spawn;
     platform::LinuxHttp http;
@@ -138,11 +90,20 @@ int main(int argc, char** argv) {
 
     qt::bindViews(ui, windows, delegate);
     qt::wireCommands(commands, ui, delegate, settings);
-    // Commands the controller does not carry yet behave as documented for them.
-    commands.quit = [&ui] { ui.terminate(); };
-    commands.about = [&ui] {
-        if (!ui.isVisible("aboutWindow")) ui.showWindow("aboutWindow");
-    };
+    // ---- Vault and preferences: menu commands, the vault window and its table ----
+    commands.openVault = [&delegate] { delegate.OPenFileManageWindow(); };
+    commands.preferences = [&delegate] { delegate.ClickShowPereferenceWindow(); };
+    commands.hideFiles = [&delegate] { delegate.HideFileAction(); };
+    commands.unhideFiles = [&delegate] { delegate.UnHideFileAction(); };
+    commands.encryptFiles = [&delegate] { delegate.EncryptFileAction(); };
+    commands.returnOnPasswordField = [&delegate] { delegate.ReturnOnPasswordField(); };
+    commands.vaultWindowShouldClose = [&delegate] { return delegate.windowShouldClose(); };
+    commands.removeFromList = [&delegate] { delegate.RemoveFileFromListAction(); };
+    commands.autoTidyDesktop = [&delegate] { delegate.ClickAutoTidyDesktop(); };
+    commands.help = [&delegate] { delegate.ClickHelp(); };
+    commands.about = [&delegate] { delegate.ActAboutAction(); };
+    commands.quit = [&delegate] { delegate.QuiteVaultryAction(); };
+    commands.vaultRows = [&delegate] { return delegate.tableViewViewsForAllRows("fileColumn"); };
 
     if (!banner.hasTrayHost())
         windows.mainWindow()->installEventFilter(new QuitOnClose(windows.mainWindow(), [&commands] {

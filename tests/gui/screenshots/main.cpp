@@ -24,6 +24,7 @@
 #include <fstream>
 
 #include "app/Notifications.h"
+#include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
@@ -33,6 +34,7 @@
 #include "gui/GuiHarness.h"
 #include "platform/qt/Views.h"
 #include "support/CookieFiles.h"
+#include "vault/Records.h"
 
 using namespace vaultry;
 
@@ -302,6 +304,43 @@ int main(int argc, char** argv) {
 
     if (auto* tabs = windows.popoverContent()->findChild<QTabWidget*>("popoverTabs"))
         tabs->setCurrentIndex(0);
+    // The vault with a locked file, an unlocked one, a locked folder and a hidden item.
+    {
+        namespace fs = std::filesystem;
+        world.commands.vaultRows = [&] { return delegate.tableViewViewsForAllRows("fileColumn"); };
+        world.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        const fs::path home = world.dir.path();
+        fs::create_directories(home / "Safe");
+        delegate.openPanelDidEnd8(platform::Ui::Paths{(home / "Safe").string()});
+        ui.setText("enterPWLab", "pw");
+        delegate.ReturnOnPasswordField();
+        const auto make = [&](const std::string& name) {
+            const fs::path p = home / "Documents" / name;
+            fs::create_directories(p.parent_path());
+            std::ofstream(p) << "private notes about " << name;
+            return p.string();
+        };
+        delegate.EncryptFileFolderFunction(make("Tax return 2025.pdf"));
+        const std::string opened = make("Passport scan.png");
+        delegate.EncryptFileFolderFunction(opened);
+        delegate.EncryptFileFolderFunction(make("Contract draft.docx"));
+        fs::create_directories(home / "Documents/Family photos");
+        std::ofstream(home / "Documents/Family photos/beach.jpg") << "jpg";
+        delegate.EncryptFileFolderFunction((home / "Documents/Family photos").string());
+        const std::string hidden = make("Diary.md");
+        delegate.HiddenFileFolderFunction(hidden);
+        delegate.addVaultRecord(hidden);
+        delegate.saveRecords();
+        delegate.DecryptFileFolderFunction(vault::encryptedRecordFor(opened, false));
+        delegate.saveDecrypted();
+        ui.reload("fileTableView");
+        ui.setNumber("fileTableView", 1);
+        QWidget* w = windows.topLevels().at("thefileManageWindow");
+        save(w, dir, "thefileManageWindow-rows");
+        w->hide();
+        ui.setText("StorePathlab", (home / "Safe/vaultry.data").string());
+    }
+
     world.banner.ClickStateBanner(windows.mainWindow());
     views.icons->waitForDone();
     if (auto* list = ui.widget<QTableView>(PPopoverviewConterller::kTidyTable);

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/AppDelegate.h"
+#include "app/Notifications.h"
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "support/FakePorts.h"
+#include "update/VersionCheck.h"
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+struct MenuWorld {
+    test::World w;
+    std::unique_ptr<AppDelegate> app = std::make_unique<AppDelegate>(w.services());
+    void press(const char* outlet) { w.nc.post(notify::PRLeftButtonMouseDown, w.ui.outlet(outlet)); }
+    bool happened(const std::string& event) {
+        return std::find(w.ui.events.begin(), w.ui.events.end(), event) != w.ui.events.end();
+    }
+};
+
+TEST(TipButtons, StorageAndPasswordButtonsRunTheirCommands) {
+    MenuWorld m;
+    fs::create_directories(m.w.dir / "Safe");
+    m.w.ui.panelAnswers.push_back(Strings{(m.w.dir / "Safe").string()});
+    m.press("selectStorageBtn");
+    EXPECT_TRUE(m.happened("sheet:CreatePWWindow"));
+    EXPECT_EQ(m.w.ui.image("selectStorageBtn").value, "storagenom.png");
+    EXPECT_EQ(m.w.ui.text("StorePathlab"), (m.w.dir / "Safe/vaultry.data").string());
+
+    m.press("changeStorageBtn");
+    EXPECT_TRUE(m.happened("sheet:preferWindows"));
+
+    m.w.ui.setText("newPWLab", "one");
+    m.w.ui.setText("confirmNewPWLab", "two");
+    m.w.ui.setHidden("warnnewPWlab", true);
+    m.press("changePassWordBtn");
+    EXPECT_FALSE(m.w.ui.isHidden("warnnewPWlab"));
+    EXPECT_TRUE(m.happened("shake:preferWindows"));
+
+    // A button without a branch, and no sender at all, change nothing.
+    const auto events = m.w.ui.events;
+    m.press("someOtherBtn");
+    m.w.nc.post(notify::PRLeftButtonMouseDown, nullptr);
+    EXPECT_EQ(m.w.ui.events, events);
+}
+
+TEST(TipButtons, EachFilterShowsItsImageAndNarrowsTheList) {
+    MenuWorld m;
+    const Strings all = {"/u/a.jpg.enc",   "/u/b.pdf.enc", "/u/c.mov.enc",
+                         "/u/Work.tar.gz", "/u/e.xyz.enc", "/u/hidden.txt"};
+    m.app->backupFileDataArray = all;
+    m.app->FileDataArray = all;
+    const std::tuple<const char*, const char*, Strings> cases[] = {
+        {"selectImageBtn", "imagenom", {"/u/a.jpg.enc"}},
+        {"selectDocBtn", "docnom", {"/u/b.pdf.enc"}},
+        {"selectVideoBtn", "medianom", {"/u/c.mov.enc"}},
+        {"selectFolderBtn", "foldernom", {"/u/Work.tar.gz"}},
+        {"selectOtherBtn", "othernom", {"/u/e.xyz.enc"}},
+        {"selectAllBtn", "allnom", all}};
+    for (const auto& [outlet, image, shown] : cases) {
+        SCOPED_TRACE(outlet);
+        const int reloads = m.w.ui.at("fileTableView").reloads;
+        m.press(outlet);
+        EXPECT_EQ(m.w.ui.image(outlet).value, image);
+        EXPECT_EQ(m.app->FileDataArray, shown);
+        EXPECT_EQ(m.w.ui.at("fileTableView").reloads, reloads + 1);
+    }
+}
+
+TEST(MenuCommands, HelpAboutAutomaticTidyAndUnhide) {
+    MenuWorld m;
+    m.app->ClickHelp();
+    EXPECT_EQ(m.w.workspace.urls, Strings{productPageUrl()});
+
+    m.app->ActAboutAction();
+    m.app->ActAboutAction();
+    EXPECT_EQ(std::count(m.w.ui.events.begin(), m.w.ui.events.end(), "show:aboutWindow"), 1)
+        << "an about window already shown is left as it is";
+
+    for (const bool on : {false, true}) {
+        m.w.ui.setState("autoCleanupSelectBtn", on);
+        m.app->ClickAutoTidyDesktop();
+        SettingsStore reread(m.w.paths.settingsFile());  // flushed to the file
+        EXPECT_EQ(reread.string(key::BAutoTidy), on ? "YES" : "NO");
+    }
+
+    // Without the vault window, unhide leads to it (through the password gate).
+    m.app->UnHideFileAction();
+    EXPECT_TRUE(m.w.ui.isVisible("CreatePWWindow"));
+
+    // With the vault open and a hidden item's row clicked: asked, revealed, unhidden.
+    m.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    const std::string hidden = (m.w.dir / "diary.md").string();
+    test::writeFile(hidden, "x");
+    ASSERT_TRUE(m.app->HiddenFileFolderFunction(hidden));
+    m.app->addVaultRecord("/u/a.jpg.enc");
+    m.app->addVaultRecord(hidden);
+    m.w.ui.showWindow("thefileManageWindow");
+    m.w.ui.at("fileTableView").clickedRow = 0;  // an encrypted row: just the window again
+    m.w.ui.events.clear();
+    m.app->UnHideFileAction();
+    EXPECT_TRUE(m.w.ui.alerts.empty());
+    EXPECT_TRUE(m.happened("show:thefileManageWindow"));
+    m.w.ui.at("fileTableView").clickedRow = 1;
+    m.w.ui.alertAnswers.push_back(platform::AlertAnswer::Alternate);
+    m.app->UnHideFileAction();
+    EXPECT_EQ(m.app->FileDataArray, (Strings{"/u/a.jpg.enc", hidden})) << "cancel leaves it hidden";
+    m.app->UnHideFileAction();
+    ASSERT_FALSE(m.w.ui.alerts.empty());
+    EXPECT_EQ(m.w.ui.alerts.back().defaultTitle, " Unhide ");
+    EXPECT_EQ(m.w.workspace.revealed, Strings{hidden});
+    EXPECT_EQ(m.app->FileDataArray, Strings{"/u/a.jpg.enc"});
+    EXPECT_FALSE(m.w.hiddenFlag.isHidden(hidden));
+}
+
+}  // namespace
+}  // namespace vaultry

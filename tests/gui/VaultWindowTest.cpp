@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+#include "gui/GuiHarness.h"
+#include "platform/qt/SkinWidgets.h"
+#include "platform/qt/VaultTable.h"
+#include "vault/Records.h"
+
+using namespace vaultry;
+using namespace vaultry::qt;
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+// The real windows and the controller, wired as the application wires them.
+struct VaultGui {
+    test::GuiWorld world;
+    std::unique_ptr<AppDelegate> app;
+    QtUi& ui = world.ui;
+
+    VaultGui() {
+        app = std::make_unique<AppDelegate>(world.services());
+        AppDelegate* d = app.get();
+        auto& c = world.commands;
+        c.openVault = [d] { d->OPenFileManageWindow(); };
+        c.hideFiles = [d] { d->HideFileAction(); };
+        c.unhideFiles = [d] { d->UnHideFileAction(); };
+        c.encryptFiles = [d] { d->EncryptFileAction(); };
+        c.returnOnPasswordField = [d] { d->ReturnOnPasswordField(); };
+        c.vaultWindowShouldClose = [d] { return d->windowShouldClose(); };
+        c.removeFromList = [d] { d->RemoveFileFromListAction(); };
+        c.vaultRows = [d] { return d->tableViewViewsForAllRows("fileColumn"); };
+        app->awakeFromNib();
+    }
+    ~VaultGui() {
+        for (const auto& [name, w] : world.windows.topLevels())
+            if (w) w->hide();
+    }
+    // A password "pw", a storage folder and the password entered.
+    void unlocked() {
+        world.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        fs::create_directories(world.dir.path() / "Safe");
+        app->openPanelDidEnd8(platform::Ui::Paths{(world.dir.path() / "Safe").string()});
+        ui.setText("enterPWLab", "pw");
+        app->ReturnOnPasswordField();
+    }
+    fs::path file(const std::string& name) {
+        const fs::path p = world.dir.path() / "Docs" / name;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << "contents of " << name;
+        return p;
+    }
+    QTableView* table() { return ui.widget<QTableView>("fileTableView"); }
+    VaultTableModel* model() { return qobject_cast<VaultTableModel*>(table()->model()); }
+    int rowOf(const std::string& record) {
+        for (int r = 0; r < model()->rowCount(); ++r)
+            if (model()->rowView(r)->theFilePath() == record) return r;
+        return -1;
+    }
+    QString look(const std::string& record, int role) {
+        return model()->index(rowOf(record), 0).data(role).toString();
+    }
+    Strings storedDecrypted() {
+        return world.settings.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    }
+};
+
+// Answers the next modal alert with the button of this exact title.
+void answerWith(const QString& title, QString* shown = nullptr) {
+    QTimer::singleShot(0, [title, shown] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr) << "no alert";
+        if (shown) *shown = box->text();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == title) return b->click();
+        ADD_FAILURE() << "no button titled '" << title.toStdString() << "'";
+        box->reject();
+    });
+}
+
+}  // namespace
+
+TEST(PasswordWindows, CreateThenEnterOpensTheVaultAndAWrongEntryShakesInPlace) {
+    VaultGui g;
+    auto& ui = g.ui;
+    const fs::path safe = g.world.dir.path() / "Safe";
+    fs::create_directories(safe);
+    g.world.commands.openVault();
+    ASSERT_TRUE(ui.isVisible("CreatePWWindow")) << "no password yet: the create window";
+    QTest::keyClicks(ui.widget<QLineEdit>("theCreatePWLab"), "pw one");
+    QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw one");
+    QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
+
+    // The storage folder is chosen in a sheet on the create window.
+    QFileDialog* sheet = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>();
+        return sheet && sheet->isVisible();
+    }));
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    sheet->setDirectory(QString::fromStdString(g.world.dir.path().string()));
+    sheet->selectFile(QString::fromStdString(safe.string()));
+    static_cast<QDialog*>(sheet)->accept();  // the Choose button
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.isVisible("CreatePWWindow"); }));
+    EXPECT_EQ(ui.text("StorePathlab"), (safe / "vaultry.data").string());
+    EXPECT_TRUE(g.world.settings.contains(key::VaultryPassword));
+
+    g.world.commands.openVault();
+    ASSERT_TRUE(ui.isVisible("enterPDWindow"));
+    QWidget* window = ui.widget<QWidget>("enterPDWindow");
+    auto* field = ui.widget<QLineEdit>("enterPWLab");
+    const QPoint before = window->pos();
+    QTest::keyClicks(field, "pw two");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(ui.isHidden("enterPDWarnLab")) << "a wrong entry shows the warning";
+    EXPECT_TRUE(field->text().isEmpty());
+    auto* shake = window->findChild<QPropertyAnimation*>("vaultryShake");
+    ASSERT_NE(shake, nullptr) << "a wrong entry shakes the window";
+    EXPECT_EQ(shake->duration(), 500);
+    int left = 0, right = 0;
+    const int swing = static_cast<int>(window->width() * 0.05f);
+    for (const auto& [at, value] : shake->keyValues()) {
+        left += value.toPoint() == before - QPoint(swing, 0);
+        right += value.toPoint() == before + QPoint(swing, 0);
+    }
+    EXPECT_EQ(left, 8);
+    EXPECT_EQ(right, 8);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->findChild<QPropertyAnimation*>("vaultryShake"); }));
+    EXPECT_EQ(window->pos(), before) << "the shake ends where it began";
+    EXPECT_TRUE(ui.isVisible("enterPDWindow"));
+    EXPECT_FALSE(ui.isVisible("thefileManageWindow"));
+
+    QTest::keyClicks(field, "pw one");
+    QTest::mouseClick(ui.widget<QWidget>("enterPDButton"), Qt::LeftButton);
+    EXPECT_FALSE(ui.isVisible("enterPDWindow"));
+    EXPECT_TRUE(ui.isVisible("thefileManageWindow"));
+    EXPECT_TRUE(ui.isHidden("enterPDWarnLab"));
+}
+
+TEST(VaultTable, RowsShowLockedUnlockedAndHiddenItemsAndTheirButtonsAct) {
+    VaultGui g;
+    g.unlocked();
+    ASSERT_TRUE(g.ui.isVisible("thefileManageWindow"));
+    const std::string locked = vault::encryptedRecordFor(g.file("plan.txt").string(), false);
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction(g.file("plan.txt").string()));
+    const std::string opened = vault::encryptedRecordFor(g.file("photo.png").string(), false);
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction(g.file("photo.png").string()));
+    const std::string hidden = g.file("diary.md").string();
+    ASSERT_TRUE(g.app->HiddenFileFolderFunction(hidden));
+    g.app->addVaultRecord(hidden);
+    g.app->saveRecords();
+    g.ui.reload("fileTableView");
+    ASSERT_EQ(g.model()->rowCount(), 3);
+
+    // The switch of a locked row unlocks it in place.
+    auto* table = g.table();
+    table->resize(700, 400);
+    const QRect row = table->visualRect(g.model()->index(g.rowOf(opened), 0));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, VaultRowDelegate::switchRect(row).center());
+    EXPECT_EQ(g.storedDecrypted(), Strings{opened});
+
+    using R = VaultTableModel;
+    EXPECT_EQ(g.look(locked, R::LockRole), "locktag.png");
+    EXPECT_EQ(g.look(locked, R::SwitchRole), "switchdown.png");
+    EXPECT_EQ(g.look(locked, R::ShowRole), "finddown.png");
+    EXPECT_FALSE(g.model()->index(g.rowOf(locked), 0).data(R::ShowEnabledRole).toBool());
+    EXPECT_EQ(g.look(locked, Qt::DisplayRole), "plan.txt");
+    EXPECT_EQ(g.look(opened, R::LockRole), "viewtag.png");
+    EXPECT_EQ(g.look(opened, R::SwitchRole), "turnoffbtn.png");
+    EXPECT_EQ(g.look(opened, R::ShowRole), "find.png");
+    EXPECT_TRUE(g.model()->index(g.rowOf(opened), 0).data(R::ShowEnabledRole).toBool());
+    EXPECT_EQ(g.look(hidden, R::LockRole), "locktag.png");
+    EXPECT_EQ(g.look(hidden, R::SwitchRole), "switchdown.png");
+    EXPECT_EQ(g.look(hidden, R::KindRole), "Hidden in place");
+    EXPECT_EQ(g.look(hidden, Qt::DisplayRole), "diary.md");
+    for (const auto& record : {locked, opened, hidden})
+        EXPECT_FALSE(g.model()->index(g.rowOf(record), 0).data(R::PictureRole).value<QIcon>().isNull())
+            << record;
+    EXPECT_FALSE(table->viewport()->grab().isNull());
+
+    // The show button reveals only an unlocked row's copy.
+    auto& revealed = g.world.workspace.revealed;
+    revealed.clear();
+    QTest::mouseClick(
+        table->viewport(), Qt::LeftButton, {},
+        VaultRowDelegate::showRect(table->visualRect(g.model()->index(g.rowOf(locked), 0))).center());
+    EXPECT_TRUE(revealed.empty());
+    QTest::mouseClick(
+        table->viewport(), Qt::LeftButton, {},
+        VaultRowDelegate::showRect(table->visualRect(g.model()->index(g.rowOf(opened), 0))).center());
+    EXPECT_EQ(revealed, Strings{vault::deletingExtension(opened)});
+
+    // Filters: hidden items appear only under All; the pressed filter is marked.
+    QTest::mouseClick(g.ui.widget<QWidget>("selectDocBtn"), Qt::LeftButton);
+    EXPECT_EQ(g.model()->rowCount(), 1);
+    EXPECT_EQ(g.ui.image("selectDocBtn").value, "docnom");
+    EXPECT_TRUE(g.ui.widget<QWidget>("selectDocBtn")->property("current").toBool());
+    EXPECT_FALSE(g.ui.widget<QWidget>("selectAllBtn")->property("current").toBool());
+    QTest::mouseClick(g.ui.widget<QWidget>("selectAllBtn"), Qt::LeftButton);
+    EXPECT_EQ(g.model()->rowCount(), 3);
+
+    // Unhide and Remove follow the current row.
+    const auto button = [&](const QString& title) {
+        for (auto* b : g.ui.widget<QWidget>("thefileManageWindow")->findChildren<QPushButton*>())
+            if (b->text() == title) return b;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    ASSERT_NE(button("Unhide…"), nullptr);
+    EXPECT_FALSE(button("Remove…")->isEnabled()) << "no row chosen yet";
+    g.table()->setCurrentIndex(g.model()->index(g.rowOf(locked), 0));
+    EXPECT_TRUE(button("Remove…")->isEnabled());
+    EXPECT_FALSE(button("Unhide…")->isEnabled());
+    g.table()->setCurrentIndex(g.model()->index(g.rowOf(hidden), 0));
+    EXPECT_TRUE(button("Unhide…")->isEnabled());
+
+    // Remove from the clicked row's menu command, answered with Cancel: nothing changes.
+    answerWith(" Cancel ");
+    g.world.commands.removeFromList();
+    EXPECT_EQ(g.model()->rowCount(), 3);
+    answerWith(" Remove ");
+    g.world.commands.removeFromList();
+    EXPECT_EQ(g.model()->rowCount(), 2);
+    EXPECT_EQ(g.rowOf(hidden), -1);
+}
+
+TEST(VaultTable, ClosingWithVisibleItemsOffersToHideThemWithEachAnswer) {
+    VaultGui g;
+    g.unlocked();
+    const fs::path plain = g.file("plan.txt");
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction(plain.string()));
+    const std::string record = vault::encryptedRecordFor(plain.string(), false);
+    g.ui.reload("fileTableView");
+    auto* table = g.table();
+    table->resize(700, 400);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      VaultRowDelegate::switchRect(table->visualRect(g.model()->index(0, 0))).center());
+    ASSERT_EQ(g.storedDecrypted(), Strings{record});
+    auto* window = g.ui.widget<QWidget>("thefileManageWindow");
+
+    QTest::mouseClick(g.ui.widget<QWidget>("selectDocBtn"), Qt::LeftButton);
+    QString shown;
+    answerWith(" Cancel ", &shown);
+    window->close();
+    EXPECT_EQ(shown, "Some items are visible");
+    EXPECT_TRUE(g.ui.widget<QWidget>("selectAllBtn")->property("current").toBool())
+        << "the system's close shows every item again, and says so";
+    EXPECT_TRUE(window->isVisible()) << "Cancel keeps the window";
+    EXPECT_EQ(g.storedDecrypted(), Strings{record});
+
+    answerWith(" Quit ");
+    QTest::mouseClick(g.ui.widget<QWidget>("closedFileWindowButton"), Qt::LeftButton);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(g.storedDecrypted(), Strings{record}) << "Quit leaves the items visible";
+    EXPECT_TRUE(fs::exists(vault::deletingExtension(record)));
+
+    g.ui.showWindow("thefileManageWindow");
+    answerWith(" Hide and Quit");
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(g.storedDecrypted().empty()) << "Hide and Quit locks them again";
+    EXPECT_FALSE(fs::exists(vault::deletingExtension(record)));
+    EXPECT_EQ(g.look(record, VaultTableModel::SwitchRole), "switchdown.png");
+}
+
+namespace {
+
+// Picks the entry with this title from the row menu that opens next.
+void chooseFromMenu(const QString& title, QStringList* entries) {
+    QTimer::singleShot(0, [title, entries] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << "no row menu";
+        QAction* chosen = nullptr;
+        for (QAction* a : menu->actions()) {
+            if (a->isSeparator()) continue;
+            *entries << a->text();
+            if (a->text() == title) chosen = a;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+        else
+            ADD_FAILURE() << "no entry " << title.toStdString();
+    });
+}
+
+}  // namespace
+
+TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
+    VaultGui g;
+    g.unlocked();
+    const fs::path plain = g.file("plan.txt");
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction(plain.string()));
+    const std::string locked = vault::encryptedRecordFor(plain.string(), false);
+    const std::string hidden = g.file("diary.md").string();
+    ASSERT_TRUE(g.app->HiddenFileFolderFunction(hidden));
+    g.app->addVaultRecord(hidden);
+    g.app->saveRecords();
+    g.ui.reload("fileTableView");
+    auto* table = g.table();
+    table->resize(700, 400);
+    const auto menuAt = [&](const std::string& record) {
+        emit table->customContextMenuRequested(
+            table->visualRect(g.model()->index(g.rowOf(record), 0)).center());
+    };
+
+    QStringList entries;
+    chooseFromMenu("Decrypt", &entries);
+    menuAt(locked);
+    EXPECT_EQ(entries, (QStringList{"Decrypt", "Remove from Vault…"}));
+    EXPECT_EQ(g.storedDecrypted(), Strings{locked});
+    EXPECT_EQ(g.look(locked, VaultTableModel::SwitchRole), "turnoffbtn.png");
+
+    entries.clear();
+    chooseFromMenu("Encrypt and Hide…", &entries);
+    answerWith(" Encrypt ");
+    menuAt(locked);
+    EXPECT_EQ(entries, (QStringList{"Encrypt and Hide…", "Show in Folder", "Remove from Vault…"}));
+    EXPECT_TRUE(g.storedDecrypted().empty());
+    EXPECT_EQ(g.look(locked, VaultTableModel::SwitchRole), "switchdown.png");
+
+    // Space works the current row's switch.
+    table->setCurrentIndex(g.model()->index(g.rowOf(locked), 0));
+    QTest::keyClick(table, Qt::Key_Space);
+    EXPECT_EQ(g.storedDecrypted(), Strings{locked});
+
+    // Unhiding reloads the table while the row's action runs.
+    entries.clear();
+    chooseFromMenu("Unhide…", &entries);
+    answerWith(" Unhide ");
+    menuAt(hidden);
+    EXPECT_EQ(entries, (QStringList{"Unhide…", "Remove from Vault…"}));
+    EXPECT_EQ(g.rowOf(hidden), -1);
+    ASSERT_FALSE(g.world.workspace.revealed.empty());
+    EXPECT_EQ(g.world.workspace.revealed.back(), hidden) << "shown in its folder first";
+    EXPECT_FALSE(g.world.hiddenFlag.isHidden(hidden));
+}
