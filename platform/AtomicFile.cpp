@@ -24,7 +24,8 @@ bool writeAll(int fd, std::string_view bytes) {
 
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t newMode) {
     const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string temp = folder.string();
+    temp.append("/.").append(path.filename().string()).append(".XXXXXX");
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return fail("cannot write " + path.string() + ": " + std::strerror(errno));
     struct stat st {};
