@@ -297,7 +297,6 @@ public:
     void ActClickChromeAction();
     void ActClickFireFoxAction();
     void ActClickOpenCookiesAction();
-    void ActClickNewCookiesAction() {}
     void ShowNewCookieRecords();  // what newCookieBtn shows: the records of the last opened file
     void ActRemoveCookieData();
     void ActExportCookieData();

@@ -141,7 +141,7 @@ class SkinWindow : public QWidget {
     Q_OBJECT
 public:
     explicit SkinWindow(QWidget* parent = nullptr);
-    // Asked before the window closes by the system (close command, window manager); false keeps
+    // Asked before the window is closed from outside (the close command or the window manager); false keeps
     // it open.
     std::function<bool()> shouldClose;
 
