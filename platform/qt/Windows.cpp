@@ -960,23 +960,33 @@ void Windows::returnPopoverContent() {
 
 // ---- Preferences ------------------------------------------------------------------------------
 
-void Windows::buildPreferences() {
+Windows::Panel Windows::bannerWindow(const char* outlet, const QString& windowTitle, QSize size,
+                                     ImageView* view, const QString& title, const QString& subtitle,
+                                     const char* closeOutlet, QMargins margins) {
     auto* w = new SkinWindow;
-    w->setWindowTitle(localized("Vaultry Preferences"));
-    w->setFixedSize(500, 540);
-    reg("preferWindows", w);
+    w->setWindowTitle(windowTitle);
+    w->setFixedSize(size);
+    reg(outlet, w);
     auto* v = new QVBoxLayout(w);
     v->setContentsMargins(1, 1, 1, 1);
     v->setSpacing(0);
     auto* close = new PRClosedButton(nc_);
-    reg("closedPrefWindowButton", close);
-    v->addWidget(banner(new PTopWindowView, localized("Preferences"),
-                        localized("Storage, password and start-up"), close));
-
+    reg(closeOutlet, close);
+    v->addWidget(banner(view, title, subtitle, close));
     auto* body = new QWidget;
     auto* bv = new QVBoxLayout(body);
-    bv->setContentsMargins(24, 18, 24, 22);
+    bv->setContentsMargins(margins);
     bv->setSpacing(10);
+    v->addWidget(body, 1);
+    return {w, bv};
+}
+
+void Windows::buildPreferences() {
+    auto* bv =
+        bannerWindow("preferWindows", localized("Vaultry Preferences"), QSize(500, 540), new PTopWindowView,
+                     localized("Preferences"), localized("Storage, password and start-up"),
+                     "closedPrefWindowButton", QMargins(24, 18, 24, 22))
+            .body;
 
     bv->addWidget(heading(localized("Vault storage"), "section"));
     auto* store = card();
@@ -1051,27 +1061,16 @@ void Windows::buildPreferences() {
     tidyRow->addStretch(1);
     bv->addLayout(tidyRow);
     bv->addStretch(1);
-    v->addWidget(body, 1);
 }
 
 // ---- Password windows -------------------------------------------------------------------------
 
 void Windows::buildCreatePassword() {
-    auto* w = new SkinWindow;
-    w->setWindowTitle(localized("Create Password"));
-    w->setFixedSize(420, 380);
-    reg("CreatePWWindow", w);
-    auto* v = new QVBoxLayout(w);
-    v->setContentsMargins(1, 1, 1, 1);
-    v->setSpacing(0);
-    auto* close = new PRClosedButton(nc_);
-    reg("closedButton", close);
-    v->addWidget(banner(new PWindowView, localized("Create your vault password"),
-                        localized("It opens the vault and locks your archives."), close));
-    auto* body = new QWidget;
-    auto* bv = new QVBoxLayout(body);
-    bv->setContentsMargins(28, 22, 28, 24);
-    bv->setSpacing(10);
+    auto* bv = bannerWindow("CreatePWWindow", localized("Create Password"), QSize(420, 380), new PWindowView,
+                            localized("Create your vault password"),
+                            localized("It opens the vault and locks your archives."), "closedButton",
+                            QMargins(28, 22, 28, 24))
+                   .body;
     auto* first = secureField(localized("Password"));
     reg("theCreatePWLab", first);
     auto* second = secureField(localized("Confirm password"));
@@ -1088,25 +1087,13 @@ void Windows::buildCreatePassword() {
     faceButton(done, "donenom.png", localized("Create Password"), QSize(180, 36));
     reg("doneButton", done);
     bv->addWidget(done, 0, Qt::AlignRight);
-    v->addWidget(body, 1);
 }
 
 void Windows::buildEnterPassword() {
-    auto* w = new SkinWindow;
-    w->setWindowTitle(localized("Enter Password"));
-    w->setFixedSize(420, 300);
-    reg("enterPDWindow", w);
-    auto* v = new QVBoxLayout(w);
-    v->setContentsMargins(1, 1, 1, 1);
-    v->setSpacing(0);
-    auto* close = new PRClosedButton(nc_);
-    reg("closedPDWindowButton", close);
-    v->addWidget(banner(new PDWindowView, localized("Unlock Vaultry"),
-                        localized("Enter your vault password to continue."), close));
-    auto* body = new QWidget;
-    auto* bv = new QVBoxLayout(body);
-    bv->setContentsMargins(28, 22, 28, 24);
-    bv->setSpacing(10);
+    const auto [w, bv] =
+        bannerWindow("enterPDWindow", localized("Enter Password"), QSize(420, 300), new PDWindowView,
+                     localized("Unlock Vaultry"), localized("Enter your vault password to continue."),
+                     "closedPDWindowButton", QMargins(28, 22, 28, 24));
     auto* field = secureField(localized("Password"));
     reg("enterPWLab", field);
     connect(field, &QLineEdit::returnPressed, this, [this] {
@@ -1121,7 +1108,6 @@ void Windows::buildEnterPassword() {
     faceButton(enter, "donenom.png", localized("Unlock"), QSize(140, 36));
     reg("enterPDButton", enter);
     bv->addWidget(enter, 0, Qt::AlignRight);
-    v->addWidget(body, 1);
     w->setFocusProxy(field);
 }
 

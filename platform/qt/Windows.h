@@ -1,6 +1,8 @@
 #pragma once
+#include <QMargins>
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -16,6 +18,7 @@ class QMenu;
 class QStackedWidget;
 class QLineEdit;
 class QAbstractButton;
+class QVBoxLayout;
 
 namespace vaultry {
 class NotificationCenter;
@@ -25,6 +28,7 @@ namespace vaultry::qt {
 
 class QtUi;
 class SkinWindow;
+
 class PRCustomeWindow;
 
 // The user commands that menus and plain buttons carry. Each is wired to the application
@@ -108,6 +112,15 @@ private:
     void buildVaultWindow();
     void buildConnectWindow();
     void buildAutoTrashWindow();
+    // A frameless window with a banner (title, subtitle and its close button) over a body; the
+    // body's layout is returned with the window.
+    struct Panel {
+        SkinWindow* window;
+        QVBoxLayout* body;
+    };
+    Panel bannerWindow(const char* outlet, const QString& windowTitle, QSize size, class ImageView* view,
+                       const QString& title, const QString& subtitle, const char* closeOutlet,
+                       QMargins margins);
     void buildPreferences();
     void buildCreatePassword();
     void buildEnterPassword();
