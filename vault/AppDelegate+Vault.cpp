@@ -209,31 +209,31 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
 
 // ---- Storage location ---------------------------------------------------------------------
 
-void AppDelegate::ChooseEncryptedFileStoreLocation() {
+namespace {
+// A folder chooser as a sheet on window: one folder, starting at directory.
+platform::OpenPanel folderPanel(const std::filesystem::path& directory, std::string message = {}) {
     OpenPanel panel;
     panel.chooseFiles = false;
     panel.chooseDirectories = true;
-    panel.message = "Choose the location to store encypted files.";
-    panel.directory = s_.paths.documents().string();
-    ui_.beginSheet("CreatePWWindow", panel,
+    panel.message = std::move(message);
+    panel.directory = directory.string();
+    return panel;
+}
+}  // namespace
+
+void AppDelegate::ChooseEncryptedFileStoreLocation() {
+    ui_.beginSheet("CreatePWWindow",
+                   folderPanel(s_.paths.documents(), "Choose the location to store encypted files."),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd8(chosen); });
 }
 
 void AppDelegate::ChangeStorePathAction() {
-    OpenPanel panel;
-    panel.chooseFiles = false;
-    panel.chooseDirectories = true;
-    panel.directory = s_.paths.documents().string();
-    ui_.beginSheet("preferWindows", panel,
+    ui_.beginSheet("preferWindows", folderPanel(s_.paths.documents()),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd5(chosen); });
 }
 
 void AppDelegate::ChooseStartLocationAction() {
-    OpenPanel panel;
-    panel.chooseFiles = false;
-    panel.chooseDirectories = true;
-    panel.directory = s_.paths.desktop().string();
-    ui_.beginSheet("connectWindow", panel,
+    ui_.beginSheet("connectWindow", folderPanel(s_.paths.desktop()),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd3(chosen); });
 }
 
