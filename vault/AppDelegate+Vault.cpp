@@ -37,6 +37,27 @@ bool present(const fs::path& p) {
 
 const char* kNotAvailable = "The selected item is not available";
 
+// A chooser of one folder, starting at directory.
+OpenPanel folderPanel(const std::filesystem::path& directory, std::string message = {}) {
+    OpenPanel panel;
+    panel.chooseFiles = false;
+    panel.chooseDirectories = true;
+    panel.message = std::move(message);
+    panel.directory = directory.string();
+    return panel;
+}
+
+// A chooser of any number of files and folders, starting at directory.
+OpenPanel itemsPanel(const std::filesystem::path& directory, std::string message) {
+    OpenPanel panel;
+    panel.chooseFiles = true;
+    panel.chooseDirectories = true;
+    panel.multipleSelection = true;
+    panel.message = std::move(message);
+    panel.directory = directory.string();
+    return panel;
+}
+
 }  // namespace
 
 std::string AppDelegate::storageFolder() const {
@@ -50,13 +71,8 @@ void AppDelegate::HideFileAction() {
         ui_.showWindow("CreatePWWindow");
         return;
     }
-    OpenPanel panel;
-    panel.chooseFiles = true;
-    panel.chooseDirectories = true;
-    panel.multipleSelection = true;
-    panel.message = "Choose the file(s) or folder(s) to hide.";
-    panel.directory = s_.paths.documents().string();
-    const auto chosen = ui_.runOpenPanel(panel);
+    const auto chosen =
+        ui_.runOpenPanel(itemsPanel(s_.paths.documents(), "Choose the file(s) or folder(s) to hide."));
     if (!chosen || chosen->empty()) return;
     if (ui_.runAlert(Alert{"Are you sure you want to hide the selected items ?", listText(*chosen), " Hide ",
                            " Cancel ", ""}) != AlertAnswer::Default)
@@ -111,13 +127,8 @@ void AppDelegate::EncryptFileAction() {
         ui_.showWindow("enterPDWindow");
         return;
     }
-    OpenPanel panel;
-    panel.chooseFiles = true;
-    panel.chooseDirectories = true;
-    panel.multipleSelection = true;
-    panel.message = "Choose the file(s) or folder(s) to encypt and hide.";
-    panel.directory = s_.paths.documents().string();
-    const auto chosen = ui_.runOpenPanel(panel);
+    const auto chosen = ui_.runOpenPanel(
+        itemsPanel(s_.paths.documents(), "Choose the file(s) or folder(s) to encypt and hide."));
     if (!chosen || chosen->empty()) return;
     for (const auto& path : *chosen)
         if (auto grant = s_.bookmarks.create(path)) settings_.set(path, *grant);
@@ -208,18 +219,6 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
 }
 
 // ---- Storage location ---------------------------------------------------------------------
-
-namespace {
-// A folder chooser as a sheet on window: one folder, starting at directory.
-platform::OpenPanel folderPanel(const std::filesystem::path& directory, std::string message = {}) {
-    OpenPanel panel;
-    panel.chooseFiles = false;
-    panel.chooseDirectories = true;
-    panel.message = std::move(message);
-    panel.directory = directory.string();
-    return panel;
-}
-}  // namespace
 
 void AppDelegate::ChooseEncryptedFileStoreLocation() {
     ui_.beginSheet("CreatePWWindow",
