@@ -1,7 +1,5 @@
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,9 +12,8 @@
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
+#include "support/CliRun.h"
 #include "support/FakePorts.h"
-
-extern char** environ;
 
 namespace vaultry {
 namespace {
@@ -432,39 +429,7 @@ TEST(DesktopBrowser, FoldersOpenInPlaceAndBackReturns) {
 
 // ---- vaultry-cli tidy, run as a user runs it ----------------------------------------------------
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-CliRun runCli(const fs::path& home, const std::vector<std::string>& args) {
-    test::TempDir io;
-    std::vector<std::string> argStrings = {VAULTRY_CLI_PATH};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings = {"HOME=" + home.string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    CliRun r;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = readFile(io / "out");
-        r.err = readFile(io / "err");
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    return r;
-}
+using test::runCli;
 
 TEST(TidyCli, RunListSearchRestoreDelete) {
     test::TempDir home;

@@ -2,19 +2,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 
 #include "platform/Version.h"
 #include "platform/linux/LinuxHttp.h"
+#include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
 #include "update/PRUpdateController.h"
 #include "update/VersionCheck.h"
-
-extern char** environ;
 
 namespace vaultry {
 namespace {
@@ -241,39 +238,10 @@ TEST(UpdateController, AgainstARealServer) {
     EXPECT_FALSE(std::filesystem::exists("/tmp/version.plist"));
 }
 
-// Runs vaultry-cli with a temporary HOME; returns the exit code, stdout and stderr.
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-CliRun runCli(const std::vector<std::string>& args) {
+// vaultry-cli with a temporary HOME of its own.
+test::CliRun runCli(const std::vector<std::string>& args) {
     test::TempDir home;
-    std::vector<std::string> argStore{VAULTRY_CLI_PATH};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStore) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStore{"HOME=" + home.path().string(), "no_proxy=127.0.0.1",
-                                      "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp;
-    for (auto& e : envStore) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const auto outPath = home / "out", errPath = home / "err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    CliRun run;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    run.out = test::readFile(outPath);
-    run.err = test::readFile(errPath);
-    return run;
+    return test::runCli(home.path(), args);
 }
 
 TEST(UpdateCli, ChecksTheListItIsGiven) {

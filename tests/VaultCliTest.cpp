@@ -13,6 +13,7 @@
 #include "vault/Archive.h"
 #include "vault/Rekey.h"
 
+#include "support/CliRun.h"
 #include "support/FakePorts.h"
 
 extern char** environ;
@@ -24,38 +25,9 @@ namespace fs = std::filesystem;
 
 struct Cli {
     test::TempDir home;
-    struct Ran {
-        int code;
-        std::string out, err;
-    };
-    // Runs vaultry-cli with HOME set to the temporary home, `input` on standard input.
-    Ran run(std::vector<std::string> args, const std::string& input = "") {
-        test::writeFile(home / "in", input);
-        args.insert(args.begin(), VAULTRY_CLI_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env{"HOME=" + home.path().string(), "PATH=/usr/bin:/bin"};
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, (home / "in").c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, (home / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&fa, 2, (home / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        // A session of its own: no controlling terminal, so nothing is asked at a prompt.
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-        pid_t pid = 0;
-        posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&fa);
-        posix_spawnattr_destroy(&attr);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(home / "out"),
-                test::readFile(home / "err")};
+    // vaultry-cli with HOME set to the temporary home, `input` on standard input.
+    test::CliRun run(std::vector<std::string> args, const std::string& input = "") {
+        return test::runCli(home.path(), std::move(args), input);
     }
 };
 

@@ -1,16 +1,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "app/SettingsStore.h"
+#include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
 #include "vault/VaultList.h"
-
-extern char** environ;
 
 namespace vaultry {
 namespace {
@@ -20,11 +17,6 @@ using test::readFile;
 using test::writeFile;
 using Strings = std::vector<std::string>;
 
-struct Run {
-    int code = -1;
-    std::string out, err;
-};
-
 // Runs vaultry-cli as a user would, with a temporary HOME and the given standard input.
 struct CliHome {
     test::TempDir home;
@@ -33,34 +25,8 @@ struct CliHome {
 
     SettingsStore store() { return SettingsStore(home / ".config/com.Quenmark.vaultry.plist"); }
 
-    Run run(Strings args, const std::string& input = "") {
-        writeFile(home / ".stdin", input);
-        args.insert(args.begin(), VAULTRY_CLI_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env = {"HOME=" + home.path().string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, (home / ".stdin").c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, (home / ".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&fa, 2, (home / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        pid_t pid = 0;
-        Run r;
-        if (posix_spawn(&pid, VAULTRY_CLI_PATH, &fa, nullptr, argv.data(), envp.data()) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&fa);
-        r.out = readFile(home / ".stdout");
-        r.err = readFile(home / ".stderr");
-        return r;
+    test::CliRun run(Strings args, const std::string& input = "") {
+        return test::runCli(home.path(), args, input);
     }
 
     // A vault with a locked file, an unlocked file and a hidden item.

@@ -1,0 +1,44 @@
+#include "support/CliRun.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "support/FakePorts.h"
+
+namespace vaultry::test {
+
+CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args, const std::string& input) {
+    TempDir io;
+    writeFile(io / "in", input);
+    args.insert(args.begin(), VAULTRY_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env{"HOME=" + home.string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "TZ=UTC",
+                                 "no_proxy=127.0.0.1"};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, (io / "in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    CliRun run;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data()) == 0) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.code = WEXITSTATUS(status);
+        run.out = readFile(io / "out");
+        run.err = readFile(io / "err");
+    }
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    return run;
+}
+
+}  // namespace vaultry::test
