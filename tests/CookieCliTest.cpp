@@ -71,6 +71,18 @@ TEST(CookieCli, ScanExportAndRemoveTheUsersChromeStore) {
     EXPECT_EQ(removed.code, 0) << removed.err;
     EXPECT_EQ(runCli(home.path(), {"cookies", "scan", "chrome"}).out, "");
 
+    // Reading a store in rollback-journal mode leaves its bytes as they were and adds no log.
+    test::sql(store, "PRAGMA journal_mode=DELETE;INSERT INTO cookies "
+                     "VALUES(2,'.d.com','','k','v','','/',0,0,0,0,0,0,1,0,2,443,0,0,0);");
+    const std::string before = test::readFile(store);
+    EXPECT_EQ(runCli(home.path(), {"cookies", "scan", "chrome"}).code, 0);
+    const auto read = runCli(home.path(), {"cookies", "read", store.string()});
+    EXPECT_EQ(read.code, 0) << read.err;
+    EXPECT_NE(read.out.find(".d.com"), std::string::npos) << read.out;
+    EXPECT_EQ(test::readFile(store), before);
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+        EXPECT_FALSE(fs::exists(store.string() + suffix)) << suffix;
+
     const auto noFirefox = runCli(home.path(), {"cookies", "scan", "firefox"});
     EXPECT_EQ(noFirefox.code, 1);
     EXPECT_EQ(noFirefox.err.rfind("vaultry-cli: ", 0), 0u);
