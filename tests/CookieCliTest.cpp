@@ -43,6 +43,21 @@ TEST(CookieCli, ReadPrintsTheExportFormatOrJson) {
     EXPECT_EQ(bad.code, 1);
     EXPECT_EQ(bad.err, "vaultry-cli: not a cookie store: " + (home / "notes.txt").string() + "\n");
     EXPECT_EQ(runCli(home.path(), {"cookies", "read", "--layout", "nope", file.string()}).code, 2);
+
+    // One record read thousands of times over, its texts without a zero byte: refused, not read.
+    std::string page;
+    test::appendBE(page, 0x100);
+    test::appendLE(page, 4000);
+    for (int i = 0; i < 4000; ++i) test::appendLE(page, 8 + 4 * 4000 + 4);
+    test::appendLE(page, 0);
+    std::string record(56, 'A');
+    test::putLE(record, 0, 0x7fffffff);
+    for (int t = 0; t < 4; ++t) test::putLE(record, 16 + 4 * t, 56 + t);
+    const fs::path crafted = home / "crafted.binarycookies";
+    test::writeFile(crafted, test::binaryFile({page + record + std::string(60000, 'A')}));
+    const auto refused = runCli(home.path(), {"cookies", "read", crafted.string()});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, "vaultry-cli: not a cookie store: " + crafted.string() + "\n");
 }
 
 TEST(CookieCli, ScanExportAndRemoveTheUsersChromeStore) {
