@@ -3,7 +3,9 @@
 
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxPaths.h"
+#include "platform/linux/LinuxSpawn.h"
 #include "support/FakePorts.h"
+#include "vault/StorageFolder.h"
 
 namespace vaultry::platform {
 namespace {
@@ -30,6 +32,74 @@ public:
 private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
+
+// The GUI runs tools by their bare name ("gio"): they are found through PATH, and a file of that
+// name in the working folder is never run, whatever PATH says about "." or empty entries.
+TEST(LinuxSpawn, BareNamesAreFoundThroughPathNeverInTheWorkingFolder) {
+    test::TempDir dir;
+    namespace fs = std::filesystem;
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "work");
+    fs::create_symlink("/bin/echo", dir / "bin/vaultry-probe");
+    fs::create_symlink("/bin/echo", dir / "work/only-here");
+    test::writeFile(dir / "bin/not-executable", "x");
+    const std::string bin = (dir / "bin").string();
+
+    EXPECT_EQ(LinuxSpawn::resolveProgram("vaultry-probe", "/nowhere:" + bin), bin + "/vaultry-probe");
+    EXPECT_EQ(LinuxSpawn::resolveProgram("vaultry-probe", "/nowhere:" + bin + "/"), bin + "/vaultry-probe");
+    EXPECT_EQ(LinuxSpawn::resolveProgram("not-executable", bin), std::nullopt);
+    EXPECT_EQ(LinuxSpawn::resolveProgram("bin", dir.path().string()), std::nullopt);  // a folder
+    EXPECT_EQ(LinuxSpawn::resolveProgram("/usr/bin/x", ""), "/usr/bin/x");
+    EXPECT_EQ(LinuxSpawn::resolveProgram("", bin), std::nullopt);
+
+    const fs::path before = fs::current_path();
+    fs::current_path(dir / "work");
+    {
+        Env env;
+        env.set("PATH", (":.:work::" + bin).c_str());
+        LinuxSpawn spawn;
+        const auto probe = spawn.run("vaultry-probe", {"found", "in PATH"});
+        ASSERT_TRUE(probe) << probe.error().message;
+        EXPECT_EQ(probe->exitCode, 0);
+        EXPECT_EQ(probe->out, "found in PATH\n");
+        const auto local = spawn.run("only-here", {"ran from the working folder"});
+        ASSERT_FALSE(local);
+        EXPECT_NE(local.error().message.find("only-here: not found in PATH"), std::string::npos)
+            << local.error().message;
+        EXPECT_EQ(LinuxSpawn::resolveProgram("only-here"), std::nullopt);
+        // The named path still runs as named.
+        const auto named = spawn.run("./only-here", {"named"});
+        ASSERT_TRUE(named);
+        EXPECT_EQ(named->out, "named\n");
+    }
+    fs::current_path(before);
+}
+
+// The storage folder's icon: gio runs with its argument vector, and its failure is reported.
+TEST(LinuxSpawn, FolderIconReportsAFailingOrMissingGio) {
+    test::TempDir dir;
+    test::FakeSpawn spawn;
+    EXPECT_TRUE(vault::giveFolderIcon(dir.path(), spawn));
+    ASSERT_EQ(spawn.calls.size(), 1u);
+    EXPECT_EQ(spawn.calls[0].program, "gio");
+    EXPECT_EQ(spawn.calls[0].args,
+              (std::vector<std::string>{"set", dir.path().string(), "metadata::custom-icon-name",
+                                        "vaultry-foldericns"}));
+    EXPECT_EQ(test::readFile(dir / ".directory"), "[Desktop Entry]\nIcon=vaultry-foldericns\n");
+
+    spawn.answer = [](const test::FakeSpawn::Call&) -> Result<Spawn::Output> {
+        return Spawn::Output{1, "", "gio: Setting attribute not supported"};
+    };
+    auto st = vault::giveFolderIcon(dir.path(), spawn);
+    ASSERT_FALSE(st);
+    EXPECT_NE(st.error().message.find("Setting attribute not supported"), std::string::npos);
+    spawn.answer = [](const test::FakeSpawn::Call&) -> Result<Spawn::Output> {
+        return fail("cannot run gio: not found in PATH");
+    };
+    st = vault::giveFolderIcon(dir.path(), spawn);
+    ASSERT_FALSE(st);
+    EXPECT_NE(st.error().message.find("not found in PATH"), std::string::npos);
+}
 
 TEST(LinuxPaths, FollowHomeXdgVariablesAndTheUserDirsFile) {
     test::TempDir home;
