@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <thread>
+
+#include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSpawn.h"
 #include "support/FakePorts.h"
+#include "vault/CopyManifest.h"
 #include "vault/StorageFolder.h"
 
 namespace vaultry::platform {
@@ -99,6 +103,80 @@ TEST(LinuxSpawn, FolderIconReportsAFailingOrMissingGio) {
     st = vault::giveFolderIcon(dir.path(), spawn);
     ASSERT_FALSE(st);
     EXPECT_NE(st.error().message.find("not found in PATH"), std::string::npos);
+}
+
+// The GUI and the command line hide items in one folder at the same time: every name ends up in
+// ".hidden", and none of the writers' temporary files stays.
+TEST(DotHiddenFlag, ConcurrentChangesKeepEveryName) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    constexpr int kWriters = 6, kNames = 40;
+    for (int w = 0; w < kWriters; ++w)
+        for (int n = 0; n < kNames; ++n) test::writeFile(dir / ("w" + std::to_string(w) + "-" + std::to_string(n)), "");
+    test::writeFile(dir / "keep", "");
+    DotHiddenFlag first;
+    ASSERT_TRUE(first.setHidden((dir / "keep").string(), true));
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            DotHiddenFlag flag;
+            for (int n = 0; n < kNames; ++n)
+                EXPECT_TRUE(flag.setHidden((dir / ("w" + std::to_string(w) + "-" + std::to_string(n))).string(), true));
+        });
+    for (auto& t : writers) t.join();
+    DotHiddenFlag flag;
+    EXPECT_TRUE(flag.isHidden((dir / "keep").string()));
+    for (int w = 0; w < kWriters; ++w)
+        for (int n = 0; n < kNames; ++n)
+            EXPECT_TRUE(flag.isHidden((dir / ("w" + std::to_string(w) + "-" + std::to_string(n))).string()))
+                << w << "-" << n;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".hidden.")) << e.path();
+}
+
+// Two processes that loaded the copy manifest before either saved: both records stay, and an
+// erase by one does not bring back or drop the other's.
+TEST(CopyManifest, SavesMergeUnderTheLockInsteadOfOverwriting) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
+    {
+        vault::CopyManifest m = vault::CopyManifest::load(dir.path());
+        m.set("/u/old", a);
+        ASSERT_TRUE(m.save(dir.path()));
+    }
+    vault::CopyManifest gui = vault::CopyManifest::load(dir.path());
+    vault::CopyManifest cli = vault::CopyManifest::load(dir.path());
+    gui.set("/u/gui", b);
+    cli.set("/u/cli", c);
+    cli.erase("/u/old");
+    ASSERT_TRUE(gui.save(dir.path()));
+    ASSERT_TRUE(cli.save(dir.path()));
+    auto back = vault::CopyManifest::load(dir.path());
+    EXPECT_EQ(back.size(), 2u);
+    ASSERT_NE(back.find("/u/gui"), nullptr);
+    EXPECT_EQ(*back.find("/u/gui"), b);
+    ASSERT_NE(back.find("/u/cli"), nullptr);
+    EXPECT_EQ(back.find("/u/old"), nullptr);
+    EXPECT_EQ(fs::status(dir / vault::CopyManifest::kFileName).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // Many writers at once, each loading, adding and saving in turn.
+    constexpr int kWriters = 6, kRecords = 25;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            for (int r = 0; r < kRecords; ++r) {
+                vault::CopyManifest m = vault::CopyManifest::load(dir.path());
+                m.set("/w" + std::to_string(w) + "/" + std::to_string(r), a);
+                EXPECT_TRUE(m.save(dir.path()));
+            }
+        });
+    for (auto& t : writers) t.join();
+    back = vault::CopyManifest::load(dir.path());
+    EXPECT_EQ(back.size(), 2u + kWriters * kRecords);
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename(), vault::CopyManifest::kFileName) << e.path();
 }
 
 TEST(LinuxPaths, FollowHomeXdgVariablesAndTheUserDirsFile) {
