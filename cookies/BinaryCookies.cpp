@@ -92,7 +92,8 @@ std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std:
         // it): together they are never longer than the record.
         if (offsets[i] < kRecordHeader || from >= end) return nullptr;
         const void* zero = std::memchr(f.ptr(from), 0, end - from);
-        spanEnd[i] = zero ? from + static_cast<std::uint64_t>(static_cast<const char*>(zero) - f.ptr(from)) + 1 : end;
+        spanEnd[i] =
+            zero ? from + static_cast<std::uint64_t>(static_cast<const char*>(zero) - f.ptr(from)) + 1 : end;
         for (int j = 0; j < i; ++j)
             if (S + offsets[j] < spanEnd[i] && from < spanEnd[j]) return nullptr;
     }

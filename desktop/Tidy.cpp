@@ -238,17 +238,19 @@ bool holds(const fs::path& outer, const fs::path& inner) {
 
 }  // namespace
 
-std::string desktopRefusal(const std::string& desktop, const std::string& home, const std::string& storelocation,
-                           const std::string& settingsFolder) {
+std::string desktopRefusal(const std::string& desktop, const std::string& home,
+                           const std::string& storelocation, const std::string& settingsFolder) {
     const fs::path d = resolved(desktop);
     if (d.empty()) return "the desktop folder " + desktop + " cannot be resolved";
     const std::string why = "the desktop folder " + desktop + " resolves to ";
     if (d == d.root_path()) return why + "the root folder; nothing was moved";
     if (!home.empty() && d == resolved(home)) return why + "the home folder; nothing was moved";
     if (!storelocation.empty() && holds(d, resolved(storelocation)))
-        return why + d.string() + ", which holds the storage location " + storelocation + "; nothing was moved";
+        return why + d.string() + ", which holds the storage location " + storelocation +
+               "; nothing was moved";
     if (!settingsFolder.empty() && holds(d, resolved(settingsFolder)))
-        return why + d.string() + ", which holds the settings folder " + settingsFolder + "; nothing was moved";
+        return why + d.string() + ", which holds the settings folder " + settingsFolder +
+               "; nothing was moved";
     return {};
 }
 

@@ -48,8 +48,8 @@ struct TidyOutcome {
 // `XDG_DESKTOP_DIR="$HOME/"` line that switches the desktop off makes it), to "/", or to a folder
 // holding the storage location or the settings folder is refused: tidying it would carry off the
 // user's whole home.
-std::string desktopRefusal(const std::string& desktop, const std::string& home, const std::string& storelocation,
-                           const std::string& settingsFolder);
+std::string desktopRefusal(const std::string& desktop, const std::string& home,
+                           const std::string& storelocation, const std::string& settingsFolder);
 
 // Moves every visible desktop entry into the tidy folder (created with its parents). An entry
 // that vanishes meanwhile is neither moved nor a failure; the entry that holds the tidy folder

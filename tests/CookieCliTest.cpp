@@ -87,8 +87,9 @@ TEST(CookieCli, ScanExportAndRemoveTheUsersChromeStore) {
     EXPECT_EQ(runCli(home.path(), {"cookies", "scan", "chrome"}).out, "");
 
     // Reading a store in rollback-journal mode leaves its bytes as they were and adds no log.
-    test::sql(store, "PRAGMA journal_mode=DELETE;INSERT INTO cookies "
-                     "VALUES(2,'.d.com','','k','v','','/',0,0,0,0,0,0,1,0,2,443,0,0,0);");
+    test::sql(store,
+              "PRAGMA journal_mode=DELETE;INSERT INTO cookies "
+              "VALUES(2,'.d.com','','k','v','','/',0,0,0,0,0,0,1,0,2,443,0,0,0);");
     const std::string before = test::readFile(store);
     EXPECT_EQ(runCli(home.path(), {"cookies", "scan", "chrome"}).code, 0);
     const auto read = runCli(home.path(), {"cookies", "read", store.string()});

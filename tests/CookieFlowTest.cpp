@@ -141,7 +141,8 @@ TEST_F(CookiePage, AScanLeavesTheStoreAsItWas) {
     const fs::path profile = home / ".mozilla/firefox/ab12.default-release";
     const fs::path store = profile / "cookies.sqlite";
     fs::create_directories(profile);
-    test::writeFile(home / ".mozilla/firefox/profiles.ini", "[Install4F96D1932A9F858E]\nDefault=ab12.default-release\n");
+    test::writeFile(home / ".mozilla/firefox/profiles.ini",
+                    "[Install4F96D1932A9F858E]\nDefault=ab12.default-release\n");
     test::makeFirefoxDb(store, true);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);

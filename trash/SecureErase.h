@@ -21,9 +21,9 @@ inline constexpr const char* kShredProgram = "/usr/bin/shred";
 EraseTool defaultEraseTool();
 
 struct EraseReport {
-    std::size_t erased = 0;   // regular files overwritten and deleted
-    std::size_t removed = 0;  // links, other entries and folders deleted without overwriting
-    std::size_t failed = 0;   // entries still present afterwards
+    std::size_t erased = 0;             // regular files overwritten and deleted
+    std::size_t removed = 0;            // links, other entries and folders deleted without overwriting
+    std::size_t failed = 0;             // entries still present afterwards
     std::vector<std::string> refusals;  // why an entry was left alone, one line each
     bool ok() const { return failed == 0; }
     EraseReport& operator+=(const EraseReport& o) {

@@ -40,9 +40,8 @@ public:
     Status save(const fs::path& storage) const;
 
 private:
-    std::map<std::string, std::string> entries_;  // record -> digest
+    std::map<std::string, std::string> entries_;         // record -> digest
     mutable std::map<std::string, std::string> loaded_;  // as load() found them, or as last saved
-
 };
 
 }  // namespace vaultry::vault

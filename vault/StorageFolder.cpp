@@ -27,10 +27,12 @@ Status giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
     if (!fs::exists(entry, ec))
         if (auto st = writeFileAtomically(entry, "[Desktop Entry]\nIcon=vaultry-foldericns\n", 0644); !st)
             return st;
-    const auto r = spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", "vaultry-foldericns"});
+    const auto r =
+        spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", "vaultry-foldericns"});
     if (!r) return fail("folder icon: " + r.error().message);
     if (r->exitCode != 0)
-        return fail("folder icon: gio set " + folder.string() + " failed" + (r->err.empty() ? "" : ": " + r->err));
+        return fail("folder icon: gio set " + folder.string() + " failed" +
+                    (r->err.empty() ? "" : ": " + r->err));
     return {};
 }
 

@@ -37,7 +37,8 @@ bool isExecutableFile(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> LinuxSpawn::resolveProgram(const std::string& name, const std::string& searchPath) {
+std::optional<std::string> LinuxSpawn::resolveProgram(const std::string& name,
+                                                      const std::string& searchPath) {
     if (name.empty()) return std::nullopt;
     if (name.find('/') != std::string::npos) return name;
     std::string_view rest = searchPath;
