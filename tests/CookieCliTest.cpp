@@ -57,7 +57,10 @@ TEST(CookieCli, ReadPrintsTheExportFormatOrJson) {
     test::writeFile(crafted, test::binaryFile({page + record + std::string(60000, 'A')}));
     const auto refused = runCli(home.path(), {"cookies", "read", crafted.string()});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_EQ(refused.err, "vaultry-cli: not a cookie store: " + crafted.string() + "\n");
+    EXPECT_NE(refused.err.find("vaultry-cli: not a cookie store: " + crafted.string() + "\n"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(refused.out.empty());
 }
 
 TEST(CookieCli, ScanExportAndRemoveTheUsersChromeStore) {

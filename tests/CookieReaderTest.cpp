@@ -329,9 +329,11 @@ TEST_F(Cookies, ChromeDatabasesOldAndCurrent) {
         EXPECT_FALSE(out[1]->hasExpired());
         EXPECT_FALSE(out[1]->expiredDate());
         EXPECT_EQ(text(out[1]->fileValue()), "legacy");  // no encrypted value: the plain one
-        // After a read the database is in write-ahead-log mode (header bytes 18 and 19 are 2).
+        // A read leaves the browser's journal mode: still a rollback journal (header bytes 18
+        // and 19 are 1), no log beside it.
         const std::string head = test::readFile(db).substr(18, 2);
-        EXPECT_EQ(head, std::string("\x02\x02", 2));
+        EXPECT_EQ(head, std::string("\x01\x01", 2));
+        EXPECT_FALSE(fs::exists(db.string() + "-wal"));
         // A Firefox reader finds nothing here.
         CookNodes other;
         cookies::ReadFirefoxCookDatabaseFileWithPath(db.string(), other);

@@ -132,9 +132,11 @@ TEST(DotHiddenFlag, ConcurrentChangesKeepEveryName) {
         for (int n = 0; n < kNames; ++n)
             EXPECT_TRUE(flag.isHidden((dir / ("w" + std::to_string(w) + "-" + std::to_string(n))).string()))
                 << w << "-" << n;
-    for (const auto& e : fs::directory_iterator(dir.path()))
-        if (e.path().filename() != ".hidden")
+    for (const auto& e : fs::directory_iterator(dir.path())) {
+        if (e.path().filename() != ".hidden") {
             EXPECT_EQ(e.path().filename().string().find("hidden"), std::string::npos) << e.path();
+        }
+    }
 }
 
 // Two processes that loaded the copy manifest before either saved: both records stay, and an
