@@ -102,6 +102,13 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
         const std::string desktop = ctx.paths.desktop().string();
+        const std::string refusal = tidy::desktopRefusal(
+            desktop, ctx.paths.home().string(), ctx.settings().string(key::EncyptedStorePath).value_or(""),
+            ctx.paths.configHome().string());
+        if (!refusal.empty()) {
+            ctx.error("not tidying: " + refusal);
+            return;
+        }
         if (!confirm("Move every item on " + desktop + " into " + folder + "?", *yesRun, "tidy run")) {
             ctx.error("nothing moved");
             return;

@@ -145,6 +145,7 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
                 continue;
             }
             const auto r = trash::eraseItem(spawn, tool, p);
+            for (const auto& why : r.refusals) ctx.error(why);
             if (!r.ok()) ctx.error("could not erase everything in " + p);
             total += r;
         }

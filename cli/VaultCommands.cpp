@@ -1,6 +1,4 @@
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,12 +12,11 @@
 #include "cli/Cli.h"
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
+#include "platform/linux/LinuxSpawn.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
 #include "vault/VaultItems.h"
-
-extern char** environ;
 
 namespace vaultry::cli {
 namespace {
@@ -33,29 +30,6 @@ struct Options {
     bool json = false;
     std::vector<std::string> items;
     std::string folder;
-};
-
-// The gio call for the folder icon, with an argument vector.
-class CliSpawn final : public platform::Spawn {
-public:
-    Result<Output> run(const std::string& program, const std::vector<std::string>& args) override {
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        for (int fd : {1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int r = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (r != 0) return fail(program + " is not available");
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        Output out;
-        out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return out;
-    }
 };
 
 // One line from standard input, or typed at the terminal without echo.
@@ -211,8 +185,9 @@ void storageSet(Context& ctx, const Options& o) {
     std::error_code ec;
     if (!current.empty() && fs::exists(current, ec))
         for (const auto& n : vault::copyStorageFolder(current, storage)) ctx.error("not copied: " + n);
-    CliSpawn spawn;
-    vault::giveFolderIcon(storage, spawn);
+    platform::LinuxSpawn spawn;
+    if (auto st = vault::giveFolderIcon(storage, spawn); !st)
+        std::cerr << "vaultry-cli: warning: " << st.error().message << '\n';
     std::cout << storage << '\n';
 }
 

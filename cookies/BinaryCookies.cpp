@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
+#include <map>
 
 #include "platform/Log.h"
 
@@ -80,17 +82,23 @@ std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std:
     if (flags & 1u) node->setSecureValue("YES");
 
     std::uint32_t offsets[4];  // domain, name, path, value
+    std::uint64_t spanEnd[4];  // past each text's zero byte, or the record's end without one
     std::string texts[4];
     for (int i = 0; i < 4; ++i) offsets[i] = f.le32(S + 16 + 4 * static_cast<std::uint64_t>(i));
     for (int i = 0; i < 4; ++i) {
         const std::uint64_t from = S + offsets[i];
-        // Every text starts past the header, inside the record, and holds at least its zero byte,
-        // so no two texts can start at the same offset.
-        bool ok = offsets[i] >= kRecordHeader && from < end;
-        for (int j = 0; j < i && ok; ++j) ok = offsets[j] != offsets[i];
-        if (!ok) return nullptr;
-        texts[i] = GetStringFormChar(f.ptr(from), end - from);
+        // Every text starts past the header and inside the record, and the texts do not overlap
+        // (a text without its zero byte runs to the record's end and covers every text after
+        // it): together they are never longer than the record.
+        if (offsets[i] < kRecordHeader || from >= end) return nullptr;
+        const void* zero = std::memchr(f.ptr(from), 0, end - from);
+        spanEnd[i] =
+            zero ? from + static_cast<std::uint64_t>(static_cast<const char*>(zero) - f.ptr(from)) + 1 : end;
+        for (int j = 0; j < i; ++j)
+            if (S + offsets[j] < spanEnd[i] && from < spanEnd[j]) return nullptr;
     }
+    for (int i = 0; i < 4; ++i)
+        texts[i] = GetStringFormChar(f.ptr(S + offsets[i]), spanEnd[i] - (S + offsets[i]));
     node->setTexts(std::move(texts[0]), std::move(texts[1]), std::move(texts[2]), std::move(texts[3]));
 
     // The expiry: a double at S + 40, seconds since 2001-01-01 UTC.
@@ -271,12 +279,19 @@ std::string expiryText(std::int64_t secondsSince1970) {
     return std::string(buf, sizeof buf);
 }
 
-void parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,
+bool parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,
                      std::vector<std::uint32_t>& pagesizeArray) {
     pagesizeArray.clear();
     const Bytes f(bytes);
     const auto N = static_cast<std::int32_t>(f.be32(4));
-    if (N <= 0) return;
+    if (N <= 0) return true;
+    const std::size_t first = out.size();
+    const auto refuse = [&] {
+        out.resize(first);
+        pagesizeArray.clear();
+        logLine("not a cookie store: repeated or overlapping records");
+        return false;
+    };
     // The page-size table cannot be longer than the file.
     const std::uint64_t tableRoom = f.size() > 8 ? (f.size() - 8) / 4 : 0;
     const std::uint64_t pages = std::min<std::uint64_t>(static_cast<std::uint64_t>(N), tableRoom);
@@ -291,33 +306,47 @@ void parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,
         if (n <= 0) continue;
         const std::uint64_t records =
             std::min<std::uint64_t>(static_cast<std::uint64_t>(n), (pageEnd - P - 8) / 4);
+        // The bytes each record covers, by start: a record is read once, and no two share bytes,
+        // so the texts copied out are never more than the file holds.
+        std::map<std::uint64_t, std::uint64_t> taken;
         for (std::uint64_t j = 0; j < records; ++j) {
             const std::uint32_t offset = f.le32(P + 8 + 4 * j);
-            auto node = offset >= 8 ? readRecord(f, P + offset, pageEnd) : nullptr;
+            const std::uint64_t S = P + offset;
+            if (offset >= 8 && S < pageEnd) {
+                const auto size = static_cast<std::int32_t>(f.le32(S));
+                const std::uint64_t end =
+                    size > 0 ? std::min<std::uint64_t>(S + static_cast<std::uint64_t>(size), pageEnd) : S + 1;
+                const auto next = taken.lower_bound(S);
+                if (next != taken.end() && next->first < end) return refuse();
+                if (next != taken.begin() && std::prev(next)->second > S) return refuse();
+                taken.emplace(S, end);
+            }
+            auto node = offset >= 8 ? readRecord(f, S, pageEnd) : nullptr;
             if (node)
                 out.push_back(std::move(node));
             else
                 logLine("sadfasdfasdfasd");
         }
     }
+    return true;
 }
 
-void ReadCookBinaryFileWithPath(const std::string& path, CookNodes& out,
+bool ReadCookBinaryFileWithPath(const std::string& path, CookNodes& out,
                                 std::vector<std::uint32_t>& pagesizeArray) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return;
+    if (!in) return false;
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
-    if (size < 0) return;
+    if (size < 0) return false;
     if (static_cast<std::uint64_t>(size) > kMaxCookieFileBytes) {
         logLine("cookie file too large: " + path);
         pagesizeArray.clear();
-        return;
+        return false;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return;
-    parseCookBinary(bytes, out, pagesizeArray);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return false;
+    return parseCookBinary(bytes, out, pagesizeArray);
 }
 
 std::vector<std::uint8_t> samplecookies() {

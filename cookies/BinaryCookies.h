@@ -56,11 +56,14 @@ inline constexpr std::uint64_t kMaxCookieFileBytes = 512ull << 20;
 // Walks the bytes of a binary cookie file: pages located by the page-size table, records by each
 // page's offset table, every count and offset bounded by the bytes at hand. Appends one record per
 // well-formed cookie to `out` and one entry per page to `pagesizeArray` (cleared first). A dropped
-// record is logged as "sadfasdfasdfasd".
-void parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,
+// record is logged as "sadfasdfasdfasd". Records whose offsets repeat or whose bytes overlap make
+// the whole file not a cookie store: false, nothing appended. So the texts copied out never add
+// up to more than the file's size.
+bool parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,
                      std::vector<std::uint32_t>& pagesizeArray);
-// The file at `path` as above; a file that cannot be opened appends nothing.
-void ReadCookBinaryFileWithPath(const std::string& path, CookNodes& out,
+// The file at `path` as above; a file that cannot be opened (or is too large) appends nothing and
+// gives false.
+bool ReadCookBinaryFileWithPath(const std::string& path, CookNodes& out,
                                 std::vector<std::uint32_t>& pagesizeArray);
 
 // A valid binary cookie file holding no cookies: what removal writes over Safari's store.

@@ -104,29 +104,73 @@ bool isLink(const fs::path& p) {
 }  // namespace
 
 void commitDB(const std::string& path) {
+    // Only the removal writes to a store, and it leaves the journal mode the browser chose: a
+    // store in WAL mode has its log checkpointed, any other is left as it is.
     Connection c;
     c.open(path);
     if (!c.db) return;
-    if (sqlite3_exec(c.db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr) != SQLITE_OK) return;
     if (sqlite3_wal_checkpoint(c.db, nullptr) != SQLITE_OK) logLine("Failed to commit");
 }
 
+namespace {
+
+struct FileState {
+    bool present = false;
+    std::uintmax_t size = 0;
+    fs::file_time_type time{};
+    bool operator==(const FileState&) const = default;
+};
+
+FileState stateOf(const std::string& path) {
+    std::error_code ec;
+    FileState s;
+    s.size = fs::file_size(path, ec);
+    if (ec) return {};
+    s.time = fs::last_write_time(path, ec);
+    s.present = !ec;
+    return s;
+}
+
+// Copies the store with its journal and log into folder. A copy taken while the browser wrote is
+// taken again (the sizes and times of the originals must be the same before and after).
+bool snapshot(const std::string& path, const fs::path& copy) {
+    static constexpr const char* kSuffixes[] = {"", "-journal", "-wal"};
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::vector<FileState> before;
+        for (const char* suffix : kSuffixes) before.push_back(stateOf(path + suffix));
+        if (!before[0].present) return false;
+        std::error_code ec;
+        bool copied = true;
+        for (std::size_t i = 0; copied && i < std::size(kSuffixes); ++i) {
+            const std::string to = copy.string() + kSuffixes[i];
+            fs::remove(to, ec);
+            if (before[i].present)
+                copied = fs::copy_file(path + kSuffixes[i], to, ec) &&
+                         (fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, ec), true);
+        }
+        if (!copied) continue;
+        std::vector<FileState> after;
+        for (const char* suffix : kSuffixes) after.push_back(stateOf(path + suffix));
+        if (after == before) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void withDatabase(const std::string& path, const std::function<int(sqlite3*)>& fn) {
-    if (!locked(runOn(path, fn))) return;
-    // The browser holds the database: read a private copy of it as it stands.
+    // The live store is never opened: even a read-only connection may roll back a journal or
+    // create the -shm of a store in WAL mode, and the browser may be writing it. A private copy
+    // of the database with its journal and log, in a 0700 folder, is read instead; SQLite
+    // completes the copy's log or journal there.
     std::string folder = (fs::temp_directory_path() / "vaultry-cookies-XXXXXX").string();
     if (!::mkdtemp(folder.data())) return;
     const fs::path copy = fs::path(folder) / "store.sqlite";
+    if (!snapshot(path, copy))
+        logLine("cookie store could not be copied: " + path);
+    else if (locked(runOn(copy.string(), fn)))
+        logLine("cookie store locked: " + path);
     std::error_code ec;
-    bool copied = fs::copy_file(path, copy, ec);
-    for (const char* suffix : {"-journal", "-wal", "-shm"})
-        if (copied && fs::exists(path + suffix, ec))
-            copied = fs::copy_file(path + suffix, copy.string() + suffix, ec);
-    if (copied) {
-        for (const auto& e : fs::directory_iterator(folder, ec))
-            fs::permissions(e.path(), fs::perms::owner_read | fs::perms::owner_write, ec);
-        if (locked(runOn(copy.string(), fn))) logLine("cookie store locked: " + path);
-    }
     fs::remove_all(folder, ec);
 }
 
@@ -162,7 +206,6 @@ std::int64_t chromeTimeToUnix(std::int64_t microseconds) {
 void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) return;
-    commitDB(path);
     CookNodes rows;
     withDatabase(path, [&](sqlite3* db) {
         rows.clear();
@@ -199,7 +242,6 @@ void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out) {
 void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) return;
-    commitDB(path);
     CookNodes rows;
     withDatabase(path, [&](sqlite3* db) {
         rows.clear();

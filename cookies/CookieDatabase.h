@@ -11,8 +11,9 @@ struct sqlite3;
 
 namespace vaultry::cookies {
 
-// Brings a database's write-ahead log into its main file: switches it to WAL mode and runs a
-// passive checkpoint of every attached database. A failed checkpoint logs "Failed to commit".
+// Brings a database's write-ahead log into its main file before a removal: a passive checkpoint
+// of a store in WAL mode (the journal mode stays as the browser set it). A failed checkpoint logs
+// "Failed to commit". Readers never call it.
 void commitDB(const std::string& path);
 
 // Chrome's table `cookies`, old and current layouts (columns found by name: `secure` or
@@ -23,10 +24,10 @@ void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out);
 // from user_version 16 on.
 void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out);
 
-// Runs fn on a connection to the database at path. When the database is locked by its browser,
-// fn runs again on a private snapshot: the database with its journal, -wal and -shm copied into
-// a 0700 temporary folder that is removed afterwards. fn returns an SQLite result code; only
-// SQLITE_BUSY and SQLITE_LOCKED count as locked, and fn must start its work afresh each call.
+// Runs fn on a private snapshot of the database at path: the database with its journal and -wal
+// copied into a 0700 temporary folder that is removed afterwards, so reading never changes the
+// browser's store (no journal mode, no -wal or -shm, no rolled-back journal). fn returns an
+// SQLite result code; only SQLITE_BUSY and SQLITE_LOCKED count as locked.
 void withDatabase(const std::string& path, const std::function<int(sqlite3*)>& fn);
 
 // The names of the tables of a database, empty when it has none or is not a database.

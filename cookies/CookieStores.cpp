@@ -46,7 +46,13 @@ std::optional<Layout> detectLayout(const std::string& path) {
     if (!in) return std::nullopt;
     char head[16] = {};
     in.read(head, sizeof head);
-    if (std::memcmp(head, "cook", 4) == 0) return Layout::Binary;
+    if (std::memcmp(head, "cook", 4) == 0) {
+        // A crafted file (records that repeat or overlap) is refused here, before any list shows it.
+        CookNodes nodes;
+        std::vector<std::uint32_t> pages;
+        if (!ReadCookBinaryFileWithPath(path, nodes, pages)) return std::nullopt;
+        return Layout::Binary;
+    }
     if (std::memcmp(head, "SQLite format 3", 16) != 0) return std::nullopt;
     const auto tables = tableNames(path);
     const auto has = [&](const char* t) {

@@ -15,7 +15,8 @@ enum class Layout { Binary, Chrome, Firefox };
 
 // How a file the user opens is read: "cook" at the start is a binary cookie file; an SQLite
 // database is read in the Firefox layout when it has `moz_cookies` and no `cookies` table, in
-// the Chrome layout otherwise. None for anything else (or a file that cannot be opened).
+// the Chrome layout otherwise. None for anything else (or a file that cannot be opened, or a
+// binary file whose records repeat or overlap).
 std::optional<Layout> detectLayout(const std::string& path);
 
 // Reads the store in the given layout.

@@ -81,9 +81,17 @@ void AppDelegate::ClickTidyAction() {
         ui_.showWindow("connectWindow");
         return;
     }
+    const std::string desktop = s_.paths.desktop().string();
+    const std::string refusal = tidy::desktopRefusal(desktop, s_.paths.home().string(), StorelocationPath(),
+                                                     s_.paths.configHome().string());
+    if (!refusal.empty()) {
+        logLine("tidy: " + refusal);
+        ui_.runAlert({"The Desktop could not be tidied.", refusal, " Ok ", "", ""});
+        return;
+    }
     if (tidyThreader.joinable()) tidyThreader.join();  // the previous run has handed back already
     tidyRunning_ = true;
-    tidyThreader = std::thread(&AppDelegate::StartTidyActThreader, this, s_.paths.desktop().string());
+    tidyThreader = std::thread(&AppDelegate::StartTidyActThreader, this, desktop);
 }
 
 void AppDelegate::StartTidyActThreader(std::string desktopPath) {

@@ -218,6 +218,42 @@ std::vector<std::string> visibleNames(const std::string& folder) {
     return names;
 }
 
+namespace {
+
+// The path with links, "." and ".." and trailing slashes resolved as far as it exists.
+fs::path resolved(const std::string& path) {
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    if (ec) return {};
+    if (!p.has_filename() && p != p.root_path()) p = p.parent_path();  // "/home/u/" → "/home/u"
+    return p;
+}
+
+// True when `outer` is `inner` or one of its ancestors.
+bool holds(const fs::path& outer, const fs::path& inner) {
+    if (outer.empty() || inner.empty()) return false;
+    const auto [end, rest] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+    return end == outer.end();
+}
+
+}  // namespace
+
+std::string desktopRefusal(const std::string& desktop, const std::string& home,
+                           const std::string& storelocation, const std::string& settingsFolder) {
+    const fs::path d = resolved(desktop);
+    if (d.empty()) return "the desktop folder " + desktop + " cannot be resolved";
+    const std::string why = "the desktop folder " + desktop + " resolves to ";
+    if (d == d.root_path()) return why + "the root folder; nothing was moved";
+    if (!home.empty() && d == resolved(home)) return why + "the home folder; nothing was moved";
+    if (!storelocation.empty() && holds(d, resolved(storelocation)))
+        return why + d.string() + ", which holds the storage location " + storelocation +
+               "; nothing was moved";
+    if (!settingsFolder.empty() && holds(d, resolved(settingsFolder)))
+        return why + d.string() + ", which holds the settings folder " + settingsFolder +
+               "; nothing was moved";
+    return {};
+}
+
 Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder) {
     if (tidyFolder.empty()) return fail("no storage location is set");
     std::error_code ec;

@@ -43,6 +43,14 @@ struct TidyOutcome {
     std::vector<Failure> failed;     // still on the desktop
 };
 
+// Why a desktop folder must not be tidied, or empty when it may be. Every visible entry of the
+// desktop is moved away, so a desktop that resolves to the home folder (as an
+// `XDG_DESKTOP_DIR="$HOME/"` line that switches the desktop off makes it), to "/", or to a folder
+// holding the storage location or the settings folder is refused: tidying it would carry off the
+// user's whole home.
+std::string desktopRefusal(const std::string& desktop, const std::string& home,
+                           const std::string& storelocation, const std::string& settingsFolder);
+
 // Moves every visible desktop entry into the tidy folder (created with its parents). An entry
 // that vanishes meanwhile is neither moved nor a failure; the entry that holds the tidy folder
 // itself (a storage location on the desktop) stays.

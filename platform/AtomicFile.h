@@ -13,4 +13,20 @@ namespace vaultry {
 // that exists keeps its permission bits; a new one gets newMode.
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t newMode = 0600);
 
+// An exclusive advisory lock (flock) on a folder, held for the object's life: processes and
+// threads that read, change and rewrite a file of the folder take it around the whole change, so
+// that none loses another's. The folder itself carries the lock, so no lock file is left behind.
+// locked() is false when the folder cannot be opened.
+class FolderLock {
+public:
+    explicit FolderLock(const std::filesystem::path& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool locked() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace vaultry

@@ -43,6 +43,24 @@ TEST(CookieCli, ReadPrintsTheExportFormatOrJson) {
     EXPECT_EQ(bad.code, 1);
     EXPECT_EQ(bad.err, "vaultry-cli: not a cookie store: " + (home / "notes.txt").string() + "\n");
     EXPECT_EQ(runCli(home.path(), {"cookies", "read", "--layout", "nope", file.string()}).code, 2);
+
+    // One record read thousands of times over, its texts without a zero byte: refused, not read.
+    std::string page;
+    test::appendBE(page, 0x100);
+    test::appendLE(page, 4000);
+    for (int i = 0; i < 4000; ++i) test::appendLE(page, 8 + 4 * 4000 + 4);
+    test::appendLE(page, 0);
+    std::string record(56, 'A');
+    test::putLE(record, 0, 0x7fffffff);
+    for (int t = 0; t < 4; ++t) test::putLE(record, 16 + 4 * t, 56 + t);
+    const fs::path crafted = home / "crafted.binarycookies";
+    test::writeFile(crafted, test::binaryFile({page + record + std::string(60000, 'A')}));
+    const auto refused = runCli(home.path(), {"cookies", "read", crafted.string()});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("vaultry-cli: not a cookie store: " + crafted.string() + "\n"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(refused.out.empty());
 }
 
 TEST(CookieCli, ScanExportAndRemoveTheUsersChromeStore) {
@@ -70,6 +88,19 @@ TEST(CookieCli, ScanExportAndRemoveTheUsersChromeStore) {
     const auto removed = runCli(home.path(), {"cookies", "remove", "chrome", "--yes"});
     EXPECT_EQ(removed.code, 0) << removed.err;
     EXPECT_EQ(runCli(home.path(), {"cookies", "scan", "chrome"}).out, "");
+
+    // Reading a store in rollback-journal mode leaves its bytes as they were and adds no log.
+    test::sql(store,
+              "PRAGMA journal_mode=DELETE;INSERT INTO cookies "
+              "VALUES(2,'.d.com','','k','v','','/',0,0,0,0,0,0,1,0,2,443,0,0,0);");
+    const std::string before = test::readFile(store);
+    EXPECT_EQ(runCli(home.path(), {"cookies", "scan", "chrome"}).code, 0);
+    const auto read = runCli(home.path(), {"cookies", "read", store.string()});
+    EXPECT_EQ(read.code, 0) << read.err;
+    EXPECT_NE(read.out.find(".d.com"), std::string::npos) << read.out;
+    EXPECT_EQ(test::readFile(store), before);
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+        EXPECT_FALSE(fs::exists(store.string() + suffix)) << suffix;
 
     const auto noFirefox = runCli(home.path(), {"cookies", "scan", "firefox"});
     EXPECT_EQ(noFirefox.code, 1);

@@ -123,6 +123,45 @@ TEST_F(CookiePage, ChromeAndFirefoxScans) {
     EXPECT_EQ(app->currentScanFilePath(), (profile / "cookies.sqlite").string());
 }
 
+// A scan reads the browser's store without changing a byte of it or adding a log beside it, and
+// still sees what its log or an unfinished transaction's journal says.
+TEST_F(CookiePage, AScanLeavesTheStoreAsItWas) {
+    grant();
+    writeChrome(2);
+    test::sql(chrome, "PRAGMA journal_mode=DELETE;");
+    const std::string before = test::readFile(chrome);
+    app->ActClickChromeAction();
+    finish();
+    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{"c0.com", "c1.com"}));
+    EXPECT_EQ(test::readFile(chrome), before);
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+        EXPECT_FALSE(fs::exists(chrome.string() + suffix)) << suffix;
+
+    // A store in WAL mode whose newest row is only in its log: the log is read, not emptied.
+    const fs::path profile = home / ".mozilla/firefox/ab12.default-release";
+    const fs::path store = profile / "cookies.sqlite";
+    fs::create_directories(profile);
+    test::writeFile(home / ".mozilla/firefox/profiles.ini",
+                    "[Install4F96D1932A9F858E]\nDefault=ab12.default-release\n");
+    test::makeFirefoxDb(store, true);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                           "INSERT INTO moz_cookies(name,value,host,path,expiry,isSecure) "
+                           "VALUES('id','v','.wal.org','/',0,1);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string main = test::readFile(store), log = test::readFile(store.string() + "-wal");
+    ASSERT_FALSE(log.empty());
+    app->ActClickFireFoxAction();
+    finish();
+    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{".wal.org"}));
+    EXPECT_EQ(test::readFile(store), main);
+    EXPECT_EQ(test::readFile(store.string() + "-wal"), log);
+    sqlite3_close(db);
+}
+
 TEST_F(CookiePage, FilesOpenedByHand) {
     const fs::path bin = home / "Documents/mine.binarycookies";
     fs::create_directories(bin.parent_path());

@@ -245,6 +245,58 @@ TEST_F(Cookies, HostileBinaryFilesStayBounded) {
     EXPECT_TRUE(none.empty());
 }
 
+// A page whose offset table points many times at one record whose texts have no zero byte: each
+// copy would run to the page's end. Such a file is not a cookie store, and reading it copies out
+// no more than the file holds.
+TEST_F(Cookies, RepeatedOrOverlappingRecordsMakeTheFileNotACookieStore) {
+    test::LogCapture quiet;
+    constexpr std::uint32_t kOffsets = 2000;
+    std::string page;
+    test::appendBE(page, 0x100);
+    test::appendLE(page, kOffsets);
+    const std::uint32_t record = 8 + 4 * kOffsets + 4;
+    for (std::uint32_t i = 0; i < kOffsets; ++i) test::appendLE(page, record);
+    test::appendLE(page, 0);
+    std::string r(56, '\0');
+    test::putLE(r, 0, 0x7fffffff);  // a size far past the page
+    for (int t = 0; t < 4; ++t) test::putLE(r, 16 + 4 * t, 56 + t);
+    page += r + std::string(30000, 'A');  // texts without a zero byte, to the page's end
+    const std::string file = binaryFile({page});
+    CookNodes out;
+    EXPECT_FALSE(cookies::parseCookBinary({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()},
+                                          out, pages));
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(pages.empty());
+
+    // Offsets that differ but land inside an earlier record are refused the same way.
+    const auto a = binaryRecord({"a.com", "n", "/", "v", 0, 0});
+    const auto b = binaryRecord({"b.com", "n", "/", "v", 0, 0});
+    std::string overlapping = binaryFile({binaryPage({a, b})});
+    test::putLE(overlapping, 12 + 12, 8 + 12 + 20 + 10);  // b's offset inside a
+    EXPECT_FALSE(cookies::parseCookBinary(
+        {reinterpret_cast<const std::uint8_t*>(overlapping.data()), overlapping.size()}, out, pages));
+    std::string repeated = binaryFile({binaryPage({a, b})});
+    test::putLE(repeated, 12 + 12, 8 + 12);  // b's offset is a's
+    EXPECT_FALSE(cookies::parseCookBinary(
+        {reinterpret_cast<const std::uint8_t*>(repeated.data()), repeated.size()}, out, pages));
+    EXPECT_TRUE(out.empty());
+
+    // In one record, texts without their zero byte would cover each other: the record is dropped,
+    // its neighbours stay.
+    std::string runOn = binaryRecord({"x.com", "n", "/", "v", 0, 0});
+    for (int t = 0; t < 4; ++t) test::putLE(runOn, 16 + 4 * t, 56 + t);
+    runOn.replace(56, runOn.size() - 56, std::string(runOn.size() - 56, 'B'));
+    EXPECT_EQ(parse(binaryFile({binaryPage({a, runOn, b})})).size(), 2u);
+
+    // The command line and the opened-file flow report it instead of reading it.
+    const fs::path crafted = dir / "crafted.binarycookies";
+    test::writeFile(crafted, file);
+    EXPECT_FALSE(cookies::detectLayout(crafted.string()));
+    const fs::path fine = dir / "fine.binarycookies";
+    test::writeFile(fine, binaryFile({binaryPage({a, b})}));
+    EXPECT_EQ(cookies::detectLayout(fine.string()), cookies::Layout::Binary);
+}
+
 TEST_F(Cookies, ChromeDatabasesOldAndCurrent) {
     const std::int64_t expires = 13344473600000000;  // 2023-11-14 22:13 UTC in Chrome's time
     for (bool current : {false, true}) {
@@ -277,9 +329,11 @@ TEST_F(Cookies, ChromeDatabasesOldAndCurrent) {
         EXPECT_FALSE(out[1]->hasExpired());
         EXPECT_FALSE(out[1]->expiredDate());
         EXPECT_EQ(text(out[1]->fileValue()), "legacy");  // no encrypted value: the plain one
-        // After a read the database is in write-ahead-log mode (header bytes 18 and 19 are 2).
+        // A read leaves the browser's journal mode: still a rollback journal (header bytes 18
+        // and 19 are 1), no log beside it.
         const std::string head = test::readFile(db).substr(18, 2);
-        EXPECT_EQ(head, std::string("\x02\x02", 2));
+        EXPECT_EQ(head, std::string("\x01\x01", 2));
+        EXPECT_FALSE(fs::exists(db.string() + "-wal"));
         // A Firefox reader finds nothing here.
         CookNodes other;
         cookies::ReadFirefoxCookDatabaseFileWithPath(db.string(), other);
@@ -330,7 +384,7 @@ TEST_F(Cookies, LogIsCheckpointedAndLockedStoresAreReadFromASnapshot) {
                            "('a','1','h','/',0,0),('b','2','h','/',0,0);",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
-    // Rows in the log only: the read checkpoints them into the main file.
+    // Rows in the log only: the read sees them.
     CookNodes out;
     cookies::ReadFirefoxCookDatabaseFileWithPath(db.string(), out);
     EXPECT_EQ(out.size(), 2u);

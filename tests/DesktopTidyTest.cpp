@@ -147,20 +147,72 @@ TEST(DesktopTidy, ATakenNameIsNotMovedNotRecordedAndReported) {
     EXPECT_EQ(t.w.ui.alerts[0].defaultTitle, " Ok ");
 }
 
-TEST(DesktopTidy, AStorageLocationOnTheDesktopStaysThere) {
+// A desktop that is the home folder, the root, or holds the storage location or the settings is
+// never tidied: everything stays and the user is told why.
+TEST(DesktopTidy, ADesktopThatHoldsHomeRootStorageOrSettingsIsRefused) {
     Tidy t;
+    writeFile(t.w.dir / "Documents/thesis.odt", "years of work");
     writeFile(t.desktop / "a.txt", "a");
+    const auto refusedWith = [&](const std::string& fragment) {
+        const std::size_t before = t.w.ui.alerts.size();
+        t.app.ClickTidyAction();
+        EXPECT_FALSE(t.app.tidyThreader.joinable());
+        ASSERT_EQ(t.w.ui.alerts.size(), before + 1);
+        EXPECT_EQ(t.w.ui.alerts.back().message, "The Desktop could not be tidied.");
+        EXPECT_NE(t.w.ui.alerts.back().informative.find(fragment), std::string::npos)
+            << t.w.ui.alerts.back().informative;
+        EXPECT_EQ(readFile(t.w.dir / "Documents/thesis.odt"), "years of work");
+        EXPECT_TRUE(fs::exists(t.desktop / "a.txt"));
+        EXPECT_FALSE(fs::exists(t.folder));
+    };
+    // XDG_DESKTOP_DIR="$HOME/" switches the desktop off by naming the home folder.
+    t.w.paths.desktopDir = t.w.dir.path().string() + "/";
+    refusedWith("the home folder");
+    t.w.paths.desktopDir = t.w.dir / "Documents/..";
+    refusedWith("the home folder");
+    t.w.paths.desktopDir = "/";
+    refusedWith("the root folder");
+    t.w.paths.desktopDir = t.desktop;
     fs::create_directories(t.desktop / "Store");
     t.app.setStorelocationPath((t.desktop / "Store").string());
+    refusedWith("holds the storage location");
+    t.app.setStorelocationPath(t.desktop.string());
+    refusedWith("holds the storage location");
+    t.app.setStorelocationPath(t.store.string());
+    fs::create_directories(t.w.dir / "elsewhere");
+    fs::create_directories(t.w.dir / ".config");
+    fs::create_directory_symlink(t.w.dir / ".config", t.w.dir / "elsewhere/settings-link");
+    t.w.paths.desktopDir = t.w.dir / ".config";  // a link to it counts as well
+    refusedWith("holds the settings folder");
+    t.w.paths.desktopDir = t.w.dir / "elsewhere/settings-link";
+    refusedWith("holds the settings folder");
+
+    // An ordinary desktop beside them is tidied.
+    t.w.paths.desktopDir = t.desktop;
+    fs::remove(t.desktop / "Store");
     t.tidyAndWait();
-    EXPECT_TRUE(fs::exists(t.desktop / "Store/com.Quenmark.sortello/a.txt"));
-    EXPECT_EQ(tidy::visibleNames(t.desktop.string()), std::vector<std::string>{"Store"});
-    t.app.setStorelocationPath(t.desktop.string());  // the desktop itself
-    writeFile(t.desktop / "b.txt", "b");
-    t.tidyAndWait();
-    EXPECT_TRUE(fs::exists(t.desktop / "com.Quenmark.sortello/b.txt"));
-    EXPECT_TRUE(fs::exists(t.desktop / "com.Quenmark.sortello/Store/com.Quenmark.sortello/a.txt"));
-    EXPECT_TRUE(t.w.ui.alerts.empty());
+    EXPECT_TRUE(fs::exists(t.folder / "a.txt"));
+}
+
+TEST(DesktopTidy, DesktopRefusalLooksAtResolvedPaths) {
+    test::TempDir dir;
+    const fs::path home = dir / "home";
+    fs::create_directories(home / "Desktop");
+    fs::create_directories(home / ".config");
+    const std::string settings = (home / ".config").string();
+    const std::string store = (dir / "store").string();
+    EXPECT_EQ(tidy::desktopRefusal((home / "Desktop").string(), home.string(), store, settings), "");
+    EXPECT_EQ(tidy::desktopRefusal((home / "Desktop/").string(), home.string(), store, settings), "");
+    EXPECT_NE(tidy::desktopRefusal(home.string() + "/", home.string(), store, settings), "");
+    EXPECT_NE(tidy::desktopRefusal(home.string() + "//.", home.string() + "/", store, settings), "");
+    EXPECT_NE(tidy::desktopRefusal("/", home.string(), store, settings), "");
+    EXPECT_NE(tidy::desktopRefusal("//", home.string(), store, settings), "");
+    // A desktop holding the storage location deep down, or the settings folder.
+    EXPECT_NE(tidy::desktopRefusal(dir.path().string(), home.string(), store + "/a/b", settings), "");
+    EXPECT_NE(tidy::desktopRefusal(home.string(), (dir / "other").string(), store, settings), "");
+    // A name that only begins like the storage location does not hold it.
+    EXPECT_EQ(tidy::desktopRefusal((dir / "sto").string(), home.string(), store, settings), "");
+    EXPECT_EQ(tidy::desktopRefusal((home / "Desktop").string(), home.string(), "", ""), "");
 }
 
 TEST(DesktopTidy, OddNamesLinksAndManyEntriesAllArrive) {
@@ -478,6 +530,18 @@ TEST(TidyCli, RunListSearchRestoreDelete) {
     EXPECT_EQ(runCli(home.path(), {"tidy", "delete", "old.jpg", "--yes"}).code, 0);
     EXPECT_FALSE(fs::exists(folder / "old.jpg"));
     EXPECT_EQ(runCli(home.path(), {"tidy", "delete", "old.jpg", "--yes"}).code, 1);
+
+    // A user-dirs file that switches the desktop off names the home folder: nothing is moved.
+    writeFile(home / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/\"\n");
+    writeFile(home / "Documents/thesis.odt", "years of work");
+    r = runCli(home.path(), {"tidy", "run", "--yes"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("not tidying: the desktop folder " + home.path().string() +
+                         "/ resolves to the home folder"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readFile(home / "Documents/thesis.odt"), "years of work");
+    EXPECT_FALSE(fs::exists(folder / "Documents"));
 }
 
 }  // namespace

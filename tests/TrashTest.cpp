@@ -258,6 +258,53 @@ TEST(SecureErase, RealSrmAndShred) {
     EXPECT_FALSE(present(f.dir / "-n"));
 }
 
+// Tab completion writes "dir/link/": the link itself goes, what it points to stays untouched.
+TEST(SecureErase, ATrailingSlashRemovesTheLinkNeverWhatItPointsTo) {
+    EraseFixture f;
+    platform::LinuxSpawn spawn;
+    const auto tool = trash::defaultEraseTool();
+    for (const std::string tail : {"/", "///", "/.", "/./"}) {
+        fs::create_directory_symlink(f.outside, f.dir / "link");
+        const auto r = trash::eraseItem(spawn, tool, (f.dir / "link").string() + tail);
+        EXPECT_TRUE(r.ok()) << tail;
+        EXPECT_EQ(r.erased, 0u) << tail;
+        EXPECT_EQ(r.removed, 1u) << tail;
+        EXPECT_FALSE(present(f.dir / "link")) << tail;
+        EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious") << tail;
+    }
+    fs::create_symlink(f.outside / "keep.txt", f.dir / "file-link");
+    EXPECT_TRUE(trash::eraseItem(spawn, tool, (f.dir / "file-link/").string()).ok());
+    EXPECT_FALSE(present(f.dir / "file-link"));
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+    // A real folder named with a slash is still erased.
+    EXPECT_TRUE(trash::eraseItem(spawn, tool, f.chosen.string() + "/").ok());
+    EXPECT_FALSE(present(f.chosen));
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+}
+
+// Overwriting a file overwrites every name it has: a file with another hard link is refused with
+// the reason, by either tool, and both names keep their content.
+TEST(SecureErase, AFileWithOtherHardLinksIsRefused) {
+    EraseFixture f;
+    platform::LinuxSpawn spawn;
+    const trash::EraseTool shred{"/usr/bin/shred", {"-u", "-z", "-n", "3"}};
+    fs::create_hard_link(f.outside / "keep.txt", f.chosen / "sub/second-name");
+    for (const auto& tool : {shred, trash::defaultEraseTool()}) {
+        const auto r = trash::eraseItem(spawn, tool, f.chosen / "sub/second-name");
+        EXPECT_FALSE(r.ok());
+        ASSERT_EQ(r.refusals.size(), 1u);
+        EXPECT_NE(r.refusals[0].find("2 hard links"), std::string::npos) << r.refusals[0];
+        EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+        EXPECT_EQ(readFile(f.chosen / "sub/second-name"), "precious");
+    }
+    // Inside a chosen folder the other files are erased; the folder stays with the refused file.
+    const auto r = trash::eraseItem(spawn, shred, f.chosen);
+    EXPECT_EQ(r.erased, 3u);
+    EXPECT_EQ(r.refusals.size(), 1u);
+    EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
+    EXPECT_FALSE(present(f.chosen / "a.txt"));
+}
+
 TEST(Autostart, EntryRoundTripAndRemovalOfEveryEntryOfTheProgram) {
     test::TempDir dir;
     test::FakePaths paths(dir.path());
@@ -332,6 +379,18 @@ TEST(TrashCli, SizeEmptyCheckEraseAndLoginItem) {
     EXPECT_NE(erase.err.find("no such file or folder"), std::string::npos);
     EXPECT_FALSE(present(cli.home / "secret"));
     EXPECT_EQ(readFile(cli.home / "outside/keep.txt"), "keep");
+
+    // The form tab completion writes removes the link only; a hard-linked file is refused.
+    fs::create_directory_symlink(cli.home / "outside", cli.home / "link");
+    erase = cli.run({"erase", "--yes", (cli.home / "link/").string()});
+    EXPECT_EQ(erase.exitCode, 0) << erase.err;
+    EXPECT_FALSE(present(cli.home / "link"));
+    EXPECT_EQ(readFile(cli.home / "outside/keep.txt"), "keep");
+    fs::create_hard_link(cli.home / "outside/keep.txt", cli.home / "second");
+    erase = cli.run({"erase", "--yes", (cli.home / "second").string()});
+    EXPECT_EQ(erase.exitCode, 1);
+    EXPECT_NE(erase.err.find("hard links"), std::string::npos) << erase.err;
+    EXPECT_EQ(readFile(cli.home / "second"), "keep");
 
     EXPECT_EQ(cli.run({"login-item", "on"}).exitCode, 0);
     EXPECT_TRUE(present(cli.home / ".config/autostart/vaultry.desktop"));

@@ -14,6 +14,21 @@ bool present(const std::filesystem::path& p) {
     return ::lstat(p.c_str(), &st) == 0;
 }
 
+// "a/b///" → "a/b", "a/b/." → "a/b", so that lstat looks at b itself rather than through it; the
+// root stays "/".
+std::filesystem::path withoutTrailingSlashes(const std::filesystem::path& path) {
+    std::string s = path.string();
+    for (;;) {
+        if (s.size() > 1 && s.back() == '/')
+            s.pop_back();
+        else if (s.size() > 2 && s.ends_with("/."))
+            s.resize(s.size() - 2);
+        else
+            break;
+    }
+    return s;
+}
+
 }  // namespace
 
 EraseTool defaultEraseTool() {
@@ -35,6 +50,15 @@ EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::
             ++report.removed;
         else
             ++report.failed;
+        return report;
+    }
+    if (st.st_nlink > 1) {
+        // Overwriting goes through every name of the file; its other names lie elsewhere.
+        const std::string why = path.string() + ": not erased, the file has " + std::to_string(st.st_nlink) +
+                                " hard links and overwriting it would empty the others too";
+        logLine("erase: " + why);
+        report.refusals.push_back(why);
+        ++report.failed;
         return report;
     }
     std::vector<std::string> args = tool.options;
@@ -67,9 +91,10 @@ EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool
     return report;
 }
 
-EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path) {
+EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& chosen) {
+    const std::filesystem::path path = withoutTrailingSlashes(chosen);
     const std::filesystem::path clean = std::filesystem::absolute(path).lexically_normal();
-    if (clean == clean.root_path()) return {0, 0, 1};  // never the whole file system
+    if (clean == clean.root_path()) return {0, 0, 1, {}};  // never the whole file system
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return {};
     if (!S_ISDIR(st.st_mode)) return eraseFile(spawn, tool, path);

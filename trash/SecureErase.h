@@ -21,18 +21,22 @@ inline constexpr const char* kShredProgram = "/usr/bin/shred";
 EraseTool defaultEraseTool();
 
 struct EraseReport {
-    std::size_t erased = 0;   // regular files overwritten and deleted
-    std::size_t removed = 0;  // links, other entries and folders deleted without overwriting
-    std::size_t failed = 0;   // entries still present afterwards
+    std::size_t erased = 0;             // regular files overwritten and deleted
+    std::size_t removed = 0;            // links, other entries and folders deleted without overwriting
+    std::size_t failed = 0;             // entries still present afterwards
+    std::vector<std::string> refusals;  // why an entry was left alone, one line each
     bool ok() const { return failed == 0; }
     EraseReport& operator+=(const EraseReport& o) {
         erased += o.erased, removed += o.removed, failed += o.failed;
+        refusals.insert(refusals.end(), o.refusals.begin(), o.refusals.end());
         return *this;
     }
 };
 
 // One file: a regular file is handed to the tool; a symbolic link (or a pipe, socket, device) is
-// removed as an entry, so the tool never opens anything outside the chosen items.
+// removed as an entry, so the tool never opens anything outside the chosen items. A file with
+// more than one hard link is refused (counted as failed, the reason in `refusals`): overwriting
+// it would empty its other names too, which lie outside the chosen items.
 EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path);
 
 // Every file below folder, recursively, in listing order; names beginning with "." are left for the
@@ -41,7 +45,8 @@ EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool
                                    const std::filesystem::path& folder);
 
 // One chosen item: a folder has its files erased and is then deleted with what is left in it; a
-// file or link is erased as above; a missing item is skipped.
+// file or link is erased as above; a missing item is skipped. Trailing slashes are dropped first
+// ("dir/link/" names the link, which is removed, never followed).
 EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path);
 
 }  // namespace vaultry::trash

@@ -259,7 +259,7 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
     if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
     ui_.setText("StorePathlab", storage);
     if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
-    vault::giveFolderIcon(storage, s_.spawn);
+    if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
     ui_.hideWindow("CreatePWWindow");
 }
 
@@ -285,7 +285,7 @@ void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& cho
             ui_.runAlert(Alert{"Some items could not be copied to the new storage folder.",
                                listText(notCopied), " Ok ", "", ""});
     }
-    vault::giveFolderIcon(storage, s_.spawn);
+    if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
 }
 
 void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/AtomicFile.h"
+
 namespace vaultry::vault {
 namespace {
 
@@ -112,16 +114,6 @@ bool fromHex(std::string_view hex, std::string& out) {
     return true;
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 Result<std::string> copyDigest(const fs::path& copy) {
@@ -168,7 +160,9 @@ CopyManifest CopyManifest::load(const fs::path& storage) {
         bytes.append(buf, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    return parse(bytes);
+    CopyManifest m = parse(bytes);
+    m.loaded_ = m.entries_;
+    return m;
 }
 
 const std::string* CopyManifest::find(const std::string& record) const {
@@ -177,23 +171,18 @@ const std::string* CopyManifest::find(const std::string& record) const {
 }
 
 Status CopyManifest::save(const fs::path& storage) const {
-    const fs::path final = storage / kFileName;
-    const fs::path tmp = storage / (std::string(kFileName) + ".tmp");
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return fail("cannot write " + tmp.string() + ": " + why());
-    const bool written = writeAll(fd, serialize()) && ::fsync(fd) == 0;
-    const std::string error = why();
-    ::close(fd);
-    if (!written || ::rename(tmp.c_str(), final.c_str()) != 0) {
-        const std::string message = "cannot write " + final.string() + ": " + (written ? why() : error);
-        ::unlink(tmp.c_str());
-        return fail(message);
+    const FolderLock lock(storage);
+    if (!lock.locked()) return fail("cannot write " + (storage / kFileName).string() + ": " + why());
+    CopyManifest now = load(storage);
+    for (const auto& [record, digest] : loaded_)
+        if (!entries_.count(record)) now.entries_.erase(record);
+    for (const auto& [record, digest] : entries_) {
+        const auto before = loaded_.find(record);
+        if (before == loaded_.end() || before->second != digest) now.entries_[record] = digest;
     }
-    if (const int dir = ::open(storage.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
+    auto st = writeFileAtomically(storage / kFileName, now.serialize(), 0600);
+    if (st) loaded_ = entries_;
+    return st;
 }
 
 }  // namespace vaultry::vault

@@ -34,11 +34,14 @@ public:
     void erase(const std::string& record) { entries_.erase(record); }
     std::size_t size() const { return entries_.size(); }
 
-    // Writes atomically into the storage folder (temp, fsync, rename), 0600.
+    // Writes atomically into the storage folder (temp, fsync, rename), 0600, under the folder's
+    // lock. Only this manifest's changes since load() are written over what the file holds then,
+    // so two processes saving at once keep each other's records.
     Status save(const fs::path& storage) const;
 
 private:
-    std::map<std::string, std::string> entries_;  // record -> digest
+    std::map<std::string, std::string> entries_;         // record -> digest
+    mutable std::map<std::string, std::string> loaded_;  // as load() found them, or as last saved
 };
 
 }  // namespace vaultry::vault

@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "platform/AtomicFile.h"
 #include "vault/Archive.h"
 
 namespace vaultry::vault {
@@ -20,19 +21,19 @@ Status ensurePrivateFolder(const fs::path& folder) {
     return {};
 }
 
-void giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
+Status giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
     const fs::path entry = folder / ".directory";
     std::error_code ec;
-    if (!fs::exists(entry, ec)) {
-        const fs::path tmp = folder / ".directory.tmp";
-        {
-            std::ofstream out(tmp, std::ios::trunc);
-            out << "[Desktop Entry]\nIcon=vaultry-foldericns\n";
-        }
-        if (!fs::exists(entry, ec)) fs::rename(tmp, entry, ec);
-        fs::remove(tmp, ec);
-    }
-    (void)spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", "vaultry-foldericns"});
+    if (!fs::exists(entry, ec))
+        if (auto st = writeFileAtomically(entry, "[Desktop Entry]\nIcon=vaultry-foldericns\n", 0644); !st)
+            return st;
+    const auto r =
+        spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", "vaultry-foldericns"});
+    if (!r) return fail("folder icon: " + r.error().message);
+    if (r->exitCode != 0)
+        return fail("folder icon: gio set " + folder.string() + " failed" +
+                    (r->err.empty() ? "" : ": " + r->err));
+    return {};
 }
 
 std::vector<std::string> copyStorageFolder(const fs::path& from, const fs::path& to) {

@@ -12,8 +12,10 @@ namespace vaultry::vault {
 Status ensurePrivateFolder(const std::filesystem::path& folder);
 
 // The file browsers' custom icon of the storage folder: a ".directory" entry (Dolphin and
-// others) and GIO's custom icon where `gio` is present. Failures are ignored.
-void giveFolderIcon(const std::filesystem::path& folder, platform::Spawn& spawn);
+// others) and GIO's custom icon through `gio` (found through PATH by the spawn adapter). A failure
+// of either, a missing `gio` included, is returned: the icon is a nicety, so callers report it
+// and go on.
+Status giveFolderIcon(const std::filesystem::path& folder, platform::Spawn& spawn);
 
 // Copies everything in `from` into `to` without overwriting anything there; returns the names
 // that were not copied, each with the reason. Temporary and journal files are left behind.

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/AtomicFile.h"
+
 namespace vaultry::platform {
 namespace {
 
@@ -45,18 +47,7 @@ bool writeLines(const fs::path& file, const std::vector<std::string>& lines) {
     }
     std::string text;
     for (const auto& l : lines) text += l + "\n";
-    std::string tmp = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    ::fchmod(fd, 0644);
-    const bool ok =
-        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(file, text, 0644).ok();
 }
 
 }  // namespace
@@ -77,6 +68,10 @@ bool DotHiddenFlag::setHidden(const std::string& path, bool hidden) {
     std::error_code ec;
     if (hidden && fs::symlink_status(folder / name, ec).type() == fs::file_type::not_found) return false;
     const fs::path file = folder / ".hidden";
+    // Another process (the GUI and the command line) may change the same file meanwhile: the
+    // read, the change and the write happen under the folder's lock.
+    const FolderLock lock(folder);
+    if (!lock.locked()) return false;
     std::vector<std::string> lines;
     if (!readLines(file, lines)) return false;
     const bool listed = std::find(lines.begin(), lines.end(), name) != lines.end();

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 extern char** environ;
 
@@ -25,9 +28,44 @@ struct Fd {
 
 std::string errnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
+constexpr const char* kDefaultPath = "/usr/local/bin:/usr/bin:/bin";
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
 }  // namespace
 
-Result<Spawn::Output> LinuxSpawn::run(const std::string& program, const std::vector<std::string>& args) {
+std::optional<std::string> LinuxSpawn::resolveProgram(const std::string& name,
+                                                      const std::string& searchPath) {
+    if (name.empty()) return std::nullopt;
+    if (name.find('/') != std::string::npos) return name;
+    std::string_view rest = searchPath;
+    while (true) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        if (!dir.empty() && dir.front() == '/') {
+            std::string candidate(dir);
+            if (candidate.back() != '/') candidate += '/';
+            candidate += name;
+            if (isExecutableFile(candidate)) return candidate;
+        }
+        if (colon == std::string_view::npos) break;
+        rest.remove_prefix(colon + 1);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> LinuxSpawn::resolveProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    return resolveProgram(name, path ? path : kDefaultPath);
+}
+
+Result<Spawn::Output> LinuxSpawn::run(const std::string& named, const std::vector<std::string>& args) {
+    const auto resolved = resolveProgram(named);
+    if (!resolved) return fail("cannot run " + named + ": not found in PATH");
+    const std::string& program = *resolved;
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) return fail(errnoText("cannot create a pipe", errno));
     Fd outRead{outPipe[0]}, outWrite{outPipe[1]};
@@ -35,7 +73,7 @@ Result<Spawn::Output> LinuxSpawn::run(const std::string& program, const std::vec
     Fd errRead{errPipe[0]}, errWrite{errPipe[1]};
 
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    argv.push_back(const_cast<char*>(named.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 

@@ -136,12 +136,15 @@ public:
     explicit FakePaths(std::filesystem::path root) : root_(std::move(root)) {}
     std::filesystem::path home() const override { return root_; }
     std::string userName() const override { return "tester"; }
-    std::filesystem::path desktop() const override { return root_ / "Desktop"; }
+    std::filesystem::path desktop() const override {
+        return desktopDir.empty() ? root_ / "Desktop" : desktopDir;
+    }
     std::filesystem::path documents() const override { return root_ / "Documents"; }
     std::filesystem::path downloads() const override { return root_ / "Downloads"; }
     std::filesystem::path configHome() const override { return root_ / ".config"; }
     std::filesystem::path dataHome() const override { return root_ / ".local/share"; }
     std::filesystem::path trash() const override { return dataHome() / "Trash"; }
+    std::filesystem::path desktopDir;  // the desktop as the user-dirs file names it, when set
 
 private:
     std::filesystem::path root_;
