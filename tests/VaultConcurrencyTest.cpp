@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -222,6 +223,76 @@ TEST(VaultConcurrency, AStorageFolderInUseIsLeftToItsHolder) {
     EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
     EXPECT_FALSE(fs::exists(storage / "a.txt.enc.rekey"));
     EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "pw"));
+}
+
+// Another process holding the storage folder: a child of this test that takes its lock and waits.
+class OtherHolder {
+public:
+    explicit OtherHolder(const fs::path& storage) {
+        const std::string lockFile = (storage / vault::StorageLock::kFileName).string();
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls in the child.
+            const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const char ok = (fd >= 0 && ::flock(fd, LOCK_EX) == 0) ? 'y' : 'n';
+            (void)!::write(ready[1], &ok, 1);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char ok = 'n';
+        if (pid_ > 0) (void)!::read(ready[0], &ok, 1);
+        ::close(ready[0]);
+        holding_ = ok == 'y';
+    }
+    ~OtherHolder() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    bool holding() const { return holding_; }
+
+private:
+    pid_t pid_ = -1;
+    bool holding_ = false;
+};
+
+TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
+    Gui g;
+    const fs::path item = g.w.dir / "docs/plan.txt";
+    writeFile(item, "the plan");
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction(item.string()));
+    writeFile(item.string() + ".2", "second");
+    const std::string before = g.verifierOnDisk();
+    {
+        OtherHolder other(g.storage);
+        ASSERT_TRUE(other.holding());
+        g.w.ui.alerts.clear();
+        EXPECT_FALSE(g.app->EncryptFileFolderFunction(item.string() + ".2"));
+        EXPECT_EQ(readFile(item.string() + ".2"), "second");
+        EXPECT_FALSE(fs::exists(g.storage / "plan.txt.2.enc"));
+        ASSERT_EQ(g.w.ui.alerts.size(), 1u);
+        EXPECT_EQ(g.w.ui.alerts[0].informative, vault::kStorageBusy);
+
+        g.w.ui.setText("newPWLab", "new");
+        g.w.ui.setText("confirmNewPWLab", "new");
+        g.app->ChangePassWordAction();
+        EXPECT_EQ(g.w.ui.alerts.back().message, "The password could not be changed.");
+        EXPECT_EQ(g.verifierOnDisk(), before);
+
+        // A change the other process is making is not undone by a start meanwhile.
+        writeFile(g.storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\n");
+        AppDelegate second(g.w.services());
+        second.loadVaultLists();
+        EXPECT_TRUE(fs::exists(g.storage / vault::kRekeyJournal));
+    }
+    AppDelegate third(g.w.services());
+    third.loadVaultLists();
+    EXPECT_FALSE(fs::exists(g.storage / vault::kRekeyJournal));
+    EXPECT_TRUE(vault::verifyArchive(g.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw"));
 }
 
 // The replace phase puts in place only the copies that were verified with the new password: a

@@ -145,6 +145,8 @@ Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to)
         return fail("the new storage folder " + to.string() + " is inside the current one, " + from.string());
     }
     rollBackStorageMove(from);
+    // A journal in the new folder is left from a move out of it that was complete.
+    finishStorageMove(to);
     const bool created = fs::symlink_status(to, ec).type() == fs::file_type::not_found;
     if (auto st =
             writeFileAtomically(from / kMoveJournal, std::string(kMoveMagic) + "\n" + hex(to.string()) +
