@@ -411,6 +411,27 @@ TEST(VaultStorageMove, ACopyNotSwitchedToIsTakenBack) {
     EXPECT_EQ(left, (Strings{"a.txt.enc", "mine.txt.enc"}));
 }
 
+TEST(VaultStorageMove, ACopyThatFailsChangesNothing) {
+    if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions; runs in the unprivileged run";
+    test::TempDir home;
+    const auto cli = [&](Strings args) { return test::runCli(home.path(), std::move(args)); };
+    const fs::path s1 = home / "one/vaultry.data", s2 = home / "two/vaultry.data";
+    fs::create_directories(home / "one");
+    fs::create_directories(home / "two");
+    ASSERT_EQ(cli({"vault", "storage", "set", (home / "one").string()}).code, 0);
+    writeFile(s1 / "a.txt.enc", "A");
+    writeFile(s1 / "b.txt.enc", "B");
+    fs::permissions(s1 / "b.txt.enc", fs::perms::none);
+    const auto r = cli({"vault", "storage", "set", (home / "two").string()});
+    fs::permissions(s1 / "b.txt.enc", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("b.txt.enc"), std::string::npos) << r.err;
+    SettingsStore s(home / ".config/com.Quenmark.vaultry.plist");
+    EXPECT_EQ(s.string(key::EncyptedStorePath), s1.string());
+    EXPECT_FALSE(fs::exists(s2));
+    EXPECT_FALSE(fs::exists(s1 / ".vaultry-move"));
+}
+
 // vaultry-cli killed at any moment of `vault storage set`: the setting names either the old
 // folder, and the next command takes back what the copy left in the new one, or the new folder
 // with everything in it.
