@@ -5,6 +5,7 @@
 #include "app/SettingsKeys.h"
 #include "platform/Log.h"
 #include "vault/Rekey.h"
+#include "vault/StorageLock.h"
 
 namespace vaultry {
 
@@ -12,6 +13,7 @@ using platform::Alert;
 
 void AppDelegate::OPenFileManageWindow() {
     ui_.activateApp();
+    refreshVaultLists();
     if (!settings_.contains(key::VaultryPassword)) {
         ui_.showWindow("CreatePWWindow");
     } else if (ui_.isVisible("thefileManageWindow")) {
@@ -58,6 +60,7 @@ void AppDelegate::ClickCreatePasswordDone() {
             settings_.set(key::VaultryPassword, *verifier);
             if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
             passPhrase_ = std::make_shared<password::PassPhrase>(first);
+            passPhraseVerifier_ = *verifier;
         } else {
             logLine("password: " + verifier.error().message);
         }
@@ -81,6 +84,7 @@ bool AppDelegate::checkVaultPassword(const std::string& entered) {
         }
     }
     passPhrase_ = std::make_shared<password::PassPhrase>(entered);
+    passPhraseVerifier_ = settings_.string(key::VaultryPassword).value_or("");
     return true;
 }
 
@@ -127,22 +131,39 @@ void AppDelegate::ChangePassWordAction() {
         ui_.shake("preferWindows");
         return;
     }
+    refreshVaultLists();
     if (!passPhraseKnown()) {
         // The archives can only be re-encrypted with the current pass phrase.
         ui_.showWindow("enterPDWindow");
         return;
     }
+    const auto refuse = [this](const std::string& why) {
+        ui_.runAlert(Alert{"The password could not be changed.", why, " Ok ", "", ""});
+    };
+    const std::string storage = storageFolder();
+    // Archives on a drive that is not there cannot be re-encrypted; a new password stored now
+    // would open none of them.
+    std::error_code ec;
+    if (!storage.empty() && !std::filesystem::is_directory(storage, ec)) {
+        refuse("The storage folder " + storage + " is not available. Connect it and try again.");
+        return;
+    }
+    // Held until the new verifier is stored, so that no other process settles this change.
+    auto storageLock = vault::StorageLock::take(storage);
+    if (!storageLock) {
+        refuse(storageLock.error().message);
+        return;
+    }
     auto verifier = password::makeVerifier(next);
     if (!verifier) {
-        ui_.runAlert(Alert{"The password could not be changed.", verifier.error().message, " Ok ", "", ""});
+        refuse(verifier.error().message);
         return;
     }
     // Every archive is re-encrypted before the new verifier is stored, so the stored password
     // opens every archive at every moment (a change cut short is finished at the next entry).
-    if (const std::string storage = storageFolder();
-        !storage.empty() && std::filesystem::is_directory(storage)) {
+    if (!storage.empty()) {
         if (auto st = vault::changeArchivesPassword(storage, passPhrase(), next, *verifier); !st) {
-            ui_.runAlert(Alert{"The password could not be changed.", st.error().message, " Ok ", "", ""});
+            refuse(st.error().message);
             return;
         }
     }
@@ -152,10 +173,11 @@ void AppDelegate::ChangePassWordAction() {
     if (auto st = settings_.flush(); !st) {
         // The committed journal stays: the next start stores the verifier.
         logLine("settings: " + st.error().message);
-    } else if (const std::string storage = storageFolder(); !storage.empty()) {
+    } else if (!storage.empty()) {
         vault::finishRekey(storage);
     }
     passPhrase_ = std::make_shared<password::PassPhrase>(next);
+    passPhraseVerifier_ = *verifier;
 }
 
 std::string_view AppDelegate::passPhrase() const {

@@ -115,8 +115,18 @@ public:
     void removeVaultRecord(const std::string& record, bool fromShownList);
     void markDecrypted(const std::string& record);
     void unmarkDecrypted(const std::string& record);
-    void saveRecords();    // the full list under "VaultryDataArray"
-    void saveDecrypted();  // the decrypted list under "VaultryDecryptedDataArray"
+    // The lists are saved as the additions and removals made since the last save, merged into
+    // what the settings file holds now (vaultry-cli may have changed it meanwhile); the lists in
+    // memory then become what was written. False when the file could not be written: the
+    // changes stay pending.
+    bool saveRecords();    // the full list under "VaultryDataArray"
+    bool saveDecrypted();  // the decrypted list under "VaultryDecryptedDataArray"
+    // Before a user action: the lists as the settings file holds them now, with changes not yet
+    // saved kept; a pass phrase the stored password no longer matches (changed elsewhere) is
+    // forgotten, so that the next action asks for the password again.
+    void refreshVaultLists();
+    std::vector<SettingsStore::ArrayChange> recordChanges_, decryptedChanges_;
+    int shownFilter_ = 0;  // the vault::VaultFilter the shown list is built with
 
     // ---- Password gate ---------------------------------------------------------------------
     // The vault and the preferences sit behind the password; without one, only the
@@ -146,6 +156,7 @@ public:
     bool checkVaultPassword(const std::string& entered);
     void enterPassword(bool fromButton);
     std::shared_ptr<password::PassPhrase> passPhrase_;
+    std::string passPhraseVerifier_;  // the stored password the pass phrase was checked against
 
     // ---- Hide, unhide, encrypt, decrypt, storage location ----------------------------------
     void HideFileAction();

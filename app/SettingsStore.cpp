@@ -218,8 +218,9 @@ Dictionary SettingsStore::readDisk() {
 }
 
 // Keys this process changed win; every other key is taken as the disk has it now.
-Dictionary SettingsStore::mergedWithDisk() {
-    Dictionary merged = readDisk();
+Dictionary SettingsStore::mergedWithDisk() { return mergedWith(readDisk()); }
+
+Dictionary SettingsStore::mergedWith(Dictionary merged) {
     for (const auto& k : dirty_) {
         if (auto it = values_.find(k); it != values_.end())
             merged.insert_or_assign(k, it->second);
@@ -286,14 +287,40 @@ Status SettingsStore::flush() {
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
     FileLock fileLock(std::filesystem::path(file_) += ".lock");
+    return writeMerged(mergedWithDisk());
+}
 
-    Dictionary merged = mergedWithDisk();
+Status SettingsStore::writeMerged(Dictionary merged) {
     const std::string xml = toXmlPlist(merged);
-
     if (auto written = writeFileAtomically(file_, xml, 0600); !written) return written;
     values_ = std::move(merged);
     dirty_.clear();
     return {};
+}
+
+Result<StringArray> SettingsStore::changeArray(std::string_view key,
+                                               const std::vector<ArrayChange>& changes) {
+    std::lock_guard lock(mutex_);
+    std::error_code ec;
+    std::filesystem::create_directories(file_.parent_path(), ec);
+    FileLock fileLock(std::filesystem::path(file_) += ".lock");
+
+    Dictionary disk = readDisk();
+    // The list starts from what the file holds, never from this process's older copy of it.
+    StringArray list;
+    if (auto it = disk.find(key); it != disk.end())
+        if (const auto* stored = it->second.as<StringArray>()) list = *stored;
+    if (auto d = dirty_.find(key); d != dirty_.end()) dirty_.erase(d);
+    Dictionary merged = mergedWith(std::move(disk));
+    for (const auto& change : changes) {
+        if (change.kind == ArrayChange::Add)
+            list.push_back(change.item);
+        else
+            std::erase(list, change.item);
+    }
+    merged.insert_or_assign(std::string(key), list);
+    if (auto st = writeMerged(std::move(merged)); !st) return fail(st.error().message);
+    return list;
 }
 
 }  // namespace vaultry

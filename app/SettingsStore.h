@@ -73,6 +73,16 @@ public:
     // Takes in what other processes wrote; local changes not yet flushed are kept.
     void reload();
 
+    // One step of an edit of a list: add appends the item, remove takes out every equal item.
+    struct ArrayChange {
+        enum Kind { Add, Remove } kind;
+        std::string item;
+    };
+    // Applies the changes, in order, to the list under `key` as the file holds it now, and
+    // writes the store as flush() does, all under the file lock: lists two processes edit at
+    // once keep both processes' changes. Returns the list as written.
+    Result<StringArray> changeArray(std::string_view key, const std::vector<ArrayChange>& changes);
+
     Dictionary snapshot() const;
 
 private:
@@ -80,6 +90,8 @@ private:
     std::optional<T> typed(std::string_view key, const char* typeName) const;
     Dictionary readDisk();  // with the file lock held, or at start
     Dictionary mergedWithDisk();
+    Dictionary mergedWith(Dictionary disk);
+    Status writeMerged(Dictionary merged);  // with the file lock held
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;

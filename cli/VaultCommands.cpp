@@ -16,6 +16,7 @@
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
+#include "vault/StorageLock.h"
 #include "vault/VaultItems.h"
 
 namespace vaultry::cli {
@@ -75,6 +76,16 @@ std::vector<std::string> records(Context& ctx) {
     return ctx.settings().stringArray(key::VaultryDataArray).value_or(std::vector<std::string>{});
 }
 
+// Applies the changes to the list as the settings file holds it now (another process may have
+// changed it meanwhile), and writes the settings.
+bool saveChanges(Context& ctx, const char* key, const std::vector<SettingsStore::ArrayChange>& changes) {
+    if (auto st = ctx.settings().changeArray(key, changes); !st) {
+        ctx.error(st.error().message);
+        return false;
+    }
+    return true;
+}
+
 bool save(Context& ctx) {
     if (auto st = ctx.settings().flush(); !st) {
         ctx.error(st.error().message);
@@ -93,10 +104,14 @@ std::string absolute(const std::string& path) {
 void settleRekey(Context& ctx) {
     const auto storage = ctx.settings().string(key::EncyptedStorePath);
     if (!storage) return;
+    // A change still running in another process holds the storage folder and is left alone.
+    auto lock = vault::StorageLock::take(*storage);
+    if (!lock) return;
     if (auto verifier = vault::recoverRekey(*storage)) {
         ctx.settings().set(key::VaultryPassword, *verifier);
         if (ctx.settings().flush()) vault::finishRekey(*storage);
     }
+    vault::rollBackStorageMove(*storage);
 }
 
 // The pass phrase, checked against the stored verifier.
@@ -152,7 +167,20 @@ void passwordSet(Context& ctx, const Options& o) {
         return;
     }
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
-    if (o.change && !storage.empty() && fs::is_directory(storage)) {
+    std::error_code ec;
+    if (o.change && !storage.empty() && !fs::is_directory(storage, ec)) {
+        // Its archives cannot be re-encrypted; a new password stored now would open none of them.
+        ctx.error("the password could not be changed: the storage folder " + storage +
+                  " is not available; connect it and try again");
+        return;
+    }
+    // Held until the new verifier is stored, so that no other process settles this change.
+    auto lock = vault::StorageLock::take(storage);
+    if (!lock) {
+        ctx.error("the password could not be changed: " + lock.error().message);
+        return;
+    }
+    if (o.change && !storage.empty()) {
         if (auto st = vault::changeArchivesPassword(storage, old, *next, *verifier); !st) {
             ctx.error("the password could not be changed: " + st.error().message);
             return;
@@ -165,6 +193,7 @@ void passwordSet(Context& ctx, const Options& o) {
 }
 
 void storageSet(Context& ctx, const Options& o) {
+    settleRekey(ctx);
     const std::string folder = absolute(o.folder);
     if (folder.find(' ') != std::string::npos) {
         ctx.error("Do not include spaces or other invalid characters in the selected storage path.");
@@ -178,17 +207,37 @@ void storageSet(Context& ctx, const Options& o) {
     }
     const std::string current = ctx.settings().string(key::EncyptedStorePath).value_or("");
     const std::string storage = folder + "/vaultry.data";
+    const auto refuse = [&ctx](const std::string& why) {
+        ctx.error("the storage folder was not changed: " + why);
+    };
+    // The setting names the new folder only once everything is there and checked.
+    auto lock = vault::StorageLock::take(current);
+    if (!lock) return refuse(lock.error().message);
+    std::optional<vault::StorageMove> move;
+    std::error_code ec;
+    if (!current.empty() && fs::exists(current, ec)) {
+        auto copied = vault::copyStorageForMove(current, storage);
+        if (!copied) return refuse(copied.error().message);
+        move = std::move(*copied);
+    } else if (auto st = vault::ensurePrivateFolder(storage); !st) {
+        return refuse(st.error().message);
+    }
     ctx.settings().set(key::EncyptedFatherStorePath, *grant);
     ctx.settings().set(key::EncyptedStorePath, storage);
-    if (!save(ctx)) return;
-    if (auto st = vault::ensurePrivateFolder(storage); !st) ctx.error(st.error().message);
-    std::error_code ec;
-    if (!current.empty() && fs::exists(current, ec))
-        for (const auto& n : vault::copyStorageFolder(current, storage)) ctx.error("not copied: " + n);
+    if (auto st = ctx.settings().flush(); !st) {
+        if (move) vault::rollBackStorageMove(current);
+        return refuse(st.error().message);
+    }
+    if (move) vault::finishStorageMove(current);
     platform::LinuxSpawn spawn;
     if (auto st = vault::giveFolderIcon(storage, spawn); !st)
         std::cerr << "vaultry-cli: warning: " << st.error().message << '\n';
     std::cout << storage << '\n';
+    if (move && !move->leftInOld.empty()) {
+        std::cerr << "vaultry-cli: the old storage folder " << current << " was kept and still holds:";
+        for (const auto& name : move->leftInOld) std::cerr << ' ' << name;
+        std::cerr << "\nvaultry-cli: remove it when you no longer need it\n";
+    }
 }
 
 void hide(Context& ctx, const Options& o, bool on) {
@@ -198,7 +247,7 @@ void hide(Context& ctx, const Options& o, bool on) {
     }
     platform::DotHiddenFlag flag;
     platform::LinuxBookmarks bookmarks;
-    auto list = records(ctx);
+    std::vector<SettingsStore::ArrayChange> changes;
     for (const auto& raw : o.items) {
         const std::string path = absolute(raw);
         std::error_code ec;
@@ -208,18 +257,17 @@ void hide(Context& ctx, const Options& o, bool on) {
                 ctx.error("cannot hide " + path);
                 continue;
             }
-            list.push_back(path);
+            changes.push_back({SettingsStore::ArrayChange::Add, path});
             if (auto grant = bookmarks.create(path)) ctx.settings().set(path, *grant);
         } else {
             if (there && !flag.setHidden(path, false)) {
                 ctx.error("cannot show " + path + " again");
                 continue;
             }
-            std::erase(list, path);
+            changes.push_back({SettingsStore::ArrayChange::Remove, path});
         }
     }
-    ctx.settings().set(key::VaultryDataArray, list);
-    save(ctx);
+    saveChanges(ctx, key::VaultryDataArray, changes);
 }
 
 std::optional<std::string> storageOrError(Context& ctx) {
@@ -234,6 +282,11 @@ void encrypt(Context& ctx, const Options& o) {
     auto pass = unlock(ctx, o.passwordStdin);
     if (!pass) return;
     if (!confirm(o.yes, "Encrypt " + std::to_string(o.items.size()) + " item(s)?")) return;
+    auto lock = vault::StorageLock::take(*storage);
+    if (!lock) {
+        ctx.error(lock.error().message);
+        return;
+    }
     platform::LinuxBookmarks bookmarks;
     for (const auto& raw : o.items) {
         const std::string path = absolute(raw);
@@ -251,12 +304,13 @@ void encrypt(Context& ctx, const Options& o) {
             ctx.error(path + ": " + st.error().message);
             continue;
         }
-        auto list = records(ctx);
-        list.push_back(plan->record);
-        ctx.settings().set(key::VaultryDataArray, list);
         for (const std::string& granted : {plan->archive.string(), path, plan->item.parent_path().string()})
             if (auto grant = bookmarks.create(granted)) ctx.settings().set(granted, *grant);
-        if (!save(ctx)) continue;  // not recorded: the original stays
+        if (!saveChanges(ctx, key::VaultryDataArray, {{SettingsStore::ArrayChange::Add, plan->record}})) {
+            // Not recorded: the original stays and the archive goes.
+            fs::remove(plan->archive, ec);
+            continue;
+        }
         if (auto st = vault::removeOriginal(*plan); !st) ctx.error(st.error().message);
         std::cout << plan->record << '\n';
     }
@@ -283,8 +337,7 @@ void decrypt(Context& ctx, const Options& o) {
             continue;
         }
         decrypted.push_back(record);
-        ctx.settings().set(key::VaultryDecryptedDataArray, decrypted);
-        save(ctx);
+        saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}});
         std::cout << *copy << '\n';
     }
     password::wipe(*pass);

@@ -11,6 +11,8 @@
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
+#include "vault/StorageFolder.h"
+#include "vault/StorageLock.h"
 #include "vault/VaultList.h"
 
 namespace vaultry::cli {
@@ -37,10 +39,25 @@ bool contains(const Strings& list, const std::string& s) {
 void settlePasswordChange(Context& ctx) {
     const auto storage = ctx.settings().string(key::EncyptedStorePath);
     if (!storage) return;
+    // A change still running in another process holds the storage folder and is left alone.
+    auto lock = vault::StorageLock::take(*storage);
+    if (!lock) return;
     if (auto verifier = vault::recoverRekey(*storage)) {
         ctx.settings().set(key::VaultryPassword, *verifier);
         if (ctx.settings().flush()) vault::finishRekey(*storage);
     }
+    vault::rollBackStorageMove(*storage);
+}
+
+// The storage folder held for the whole command, so that no other process changes the password
+// or the archives meanwhile. Empty, with the error given, when another process holds it.
+std::optional<vault::StorageLock> holdStorage(Context& ctx) {
+    auto lock = vault::StorageLock::take(ctx.settings().string(key::EncyptedStorePath).value_or(""));
+    if (!lock) {
+        ctx.error(lock.error().message);
+        return std::nullopt;
+    }
+    return std::move(*lock);
 }
 
 // y or yes on the terminal; without a terminal only --yes confirms.
@@ -92,9 +109,12 @@ std::optional<password::PassPhrase> askPassPhrase(Context& ctx, const Options& o
     return pass;
 }
 
-void save(Context& ctx, const char* key, const Strings& list) {
-    ctx.settings().set(key, list);
-    if (auto st = ctx.settings().flush(); !st) ctx.error(st.error().message);
+// Takes the records out of the list as the settings file holds it now: what another process added
+// meanwhile stays.
+void saveRemovals(Context& ctx, const char* key, const Strings& removed) {
+    std::vector<SettingsStore::ArrayChange> changes;
+    for (const auto& r : removed) changes.push_back({SettingsStore::ArrayChange::Remove, r});
+    if (auto st = ctx.settings().changeArray(key, changes); !st) ctx.error(st.error().message);
 }
 
 std::string kindName(const std::string& record) {
@@ -130,6 +150,8 @@ void listRecords(Context& ctx, const Options& o) {
 // Locks the chosen decrypted items again; an edited copy is saved into its archive first.
 void lockRecords(Context& ctx, const Options& o) {
     settlePasswordChange(ctx);
+    const auto held = holdStorage(ctx);
+    if (!held) return;
     if (o.all == !o.records.empty()) throw UsageError("give the records to lock, or --all");
     Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
     Strings chosen = o.all ? decrypted : o.records;
@@ -151,6 +173,7 @@ void lockRecords(Context& ctx, const Options& o) {
         pass = askPassPhrase(ctx, o);
         if (!pass) return;
     }
+    Strings lockedNow;
     for (const auto& record : chosen) {
         auto locked = vault::lockCopy(
             storage, record, pass ? std::optional<std::string_view>(pass->view()) : std::nullopt, manifest);
@@ -159,9 +182,10 @@ void lockRecords(Context& ctx, const Options& o) {
             continue;
         }
         std::erase(decrypted, record);
+        lockedNow.push_back(record);
         std::cout << "locked\t" << record << '\n';
     }
-    save(ctx, key::VaultryDecryptedDataArray, decrypted);
+    saveRemovals(ctx, key::VaultryDecryptedDataArray, lockedNow);
     if (!storage.empty())
         if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
 }
@@ -170,6 +194,8 @@ void lockRecords(Context& ctx, const Options& o) {
 // before its archive is deleted; an unlocked item keeps its copy; a hidden item stays hidden.
 void removeRecords(Context& ctx, const Options& o) {
     settlePasswordChange(ctx);
+    const auto held = holdStorage(ctx);
+    if (!held) return;
     Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
     Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
     for (const auto& record : o.records)
@@ -202,8 +228,8 @@ void removeRecords(Context& ctx, const Options& o) {
         }
         std::erase(all, record);
         std::erase(decrypted, record);
-        save(ctx, key::VaultryDataArray, all);
-        save(ctx, key::VaultryDecryptedDataArray, decrypted);
+        saveRemovals(ctx, key::VaultryDataArray, {record});
+        saveRemovals(ctx, key::VaultryDecryptedDataArray, {record});
         if (vault::isEncrypted(record) && !storage.empty()) {
             std::error_code ec;
             fs::remove_all(vault::archivePath(storage, record), ec);

@@ -206,13 +206,20 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
     writeFile(second / "vaultry.data/b.txt.enc", "B-new");
     v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
     const fs::path s2 = second / "vaultry.data";
+    // Another item of the same name there: never overwritten, and the vault stays where it is.
+    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s1);
+    EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-new");
+    EXPECT_FALSE(fs::exists(s2 / "a.txt.enc"));
+    ASSERT_EQ(v.w.ui.alerts.size(), 2u);
+    EXPECT_NE(v.w.ui.alerts[1].informative.find("b.txt.enc"), std::string::npos);
+
+    fs::remove(s2 / "b.txt.enc");
+    v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
     EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), "A");
     EXPECT_EQ(readFile(s2 / "libdata/a"), "thumb");
-    EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-new");  // never overwritten
+    EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-old");
     EXPECT_EQ(readFile(fs::path(s1) / "b.txt.enc"), "B-old");
-    ASSERT_EQ(v.w.ui.alerts.size(), 2u);
-    EXPECT_NE(v.w.ui.alerts[1].informative.find("b.txt.enc"), std::string::npos);
     for (const auto& e : fs::directory_iterator(s2))
         EXPECT_EQ(e.path().filename().string().find(".vaultry-copy"), std::string::npos);
 }

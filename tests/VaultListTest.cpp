@@ -491,7 +491,10 @@ TEST(VaultClose, OtherCloseButtonsAndNoStorageFolder) {
     EXPECT_FALSE(vault::safePlaintextCopy("", "/home/u/Work.tar.gz"));
     EXPECT_FALSE(vault::safePlaintextCopy("/s", "/home/u/notes.txt"));
     EXPECT_FALSE(vault::safePlaintextCopy("/s", "/.enc"));
-    app.DecrytedDataArray = {"/home/u/Work.tar.gz", "/home/u/plain.txt"};
+    // (stored: the vault window reads the lists again before it acts)
+    app.markDecrypted("/home/u/Work.tar.gz");
+    app.markDecrypted("/home/u/plain.txt");
+    app.saveDecrypted();
     EXPECT_EQ(app.visibleItemsOffer(), AlertAnswer::Default);
     EXPECT_EQ(app.DecrytedDataArray, Strings{"/home/u/Work.tar.gz"});
     EXPECT_EQ(w.ui.alerts.back().message, "Some items could not be hidden again");

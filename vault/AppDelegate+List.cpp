@@ -7,6 +7,7 @@
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
 #include "vault/Records.h"
+#include "vault/StorageLock.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -62,6 +63,8 @@ void AppDelegate::ClickSwtichNotificationHandle(const Notification& n) {
     auto* view = rowOf(n);
     if (!view || !view->filled) return;
     const std::string record = view->theFilePath();
+    refreshVaultLists();
+    if (!contains(backupFileDataArray, record)) return;  // removed meanwhile by another process
     if (view->bHidenEncypt) {
         // A decryption that failed does not pretend to have worked: the row shows what is so.
         if (decryptRecordForList(record)) rememberDecryptedCopy(record);
@@ -87,6 +90,8 @@ void AppDelegate::ClickSwtichOffNotificationHandle(const Notification& n) {
                       " Cancel ", ""}) != AlertAnswer::Default)
         return;
     const std::string record = view->theFilePath();
+    refreshVaultLists();
+    if (!contains(backupFileDataArray, record)) return;  // removed meanwhile by another process
     std::string error;
     if (!lockDecryptedRecord(record, &error)) {
         ui_.runAlert(
@@ -107,6 +112,11 @@ void AppDelegate::ClickShowInFinderNotificationHandle(const Notification& n) {
 
 bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* error) {
     const std::string storage = storageFolder();
+    auto storageLock = vault::StorageLock::take(storage);
+    if (!storageLock) {
+        if (error) *error = storageLock.error().message;
+        return false;
+    }
     vault::CopyManifest manifest =
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     const std::size_t before = manifest.size();
@@ -138,7 +148,14 @@ void AppDelegate::RemoveFileFromListAction() {
                       " Cancel ", ""}) != AlertAnswer::Default)
         return;
     const std::string record = FileDataArray[static_cast<std::size_t>(row)];
+    refreshVaultLists();
+    if (!contains(backupFileDataArray, record)) return;  // removed meanwhile by another process
     const std::string storage = storageFolder();
+    auto storageLock = vault::StorageLock::take(storage);
+    if (!storageLock) {
+        ui_.runAlert({"The item could not be removed", storageLock.error().message + ".", " Ok ", "", ""});
+        return;
+    }
     const bool encrypted = vault::isEncrypted(record);
     // A locked item's only copy is its archive: its plaintext goes back where it came from
     // before the archive is deleted. An unlocked item keeps the copy it already has.
@@ -172,6 +189,7 @@ void AppDelegate::RemoveFileFromListAction() {
 // ---- Filters ---------------------------------------------------------------------------------------
 
 void AppDelegate::applyVaultFilter(vault::VaultFilter filter) {
+    shownFilter_ = static_cast<int>(filter);
     FileDataArray = vault::filterRecords(backupFileDataArray, filter);
     ui_.reload(kTable);
 }
@@ -188,6 +206,7 @@ void AppDelegate::SelectEncryptedOtherAction() { applyVaultFilter(vault::VaultFi
 void AppDelegate::QuiteVaultryAction() { ui_.terminate(); }
 
 AlertAnswer AppDelegate::visibleItemsOffer() {
+    refreshVaultLists();
     if (DecrytedDataArray.empty()) {
         ui_.hideWindow("thefileManageWindow");
         return AlertAnswer::Default;

@@ -5,6 +5,9 @@
 #include "app/SettingsKeys.h"
 #include "platform/Log.h"
 #include "vault/Rekey.h"
+#include "vault/StorageFolder.h"
+#include "vault/StorageLock.h"
+#include "vault/VaultList.h"
 
 namespace vaultry {
 
@@ -18,10 +21,15 @@ void AppDelegate::loadVaultLists() {
     ui_.reload("fileTableView");
     const auto storage = settings_.string(key::EncyptedStorePath);
     if (storage) {
-        // A password change cut short by a crash is settled before anything opens an archive.
-        if (auto verifier = vault::recoverRekey(*storage)) {
-            settings_.set(key::VaultryPassword, *verifier);
-            if (auto st = settings_.flush(); st) vault::finishRekey(*storage);
+        // A password change cut short by a crash is settled before anything opens an archive; one
+        // still running in another process is left to it.
+        if (auto lock = vault::StorageLock::take(*storage)) {
+            if (auto verifier = vault::recoverRekey(*storage)) {
+                settings_.set(key::VaultryPassword, *verifier);
+                if (auto st = settings_.flush(); st) vault::finishRekey(*storage);
+            }
+            // A move to another storage folder cut short before it was complete.
+            vault::rollBackStorageMove(*storage);
         }
         // Plaintext an unpacking left behind when the process died.
         std::error_code ec;
@@ -47,25 +55,79 @@ void AppDelegate::loadVaultLists() {
 void AppDelegate::addVaultRecord(const std::string& record) {
     backupFileDataArray.push_back(record);
     FileDataArray.push_back(record);
+    recordChanges_.push_back({SettingsStore::ArrayChange::Add, record});
 }
 
 void AppDelegate::removeVaultRecord(const std::string& record, bool fromShownList) {
     std::erase(backupFileDataArray, record);
     if (fromShownList) std::erase(FileDataArray, record);
+    recordChanges_.push_back({SettingsStore::ArrayChange::Remove, record});
 }
 
-void AppDelegate::markDecrypted(const std::string& record) { DecrytedDataArray.push_back(record); }
-
-void AppDelegate::unmarkDecrypted(const std::string& record) { std::erase(DecrytedDataArray, record); }
-
-void AppDelegate::saveRecords() {
-    settings_.set(key::VaultryDataArray, backupFileDataArray);
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+void AppDelegate::markDecrypted(const std::string& record) {
+    DecrytedDataArray.push_back(record);
+    decryptedChanges_.push_back({SettingsStore::ArrayChange::Add, record});
 }
 
-void AppDelegate::saveDecrypted() {
-    settings_.set(key::VaultryDecryptedDataArray, DecrytedDataArray);
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+void AppDelegate::unmarkDecrypted(const std::string& record) {
+    std::erase(DecrytedDataArray, record);
+    decryptedChanges_.push_back({SettingsStore::ArrayChange::Remove, record});
+}
+
+namespace {
+void applyChanges(StringArray& list, const std::vector<SettingsStore::ArrayChange>& changes) {
+    for (const auto& change : changes) {
+        if (change.kind == SettingsStore::ArrayChange::Add)
+            list.push_back(change.item);
+        else
+            std::erase(list, change.item);
+    }
+}
+}  // namespace
+
+bool AppDelegate::saveRecords() {
+    auto written = settings_.changeArray(key::VaultryDataArray, recordChanges_);
+    if (!written) {
+        logLine("settings: " + written.error().message);
+        return false;
+    }
+    recordChanges_.clear();
+    // Another process's changes come into the shown list too; without them it stays as it is.
+    if (*written != backupFileDataArray) {
+        backupFileDataArray = std::move(*written);
+        FileDataArray =
+            vault::filterRecords(backupFileDataArray, static_cast<vault::VaultFilter>(shownFilter_));
+    }
+    return true;
+}
+
+bool AppDelegate::saveDecrypted() {
+    auto written = settings_.changeArray(key::VaultryDecryptedDataArray, decryptedChanges_);
+    if (!written) {
+        logLine("settings: " + written.error().message);
+        return false;
+    }
+    decryptedChanges_.clear();
+    DecrytedDataArray = std::move(*written);
+    return true;
+}
+
+void AppDelegate::refreshVaultLists() {
+    settings_.reload();
+    if (passPhraseKnown() && settings_.string(key::VaultryPassword).value_or("") != passPhraseVerifier_) {
+        // The password was changed by another process: the archives no longer open with ours.
+        logLine("vault: the password was changed elsewhere; it is asked for again");
+        forgetPassPhrase();
+    }
+    auto records = settings_.stringArray(key::VaultryDataArray).value_or(StringArray{});
+    applyChanges(records, recordChanges_);
+    auto decrypted = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
+    applyChanges(decrypted, decryptedChanges_);
+    if (records == backupFileDataArray && decrypted == DecrytedDataArray) return;
+    backupFileDataArray = std::move(records);
+    FileDataArray = vault::filterRecords(backupFileDataArray, static_cast<vault::VaultFilter>(shownFilter_));
+    DecrytedDataArray = std::move(decrypted);
+    ui_.reload("fileTableView");
 }
 
 }  // namespace vaultry

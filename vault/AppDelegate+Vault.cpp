@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -12,6 +13,7 @@
 #include "vault/Archive.h"
 #include "vault/Records.h"
 #include "vault/StorageFolder.h"
+#include "vault/StorageLock.h"
 #include "vault/VaultItems.h"
 
 namespace vaultry {
@@ -67,6 +69,7 @@ std::string AppDelegate::storageFolder() const {
 // ---- Hide and unhide ----------------------------------------------------------------------
 
 void AppDelegate::HideFileAction() {
+    refreshVaultLists();
     if (!settings_.contains(key::VaultryPassword)) {
         ui_.showWindow("CreatePWWindow");
         return;
@@ -114,6 +117,7 @@ void AppDelegate::UnHiddenFileFolderFunction(const std::string& path) {
 
 void AppDelegate::EncryptFileAction() {
     ui_.activateApp();
+    refreshVaultLists();
     if (!settings_.contains(key::VaultryPassword)) {
         ui_.showWindow("CreatePWWindow");
         return;
@@ -155,6 +159,9 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         ui_.runAlert(Alert{kNotAvailable, why, " Ok ", "", ""});
         return false;
     };
+    // No password change or other vault work of another process runs meanwhile.
+    auto storageLock = vault::StorageLock::take(storage);
+    if (!storageLock) return notAvailable(storageLock.error().message);
     auto plan = vault::planArchive(path, storage);
     if (!plan) return notAvailable(plan.error().message);
     if (present(plan->archive)) {
@@ -190,8 +197,25 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     addVaultRecord(record);
     for (const std::string& granted : {archive.string(), path, parent})
         if (auto grant = s_.bookmarks.create(granted)) settings_.set(granted, *grant);
-    // Recorded before the original goes, so that a crash leaves nothing unaccounted for.
-    saveRecords();
+    // Recorded before the original goes, so that a crash leaves nothing unaccounted for. An item
+    // that could not be recorded keeps its original, and its archive goes.
+    if (!saveRecords()) {
+        for (auto it = recordChanges_.rbegin(); it != recordChanges_.rend(); ++it)
+            if (it->kind == SettingsStore::ArrayChange::Add && it->item == record) {
+                recordChanges_.erase(std::next(it).base());
+                break;
+            }
+        for (auto* list : {&backupFileDataArray, &FileDataArray})
+            if (auto it = std::find(list->rbegin(), list->rend(), record); it != list->rend())
+                list->erase(std::next(it).base());
+        std::error_code ec;
+        fs::remove(archive, ec);
+        if (!folder) fs::remove(vault::thumbnailPath(storage, record), ec);
+        ui_.runAlert(Alert{"The item could not be recorded in the vault.",
+                           path + "\nThe settings could not be written. The item was left as it was.", " Ok ",
+                           "", ""});
+        return false;
+    }
     if (auto st = vault::removeOriginal(*plan); !st) logLine(st.error().message);
     return true;
 }
@@ -268,24 +292,50 @@ void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& cho
     const std::string& folder = chosen->front();
     if (!blankRuleHolds(ui_, folder)) return;
     const std::string storage = folder + "/vaultry.data";
-    setStorelocationPath(storage);
     auto grant = s_.bookmarks.create(folder);
     if (!grant) return;
     const std::string current = storageFolder();
+    const auto refuse = [this](const std::string& why) {
+        ui_.runAlert(Alert{"The storage folder was not changed.", why + ".", " Ok ", "", ""});
+    };
+    // The setting names the new folder only once everything is there and checked; the old
+    // folder is left as it is.
+    auto storageLock = vault::StorageLock::take(current);
+    if (!storageLock) return refuse(storageLock.error().message);
+    std::optional<vault::StorageMove> move;
+    if (!current.empty() && present(current)) {
+        auto copied = vault::copyStorageForMove(current, storage);
+        if (!copied) return refuse(copied.error().message);
+        move = std::move(*copied);
+    } else if (auto st = vault::ensurePrivateFolder(storage); !st) {
+        return refuse(st.error().message);
+    }
+    const auto oldGrant = settings_.get(key::EncyptedFatherStorePath);
     settings_.set(key::EncyptedFatherStorePath, *grant);
     settings_.set(key::EncyptedStorePath, storage);
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
-    ui_.setText("StorePathlab", storage);
-    if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
-    if (!current.empty() && present(current)) {
-        // The archives come along; nothing already in the new folder is overwritten, and the
-        // old folder stays as it is.
-        const auto notCopied = vault::copyStorageFolder(current, storage);
-        if (!notCopied.empty())
-            ui_.runAlert(Alert{"Some items could not be copied to the new storage folder.",
-                               listText(notCopied), " Ok ", "", ""});
+    if (auto st = settings_.flush(); !st) {
+        logLine("settings: " + st.error().message);
+        if (move) vault::rollBackStorageMove(current);
+        if (oldGrant)
+            settings_.set(key::EncyptedFatherStorePath, *oldGrant);
+        else
+            settings_.remove(key::EncyptedFatherStorePath);
+        if (current.empty())
+            settings_.remove(key::EncyptedStorePath);
+        else
+            settings_.set(key::EncyptedStorePath, current);
+        return refuse("The settings could not be written");
     }
+    if (move) vault::finishStorageMove(current);
+    setStorelocationPath(storage);
+    ui_.setText("StorePathlab", storage);
     if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
+    if (move && !move->leftInOld.empty())
+        ui_.runAlert(Alert{"The old storage folder was kept.",
+                           "Everything was copied to " + storage + ". " + current +
+                               " still holds its own copy of:" + listText(move->leftInOld) +
+                               " \nRemove it when you no longer need it.",
+                           " Ok ", "", ""});
 }
 
 void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen) {

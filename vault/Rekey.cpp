@@ -9,8 +9,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
 
+#include "platform/Log.h"
 #include "vault/Archive.h"
+#include "vault/CopyManifest.h"
+#include "vault/StorageLock.h"
 
 namespace vaultry::vault {
 namespace {
@@ -30,6 +34,9 @@ fs::path nextOf(const fs::path& archive) { return archive.string() + ".rekey"; }
 struct Journal {
     std::string newVerifier;
     bool committed = false;
+    // The digest of each verified new copy, by archive name: the replace phase puts in place
+    // only the bytes that were proven to open with the new password.
+    std::map<std::string, std::string> sums;
 };
 
 std::optional<Journal> readJournal(const fs::path& storage) {
@@ -39,13 +46,21 @@ std::optional<Journal> readJournal(const fs::path& storage) {
     std::string magic, mark;
     if (!std::getline(in, magic) || magic != kMagic || !std::getline(in, j.newVerifier)) return Journal{};
     j.committed = std::getline(in, mark) && mark == kCommitted;
+    for (std::string line; std::getline(in, line);) {
+        // "sum <digest> <name>"
+        if (line.rfind("sum ", 0) != 0) continue;
+        const auto blank = line.find(' ', 4);
+        if (blank == std::string::npos) continue;
+        j.sums[line.substr(blank + 1)] = line.substr(4, blank - 4);
+    }
     return j;
 }
 
 // Written atomically: the journal either is there whole or not at all.
 Status writeJournal(const fs::path& storage, const Journal& j) {
-    const std::string text = std::string(kMagic) + "\n" + j.newVerifier + "\n" +
-                             (j.committed ? std::string(kCommitted) + "\n" : "");
+    std::string text = std::string(kMagic) + "\n" + j.newVerifier + "\n" +
+                       (j.committed ? std::string(kCommitted) : std::string("pending")) + "\n";
+    for (const auto& [name, sum] : j.sums) text += "sum " + sum + " " + name + "\n";
     std::string tmp = (storage / (std::string(kRekeyJournal) + ".XXXXXX")).string();
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) return fail("cannot write in " + storage.string() + ": " + std::strerror(errno));
@@ -67,14 +82,27 @@ void dropNewCopies(const fs::path& storage) {
     syncFolder(storage);
 }
 
-// Phase 2: every new copy replaces its archive.
-Status replaceAll(const fs::path& storage) {
+// Phase 2: every new copy replaces its archive, once it is shown to be the copy that was verified
+// to open with the new password; an archive without a new copy must be that copy already.
+Status replaceAll(const fs::path& storage, const Journal& j) {
+    const auto sumOf = [](const fs::path& file) {
+        auto digest = copyDigest(file);
+        return digest ? *digest : std::string();
+    };
     for (const auto& archive : archivesIn(storage)) {
         const fs::path next = nextOf(archive);
+        const std::string name = archive.filename().string();
+        const auto expected = j.sums.find(name);
         std::error_code ec;
-        if (!fs::exists(next, ec)) continue;  // replaced before a crash
+        if (!fs::exists(next, ec)) {
+            if (expected != j.sums.end() && sumOf(archive) != expected->second)
+                return fail(name + " does not open with the new password and has no new copy");
+            continue;  // replaced before a crash
+        }
+        if (expected != j.sums.end() && sumOf(next) != expected->second)
+            return fail("the new copy of " + name + " is not the one that was verified");
         if (::rename(next.c_str(), archive.c_str()) != 0)
-            return fail("cannot replace " + archive.filename().string() + ": " + std::strerror(errno));
+            return fail("cannot replace " + name + ": " + std::strerror(errno));
     }
     syncFolder(storage);
     return {};
@@ -95,6 +123,8 @@ std::vector<fs::path> archivesIn(const fs::path& storage) {
 
 Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass, std::string_view newPass,
                               const std::string& newVerifier) {
+    auto lock = StorageLock::take(storage);
+    if (!lock) return fail(lock.error().message);
     if (readJournal(storage)) return fail("an earlier password change is not settled yet; restart Vaultry");
     const auto archives = archivesIn(storage);
     std::string unopened;
@@ -104,26 +134,33 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     if (!unopened.empty()) return fail("these archives do not open with the current password: " + unopened);
     if (archives.empty()) return {};
 
-    if (auto st = writeJournal(storage, {newVerifier, false}); !st) return st;
+    Journal journal{newVerifier, false, {}};
+    if (auto st = writeJournal(storage, journal); !st) return st;
+    const auto undo = [&storage](Error e) {
+        dropNewCopies(storage);
+        finishRekey(storage);
+        return e;
+    };
     for (const auto& archive : archives) {
         std::error_code ec;
         fs::remove(nextOf(archive), ec);
+        // Written, flushed and read back with the new password.
         if (auto st = reencryptArchive(archive, archiveKindOf(archive), oldPass, newPass, nextOf(archive));
-            !st) {
-            dropNewCopies(storage);
-            finishRekey(storage);
-            return fail(archive.filename().string() + ": " + st.error().message);
-        }
+            !st)
+            return undo(fail(archive.filename().string() + ": " + st.error().message));
+        auto sum = copyDigest(nextOf(archive));
+        if (!sum) return undo(fail(archive.filename().string() + ": " + sum.error().message));
+        journal.sums[archive.filename().string()] = *sum;
     }
-    if (auto st = writeJournal(storage, {newVerifier, true}); !st) {
-        dropNewCopies(storage);
-        finishRekey(storage);
-        return st;
-    }
-    return replaceAll(storage);
+    journal.committed = true;
+    if (auto st = writeJournal(storage, journal); !st) return undo(st.error());
+    return replaceAll(storage, journal);
 }
 
 std::optional<std::string> recoverRekey(const fs::path& storage) {
+    // A change whose process is still running is its own business: it holds the lock.
+    auto lock = StorageLock::take(storage);
+    if (!lock) return std::nullopt;
     auto j = readJournal(storage);
     if (!j) return std::nullopt;
     if (!j->committed || j->newVerifier.empty()) {
@@ -131,7 +168,10 @@ std::optional<std::string> recoverRekey(const fs::path& storage) {
         finishRekey(storage);
         return std::nullopt;
     }
-    if (auto st = replaceAll(storage); !st) return std::nullopt;  // tried again at the next start
+    if (auto st = replaceAll(storage, *j); !st) {
+        logLine("password change: " + st.error().message + "; tried again at the next start");
+        return std::nullopt;
+    }
     return j->newVerifier;
 }
 

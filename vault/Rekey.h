@@ -13,8 +13,10 @@
 //  2. the journal is marked committed, and each "name.rekey" replaces its archive by rename.
 // A crash in phase 1 is undone at the next start (the new copies are dropped, the old password
 // stays); a crash in phase 2 is finished (the remaining renames are done and the new verifier is
-// stored). Neither needs a pass phrase, and no archive is ever left that the stored password
-// cannot open.
+// stored). Neither needs a pass phrase: the journal holds the digest of each verified new copy, and
+// only those bytes replace an archive. No archive is ever left that the stored password cannot
+// open. The change holds the storage folder's lock (StorageLock) throughout, and recovery leaves a
+// change alone while its process holds the lock; callers hold it too until the verifier is stored.
 namespace vaultry::vault {
 
 namespace fs = std::filesystem;

@@ -4,10 +4,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/AtomicFile.h"
 #include "vault/Archive.h"
+#include "vault/CopyManifest.h"
+#include "vault/StorageLock.h"
 
 namespace vaultry::vault {
 
@@ -36,39 +39,187 @@ Status giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
     return {};
 }
 
-std::vector<std::string> copyStorageFolder(const fs::path& from, const fs::path& to) {
-    std::vector<std::string> notCopied;
-    std::error_code ec;
-    if (fs::equivalent(from, to, ec)) return notCopied;
-    for (const auto& e : fs::directory_iterator(from, ec)) {
-        const std::string name = e.path().filename().string();
-        if (name == ".directory" || name.rfind(".vaultry-", 0) == 0 ||
-            name.find(".part-") != std::string::npos || e.path().extension() == ".rekey")
-            continue;
-        const fs::path target = to / name;
-        if (fs::symlink_status(target, ec).type() != fs::file_type::not_found) {
-            if (name == "libdata" && fs::is_directory(target, ec) && e.is_directory(ec)) {
-                for (auto& n : copyStorageFolder(e.path(), target)) notCopied.push_back("libdata/" + n);
-            } else {
-                notCopied.push_back(name + " (already there)");
-            }
-            continue;
-        }
-        // Copied under a temporary name and moved into place only when complete.
-        std::string tmp = (to / (".vaultry-copy-XXXXXX")).string();
-        if (!::mkdtemp(tmp.data())) {
-            notCopied.push_back(name + " (cannot write)");
-            continue;
-        }
-        const fs::path staged = fs::path(tmp) / name;
-        std::error_code cec;
-        fs::copy(e.path(), staged, fs::copy_options::recursive | fs::copy_options::copy_symlinks, cec);
-        if (cec || !renameNoReplace(staged, target))
-            notCopied.push_back(name + " (" + (cec ? cec.message() : std::string("cannot move into place")) +
-                                ")");
-        fs::remove_all(tmp, ec);
+namespace {
+
+constexpr const char* kMoveJournal = ".vaultry-move";
+constexpr const char* kMoveMagic = "vaultry-move 1";
+
+// Names that belong to a running operation, not to the vault: never carried to a new folder.
+bool transient(const std::string& name) {
+    for (const char* prefix : {".vaultry-lock", ".vaultry-rekey", ".vaultry-move", ".vaultry-unpack-",
+                               ".vaultry-copy-", ".vaultry-copies.tmp"})
+        if (name.rfind(prefix, 0) == 0) return true;
+    if (name.rfind("..vaultry-", 0) == 0) return true;  // the temporary file of a journal's write
+    return name == ".directory" || name.find(".part-") != std::string::npos ||
+           fs::path(name).extension() == ".rekey";
+}
+
+std::string hex(std::string_view bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
     }
-    return notCopied;
+    return out;
+}
+
+std::string unhex(std::string_view text) {
+    std::string out;
+    const auto value = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        out += static_cast<char>(value(text[i]) * 16 + value(text[i + 1]));
+    return out;
+}
+
+// One line more in the journal, on disk before the step it announces.
+bool appendJournal(const fs::path& from, const std::string& line) {
+    const int fd = ::open((from / kMoveJournal).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    const std::string text = line + "\n";
+    const bool ok =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool sameContent(const fs::path& a, const fs::path& b) {
+    auto da = copyDigest(a), db = copyDigest(b);
+    return da && db && *da == *db;
+}
+
+struct Walk {
+    const fs::path& from;
+    const fs::path& to;
+    const fs::path& staging;
+    std::vector<fs::path> toPlace;  // relative names, staged and verified
+    std::vector<std::string> refused;
+
+    void items(const fs::path& rel) {
+        std::error_code ec;
+        std::vector<fs::path> names;
+        for (const auto& e : fs::directory_iterator(from / rel, ec)) names.push_back(e.path().filename());
+        if (ec) refused.push_back((rel.empty() ? from.string() : rel.string()) + " (" + ec.message() + ")");
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) {
+            if (transient(name.string())) continue;
+            const fs::path item = rel / name;
+            if (fs::symlink_status(to / item, ec).type() != fs::file_type::not_found) {
+                if (item == "libdata" && fs::is_directory(to / item, ec) && fs::is_directory(from / item, ec))
+                    items(item);
+                else if (!sameContent(from / item, to / item))
+                    refused.push_back(item.string() + " (a different item of this name is there already)");
+                continue;
+            }
+            fs::create_directories((staging / item).parent_path(), ec);
+            std::error_code cec;
+            fs::copy(from / item, staging / item,
+                     fs::copy_options::recursive | fs::copy_options::copy_symlinks, cec);
+            if (cec)
+                refused.push_back(item.string() + " (" + cec.message() + ")");
+            else if (!sameContent(from / item, staging / item))
+                refused.push_back(item.string() + " (the copy differs from the original)");
+            else
+                toPlace.push_back(item);
+        }
+    }
+};
+
+}  // namespace
+
+bool isWithin(const fs::path& inner, const fs::path& outer) {
+    std::error_code ec;
+    const fs::path in = fs::weakly_canonical(inner, ec), out = fs::weakly_canonical(outer, ec);
+    auto i = in.begin();
+    for (auto o = out.begin(); o != out.end(); ++o, ++i) {
+        if (o->empty()) continue;  // a trailing separator
+        if (i == in.end() || *i != *o) return false;
+    }
+    return true;
+}
+
+Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    if (isWithin(to, from)) {
+        if (fs::equivalent(from, to, ec)) return StorageMove{};
+        return fail("the new storage folder " + to.string() + " is inside the current one, " + from.string());
+    }
+    rollBackStorageMove(from);
+    // A journal in the new folder is left from a move out of it that was complete.
+    finishStorageMove(to);
+    const bool created = fs::symlink_status(to, ec).type() == fs::file_type::not_found;
+    if (auto st =
+            writeFileAtomically(from / kMoveJournal, std::string(kMoveMagic) + "\n" + hex(to.string()) +
+                                                         "\n" + (created ? "created" : "existed") + "\n");
+        !st)
+        return fail("cannot write in " + from.string() + ": " + st.error().message);
+    if (auto st = ensurePrivateFolder(to); !st) {
+        rollBackStorageMove(from);
+        return st.error();
+    }
+    std::string tmp = (to / ".vaultry-copy-XXXXXX").string();
+    if (!::mkdtemp(tmp.data())) {
+        rollBackStorageMove(from);
+        return fail("cannot write in " + to.string());
+    }
+    const fs::path staging = tmp;
+    Walk walk{from, to, staging, {}, {}};
+    walk.items({});
+    if (!walk.refused.empty()) {
+        std::string names;
+        for (const auto& r : walk.refused) names += (names.empty() ? "" : ", ") + r;
+        rollBackStorageMove(from);
+        return fail("not every item could be copied: " + names);
+    }
+    for (const auto& item : walk.toPlace) {
+        if (!appendJournal(from, "placed " + hex(item.string())) ||
+            !renameNoReplace(staging / item, to / item)) {
+            rollBackStorageMove(from);
+            return fail("cannot move " + item.string() + " into " + to.string());
+        }
+    }
+    fs::remove_all(staging, ec);
+    StorageMove move;
+    for (const auto& e : fs::directory_iterator(from, ec))
+        if (!transient(e.path().filename().string())) move.leftInOld.push_back(e.path().filename().string());
+    std::sort(move.leftInOld.begin(), move.leftInOld.end());
+    return move;
+}
+
+void finishStorageMove(const fs::path& from) {
+    std::error_code ec;
+    fs::remove(from / kMoveJournal, ec);
+}
+
+void rollBackStorageMove(const fs::path& from) {
+    std::ifstream in(from / kMoveJournal);
+    if (!in) return;
+    std::string magic, target, created;
+    std::getline(in, magic);
+    std::getline(in, target);
+    std::getline(in, created);
+    std::error_code ec;
+    if (magic == kMoveMagic && !target.empty()) {
+        const fs::path to = unhex(target);
+        // Only what this copy placed, and only while it still equals its original.
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("placed ", 0) != 0) continue;
+            const fs::path item = unhex(line.substr(7));
+            if (sameContent(from / item, to / item)) fs::remove_all(to / item, ec);
+        }
+        for (const auto& e : fs::directory_iterator(to, ec))
+            if (e.path().filename().string().rfind(".vaultry-copy-", 0) == 0) fs::remove_all(e.path(), ec);
+        if (created == "created") {
+            // The folder the copy made goes too when nothing of anybody else's is in it.
+            bool empty = true;
+            for (const auto& e : fs::directory_iterator(to, ec)) {
+                const std::string name = e.path().filename().string();
+                if (name != ".directory" && name != StorageLock::kFileName) empty = false;
+            }
+            if (empty && !ec) fs::remove_all(to, ec);
+        }
+    }
+    fs::remove(from / kMoveJournal, ec);
 }
 
 }  // namespace vaultry::vault

@@ -17,9 +17,26 @@ Status ensurePrivateFolder(const std::filesystem::path& folder);
 // and go on.
 Status giveFolderIcon(const std::filesystem::path& folder, platform::Spawn& spawn);
 
-// Copies everything in `from` into `to` without overwriting anything there; returns the names
-// that were not copied, each with the reason. Temporary and journal files are left behind.
-std::vector<std::string> copyStorageFolder(const std::filesystem::path& from,
-                                           const std::filesystem::path& to);
+// Moving the vault to another storage folder. Everything of the old folder (archives,
+// thumbnails, manifests, decrypted copies) is copied into the new one, and each copy is checked
+// against its original, before the caller switches the setting; the old folder stays as it was.
+// A journal in the old folder (".vaultry-move") names what the copy put into the new folder,
+// so that a copy cut short, or one whose setting could not be stored, is taken back.
+//  copyStorageForMove  → store the setting → finishStorageMove (or rollBackStorageMove)
+struct StorageMove {
+    std::vector<std::string> leftInOld;  // the items the old folder still holds
+};
+// Fails, and leaves the new folder as it found it, when `to` is `from` or inside it, when an item
+// of the same name in `to` differs from the one in `from`, or when a copy cannot be made whole.
+// Items already in `to` that equal their originals are taken as copied (a move tried again
+// resumes).
+Result<StorageMove> copyStorageForMove(const std::filesystem::path& from, const std::filesystem::path& to);
+// The setting names the new folder: the move is complete.
+void finishStorageMove(const std::filesystem::path& from);
+// Takes back what an unfinished move out of `from` put into its new folder. Nothing when there
+// is no journal.
+void rollBackStorageMove(const std::filesystem::path& from);
+// True when `inner` is `outer` or lies inside it, links resolved.
+bool isWithin(const std::filesystem::path& inner, const std::filesystem::path& outer);
 
 }  // namespace vaultry::vault
