@@ -16,6 +16,7 @@
 #include "platform/linux/LinuxBookmarks.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
+#include "vault/SafeRemoval.h"
 #include "vault/StorageFolder.h"
 #include "vault/VaultItems.h"
 
@@ -118,6 +119,8 @@ std::string absolute(const std::string& path) {
 // A password change cut short by a crash is settled before anything opens an archive.
 void settleRekey(Context& ctx) {
     const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    // What a killed run left behind (temporary files, unpack folders, items set aside).
+    vault::sweepLeftovers(storage.value_or(""), records(ctx));
     if (!storage) return;
     if (auto verifier = vault::recoverRekey(*storage)) {
         ctx.settings().set(key::VaultryPassword, *verifier);
@@ -282,7 +285,16 @@ void encrypt(Context& ctx, const Options& o) {
         for (const std::string& granted : {plan->archive.string(), path, plan->item.parent_path().string()})
             if (auto grant = bookmarks.create(granted)) ctx.settings().set(granted, *grant);
         if (!save(ctx)) continue;  // not recorded: the original stays
-        if (auto st = vault::removeOriginal(*plan); !st) ctx.error(st.error().message);
+        if (auto st = vault::removeOriginal(*plan); !st) {
+            // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
+            auto now = records(ctx);
+            if (auto it = std::find(now.rbegin(), now.rend(), plan->record); it != now.rend())
+                now.erase(std::next(it).base());
+            ctx.settings().set(key::VaultryDataArray, now);
+            if (save(ctx)) fs::remove(plan->archive, ec);
+            ctx.error(st.error().message + "; it was kept and not encrypted");
+            continue;
+        }
         std::cout << plan->record << '\n';
     }
     password::wipe(*pass);
