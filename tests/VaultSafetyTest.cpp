@@ -195,7 +195,8 @@ TEST(VaultSafety, FilesOfAnotherOwnerStopALockBeforeAnythingGoes) {
     test::TempDir dir;
     const fs::path storage = dir / "Safe/vaultry.data";
     const std::string record = (dir / "Work.tar.gz").string();
-    writeFile(dir / "Work/a.txt", "a");
+    // Many names, so that some come before the root's folder in any listing order.
+    for (int i = 0; i < 24; ++i) writeFile(dir / ("Work/a" + std::to_string(i) + ".txt"), "a");
     writeFile(dir / "Work/roots/r.txt", "r");
     fs::create_directories(storage);
     ASSERT_TRUE(vault::packFolder(dir / "Work", storage / "Work.tar.gz", "pw"));
@@ -220,7 +221,8 @@ TEST(VaultSafety, FilesOfAnotherOwnerStopALockBeforeAnythingGoes) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readFile(storage / "Work/a.txt"), "a");
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(readFile(storage / ("Work/a" + std::to_string(i) + ".txt")), "a") << i;
     EXPECT_EQ(readFile(storage / "Work/roots/r.txt"), "r");
     expectNoLeftovers(storage);
 }
