@@ -261,6 +261,9 @@ std::vector<fs::path> sweepLeftovers(const fs::path& storage, const std::vector<
             if (::lstat(path.c_str(), &st) != 0) continue;
             if (now - st.st_mtim.tv_sec < minAge.count()) continue;
             const std::string name = path.filename().string();
+            // Ours are folders (set aside, unpacking) or plain files (temporary); nothing else.
+            const bool folderKind = name.rfind(".vaultry-", 0) == 0 && name.rfind(".vaultry-copies", 0) != 0;
+            if (folderKind ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) continue;
             if (name.rfind(kKeepPrefix, 0) == 0 && S_ISDIR(st.st_mode)) {
                 // An item set aside for checking: it goes back where it was.
                 std::vector<fs::path> inside;
