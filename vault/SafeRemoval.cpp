@@ -218,7 +218,7 @@ Status removeWhole(const fs::path& item, const Snapshot* expected, std::optional
             if (!putBack(*aside, item))
                 return fail(item.string() + " was changed (" + difference +
                             ") and could not be put back: it is in " + aside->parent_path().string());
-            return fail(item.string() + " was changed since it was packed (" + difference + ")");
+            return fail(item.string() + " was changed after it was checked (" + difference + ")");
         }
     }
     auto committed = commitRemoval(*aside);
