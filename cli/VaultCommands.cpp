@@ -15,6 +15,7 @@
 #include "platform/linux/LinuxSpawn.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
+#include "vault/SafeRemoval.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 #include "vault/VaultItems.h"
@@ -103,6 +104,8 @@ std::string absolute(const std::string& path) {
 // A password change cut short by a crash is settled before anything opens an archive.
 void settleRekey(Context& ctx) {
     const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    // What a killed run left behind (temporary files, unpack folders, items set aside).
+    vault::sweepLeftovers(storage.value_or(""), records(ctx));
     if (!storage) return;
     // A change still running in another process holds the storage folder and is left alone.
     auto lock = vault::StorageLock::take(*storage);
@@ -311,7 +314,13 @@ void encrypt(Context& ctx, const Options& o) {
             fs::remove(plan->archive, ec);
             continue;
         }
-        if (auto st = vault::removeOriginal(*plan); !st) ctx.error(st.error().message);
+        if (auto st = vault::removeOriginal(*plan); !st) {
+            // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
+            if (saveChanges(ctx, key::VaultryDataArray, {{SettingsStore::ArrayChange::Remove, plan->record}}))
+                fs::remove(plan->archive, ec);
+            ctx.error(st.error().message + "; it was kept and not encrypted");
+            continue;
+        }
         std::cout << plan->record << '\n';
     }
     password::wipe(*pass);

@@ -11,6 +11,7 @@
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
+#include "vault/SafeRemoval.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 #include "vault/VaultList.h"
@@ -38,6 +39,8 @@ bool contains(const Strings& list, const std::string& s) {
 // opened, as every vault command does.
 void settlePasswordChange(Context& ctx) {
     const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    vault::sweepLeftovers(storage.value_or(""),
+                          ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{}));
     if (!storage) return;
     // A change still running in another process holds the storage folder and is left alone.
     auto lock = vault::StorageLock::take(*storage);
@@ -175,12 +178,17 @@ void lockRecords(Context& ctx, const Options& o) {
     }
     Strings lockedNow;
     for (const auto& record : chosen) {
-        auto locked = vault::lockCopy(
-            storage, record, pass ? std::optional<std::string_view>(pass->view()) : std::nullopt, manifest);
+        std::optional<fs::path> leftover;
+        auto locked = vault::lockCopy(storage, record,
+                                      pass ? std::optional<std::string_view>(pass->view()) : std::nullopt,
+                                      manifest, &leftover);
         if (!locked) {
             ctx.error(record + ": " + locked.error().message + "; its decrypted copy was kept");
             continue;
         }
+        if (leftover)  // locked all the same: the copy is out of its place
+            std::cerr << "vaultry-cli: " << leftover->string()
+                      << " could not be deleted completely; it is deleted again at the next start\n";
         std::erase(decrypted, record);
         lockedNow.push_back(record);
         std::cout << "locked\t" << record << '\n';
@@ -205,11 +213,9 @@ void removeRecords(Context& ctx, const Options& o) {
         }
     if (!confirm(ctx, o, "Remove " + std::to_string(o.records.size()) + " item(s) from Vaultry?")) return;
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
-    auto locked = [&](const std::string& r) { return vault::isEncrypted(r) && !contains(decrypted, r); };
     std::optional<password::PassPhrase> pass;
     if (std::any_of(o.records.begin(), o.records.end(), [&](const auto& r) {
-            std::error_code ec;
-            return locked(r) && !storage.empty() && fs::exists(vault::archivePath(storage, r), ec);
+            return vault::removalNeedsArchive(storage, r, contains(decrypted, r));
         })) {
         pass = askPassPhrase(ctx, o);
         if (!pass) return;
@@ -218,9 +224,10 @@ void removeRecords(Context& ctx, const Options& o) {
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     for (const auto& record : o.records) {
         if (!contains(all, record)) continue;  // named twice
-        if (locked(record)) {
-            auto restored = vault::restorePlaintext(
-                storage, record, pass ? std::optional<std::string_view>(pass->view()) : std::nullopt);
+        if (vault::isEncrypted(record)) {
+            auto restored = vault::plaintextBeforeRemoval(
+                storage, record, contains(decrypted, record),
+                pass ? std::optional<std::string_view>(pass->view()) : std::nullopt, manifest);
             if (!restored) {
                 ctx.error(record + ": " + restored.error().message + "; nothing was removed");
                 continue;

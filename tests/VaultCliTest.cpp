@@ -203,3 +203,82 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
 
 }  // namespace
 }  // namespace vaultry
+
+namespace vaultry {
+namespace {
+
+// Killed at many moments while locking and removing, every item stays whole somewhere: an edited
+// copy either in its place or saved in its archive, and a removed item's plaintext in its place
+// before its archive is gone.
+TEST(VaultCli, KilledWhileLockingOrRemovingNothingIsLost) {
+    Cli c;
+    const fs::path storage = c.home / "safe/vaultry.data";
+    fs::create_directories(c.home / "safe");
+    ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    std::mt19937 gen(7);
+    std::uniform_int_distribution<int> delay(0, 300000);
+    const std::string big(2 << 20, 'q');
+    const auto archiveText = [&](const fs::path& archive) {
+        std::error_code ec;
+        fs::remove(c.home / "check", ec);
+        if (!vault::decryptFile(archive, c.home / "check", "pw")) return std::string("(does not open)");
+        return test::readFile(c.home / "check");
+    };
+
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        const std::string n = std::to_string(round);
+        const fs::path file = c.home / ("docs/f" + n + ".txt"), folder = c.home / ("docs/D" + n);
+        const std::string fileRecord = file.string() + ".enc", folderRecord = folder.string() + ".tar.gz";
+        test::writeFile(file, big + n);
+        test::writeFile(folder / "inner.txt", big);
+        test::writeFile(folder / "sub/more.txt", n);
+        ASSERT_EQ(
+            c.run({"vault", "encrypt", "--yes", "--password-stdin", file.string(), folder.string()}, "pw\n")
+                .code,
+            0);
+        ASSERT_EQ(c.run({"vault", "decrypt", "--password-stdin", fileRecord, folderRecord}, "pw\n").code, 0);
+        const std::string edited = big + "edited " + n;
+        test::writeFile(file, edited);  // locking must save it into the archive first
+
+        runAndKill(c, {"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n",
+                   std::chrono::microseconds(delay(gen)));
+        if (fs::exists(file)) {
+            EXPECT_EQ(test::readFile(file), edited);
+        } else {
+            EXPECT_EQ(archiveText(storage / file.filename().concat(".enc")), edited);
+        }
+        if (fs::exists(storage / ("D" + n))) {
+            EXPECT_EQ(test::readFile(storage / ("D" + n) / "inner.txt"), big);
+        }
+        EXPECT_TRUE(vault::verifyArchive(storage / ("D" + n + ".tar.gz"), vault::ArchiveKind::Folder, "pw"));
+        // The next run finishes the job.
+        auto r = c.run({"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n");
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(archiveText(storage / file.filename().concat(".enc")), edited);
+
+        runAndKill(c, {"vault", "remove", "--yes", "--password-stdin", fileRecord, folderRecord}, "pw\n",
+                   std::chrono::microseconds(delay(gen)));
+        const auto records = storedRecords(c);
+        const auto recorded = [&](const std::string& rec) {
+            return std::find(records.begin(), records.end(), rec) != records.end();
+        };
+        if (!recorded(fileRecord) || !fs::exists(storage / file.filename().concat(".enc")) ||
+            fs::exists(file)) {
+            EXPECT_EQ(test::readFile(file), edited);
+        } else {
+            EXPECT_EQ(archiveText(storage / file.filename().concat(".enc")), edited);
+        }
+        if (!recorded(folderRecord) || !fs::exists(storage / ("D" + n + ".tar.gz"))) {
+            EXPECT_EQ(test::readFile(folder / "inner.txt"), big);
+            EXPECT_EQ(test::readFile(folder / "sub/more.txt"), n);
+        } else {
+            EXPECT_TRUE(
+                vault::verifyArchive(storage / ("D" + n + ".tar.gz"), vault::ArchiveKind::Folder, "pw"));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vaultry

@@ -121,12 +121,17 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     const std::size_t before = manifest.size();
     const auto pass = listPassPhrase();
-    auto locked = vault::lockCopy(storage, record, pass, manifest);
+    std::optional<std::filesystem::path> leftover;
+    auto locked = vault::lockCopy(storage, record, pass, manifest, &leftover);
     if (!locked) {
         logLine("lock " + record + ": " + locked.error().message);
         if (error) *error = locked.error().message;
         return false;
     }
+    if (leftover)
+        ui_.runAlert({"Part of a decrypted copy could not be deleted",
+                      leftover->string() + " is out of sight and is deleted again when Vaultry starts next.",
+                      " Ok ", "", ""});
     unmarkDecrypted(record);
     saveDecrypted();
     if (manifest.size() != before)
@@ -157,11 +162,14 @@ void AppDelegate::RemoveFileFromListAction() {
         return;
     }
     const bool encrypted = vault::isEncrypted(record);
-    // A locked item's only copy is its archive: its plaintext goes back where it came from
-    // before the archive is deleted. An unlocked item keeps the copy it already has.
-    if (encrypted && !contains(DecrytedDataArray, record)) {
+    // The archive goes only once the plaintext is where the user expects it: restored from the
+    // archive, or the unlocked copy, checked and (a folder's) moved beside its record.
+    if (encrypted) {
         const auto pass = listPassPhrase();
-        if (auto restored = vault::restorePlaintext(storage, record, pass); !restored) {
+        const auto manifest = storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
+        if (auto restored = vault::plaintextBeforeRemoval(
+                storage, record, contains(DecrytedDataArray, record), pass, manifest);
+            !restored) {
             ui_.runAlert({"The item could not be restored",
                           restored.error().message + ". Nothing was removed from Vaultry.", " Ok ", "", ""});
             return;

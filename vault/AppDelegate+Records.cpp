@@ -5,6 +5,7 @@
 #include "app/SettingsKeys.h"
 #include "platform/Log.h"
 #include "vault/Rekey.h"
+#include "vault/SafeRemoval.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 #include "vault/VaultList.h"
@@ -31,12 +32,10 @@ void AppDelegate::loadVaultLists() {
             // A move to another storage folder cut short before it was complete.
             vault::rollBackStorageMove(*storage);
         }
-        // Plaintext an unpacking left behind when the process died.
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(*storage, ec))
-            if (e.path().filename().string().rfind(".vaultry-unpack-", 0) == 0)
-                std::filesystem::remove_all(e.path(), ec);
     }
+    // What a killed run left behind: temporary files and unpack folders (plaintext among them) and
+    // items set aside, in the storage folder and the folders of the records.
+    vault::sweepLeftovers(storage.value_or(""), backupFileDataArray);
     setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText("StorePathlab", *storage);
     // Without a vault storage folder, the folder chosen on the access window is the shared

@@ -216,7 +216,18 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
                            "", ""});
         return false;
     }
-    if (auto st = vault::removeOriginal(*plan); !st) logLine(st.error().message);
+    if (auto st = vault::removeOriginal(*plan); !st) {
+        // The original stays as it is (changed since it was packed, or not removable), so the
+        // archive, which may be older than it, is withdrawn rather than kept beside it.
+        removeVaultRecord(record, true);
+        saveRecords();
+        std::error_code ec;
+        fs::remove(archive, ec);
+        if (!folder) fs::remove(vault::thumbnailPath(storage, record), ec);
+        ui_.runAlert(Alert{"The item was kept where it is", st.error().message + ". It was not encrypted.",
+                           " Ok ", "", ""});
+        return false;
+    }
     return true;
 }
 

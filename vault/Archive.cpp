@@ -613,10 +613,52 @@ bool linkStaysInside(const std::string& entryName, const char* target) {
     return true;
 }
 
-bool isMacMetadata(const std::string& name) {
+// "._name": how macOS tar carries a file's resource fork and attributes (AppleDouble). Only a
+// candidate: a user's own file may be called that too.
+bool looksLikeMacMetadata(const std::string& name) {
     const auto slash = name.rfind('/');
     const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-    return last.rfind("._", 0) == 0;
+    return last.size() > 2 && last.rfind("._", 0) == 0;
+}
+
+// Drops the real AppleDouble members among `candidates` (unpacked below `root`): those that begin
+// with the AppleDouble magic number and sit beside the file they describe. Returns the dropped.
+std::vector<std::string> dropMacMetadata(const fs::path& root, const std::vector<std::string>& candidates) {
+    static constexpr unsigned char kAppleDouble[4] = {0x00, 0x05, 0x16, 0x07};
+    std::vector<std::string> dropped;
+    for (const auto& name : candidates) {
+        const fs::path file = root / name;
+        const fs::path sibling = file.parent_path() / file.filename().string().substr(2);
+        struct stat st {};
+        if (::lstat(sibling.c_str(), &st) != 0) continue;
+        Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        unsigned char head[4] = {};
+        if (fd.get() < 0 || readFull(fd.get(), head, sizeof head) != 4 ||
+            std::memcmp(head, kAppleDouble, 4) != 0)
+            continue;
+        if (::unlink(file.c_str()) == 0) dropped.push_back(name);
+    }
+    return dropped;
+}
+
+// Every symbolic link below `root`, followed through the links it meets (as the system would),
+// must end inside `root`: `d/l -> ..` beside `esc -> d/l/../..` climbs out although each link
+// alone looks harmless. Links that lead nowhere (missing, loops) cannot lead out.
+Status linkChainsStayInside(const fs::path& root) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_symlink(ec)) continue;
+        std::error_code rec;
+        const fs::path resolved = fs::weakly_canonical(it->path(), rec);
+        if (rec) continue;
+        const fs::path rel = resolved.lexically_relative(root);
+        if (rel.empty() || *rel.begin() == "..")
+            return fail("refused a link that leads outside the folder: " +
+                        it->path().lexically_relative(root).string());
+    }
+    if (ec) return fail("cannot check the unpacked folder: " + ec.message());
+    return {};
 }
 
 // Reads the whole decrypted tar stream; when `into` is set, unpacks it there.
@@ -635,6 +677,7 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
                                                       ARCHIVE_EXTRACT_SECURE_NODOTDOT);
     }
     std::vector<char> buf(kChunk);
+    std::vector<std::string> macCandidates;
     struct archive_entry* entry = nullptr;
     for (;;) {
         const int r = archive_read_next_header(in.get(), &entry);
@@ -654,8 +697,13 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
         }
         if (type == AE_IFLNK && !linkStaysInside(*name, archive_entry_symlink(entry)))
             return fail("refused a link that leads outside the folder: " + *name);
-        const bool wanted = !name->empty() && !isMacMetadata(*name) &&
-                            (hardlink || type == AE_IFREG || type == AE_IFDIR || type == AE_IFLNK);
+        const bool wanted =
+            !name->empty() && (hardlink || type == AE_IFREG || type == AE_IFDIR || type == AE_IFLNK);
+        // Vaultry writes GNU tar, which never carries resource forks: every member of its own
+        // archives is kept. Those of macOS tar are looked at once the whole folder is out.
+        if (into && wanted && type == AE_IFREG && !hardlink &&
+            archive_format(in.get()) != ARCHIVE_FORMAT_TAR_GNUTAR && looksLikeMacMetadata(*name))
+            macCandidates.push_back(*name);
         if (!into || !wanted) {
             // Reading the data through checks the gzip stream and its checksum.
             if (archive_read_data_skip(in.get()) != ARCHIVE_OK)
@@ -688,7 +736,12 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
     }
     if (out && archive_write_close(out.get()) != ARCHIVE_OK)
         return fail(archiveError(out.get(), "cannot unpack"));
-    return inflater.drain();
+    if (auto st = inflater.drain(); !st) return st;
+    if (!into) return {};
+    if (auto st = linkChainsStayInside(*into); !st) return st;
+    for (const auto& dropped : dropMacMetadata(*into, macCandidates))
+        if (topNames && dropped.find('/') == std::string::npos) std::erase(*topNames, dropped);
+    return {};
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ Result<KeyDigest> decryptFile(const fs::path& archive, const fs::path& out, std:
 // Decrypts and unpacks a folder archive into `targetDir`. Entries are unpacked into a private
 // folder inside `targetDir` first and moved into place only when the whole stream was sound;
 // names that already exist in `targetDir` are refused, never overwritten. Absolute names, ".."
-// and links that lead outside are refused; the "._name" entries macOS tar adds are skipped.
+// and links that lead outside (also through other links) are refused. Of archives not written
+// as GNU tar (Vaultry's own are), the AppleDouble "._name" members macOS tar adds beside "name"
+// are skipped; every other member is kept.
 // Returns the top-level names placed in `targetDir`.
 Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs::path& targetDir,
                                               std::string_view pass);

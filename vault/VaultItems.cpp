@@ -15,6 +15,12 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
     std::error_code ec;
     const auto status = fs::symlink_status(plan.item, ec);
     if (ec || status.type() == fs::file_type::not_found) return fail(itemPath + " no longer exists");
+    // Encrypting a link would pack what it points to and delete only the link, leaving the
+    // plaintext where it is; so would a file that has other names.
+    if (fs::is_symlink(status))
+        return fail(itemPath + " is a symbolic link; encrypt the item it points to instead");
+    if (fs::is_regular_file(status) && fs::hard_link_count(plan.item, ec) > 1)
+        return fail(itemPath + " has other hard links; its contents would stay under the other names");
     plan.folder = fs::is_directory(status);
     if (plan.folder) {
         // Packing the storage folder, or a folder around it, would pack the archive being written.
@@ -30,25 +36,38 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
     return plan;
 }
 
-Status writeArchive(const ItemArchive& plan, std::string_view pass) {
+Status writeArchive(ItemArchive& plan, std::string_view pass) {
     if (auto st = ensurePrivateFolder(plan.archive.parent_path()); !st) return st;
+    auto before = takeSnapshot(plan.item);
+    if (!before) return before.error();
+    if (!before->linkedElsewhere.empty())
+        return fail(plan.item.string() + " holds " + before->linkedElsewhere.front() +
+                    ", which has hard links outside it; its contents would stay under the other names");
     const Status made =
         plan.folder ? packFolder(plan.item, plan.archive, pass) : encryptFile(plan.item, plan.archive, pass);
     if (!made) return made;
+    // Whatever changed while it was packed may be half in the archive: it is packed again later.
+    auto after = takeSnapshot(plan.item);
+    if (!after || *after != *before) {
+        std::error_code ec;
+        fs::remove(plan.archive, ec);
+        return fail(plan.item.string() + " changed while it was packed (" +
+                    (after ? firstDifference(*before, *after) : after.error().message) +
+                    "); it was not encrypted");
+    }
     if (auto st = verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass);
         !st) {
         std::error_code ec;
         fs::remove(plan.archive, ec);
         return st;
     }
+    plan.packed = std::move(*before);
     return {};
 }
 
 Status removeOriginal(const ItemArchive& plan) {
-    std::error_code ec;
-    fs::remove_all(plan.item, ec);
-    if (ec) return fail("cannot remove " + plan.item.string() + ": " + ec.message());
-    return {};
+    std::optional<fs::path> leftover;
+    return removeWhole(plan.item, &plan.packed, &leftover);
 }
 
 Result<std::string> decryptRecord(const std::string& record, const std::string& storage,

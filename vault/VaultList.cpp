@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include <unordered_map>
 
 #include "desktop/FileKind.h"
 #include "vault/Archive.h"
 #include "vault/Records.h"
+#include "vault/SafeRemoval.h"
 
 namespace vaultry::vault {
 
@@ -175,7 +178,9 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
 }  // namespace
 
 Result<Locked> lockCopy(const std::string& storage, const std::string& record,
-                        std::optional<std::string_view> pass, CopyManifest& manifest) {
+                        std::optional<std::string_view> pass, CopyManifest& manifest,
+                        std::optional<fs::path>* leftover) {
+    if (leftover) leftover->reset();
     if (!isEncrypted(record)) {  // nothing was decrypted for it, so there is nothing to remove
         manifest.erase(record);
         return Locked::NoCopy;
@@ -187,6 +192,11 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
         manifest.erase(record);
         return Locked::NoCopy;
     }
+    // Nothing is saved or removed unless all of the copy can go: a copy half removed would look
+    // changed next time and be packed over the good archive.
+    if (auto st = checkRemovable(*copy); !st) return st.error();
+    auto before = takeSnapshot(*copy);
+    if (!before) return before.error();
     auto digest = copyDigest(*copy);
     if (!digest) return digest.error();
     const std::string* known = manifest.find(record);
@@ -196,10 +206,10 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
             return fail("the vault password has not been entered, so the changes to " + copy->string() +
                         " cannot be saved");
         if (auto st = saveCopyIntoArchive(storage, record, *copy, *pass); !st) return st.error();
+        manifest.set(record, *digest);  // the archive now holds the copy as it is
     }
-    std::error_code ec;
-    fs::remove_all(*copy, ec);
-    if (ec) return fail("cannot remove " + copy->string() + ": " + ec.message());
+    // The copy leaves its place whole and goes only while it is still what the archive holds.
+    if (auto st = removeWhole(*copy, &*before, leftover); !st) return st.error();
     manifest.erase(record);
     return changed ? Locked::CopySavedAndRemoved : Locked::CopyRemoved;
 }
@@ -228,6 +238,46 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
     }
     const fs::path home = fs::path(record).parent_path();
     if (auto r = unpackFolder(archive, home, *pass); !r) return r.error();
+    return true;
+}
+
+bool removalNeedsArchive(const std::string& storage, const std::string& record, bool unlocked) {
+    if (!isEncrypted(record) || storage.empty() || !present(archivePath(storage, record))) return false;
+    if (!unlocked) return true;
+    const auto copy = safePlaintextCopy(storage, record);
+    return !copy || !present(*copy);
+}
+
+Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::string& record, bool unlocked,
+                                    std::optional<std::string_view> pass, const CopyManifest& manifest) {
+    const RecordKind kind = recordKind(record);
+    if (kind == RecordKind::Hidden) return false;
+    if (storage.empty()) return fail("the storage folder is not known");
+    if (!present(archivePath(storage, record))) return false;
+    const auto copy = safePlaintextCopy(storage, record);
+    if (!unlocked || !copy || !present(*copy)) return restorePlaintext(storage, record, pass);
+
+    const auto digest = copyDigest(*copy);
+    const std::string* known = manifest.find(record);
+    if (!digest || !known || *known != *digest)
+        return fail(
+            copy->string() +
+            " is not as it was decrypted; lock the item first to save it into its archive, then remove it");
+    if (kind == RecordKind::EncryptedFile) return true;  // already where the file was
+    // A folder's copy lives in the private storage folder; it goes back beside its record.
+    const fs::path home = fs::path(record).parent_path() / copy->filename();
+    if (present(home)) return fail(home.string() + " already exists");
+    if (renameNoReplace(*copy, home)) {
+        syncFolder(home.parent_path());
+        syncFolder(storage);
+        return true;
+    }
+    if (errno != EXDEV)
+        return fail("cannot move " + copy->string() + " to " + home.string() + ": " + std::strerror(errno));
+    // On another file system: restored from the archive, then the copy in the storage folder goes.
+    if (auto restored = restorePlaintext(storage, record, pass); !restored) return restored;
+    std::optional<fs::path> leftover;
+    if (auto st = removeWhole(*copy, nullptr, &leftover); !st) return st.error();
     return true;
 }
 

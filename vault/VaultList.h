@@ -45,11 +45,13 @@ enum class Locked { CopyRemoved, CopySavedAndRemoved, NoCopy };
 
 // Locks a decrypted item again. A copy whose digest matches the manifest is removed; a copy that
 // was changed (or that the manifest does not know) is first encrypted into a new archive, which
-// is verified and then put in place of the old one, and only then removed. On failure the copy
-// stays where it is. The manifest entry is dropped on success; the caller saves the manifest.
-// `pass` is needed only for a changed copy.
+// is verified and then put in place of the old one, and only then removed. The removal is all or
+// nothing: on failure the copy stays where it is, whole. The manifest entry is dropped on success;
+// the caller saves the manifest. `pass` is needed only for a changed copy. When the copy left its
+// place but part of it could not be deleted, `leftover` names what stayed (swept at next start).
 Result<Locked> lockCopy(const std::string& storage, const std::string& record,
-                        std::optional<std::string_view> pass, CopyManifest& manifest);
+                        std::optional<std::string_view> pass, CopyManifest& manifest,
+                        std::optional<fs::path>* leftover = nullptr);
 
 // True when locking would have to save the copy into its archive: it exists and the manifest
 // does not know it as it is now.
@@ -60,6 +62,18 @@ bool copyNeedsSaving(const std::string& storage, const std::string& record, cons
 // restore from. `pass` is needed only when there is an archive.
 Result<bool> restorePlaintext(const std::string& storage, const std::string& record,
                               std::optional<std::string_view> pass);
+
+// Before an encrypted item leaves the vault and its archive is deleted, its plaintext is put where
+// the user expects it: a file at its record less ".enc", a folder beside its record. A locked item,
+// or an unlocked one whose copy is gone, is restored from its archive; an unlocked folder's copy is
+// moved out of the storage folder. An unlocked copy that is no longer what was decrypted (the
+// manifest does not know it as it is) is refused: it may be damaged, and its archive is what could
+// bring it back. False when there is no archive (nothing is lost with it). `pass` is needed only
+// when the archive must be opened.
+Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::string& record, bool unlocked,
+                                    std::optional<std::string_view> pass, const CopyManifest& manifest);
+// Whether plaintextBeforeRemoval would open the archive (and so needs the pass phrase).
+bool removalNeedsArchive(const std::string& storage, const std::string& record, bool unlocked);
 
 // Takes the digest of a freshly decrypted copy into the manifest of the storage folder.
 Status rememberCopy(const std::string& storage, const std::string& record);
