@@ -4,10 +4,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <fstream>
-#include <optional>
-#include <sstream>
+#include <iterator>
 #include <vector>
 
 namespace vaultry::cli::prompt {

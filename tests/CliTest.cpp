@@ -125,7 +125,9 @@ TEST(CliExitCodes, TheSameInEveryGroup) {
         std::string line;
         for (const auto& a : c.args) line += a + ' ';
         EXPECT_EQ(r.code, c.code) << line << "\n" << r.err;
-        if (r.code != 0) EXPECT_EQ(r.err.rfind("vaultry-cli: ", 0), 0u) << line << "\n" << r.err;
+        if (r.code != 0) {
+            EXPECT_EQ(r.err.rfind("vaultry-cli: ", 0), 0u) << line << "\n" << r.err;
+        }
     }
     // None of the refused commands changed anything.
     EXPECT_TRUE(fs::exists(h.trashed));
@@ -152,7 +154,7 @@ TEST(CliOnTerminal, ANoIsDeclinedInEveryGroupAndChangesNothing) {
         {{"vault", "lock", "--all"}, false},
         {{"vault", "remove", h.unlocked}, false},
     };
-    const std::string cookiesBefore = readFile(h.cookies);
+    const std::string cookiesBefore = h.run({"cookies", "scan", "chrome"}).out;
     for (const auto& c : cases) {
         test::CliOnTerminal t(h.home.path(), c.args);
         if (c.password) {
@@ -166,7 +168,7 @@ TEST(CliOnTerminal, ANoIsDeclinedInEveryGroupAndChangesNothing) {
     }
     EXPECT_TRUE(fs::exists(h.home / "Desktop/note.txt"));
     EXPECT_TRUE(fs::exists(h.trashed));
-    EXPECT_EQ(readFile(h.cookies), cookiesBefore);
+    EXPECT_EQ(h.run({"cookies", "scan", "chrome"}).out, cookiesBefore);
     EXPECT_TRUE(fs::exists(h.docs / "b.txt"));
 
     test::CliOnTerminal yes(h.home.path(), {"trash", "empty"});
@@ -322,7 +324,7 @@ TEST(CliJson, EveryCommandThatPrintsGivesOneDocument) {
 
 TEST(CliDryRun, SaysWhatWouldHappenAndChangesNothing) {
     Home h;
-    const std::string cookiesBefore = readFile(h.cookies);
+    const std::string cookiesBefore = h.run({"cookies", "scan", "chrome"}).out;
     auto r = h.run({"tidy", "run", "--dry-run"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "would move note.txt\n1 item would move into " +
@@ -341,7 +343,7 @@ TEST(CliDryRun, SaysWhatWouldHappenAndChangesNothing) {
 
     r = h.run({"cookies", "remove", "--dry-run", "chrome"});
     EXPECT_EQ(r.out, "would remove 1 cookie of " + h.cookies.string() + "\n");
-    EXPECT_EQ(readFile(h.cookies), cookiesBefore);
+    EXPECT_EQ(h.run({"cookies", "scan", "chrome"}).out, cookiesBefore);
 
     r = h.run({"vault", "lock", "--all", "--dry-run"});
     EXPECT_EQ(r.out, "would lock\t" + h.unlocked + "\n");

@@ -66,7 +66,10 @@ got=$(bash --norc --noprofile -c 'source "$1"; COMP_WORDS=(vaultry-cli va); COMP
   _ "$usr/share/bash-completion/completions/vaultry-cli")
 [ "$got" = vault ] || fail "bash completes 'vaultry-cli va' to '$got'"
 if command -v zsh >/dev/null; then zsh -n "$usr/share/zsh/vendor-completions/_vaultry-cli" || fail "zsh -n"; fi
-if command -v fish >/dev/null; then fish -n "$usr/share/fish/vendor_completions.d/vaultry-cli.fish" || fail "fish -n"; fi
+if command -v fish >/dev/null; then
+  got=$(fish --no-config -c 'source $argv[1]; complete -C"vaultry-cli va"' "$usr/share/fish/vendor_completions.d/vaultry-cli.fish" | cut -f1)
+  [ "$got" = vault ] || fail "fish completes 'vaultry-cli va' to '$got'"
+fi
 
 if [ ${#skipped[@]} -gt 0 ]; then
   printf 'skipped: %s\n' "${skipped[@]}"
