@@ -5,16 +5,16 @@ set(CPACK_PACKAGE_NAME vaultry)
 set(CPACK_PACKAGE_VENDOR Quenmark)
 set(CPACK_PACKAGE_CONTACT "Quenmark <support@quenmark.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "privacy utility: vault, desktop tidy, trash care and cookie viewer")
+# The synopsis is the summary above; CPack indents these lines and marks the empty one.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "privacy utility: vault, desktop tidy, trash care and cookie viewer
- Vaultry lives in the system tray. It hides files and folders in place or
- encrypts them into a storage folder behind one password, tidies the desktop
- into a folder sorted by kind, measures and empties the Trash on a schedule,
- erases files securely and shows, exports and deletes the cookies of Safari,
- Chrome, Chromium and Firefox.
- .
- The package holds the Qt application vaultry and the command-line tool
- vaultry-cli.")
+  "Vaultry lives in the system tray. It hides files and folders in place or
+encrypts them into a storage folder behind one password, tidies the desktop
+into a folder sorted by kind, measures and empties the Trash on a schedule,
+erases files securely and shows, exports and deletes the cookies of Safari,
+Chrome, Chromium and Firefox.
+
+The package holds the Qt application vaultry and the command-line tool
+vaultry-cli.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
