@@ -74,7 +74,11 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         if (folder.empty()) return;
         const std::string desktop = ctx.paths.desktop().string();
         if (ctx.dryRun) {
-            const auto names = tidy::visibleNames(desktop);
+            auto names = tidy::visibleNames(desktop);
+            // The entry that holds the tidy folder itself stays, as in a real run.
+            std::erase_if(names, [&](const std::string& name) {
+                return (folder + "/").rfind((fs::path(desktop) / name).string() + "/", 0) == 0;
+            });
             if (ctx.json) {
                 const nlohmann::json out = {{"folder", folder}, {"dryRun", true}, {"wouldMove", names}};
                 std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
