@@ -303,7 +303,7 @@ void list(Context& ctx) {
         else
             std::cout << kindName << '\t' << state << '\t' << escaped(record) << '\n';
     }
-    if (ctx.json) std::cout << json.dump(2) << '\n';
+    if (ctx.json) std::cout << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace

@@ -84,7 +84,7 @@ void listRecords(Context& ctx, const Options& o) {
         else
             std::cout << kindName(record) << '\t' << state << '\t' << escaped(record) << '\n';
     }
-    if (ctx.json) std::cout << json.dump(2) << '\n';
+    if (ctx.json) std::cout << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
 // Locks the chosen decrypted items again; an edited copy is saved into its archive first.

@@ -293,6 +293,9 @@ TEST(CliPassword, FromADescriptorOrAFileOneLineEach) {
 TEST(CliJson, EveryCommandThatPrintsGivesOneDocument) {
     Home h;
     writeFile(h.home / "Desktop/z.txt", "z");
+    // A name that is not UTF-8 cannot be JSON text as it is: its bad bytes become U+FFFD.
+    writeFile(h.docs / "bad\xff.txt", "x");
+    EXPECT_EQ(h.run({"vault", "hide", (h.docs / "bad\xff.txt").string()}).code, 0);
     const std::vector<std::vector<std::string>> commands = {
         {"vault", "list", "--json"},
         {"tidy", "run", "-y", "--json"},
