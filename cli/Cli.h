@@ -1,6 +1,7 @@
 #pragma once
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "app/SettingsStore.h"
@@ -8,18 +9,34 @@
 
 namespace vaultry::cli {
 
-// Exit codes: 0 done, 1 the operation failed, 2 the command line was wrong.
-enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
+// Exit codes, the same in every command group: 0 done, 1 the operation failed, 2 the command
+// line was wrong, 3 the user declined, 4 the vault password was wrong.
+enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kDeclined = 3, kWrongPassword = 4 };
+
+// Where a pass phrase comes from: the terminal unless one of these is given.
+struct PasswordSource {
+    bool stdinLine = false;  // --password-stdin
+    int fd = -1;             // --password-fd N
+    std::string file;        // --password-file PATH
+};
 
 // What every command group shares; commands set `exit` and print their errors with error().
 struct Context {
     platform::LinuxPaths paths;
     int exit = kOk;
+    bool quiet = false;   // -q: no messages about what was done, only data and errors
+    bool json = false;    // --json: one JSON document on standard output
+    bool dryRun = false;  // --dry-run: say what would happen, change nothing
+    bool yes = false;     // -y: every question answered yes
+    PasswordSource password;
+
     SettingsStore& settings() {
         if (!settings_) settings_ = std::make_unique<SettingsStore>(paths.settingsFile());
         return *settings_;
     }
     int error(const std::string& message, int code = kFailed);
+    // Messages about what was done; silent with -q.
+    std::ostream& info();
 
 private:
     std::unique_ptr<SettingsStore> settings_;
@@ -30,6 +47,24 @@ struct UsageError : CLI::ParseError {
     explicit UsageError(const std::string& what) : CLI::ParseError("UsageError", what, kUsage) {}
 };
 
+// Ends the run with a code and a message, from deep inside a command (main() prints it).
+struct Stop {
+    int code;
+    std::string message;
+};
+
+// Text from outside (file names, cookie values, release notes) for one line of the terminal:
+// control characters and backslashes escaped C-style.
+std::string escaped(std::string_view text);
+// The same for text of several lines: line breaks and tabs kept.
+std::string escapedLines(std::string_view text);
+
+// The flags commands share.
+void addYesFlag(CLI::App* command, Context& ctx);
+void addJsonFlag(CLI::App* command, Context& ctx, const std::string& what);
+void addDryRunFlag(CLI::App* command, Context& ctx);
+void addPasswordOptions(CLI::App* command, Context& ctx);
+
 // One function per command group, each in its own file.
 void addKindCommands(CLI::App& app, Context& ctx);
 void addSettingsCommands(CLI::App& app, Context& ctx);
@@ -39,5 +74,6 @@ void addCookieCommands(CLI::App& app, Context& ctx);
 void addTrashCommands(CLI::App& app, Context& ctx);
 void addVaultCommands(CLI::App& app, Context& ctx);
 void addVaultListCommands(CLI::App& app, Context& ctx);  // vault list, lock, remove
+void addCompletionCommand(CLI::App& app, Context& ctx);
 
 }  // namespace vaultry::cli

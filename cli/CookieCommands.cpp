@@ -1,10 +1,9 @@
-#include <unistd.h>
-
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "cli/Prompt.h"
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
 #include "cookies/PRRtfController.h"
@@ -31,7 +30,8 @@ std::optional<Store> resolveStore(Context& ctx, const std::string& target) {
     }
     const auto layout = cookies::detectLayout(target);
     if (!layout) {
-        ctx.error(fs::exists(target) ? "not a cookie store: " + target : "cannot read " + target);
+        ctx.error(fs::exists(target) ? "not a cookie store: " + escaped(target)
+                                     : "cannot read " + escaped(target));
         return std::nullopt;
     }
     return Store{target, *layout};
@@ -40,7 +40,7 @@ std::optional<Store> resolveStore(Context& ctx, const std::string& target) {
 bool storePresent(Context& ctx, const Store& store) {
     std::error_code ec;
     if (fs::is_regular_file(store.path, ec)) return true;
-    ctx.error("no cookie store at " + store.path);
+    ctx.error("no cookie store at " + escaped(store.path));
     return false;
 }
 
@@ -57,19 +57,14 @@ nlohmann::json toJson(const CookNodes& nodes) {
     return out;
 }
 
+// The export file's lines, each cookie's escaped so that a value cannot reach the terminal as
+// control characters or break the format.
 void print(const CookNodes& nodes, bool json) {
-    if (json)
-        std::cout << toJson(nodes).dump(2) << '\n';
-    else
-        std::cout << cookies::exportText(nodes);
-}
-
-bool confirm(const std::string& path) {
-    if (!::isatty(STDIN_FILENO)) return false;
-    std::cerr << "Remove every cookie of " << path << "? [y/N] " << std::flush;
-    std::string answer;
-    std::getline(std::cin, answer);
-    return answer == "y" || answer == "Y" || answer == "yes";
+    if (json) {
+        std::cout << toJson(nodes).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        return;
+    }
+    for (const auto& n : nodes) std::cout << escaped(cookies::exportLine(*n)) << "\n\n";
 }
 
 }  // namespace
@@ -77,8 +72,6 @@ bool confirm(const std::string& path) {
 void addCookieCommands(CLI::App& app, Context& ctx) {
     auto* group =
         app.add_subcommand("cookies", "Read, export and remove browser cookies")->require_subcommand(1);
-    auto json = std::make_shared<bool>(false);
-    auto yes = std::make_shared<bool>(false);
     auto target = std::make_shared<std::string>();
     auto layout = std::make_shared<std::string>("auto");
 
@@ -87,8 +80,8 @@ void addCookieCommands(CLI::App& app, Context& ctx) {
     read->add_option("FILE", *target, "A binary cookie file or a Chrome or Firefox database")->required();
     read->add_option("--layout", *layout, "How to read it")
         ->check(CLI::IsMember({"auto", "binary", "chrome", "firefox"}));
-    read->add_flag("--json", *json, "A JSON array of {host, name, path, value, secure, expires}");
-    read->callback([&ctx, target, layout, json] {
+    addJsonFlag(read, ctx, "an array of {host, name, path, value, secure, expires}");
+    read->callback([&ctx, target, layout] {
         Store store{*target, Layout::Binary};
         if (*layout == "auto") {
             const auto found = resolveStore(ctx, *target);
@@ -100,18 +93,18 @@ void addCookieCommands(CLI::App& app, Context& ctx) {
                                                  : Layout::Firefox;
             if (!storePresent(ctx, store)) return;
         }
-        print(cookies::readStore(store.path, store.layout), *json);
+        print(cookies::readStore(store.path, store.layout), ctx.json);
     });
 
     auto* scan = group->add_subcommand("scan", "Print the cookies of a browser's default store");
     scan->add_option("BROWSER", *target, "safari, chrome or firefox")
         ->required()
         ->check(CLI::IsMember({"safari", "chrome", "firefox"}));
-    scan->add_flag("--json", *json, "A JSON array of {host, name, path, value, secure, expires}");
-    scan->callback([&ctx, target, json] {
+    addJsonFlag(scan, ctx, "an array of {host, name, path, value, secure, expires}");
+    scan->callback([&ctx, target] {
         const auto store = resolveStore(ctx, *target);
         if (!store || !storePresent(ctx, *store)) return;
-        print(cookies::readStore(store->path, store->layout), *json);
+        print(cookies::readStore(store->path, store->layout), ctx.json);
     });
 
     auto* exportCmd =
@@ -134,19 +127,23 @@ void addCookieCommands(CLI::App& app, Context& ctx) {
 
     auto* remove = group->add_subcommand("remove", "Delete every cookie of a store");
     remove->add_option("STORE", *target, "safari, chrome, firefox or a store file")->required();
-    remove->add_flag("--yes", *yes, "Do not ask");
-    remove->callback([&ctx, target, yes] {
+    addYesFlag(remove, ctx);
+    addDryRunFlag(remove, ctx);
+    remove->callback([&ctx, target] {
         const auto store = resolveStore(ctx, *target);
         if (!store || !storePresent(ctx, *store)) return;
-        if (!*yes && !confirm(store->path)) {
-            ctx.error("not confirmed; pass --yes to remove the cookies of " + store->path);
+        if (ctx.dryRun) {
+            const auto count = cookies::readStore(store->path, store->layout).size();
+            std::cout << "would remove " << count << (count == 1 ? " cookie" : " cookies") << " of "
+                      << escaped(store->path) << '\n';
             return;
         }
+        prompt::confirm(ctx, "Remove every cookie of " + escaped(store->path) + "?", "cookies remove");
         if (const auto done = cookies::removeStore(store->path, store->layout); !done) {
-            ctx.error(done.error().message + ": " + store->path);
+            ctx.error(done.error().message + ": " + escaped(store->path));
             return;
         }
-        std::cout << "removed the cookies of " << store->path << '\n';
+        ctx.info() << "removed the cookies of " << escaped(store->path) << '\n';
     });
 }
 

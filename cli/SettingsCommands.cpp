@@ -53,30 +53,31 @@ std::string plain(const Value& value) {
 
 void addSettingsCommands(CLI::App& app, Context& ctx) {
     auto* settings = app.add_subcommand("settings", "Show the settings store")->require_subcommand(1);
-    auto json = std::make_shared<bool>(false);
-
     auto* list = settings->add_subcommand("list", "Every key and its value");
-    list->add_flag("--json", *json, "One JSON object (data as base64, dates as ISO 8601 UTC)");
-    list->callback([&ctx, json] {
+    addJsonFlag(list, ctx, "an object of every key (data as base64, dates as ISO 8601 UTC)");
+    list->callback([&ctx] {
         const Dictionary all = ctx.settings().snapshot();
-        if (*json) {
-            std::cout << toJson(Value(all)).dump(2) << '\n';
+        if (ctx.json) {
+            std::cout << toJson(Value(all)).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                      << '\n';
             return;
         }
-        for (const auto& [k, v] : all) std::cout << k << '\t' << plain(v) << '\n';
+        for (const auto& [k, v] : all) std::cout << escaped(k) << '\t' << escaped(plain(v)) << '\n';
     });
 
     auto* get = settings->add_subcommand("get", "One key's value");
     auto key = std::make_shared<std::string>();
     get->add_option("KEY", *key, "The key")->required();
-    get->add_flag("--json", *json, "As JSON (data as base64, dates as ISO 8601 UTC)");
-    get->callback([&ctx, json, key] {
+    addJsonFlag(get, ctx, "the value (data as base64, dates as ISO 8601 UTC)");
+    get->callback([&ctx, key] {
         const auto value = ctx.settings().get(*key);
         if (!value) {
             ctx.error("'" + *key + "' is not set");
             return;
         }
-        std::cout << (*json ? toJson(*value).dump(2) : plain(*value)) << '\n';
+        std::cout << (ctx.json ? toJson(*value).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                               : escaped(plain(*value)))
+                  << '\n';
     });
 }
 

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -8,6 +6,7 @@
 
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
+#include "cli/Prompt.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/FileKind.h"
 #include "desktop/Tidy.h"
@@ -20,37 +19,6 @@ namespace fs = std::filesystem;
 // The tidy folder under the storage location Vaultry starts with; empty when none is set.
 std::string tidyFolder(Context& ctx) {
     return tidy::storageFolder(ctx.settings().string(key::EncyptedStorePath).value_or(""));
-}
-
-// Names are printed one to a line: control characters and backslashes are escaped C-style so
-// that a name cannot break the line format (--json gives the names as they are).
-std::string escaped(const std::string& name) {
-    std::string out;
-    for (unsigned char c : name) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c < 0x20 || c == 0x7f) {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-bool confirm(const std::string& question, bool yes, const std::string& command) {
-    if (yes) return true;
-    if (!::isatty(STDIN_FILENO)) throw UsageError(command + " changes files: add --yes to go ahead");
-    std::cerr << question << " [y/N] " << std::flush;
-    std::string answer;
-    std::getline(std::cin, answer);
-    return answer == "y" || answer == "Y" || answer == "yes";
 }
 
 void printRecords(const FileNodes& nodes, bool json) {
@@ -68,6 +36,8 @@ void printRecords(const FileNodes& nodes, bool json) {
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return;
     }
+    // Names are printed one to a line, escaped so that a name cannot break the line format
+    // (--json gives the names as they are).
     for (const auto& n : nodes)
         std::cout << n->fileKindType() << '\t' << n->fileSize() << '\t' << escaped(n->fileName()) << '\n';
 }
@@ -94,11 +64,12 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
     auto* tidyCmd =
         app.add_subcommand("tidy", "Tidy the desktop into the storage location")->require_subcommand(1);
 
-    auto yesRun = std::make_shared<bool>(false);
     auto* run =
         tidyCmd->add_subcommand("run", "Move every desktop item (except dot files) into the tidy folder");
-    run->add_flag("--yes,-y", *yesRun, "Do not ask");
-    run->callback([&ctx, yesRun] {
+    addYesFlag(run, ctx);
+    addDryRunFlag(run, ctx);
+    addJsonFlag(run, ctx, "{folder, moved: [paths], failed: [{name, message}]} (with --dry-run: names)");
+    run->callback([&ctx] {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
         const std::string desktop = ctx.paths.desktop().string();
@@ -109,27 +80,49 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             ctx.error("not tidying: " + refusal);
             return;
         }
-        if (!confirm("Move every item on " + desktop + " into " + folder + "?", *yesRun, "tidy run")) {
-            ctx.error("nothing moved");
+        if (ctx.dryRun) {
+            auto names = tidy::visibleNames(desktop);
+            // The entry that holds the tidy folder itself stays, as in a real run.
+            std::erase_if(names, [&](const std::string& name) {
+                return (folder + "/").rfind((fs::path(desktop) / name).string() + "/", 0) == 0;
+            });
+            if (ctx.json) {
+                const nlohmann::json out = {{"folder", folder}, {"dryRun", true}, {"wouldMove", names}};
+                std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+                return;
+            }
+            for (const auto& name : names) std::cout << "would move " << escaped(name) << '\n';
+            ctx.info() << names.size() << (names.size() == 1 ? " item" : " items") << " would move into "
+                       << escaped(folder) << '\n';
             return;
         }
+        prompt::confirm(ctx, "Move every item on " + escaped(desktop) + " into " + escaped(folder) + "?",
+                        "tidy run");
         const auto outcome = tidy::tidyDesktop(desktop, folder);
         if (!outcome) {
             ctx.error(outcome.error().message);
             return;
         }
-        std::cout << "moved " << outcome->moved.size() << (outcome->moved.size() == 1 ? " item" : " items")
-                  << " into " << folder << '\n';
-        for (const auto& f : outcome->failed) ctx.error("not moved, stays on the desktop: " + f.message);
+        for (const auto& f : outcome->failed)
+            ctx.error("not moved, stays on the desktop: " + escaped(f.message));
+        if (ctx.json) {
+            auto failed = nlohmann::json::array();
+            for (const auto& f : outcome->failed)
+                failed.push_back({{"name", f.name}, {"message", f.message}});
+            const nlohmann::json out = {{"folder", folder}, {"moved", outcome->moved}, {"failed", failed}};
+            std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+            return;
+        }
+        ctx.info() << "moved " << outcome->moved.size() << (outcome->moved.size() == 1 ? " item" : " items")
+                   << " into " << escaped(folder) << '\n';
     });
 
     auto kindName = std::make_shared<std::string>("all");
-    auto json = std::make_shared<bool>(false);
     auto* list = tidyCmd->add_subcommand("list", "The tidied items, newest first: <kind>\\t<size>\\t<name>");
     list->add_option("--kind", *kindName, "all, pictures, documents, archives, folders or other")
         ->check(CLI::IsMember({"all", "pictures", "documents", "archives", "folders", "other"}));
-    list->add_flag("--json", *json, "A JSON array of records");
-    list->callback([&ctx, kindName, json] {
+    addJsonFlag(list, ctx, "an array of records");
+    list->callback([&ctx, kindName] {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
         const std::map<std::string, std::string> kinds = {{"pictures", kind::Pictures},
@@ -142,7 +135,7 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             const std::string wanted = kinds.at(*kindName);
             std::erase_if(nodes, [&](const auto& n) { return n->fileKindType() != wanted; });
         }
-        printRecords(nodes, *json);
+        printRecords(nodes, ctx.json);
     });
 
     auto restoreNames = std::make_shared<std::vector<std::string>>();
@@ -162,27 +155,23 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             else if (r.error == tidy::MoveError::NameTaken)
                 ctx.error("the desktop already has an item named '" + escaped(name) + "'; nothing restored");
             else if (!r.ok())
-                ctx.error(r.message);
+                ctx.error(escaped(r.message));
             else
-                std::cout << "restored " << escaped(name) << '\n';
+                ctx.info() << "restored " << escaped(name) << '\n';
         }
     });
 
     auto deleteNames = std::make_shared<std::vector<std::string>>();
-    auto yesDelete = std::make_shared<bool>(false);
     auto* del = tidyCmd->add_subcommand("delete", "Delete tidied items for good (not to the Trash)");
     del->add_option("NAME", *deleteNames, "Names in the tidy folder")->required();
-    del->add_flag("--yes,-y", *yesDelete, "Do not ask");
-    del->callback([&ctx, deleteNames, yesDelete] {
+    addYesFlag(del, ctx);
+    del->callback([&ctx, deleteNames] {
         for (const auto& name : *deleteNames)
             if (!tidy::isPlainName(name)) throw UsageError("not a name in the tidy folder: '" + name + "'");
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
-        if (!confirm("Delete " + std::to_string(deleteNames->size()) + " item(s) for good?", *yesDelete,
-                     "tidy delete")) {
-            ctx.error("nothing deleted");
-            return;
-        }
+        prompt::confirm(ctx, "Delete " + std::to_string(deleteNames->size()) + " item(s) for good?",
+                        "tidy delete");
         for (const auto& name : *deleteNames) {
             const fs::path path = fs::path(folder) / name;
             std::error_code ec;
@@ -192,19 +181,20 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             }
             fs::remove_all(path, ec);
             if (ec)
-                ctx.error(path.string() + ": " + ec.message());
+                ctx.error(escaped(path.string()) + ": " + ec.message());
             else
-                std::cout << "deleted " << escaped(name) << '\n';
+                ctx.info() << "deleted " << escaped(name) << '\n';
         }
     });
 
     auto text = std::make_shared<std::string>();
     auto* search = tidyCmd->add_subcommand("search", "Tidied items whose name contains TEXT (ignoring case)");
     search->add_option("TEXT", *text, "Text to look for")->required();
+    addJsonFlag(search, ctx, "an array of records");
     search->callback([&ctx, text] {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
-        printRecords(tidy::filterByName(records(folder), *text), false);
+        printRecords(tidy::filterByName(records(folder), *text), ctx.json);
     });
 }
 

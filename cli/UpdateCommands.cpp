@@ -1,4 +1,5 @@
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
 #include "platform/Version.h"
@@ -17,6 +18,7 @@ void addUpdateCommands(CLI::App& app, Context& ctx) {
     auto url = std::make_shared<std::string>();
     check->add_option("--url", *url,
                       "Address of the version list (default: VAULTRY_UPDATE_URL or the built-in one)");
+    addJsonFlag(check, ctx, "{current, latest, updateAvailable, notes}; exit 0 either way");
     check->callback([&ctx, url] {
         const std::string address = url->empty() ? versionListUrl() : *url;
         platform::LinuxHttp http;
@@ -25,9 +27,18 @@ void addUpdateCommands(CLI::App& app, Context& ctx) {
             ctx.error("cannot check for updates at " + address + ": " + list.error().message);
             return;
         }
-        if (CompareOneString(list->lastestVersion, kVersion)) {
-            std::cout << "Vaultry " << list->lastestVersion << " is available.\n";
-            if (const auto notes = releaseNotesText(list->whatsNew); !notes.empty())
+        const bool newer = CompareOneString(list->lastestVersion, kVersion);
+        if (ctx.json) {
+            const nlohmann::json out = {{"current", kVersion},
+                                        {"latest", list->lastestVersion},
+                                        {"updateAvailable", newer},
+                                        {"notes", releaseNotesText(list->whatsNew)}};
+            std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+            return;
+        }
+        if (newer) {
+            std::cout << "Vaultry " << escaped(list->lastestVersion) << " is available.\n";
+            if (const auto notes = escapedLines(releaseNotesText(list->whatsNew)); !notes.empty())
                 std::cout << notes << (notes.back() == '\n' ? "" : "\n");
         } else {
             std::cout << "Vaultry is up to date.\n";

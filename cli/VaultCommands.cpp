@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
+#include "cli/Prompt.h"
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxSpawn.h"
@@ -26,51 +26,15 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Options {
-    bool passwordStdin = false;
-    bool yes = false;
     bool change = false;
-    bool json = false;
     std::vector<std::string> items;
     std::string folder;
 };
 
-// One line from standard input, or typed at the terminal without echo.
-std::optional<std::string> readSecret(bool fromStdin, const std::string& prompt) {
-    std::string line;
-    if (fromStdin) {
-        if (!std::getline(std::cin, line)) return std::nullopt;
-    } else {
-        const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-        if (tty < 0) return std::nullopt;
-        termios old{};
-        const bool isTerm = ::tcgetattr(tty, &old) == 0;
-        if (isTerm) {
-            termios quiet = old;
-            quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-            ::tcsetattr(tty, TCSAFLUSH, &quiet);
-        }
-        (void)!::write(tty, prompt.data(), prompt.size());
-        char c = 0;
-        while (::read(tty, &c, 1) == 1 && c != '\n') line += c;
-        (void)!::write(tty, "\n", 1);
-        if (isTerm) ::tcsetattr(tty, TCSAFLUSH, &old);
-        ::close(tty);
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-}
-
-bool confirm(bool yes, const std::string& question) {
-    if (yes) return true;
-    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (tty < 0) throw UsageError("confirmation needed: pass --yes");
-    const std::string prompt = question + " [y/N] ";
-    (void)!::write(tty, prompt.data(), prompt.size());
-    std::string answer;
-    char c = 0;
-    while (::read(tty, &c, 1) == 1 && c != '\n') answer += c;
-    ::close(tty);
-    return answer == "y" || answer == "Y" || answer == "yes";
+// One pass phrase from the source the command line chose.
+std::optional<std::string> readSecret(Context& ctx, const std::string& prompt) {
+    const auto pass = prompt::secret(ctx, prompt);
+    return std::string(pass.view());
 }
 
 std::vector<std::string> records(Context& ctx) {
@@ -118,21 +82,21 @@ void settleRekey(Context& ctx) {
 }
 
 // The pass phrase, checked against the stored verifier.
-std::optional<std::string> unlock(Context& ctx, bool fromStdin) {
+std::optional<std::string> unlock(Context& ctx) {
     settleRekey(ctx);
     const auto stored = ctx.settings().string(key::VaultryPassword);
     if (!stored) {
         ctx.error("no vault password is set (vaultry-cli vault password set)");
         return std::nullopt;
     }
-    auto entered = readSecret(fromStdin, "Vault password: ");
+    auto entered = readSecret(ctx, "Vault password: ");
     if (!entered) {
-        ctx.error("no password given (use --password-stdin or a terminal)");
+        ctx.error("no password given (use --password-stdin or a terminal)", kUsage);
         return std::nullopt;
     }
     if (!password::matches(*stored, *entered)) {
         password::wipe(*entered);
-        ctx.error("wrong password");
+        ctx.error("wrong password", kWrongPassword);
         return std::nullopt;
     }
     if (!password::isVerifier(*stored))
@@ -148,17 +112,17 @@ void passwordSet(Context& ctx, const Options& o) {
     if (stored && !o.change) throw UsageError("a vault password is set already; change it with --change");
     std::string old;
     if (o.change) {
-        auto current = unlock(ctx, o.passwordStdin);
+        auto current = unlock(ctx);
         if (!current) return;
         old = std::move(*current);
     }
-    auto next = readSecret(o.passwordStdin, "New vault password: ");
+    auto next = readSecret(ctx, "New vault password: ");
     if (!next) {
-        ctx.error("no password given (use --password-stdin or a terminal)");
+        ctx.error("no password given (use --password-stdin or a terminal)", kUsage);
         return;
     }
-    if (!o.passwordStdin) {
-        auto again = readSecret(false, "Repeat the new password: ");
+    if (prompt::fromTerminal(ctx)) {
+        auto again = readSecret(ctx, "Repeat the new password: ");
         if (!again || *again != *next) {
             ctx.error("the two entries differ");
             return;
@@ -282,9 +246,14 @@ std::optional<std::string> storageOrError(Context& ctx) {
 void encrypt(Context& ctx, const Options& o) {
     const auto storage = storageOrError(ctx);
     if (!storage) return;
-    auto pass = unlock(ctx, o.passwordStdin);
+    auto pass = unlock(ctx);
     if (!pass) return;
-    if (!confirm(o.yes, "Encrypt " + std::to_string(o.items.size()) + " item(s)?")) return;
+    try {
+        prompt::confirm(ctx, "Encrypt " + std::to_string(o.items.size()) + " item(s)?", "vault encrypt");
+    } catch (...) {
+        password::wipe(*pass);
+        throw;
+    }
     auto lock = vault::StorageLock::take(*storage);
     if (!lock) {
         ctx.error(lock.error().message);
@@ -321,7 +290,7 @@ void encrypt(Context& ctx, const Options& o) {
             ctx.error(st.error().message + "; it was kept and not encrypted");
             continue;
         }
-        std::cout << plan->record << '\n';
+        std::cout << escaped(plan->record) << '\n';
     }
     password::wipe(*pass);
 }
@@ -329,7 +298,7 @@ void encrypt(Context& ctx, const Options& o) {
 void decrypt(Context& ctx, const Options& o) {
     const auto storage = storageOrError(ctx);
     if (!storage) return;
-    auto pass = unlock(ctx, o.passwordStdin);
+    auto pass = unlock(ctx);
     if (!pass) return;
     const auto list = records(ctx);
     auto decrypted =
@@ -347,12 +316,12 @@ void decrypt(Context& ctx, const Options& o) {
         }
         decrypted.push_back(record);
         saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}});
-        std::cout << *copy << '\n';
+        std::cout << escaped(*copy) << '\n';
     }
     password::wipe(*pass);
 }
 
-void list(Context& ctx, const Options& o) {
+void list(Context& ctx) {
     settleRekey(ctx);
     const auto decrypted =
         ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
@@ -366,12 +335,12 @@ void list(Context& ctx, const Options& o) {
                             : std::find(decrypted.begin(), decrypted.end(), record) != decrypted.end()
                                 ? "unlocked"
                                 : "locked";
-        if (o.json)
+        if (ctx.json)
             json.push_back({{"kind", kindName}, {"state", state}, {"record", record}});
         else
-            std::cout << kindName << '\t' << state << '\t' << record << '\n';
+            std::cout << kindName << '\t' << state << '\t' << escaped(record) << '\n';
     }
-    if (o.json) std::cout << json.dump(2) << '\n';
+    if (ctx.json) std::cout << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace
@@ -381,15 +350,12 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
     auto* vault =
         app.add_subcommand("vault", "The vault: password, storage folder, hide, encrypt, decrypt, list")
             ->require_subcommand(1);
-    const auto passFlag = [o](CLI::App* c) {
-        c->add_flag("--password-stdin", o->passwordStdin,
-                    "Read the password as one line from standard input");
-    };
+    const auto passFlag = [&ctx](CLI::App* c) { addPasswordOptions(c, ctx); };
 
     auto* password = vault->add_subcommand("password", "The vault password")->require_subcommand(1);
     auto* set = password->add_subcommand("set", "Set the first password, or change it with --change");
     set->add_flag("--change", o->change,
-                  "Change the password: asks for the current one first (stdin: two lines)");
+                  "Change the password: asks for the current one first (stdin, fd, file: two lines)");
     passFlag(set);
     set->callback([&ctx, o] { passwordSet(ctx, *o); });
 
@@ -408,7 +374,7 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
     auto* encryptCmd =
         vault->add_subcommand("encrypt", "Encrypt items into the storage folder and remove them");
     encryptCmd->add_option("PATH", o->items, "Files or folders")->required();
-    encryptCmd->add_flag("--yes", o->yes, "Do not ask for confirmation");
+    addYesFlag(encryptCmd, ctx);
     passFlag(encryptCmd);
     encryptCmd->callback([&ctx, o] { encrypt(ctx, *o); });
 
@@ -418,8 +384,8 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
     decryptCmd->callback([&ctx, o] { decrypt(ctx, *o); });
 
     auto* listCmd = vault->add_subcommand("list", "One record per line: kind, state and record");
-    listCmd->add_flag("--json", o->json, "As a JSON array");
-    listCmd->callback([&ctx, o] { list(ctx, *o); });
+    addJsonFlag(listCmd, ctx, "an array of {kind, state, record}");
+    listCmd->callback([&ctx] { list(ctx); });
 }
 
 }  // namespace vaultry::cli

@@ -1,6 +1,3 @@
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -8,6 +5,7 @@
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
+#include "cli/Prompt.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
@@ -25,9 +23,6 @@ using Strings = std::vector<std::string>;
 struct Options {
     Strings records;
     bool all = false;
-    bool yes = false;
-    bool passwordStdin = false;
-    bool json = false;
     std::string kind = "all";
 };
 
@@ -63,53 +58,18 @@ std::optional<vault::StorageLock> holdStorage(Context& ctx) {
     return std::move(*lock);
 }
 
-// y or yes on the terminal; without a terminal only --yes confirms.
-bool confirm(Context& ctx, const Options& o, const std::string& question) {
-    if (o.yes) return true;
-    if (o.passwordStdin || !::isatty(STDIN_FILENO)) {
-        ctx.error("confirmation needed: add --yes", kUsage);
-        return false;
-    }
-    std::cerr << question << " [y/N] " << std::flush;
-    std::string answer;
-    std::getline(std::cin, answer);
-    if (answer == "y" || answer == "Y" || answer == "yes") return true;
-    ctx.error("cancelled");
-    return false;
-}
-
-// The vault password, checked against the stored verifier: one line of standard input with
-// --password-stdin, else a prompt on the terminal without echo. Never from the command line.
-std::optional<password::PassPhrase> askPassPhrase(Context& ctx, const Options& o) {
+// The vault password from the source the command line chose, checked against the stored
+// verifier. Never from the command line.
+std::optional<password::PassPhrase> askPassPhrase(Context& ctx) {
     const auto stored = ctx.settings().string(key::VaultryPassword);
     if (!stored) {
         ctx.error("no vault password is set");
         return std::nullopt;
     }
-    std::string line;
-    if (o.passwordStdin) {
-        std::getline(std::cin, line);
-    } else if (::isatty(STDIN_FILENO)) {
-        termios old{};
-        ::tcgetattr(STDIN_FILENO, &old);
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        std::cerr << "Vault password: " << std::flush;
-        std::getline(std::cin, line);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
-        std::cerr << '\n';
-    } else {
-        ctx.error("the vault password is needed: give it with --password-stdin", kUsage);
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const bool ok = password::matches(*stored, line);
-    std::optional<password::PassPhrase> pass;
-    if (ok) pass.emplace(line);
-    password::wipe(line);
-    if (!ok) ctx.error("wrong password");
-    return pass;
+    auto pass = prompt::secret(ctx, "Vault password: ");
+    if (password::matches(*stored, std::string(pass.view()))) return pass;
+    ctx.error("wrong password", kWrongPassword);
+    return std::nullopt;
 }
 
 // Takes the records out of the list as the settings file holds it now: what another process added
@@ -142,12 +102,12 @@ void listRecords(Context& ctx, const Options& o) {
     for (const auto& record : vault::filterRecords(all, *filter)) {
         const std::string state =
             !vault::isEncrypted(record) ? "hidden" : (contains(decrypted, record) ? "unlocked" : "locked");
-        if (o.json)
+        if (ctx.json)
             json.push_back({{"kind", kindName(record)}, {"state", state}, {"record", record}});
         else
-            std::cout << kindName(record) << '\t' << state << '\t' << record << '\n';
+            std::cout << kindName(record) << '\t' << state << '\t' << escaped(record) << '\n';
     }
-    if (o.json) std::cout << json.dump(2) << '\n';
+    if (ctx.json) std::cout << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
 // Locks the chosen decrypted items again; an edited copy is saved into its archive first.
@@ -160,20 +120,24 @@ void lockRecords(Context& ctx, const Options& o) {
     Strings chosen = o.all ? decrypted : o.records;
     for (const auto& record : o.records)
         if (!contains(decrypted, record)) {
-            ctx.error(record + " is not unlocked");
+            ctx.error(escaped(record) + " is not unlocked");
             return;
         }
     if (chosen.empty()) return;
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
     vault::CopyManifest manifest =
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
-    if (!confirm(ctx, o,
-                 "Lock " + std::to_string(chosen.size()) + " item(s) and remove their decrypted copies?"))
+    if (ctx.dryRun) {
+        for (const auto& record : chosen) std::cout << "would lock\t" << escaped(record) << '\n';
         return;
+    }
+    prompt::confirm(ctx,
+                    "Lock " + std::to_string(chosen.size()) + " item(s) and remove their decrypted copies?",
+                    "vault lock");
     std::optional<password::PassPhrase> pass;
     if (std::any_of(chosen.begin(), chosen.end(),
                     [&](const auto& r) { return vault::copyNeedsSaving(storage, r, manifest); })) {
-        pass = askPassPhrase(ctx, o);
+        pass = askPassPhrase(ctx);
         if (!pass) return;
     }
     Strings lockedNow;
@@ -183,7 +147,7 @@ void lockRecords(Context& ctx, const Options& o) {
                                       pass ? std::optional<std::string_view>(pass->view()) : std::nullopt,
                                       manifest, &leftover);
         if (!locked) {
-            ctx.error(record + ": " + locked.error().message + "; its decrypted copy was kept");
+            ctx.error(escaped(record) + ": " + locked.error().message + "; its decrypted copy was kept");
             continue;
         }
         if (leftover)  // locked all the same: the copy is out of its place
@@ -191,7 +155,7 @@ void lockRecords(Context& ctx, const Options& o) {
                       << " could not be deleted completely; it is deleted again at the next start\n";
         std::erase(decrypted, record);
         lockedNow.push_back(record);
-        std::cout << "locked\t" << record << '\n';
+        ctx.info() << "locked\t" << escaped(record) << '\n';
     }
     saveRemovals(ctx, key::VaultryDecryptedDataArray, lockedNow);
     if (!storage.empty())
@@ -208,16 +172,17 @@ void removeRecords(Context& ctx, const Options& o) {
     Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
     for (const auto& record : o.records)
         if (!contains(all, record)) {
-            ctx.error(record + " is not in the vault");
+            ctx.error(escaped(record) + " is not in the vault");
             return;
         }
-    if (!confirm(ctx, o, "Remove " + std::to_string(o.records.size()) + " item(s) from Vaultry?")) return;
+    prompt::confirm(ctx, "Remove " + std::to_string(o.records.size()) + " item(s) from Vaultry?",
+                    "vault remove");
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
     std::optional<password::PassPhrase> pass;
     if (std::any_of(o.records.begin(), o.records.end(), [&](const auto& r) {
             return vault::removalNeedsArchive(storage, r, contains(decrypted, r));
         })) {
-        pass = askPassPhrase(ctx, o);
+        pass = askPassPhrase(ctx);
         if (!pass) return;
     }
     vault::CopyManifest manifest =
@@ -229,7 +194,7 @@ void removeRecords(Context& ctx, const Options& o) {
                 storage, record, contains(decrypted, record),
                 pass ? std::optional<std::string_view>(pass->view()) : std::nullopt, manifest);
             if (!restored) {
-                ctx.error(record + ": " + restored.error().message + "; nothing was removed");
+                ctx.error(escaped(record) + ": " + restored.error().message + "; nothing was removed");
                 continue;
             }
         }
@@ -243,7 +208,7 @@ void removeRecords(Context& ctx, const Options& o) {
             if (ec) ctx.error("cannot delete " + vault::archivePath(storage, record) + ": " + ec.message());
             manifest.erase(record);
         }
-        std::cout << "removed\t" << record << '\n';
+        ctx.info() << "removed\t" << escaped(record) << '\n';
     }
     if (!storage.empty())
         if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
@@ -276,16 +241,16 @@ void addVaultListCommands(CLI::App& app, Context& ctx) {
     auto* list = vault->add_subcommand(
         "list", "One record per line: kind, state (locked, unlocked or hidden) and record");
     list->add_option("--kind", o->kind, "all, images, docs, medias, folders or other")->capture_default_str();
-    list->add_flag("--json", o->json, "As a JSON array");
+    addJsonFlag(list, ctx, "an array of {kind, state, record}");
     list->callback([&ctx, o] { listRecords(ctx, *o); });
 
     auto* lock =
         vault->add_subcommand("lock", "Lock decrypted items again, saving edited copies into their archives");
     lock->add_option("RECORD", o->records, "Records of decrypted items");
     lock->add_flag("--all", o->all, "Every decrypted item");
-    lock->add_flag("--yes", o->yes, "Do not ask");
-    lock->add_flag("--password-stdin", o->passwordStdin,
-                   "Read the vault password from one line of standard input");
+    addYesFlag(lock, ctx);
+    addDryRunFlag(lock, ctx);
+    addPasswordOptions(lock, ctx);
     lock->callback([&ctx, o] {
         o->records = absoluteRecords(o->records);
         lockRecords(ctx, *o);
@@ -294,9 +259,8 @@ void addVaultListCommands(CLI::App& app, Context& ctx) {
     auto* remove =
         vault->add_subcommand("remove", "Take items out of the vault, restoring locked ones first");
     remove->add_option("RECORD", o->records, "Records to remove")->required();
-    remove->add_flag("--yes", o->yes, "Do not ask");
-    remove->add_flag("--password-stdin", o->passwordStdin,
-                     "Read the vault password from one line of standard input");
+    addYesFlag(remove, ctx);
+    addPasswordOptions(remove, ctx);
     remove->callback([&ctx, o] {
         o->records = absoluteRecords(o->records);
         removeRecords(ctx, *o);

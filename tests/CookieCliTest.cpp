@@ -83,7 +83,7 @@ TEST(CookieCli, ScanExportAndRemoveTheUsersChromeStore) {
     EXPECT_EQ(exported.out, file.string() + "\n");
     EXPECT_EQ(test::readFile(file), expected);
 
-    EXPECT_EQ(runCli(home.path(), {"cookies", "remove", "chrome"}).code, 1);  // not confirmed
+    EXPECT_EQ(runCli(home.path(), {"cookies", "remove", "chrome"}).code, 2);  // no terminal to ask at
     EXPECT_EQ(runCli(home.path(), {"cookies", "scan", "chrome"}).out, expected);
     const auto removed = runCli(home.path(), {"cookies", "remove", "chrome", "--yes"});
     EXPECT_EQ(removed.code, 0) << removed.err;

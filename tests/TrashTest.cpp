@@ -354,9 +354,9 @@ TEST(TrashCli, SizeEmptyCheckEraseAndLoginItem) {
     writeFile(trash / "info/big.trashinfo", "[Trash Info]\n");
     EXPECT_GE(std::stoull(cli.run({"trash", "size", "--bytes"}).out), 2u << 20);
 
-    auto refused = cli.run({"trash", "empty"});  // no terminal, no --yes
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("vaultry-cli: not confirmed"), std::string::npos);
+    auto refused = cli.run({"trash", "empty"});  // no terminal, no --yes: a usage error
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("vaultry-cli: trash empty asks first"), std::string::npos);
     EXPECT_TRUE(present(trash / "files/big"));
 
     EXPECT_EQ(cli.run({"trash", "check", "--every", "Weekly"}).exitCode, 2);

@@ -268,5 +268,23 @@ TEST(UpdateCli, ChecksTheListItIsGiven) {
     EXPECT_EQ(runCli({"update"}).code, 2);
 }
 
+TEST(UpdateCli, JsonSaysWhetherAnUpdateIsAvailableAndNotesAreEscaped) {
+    test::TestHttpServer server({
+        {"/newer", {200, versionList("99.2", "Line\x7f one.*Line two.")}},
+        {"/equal", {200, versionList(kVersion)}},
+    });
+    auto newer = runCli({"update", "check", "--json", "--url", server.url("/newer")});
+    EXPECT_EQ(newer.code, 0) << newer.err;
+    EXPECT_NE(newer.out.find("\"updateAvailable\": true"), std::string::npos) << newer.out;
+    EXPECT_NE(newer.out.find("\"latest\": \"99.2\""), std::string::npos) << newer.out;
+    auto equal = runCli({"update", "check", "--json", "--url", server.url("/equal")});
+    EXPECT_EQ(equal.code, 0) << equal.err;
+    EXPECT_NE(equal.out.find("\"updateAvailable\": false"), std::string::npos) << equal.out;
+
+    // Release notes come from outside: a control character reaches the terminal escaped.
+    newer = runCli({"update", "check", "--url", server.url("/newer")});
+    EXPECT_EQ(newer.out, "Vaultry 99.2 is available.\nLine\\x7f one.\nLine two.\n");
+}
+
 }  // namespace
 }  // namespace vaultry

@@ -53,7 +53,7 @@ TEST(VaultCli, PasswordStorageEncryptDecryptAndList) {
               "file\tlocked\t" + file + ".enc\nfolder\tlocked\t" + folder + ".tar.gz\n");
 
     r = c.run({"vault", "decrypt", "--password-stdin", file + ".enc"}, "wrong\n");
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 4);
     EXPECT_EQ(r.err, "vaultry-cli: wrong password\n");
     ASSERT_EQ(c.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n").code, 0);
     r = c.run({"vault", "decrypt", "--password-stdin", file + ".enc", folder + ".tar.gz"}, "new\n");

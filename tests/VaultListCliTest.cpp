@@ -71,7 +71,7 @@ TEST(VaultListCli, ListsLocksAndRemoves) {
 
     // Removing a locked item restores it first; a wrong password removes nothing.
     r = h.run({"vault", "remove", records[0], "--yes", "--password-stdin"}, "nope\n");
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 4);
     EXPECT_NE(r.err.find("vaultry-cli: wrong password"), std::string::npos);
     EXPECT_TRUE(fs::exists(h.storage / "locked.txt.enc"));
     r = h.run({"vault", "remove", records[0], records[2], "--yes", "--password-stdin"}, "pw\n");
