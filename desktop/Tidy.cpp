@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <set>
 #include <system_error>
+
+#include "vault/SafeRemoval.h"
 
 namespace vaultry::tidy {
 namespace fs = std::filesystem;
@@ -183,10 +186,14 @@ MoveResult moveItem(const std::string& from, const std::string& to) {
 
 // Used when the destination lies on another file system: the original goes only after a
 // complete, flushed copy has compared equal to it.
-MoveResult copyThenDelete(const std::string& from, const std::string& to) {
+MoveResult copyThenDelete(const std::string& from, const std::string& to,
+                          const std::function<void()>& afterCopy) {
     const std::string temp = temporaryName(to);
     std::string why;
     std::error_code ec;
+    // What the original looks like before the copy starts: it is deleted only if it still does.
+    const auto before = vault::takeSnapshot(from);
+    if (!before) return {MoveError::Failed, before.error().message};
     if (!copyTree(from, temp, why)) {
         fs::remove_all(temp, ec);
         return {MoveError::Failed, why};
@@ -202,8 +209,14 @@ MoveResult copyThenDelete(const std::string& from, const std::string& to) {
             return {MoveError::NameTaken, to + ": an item of that name is already there"};
         return {MoveError::Failed, to + ": " + errnoText(err)};
     }
-    fs::remove_all(from, ec);
-    // The complete copy is in place; a leftover original is only a duplicate.
+    if (afterCopy) afterCopy();
+    std::optional<fs::path> leftover;
+    if (auto st = vault::removeWhole(from, &*before, &leftover); !st) {
+        // Changed while it was copied (a file written into it meanwhile), or not removable: the
+        // original stays as it is and the copy, now incomplete or a duplicate, goes.
+        fs::remove_all(to, ec);
+        return {MoveError::Failed, st.error().message + "; it was left where it is"};
+    }
     return {};
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +28,11 @@ struct MoveResult {
 // copy is removed again and the original stays.
 MoveResult moveItem(const std::string& from, const std::string& to);
 
-// The cross-file-system half of moveItem: copy, compare, then delete the original.
-MoveResult copyThenDelete(const std::string& from, const std::string& to);
+// The cross-file-system half of moveItem: copy, compare, then delete the original, but only while
+// it is still exactly what was copied; otherwise the copy goes and the original stays.
+// `afterCopy` runs once the copy is in place (tests use it to change the original meanwhile).
+MoveResult copyThenDelete(const std::string& from, const std::string& to,
+                          const std::function<void()>& afterCopy = {});
 
 // Names of a folder's entries that do not begin with ".", sorted by name.
 std::vector<std::string> visibleNames(const std::string& folder);

@@ -243,6 +243,23 @@ TEST(DesktopTidy, OddNamesLinksAndManyEntriesAllArrive) {
         }
 }
 
+TEST(DesktopTidy, AnOriginalChangedWhileItIsCopiedStaysWhole) {
+    test::TempDir dir;
+    const fs::path src = dir / "project";
+    fs::create_directories(src);
+    writeFile(src / "draft.txt", "draft");
+    // A file saved into the folder after the copy was compared must not be deleted with it.
+    const auto r = tidy::copyThenDelete(src.string(), (dir / "moved").string(),
+                                        [&] { writeFile(src / "saved-meanwhile.txt", "new work"); });
+    EXPECT_EQ(r.error, tidy::MoveError::Failed);
+    EXPECT_EQ(readFile(src / "saved-meanwhile.txt"), "new work");
+    EXPECT_EQ(readFile(src / "draft.txt"), "draft");
+    EXPECT_FALSE(fs::exists(dir / "moved"));
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir.path())) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, (std::vector<std::string>{"project"}));
+}
+
 TEST(DesktopTidy, MovesAcrossFileSystemsCopyCompareThenDelete) {
     test::TempDir dir;
     const fs::path src = dir / "tree";
