@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusVariant>
@@ -158,11 +160,11 @@ protected:
     }
 
     // A second start with arguments; its exit code.
-    int startSecond() {
+    int startSecond(const QStringList& arguments = {"a file.txt"}) {
         QProcess second;
         second.setProcessEnvironment(env_);
         second.setProcessChannelMode(QProcess::MergedChannels);
-        second.start(VAULTRY_GUI_PATH, {"a file.txt"});
+        second.start(VAULTRY_GUI_PATH, arguments);
         if (!second.waitForFinished(120000)) {
             second.kill();
             second.waitForFinished(30000);
@@ -198,8 +200,13 @@ TEST_F(OneInstance, ASecondStartOnTheSessionBusHandsOverAndTheFirstRaisesItsWind
     QDBusConnection watcher = bus.connect("watcher");
     ASSERT_NO_FATAL_FAILURE(
         startFirst([&] { return watcher.interface()->isServiceRegistered("com.Quenmark.vaultry").value(); }));
+    // Another start at login leaves the window alone; the answer comes after the window was dealt
+    // with, so only the start by hand has raised it.
+    EXPECT_EQ(startSecond({"--hidden"}), 0) << secondOutput_;
     EXPECT_EQ(startSecond(), 0) << secondOutput_;
     EXPECT_TRUE(firstLogs("another start: main window raised")) << firstOutput_;
+    EXPECT_EQ(firstOutput_.find("main window raised"), firstOutput_.rfind("main window raised"))
+        << firstOutput_;
     EXPECT_EQ(first_.state(), QProcess::Running);  // still the one instance
     EXPECT_TRUE(watcher.interface()->isServiceRegistered("com.Quenmark.vaultry").value());
 }
@@ -216,6 +223,12 @@ TEST_F(OneInstance, WithoutABusASecondStartHandsOverThroughTheRuntimeFolderAlsoA
     EXPECT_EQ(startSecond(), 0) << secondOutput_;
     EXPECT_TRUE(firstLogs("another start: main window raised")) << firstOutput_;
     EXPECT_EQ(first_.state(), QProcess::Running);
+
+    // A running instance that does not answer is not joined by a second one.
+    ::kill(pid_t(first_.processId()), SIGSTOP);
+    EXPECT_EQ(startSecond(), 1) << secondOutput_;
+    EXPECT_NE(secondOutput_.find("the running Vaultry does not answer"), std::string::npos) << secondOutput_;
+    ::kill(pid_t(first_.processId()), SIGCONT);
 
     // Killed, it leaves its socket behind; the next start takes over the lock and the socket.
     first_.kill();
