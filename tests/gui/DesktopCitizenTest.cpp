@@ -92,7 +92,7 @@ private:
     std::vector<Shown> shown_;
 };
 
-TEST(Notifications, CarryTheDesktopEntryAndTheInstalledIcon) {
+TEST(DesktopNotifications, CarryTheDesktopEntryAndTheInstalledIcon) {
     test::guiApp();
     PrivateBus bus;
     if (bus.address().isEmpty())
