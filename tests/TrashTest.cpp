@@ -315,7 +315,10 @@ TEST(Autostart, EntryRoundTripAndRemovalOfEveryEntryOfTheProgram) {
     EXPECT_TRUE(items.isEnabled());
     const std::string entry = readFile(items.entryPath());
     const auto at = entry.find("\nExec=") + 6;
-    EXPECT_EQ(platform::LinuxLoginItems::programOfExec(entry.substr(at, entry.find('\n', at) - at)), program);
+    const std::string exec = entry.substr(at, entry.find('\n', at) - at);
+    EXPECT_EQ(platform::LinuxLoginItems::programOfExec(exec), program);
+    // At login only the tray icon appears; a start by hand shows the window.
+    EXPECT_EQ(exec, platform::LinuxLoginItems::execValue(program) + " --hidden");
     EXPECT_EQ(platform::LinuxLoginItems::programOfExec("/usr/bin/vaultry --minimized"), "/usr/bin/vaultry");
     ASSERT_TRUE(items.setEnabled(true));  // again: still one entry, no temporary files
     EXPECT_EQ(

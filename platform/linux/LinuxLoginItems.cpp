@@ -128,7 +128,7 @@ bool LinuxLoginItems::setEnabled(bool enabled) {
             "Comment=Keeps private files out of sight and the Trash in order\n"
             "Exec=" +
             execValue(program_) +
-            "\n"
+            " --hidden\n"  // at login only the tray icon; started by hand it shows its window
             "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
         std::error_code ec;

@@ -16,18 +16,22 @@
 #include <QUrl>
 
 #include "platform/Log.h"
+#include "platform/qt/SingleInstance.h"  // kApplicationId
 
 namespace vaultry::qt {
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
+QString showItemsUri(const std::string& path) {
+    return QString::fromLatin1(QUrl::fromLocalFile(q(path)).toEncoded(QUrl::FullyEncoded));
+}
+
 bool QtWorkspace::reveal(const std::string& path) {
-    const QUrl url = QUrl::fromLocalFile(q(path));
     QDBusInterface fm("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                       "org.freedesktop.FileManager1", QDBusConnection::sessionBus());
     if (fm.isValid()) {
-        QDBusMessage reply = fm.call("ShowItems", QStringList{url.toString()}, QString());
+        QDBusMessage reply = fm.call("ShowItems", QStringList{showItemsUri(path)}, QString());
         if (reply.type() != QDBusMessage::ErrorMessage) return true;
     }
     return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(q(path)).absolutePath()));
@@ -72,28 +76,28 @@ bool QtThumbnailer::writeThumbnail(const std::string& source, const std::string&
 }
 
 namespace {
-QDBusInterface notifications() {
+QDBusInterface notifications(const QDBusConnection& bus) {
     return QDBusInterface("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                          "org.freedesktop.Notifications", QDBusConnection::sessionBus());
+                          "org.freedesktop.Notifications", bus);
 }
 }  // namespace
 
-DBusNotifier::DBusNotifier() {
-    auto bus = QDBusConnection::sessionBus();
-    bus.connect("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                "org.freedesktop.Notifications", "ActionInvoked", this, SLOT(actionInvoked(uint, QString)));
-    bus.connect("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                "org.freedesktop.Notifications", "NotificationClosed", this,
-                SLOT(notificationClosed(uint, uint)));
+DBusNotifier::DBusNotifier(QDBusConnection bus) : bus_(std::move(bus)) {
+    bus_.connect("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                 "org.freedesktop.Notifications", "ActionInvoked", this, SLOT(actionInvoked(uint, QString)));
+    bus_.connect("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                 "org.freedesktop.Notifications", "NotificationClosed", this,
+                 SLOT(notificationClosed(uint, uint)));
 }
 
 void DBusNotifier::schedule(const Notification& n) {
     // "default" is the click on the notification's body; it has no button of its own.
     QStringList actions{"default", QString()};
     for (const auto& a : n.actions) actions << q(a) << q(a);  // key and label alike
-    auto iface = notifications();
-    QDBusReply<uint> reply = iface.call("Notify", QString("Vaultry"), uint(0), QString("vaultry"), q(n.title),
-                                        q(n.body), actions, QVariantMap{}, int(-1));
+    auto iface = notifications(bus_);
+    const QVariantMap hints{{"desktop-entry", QString(kApplicationId)}};
+    QDBusReply<uint> reply = iface.call("Notify", QString("Vaultry"), uint(0), QString(kApplicationId),
+                                        q(n.title), q(n.body), actions, hints, int(-1));
     if (!reply.isValid()) {
         logLine("notification \"" + n.identifier + "\" not shown: " + reply.error().message().toStdString());
         return;
@@ -110,7 +114,7 @@ std::vector<std::string> DBusNotifier::delivered() {
 void DBusNotifier::remove(const std::string& identifier) {
     for (auto it = shown_.begin(); it != shown_.end();) {
         if (it->second == identifier) {
-            notifications().call("CloseNotification", it->first);
+            notifications(bus_).call("CloseNotification", it->first);
             it = shown_.erase(it);
         } else {
             ++it;

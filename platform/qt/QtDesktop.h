@@ -1,5 +1,7 @@
 #pragma once
+#include <QDBusConnection>
 #include <QObject>
+#include <QString>
 #include <map>
 
 #include "platform/Notifier.h"
@@ -19,6 +21,10 @@ public:
     void copyFile(const std::string& path) override;
 };
 
+// The file URI FileManager1.ShowItems expects: every byte outside the unreserved set
+// percent-encoded, so names with '#', '%', '?' or blanks reach the file manager whole.
+QString showItemsUri(const std::string& path);
+
 // Pictures are decoded at reduced size; other files get their type icon.
 class QtThumbnailer final : public platform::Thumbnailer {
 public:
@@ -26,11 +32,12 @@ public:
     bool writeThumbnail(const std::string& source, const std::string& tiffPath, Size size) override;
 };
 
-// Desktop notifications over the freedesktop Notifications service.
+// Desktop notifications over the freedesktop Notifications service, named after the installed
+// desktop entry and icon.
 class DBusNotifier final : public QObject, public platform::Notifier {
     Q_OBJECT
 public:
-    DBusNotifier();
+    explicit DBusNotifier(QDBusConnection bus = QDBusConnection::sessionBus());
     void schedule(const Notification& n) override;
     std::vector<std::string> delivered() override;
     void remove(const std::string& identifier) override;
@@ -41,6 +48,7 @@ private slots:
     void notificationClosed(uint id, uint reason);
 
 private:
+    QDBusConnection bus_;
     Response handler_;
     std::map<uint, std::string> shown_;  // notification id → our identifier
 };

@@ -19,6 +19,7 @@
 #include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/QtUi.h"
+#include "platform/qt/SingleInstance.h"
 #include "platform/qt/StatusBanner.h"
 #include "platform/qt/Style.h"
 #include "platform/qt/Views.h"
@@ -51,7 +52,16 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg == "--help" || arg == "-h") {
-            std::printf("Usage: vaultry [--version]\n");
+            std::printf(
+                "Usage: vaultry [--hidden] [--version] [--help]\n"
+                "\n"
+                "  --hidden      start in the tray only, without the main window (the login entry\n"
+                "                starts it so); a desktop without a tray shows the window anyway\n"
+                "  -v, --version print the version and exit\n"
+                "  -h, --help    print this help and exit\n"
+                "\n"
+                "Vaultry runs once per user: a second start hands its arguments to the running one,\n"
+                "which shows its main window, and exits 0.\n");
             return 0;
         }
     }
@@ -59,6 +69,17 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vaultry");
     QApplication::setApplicationVersion(vaultry::kVersion);
+    QGuiApplication::setDesktopFileName(qt::kApplicationId);
+    const QStringList arguments = QApplication::arguments().mid(1);
+    qt::SingleInstance instance;
+    switch (instance.claim(arguments)) {
+        case qt::SingleInstance::Role::HandedOver:
+            return 0;
+        case qt::SingleInstance::Role::Unreachable:
+            return 1;
+        case qt::SingleInstance::Role::First:
+            break;
+    }
     QApplication::setQuitOnLastWindowClosed(false);  // the tray icon keeps the application alive
     qt::applyStyle();
 
@@ -80,6 +101,9 @@ int main(int argc, char** argv) {
     qt::Commands commands;
     qt::Windows windows(ui, nc, commands);
     qt::StatusBanner banner(ui, windows, commands);
+    QObject::connect(&instance, &qt::SingleInstance::activated, &app, [&windows](const QStringList& handed) {
+        qt::raiseForAnotherStart(windows.mainWindow(), handed);
+    });
     if (!banner.hasTrayHost())
         windows.offerTrayCommands(banner.menu(),
                                   [&banner](QWidget* anchor) { banner.ClickStateBanner(anchor); });
@@ -111,7 +135,8 @@ int main(int argc, char** argv) {
         }));
 
     delegate.awakeFromNib();
-    windows.mainWindow()->show();
+    // Started at login it waits in the tray; without a tray the window is the only way in.
+    if (!arguments.contains("--hidden") || !banner.hasTrayHost()) windows.mainWindow()->show();
     delegate.applicationDidFinishLaunching();
     const int status = app.exec();
     mainThread.shutDown();  // before the controllers join their workers
