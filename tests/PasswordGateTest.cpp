@@ -7,6 +7,7 @@
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
 #include "vault/Rekey.h"
+#include "vault/VaultItems.h"
 
 namespace vaultry {
 namespace {
@@ -135,11 +136,13 @@ struct VaultWithArchives : Gate {
         std::filesystem::create_directories(storage);
         test::writeFile(w.dir / "a.txt", "alpha");
         test::writeFile(w.dir / "W/b.txt", "beta");
-        EXPECT_TRUE(vault::encryptFile(w.dir / "a.txt", storage / "a.txt.enc", "old"));
-        EXPECT_TRUE(vault::packFolder(w.dir / "W", storage / "W.tar.gz", "old"));
+        for (const char* name : {"a.txt", "W"})
+            EXPECT_TRUE(
+                vault::writeArchive(*vault::planArchive((w.dir / name).string(), storage.string()), "old"));
     }
     bool allOpenWith(const std::string& pass) {
-        return vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, pass) &&
+        return vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, pass,
+                                    {vault::kNewDerivation, {}, {}}) &&
                vault::verifyArchive(storage / "W.tar.gz", vault::ArchiveKind::Folder, pass);
     }
 };

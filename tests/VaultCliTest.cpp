@@ -140,7 +140,8 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
         if (recorded(file.string() + ".enc")) {
             std::error_code ec;
             fs::remove(c.home / "check", ec);
-            ASSERT_TRUE(vault::decryptFile(storage / file.filename().concat(".enc"), c.home / "check", "pw"));
+            ASSERT_TRUE(vault::decryptFile(storage / file.filename().concat(".enc"), c.home / "check", "pw",
+                                           {vault::kNewDerivation, {}, {}}));
             EXPECT_EQ(test::readFile(c.home / "check"), big + std::to_string(round));
         } else {
             EXPECT_EQ(test::readFile(file), big + std::to_string(round));
@@ -197,7 +198,9 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
             ASSERT_TRUE(password::matches(verifier, current));
         EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
         for (const auto& archive : vault::archivesIn(storage))
-            EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), current)) << archive;
+            EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), current,
+                                             {vault::kNewDerivation, {}, {}}))
+                << archive;
     }
 }
 

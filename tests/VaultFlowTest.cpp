@@ -164,7 +164,7 @@ TEST(VaultFlow, FailuresLeaveTheOriginalAndRecordNothing) {
     do {
         fs::remove(v.storage / "y.txt.enc");
         ASSERT_TRUE(vault::encryptFile(v.w.dir / "x.txt", v.storage / "y.txt.enc", "other"));
-    } while (vault::verifyArchive(v.storage / "y.txt.enc", vault::ArchiveKind::File, "pw"));
+    } while (vault::derivationsThatOpen(v.storage / "y.txt.enc", vault::ArchiveKind::File, "pw"));
     EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "y.txt.enc").string()));
     EXPECT_FALSE(fs::exists(notes / "y.txt"));
     EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "missing.tar.gz").string()));

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 
 namespace vaultry::vault {
 namespace {
@@ -26,6 +27,7 @@ void syncFolder(const fs::path& dir) {
 }
 
 fs::path nextOf(const fs::path& archive) { return archive.string() + ".rekey"; }
+fs::path nextManifest(const fs::path& storage) { return nextOf(storage / ArchiveManifest::kFileName); }
 
 struct Journal {
     std::string newVerifier;
@@ -64,6 +66,7 @@ Status writeJournal(const fs::path& storage, const Journal& j) {
 void dropNewCopies(const fs::path& storage) {
     std::error_code ec;
     for (const auto& archive : archivesIn(storage)) fs::remove(nextOf(archive), ec);
+    fs::remove(nextManifest(storage), ec);
     syncFolder(storage);
 }
 
@@ -76,6 +79,11 @@ Status replaceAll(const fs::path& storage) {
         if (::rename(next.c_str(), archive.c_str()) != 0)
             return fail("cannot replace " + archive.filename().string() + ": " + std::strerror(errno));
     }
+    // The manifest of the new password comes with its archives.
+    std::error_code ec;
+    if (fs::exists(nextManifest(storage), ec) &&
+        ::rename(nextManifest(storage).c_str(), (storage / ArchiveManifest::kFileName).c_str()) != 0)
+        return fail(std::string("cannot replace the archive manifest: ") + std::strerror(errno));
     syncFolder(storage);
     return {};
 }
@@ -97,23 +105,64 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
                               const std::string& newVerifier) {
     if (readJournal(storage)) return fail("an earlier password change is not settled yet; restart Vaultry");
     const auto archives = archivesIn(storage);
-    std::string unopened;
-    for (const auto& archive : archives)
-        if (!verifyArchive(archive, archiveKindOf(archive), oldPass))
-            unopened += (unopened.empty() ? "" : ", ") + archive.filename().string();
-    if (!unopened.empty()) return fail("these archives do not open with the current password: " + unopened);
-    if (archives.empty()) return {};
-
-    if (auto st = writeJournal(storage, {newVerifier, false}); !st) return st;
+    auto oldManifest = ArchiveManifest::open(storage, oldPass);
+    if (!oldManifest) return oldManifest.error();
+    // Every archive is checked against the manifest (or, not recorded yet, must open in exactly
+    // one way) before anything is written: a changed archive, or one whose derivation is
+    // uncertain, is never re-encrypted, and the change is refused naming it.
+    std::vector<Opening> ways;
+    std::string unopened, changed, uncertain;
     for (const auto& archive : archives) {
+        const std::string name = archive.filename().string();
+        Opening how = oldManifest->openingFor(name);
+        auto opened = verifyArchive(archive, archiveKindOf(archive), oldPass, how);
+        if (!opened) {
+            const std::string& why = opened.error().message;
+            std::string& list = why == kChangedOrDamaged ? changed
+                                : why == kOpensTwoWays   ? uncertain
+                                                         : unopened;
+            list += (list.empty() ? "" : ", ") + name;
+        } else {
+            how.derivation = opened->derivation;
+            if (how.macs.empty() && opened->mac) how.macs.push_back(*opened->mac);
+        }
+        ways.push_back(how);
+    }
+    if (!changed.empty())
+        return fail("these archives were changed or damaged and were left as they are: " + changed);
+    if (!uncertain.empty())
+        return fail(
+            "these archives open in more than one way, so they were left under the current "
+            "password; decrypt them and keep the right reading first: " +
+            uncertain);
+    if (!unopened.empty()) return fail("these archives do not open with the current password: " + unopened);
+    if (archives.empty()) {
+        // Nothing is recorded that matters; the next archive starts a manifest for the new password.
+        std::error_code ec;
+        fs::remove(storage / ArchiveManifest::kFileName, ec);
+        return {};
+    }
+
+    auto newManifest = ArchiveManifest::fresh(newPass);
+    if (!newManifest) return newManifest.error();
+    if (auto st = writeJournal(storage, {newVerifier, false}); !st) return st;
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        const auto& archive = archives[i];
         std::error_code ec;
         fs::remove(nextOf(archive), ec);
-        if (auto st = reencryptArchive(archive, archiveKindOf(archive), oldPass, newPass, nextOf(archive));
-            !st) {
+        auto made = reencryptArchive(archive, archiveKindOf(archive), oldPass, newPass, nextOf(archive),
+                                     ways[i], newManifest->macKey());
+        if (!made) {
             dropNewCopies(storage);
             finishRekey(storage);
-            return fail(archive.filename().string() + ": " + st.error().message);
+            return fail(archive.filename().string() + ": " + made.error().message);
         }
+        newManifest->set(archive.filename().string(), *made);
+    }
+    if (auto st = newManifest->saveAs(nextManifest(storage)); !st) {
+        dropNewCopies(storage);
+        finishRekey(storage);
+        return st;
     }
     if (auto st = writeJournal(storage, {newVerifier, true}); !st) {
         dropNewCopies(storage);

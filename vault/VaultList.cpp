@@ -8,6 +8,7 @@
 #include "desktop/FileKind.h"
 #include "vault/Archive.h"
 #include "vault/Records.h"
+#include "vault/VaultItems.h"
 
 namespace vaultry::vault {
 
@@ -158,15 +159,10 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
     const ArchiveKind kind =
         recordKind(record) == RecordKind::EncryptedFolder ? ArchiveKind::Folder : ArchiveKind::File;
     Status written = kind == ArchiveKind::Folder ? packFolder(copy, tmp, pass) : encryptFile(copy, tmp, pass);
-    if (written) written = verifyArchive(tmp, kind, pass);
+    if (written) written = replaceArchive(storage, archive, tmp, pass);
     if (!written) {
         fs::remove(tmp, ec);
         return written;
-    }
-    fs::rename(tmp, archive, ec);
-    if (ec) {
-        fs::remove(tmp, ec);
-        return fail("cannot replace " + archive.string() + ": " + ec.message());
     }
     syncFolder(storage);
     return {};
@@ -196,6 +192,10 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
             return fail("the vault password has not been entered, so the changes to " + copy->string() +
                         " cannot be saved");
         if (auto st = saveCopyIntoArchive(storage, record, *copy, *pass); !st) return st.error();
+    } else if (pass) {
+        // The copy is the only other place the data lives: it goes only when the archive holds.
+        if (auto st = checkArchive(storage, archivePath(storage, record), *pass); !st)
+            return fail(copy->string() + " was kept: " + st.error().message);
     }
     std::error_code ec;
     fs::remove_all(*copy, ec);
@@ -223,11 +223,11 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
     if (kind == RecordKind::EncryptedFile) {
         const fs::path target = deletingExtension(record);
         if (present(target)) return fail(target.string() + " already exists");
-        if (auto r = decryptFile(archive, target, *pass); !r) return r.error();
+        if (auto r = openArchiveInto(storage, archive, target, *pass); !r) return r.error();
         return true;
     }
     const fs::path home = fs::path(record).parent_path();
-    if (auto r = unpackFolder(archive, home, *pass); !r) return r.error();
+    if (auto r = openArchiveInto(storage, archive, home, *pass); !r) return r.error();
     return true;
 }
 
