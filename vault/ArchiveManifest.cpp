@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "platform/AtomicFile.h"
@@ -79,6 +80,35 @@ bool sameMac(const Mac& a, const Mac& b) { return CRYPTO_memcmp(a.data(), b.data
 
 constexpr std::string_view kCheckLabel = "vaultry pass phrase check";
 
+// PBKDF2 of the pass phrase with the manifest's salt. The last result is kept, keyed by a digest
+// of its inputs, so that a run of vault operations derives it once.
+bool masterKey(std::string_view pass, const std::string& salt, std::uint32_t rounds, MacKey& out) {
+    static std::mutex mutex;
+    static Mac lastId{};
+    static MacKey last;
+    static bool have = false;
+    Mac id{};
+    unsigned int n = 0;
+    const std::string input = salt + std::to_string(rounds) + ":" + std::string(pass);
+    EVP_Digest(input.data(), input.size(), id.data(), &n, EVP_sha256(), nullptr);
+    std::string wipe = input;
+    OPENSSL_cleanse(wipe.data(), wipe.size());
+    std::lock_guard lock(mutex);
+    if (have && sameMac(id, lastId)) {
+        out = last;
+        return true;
+    }
+    if (PKCS5_PBKDF2_HMAC(pass.data(), static_cast<int>(pass.size()),
+                          reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()),
+                          static_cast<int>(rounds), EVP_sha256(), static_cast<int>(out.bytes.size()),
+                          out.bytes.data()) != 1)
+        return false;
+    last = out;
+    lastId = id;
+    have = true;
+    return true;
+}
+
 }  // namespace
 
 Result<ArchiveManifest> ArchiveManifest::fresh(std::string_view pass) {
@@ -87,11 +117,7 @@ Result<ArchiveManifest> ArchiveManifest::fresh(std::string_view pass) {
     if (RAND_bytes(reinterpret_cast<unsigned char*>(m.salt_.data()), static_cast<int>(kSaltBytes)) != 1)
         return fail("no random salt available");
     MacKey master;
-    if (PKCS5_PBKDF2_HMAC(pass.data(), static_cast<int>(pass.size()),
-                          reinterpret_cast<const unsigned char*>(m.salt_.data()),
-                          static_cast<int>(kSaltBytes), static_cast<int>(m.rounds_), EVP_sha256(),
-                          static_cast<int>(master.bytes.size()), master.bytes.data()) != 1)
-        return fail("cannot derive the archive check key");
+    if (!masterKey(pass, m.salt_, m.rounds_, master)) return fail("cannot derive the archive check key");
     m.macKey_ = expand(master, "vaultry archive mac");
     m.sealKey_ = expand(master, "vaultry manifest seal");
     return m;
@@ -126,11 +152,7 @@ Result<ArchiveManifest> ArchiveManifest::open(const fs::path& storage, std::stri
     m.salt_ = *salt;
     m.rounds_ = static_cast<std::uint32_t>(rounds);
     MacKey master;
-    if (PKCS5_PBKDF2_HMAC(pass.data(), static_cast<int>(pass.size()),
-                          reinterpret_cast<const unsigned char*>(m.salt_.data()),
-                          static_cast<int>(kSaltBytes), static_cast<int>(m.rounds_), EVP_sha256(),
-                          static_cast<int>(master.bytes.size()), master.bytes.data()) != 1)
-        return fail("cannot derive the archive check key");
+    if (!masterKey(pass, m.salt_, m.rounds_, master)) return fail("cannot derive the archive check key");
     m.macKey_ = expand(master, "vaultry archive mac");
     m.sealKey_ = expand(master, "vaultry manifest seal");
     if (!sameMac(hmac(m.sealKey_, kCheckLabel), *check)) return fail(kWrongPassForManifest);
