@@ -3,6 +3,7 @@
 
 #include "cli/Cli.h"
 #include "platform/Version.h"
+#include "platform/linux/SecretGuard.h"
 
 namespace vaultry::cli {
 
@@ -16,6 +17,7 @@ int Context::error(const std::string& message, int code) {
 
 int main(int argc, char** argv) {
     using namespace vaultry::cli;
+    vaultry::platform::guardSecrets();
     CLI::App app{"Vaultry: vault, desktop tidy, trash care, cookie viewer and update check", "vaultry-cli"};
     app.set_version_flag("--version", std::string("vaultry-cli ") + vaultry::kVersion);
     app.require_subcommand(1);

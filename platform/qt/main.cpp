@@ -15,6 +15,7 @@
 #include "platform/linux/LinuxLoginItems.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "platform/linux/SecretGuard.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtMainThread.h"
@@ -44,6 +45,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    vaultry::platform::guardSecrets();
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--version" || arg == "-v") {
