@@ -156,6 +156,8 @@ public:
     bool EncryptFileFolderFunction(const std::string& path);
     // Writes the plaintext copy of one encrypted record and marks it; false when nothing was done.
     bool DecryptFileFolderFunction(const std::string& record);
+    // Checks every archive against the manifest and by decrypting it; says which do not hold.
+    void VerifyArchivesAction();
     void ChooseEncryptedFileStoreLocation();  // first choice, a sheet on CreatePWWindow
     void ChangeStorePathAction();             // a sheet on preferWindows
     void ChooseStartLocationAction();         // tidybutton: a sheet on connectWindow

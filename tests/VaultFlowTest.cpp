@@ -173,6 +173,29 @@ TEST(VaultFlow, FailuresLeaveTheOriginalAndRecordNothing) {
         EXPECT_EQ(e.path().filename().string().find(".part-"), std::string::npos) << e.path();
 }
 
+TEST(VaultFlow, VerifyArchivesSaysWhichArchivesWereChanged) {
+    Vault v;
+    writeFile(v.w.dir / "a.txt", "alpha");
+    writeFile(v.w.dir / "b.txt", "beta");
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "a.txt").string()));
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "b.txt").string()));
+    v.w.ui.alerts.clear();
+    v.app->VerifyArchivesAction();
+    ASSERT_EQ(v.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(v.w.ui.alerts[0].message, "Every archive is intact.");
+    std::string bytes = readFile(v.storage / "b.txt.enc");
+    bytes[20] ^= 1;
+    writeFile(v.storage / "b.txt.enc", bytes);
+    v.app->VerifyArchivesAction();
+    ASSERT_EQ(v.w.ui.alerts.size(), 2u);
+    EXPECT_EQ(v.w.ui.alerts[1].message, "Some archives were changed or cannot be opened.");
+    EXPECT_EQ(v.w.ui.alerts[1].informative, std::string(" \n b.txt.enc: ") + vault::kChangedOrDamaged);
+    // Decrypting it is refused for what it is, and writes nothing.
+    EXPECT_FALSE(v.app->DecryptFileFolderFunction((v.w.dir / "b.txt.enc").string()));
+    EXPECT_EQ(v.w.ui.alerts.back().informative, vault::kChangedOrDamaged);
+    EXPECT_FALSE(fs::exists(v.w.dir / "b.txt"));
+}
+
 TEST(VaultFlow, StorageLocationChoicesAndChange) {
     Vault v(false);
     v.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));

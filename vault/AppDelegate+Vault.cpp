@@ -11,6 +11,7 @@
 #include "platform/Log.h"
 #include "vault/Archive.h"
 #include "vault/Records.h"
+#include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
 #include "vault/VaultItems.h"
 
@@ -216,6 +217,30 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
     markDecrypted(record);
     saveDecrypted();
     return true;
+}
+
+void AppDelegate::VerifyArchivesAction() {
+    const std::string storage = storageFolder();
+    if (storage.empty()) {
+        ui_.centerWindow("connectWindow");
+        ui_.showWindow("connectWindow");
+        return;
+    }
+    if (!passPhraseKnown()) {
+        ui_.showWindow("enterPDWindow");
+        return;
+    }
+    const auto archives = vault::archivesIn(storage);
+    auto bad = vault::checkArchives(storage, archives, passPhrase());
+    if (!bad) {
+        ui_.runAlert(Alert{"The archives could not be checked.", bad.error().message, " Ok ", "", ""});
+    } else if (bad->empty()) {
+        ui_.runAlert(Alert{"Every archive is intact.", std::to_string(archives.size()) + " archives checked.",
+                           " Ok ", "", ""});
+    } else {
+        ui_.runAlert(
+            Alert{"Some archives were changed or cannot be opened.", listText(*bad), " Ok ", "", ""});
+    }
 }
 
 // ---- Storage location ---------------------------------------------------------------------

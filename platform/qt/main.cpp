@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
     commands.returnOnPasswordField = [&delegate] { delegate.ReturnOnPasswordField(); };
     commands.vaultWindowShouldClose = [&delegate] { return delegate.windowShouldClose(); };
     commands.removeFromList = [&delegate] { delegate.RemoveFileFromListAction(); };
+    commands.verifyArchives = [&delegate] { delegate.VerifyArchivesAction(); };
     commands.autoTidyDesktop = [&delegate] { delegate.ClickAutoTidyDesktop(); };
     commands.help = [&delegate] { delegate.ClickHelp(); };
     commands.about = [&delegate] { delegate.ActAboutAction(); };
