@@ -112,12 +112,18 @@ TEST(VaultFlow, EncryptAndDecryptAFileAndAFolder) {
     EXPECT_EQ(permsOf(v.storage / "plan.txt.enc"), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(permsOf(v.storage / "My $Work.tar.gz"), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(fs::exists(v.storage / "libdata/plan"));
-    EXPECT_TRUE(fs::exists(v.storage / "libdata/photo"));
-    ASSERT_EQ(v.w.thumbnailer.sizes.size(), 2u);  // folders get none
+    // A picture's thumbnail would show the picture itself, unencrypted: none is stored.
+    EXPECT_FALSE(fs::exists(v.storage / "libdata/photo"));
+    ASSERT_EQ(v.w.thumbnailer.sizes.size(), 1u);  // folders get none
     EXPECT_EQ(v.w.thumbnailer.sizes[0].width, 45);
     EXPECT_EQ(v.w.thumbnailer.sizes[0].height, 60);
-    EXPECT_EQ(v.w.thumbnailer.sizes[1].width, 60);
-    EXPECT_EQ(v.w.thumbnailer.sizes[1].height, 42);
+
+    // One left by an earlier version is removed at the next start.
+    writeFile(v.storage / "libdata/photo", "old plain thumbnail");
+    AppDelegate again(v.w.services());
+    again.applicationDidFinishLaunching();
+    EXPECT_FALSE(fs::exists(v.storage / "libdata/photo"));
+    EXPECT_TRUE(fs::exists(v.storage / "libdata/plan"));
 
     EXPECT_TRUE(v.app->DecryptFileFolderFunction(planRecord));
     EXPECT_EQ(readFile(notes / "plan.txt"), "the plan");

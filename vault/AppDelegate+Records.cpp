@@ -3,8 +3,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
+#include "desktop/FileKind.h"
 #include "platform/Log.h"
+#include "vault/Records.h"
 #include "vault/Rekey.h"
+#include "vault/VaultList.h"
 
 namespace vaultry {
 
@@ -28,6 +31,11 @@ void AppDelegate::loadVaultLists() {
         for (const auto& e : std::filesystem::directory_iterator(*storage, ec))
             if (e.path().filename().string().rfind(".vaultry-unpack-", 0) == 0)
                 std::filesystem::remove_all(e.path(), ec);
+        // Earlier versions kept a plain thumbnail of each encrypted picture.
+        for (const auto& record : FileDataArray)
+            if (vault::recordKind(record) == vault::RecordKind::EncryptedFile &&
+                GetImageType(vault::innerExtension(record).c_str()) >= 0)
+                std::filesystem::remove(vault::thumbnailPath(*storage, record), ec);
     }
     setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText("StorePathlab", *storage);

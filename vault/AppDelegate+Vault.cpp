@@ -172,21 +172,13 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     const std::string parent = plan->item.parent_path().string();
     const fs::path archive = plan->archive;
 
-    if (!folder) {
-        const std::string ext = pathExtension(path);
-        std::optional<platform::Thumbnailer::Size> size{platform::Thumbnailer::Size{45, 60}};
-        if (GetImageType(ext.c_str()) >= 0) {
-            const auto picture = s_.thumbnailer.imageSize(path);
-            if (!picture)
-                size.reset();
-            else if (picture->width > picture->height)
-                size = platform::Thumbnailer::Size{60, 42};
-        }
-        if (size) {
-            const fs::path libdata = fs::path(storage) / "libdata";
-            if (vault::ensurePrivateFolder(libdata))
-                s_.thumbnailer.writeThumbnail(path, vault::thumbnailPath(storage, record), *size);
-        }
+    // A picture's thumbnail would be the picture itself, unencrypted beside its archive, so
+    // pictures get none (their row shows the type's icon); other files get their type's icon.
+    if (!folder && GetImageType(pathExtension(path).c_str()) < 0) {
+        const fs::path libdata = fs::path(storage) / "libdata";
+        if (vault::ensurePrivateFolder(libdata))
+            s_.thumbnailer.writeThumbnail(path, vault::thumbnailPath(storage, record),
+                                          platform::Thumbnailer::Size{45, 60});
     }
     addVaultRecord(record);
     for (const std::string& granted : {archive.string(), path, parent})
