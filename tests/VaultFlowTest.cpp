@@ -202,6 +202,57 @@ TEST(VaultFlow, VerifyArchivesSaysWhichArchivesWereChanged) {
     EXPECT_FALSE(fs::exists(v.w.dir / "b.txt"));
 }
 
+TEST(VaultFlow, AutoLockLocksWhatItCanAndSaysWhatWasLeft) {
+    Vault v;
+    writeFile(v.w.dir / "a.txt", "alpha");
+    writeFile(v.w.dir / "b.txt", "beta");
+    const std::string a = (v.w.dir / "a.txt.enc").string(), b = (v.w.dir / "b.txt.enc").string();
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "a.txt").string()));
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "b.txt").string()));
+    v.app->autoLockDecrypted(vault::LockTrigger::Idle);
+    EXPECT_TRUE(v.w.notifier.scheduled.empty());  // nothing was decrypted: nothing to say
+
+    ASSERT_TRUE(v.app->DecryptFileFolderFunction(a));
+    ASSERT_TRUE(v.app->DecryptFileFolderFunction(b));
+    v.app->rememberDecryptedCopy(a);
+    v.app->rememberDecryptedCopy(b);
+    writeFile(v.w.dir / "b.txt", "beta, edited");
+    // Without the pass phrase the edited copy cannot be saved into its archive: it is left.
+    v.app->forgetPassPhrase();
+    v.app->autoLockDecrypted(vault::LockTrigger::SessionLocked);
+    EXPECT_FALSE(fs::exists(v.w.dir / "a.txt"));
+    EXPECT_EQ(readFile(v.w.dir / "b.txt"), "beta, edited");
+    EXPECT_EQ(v.app->DecrytedDataArray, std::vector<std::string>{b});
+    ASSERT_EQ(v.w.notifier.scheduled.size(), 1u);
+    const std::string& text = v.w.notifier.scheduled[0].body;
+    EXPECT_EQ(text.rfind("The session was locked. Locked: a.txt. Not locked: b.txt (", 0), 0u) << text;
+
+    // With the pass phrase the edit goes into the archive, then the copy goes.
+    v.w.ui.setText("enterPWLab", "pw");
+    v.app->ReturnOnPasswordField();
+    v.app->autoLockDecrypted(vault::LockTrigger::BeforeSleep);
+    EXPECT_FALSE(fs::exists(v.w.dir / "b.txt"));
+    EXPECT_TRUE(v.app->DecrytedDataArray.empty());
+    EXPECT_EQ(v.w.notifier.scheduled.back().body, "The computer is going to sleep. Locked: b.txt.");
+    ASSERT_TRUE(v.app->DecryptFileFolderFunction(b));
+    EXPECT_EQ(readFile(v.w.dir / "b.txt"), "beta, edited");
+}
+
+TEST(AutoLock, IdleLocksOncePerIdleStretchAndOnlyTheOfferedTimesCount) {
+    vault::IdleWatch off(0);
+    EXPECT_FALSE(off.due(std::chrono::hours(5)));
+    vault::IdleWatch five(5);
+    EXPECT_FALSE(five.due(std::chrono::minutes(4)));
+    EXPECT_TRUE(five.due(std::chrono::minutes(5)));
+    EXPECT_FALSE(five.due(std::chrono::minutes(30)));  // still the same stretch
+    EXPECT_FALSE(five.due(std::chrono::seconds(3)));   // the user came back
+    EXPECT_TRUE(five.due(std::chrono::minutes(6)));
+    EXPECT_EQ(vault::autoLockMinutes(15), 15);
+    EXPECT_EQ(vault::autoLockMinutes(60), 60);
+    EXPECT_EQ(vault::autoLockMinutes(7), 0);
+    EXPECT_EQ(vault::autoLockMinutes(std::nullopt), 0);
+}
+
 TEST(VaultFlow, StorageLocationChoicesAndChange) {
     Vault v(false);
     v.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
@@ -231,12 +282,14 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
 
     writeFile(fs::path(s1) / "a.txt.enc", "A");
     writeFile(fs::path(s1) / "b.txt.enc", "B-old");
+    writeFile(fs::path(s1) / ".vaultry-integrity", "manifest");
     writeFile(fs::path(s1) / "libdata/a", "thumb");
     writeFile(second / "vaultry.data/b.txt.enc", "B-new");
     v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
     const fs::path s2 = second / "vaultry.data";
     EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), "A");
+    EXPECT_EQ(readFile(s2 / ".vaultry-integrity"), "manifest");  // the archives' MACs come along
     EXPECT_EQ(readFile(s2 / "libdata/a"), "thumb");
     EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-new");  // never overwritten
     EXPECT_EQ(readFile(fs::path(s1) / "b.txt.enc"), "B-old");

@@ -10,6 +10,7 @@
 #include "desktop/FileKind.h"
 #include "platform/Log.h"
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
@@ -60,6 +61,11 @@ OpenPanel itemsPanel(const std::filesystem::path& directory, std::string message
 }
 
 }  // namespace
+
+void AppDelegate::forgetPassPhrase() {
+    passPhrase_.reset();
+    vault::ArchiveManifest::forgetKeys();
+}
 
 std::string AppDelegate::storageFolder() const {
     return settings_.string(key::EncyptedStorePath).value_or("");
@@ -233,6 +239,22 @@ void AppDelegate::VerifyArchivesAction() {
         ui_.runAlert(
             Alert{"Some archives were changed or cannot be opened.", listText(*bad), " Ok ", "", ""});
     }
+}
+
+void AppDelegate::autoLockDecrypted(vault::LockTrigger trigger) {
+    vault::AutoLockOutcome outcome;
+    const std::vector<std::string> open = DecrytedDataArray;
+    for (const auto& record : open) {
+        std::string why;
+        if (lockDecryptedRecord(record, &why))
+            outcome.locked.push_back(vault::displayName(record));
+        else
+            outcome.kept.emplace_back(vault::displayName(record), why);
+    }
+    const std::string text = vault::autoLockMessage(trigger, outcome);
+    if (text.empty()) return;
+    ui_.reload("fileTableView");
+    s_.notifier.schedule({"vaultry.autolock", "Vaultry locked your decrypted items", text, {}});
 }
 
 // ---- Storage location ---------------------------------------------------------------------

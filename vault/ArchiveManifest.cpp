@@ -82,11 +82,13 @@ constexpr std::string_view kCheckLabel = "vaultry pass phrase check";
 
 // PBKDF2 of the pass phrase with the manifest's salt. The last result is kept, keyed by a digest
 // of its inputs, so that a run of vault operations derives it once.
+std::mutex cacheMutex;
+Mac lastId{};
+MacKey last;
+bool have = false;
+
 bool masterKey(std::string_view pass, const std::string& salt, std::uint32_t rounds, MacKey& out) {
-    static std::mutex mutex;
-    static Mac lastId{};
-    static MacKey last;
-    static bool have = false;
+    auto& mutex = cacheMutex;
     Mac id{};
     unsigned int n = 0;
     const std::string input = salt + std::to_string(rounds) + ":" + std::string(pass);
@@ -110,6 +112,13 @@ bool masterKey(std::string_view pass, const std::string& salt, std::uint32_t rou
 }
 
 }  // namespace
+
+void ArchiveManifest::forgetKeys() {
+    std::lock_guard lock(cacheMutex);
+    OPENSSL_cleanse(last.bytes.data(), last.bytes.size());
+    have = false;
+    forgetDerivedKeys();
+}
 
 Result<ArchiveManifest> ArchiveManifest::fresh(std::string_view pass) {
     ArchiveManifest m;

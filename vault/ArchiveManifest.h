@@ -45,6 +45,9 @@ public:
     // one gets an empty manifest with a fresh salt (written at the first save). An error when the
     // pass phrase is not the one the manifest was made with, or the manifest was altered.
     static Result<ArchiveManifest> open(const fs::path& storage, std::string_view pass);
+    // Forgets every key derived from a pass phrase and kept for the next operation (archive keys
+    // too), as when the pass phrase itself is forgotten.
+    static void forgetKeys();
     // An empty manifest with a fresh salt, for a new pass phrase.
     static Result<ArchiveManifest> fresh(std::string_view pass);
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 
 namespace vaultry::vault {
 
@@ -41,8 +42,10 @@ std::vector<std::string> copyStorageFolder(const fs::path& from, const fs::path&
     if (fs::equivalent(from, to, ec)) return notCopied;
     for (const auto& e : fs::directory_iterator(from, ec)) {
         const std::string name = e.path().filename().string();
-        if (name == ".directory" || name.rfind(".vaultry-", 0) == 0 ||
-            name.find(".part-") != std::string::npos || e.path().extension() == ".rekey")
+        // The integrity manifest travels with its archives; other working files stay.
+        const bool working = name.rfind(".vaultry-", 0) == 0 && name != ArchiveManifest::kFileName;
+        if (name == ".directory" || working || name.find(".part-") != std::string::npos ||
+            e.path().extension() == ".rekey")
             continue;
         const fs::path target = to / name;
         if (fs::symlink_status(target, ec).type() != fs::file_type::not_found) {

@@ -20,6 +20,7 @@
 #include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/QtUi.h"
+#include "platform/qt/SessionLock.h"
 #include "platform/qt/StatusBanner.h"
 #include "platform/qt/Style.h"
 #include "platform/qt/Views.h"
@@ -102,6 +103,9 @@ int main(int argc, char** argv) {
     commands.vaultWindowShouldClose = [&delegate] { return delegate.windowShouldClose(); };
     commands.removeFromList = [&delegate] { delegate.RemoveFileFromListAction(); };
     commands.verifyArchives = [&delegate] { delegate.VerifyArchivesAction(); };
+    qt::SessionLock sessionLock(
+        [&delegate](vault::LockTrigger why) { delegate.autoLockDecrypted(why); },
+        [&settings] { return vault::autoLockMinutes(settings.number(vault::kAutoLockMinutesKey)); });
     commands.autoTidyDesktop = [&delegate] { delegate.ClickAutoTidyDesktop(); };
     commands.help = [&delegate] { delegate.ClickHelp(); };
     commands.about = [&delegate] { delegate.ActAboutAction(); };
