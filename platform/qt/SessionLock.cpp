@@ -14,13 +14,16 @@ const char* kManager = "org.freedesktop.login1.Manager";
 
 }  // namespace
 
-SessionLock::SessionLock(Lock lock, std::function<int()> idleMinutes, QObject* parent)
-    : QObject(parent), lock_(std::move(lock)), idleMinutes_(std::move(idleMinutes)) {
-    QDBusConnection session = QDBusConnection::sessionBus();
+SessionLock::SessionLock(Lock lock, std::function<int()> idleMinutes, QDBusConnection session,
+                         QDBusConnection system, QObject* parent)
+    : QObject(parent),
+      lock_(std::move(lock)),
+      session_(session),
+      system_(system),
+      idleMinutes_(std::move(idleMinutes)) {
     session.connect("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
                     "org.freedesktop.ScreenSaver", "ActiveChanged", this,
                     SLOT(screenSaverActiveChanged(bool)));
-    QDBusConnection system = QDBusConnection::systemBus();
     system.connect(kLogin, kLoginPath, kManager, "PrepareForSleep", this, SLOT(prepareForSleep(bool)));
     system.connect(kLogin, "/org/freedesktop/login1/session/auto", "org.freedesktop.login1.Session", "Lock",
                    this, SLOT(sessionLocked()));
@@ -54,7 +57,7 @@ void SessionLock::takeSleepInhibitor() {
     QDBusMessage call = QDBusMessage::createMethodCall(kLogin, kLoginPath, kManager, "Inhibit");
     call << QString("sleep") << QString("Vaultry") << QString("Locking decrypted vault items")
          << QString("delay");
-    QDBusReply<QDBusUnixFileDescriptor> reply = QDBusConnection::systemBus().call(call, QDBus::Block, 2000);
+    QDBusReply<QDBusUnixFileDescriptor> reply = system_.call(call, QDBus::Block, 2000);
     if (reply.isValid()) inhibitor_ = reply.value();
 }
 
@@ -68,7 +71,7 @@ void SessionLock::checkIdle() {
     QDBusMessage call =
         QDBusMessage::createMethodCall("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
                                        "org.freedesktop.ScreenSaver", "GetSessionIdleTime");
-    QDBusReply<uint> reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+    QDBusReply<uint> reply = session_.call(call, QDBus::Block, 1000);
     if (!reply.isValid()) return;
     // KDE and the freedesktop screen saver give seconds.
     if (idle_.due(std::chrono::seconds(reply.value()))) lock_(vault::LockTrigger::Idle);

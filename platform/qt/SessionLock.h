@@ -1,4 +1,5 @@
 #pragma once
+#include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QTimer>
@@ -17,7 +18,9 @@ class SessionLock : public QObject {
     Q_OBJECT
 public:
     using Lock = std::function<void(vault::LockTrigger)>;
-    SessionLock(Lock lock, std::function<int()> idleMinutes, QObject* parent = nullptr);
+    SessionLock(Lock lock, std::function<int()> idleMinutes,
+                QDBusConnection session = QDBusConnection::sessionBus(),
+                QDBusConnection system = QDBusConnection::systemBus(), QObject* parent = nullptr);
 
 private slots:
     void screenSaverActiveChanged(bool active);
@@ -29,6 +32,7 @@ private:
     void takeSleepInhibitor();
 
     Lock lock_;
+    QDBusConnection session_, system_;
     std::function<int()> idleMinutes_;
     QDBusUnixFileDescriptor inhibitor_;
     QTimer idleTimer_;
