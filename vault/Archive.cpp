@@ -929,6 +929,16 @@ MacKey::~MacKey() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 
 void forgetDerivedKeys() { KeyCache::instance().clear(); }
 
+void prepareKey(const fs::path& archive, std::string_view pass) {
+    auto fd = openArchive(archive);
+    if (!fd) return;
+    Fd in(*fd);
+    unsigned char header[16];
+    if (::pread(in.get(), header, sizeof header, 0) != 16 || std::memcmp(header, kMagic, 8) != 0) return;
+    KeyIv k;
+    (void)derive(archiveKindOf(archive), kNewDerivation, header + 8, pass, k);
+}
+
 Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, ArchiveKind kind,
                                                     std::string_view pass) {
     auto fd = openArchive(archive);

@@ -116,6 +116,10 @@ Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::
                                 std::string_view newPass, const fs::path& out, const Opening& how = {},
                                 const std::optional<MacKey>& newKey = std::nullopt);
 
+// Derives the current form's key of `archive` into the store of derived keys, so that a read
+// that follows finds it; run on another thread while other keys are derived. Errors are ignored.
+void prepareKey(const fs::path& archive, std::string_view pass);
+
 // Derived keys are kept for a moment so that writing an archive and reading it back derive once;
 // this forgets them (when the pass phrase is forgotten).
 void forgetDerivedKeys();

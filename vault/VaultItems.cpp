@@ -1,5 +1,7 @@
 #include "vault/VaultItems.h"
 
+#include <thread>
+
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/Records.h"
@@ -91,7 +93,10 @@ Error twoReadings(const fs::path& archive, const fs::path& target, const std::ve
 
 Status openArchiveInto(const fs::path& storage, const fs::path& archive, const fs::path& target,
                        std::string_view pass) {
+    // The archive's key and the manifest's key are two independent PBKDF2 runs: side by side.
+    std::thread early([&archive, &pass] { prepareKey(archive, pass); });
     auto manifest = ArchiveManifest::open(storage, pass);
+    early.join();
     if (!manifest) return manifest.error();
     const std::string name = archive.filename().string();
     Opening how = manifest->openingFor(name);
