@@ -53,7 +53,10 @@ void AppDelegate::ClickCreatePasswordDone() {
     ui_.setImage("doneButton", "donedown.png");
     std::string first = ui_.text("theCreatePWLab");
     std::string second = ui_.text("theConfirmPWLab");
-    if (first == second) {
+    // The fields hold the pass phrase only as long as it is being read.
+    ui_.setText("theCreatePWLab", "");
+    ui_.setText("theConfirmPWLab", "");
+    if (first == second && !first.empty()) {
         // Only a verifier is stored; the pass phrase itself stays in locked memory for the run.
         if (auto verifier = password::makeVerifier(first)) {
             ChooseEncryptedFileStoreLocation();
@@ -125,7 +128,9 @@ void AppDelegate::ChangePassWordAction() {
             password::wipe(b);
         }
     } wipeOnExit{next, confirm};
-    if (next != confirm) {
+    ui_.setText("newPWLab", "");
+    ui_.setText("confirmNewPWLab", "");
+    if (next != confirm || next.empty()) {
         ui_.setHidden("warnnewPWlab", false);
         ui_.setText("confirmNewPWLab", "");
         ui_.shake("preferWindows");

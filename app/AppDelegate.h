@@ -25,6 +25,7 @@
 #include "platform/Thumbnailer.h"
 #include "platform/Ui.h"
 #include "platform/Workspace.h"
+#include "vault/AutoLock.h"
 
 namespace vaultry {
 
@@ -150,7 +151,7 @@ public:
     // in locked memory and is wiped at the end of the run.
     bool passPhraseKnown() const { return passPhrase_ != nullptr; }
     std::string_view passPhrase() const;
-    void forgetPassPhrase() { passPhrase_.reset(); }
+    void forgetPassPhrase();
     // True when `entered` is the vault password. A stored plain password from an older version
     // is replaced by its verifier on a match.
     bool checkVaultPassword(const std::string& entered);
@@ -167,6 +168,12 @@ public:
     bool EncryptFileFolderFunction(const std::string& path);
     // Writes the plaintext copy of one encrypted record and marks it; false when nothing was done.
     bool DecryptFileFolderFunction(const std::string& record);
+    // Checks every archive against the manifest and by decrypting it; says which do not hold.
+    void VerifyArchivesAction();
+    // Locks every decrypted copy (edited ones are saved into their archives first) and says in a
+    // notification what was locked and what was left. Called on session lock, before sleep, at
+    // logout and when idle (vault/AutoLock.h).
+    void autoLockDecrypted(vault::LockTrigger trigger);
     void ChooseEncryptedFileStoreLocation();  // first choice, a sheet on CreatePWWindow
     void ChangeStorePathAction();             // a sheet on preferWindows
     void ChooseStartLocationAction();         // tidybutton: a sheet on connectWindow

@@ -121,6 +121,11 @@ void passwordSet(Context& ctx, const Options& o) {
         ctx.error("no password given (use --password-stdin or a terminal)", kUsage);
         return;
     }
+    if (next->empty()) {
+        password::wipe(*next);
+        ctx.error("an empty password is refused");
+        return;
+    }
     if (prompt::fromTerminal(ctx)) {
         auto again = readSecret(ctx, "Repeat the new password: ");
         if (!again || *again != *next) {
@@ -306,7 +311,7 @@ void decrypt(Context& ctx, const Options& o) {
     for (const auto& raw : o.items) {
         const std::string record = absolute(raw);
         if (std::find(list.begin(), list.end(), record) == list.end() || !vault::isEncrypted(record)) {
-            ctx.error(record + " is not an encrypted item of the vault");
+            ctx.error(escaped(record) + " is not an encrypted item of the vault");
             continue;
         }
         auto copy = vault::decryptRecord(record, *storage, *pass);
@@ -319,6 +324,38 @@ void decrypt(Context& ctx, const Options& o) {
         std::cout << escaped(*copy) << '\n';
     }
     password::wipe(*pass);
+}
+
+// Every archive (or those of the named records) against the manifest and by a full decryption
+// to nowhere: a line per archive that does not hold, and exit 1 when there is one.
+void verify(Context& ctx, const Options& o) {
+    const auto storage = storageOrError(ctx);
+    if (!storage) return;
+    std::vector<fs::path> archives;
+    if (o.items.empty()) {
+        archives = vault::archivesIn(*storage);
+    } else {
+        const auto list = records(ctx);
+        for (const auto& raw : o.items) {
+            const std::string record = absolute(raw);
+            if (std::find(list.begin(), list.end(), record) == list.end() || !vault::isEncrypted(record)) {
+                ctx.error(escaped(record) + " is not an encrypted item of the vault");
+                continue;
+            }
+            archives.push_back(vault::archivePath(*storage, record));
+        }
+        if (archives.empty()) return;
+    }
+    auto pass = unlock(ctx);
+    if (!pass) return;
+    auto bad = vault::checkArchives(*storage, archives, *pass);
+    password::wipe(*pass);
+    if (!bad) {
+        ctx.error(bad.error().message);
+        return;
+    }
+    for (const auto& line : *bad) std::cout << escaped(line) << '\n';
+    if (!bad->empty()) ctx.exit = kFailed;
 }
 
 void list(Context& ctx) {
@@ -386,6 +423,12 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
     auto* listCmd = vault->add_subcommand("list", "One record per line: kind, state and record");
     addJsonFlag(listCmd, ctx, "an array of {kind, state, record}");
     listCmd->callback([&ctx] { list(ctx); });
+
+    auto* verifyCmd = vault->add_subcommand(
+        "verify", "Check every archive (or those of RECORD) against the manifest and by decrypting it");
+    verifyCmd->add_option("RECORD", o->items, "Records as `vault list` prints them");
+    passFlag(verifyCmd);
+    verifyCmd->callback([&ctx, o] { verify(ctx, *o); });
 }
 
 }  // namespace vaultry::cli

@@ -3,6 +3,7 @@
 
 #include "cli/Cli.h"
 #include "platform/Version.h"
+#include "platform/linux/SecretGuard.h"
 
 namespace vaultry::cli {
 namespace {
@@ -87,6 +88,7 @@ void addPasswordOptions(CLI::App* command, Context& ctx) {
 
 int main(int argc, char** argv) {
     using namespace vaultry::cli;
+    vaultry::platform::guardSecrets();
     CLI::App app{"Vaultry: vault, desktop tidy, trash care, cookie viewer and update check", "vaultry-cli"};
     app.set_version_flag("--version", std::string("vaultry-cli ") + vaultry::kVersion);
     app.require_subcommand(1);

@@ -7,6 +7,7 @@
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
 #include "vault/Rekey.h"
+#include "vault/VaultItems.h"
 
 namespace vaultry {
 namespace {
@@ -36,16 +37,26 @@ struct Gate {
     bool vaultShown() { return w.ui.isVisible("thefileManageWindow"); }
 };
 
-TEST(PasswordGate, CreateWithTwoEmptyEntriesStoresAVerifierAndOnlyTheButtonOpens) {
+TEST(PasswordGate, AnEmptyPasswordIsRefusedAndTheFieldsAreClearedAfterUse) {
     Gate g;
     g.app->OPenFileManageWindow();
     EXPECT_TRUE(g.w.ui.isVisible("CreatePWWindow"));
+    g.click("doneButton");
+    EXPECT_EQ(g.stored(), "<none>");
+    EXPECT_FALSE(g.w.ui.isHidden("warnlab"));
+    EXPECT_EQ(g.w.ui.events.back(), "shake:CreatePWWindow");
+    EXPECT_FALSE(g.app->passPhraseKnown());
+
+    g.w.ui.setText("theCreatePWLab", "pw");
+    g.w.ui.setText("theConfirmPWLab", "pw");
     g.click("doneButton");
     // The storage chooser is asked first, as a sheet on the create window (cancelled here).
     EXPECT_NE(std::find(g.w.ui.events.begin(), g.w.ui.events.end(), "sheet:CreatePWWindow"),
               g.w.ui.events.end());
     EXPECT_TRUE(password::isVerifier(g.stored()));
     EXPECT_TRUE(g.app->passPhraseKnown());
+    EXPECT_EQ(g.w.ui.text("theCreatePWLab"), "");
+    EXPECT_EQ(g.w.ui.text("theConfirmPWLab"), "");
     EXPECT_EQ(g.w.ui.image("doneButton"), ImageRef::named("donenom.png"));
 
     g.app->forgetPassPhrase();
@@ -54,12 +65,21 @@ TEST(PasswordGate, CreateWithTwoEmptyEntriesStoresAVerifierAndOnlyTheButtonOpens
     g.enter("", false);
     EXPECT_FALSE(g.vaultShown());
     EXPECT_TRUE(g.w.ui.isHidden("enterPDWarnLab"));
-    const int reloads = g.w.ui.at("fileTableView").reloads;
     g.enter("", true);
+    EXPECT_FALSE(g.vaultShown());
+    const int reloads = g.w.ui.at("fileTableView").reloads;
+    g.enter("pw", true);
     EXPECT_TRUE(g.vaultShown());
+    EXPECT_EQ(g.w.ui.text("enterPWLab"), "");
     EXPECT_FALSE(g.w.ui.isVisible("enterPDWindow"));
     EXPECT_EQ(g.w.ui.at("fileTableView").reloads, reloads + 1);
     EXPECT_TRUE(g.app->passPhraseKnown());
+
+    // Changing to an empty password is refused too.
+    g.w.ui.showWindow("preferWindows");
+    g.app->ChangePassWordAction();
+    EXPECT_FALSE(g.w.ui.isHidden("warnnewPWlab"));
+    EXPECT_TRUE(password::matches(g.stored(), "pw"));
 }
 
 TEST(PasswordGate, MismatchedCreateWarnsShakesAndStoresNothing) {
@@ -70,7 +90,7 @@ TEST(PasswordGate, MismatchedCreateWarnsShakesAndStoresNothing) {
     EXPECT_EQ(g.stored(), "<none>");
     EXPECT_FALSE(g.w.ui.isHidden("warnlab"));
     EXPECT_EQ(g.w.ui.text("theConfirmPWLab"), "");
-    EXPECT_EQ(g.w.ui.text("theCreatePWLab"), "abc");
+    EXPECT_EQ(g.w.ui.text("theCreatePWLab"), "");
     EXPECT_EQ(g.w.ui.events.back(), "shake:CreatePWWindow");
     g.w.ui.showWindow("CreatePWWindow");
     g.click("closedButton");
@@ -135,11 +155,13 @@ struct VaultWithArchives : Gate {
         std::filesystem::create_directories(storage);
         test::writeFile(w.dir / "a.txt", "alpha");
         test::writeFile(w.dir / "W/b.txt", "beta");
-        EXPECT_TRUE(vault::encryptFile(w.dir / "a.txt", storage / "a.txt.enc", "old"));
-        EXPECT_TRUE(vault::packFolder(w.dir / "W", storage / "W.tar.gz", "old"));
+        for (const char* name : {"a.txt", "W"})
+            EXPECT_TRUE(
+                vault::writeArchive(*vault::planArchive((w.dir / name).string(), storage.string()), "old"));
     }
     bool allOpenWith(const std::string& pass) {
-        return vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, pass) &&
+        return vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, pass,
+                                    {vault::kNewDerivation, {}, {}}) &&
                vault::verifyArchive(storage / "W.tar.gz", vault::ArchiveKind::Folder, pass);
     }
 };
@@ -152,9 +174,11 @@ TEST(PasswordGate, ChangingThePasswordReencryptsEveryArchive) {
     EXPECT_FALSE(v.w.ui.isHidden("warnnewPWlab"));
     EXPECT_EQ(v.w.ui.events.back(), "shake:preferWindows");
     EXPECT_TRUE(v.allOpenWith("old"));
+    EXPECT_EQ(v.w.ui.text("newPWLab"), "");
 
     v.enter("old", false);
     v.w.ui.showWindow("preferWindows");
+    v.w.ui.setText("newPWLab", "new");
     v.w.ui.setText("confirmNewPWLab", "new");
     v.app->ChangePassWordAction();
     EXPECT_FALSE(v.w.ui.isVisible("preferWindows"));

@@ -1,3 +1,7 @@
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -7,6 +11,7 @@
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "platform/linux/SecretGuard.h"
 #include "support/FakePorts.h"
 #include "vault/CopyManifest.h"
 #include "vault/StorageFolder.h"
@@ -245,3 +250,23 @@ TEST(LinuxBookmarks, ResolveWhileTheSameObjectStaleOnceReplaced) {
 
 }  // namespace
 }  // namespace vaultry::platform
+
+namespace vaultry {
+namespace {
+
+TEST(SecretGuard, TheProcessIsNotDumpableAndWritesNoCoreFile) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const bool guarded = platform::guardSecrets();
+        rlimit core{};
+        ::getrlimit(RLIMIT_CORE, &core);
+        _exit(guarded && ::prctl(PR_GET_DUMPABLE) == 0 && core.rlim_cur == 0 && core.rlim_max == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+}  // namespace vaultry

@@ -115,6 +115,50 @@ std::vector<std::string> storedRecords(Cli& c) {
 
 // Killed at many moments, an item is always either in its place or complete in its archive and
 // recorded, and every archive opens with the password the settings hold.
+TEST(VaultCli, VerifyReportsEveryChangedArchiveAndAnEmptyPasswordIsRefused) {
+    Cli c;
+    const fs::path docs = c.home / "docs";
+    test::writeFile(docs / "a.txt", "alpha");
+    test::writeFile(docs / "b.txt", "beta");
+    test::writeFile(docs / "Work/x", std::string(100000, 'w'));
+    fs::create_directories(c.home / "safe");
+    ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+    auto r = c.run({"vault", "password", "set", "--password-stdin"}, "\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "vaultry-cli: an empty password is refused\n");
+    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    EXPECT_EQ(c.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\n\n").code, 1);
+    const std::string a = (docs / "a.txt").string(), b = (docs / "b.txt").string(),
+                      w = (docs / "Work").string();
+    ASSERT_EQ(c.run({"vault", "encrypt", "--yes", "--password-stdin", a, b, w}, "pw\n").code, 0);
+
+    r = c.run({"vault", "verify", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    r = c.run({"vault", "verify", "--password-stdin"}, "not pw\n");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(c.run({"vault", "verify", "--password-stdin"}).code, 2);  // nothing to read it from
+    const fs::path storage = c.home / "safe/vaultry.data";
+    for (const char* name : {"b.txt.enc", "Work.tar.gz"}) {
+        std::string bytes = test::readFile(storage / name);
+        bytes[bytes.size() / 2] ^= 0x20;
+        test::writeFile(storage / name, bytes);
+    }
+    r = c.run({"vault", "verify", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, std::string("Work.tar.gz: ") + vault::kChangedOrDamaged +
+                         "\nb.txt.enc: " + vault::kChangedOrDamaged + "\n");
+    r = c.run({"vault", "verify", "--password-stdin", a + ".enc"}, "pw\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = c.run({"vault", "verify", "--password-stdin", b + ".enc"}, "pw\n");
+    EXPECT_EQ(r.code, 1);
+    r = c.run({"vault", "decrypt", "--password-stdin", b + ".enc"}, "pw\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(vault::kChangedOrDamaged), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(b));
+}
+
 TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
     Cli c;
     const fs::path storage = c.home / "safe/vaultry.data";
@@ -140,7 +184,8 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
         if (recorded(file.string() + ".enc")) {
             std::error_code ec;
             fs::remove(c.home / "check", ec);
-            ASSERT_TRUE(vault::decryptFile(storage / file.filename().concat(".enc"), c.home / "check", "pw"));
+            ASSERT_TRUE(vault::decryptFile(storage / file.filename().concat(".enc"), c.home / "check", "pw",
+                                           {vault::kNewDerivation, {}, {}}));
             EXPECT_EQ(test::readFile(c.home / "check"), big + std::to_string(round));
         } else {
             EXPECT_EQ(test::readFile(file), big + std::to_string(round));
@@ -197,7 +242,9 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
             ASSERT_TRUE(password::matches(verifier, current));
         EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
         for (const auto& archive : vault::archivesIn(storage))
-            EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), current)) << archive;
+            EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), current,
+                                             {vault::kNewDerivation, {}, {}}))
+                << archive;
     }
 }
 
@@ -222,7 +269,8 @@ TEST(VaultCli, KilledWhileLockingOrRemovingNothingIsLost) {
     const auto archiveText = [&](const fs::path& archive) {
         std::error_code ec;
         fs::remove(c.home / "check", ec);
-        if (!vault::decryptFile(archive, c.home / "check", "pw")) return std::string("(does not open)");
+        if (!vault::decryptFile(archive, c.home / "check", "pw", {vault::kNewDerivation, {}, {}}))
+            return std::string("(does not open)");
         return test::readFile(c.home / "check");
     };
 

@@ -18,10 +18,13 @@
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
+#include "vault/AutoLock.h"
 #include "vault/CopyManifest.h"
 #include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
+#include "vault/VaultItems.h"
 
 namespace vaultry {
 namespace {
@@ -118,6 +121,25 @@ TEST(VaultConcurrency, GuiAndCliChangesToTheListsAreMerged) {
               (Strings{cliRecord, (docs / "gui.txt.enc").string()}));
 }
 
+// Auto-lock reads the lists again first: a copy vaultry-cli decrypted while the GUI ran is locked
+// too, not left in plain sight because the GUI's list is older.
+TEST(VaultConcurrency, AutoLockLocksWhatAnotherProcessDecrypted) {
+    Gui g;
+    const fs::path docs = g.w.dir / "docs";
+    writeFile(docs / "plan.txt", "the plan");
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction((docs / "plan.txt").string()));
+    const std::string record = (docs / "plan.txt.enc").string();
+    auto r = g.cli({"vault", "decrypt", "--password-stdin", record}, "pw\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(readFile(docs / "plan.txt"), "the plan");
+    g.app->autoLockDecrypted(vault::LockTrigger::Idle);
+    EXPECT_FALSE(fs::exists(docs / "plan.txt"));
+    EXPECT_TRUE(g.onDisk(key::VaultryDecryptedDataArray).empty());
+    ASSERT_EQ(g.w.notifier.scheduled.size(), 1u);
+    EXPECT_NE(g.w.notifier.scheduled[0].body.find("Locked: plan.txt."), std::string::npos)
+        << g.w.notifier.scheduled[0].body;
+}
+
 TEST(VaultConcurrency, GuiKeepsTheOriginalWhenItsRecordCannotBeSaved) {
     Gui g;
     const fs::path item = g.w.dir / "docs/plan.txt";
@@ -154,7 +176,8 @@ TEST(VaultConcurrency, GuiAsksForThePasswordAgainAfterAChangeElsewhere) {
     g.choose({item.string()});
     g.app->EncryptFileAction();
     ASSERT_TRUE(fs::exists(g.storage / "after.txt.enc"));
-    EXPECT_TRUE(vault::verifyArchive(g.storage / "after.txt.enc", vault::ArchiveKind::File, "new"));
+    EXPECT_TRUE(vault::verifyArchive(g.storage / "after.txt.enc", vault::ArchiveKind::File, "new",
+                                     {vault::kNewDerivation, {}, {}}));
 }
 
 // A storage folder on a drive that is not plugged in: its archives cannot be re-encrypted, so the
@@ -183,7 +206,8 @@ TEST(VaultConcurrency, PasswordChangeWithTheStorageFolderAbsentIsRefused) {
     // Plugged in again, the archive still opens with the password the settings hold.
     fs::rename(g.w.dir / "Unplugged", g.w.dir / "Safe");
     EXPECT_TRUE(password::matches(g.verifierOnDisk(), "pw"));
-    EXPECT_TRUE(vault::verifyArchive(g.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw"));
+    EXPECT_TRUE(vault::verifyArchive(g.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw",
+                                     {vault::kNewDerivation, {}, {}}));
 }
 
 // While one process holds the storage folder (here: this test, as a password change would), the
@@ -222,7 +246,8 @@ TEST(VaultConcurrency, AStorageFolderInUseIsLeftToItsHolder) {
     EXPECT_EQ(cli({"vault", "list"}).code, 0);
     EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
     EXPECT_FALSE(fs::exists(storage / "a.txt.enc.rekey"));
-    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "pw"));
+    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "pw",
+                                     {vault::kNewDerivation, {}, {}}));
 }
 
 // Another process holding the storage folder: a child of this test that takes its lock and waits.
@@ -260,6 +285,37 @@ private:
     bool holding_ = false;
 };
 
+// The archive manifest is read, merged and written only while this process holds the storage
+// folder; checking archives reads it without the lock and writes what it learned only when free.
+TEST(VaultConcurrency, ArchiveManifestIsWrittenOnlyUnderTheStorageLock) {
+    test::TempDir dir;
+    const fs::path storage = dir / "vaultry.data";
+    fs::create_directories(storage);
+    writeFile(dir / "plain", "plain");
+    ASSERT_TRUE(vault::encryptFile(dir / "plain", storage / "a.txt.enc", "pw"));
+    const fs::path manifest = storage / vault::ArchiveManifest::kFileName;
+    {
+        OtherHolder other(storage);
+        ASSERT_TRUE(other.holding());
+        auto bad = vault::checkArchives(storage, {storage / "a.txt.enc"}, "pw");
+        ASSERT_TRUE(bad) << bad.error().message;
+        EXPECT_TRUE(bad->empty());
+        EXPECT_FALSE(fs::exists(manifest));
+        auto m = vault::ArchiveManifest::open(storage, "pw");
+        ASSERT_TRUE(m);
+        const auto saved = m->save(storage);
+        ASSERT_FALSE(saved);
+        EXPECT_EQ(saved.error().message, vault::kStorageBusy);
+        EXPECT_FALSE(fs::exists(manifest));
+    }
+    auto bad = vault::checkArchives(storage, {storage / "a.txt.enc"}, "pw");
+    ASSERT_TRUE(bad);
+    EXPECT_TRUE(bad->empty());
+    auto m = vault::ArchiveManifest::open(storage, "pw");
+    ASSERT_TRUE(m);
+    EXPECT_NE(m->find("a.txt.enc"), nullptr);
+}
+
 TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
     Gui g;
     const fs::path item = g.w.dir / "docs/plan.txt";
@@ -292,7 +348,8 @@ TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
     AppDelegate third(g.w.services());
     third.loadVaultLists();
     EXPECT_FALSE(fs::exists(g.storage / vault::kRekeyJournal));
-    EXPECT_TRUE(vault::verifyArchive(g.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw"));
+    EXPECT_TRUE(vault::verifyArchive(g.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw",
+                                     {vault::kNewDerivation, {}, {}}));
 }
 
 // The replace phase puts in place only the copies that were verified with the new password: a
@@ -313,7 +370,8 @@ TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
     fs::remove(storage / "a.txt.enc.rekey");
     ASSERT_TRUE(vault::encryptFile(dir / "plain", storage / "a.txt.enc.rekey", "someone else's"));
     EXPECT_FALSE(vault::recoverRekey(storage).has_value());
-    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old"));
+    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old",
+                                     {vault::kNewDerivation, {}, {}}));
 
     // The verified copy back: the change is finished.
     fs::remove(storage / "a.txt.enc.rekey");
@@ -323,7 +381,26 @@ TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
                                                   *vault::copyDigest(storage / "a.txt.enc.rekey") +
                                                   " a.txt.enc\n");
     EXPECT_EQ(vault::recoverRekey(storage), std::optional<std::string>("verifier"));
-    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "new"));
+    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "new",
+                                     {vault::kNewDerivation, {}, {}}));
+
+    // The archive manifest of the new password is held to its digest the same way.
+    const fs::path manifest = storage / vault::ArchiveManifest::kFileName;
+    const fs::path nextManifest = manifest.string() + ".rekey";
+    writeFile(manifest, "the manifest of the old password");
+    writeFile(nextManifest, "the manifest that was written");
+    const auto manifestSum = vault::copyDigest(nextManifest);
+    ASSERT_TRUE(manifestSum);
+    const std::string journal = "vaultry-rekey 2\nverifier\ncommitted\nsum " + *manifestSum + " " +
+                                vault::ArchiveManifest::kFileName + "\n";
+    writeFile(storage / vault::kRekeyJournal, journal);
+    writeFile(nextManifest, "someone else's manifest");
+    EXPECT_FALSE(vault::recoverRekey(storage).has_value());
+    EXPECT_EQ(readFile(manifest), "the manifest of the old password");
+    writeFile(nextManifest, "the manifest that was written");
+    EXPECT_EQ(vault::recoverRekey(storage), std::optional<std::string>("verifier"));
+    EXPECT_EQ(readFile(manifest), "the manifest that was written");
+    EXPECT_FALSE(fs::exists(nextManifest));
 }
 
 // ---- Moving the storage folder ---------------------------------------------------------------

@@ -112,12 +112,18 @@ TEST(VaultFlow, EncryptAndDecryptAFileAndAFolder) {
     EXPECT_EQ(permsOf(v.storage / "plan.txt.enc"), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(permsOf(v.storage / "My $Work.tar.gz"), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(fs::exists(v.storage / "libdata/plan"));
-    EXPECT_TRUE(fs::exists(v.storage / "libdata/photo"));
-    ASSERT_EQ(v.w.thumbnailer.sizes.size(), 2u);  // folders get none
+    // A picture's thumbnail would show the picture itself, unencrypted: none is stored.
+    EXPECT_FALSE(fs::exists(v.storage / "libdata/photo"));
+    ASSERT_EQ(v.w.thumbnailer.sizes.size(), 1u);  // folders get none
     EXPECT_EQ(v.w.thumbnailer.sizes[0].width, 45);
     EXPECT_EQ(v.w.thumbnailer.sizes[0].height, 60);
-    EXPECT_EQ(v.w.thumbnailer.sizes[1].width, 60);
-    EXPECT_EQ(v.w.thumbnailer.sizes[1].height, 42);
+
+    // One left by an earlier version is removed at the next start.
+    writeFile(v.storage / "libdata/photo", "old plain thumbnail");
+    AppDelegate again(v.w.services());
+    again.applicationDidFinishLaunching();
+    EXPECT_FALSE(fs::exists(v.storage / "libdata/photo"));
+    EXPECT_TRUE(fs::exists(v.storage / "libdata/plan"));
 
     EXPECT_TRUE(v.app->DecryptFileFolderFunction(planRecord));
     EXPECT_EQ(readFile(notes / "plan.txt"), "the plan");
@@ -164,13 +170,87 @@ TEST(VaultFlow, FailuresLeaveTheOriginalAndRecordNothing) {
     do {
         fs::remove(v.storage / "y.txt.enc");
         ASSERT_TRUE(vault::encryptFile(v.w.dir / "x.txt", v.storage / "y.txt.enc", "other"));
-    } while (vault::verifyArchive(v.storage / "y.txt.enc", vault::ArchiveKind::File, "pw"));
+    } while (vault::derivationsThatOpen(v.storage / "y.txt.enc", vault::ArchiveKind::File, "pw"));
     EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "y.txt.enc").string()));
     EXPECT_FALSE(fs::exists(notes / "y.txt"));
     EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "missing.tar.gz").string()));
     EXPECT_TRUE(v.app->DecrytedDataArray.empty());
     for (const auto& e : fs::directory_iterator(v.storage))
         EXPECT_EQ(e.path().filename().string().find(".part-"), std::string::npos) << e.path();
+}
+
+TEST(VaultFlow, VerifyArchivesSaysWhichArchivesWereChanged) {
+    Vault v;
+    writeFile(v.w.dir / "a.txt", "alpha");
+    writeFile(v.w.dir / "b.txt", "beta");
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "a.txt").string()));
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "b.txt").string()));
+    v.w.ui.alerts.clear();
+    v.app->VerifyArchivesAction();
+    ASSERT_EQ(v.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(v.w.ui.alerts[0].message, "Every archive is intact.");
+    std::string bytes = readFile(v.storage / "b.txt.enc");
+    bytes[20] ^= 1;
+    writeFile(v.storage / "b.txt.enc", bytes);
+    v.app->VerifyArchivesAction();
+    ASSERT_EQ(v.w.ui.alerts.size(), 2u);
+    EXPECT_EQ(v.w.ui.alerts[1].message, "Some archives were changed or cannot be opened.");
+    EXPECT_EQ(v.w.ui.alerts[1].informative, std::string(" \n b.txt.enc: ") + vault::kChangedOrDamaged);
+    // Decrypting it is refused for what it is, and writes nothing.
+    EXPECT_FALSE(v.app->DecryptFileFolderFunction((v.w.dir / "b.txt.enc").string()));
+    EXPECT_EQ(v.w.ui.alerts.back().informative, vault::kChangedOrDamaged);
+    EXPECT_FALSE(fs::exists(v.w.dir / "b.txt"));
+}
+
+TEST(VaultFlow, AutoLockLocksWhatItCanAndSaysWhatWasLeft) {
+    Vault v;
+    writeFile(v.w.dir / "a.txt", "alpha");
+    writeFile(v.w.dir / "b.txt", "beta");
+    const std::string a = (v.w.dir / "a.txt.enc").string(), b = (v.w.dir / "b.txt.enc").string();
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "a.txt").string()));
+    ASSERT_TRUE(v.app->EncryptFileFolderFunction((v.w.dir / "b.txt").string()));
+    v.app->autoLockDecrypted(vault::LockTrigger::Idle);
+    EXPECT_TRUE(v.w.notifier.scheduled.empty());  // nothing was decrypted: nothing to say
+
+    ASSERT_TRUE(v.app->DecryptFileFolderFunction(a));
+    ASSERT_TRUE(v.app->DecryptFileFolderFunction(b));
+    v.app->rememberDecryptedCopy(a);
+    v.app->rememberDecryptedCopy(b);
+    writeFile(v.w.dir / "b.txt", "beta, edited");
+    // Without the pass phrase the edited copy cannot be saved into its archive: it is left.
+    v.app->forgetPassPhrase();
+    v.app->autoLockDecrypted(vault::LockTrigger::SessionLocked);
+    EXPECT_FALSE(fs::exists(v.w.dir / "a.txt"));
+    EXPECT_EQ(readFile(v.w.dir / "b.txt"), "beta, edited");
+    EXPECT_EQ(v.app->DecrytedDataArray, std::vector<std::string>{b});
+    ASSERT_EQ(v.w.notifier.scheduled.size(), 1u);
+    const std::string& text = v.w.notifier.scheduled[0].body;
+    EXPECT_EQ(text.rfind("The session was locked. Locked: a.txt. Not locked: b.txt (", 0), 0u) << text;
+
+    // With the pass phrase the edit goes into the archive, then the copy goes.
+    v.w.ui.setText("enterPWLab", "pw");
+    v.app->ReturnOnPasswordField();
+    v.app->autoLockDecrypted(vault::LockTrigger::BeforeSleep);
+    EXPECT_FALSE(fs::exists(v.w.dir / "b.txt"));
+    EXPECT_TRUE(v.app->DecrytedDataArray.empty());
+    EXPECT_EQ(v.w.notifier.scheduled.back().body, "The computer is going to sleep. Locked: b.txt.");
+    ASSERT_TRUE(v.app->DecryptFileFolderFunction(b));
+    EXPECT_EQ(readFile(v.w.dir / "b.txt"), "beta, edited");
+}
+
+TEST(AutoLock, IdleLocksOncePerIdleStretchAndOnlyTheOfferedTimesCount) {
+    vault::IdleWatch off(0);
+    EXPECT_FALSE(off.due(std::chrono::hours(5)));
+    vault::IdleWatch five(5);
+    EXPECT_FALSE(five.due(std::chrono::minutes(4)));
+    EXPECT_TRUE(five.due(std::chrono::minutes(5)));
+    EXPECT_FALSE(five.due(std::chrono::minutes(30)));  // still the same stretch
+    EXPECT_FALSE(five.due(std::chrono::seconds(3)));   // the user came back
+    EXPECT_TRUE(five.due(std::chrono::minutes(6)));
+    EXPECT_EQ(vault::autoLockMinutes(15), 15);
+    EXPECT_EQ(vault::autoLockMinutes(60), 60);
+    EXPECT_EQ(vault::autoLockMinutes(7), 0);
+    EXPECT_EQ(vault::autoLockMinutes(std::nullopt), 0);
 }
 
 TEST(VaultFlow, StorageLocationChoicesAndChange) {
@@ -202,6 +282,7 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
 
     writeFile(fs::path(s1) / "a.txt.enc", "A");
     writeFile(fs::path(s1) / "b.txt.enc", "B-old");
+    writeFile(fs::path(s1) / ".vaultry-integrity", "manifest");
     writeFile(fs::path(s1) / "libdata/a", "thumb");
     writeFile(second / "vaultry.data/b.txt.enc", "B-new");
     v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
@@ -217,6 +298,7 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
     v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
     EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), "A");
+    EXPECT_EQ(readFile(s2 / ".vaultry-integrity"), "manifest");  // the archives' MACs come along
     EXPECT_EQ(readFile(s2 / "libdata/a"), "thumb");
     EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-old");
     EXPECT_EQ(readFile(fs::path(s1) / "b.txt.enc"), "B-old");

@@ -7,6 +7,7 @@
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
+#include "vault/VaultItems.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -34,8 +35,9 @@ struct CliHome {
         fs::create_directories(storage);
         writeFile(notes / "locked.txt", "locked text");
         writeFile(notes / "open.txt", "open text");
-        EXPECT_TRUE(vault::encryptFile(notes / "locked.txt", storage / "locked.txt.enc", "pw"));
-        EXPECT_TRUE(vault::encryptFile(notes / "open.txt", storage / "open.txt.enc", "pw"));
+        for (const char* name : {"locked.txt", "open.txt"})
+            EXPECT_TRUE(
+                vault::writeArchive(*vault::planArchive((notes / name).string(), storage.string()), "pw"));
         fs::remove(notes / "locked.txt");
         const Strings records = {(notes / "locked.txt.enc").string(), (notes / "open.txt.enc").string(),
                                  (notes / "hidden.mp4").string()};
@@ -91,7 +93,8 @@ TEST(VaultListCli, AnEditedCopyNeedsThePasswordAndIsSaved) {
     r = h.run({"vault", "lock", records[1], "--yes", "--password-stdin"}, "pw\n");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_FALSE(fs::exists(h.notes / "open.txt"));
-    ASSERT_TRUE(vault::decryptFile(h.storage / "open.txt.enc", h.home / "check", "pw"));
+    ASSERT_TRUE(vault::decryptFile(h.storage / "open.txt.enc", h.home / "check", "pw",
+                                   {vault::kNewDerivation, {}, {}}));
     EXPECT_EQ(readFile(h.home / "check"), "edited");
 }
 

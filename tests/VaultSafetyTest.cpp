@@ -12,6 +12,7 @@
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
 #include "vault/Rekey.h"
@@ -119,7 +120,7 @@ struct Vault {
         if (vault::archiveKindOf(archive) == vault::ArchiveKind::Folder)
             EXPECT_TRUE(vault::unpackFolder(archive, out, "pw"));
         else
-            EXPECT_TRUE(vault::decryptFile(archive, out / "file", "pw"));
+            EXPECT_TRUE(vault::decryptFile(archive, out / "file", "pw", {vault::kNewDerivation, {}, {}}));
         return out;
     }
     int opens = 0;
@@ -472,6 +473,11 @@ TEST(VaultSafety, LeftoversOfAKilledRunAreSweptAtStart) {
     for (const auto& name : old) backdate(v.notes / name);
     for (const auto& name : {".vaultry-removing-Zx9Cv8", ".plan.txt.enc.relock", "Work.tar.gz.part-9aB8c7"})
         backdate(v.storage / name);
+    // The integrity manifest is the vault's own, however old it is.
+    const fs::path integrity = v.storage / vault::ArchiveManifest::kFileName;
+    ASSERT_TRUE(fs::exists(integrity));
+    const std::string manifest = readFile(integrity);
+    backdate(integrity);
     // Recent ones may belong to a run going on elsewhere; the user's own names are never taken.
     writeFile(v.notes / "song.mp3.part-Q1w2E3", "in progress");
     writeFile(v.notes / "holiday.part-2", "the user's");
@@ -485,12 +491,14 @@ TEST(VaultSafety, LeftoversOfAKilledRunAreSweptAtStart) {
     EXPECT_TRUE(fs::exists(v.notes / "song.mp3.part-Q1w2E3"));
     EXPECT_TRUE(fs::exists(v.notes / "holiday.part-2"));
     EXPECT_TRUE(fs::exists(v.storage / "plan.txt.enc"));
+    EXPECT_EQ(readFile(integrity), manifest);
 
     // The command-line tool sweeps too.
     writeFile(v.notes / "plan.txt.part-Zz11Yy", "half the plaintext");
     backdate(v.notes / "plan.txt.part-Zz11Yy");
     EXPECT_EQ(test::runCli(v.w.dir.path(), {"vault", "list"}).code, 0);
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt.part-Zz11Yy"));
+    EXPECT_EQ(readFile(integrity), manifest);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
+#include "desktop/FileKind.h"
 #include "platform/Log.h"
+#include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
 #include "vault/StorageFolder.h"
@@ -32,6 +34,12 @@ void AppDelegate::loadVaultLists() {
             // A move to another storage folder cut short before it was complete.
             vault::rollBackStorageMove(*storage);
         }
+        // Earlier versions kept a plain thumbnail of each encrypted picture.
+        std::error_code ec;
+        for (const auto& record : FileDataArray)
+            if (vault::recordKind(record) == vault::RecordKind::EncryptedFile &&
+                GetImageType(vault::innerExtension(record).c_str()) >= 0)
+                std::filesystem::remove(vault::thumbnailPath(*storage, record), ec);
     }
     // What a killed run left behind: temporary files and unpack folders (plaintext among them) and
     // items set aside, in the storage folder and the folders of the records.

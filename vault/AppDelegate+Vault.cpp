@@ -11,7 +11,9 @@
 #include "desktop/FileKind.h"
 #include "platform/Log.h"
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/Records.h"
+#include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 #include "vault/VaultItems.h"
@@ -61,6 +63,11 @@ OpenPanel itemsPanel(const std::filesystem::path& directory, std::string message
 }
 
 }  // namespace
+
+void AppDelegate::forgetPassPhrase() {
+    passPhrase_.reset();
+    vault::ArchiveManifest::forgetKeys();
+}
 
 std::string AppDelegate::storageFolder() const {
     return settings_.string(key::EncyptedStorePath).value_or("");
@@ -178,21 +185,13 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     const std::string parent = plan->item.parent_path().string();
     const fs::path archive = plan->archive;
 
-    if (!folder) {
-        const std::string ext = pathExtension(path);
-        std::optional<platform::Thumbnailer::Size> size{platform::Thumbnailer::Size{45, 60}};
-        if (GetImageType(ext.c_str()) >= 0) {
-            const auto picture = s_.thumbnailer.imageSize(path);
-            if (!picture)
-                size.reset();
-            else if (picture->width > picture->height)
-                size = platform::Thumbnailer::Size{60, 42};
-        }
-        if (size) {
-            const fs::path libdata = fs::path(storage) / "libdata";
-            if (vault::ensurePrivateFolder(libdata))
-                s_.thumbnailer.writeThumbnail(path, vault::thumbnailPath(storage, record), *size);
-        }
+    // A picture's thumbnail would be the picture itself, unencrypted beside its archive, so
+    // pictures get none (their row shows the type's icon); other files get their type's icon.
+    if (!folder && GetImageType(pathExtension(path).c_str()) < 0) {
+        const fs::path libdata = fs::path(storage) / "libdata";
+        if (vault::ensurePrivateFolder(libdata))
+            s_.thumbnailer.writeThumbnail(path, vault::thumbnailPath(storage, record),
+                                          platform::Thumbnailer::Size{45, 60});
     }
     addVaultRecord(record);
     for (const std::string& granted : {archive.string(), path, parent})
@@ -251,6 +250,47 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
     markDecrypted(record);
     saveDecrypted();
     return true;
+}
+
+void AppDelegate::VerifyArchivesAction() {
+    const std::string storage = storageFolder();
+    if (storage.empty()) {
+        ui_.centerWindow("connectWindow");
+        ui_.showWindow("connectWindow");
+        return;
+    }
+    if (!passPhraseKnown()) {
+        ui_.showWindow("enterPDWindow");
+        return;
+    }
+    const auto archives = vault::archivesIn(storage);
+    auto bad = vault::checkArchives(storage, archives, passPhrase());
+    if (!bad) {
+        ui_.runAlert(Alert{"The archives could not be checked.", bad.error().message, " Ok ", "", ""});
+    } else if (bad->empty()) {
+        ui_.runAlert(Alert{"Every archive is intact.", std::to_string(archives.size()) + " archives checked.",
+                           " Ok ", "", ""});
+    } else {
+        ui_.runAlert(
+            Alert{"Some archives were changed or cannot be opened.", listText(*bad), " Ok ", "", ""});
+    }
+}
+
+void AppDelegate::autoLockDecrypted(vault::LockTrigger trigger) {
+    vault::AutoLockOutcome outcome;
+    refreshVaultLists();  // another process may have decrypted or locked items meanwhile
+    const std::vector<std::string> open = DecrytedDataArray;
+    for (const auto& record : open) {
+        std::string why;
+        if (lockDecryptedRecord(record, &why))
+            outcome.locked.push_back(vault::displayName(record));
+        else
+            outcome.kept.emplace_back(vault::displayName(record), why);
+    }
+    const std::string text = vault::autoLockMessage(trigger, outcome);
+    if (text.empty()) return;
+    ui_.reload("fileTableView");
+    s_.notifier.schedule({"vaultry.autolock", "Vaultry locked your decrypted items", text, {}});
 }
 
 // ---- Storage location ---------------------------------------------------------------------

@@ -3,7 +3,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
 #include <openssl/rand.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +21,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -92,11 +95,104 @@ struct KeyIv {
     }
 };
 
-bool derive(ArchiveKind kind, KeyDigest digest, const unsigned char* salt, std::string_view pass,
-            KeyIv& out) {
-    const EVP_MD* md = digest == KeyDigest::Sha256 ? EVP_sha256() : EVP_md5();
+// The last few derived keys, so that writing an archive and reading it back, or the quick look
+// and the full read, derive once. Keyed by a digest of everything that goes into a derivation.
+class KeyCache {
+public:
+    using Id = std::array<unsigned char, 32>;
+    static KeyCache& instance() {
+        static KeyCache cache;
+        return cache;
+    }
+    bool find(const Id& id, KeyIv& out) {
+        std::lock_guard lock(mutex_);
+        for (auto& e : entries_)
+            if (e.id == id) {
+                out.key = e.keyIv.key;
+                out.iv = e.keyIv.iv;
+                return true;
+            }
+        return false;
+    }
+    void put(const Id& id, const KeyIv& k) {
+        std::lock_guard lock(mutex_);
+        if (entries_.size() >= 8) entries_.pop_front();
+        entries_.emplace_back();
+        entries_.back().id = id;
+        entries_.back().keyIv.key = k.key;
+        entries_.back().keyIv.iv = k.iv;
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        entries_.clear();
+    }
+
+private:
+    struct Entry {
+        Id id{};
+        KeyIv keyIv;
+    };
+    std::mutex mutex_;
+    std::deque<Entry> entries_;
+};
+
+bool pbkdf2(const EVP_CIPHER* cipher, std::uint32_t iterations, const unsigned char* salt,
+            std::string_view pass, KeyIv& out) {
+    KeyCache::Id id{};
+    {
+        const std::uint32_t keyLen = static_cast<std::uint32_t>(EVP_CIPHER_key_length(cipher));
+        auto md = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+        unsigned int n = 0;
+        if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1 ||
+            EVP_DigestUpdate(md.get(), &iterations, sizeof iterations) != 1 ||
+            EVP_DigestUpdate(md.get(), &keyLen, sizeof keyLen) != 1 ||
+            EVP_DigestUpdate(md.get(), salt, 8) != 1 ||
+            EVP_DigestUpdate(md.get(), pass.data(), pass.size()) != 1 ||
+            EVP_DigestFinal_ex(md.get(), id.data(), &n) != 1)
+            return false;
+    }
+    if (KeyCache::instance().find(id, out)) return true;
+    const int keyLen = EVP_CIPHER_key_length(cipher), ivLen = EVP_CIPHER_iv_length(cipher);
+    std::array<unsigned char, EVP_MAX_KEY_LENGTH + EVP_MAX_IV_LENGTH> both{};
+    // As `openssl enc -pbkdf2` does: one output of key and IV together, 8-byte salt.
+    const bool ok =
+        PKCS5_PBKDF2_HMAC(pass.data(), static_cast<int>(pass.size()), salt, 8, static_cast<int>(iterations),
+                          EVP_sha256(), keyLen + ivLen, both.data()) == 1;
+    if (ok) {
+        std::memcpy(out.key.data(), both.data(), static_cast<std::size_t>(keyLen));
+        std::memcpy(out.iv.data(), both.data() + keyLen, static_cast<std::size_t>(ivLen));
+        KeyCache::instance().put(id, out);
+    }
+    OPENSSL_cleanse(both.data(), both.size());
+    return ok;
+}
+
+bool derive(ArchiveKind kind, Derivation how, const unsigned char* salt, std::string_view pass, KeyIv& out) {
+    if (how.kdf == KeyDerivation::Pbkdf2Sha256)
+        return how.iterations > 0 && pbkdf2(cipherFor(kind), how.iterations, salt, pass, out);
+    const EVP_MD* md = how.kdf == KeyDerivation::Sha256 ? EVP_sha256() : EVP_md5();
     return EVP_BytesToKey(cipherFor(kind), md, salt, reinterpret_cast<const unsigned char*>(pass.data()),
                           static_cast<int>(pass.size()), 1, out.key.data(), out.iv.data()) > 0;
+}
+
+// Every derivation an archive of ours may have, most likely first.
+constexpr Derivation kAllDerivations[] = {
+    kNewDerivation, {KeyDerivation::Sha256, 1}, {KeyDerivation::Md5, 1}};
+
+using MacCtx = std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)>;
+
+// HMAC-SHA256 under a MacKey, over bytes as they are read.
+MacCtx newMac(const MacKey& key) {
+    MacCtx ctx(nullptr, &EVP_MAC_CTX_free);
+    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    if (!mac) return ctx;
+    ctx.reset(EVP_MAC_CTX_new(mac));
+    EVP_MAC_free(mac);
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", digest, 0),
+                                 OSSL_PARAM_construct_end()};
+    if (ctx && EVP_MAC_init(ctx.get(), key.bytes.data(), key.bytes.size(), params) != 1) ctx.reset();
+    return ctx;
 }
 
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
@@ -153,7 +249,7 @@ public:
         std::memcpy(header, kMagic, 8);
         if (RAND_bytes(header + 8, 8) != 1) return fail("no random salt available");
         KeyIv k;
-        if (!derive(kind, KeyDigest::Sha256, header + 8, pass, k) || !ctx_ ||
+        if (!derive(kind, kNewDerivation, header + 8, pass, k) || !ctx_ ||
             EVP_EncryptInit_ex(ctx_.get(), cipherFor(kind), nullptr, k.key.data(), k.iv.data()) != 1)
             return fail("cannot set up the cipher");
         if (!writeAll(fd_, header, sizeof header)) return ioError();
@@ -200,7 +296,8 @@ private:
 // The key derivations an archive may have been written with, most likely first. A derivation
 // qualifies when the last block carries valid padding and, for a folder, the first block starts
 // a gzip stream. Only two blocks are decrypted for this.
-Result<std::vector<KeyDigest>> candidateDigests(int fd, ArchiveKind kind, std::string_view pass) {
+Result<std::vector<Derivation>> candidateDerivations(int fd, ArchiveKind kind, std::string_view pass,
+                                                     const std::optional<Derivation>& known) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return fail("cannot read the archive: " + why());
     unsigned char header[16];
@@ -216,8 +313,10 @@ Result<std::vector<KeyDigest>> candidateDigests(int fd, ArchiveKind kind, std::s
         ::pread(fd, lastTwo, 2 * kBlock, st.st_size - 2 * kBlock) != static_cast<ssize_t>(2 * kBlock))
         return fail("cannot read the archive");
 
-    std::vector<KeyDigest> out;
-    for (const KeyDigest digest : {KeyDigest::Sha256, KeyDigest::Md5}) {
+    std::vector<Derivation> tries(std::begin(kAllDerivations), std::end(kAllDerivations));
+    if (known) tries = {*known};
+    std::vector<Derivation> out;
+    for (const Derivation digest : tries) {
         KeyIv k;
         if (!derive(kind, digest, header + 8, pass, k)) continue;
         auto ctx = newCtx();
@@ -249,12 +348,19 @@ Result<std::vector<KeyDigest>> candidateDigests(int fd, ArchiveKind kind, std::s
 // Decrypts an archive as a stream, from its start.
 class CipherReader {
 public:
-    Status begin(int fd, ArchiveKind kind, KeyDigest digest, std::string_view pass) {
+    // With a MAC key, every byte read from the file (the header too) goes into the archive's MAC.
+    Status begin(int fd, ArchiveKind kind, Derivation digest, std::string_view pass,
+                 const std::optional<MacKey>& macKey = std::nullopt) {
         fd_ = fd;
         unsigned char header[16];
         if (::lseek(fd, 0, SEEK_SET) != 0 || readFull(fd, header, 16) != 16 ||
             std::memcmp(header, kMagic, 8) != 0)
             return fail("not a vault archive");
+        if (macKey) {
+            mac_ = newMac(*macKey);
+            if (!mac_ || EVP_MAC_update(mac_.get(), header, sizeof header) != 1)
+                return fail("cannot set up the archive check");
+        }
         KeyIv k;
         if (!derive(kind, digest, header + 8, pass, k) || !ctx_ ||
             EVP_DecryptInit_ex(ctx_.get(), cipherFor(kind), nullptr, k.key.data(), k.iv.data()) != 1)
@@ -267,6 +373,9 @@ public:
         while (!done_) {
             const ssize_t r = readFull(fd_, in_.data(), kChunk);
             if (r < 0) return fail("cannot read the archive: " + why());
+            if (mac_ && r > 0 && EVP_MAC_update(mac_.get(), in_.data(), static_cast<std::size_t>(r)) != 1)
+                return fail("cannot compute the archive check");
+            atEnd_ = r == 0;
             int len = 0;
             if (r == 0) {
                 done_ = true;
@@ -285,9 +394,29 @@ public:
     void wipe() { OPENSSL_cleanse(out_.data(), out_.size()); }
     ~CipherReader() { wipe(); }
 
+    // The MAC of the whole file; what was not read yet is read for it. Nothing without a key.
+    Result<std::optional<Mac>> mac() {
+        if (!mac_) return std::optional<Mac>{};
+        while (!atEnd_) {
+            const ssize_t r = readFull(fd_, in_.data(), kChunk);
+            if (r < 0) return fail("cannot read the archive: " + why());
+            if (r > 0 && EVP_MAC_update(mac_.get(), in_.data(), static_cast<std::size_t>(r)) != 1)
+                return fail("cannot compute the archive check");
+            atEnd_ = r == 0;
+        }
+        Mac out{};
+        std::size_t n = 0;
+        if (EVP_MAC_final(mac_.get(), out.data(), &n, out.size()) != 1 || n != out.size())
+            return fail("cannot compute the archive check");
+        mac_.reset();
+        return std::optional<Mac>{out};
+    }
+
 private:
     int fd_ = -1;
     bool done_ = false;
+    bool atEnd_ = false;
+    MacCtx mac_{nullptr, &EVP_MAC_CTX_free};
     CipherCtx ctx_ = newCtx();
     std::vector<unsigned char> in_ = std::vector<unsigned char>(kChunk);
     std::vector<unsigned char> out_ = std::vector<unsigned char>(kChunk + 2 * kBlock);
@@ -807,34 +936,108 @@ Status packFolder(const fs::path& folder, const fs::path& archive, std::string_v
     return out.commit();
 }
 
-Result<KeyDigest> decryptFile(const fs::path& archive, const fs::path& outPath, std::string_view pass) {
+namespace {
+
+// Ends a read: the archive's MAC is taken over the whole file and compared with the one expected.
+// A mismatch is reported as a changed archive whatever else went wrong; otherwise the read's own
+// outcome stands.
+Result<Opened> settle(CipherReader& reader, const Opening& how, Derivation used, Status read) {
+    auto mac = reader.mac();
+    if (!mac) return mac.error();
+    if (!how.macs.empty() && (!*mac || std::find(how.macs.begin(), how.macs.end(), **mac) == how.macs.end()))
+        return fail(kChangedOrDamaged);
+    if (!read) return read.error();
+    return Opened{used, *mac};
+}
+
+Result<std::vector<Derivation>> derivationsToTry(int fd, ArchiveKind kind, std::string_view pass,
+                                                 const Opening& how) {
+    // A recorded derivation with a MAC needs no quick look: the full read is checked anyway, and
+    // a damaged end is then reported for what it is.
+    if (how.derivation && !how.macs.empty()) return std::vector<Derivation>{*how.derivation};
+    return candidateDerivations(fd, kind, pass, how.derivation);
+}
+
+}  // namespace
+
+std::string_view derivationName(KeyDerivation kdf) {
+    switch (kdf) {
+        case KeyDerivation::Pbkdf2Sha256:
+            return "pbkdf2-sha256";
+        case KeyDerivation::Sha256:
+            return "sha256";
+        case KeyDerivation::Md5:
+            return "md5";
+    }
+    return "";
+}
+
+std::optional<KeyDerivation> derivationNamed(std::string_view name) {
+    for (const auto kdf : {KeyDerivation::Pbkdf2Sha256, KeyDerivation::Sha256, KeyDerivation::Md5})
+        if (derivationName(kdf) == name) return kdf;
+    return std::nullopt;
+}
+
+MacKey::~MacKey() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+
+void forgetDerivedKeys() { KeyCache::instance().clear(); }
+
+void prepareKey(const fs::path& archive, std::string_view pass) {
+    auto fd = openArchive(archive);
+    if (!fd) return;
+    Fd in(*fd);
+    unsigned char header[16];
+    if (::pread(in.get(), header, sizeof header, 0) != 16 || std::memcmp(header, kMagic, 8) != 0) return;
+    KeyIv k;
+    (void)derive(archiveKindOf(archive), kNewDerivation, header + 8, pass, k);
+}
+
+Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, ArchiveKind kind,
+                                                    std::string_view pass) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
-    auto digests = candidateDigests(in.get(), ArchiveKind::File, pass);
+    return candidateDerivations(in.get(), kind, pass, std::nullopt);
+}
+
+Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std::string_view pass,
+                           const Opening& how) {
+    auto fd = openArchive(archive);
+    if (!fd) return fd.error();
+    Fd in(*fd);
+    auto digests = derivationsToTry(in.get(), ArchiveKind::File, pass, how);
     if (!digests) return digests.error();
-    const KeyDigest digest = digests->front();  // SHA-256 wins when both fit
+    // Each fitting derivation decrypts a file archive to the end without complaint, so when more
+    // than one fits nothing says which reading is the right one: never pick one silently.
+    if (digests->size() > 1) return fail(kOpensTwoWays);
+    const Derivation digest = digests->front();
     PendingFile out;
     if (auto st = out.open(outPath); !st) return st.error();
     CipherReader reader;
-    if (auto st = reader.begin(in.get(), ArchiveKind::File, digest, pass); !st) return st.error();
+    if (auto st = reader.begin(in.get(), ArchiveKind::File, digest, pass, how.macKey); !st) return st.error();
+    Status read;
     for (;;) {
         auto piece = reader.next();
-        if (!piece) return piece.error();
+        if (!piece) {
+            read = piece.error();
+            break;
+        }
         if (piece->second == 0) break;
         if (!writeAll(out.fd(), piece->first, piece->second))
             return fail("cannot write " + outPath.string() + ": " + why());
     }
+    auto opened = settle(reader, how, digest, read);
+    if (!opened) return opened;
     if (auto st = out.commit(); !st) return st.error();
-    return digest;
+    return opened;
 }
 
 Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs::path& targetDir,
-                                              std::string_view pass) {
+                                              std::string_view pass, const Opening& how, Opened* opened) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
-    auto digests = candidateDigests(in.get(), ArchiveKind::Folder, pass);
+    auto digests = derivationsToTry(in.get(), ArchiveKind::Folder, pass, how);
     if (!digests) return digests.error();
 
     // A private folder, with no links in its path, so that libarchive's link checks judge only
@@ -854,12 +1057,15 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
     } cleanup{staging};
 
     Error lastError{"the archive is damaged"};
-    for (const KeyDigest digest : *digests) {
+    for (const Derivation digest : *digests) {
         std::vector<std::string> top;
         CipherReader reader;
-        if (auto st = reader.begin(in.get(), ArchiveKind::Folder, digest, pass); !st) return st.error();
-        if (auto st = readTar(reader, &staging, &top); !st) {
-            lastError = st.error();
+        if (auto st = reader.begin(in.get(), ArchiveKind::Folder, digest, pass, how.macKey); !st)
+            return st.error();
+        auto read = settle(reader, how, digest, readTar(reader, &staging, &top));
+        if (!read) {
+            if (!how.macs.empty()) return read.error();  // the recorded derivation was the only one
+            lastError = read.error();
             for (const auto& entry : fs::directory_iterator(staging, ec)) fs::remove_all(entry.path(), ec);
             continue;
         }
@@ -877,21 +1083,24 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
             moved.push_back(name);
         }
         syncFolderOf(realTarget / ".");
+        if (opened) *opened = *read;
         return top;
     }
     return lastError;
 }
 
-Status verifyArchive(const fs::path& archive, ArchiveKind kind, std::string_view pass) {
+Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::string_view pass,
+                             const Opening& how) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
-    auto digests = candidateDigests(in.get(), kind, pass);
+    auto digests = derivationsToTry(in.get(), kind, pass, how);
     if (!digests) return digests.error();
+    if (kind == ArchiveKind::File && digests->size() > 1) return fail(kOpensTwoWays);
     Error lastError{"the archive is damaged"};
-    for (const KeyDigest digest : *digests) {
+    for (const Derivation digest : *digests) {
         CipherReader reader;
-        if (auto st = reader.begin(in.get(), kind, digest, pass); !st) return st;
+        if (auto st = reader.begin(in.get(), kind, digest, pass, how.macKey); !st) return st.error();
         Status st;
         if (kind == ArchiveKind::Folder) {
             st = readTar(reader, nullptr, nullptr);
@@ -905,47 +1114,51 @@ Status verifyArchive(const fs::path& archive, ArchiveKind kind, std::string_view
                 if (piece->second == 0) break;
             }
         }
-        if (st) return {};
-        lastError = st.error();
-        if (kind == ArchiveKind::File) break;  // the padding test already chose
+        auto opened = settle(reader, how, digest, st);
+        if (opened || !how.macs.empty()) return opened;
+        lastError = opened.error();
     }
     return lastError;
 }
 
-Status reencryptArchive(const fs::path& archive, ArchiveKind kind, std::string_view oldPass,
-                        std::string_view newPass, const fs::path& outPath) {
-    if (auto st = verifyArchive(archive, kind, oldPass); !st) return st;
+Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::string_view oldPass,
+                                std::string_view newPass, const fs::path& outPath, const Opening& how,
+                                const std::optional<MacKey>& newKey) {
+    auto old = verifyArchive(archive, kind, oldPass, how);
+    if (!old) return old.error();
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
-    auto digests = candidateDigests(in.get(), kind, oldPass);
-    if (!digests) return digests.error();
-    // For a folder the gzip bytes are carried over as they are; verification above picked
-    // nothing else, so try each fitting derivation until the padding agrees.
-    Error lastError{"the archive is damaged"};
-    for (const KeyDigest digest : *digests) {
-        PendingFile out;
-        if (auto st = out.open(outPath); !st) return st;
-        CipherReader reader;
-        CipherWriter writer;
-        if (auto st = reader.begin(in.get(), kind, digest, oldPass); !st) return st;
-        if (auto st = writer.begin(out.fd(), kind, newPass); !st) return st;
-        Status st;
-        for (;;) {
-            auto piece = reader.next();
-            if (!piece) {
-                st = piece.error();
-                break;
-            }
-            if (piece->second == 0) break;
-            if (st = writer.write(piece->first, piece->second); !st) break;
+    // Read again under the derivation that held, checked against the MAC just taken, so that a
+    // change in between is not carried into the new archive. For a folder the gzip bytes are
+    // carried over as they are.
+    Opening again = how;
+    again.derivation = old->derivation;
+    if (how.macKey && old->mac) again.macs = {*old->mac};
+    PendingFile out;
+    if (auto st = out.open(outPath); !st) return st.error();
+    CipherReader reader;
+    CipherWriter writer;
+    if (auto st = reader.begin(in.get(), kind, old->derivation, oldPass, again.macKey); !st)
+        return st.error();
+    if (auto st = writer.begin(out.fd(), kind, newPass); !st) return st.error();
+    Status st;
+    for (;;) {
+        auto piece = reader.next();
+        if (!piece) {
+            st = piece.error();
+            break;
         }
-        if (st) st = writer.finish();
-        if (st) st = out.commit();
-        if (st) return verifyArchive(outPath, kind, newPass);
-        lastError = st.error();
+        if (piece->second == 0) break;
+        if (st = writer.write(piece->first, piece->second); !st) break;
     }
-    return lastError;
+    if (auto read = settle(reader, again, old->derivation, st); !read) return read.error();
+    if (auto done = writer.finish(); !done) return done.error();
+    if (auto done = out.commit(); !done) return done.error();
+    Opening written;
+    written.derivation = kNewDerivation;
+    written.macKey = newKey;
+    return verifyArchive(outPath, kind, newPass, written);
 }
 
 }  // namespace vaultry::vault

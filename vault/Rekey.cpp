@@ -13,6 +13,7 @@
 
 #include "platform/Log.h"
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
 #include "vault/StorageLock.h"
 
@@ -30,6 +31,7 @@ void syncFolder(const fs::path& dir) {
 }
 
 fs::path nextOf(const fs::path& archive) { return archive.string() + ".rekey"; }
+fs::path nextManifest(const fs::path& storage) { return nextOf(storage / ArchiveManifest::kFileName); }
 
 struct Journal {
     std::string newVerifier;
@@ -79,6 +81,7 @@ Status writeJournal(const fs::path& storage, const Journal& j) {
 void dropNewCopies(const fs::path& storage) {
     std::error_code ec;
     for (const auto& archive : archivesIn(storage)) fs::remove(nextOf(archive), ec);
+    fs::remove(nextManifest(storage), ec);
     syncFolder(storage);
 }
 
@@ -104,6 +107,18 @@ Status replaceAll(const fs::path& storage, const Journal& j) {
         if (::rename(next.c_str(), archive.c_str()) != 0)
             return fail("cannot replace " + name + ": " + std::strerror(errno));
     }
+    // The manifest of the new password comes with its archives, checked the same way.
+    const fs::path manifest = storage / ArchiveManifest::kFileName;
+    const auto expected = j.sums.find(ArchiveManifest::kFileName);
+    std::error_code ec;
+    if (fs::exists(nextManifest(storage), ec)) {
+        if (expected != j.sums.end() && sumOf(nextManifest(storage)) != expected->second)
+            return fail("the new archive manifest is not the one that was written");
+        if (::rename(nextManifest(storage).c_str(), manifest.c_str()) != 0)
+            return fail(std::string("cannot replace the archive manifest: ") + std::strerror(errno));
+    } else if (expected != j.sums.end() && sumOf(manifest) != expected->second) {
+        return fail("the archive manifest is not the one of the new password");
+    }
     syncFolder(storage);
     return {};
 }
@@ -127,13 +142,46 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     if (!lock) return fail(lock.error().message);
     if (readJournal(storage)) return fail("an earlier password change is not settled yet; restart Vaultry");
     const auto archives = archivesIn(storage);
-    std::string unopened;
-    for (const auto& archive : archives)
-        if (!verifyArchive(archive, archiveKindOf(archive), oldPass))
-            unopened += (unopened.empty() ? "" : ", ") + archive.filename().string();
+    auto oldManifest = ArchiveManifest::open(storage, oldPass);
+    if (!oldManifest) return oldManifest.error();
+    // Every archive is checked against the manifest (or, not recorded yet, must open in exactly
+    // one way) before anything is written: a changed archive, or one whose derivation is
+    // uncertain, is never re-encrypted, and the change is refused naming it.
+    std::vector<Opening> ways;
+    std::string unopened, changed, uncertain;
+    for (const auto& archive : archives) {
+        const std::string name = archive.filename().string();
+        Opening how = oldManifest->openingFor(name);
+        auto opened = verifyArchive(archive, archiveKindOf(archive), oldPass, how);
+        if (!opened) {
+            const std::string& why = opened.error().message;
+            std::string& list = why == kChangedOrDamaged ? changed
+                                : why == kOpensTwoWays   ? uncertain
+                                                         : unopened;
+            list += (list.empty() ? "" : ", ") + name;
+        } else {
+            how.derivation = opened->derivation;
+            if (how.macs.empty() && opened->mac) how.macs.push_back(*opened->mac);
+        }
+        ways.push_back(how);
+    }
+    if (!changed.empty())
+        return fail("these archives were changed or damaged and were left as they are: " + changed);
+    if (!uncertain.empty())
+        return fail(
+            "these archives open in more than one way, so they were left under the current "
+            "password; decrypt them and keep the right reading first: " +
+            uncertain);
     if (!unopened.empty()) return fail("these archives do not open with the current password: " + unopened);
-    if (archives.empty()) return {};
+    if (archives.empty()) {
+        // Nothing is recorded that matters; the next archive starts a manifest for the new password.
+        std::error_code ec;
+        fs::remove(storage / ArchiveManifest::kFileName, ec);
+        return {};
+    }
 
+    auto newManifest = ArchiveManifest::fresh(newPass);
+    if (!newManifest) return newManifest.error();
     Journal journal{newVerifier, false, {}};
     if (auto st = writeJournal(storage, journal); !st) return st;
     const auto undo = [&storage](Error e) {
@@ -141,16 +189,25 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
         finishRekey(storage);
         return e;
     };
-    for (const auto& archive : archives) {
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        const auto& archive = archives[i];
         std::error_code ec;
         fs::remove(nextOf(archive), ec);
         // Written, flushed and read back with the new password.
-        if (auto st = reencryptArchive(archive, archiveKindOf(archive), oldPass, newPass, nextOf(archive));
-            !st)
-            return undo(fail(archive.filename().string() + ": " + st.error().message));
+        auto made = reencryptArchive(archive, archiveKindOf(archive), oldPass, newPass, nextOf(archive),
+                                     ways[i], newManifest->macKey());
+        if (!made) return undo(fail(archive.filename().string() + ": " + made.error().message));
         auto sum = copyDigest(nextOf(archive));
         if (!sum) return undo(fail(archive.filename().string() + ": " + sum.error().message));
         journal.sums[archive.filename().string()] = *sum;
+        newManifest->set(archive.filename().string(), *made);
+    }
+    // The new manifest is held to the same proof as the archives it describes.
+    if (auto st = newManifest->saveAs(nextManifest(storage)); !st) return undo(st.error());
+    {
+        auto sum = copyDigest(nextManifest(storage));
+        if (!sum) return undo(sum.error());
+        journal.sums[ArchiveManifest::kFileName] = *sum;
     }
     journal.committed = true;
     if (auto st = writeJournal(storage, journal); !st) return undo(st.error());

@@ -1,6 +1,9 @@
 #include "vault/VaultItems.h"
 
+#include <thread>
+
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/Records.h"
 #include "vault/StorageFolder.h"
 
@@ -37,7 +40,10 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
 }
 
 Status writeArchive(ItemArchive& plan, std::string_view pass) {
-    if (auto st = ensurePrivateFolder(plan.archive.parent_path()); !st) return st;
+    const fs::path storage = plan.archive.parent_path();
+    if (auto st = ensurePrivateFolder(storage); !st) return st;
+    auto manifest = ArchiveManifest::open(storage, pass);
+    if (!manifest) return manifest.error();
     auto before = takeSnapshot(plan.item);
     if (!before) return before.error();
     if (!before->linkedElsewhere.empty())
@@ -55,14 +61,155 @@ Status writeArchive(ItemArchive& plan, std::string_view pass) {
                     (after ? firstDifference(*before, *after) : after.error().message) +
                     "); it was not encrypted");
     }
-    if (auto st = verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass);
-        !st) {
+    Opening how;
+    how.derivation = kNewDerivation;
+    how.macKey = manifest->macKey();
+    auto opened =
+        verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass, how);
+    Status recorded;
+    if (opened) {
+        manifest->set(plan.archive.filename().string(), *opened);
+        recorded = manifest->save(storage);
+    }
+    if (!opened || !recorded) {
         std::error_code ec;
         fs::remove(plan.archive, ec);
-        return st;
+        return opened ? recorded.error() : opened.error();
     }
     plan.packed = std::move(*before);
     return {};
+}
+
+namespace {
+
+// "plan.txt" read with md5 -> "plan (reading with md5).txt"
+fs::path readingPath(const fs::path& target, const Derivation& d) {
+    return target.parent_path() / (target.stem().string() + " (reading with " +
+                                   std::string(derivationName(d.kdf)) + ")" + target.extension().string());
+}
+
+Error twoReadings(const fs::path& archive, const fs::path& target, const std::vector<Derivation>& readings,
+                  std::string_view pass) {
+    std::string written;
+    for (const auto& d : readings) {
+        Opening how;
+        how.derivation = d;
+        const fs::path path = readingPath(target, d);
+        if (decryptFile(archive, path, pass, how))
+            written += (written.empty() ? "" : ", ") + path.filename().string() +
+                       (d.kdf == KeyDerivation::Md5      ? " (older openssl)"
+                        : d.kdf == KeyDerivation::Sha256 ? " (openssl 1.1 and later)"
+                                                         : " (Vaultry's current form)");
+    }
+    std::string message = archive.filename().string() +
+                          " opens in more than one way and nothing shows which is right, so it was left "
+                          "as it is";
+    if (!written.empty())
+        message += "; the readings were written beside " + target.filename().string() + ": " + written +
+                   ". Keep the one that opens correctly";
+    return fail(message);
+}
+
+}  // namespace
+
+Status openArchiveInto(const fs::path& storage, const fs::path& archive, const fs::path& target,
+                       std::string_view pass) {
+    // The archive's key and the manifest's key are two independent PBKDF2 runs: side by side.
+    std::thread early([&archive, &pass] { prepareKey(archive, pass); });
+    auto manifest = ArchiveManifest::open(storage, pass);
+    early.join();
+    if (!manifest) return manifest.error();
+    const std::string name = archive.filename().string();
+    Opening how = manifest->openingFor(name);
+    const bool known = !how.macs.empty();
+    Opened opened;
+    if (archiveKindOf(archive) == ArchiveKind::Folder) {
+        auto placed = unpackFolder(archive, target, pass, how, &opened);
+        if (!placed) return placed.error();
+    } else {
+        if (!known) {
+            auto fits = derivationsThatOpen(archive, ArchiveKind::File, pass);
+            if (!fits) return fits.error();
+            if (fits->size() > 1) return twoReadings(archive, target, *fits, pass);
+            how.derivation = fits->front();
+        }
+        auto r = decryptFile(archive, target, pass, how);
+        if (!r) return r.error();
+        opened = *r;
+    }
+    if (!known) {
+        // Recorded once it is known, so that the question is never asked again; the copy is
+        // written either way.
+        manifest->set(name, opened);
+        (void)manifest->save(storage);
+    }
+    return {};
+}
+
+namespace {
+
+Status checkOne(ArchiveManifest& manifest, const fs::path& archive, std::string_view pass, bool& learned) {
+    const std::string name = archive.filename().string();
+    Opening how = manifest.openingFor(name);
+    const bool known = !how.macs.empty();
+    auto opened = verifyArchive(archive, archiveKindOf(archive), pass, how);
+    if (!opened) return opened.error();
+    if (!known) {
+        manifest.set(name, *opened);
+        learned = true;
+    }
+    return {};
+}
+
+}  // namespace
+
+Status checkArchive(const fs::path& storage, const fs::path& archive, std::string_view pass) {
+    auto manifest = ArchiveManifest::open(storage, pass);
+    if (!manifest) return manifest.error();
+    bool learned = false;
+    if (auto st = checkOne(*manifest, archive, pass, learned); !st) return st;
+    if (learned) (void)manifest->save(storage);
+    return {};
+}
+
+Result<std::vector<std::string>> checkArchives(const fs::path& storage, const std::vector<fs::path>& archives,
+                                               std::string_view pass) {
+    auto manifest = ArchiveManifest::open(storage, pass);
+    if (!manifest) return manifest.error();
+    std::vector<std::string> bad;
+    bool learned = false;
+    for (const auto& archive : archives) {
+        std::error_code ec;
+        if (!fs::exists(archive, ec)) {
+            bad.push_back(archive.filename().string() + ": missing");
+            continue;
+        }
+        if (auto st = checkOne(*manifest, archive, pass, learned); !st)
+            bad.push_back(archive.filename().string() + ": " + st.error().message);
+    }
+    if (learned) (void)manifest->save(storage);
+    return bad;
+}
+
+Status replaceArchive(const fs::path& storage, const fs::path& archive, const fs::path& next,
+                      std::string_view pass) {
+    auto manifest = ArchiveManifest::open(storage, pass);
+    if (!manifest) return manifest.error();
+    Opening how;
+    how.derivation = kNewDerivation;
+    how.macKey = manifest->macKey();
+    auto opened = verifyArchive(next, archiveKindOf(archive), pass, how);
+    if (!opened) return opened.error();
+    const std::string name = archive.filename().string();
+    if (manifest->find(name) && opened->mac) {
+        manifest->setPending(name, *opened->mac);
+        if (auto st = manifest->save(storage); !st) return st;
+    }
+    std::error_code ec;
+    fs::rename(next, archive, ec);
+    if (ec) return fail("cannot replace " + archive.string() + ": " + ec.message());
+    manifest->set(name, *opened);
+    return manifest->save(storage);
 }
 
 Status removeOriginal(const ItemArchive& plan) {
@@ -76,12 +223,9 @@ Result<std::string> decryptRecord(const std::string& record, const std::string& 
     std::error_code ec;
     if (!fs::exists(archive, ec)) return fail(archive + " is missing");
     const std::string copy = plaintextCopyPath(storage, record);
-    if (recordKind(record) == RecordKind::EncryptedFolder) {
-        auto placed = unpackFolder(archive, storage, pass);
-        if (!placed) return placed.error();
-    } else if (auto st = decryptFile(archive, copy, pass); !st) {
+    const bool folder = recordKind(record) == RecordKind::EncryptedFolder;
+    if (auto st = openArchiveInto(storage, archive, folder ? fs::path(storage) : fs::path(copy), pass); !st)
         return st.error();
-    }
     return copy;
 }
 

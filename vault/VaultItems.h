@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Result.h"
 #include "vault/SafeRemoval.h"
@@ -21,10 +22,34 @@ struct ItemArchive {
 // file with other hard links (its contents would stay behind under the other name).
 Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& storage);
 
-// Writes the archive (created 0600 in a 0700 storage folder) and reads it back completely with
-// `pass`. The item must stay as it is while it is packed (else the archive is dropped); what it
-// was is kept in `plan.packed`. On any failure no archive is left. The item itself is not touched.
+// Writes the archive (created 0600 in a 0700 storage folder), reads it back completely with
+// `pass` and records its MAC in the storage folder's manifest. The item must stay as it is while
+// it is packed (else the archive is dropped); what it was is kept in `plan.packed`. On any failure
+// no archive is left. The item itself is not touched.
 Status writeArchive(ItemArchive& plan, std::string_view pass);
+// Decrypts an archive of the storage folder into `target`: for a file archive the file to write,
+// for a folder archive the folder to unpack into. The manifest is checked first: a changed
+// archive is refused (kChangedOrDamaged) and nothing is written. An archive the manifest does not
+// know yet is opened as before and then recorded. A file archive that opens under more than one
+// derivation is left as it is: each reading is written beside `target`, and the error names them.
+Status openArchiveInto(const std::filesystem::path& storage, const std::filesystem::path& archive,
+                       const std::filesystem::path& target, std::string_view pass);
+
+// Checks an archive against the manifest and by decrypting it completely, writing nothing; an
+// archive the manifest does not know yet is recorded once it opens.
+Status checkArchive(const std::filesystem::path& storage, const std::filesystem::path& archive,
+                    std::string_view pass);
+
+// Checks every archive of the storage folder (or those named) and returns one line per archive
+// that does not hold: "name: reason". An error only when the check cannot begin.
+Result<std::vector<std::string>> checkArchives(const std::filesystem::path& storage,
+                                               const std::vector<std::filesystem::path>& archives,
+                                               std::string_view pass);
+
+// Puts a new archive, written and verified at `next`, in place of `archive`, keeping the manifest
+// in step: while the rename happens the manifest accepts both.
+Status replaceArchive(const std::filesystem::path& storage, const std::filesystem::path& archive,
+                      const std::filesystem::path& next, std::string_view pass);
 
 // Removes the item once its archive is verified and recorded, all or nothing, and only when it
 // is still exactly what was packed. On an error the item is in its place, untouched.

@@ -11,6 +11,7 @@
 #include "vault/Archive.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
+#include "vault/VaultItems.h"
 
 namespace vaultry::vault {
 
@@ -161,15 +162,10 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
     const ArchiveKind kind =
         recordKind(record) == RecordKind::EncryptedFolder ? ArchiveKind::Folder : ArchiveKind::File;
     Status written = kind == ArchiveKind::Folder ? packFolder(copy, tmp, pass) : encryptFile(copy, tmp, pass);
-    if (written) written = verifyArchive(tmp, kind, pass);
+    if (written) written = replaceArchive(storage, archive, tmp, pass);
     if (!written) {
         fs::remove(tmp, ec);
         return written;
-    }
-    fs::rename(tmp, archive, ec);
-    if (ec) {
-        fs::remove(tmp, ec);
-        return fail("cannot replace " + archive.string() + ": " + ec.message());
     }
     syncFolder(storage);
     return {};
@@ -207,6 +203,10 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
                         " cannot be saved");
         if (auto st = saveCopyIntoArchive(storage, record, *copy, *pass); !st) return st.error();
         manifest.set(record, *digest);  // the archive now holds the copy as it is
+    } else if (pass) {
+        // The copy is the only other place the data lives: it goes only when the archive holds.
+        if (auto st = checkArchive(storage, archivePath(storage, record), *pass); !st)
+            return fail(copy->string() + " was kept: " + st.error().message);
     }
     // The copy leaves its place whole and goes only while it is still what the archive holds.
     if (auto st = removeWhole(*copy, &*before, leftover); !st) return st.error();
@@ -233,11 +233,11 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
     if (kind == RecordKind::EncryptedFile) {
         const fs::path target = deletingExtension(record);
         if (present(target)) return fail(target.string() + " already exists");
-        if (auto r = decryptFile(archive, target, *pass); !r) return r.error();
+        if (auto r = openArchiveInto(storage, archive, target, *pass); !r) return r.error();
         return true;
     }
     const fs::path home = fs::path(record).parent_path();
-    if (auto r = unpackFolder(archive, home, *pass); !r) return r.error();
+    if (auto r = openArchiveInto(storage, archive, home, *pass); !r) return r.error();
     return true;
 }
 

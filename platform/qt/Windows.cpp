@@ -686,6 +686,7 @@ void Windows::buildVaultWindow() {
         }
         menu.addSeparator();
         menu.addAction(localized("Remove from Vault…"), table, [this] { run(&Commands::removeFromList); });
+        menu.addAction(localized("Verify Archives…"), table, [this] { run(&Commands::verifyArchives); });
         menu.exec(table->viewport()->mapToGlobal(at));
     });
     // From the keyboard: Space works the current row's switch, Delete removes the row.

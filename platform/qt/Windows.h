@@ -50,6 +50,7 @@ struct Commands {
     Fn quit;                   // QuiteVaultryAction
     Fn returnOnPasswordField;  // ReturnOnPasswordField: Return in "enterPWLab"
     Fn removeFromList;         // RemoveFileFromListAction: the vault table's remove command
+    Fn verifyArchives;         // VerifyArchivesAction: the vault table's menu
     Fn autoTidyDesktop;        // ClickAutoTidyDesktop: "autoCleanupSelectBtn" toggled
     Fn sortelloOnLogin;        // ClickSortelloOnLogin: "autoLunchBtn" toggled
     Fn browserBack;            // ClickBackAction: the desktop browser's back button

@@ -15,10 +15,12 @@
 #include "platform/linux/LinuxLoginItems.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "platform/linux/SecretGuard.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/QtUi.h"
+#include "platform/qt/SessionLock.h"
 #include "platform/qt/SingleInstance.h"
 #include "platform/qt/StatusBanner.h"
 #include "platform/qt/Style.h"
@@ -45,6 +47,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    vaultry::platform::guardSecrets();
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--version" || arg == "-v") {
@@ -123,6 +126,10 @@ int main(int argc, char** argv) {
     commands.returnOnPasswordField = [&delegate] { delegate.ReturnOnPasswordField(); };
     commands.vaultWindowShouldClose = [&delegate] { return delegate.windowShouldClose(); };
     commands.removeFromList = [&delegate] { delegate.RemoveFileFromListAction(); };
+    commands.verifyArchives = [&delegate] { delegate.VerifyArchivesAction(); };
+    qt::SessionLock sessionLock(
+        [&delegate](vault::LockTrigger why) { delegate.autoLockDecrypted(why); },
+        [&settings] { return vault::autoLockMinutes(settings.number(vault::kAutoLockMinutesKey)); });
     commands.autoTidyDesktop = [&delegate] { delegate.ClickAutoTidyDesktop(); };
     commands.help = [&delegate] { delegate.ClickHelp(); };
     commands.about = [&delegate] { delegate.ActAboutAction(); };

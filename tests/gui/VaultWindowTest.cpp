@@ -322,7 +322,7 @@ TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
     QStringList entries;
     chooseFromMenu("Decrypt", &entries);
     menuAt(locked);
-    EXPECT_EQ(entries, (QStringList{"Decrypt", "Remove from Vault…"}));
+    EXPECT_EQ(entries, (QStringList{"Decrypt", "Remove from Vault…", "Verify Archives…"}));
     EXPECT_EQ(g.storedDecrypted(), Strings{locked});
     EXPECT_EQ(g.look(locked, VaultTableModel::SwitchRole), "turnoffbtn.png");
 
@@ -330,7 +330,8 @@ TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
     chooseFromMenu("Encrypt and Hide…", &entries);
     answerWith(" Encrypt ");
     menuAt(locked);
-    EXPECT_EQ(entries, (QStringList{"Encrypt and Hide…", "Show in Folder", "Remove from Vault…"}));
+    EXPECT_EQ(entries,
+              (QStringList{"Encrypt and Hide…", "Show in Folder", "Remove from Vault…", "Verify Archives…"}));
     EXPECT_TRUE(g.storedDecrypted().empty());
     EXPECT_EQ(g.look(locked, VaultTableModel::SwitchRole), "switchdown.png");
 
@@ -344,7 +345,7 @@ TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
     chooseFromMenu("Unhide…", &entries);
     answerWith(" Unhide ");
     menuAt(hidden);
-    EXPECT_EQ(entries, (QStringList{"Unhide…", "Remove from Vault…"}));
+    EXPECT_EQ(entries, (QStringList{"Unhide…", "Remove from Vault…", "Verify Archives…"}));
     EXPECT_EQ(g.rowOf(hidden), -1);
     ASSERT_FALSE(g.world.workspace.revealed.empty());
     EXPECT_EQ(g.world.workspace.revealed.back(), hidden) << "shown in its folder first";

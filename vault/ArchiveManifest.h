@@ -1,0 +1,82 @@
+#pragma once
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Result.h"
+#include "vault/Archive.h"
+
+// The integrity manifest of a storage folder: for every archive, the key derivation it was
+// written with and an HMAC-SHA256 over all of its bytes. It lives in the storage folder as
+// ".vaultry-integrity" (0600, written atomically):
+//
+//   vaultry-integrity 1
+//   key pbkdf2-sha256 <rounds> <salt hex> <check hex>
+//   archive <mac hex> <derivation> <rounds> <name hex> [<pending mac hex>]
+//   ...
+//   seal <hex>
+//
+// The MAC key is not the archives' encryption key: PBKDF2-HMAC-SHA256 of the pass phrase with the
+// manifest's own salt gives a master key, and HKDF-Expand (SHA-256) gives from it one key for the
+// archive MACs and one for the manifest itself. "check" proves the pass phrase (so a wrong one is
+// told apart from a changed archive with certainty); "seal" covers every line above it, so that
+// an entry cannot be dropped or altered to make an archive pass as an older, unchecked one.
+namespace vaultry::vault {
+
+namespace fs = std::filesystem;
+
+inline constexpr const char* kManifestChanged =
+    "the archive manifest of the storage folder (.vaultry-integrity) was changed or damaged";
+inline constexpr const char* kWrongPassForManifest = "the password does not open this storage folder";
+
+class ArchiveManifest {
+public:
+    static constexpr const char* kFileName = ".vaultry-integrity";
+
+    struct Entry {
+        Derivation derivation;
+        Mac mac{};
+        std::optional<Mac> pending;  // the next archive while it replaces this one
+    };
+
+    // Reads the manifest of `storage` and derives its keys from `pass`. A storage folder without
+    // one gets an empty manifest with a fresh salt (written at the first save). An error when the
+    // pass phrase is not the one the manifest was made with, or the manifest was altered.
+    static Result<ArchiveManifest> open(const fs::path& storage, std::string_view pass);
+    // Forgets every key derived from a pass phrase and kept for the next operation (archive keys
+    // too), as when the pass phrase itself is forgotten.
+    static void forgetKeys();
+    // An empty manifest with a fresh salt, for a new pass phrase.
+    static Result<ArchiveManifest> fresh(std::string_view pass);
+
+    const Entry* find(const std::string& archiveName) const;
+    // How to open the named archive: its derivation and MACs when recorded, the MAC key always.
+    Opening openingFor(const std::string& archiveName) const;
+    const MacKey& macKey() const { return macKey_; }
+    std::size_t size() const { return entries_.size(); }
+
+    void set(const std::string& archiveName, const Opened& opened);
+    void setPending(const std::string& archiveName, const Mac& next);
+    void erase(const std::string& archiveName);
+
+    // Writes the manifest to `storage`, after taking in what another process recorded since it
+    // was read (this one's entries win). Entries whose archives are gone are dropped.
+    Status save(const fs::path& storage);
+    // Writes it, as it is, to the file `path` (the manifest of a password change in progress).
+    Status saveAs(const fs::path& path) const;
+
+    std::string serialize() const;
+
+private:
+    Status parse(std::string_view text, std::map<std::string, Entry>& into, bool checkKeyLine) const;
+
+    std::string salt_;  // raw bytes
+    std::uint32_t rounds_ = kPbkdf2Iterations;
+    MacKey macKey_, sealKey_;
+    std::map<std::string, Entry> entries_;
+    std::map<std::string, bool> touched_;  // set (true) or erased (false) here since it was read
+};
+
+}  // namespace vaultry::vault
