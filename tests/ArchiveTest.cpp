@@ -142,6 +142,7 @@ TEST(Archive, FolderOpensWithOpensslAndTarAndTheirsOpenWithUs) {
               0);
     ASSERT_EQ(run({"tar", "xzf", (dir / "plain.tgz").string(), "-C", (dir / "theirs").string()}), 0);
     expectSameTree(dir / "src/Work", dir / "theirs/Work");
+    EXPECT_EQ(run({"gzip", "-t", (dir / "plain.tgz").string()}), 0);
 
     for (const char* md : {"sha256", "md5"}) {
         SCOPED_TRACE(md);
@@ -159,6 +160,147 @@ TEST(Archive, FolderOpensWithOpensslAndTarAndTheirsOpenWithUs) {
         expectSameTree(dir / "src/Work", target / "Work");
         EXPECT_TRUE(verifyArchive(enc, ArchiveKind::Folder, pw));
     }
+}
+
+// Text that deflate shrinks well, in lines of words.
+std::string wordText(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    const char* words[] = {"vault ", "archive ", "tidy ", "cookie ", "trash ", "record ", "folder\n"};
+    std::string s;
+    while (s.size() < n) s += words[gen() % 7];
+    s.resize(n);
+    return s;
+}
+
+// A folder of several MiB: text, random bytes, and files that mix both within one stretch of
+// the stream, so that an archive holds many compressed and stored pieces.
+void makeMixedTree(const std::filesystem::path& root) {
+    writeFile(root / "text.txt", wordText(3 << 20, 1));
+    writeFile(root / "noise.bin", randomBytes(3 << 20, 2));
+    writeFile(root / "mixed/half.dat", wordText(100000, 3) + randomBytes(300000, 4) + wordText(200000, 5));
+    for (int i = 0; i < 40; ++i) writeFile(root / "mixed/small" / std::to_string(i), wordText(i * 997, i));
+    writeFile(root / "empty.txt", "");
+}
+
+std::uint32_t le32(const std::string& s, std::size_t at) {
+    return std::uint32_t(static_cast<unsigned char>(s[at])) |
+           std::uint32_t(static_cast<unsigned char>(s[at + 1])) << 8 |
+           std::uint32_t(static_cast<unsigned char>(s[at + 2])) << 16 |
+           std::uint32_t(static_cast<unsigned char>(s[at + 3])) << 24;
+}
+
+TEST(Archive, LargeMixedFoldersPassGzipTarAndUsBothWays) {
+    TempDir dir;
+    const std::string pw = "mixed pass";
+    PassFile pass(dir, pw);
+    makeMixedTree(dir / "src/Work");
+    ASSERT_TRUE(packFolder(dir / "src/Work", dir / "Work.tar.gz", pw));
+    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pass", pass.arg(), "-in",
+                   (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
+              0);
+    EXPECT_EQ(run({"gzip", "-t", (dir / "plain.tgz").string()}), 0);
+    std::filesystem::create_directories(dir / "theirs");
+    ASSERT_EQ(run({"tar", "xzf", (dir / "plain.tgz").string(), "-C", (dir / "theirs").string()}), 0);
+    expectSameTree(dir / "src/Work", dir / "theirs/Work");
+
+    // Random bytes are kept as they are, not grown; text shrinks as gzip shrinks it.
+    const auto archived = std::filesystem::file_size(dir / "Work.tar.gz");
+    EXPECT_LT(archived, (3u << 20) + 300000 + (1u << 20));
+
+    std::filesystem::create_directories(dir / "ours");
+    auto top = unpackFolder(dir / "Work.tar.gz", dir / "ours", pw);
+    ASSERT_TRUE(top) << top.error().message;
+    expectSameTree(dir / "src/Work", dir / "ours/Work");
+
+    // gzip's own stream of the same tar, and our members followed by one of gzip's: both open.
+    ASSERT_EQ(run({"gzip", "-d", "-k", (dir / "plain.tgz").string()}), 0);
+    ASSERT_EQ(run({"gzip", "-6", "-k", "-S", ".6.gz", (dir / "plain.tar").string()}), 0);
+    const std::string ours = readFile(dir / "plain.tgz");
+    writeFile(dir / "extra.txt", "after the tar\n");
+    ASSERT_EQ(run({"gzip", "-k", (dir / "extra.txt").string()}), 0);
+    writeFile(dir / "joined.tgz", ours + readFile(dir / "extra.txt.gz"));
+    for (const char* name : {"plain.tar.6.gz", "joined.tgz"}) {
+        SCOPED_TRACE(name);
+        const auto enc = dir / (std::string(name) + ".enc.tar.gz");
+        ASSERT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / name).string(), "-out",
+                       enc.string()}),
+                  0);
+        const auto target = dir / (std::string("t-") + name);
+        std::filesystem::create_directories(target);
+        auto placed = unpackFolder(enc, target, pw);
+        ASSERT_TRUE(placed) << placed.error().message;
+        expectSameTree(dir / "src/Work", target / "Work");
+    }
+}
+
+TEST(Archive, DamagedMembersAreRefusedAndWriteNothing) {
+    TempDir dir;
+    const std::string pw = "member pass";
+    PassFile pass(dir, pw);
+    makeMixedTree(dir / "Work");
+    ASSERT_TRUE(packFolder(dir / "Work", dir / "Work.tar.gz", pw));
+    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pass", pass.arg(), "-in",
+                   (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
+              0);
+    const std::string plain = readFile(dir / "plain.tgz");
+    // The members, each starting with its length in the header's extra field.
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at + 20 <= plain.size(); at += le32(plain, at + 16)) {
+        ASSERT_EQ(plain.compare(at, 4, "\x1f\x8b\x08\x04", 4), 0) << at;
+        starts.push_back(at);
+    }
+    ASSERT_GT(starts.size(), 4u);
+    const std::size_t second = starts[1], third = starts[2];
+
+    std::vector<std::pair<std::string, std::string>> cases;
+    auto changed = [&](std::size_t at, unsigned char x) {
+        std::string s = plain;
+        s[at] = static_cast<char>(s[at] ^ x);
+        return s;
+    };
+    cases.emplace_back("length one byte longer", changed(second + 16, 0x01));
+    cases.emplace_back("length far too long", changed(second + 19, 0x40));
+    cases.emplace_back("length too short", [&] {
+        std::string s = plain;
+        s.replace(second + 16, 4, std::string("\x05\0\0\0", 4));
+        return s;
+    }());
+    cases.emplace_back("inflated size", changed(third - 1, 0x10));
+    cases.emplace_back("checksum", changed(third - 6, 0x01));
+    cases.emplace_back("deflate data", changed(second + 40, 0x20));
+    cases.emplace_back("cut inside a member", plain.substr(0, third - 3));
+    cases.emplace_back("junk after the last member", plain + std::string("\x1f\x8b\x08\x04junk", 8));
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        writeFile(dir / "bad.tgz", bytes);
+        std::filesystem::remove(dir / "bad.tar.gz");
+        ASSERT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / "bad.tgz").string(),
+                       "-out", (dir / "bad.tar.gz").string()}),
+                  0);
+        std::filesystem::create_directories(dir / "out");
+        EXPECT_FALSE(unpackFolder(dir / "bad.tar.gz", dir / "out", pw));
+        EXPECT_FALSE(verifyArchive(dir / "bad.tar.gz", ArchiveKind::Folder, pw));
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+    }
+}
+
+TEST(Archive, AWriteFailureWhilePackingLeavesNoPartialArchive) {
+    TempDir dir;
+    makeMixedTree(dir / "Work");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim {
+            1 << 20, 1 << 20
+        };
+        setrlimit(RLIMIT_FSIZE, &lim);
+        const bool failed = !packFolder(dir / "Work", dir / "Work.tar.gz", "pw");
+        _exit(failed && std::distance(std::filesystem::directory_iterator(dir.path()), {}) == 1 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(Archive, WrongPasswordDamageAndTakenNamesWriteNothing) {

@@ -3,10 +3,12 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
 #include <openssl/rand.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -16,6 +18,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -430,115 +435,347 @@ Result<int> openArchive(const fs::path& archive) {
 
 // ---- parallel gzip ------------------------------------------------------------------------
 
-// Deflate is the slow stage (tens of MB/s per core against about a GB/s for AES), so blocks of
-// the tar stream are compressed on several threads at once into one gzip member: each block is
-// a raw deflate segment primed with the 32 KiB before it and ended by a sync flush (the last by
-// finish), so the segments join into one valid stream; the CRCs are combined in order.
+// The processors this process may run on (taskset and cgroups narrow it).
+unsigned usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Plaintext that is wiped before its memory goes back.
+class Bytes {
+public:
+    Bytes() = default;
+    explicit Bytes(std::size_t n) : v_(n) {}
+    Bytes(Bytes&& o) noexcept : v_(std::move(o.v_)) { o.v_.clear(); }
+    Bytes& operator=(Bytes&& o) noexcept {
+        if (this != &o) {
+            wipe();
+            v_ = std::move(o.v_);
+            o.v_.clear();
+        }
+        return *this;
+    }
+    ~Bytes() { wipe(); }
+    unsigned char* data() { return v_.data(); }
+    const unsigned char* data() const { return v_.data(); }
+    std::size_t size() const { return v_.size(); }
+    bool empty() const { return v_.empty(); }
+    void resize(std::size_t n) { v_.resize(n); }
+    void reserve(std::size_t n) { v_.reserve(n); }
+    void append(const unsigned char* p, std::size_t n) { v_.insert(v_.end(), p, p + n); }
+    // Drops the first n bytes.
+    void consume(std::size_t n) {
+        OPENSSL_cleanse(v_.data(), n);
+        v_.erase(v_.begin(), v_.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+
+private:
+    void wipe() {
+        if (!v_.empty()) OPENSSL_cleanse(v_.data(), v_.size());
+    }
+    std::vector<unsigned char> v_;
+};
+
+// A fixed set of threads running jobs in the order they were posted. The destructor lets the
+// jobs already posted run to their end.
+class Workers {
+public:
+    explicit Workers(unsigned n) {
+        for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { run(); });
+    }
+    ~Workers() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+
+    template <class F>
+    auto post(F f) -> std::future<decltype(f())> {
+        auto task = std::make_shared<std::packaged_task<decltype(f())()>>(std::move(f));
+        auto result = task->get_future();
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.emplace_back([task] { (*task)(); });
+        }
+        wake_.notify_one();
+        return result;
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return closing_ || !jobs_.empty(); });
+                if (jobs_.empty()) return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool closing_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// A queue of at most `capacity` items between one producer and one consumer. close() ends it
+// for both sides: push then refuses, pop returns nothing once the queue is empty.
+template <class T>
+class Pipe {
+public:
+    explicit Pipe(std::size_t capacity) : capacity_(capacity) {}
+    bool push(T item) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return closed_ || items_.size() < capacity_; });
+        if (closed_) return false;
+        items_.push_back(std::move(item));
+        changed_.notify_all();
+        return true;
+    }
+    std::optional<T> pop() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return closed_ || !items_.empty(); });
+        if (items_.empty()) return std::nullopt;
+        T item = std::move(items_.front());
+        items_.pop_front();
+        changed_.notify_all();
+        return item;
+    }
+    // Ends the queue; with drop, what it still holds is thrown away.
+    void close(bool drop = false) {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        if (drop) items_.clear();
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<T> items_;
+    std::size_t capacity_;
+    bool closed_ = false;
+};
+
+struct DecompressorFree {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// Each block of the tar stream becomes gzip members of its own, so blocks are compressed on
+// all cores at once and the output is still what gzip, gunzip and tar read (they take
+// concatenated members as one stream). Every member carries its own length in an extra
+// header field ("Vy"), which lets the reader hand whole members to several threads too.
+// Parts of a block that would not compress (already compressed or random data) are not run
+// through deflate at all: they are kept as stored deflate blocks.
+constexpr std::size_t kBlockIn = 1 << 20;         // tar bytes per compression job
+constexpr std::size_t kMaxMember = 2 * kBlockIn;  // bound on a member's size, in and out
+constexpr std::size_t kMemberHeader = 20;         // gzip header with the length field
+constexpr std::size_t kMemberTrailer = 8;         // CRC-32 and length
+constexpr std::size_t kProbe = 64 * 1024;         // the unit judged compressible or not
+constexpr int kLevel = 6;
+
+// Order-0 entropy of a piece in bits per byte; above kStoreAbove, deflate gains too little
+// to be worth its time.
+constexpr double kStoreAbove = 7.9;
+double entropyBits(const unsigned char* p, std::size_t n) {
+    std::array<std::array<std::uint32_t, 256>, 4> counts{};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++counts[0][p[i]];
+        ++counts[1][p[i + 1]];
+        ++counts[2][p[i + 2]];
+        ++counts[3][p[i + 3]];
+    }
+    for (; i < n; ++i) ++counts[0][p[i]];
+    double bits = 0;
+    for (int b = 0; b < 256; ++b) {
+        const std::uint32_t c = counts[0][b] + counts[1][b] + counts[2][b] + counts[3][b];
+        if (c) bits -= c * std::log2(static_cast<double>(c) / static_cast<double>(n));
+    }
+    return bits / static_cast<double>(n);
+}
+
+void putLe32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+std::uint32_t getLe32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+// A deflater per thread, reset for each member: zlib's level 6, whose output is as small as
+// `gzip -6`'s. (libdeflate's level 6 is faster but up to an eighth larger on repetitive text,
+// and its levels that come close in size are slower than zlib.)
+struct Deflater {
+    z_stream z{};
+    bool ok = false;
+    Deflater() { ok = deflateInit2(&z, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+    ~Deflater() {
+        if (ok) deflateEnd(&z);
+    }
+};
+
+// Deflates in[0, n) into out[0, room); the length written, or 0 when it does not fit.
+std::size_t deflateInto(const unsigned char* in, std::size_t n, unsigned char* out, std::size_t room) {
+    thread_local Deflater d;
+    if (!d.ok || deflateReset(&d.z) != Z_OK) return 0;
+    d.z.next_in = const_cast<unsigned char*>(in);
+    d.z.avail_in = static_cast<uInt>(n);
+    d.z.next_out = out;
+    d.z.avail_out = static_cast<uInt>(room);
+    return deflate(&d.z, Z_FINISH) == Z_STREAM_END ? room - d.z.avail_out : 0;
+}
+
+// Appends one gzip member holding in[0, n) to out: deflated when `deflate`, else stored.
+void appendMember(std::vector<unsigned char>& out, const unsigned char* in, std::size_t n, bool deflate) {
+    const std::size_t start = out.size();
+    const unsigned char header[kMemberHeader] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 3, 8, 0, 'V', 'y', 4, 0};
+    out.insert(out.end(), header, header + kMemberHeader);
+    std::size_t body = 0;
+    if (deflate && n > 0) {
+        // Room for no more than the input: what does not shrink is stored instead.
+        out.resize(start + kMemberHeader + n);
+        body = deflateInto(in, n, out.data() + start + kMemberHeader, n);
+        out.resize(start + kMemberHeader + body);
+    }
+    if (body == 0) {
+        std::size_t done = 0;
+        do {
+            const std::size_t len = std::min<std::size_t>(n - done, 65535);
+            const bool last = done + len == n;
+            const unsigned char h[5] = {static_cast<unsigned char>(last ? 1 : 0),
+                                        static_cast<unsigned char>(len), static_cast<unsigned char>(len >> 8),
+                                        static_cast<unsigned char>(~len),
+                                        static_cast<unsigned char>(~len >> 8)};
+            out.insert(out.end(), h, h + 5);
+            out.insert(out.end(), in + done, in + done + len);
+            done += len;
+        } while (done < n);
+    }
+    unsigned char trailer[kMemberTrailer];
+    putLe32(trailer, libdeflate_crc32(0, in, n));
+    putLe32(trailer + 4, static_cast<std::uint32_t>(n));
+    out.insert(out.end(), trailer, trailer + kMemberTrailer);
+    putLe32(out.data() + start + 16, static_cast<std::uint32_t>(out.size() - start));
+}
+
+// The gzip members for one block: runs of compressible and of incompressible pieces each
+// become one member.
+std::optional<std::vector<unsigned char>> compressBlock(const Bytes& in) {
+    std::vector<unsigned char> out;
+    out.reserve(in.size() + in.size() / 65535 * 5 + 64);
+    if (in.empty()) {
+        appendMember(out, in.data(), 0, false);
+        return out;
+    }
+    std::size_t runStart = 0;
+    bool runDeflate = true;
+    for (std::size_t at = 0; at < in.size(); at += kProbe) {
+        const std::size_t len = std::min(kProbe, in.size() - at);
+        const bool deflate = entropyBits(in.data() + at, len) <= kStoreAbove;
+        if (at == 0) {
+            runDeflate = deflate;
+        } else if (deflate != runDeflate) {
+            appendMember(out, in.data() + runStart, at - runStart, runDeflate);
+            runStart = at;
+            runDeflate = deflate;
+        }
+    }
+    appendMember(out, in.data() + runStart, in.size() - runStart, runDeflate);
+    return out;
+}
+
+// Compresses the tar stream on all cores; the members reach the sink in order, on a thread of
+// their own, so that encryption and writing overlap compression.
 class ParallelGzip {
 public:
     using Sink = std::function<Status(const unsigned char*, std::size_t)>;
-    explicit ParallelGzip(Sink sink) : sink_(std::move(sink)) {
-        const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
-        inFlight_ = std::min(cores * 2, 8u);
+    explicit ParallelGzip(Sink sink)
+        : sink_(std::move(sink)), workers_(usableCores()), ordered_(2 * usableCores() + 2) {
         block_.reserve(kBlockIn);
+        writer_ = std::thread([this] { drainToSink(); });
     }
+    ~ParallelGzip() { stop(true); }
+    ParallelGzip(const ParallelGzip&) = delete;
+    ParallelGzip& operator=(const ParallelGzip&) = delete;
 
     Status write(const void* data, std::size_t n) {
-        if (auto st = header(); !st) return st;
         const auto* p = static_cast<const unsigned char*>(data);
         while (n > 0) {
             const std::size_t take = std::min(n, kBlockIn - block_.size());
-            block_.insert(block_.end(), p, p + take);
+            block_.append(p, take);
             p += take;
             n -= take;
             if (block_.size() == kBlockIn)
-                if (auto st = submit(false); !st) return st;
+                if (auto st = submit(); !st) return st;
         }
         return {};
     }
 
     Status finish() {
-        if (auto st = header(); !st) return st;
-        if (auto st = submit(true); !st) return st;
-        while (!pending_.empty())
-            if (auto st = collect(); !st) return st;
-        unsigned char trailer[8];
-        for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(crc_ >> (8 * i));
-        for (int i = 0; i < 4; ++i) trailer[4 + i] = static_cast<unsigned char>(total_ >> (8 * i));
-        return sink_(trailer, sizeof trailer);
-    }
-
-private:
-    static constexpr std::size_t kBlockIn = 256 * 1024;
-    static constexpr std::size_t kWindow = 32 * 1024;
-    struct Done {
-        std::vector<unsigned char> out;
-        uLong crc = 0;
-        std::size_t length = 0;
-        bool ok = false;
-    };
-
-    static Done compress(const std::vector<unsigned char>& in, const std::vector<unsigned char>& dict,
-                         bool last) {
-        Done d;
-        d.length = in.size();
-        d.crc = crc32(0L, in.data(), static_cast<uInt>(in.size()));
-        z_stream z{};
-        if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return d;
-        if (!dict.empty()) deflateSetDictionary(&z, dict.data(), static_cast<uInt>(dict.size()));
-        d.out.resize(deflateBound(&z, static_cast<uLong>(in.size())) + 64);
-        z.next_in = const_cast<unsigned char*>(in.data());
-        z.avail_in = static_cast<uInt>(in.size());
-        z.next_out = d.out.data();
-        z.avail_out = static_cast<uInt>(d.out.size());
-        const int r = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-        d.ok = (last ? r == Z_STREAM_END : r == Z_OK) && z.avail_in == 0 && z.avail_out > 0;
-        d.out.resize(d.out.size() - z.avail_out);
-        deflateEnd(&z);
-        return d;
-    }
-
-    Status header() {
-        if (started_) return {};
-        started_ = true;
-        const unsigned char h[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 3};
-        return sink_(h, sizeof h);
-    }
-
-    Status submit(bool last) {
-        auto input = std::make_shared<std::vector<unsigned char>>(std::move(block_));
-        auto dict = std::make_shared<std::vector<unsigned char>>(window_);
-        if (input->size() >= kWindow) {
-            window_.assign(input->end() - kWindow, input->end());
-        } else {
-            window_.insert(window_.end(), input->begin(), input->end());
-            if (window_.size() > kWindow) window_.erase(window_.begin(), window_.end() - kWindow);
-        }
-        pending_.push_back(
-            std::async(std::launch::async, [input, dict, last] { return compress(*input, *dict, last); }));
-        block_ = {};
-        block_.reserve(kBlockIn);
-        while (pending_.size() >= inFlight_)
-            if (auto st = collect(); !st) return st;
+        if (!block_.empty() || !submitted_)
+            if (auto st = submit(); !st) return st;
+        stop();
+        std::lock_guard lock(errorMutex_);
+        if (!error_.empty()) return fail(error_);
         return {};
     }
 
-    Status collect() {
-        Done d = pending_.front().get();
-        pending_.pop_front();
-        if (!d.ok) return fail("compression failed");
-        crc_ = crc32_combine(crc_, d.crc, static_cast<z_off_t>(d.length));
-        total_ += d.length;
-        return sink_(d.out.data(), d.out.size());
+private:
+    Status submit() {
+        auto input = std::make_shared<Bytes>(std::move(block_));
+        block_ = Bytes();
+        block_.reserve(kBlockIn);
+        submitted_ = true;
+        if (!ordered_.push(workers_.post([input] { return compressBlock(*input); }))) {
+            std::lock_guard lock(errorMutex_);
+            return fail(error_.empty() ? "compression failed" : error_);
+        }
+        return {};
+    }
+
+    void drainToSink() {
+        while (auto next = ordered_.pop()) {
+            const auto out = next->get();
+            Status st = out ? sink_(out->data(), out->size()) : Status(fail("compression failed"));
+            if (!st) {
+                {
+                    std::lock_guard lock(errorMutex_);
+                    error_ = st.error().message;
+                }
+                ordered_.close(true);
+                return;
+            }
+        }
+    }
+
+    // Ends the writer thread; with drop, blocks not yet written are thrown away.
+    void stop(bool drop = false) {
+        if (!writer_.joinable()) return;
+        ordered_.close(drop);
+        writer_.join();
     }
 
     Sink sink_;
-    unsigned inFlight_ = 4;
-    bool started_ = false;
-    std::vector<unsigned char> block_, window_;
-    std::deque<std::future<Done>> pending_;
-    uLong crc_ = crc32(0L, Z_NULL, 0);
-    std::uint64_t total_ = 0;
+    Workers workers_;
+    Pipe<std::future<std::optional<std::vector<unsigned char>>>> ordered_;
+    std::thread writer_;
+    Bytes block_;
+    bool submitted_ = false;
+    std::mutex errorMutex_;
+    std::string error_;
 };
 
 // ---- tar streams --------------------------------------------------------------------------
@@ -557,55 +794,75 @@ la_ssize_t writeCallback(struct archive*, void* data, const void* buffer, size_t
     return static_cast<la_ssize_t>(length);
 }
 
+// One piece of the opened stream, in order: plaintext, or the error that ends the stream.
+struct Piece {
+    Bytes data;
+    std::string error;
+};
+
+constexpr char kDamaged[] = "the archive is damaged (not a valid gzip stream)";
+
+libdeflate_decompressor* threadDecompressor() {
+    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> d(
+        libdeflate_alloc_decompressor());
+    return d.get();
+}
+
+Piece inflateMember(const Bytes& in, std::uint32_t size) {
+    Piece p;
+    libdeflate_decompressor* d = threadDecompressor();
+    p.data.resize(std::max<std::size_t>(size, 1));
+    std::size_t used = 0, produced = 0;
+    if (!d ||
+        libdeflate_gzip_decompress_ex(d, in.data(), in.size(), p.data.data(), size, &used, &produced) !=
+            LIBDEFLATE_SUCCESS ||
+        used != in.size() || produced != size)
+        p.error = kDamaged;
+    p.data.resize(produced);
+    return p;
+}
+
 // Inflates the decrypted gzip stream. We do it ourselves rather than through libarchive so that
-// the stream is read to its very end: the checksum and length in the gzip trailer are checked
+// the stream is read to its very end: the checksum and length in every gzip trailer are checked
 // even though tar stops at its end-of-archive blocks.
+//
+// A thread of its own decrypts and cuts the stream into members. Members that carry their
+// length (as we write them) are inflated on all cores at once; any other gzip stream, such as
+// one from `tar -czf`, is inflated on that thread as it comes. Either way the caller's thread
+// only unpacks, and at most a few members are held at a time.
 class Inflater {
 public:
-    explicit Inflater(CipherReader& reader) : reader_(reader) { ok_ = inflateInit2(&z_, 15 + 16) == Z_OK; }
+    explicit Inflater(CipherReader& reader) : reader_(reader), ordered_(2 * usableCores() + 2) {
+        splitter_ = std::thread([this] { split(); });
+    }
     ~Inflater() {
-        inflateEnd(&z_);
-        OPENSSL_cleanse(out_.data(), out_.size());
+        ordered_.close(true);
+        splitter_.join();
     }
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
 
     // The next inflated piece; size 0 at the end of the stream.
     Result<std::pair<const unsigned char*, std::size_t>> next() {
-        if (!ok_) return fail("not a gzip stream");
         for (;;) {
-            if (z_.avail_in == 0 && !inputDone_) {
-                auto piece = reader_.next();
-                if (!piece) return piece.error();
-                if (piece->second == 0) {
-                    inputDone_ = true;
-                } else {
-                    z_.next_in = const_cast<unsigned char*>(piece->first);
-                    z_.avail_in = static_cast<uInt>(piece->second);
-                }
+            if (!error_.empty()) return fail(error_);
+            if (ended_) return std::pair<const unsigned char*, std::size_t>{nullptr, 0};
+            auto piece = ordered_.pop();
+            if (!piece) {
+                ended_ = true;
+                continue;
             }
-            if (z_.avail_in == 0 && inputDone_) {
-                if (!memberEnded_) return fail("the archive is cut short");
-                return std::pair<const unsigned char*, std::size_t>{nullptr, 0};
+            current_ = piece->get();
+            if (!current_.error.empty()) {
+                error_ = current_.error;
+                continue;
             }
-            if (memberEnded_) {
-                // Another gzip member follows (tools may concatenate them).
-                if (inflateReset(&z_) != Z_OK) return fail("not a gzip stream");
-                memberEnded_ = false;
-            }
-            z_.next_out = out_.data();
-            z_.avail_out = static_cast<uInt>(out_.size());
-            const int r = inflate(&z_, Z_NO_FLUSH);
-            if (r == Z_STREAM_END) {
-                memberEnded_ = true;
-            } else if (r != Z_OK && r != Z_BUF_ERROR) {
-                return fail("the archive is damaged (not a valid gzip stream)");
-            }
-            const std::size_t produced = out_.size() - z_.avail_out;
-            if (produced > 0) return std::pair<const unsigned char*, std::size_t>{out_.data(), produced};
+            if (!current_.data.empty())
+                return std::pair<const unsigned char*, std::size_t>{current_.data.data(),
+                                                                    current_.data.size()};
         }
     }
-    // Reads whatever tar left unread, to check the trailer.
+    // Reads whatever tar left unread, to check the trailers.
     Status drain() {
         for (;;) {
             auto piece = next();
@@ -615,12 +872,127 @@ public:
     }
 
 private:
+    bool send(Piece p) {
+        std::promise<Piece> ready;
+        ready.set_value(std::move(p));
+        return ordered_.push(ready.get_future());
+    }
+    void report(std::string message) {
+        Piece p;
+        p.error = std::move(message);
+        send(std::move(p));
+    }
+    // Reads until `pending` holds n bytes or the input ends. False after a read error.
+    bool fill(Bytes& pending, std::size_t n) {
+        while (pending.size() < n && !inputDone_) {
+            auto piece = reader_.next();
+            if (!piece) {
+                report(piece.error().message);
+                return false;
+            }
+            if (piece->second == 0)
+                inputDone_ = true;
+            else
+                pending.append(piece->first, piece->second);
+        }
+        return true;
+    }
+    static bool hasLengthField(const Bytes& b) {
+        static const unsigned char head[] = {0x1f, 0x8b, 8, 4};
+        static const unsigned char extra[] = {8, 0, 'V', 'y', 4, 0};
+        return b.size() >= kMemberHeader && std::memcmp(b.data(), head, 4) == 0 &&
+               std::memcmp(b.data() + 10, extra, 6) == 0;
+    }
+
+    void split() {
+        Bytes pending;
+        bool any = false;
+        for (;;) {
+            if (!fill(pending, kMemberHeader)) return ordered_.close();
+            if (any && pending.empty()) return ordered_.close();  // ended between members
+            if (!hasLengthField(pending)) break;
+            const std::size_t total = getLe32(pending.data() + 16);
+            if (total < kMemberHeader + kMemberTrailer + 1 ||
+                total > kMaxMember + kMemberHeader + kMemberTrailer) {
+                report(kDamaged);
+                return ordered_.close();
+            }
+            if (!fill(pending, total)) return ordered_.close();
+            if (pending.size() < total) {
+                report("the archive is cut short");
+                return ordered_.close();
+            }
+            const std::uint32_t size = getLe32(pending.data() + total - 4);
+            if (size > kMaxMember) {
+                report(kDamaged);
+                return ordered_.close();
+            }
+            auto member = std::make_shared<Bytes>();
+            member->append(pending.data(), total);
+            pending.consume(total);
+            any = true;
+            if (!workers_) workers_.emplace(usableCores());
+            if (!ordered_.push(workers_->post([member, size] { return inflateMember(*member, size); })))
+                return ordered_.close();
+        }
+        inflateStream(std::move(pending));
+        ordered_.close();
+    }
+
+    // Any gzip stream, one or more members, inflated as it comes.
+    void inflateStream(Bytes first) {
+        z_stream z{};
+        if (inflateInit2(&z, 15 + 16) != Z_OK) return report("not a gzip stream");
+        struct End {
+            z_stream* z;
+            ~End() { inflateEnd(z); }
+        } end{&z};
+        z.next_in = first.data();
+        z.avail_in = static_cast<uInt>(first.size());
+        bool memberEnded = false;
+        for (;;) {
+            if (z.avail_in == 0 && !inputDone_) {
+                auto piece = reader_.next();
+                if (!piece) return report(piece.error().message);
+                if (piece->second == 0) {
+                    inputDone_ = true;
+                } else {
+                    z.next_in = const_cast<unsigned char*>(piece->first);
+                    z.avail_in = static_cast<uInt>(piece->second);
+                }
+            }
+            if (z.avail_in == 0 && inputDone_) {
+                if (!memberEnded) report("the archive is cut short");
+                return;
+            }
+            if (memberEnded) {
+                // Another gzip member follows (tools may concatenate them).
+                if (inflateReset(&z) != Z_OK) return report("not a gzip stream");
+                memberEnded = false;
+            }
+            Piece out;
+            out.data.resize(kChunk);
+            z.next_out = out.data.data();
+            z.avail_out = static_cast<uInt>(out.data.size());
+            const int r = inflate(&z, Z_NO_FLUSH);
+            if (r == Z_STREAM_END) {
+                memberEnded = true;
+            } else if (r != Z_OK && r != Z_BUF_ERROR) {
+                return report(kDamaged);
+            }
+            out.data.resize(kChunk - z.avail_out);
+            if (!out.data.empty() && !send(std::move(out))) return;
+        }
+    }
+
     CipherReader& reader_;
-    z_stream z_{};
-    bool ok_ = false;
     bool inputDone_ = false;
-    bool memberEnded_ = false;
-    std::vector<unsigned char> out_ = std::vector<unsigned char>(kChunk);
+    std::optional<Workers> workers_;
+    Pipe<std::future<Piece>> ordered_;
+    std::thread splitter_;
+    Piece current_;
+    std::string error_;
+    bool ended_ = false;
 };
 
 struct ReadCtx {
