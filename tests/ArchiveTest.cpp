@@ -195,8 +195,8 @@ TEST(Archive, LargeMixedFoldersPassGzipTarAndUsBothWays) {
     PassFile pass(dir, pw);
     makeMixedTree(dir / "src/Work");
     ASSERT_TRUE(packFolder(dir / "src/Work", dir / "Work.tar.gz", pw));
-    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pass", pass.arg(), "-in",
-                   (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
+    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pbkdf2", "-iter", "600000", "-md", "sha256", "-pass",
+                   pass.arg(), "-in", (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
               0);
     EXPECT_EQ(run({"gzip", "-t", (dir / "plain.tgz").string()}), 0);
     std::filesystem::create_directories(dir / "theirs");
@@ -239,8 +239,8 @@ TEST(Archive, DamagedMembersAreRefusedAndWriteNothing) {
     PassFile pass(dir, pw);
     makeMixedTree(dir / "Work");
     ASSERT_TRUE(packFolder(dir / "Work", dir / "Work.tar.gz", pw));
-    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pass", pass.arg(), "-in",
-                   (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
+    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pbkdf2", "-iter", "600000", "-md", "sha256", "-pass",
+                   pass.arg(), "-in", (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
               0);
     const std::string plain = readFile(dir / "plain.tgz");
     // The members, each starting with its length in the header's extra field.
