@@ -177,6 +177,12 @@ RemoveReport removeTree(const std::filesystem::path& path, Unlock unlock) {
     return report;
 }
 
+RemoveReport removeEntry(int parentFd, const char* name, Unlock unlock) {
+    RemoveReport report;
+    removeEntryAt(parentFd, name, unlock, report);
+    return report;
+}
+
 RemoveReport emptyTrash(const std::filesystem::path& trash, Unlock unlock) {
     RemoveReport report;
     Fd root(::open(trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
