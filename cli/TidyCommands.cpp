@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -95,25 +96,93 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         app.add_subcommand("tidy", "Tidy the desktop into the storage location")->require_subcommand(1);
 
     auto yesRun = std::make_shared<bool>(false);
-    auto* run =
-        tidyCmd->add_subcommand("run", "Move every desktop item (except dot files) into the tidy folder");
+    auto dryRun = std::make_shared<bool>(false);
+    auto* run = tidyCmd->add_subcommand(
+        "run", "Move every desktop item (except dot files and exclusions) into the tidy folder");
     run->add_flag("--yes,-y", *yesRun, "Do not ask");
-    run->callback([&ctx, yesRun] {
+    run->add_flag("--dry-run,-n", *dryRun, "List what would move; move nothing");
+    run->callback([&ctx, yesRun, dryRun] {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
         const std::string desktop = ctx.paths.desktop().string();
-        if (!confirm("Move every item on " + desktop + " into " + folder + "?", *yesRun, "tidy run")) {
+        tidy::TidyOptions options;
+        options.exclusions = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
+        options.dryRun = *dryRun;
+        if (!*dryRun &&
+            !confirm("Move every item on " + desktop + " into " + folder + "?", *yesRun, "tidy run")) {
             ctx.error("nothing moved");
             return;
         }
-        const auto outcome = tidy::tidyDesktop(desktop, folder);
+        const auto outcome = tidy::tidyDesktop(desktop, folder, options);
         if (!outcome) {
             ctx.error(outcome.error().message);
+            return;
+        }
+        if (*dryRun) {
+            for (const auto& to : outcome->moved)
+                std::cout << "would move " << escaped(fs::path(to).filename().string()) << '\n';
+            for (const auto& name : outcome->excluded) std::cout << "excluded " << escaped(name) << '\n';
+            for (const auto& f : outcome->failed) std::cout << "would stay: " << escaped(f.message) << '\n';
             return;
         }
         std::cout << "moved " << outcome->moved.size() << (outcome->moved.size() == 1 ? " item" : " items")
                   << " into " << folder << '\n';
         for (const auto& f : outcome->failed) ctx.error("not moved, stays on the desktop: " + f.message);
+    });
+
+    auto* undo = tidyCmd->add_subcommand(
+        "undo", "Move the items of the last tidy back to the desktop (never overwrites)");
+    undo->callback([&ctx] {
+        const std::string folder = requireFolder(ctx);
+        if (folder.empty()) return;
+        const auto outcome = tidy::undoLastTidy(folder);
+        if (!outcome) {
+            ctx.error(outcome.error().message);
+            return;
+        }
+        for (const auto& name : outcome->restored) std::cout << "restored " << escaped(name) << '\n';
+        for (const auto& name : outcome->missing)
+            std::cout << "no longer in the tidy folder: " << escaped(name) << '\n';
+        for (const auto& name : outcome->taken)
+            ctx.error("the desktop already has an item named '" + escaped(name) + "'; it stays in " + folder);
+        for (const auto& f : outcome->failed) ctx.error(f.message);
+    });
+
+    auto* exclude = tidyCmd->add_subcommand("exclude", "Name patterns a tidy leaves on the desktop")
+                        ->require_subcommand(1);
+    exclude->add_subcommand("list", "One pattern a line")->callback([&ctx] {
+        for (const auto& p : ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{}))
+            std::cout << escaped(p) << '\n';
+    });
+    auto patterns = std::make_shared<std::vector<std::string>>();
+    auto* add = exclude->add_subcommand("add", "Add shell wildcard patterns, e.g. '*.desktop'");
+    add->add_option("PATTERN", *patterns, "Patterns matched against each desktop name")->required();
+    add->callback([&ctx, patterns] {
+        auto& settings = ctx.settings();
+        StringArray list = settings.stringArray(key::TidyExclusions).value_or(StringArray{});
+        for (const auto& p : *patterns) {
+            if (p.empty() || p.find('/') != std::string::npos)
+                throw UsageError("not a name pattern: '" + p + "'");
+            if (std::find(list.begin(), list.end(), p) == list.end()) list.push_back(p);
+        }
+        settings.set(key::TidyExclusions, list);
+        if (auto st = settings.flush(); !st) ctx.error(st.error().message);
+    });
+    auto removed = std::make_shared<std::vector<std::string>>();
+    auto* rm = exclude->add_subcommand("remove", "Remove patterns");
+    rm->add_option("PATTERN", *removed, "Patterns as listed")->required();
+    rm->callback([&ctx, removed] {
+        auto& settings = ctx.settings();
+        StringArray list = settings.stringArray(key::TidyExclusions).value_or(StringArray{});
+        for (const auto& p : *removed) {
+            const auto it = std::find(list.begin(), list.end(), p);
+            if (it == list.end())
+                ctx.error("no such pattern: '" + escaped(p) + "'");
+            else
+                list.erase(it);
+        }
+        settings.set(key::TidyExclusions, list);
+        if (auto st = settings.flush(); !st) ctx.error(st.error().message);
     });
 
     auto kindName = std::make_shared<std::string>("all");
