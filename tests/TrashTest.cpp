@@ -243,6 +243,44 @@ TEST(SecureErase, OverwritesFilesOnlyAndNeverLeavesTheChosenItems) {
     EXPECT_TRUE(fake.calls.empty());
 }
 
+TEST(SecureErase, TheNameGoesFirstAndComesBackWhenTheToolFails) {
+    test::TempDir dir;
+    writeFile(dir / "tax return 2026.pdf", "secret");
+    test::FakeSpawn fake;
+    std::string seenContent;
+    fake.answer = [&](const test::FakeSpawn::Call& c) {
+        seenContent = readFile(c.args.back());  // the file is there, under the name given
+        return platform::Spawn::Output{1, "", "failed"};
+    };
+    const auto r = trash::eraseFile(fake, {"/usr/bin/srm", {}}, dir / "tax return 2026.pdf");
+    ASSERT_EQ(fake.calls.size(), 1u);
+    const fs::path given = fake.calls[0].args.back();
+    EXPECT_EQ(given.parent_path(), dir.path());
+    EXPECT_EQ(given.filename().string().find("tax"), std::string::npos);
+    EXPECT_EQ(seenContent, "secret");
+    // Not erased: reported, and the file is where the user left it.
+    EXPECT_EQ(r.failed, 1u);
+    EXPECT_EQ(readFile(dir / "tax return 2026.pdf"), "secret");
+    EXPECT_FALSE(present(given));
+}
+
+TEST(SecureErase, OnePassChoiceAndWhereOverwritingFallsShort) {
+    const auto fast = trash::eraseToolForPasses(1);
+    if (::access(trash::kSrmProgram, X_OK) == 0)
+        EXPECT_EQ(fast.options, (std::vector<std::string>{"-l", "-l"}));
+    else
+        EXPECT_EQ(fast.options, (std::vector<std::string>{"-u", "-n", "1", "-z"}));
+    EXPECT_EQ(trash::eraseToolForPasses(0).options, trash::defaultEraseTool().options);
+    EXPECT_EQ(trash::eraseToolForPasses(0).program, trash::defaultEraseTool().program);
+    // Memory-backed files have no drive and no copy-on-write: nothing to warn about.
+    const fs::path probe = "/dev/shm/vaultry-caveat-" + std::to_string(::getpid());
+    if (::access("/dev/shm", W_OK) == 0) {
+        writeFile(probe, "x");
+        EXPECT_EQ(trash::overwriteCaveat(probe), "");
+        fs::remove(probe);
+    }
+}
+
 TEST(SecureErase, RealSrmAndShred) {
     EraseFixture f;
     platform::LinuxSpawn spawn;
