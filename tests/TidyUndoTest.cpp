@@ -205,6 +205,14 @@ TEST(AutoTidy, NeverWithoutATidyLocation) {
     EXPECT_TRUE(t.w.notifier.scheduled.empty());
     EXPECT_TRUE(t.w.ui.alerts.empty());
 
+    // Switching the box on arms the schedule afresh: no tidy for a moment that passed long ago.
+    t.app.setStorelocationPath(t.store.string());
+    t.w.clock.t += hours(24 * 30);
+    t.app.ClickAutoTidyDesktop();
+    t.tick();
+    EXPECT_FALSE(t.app.isTidying());
+    EXPECT_TRUE(present(t.desktop / "a.txt"));
+
     // Off: nothing is armed or run.
     AutoTidyWorld off;
     off.w.ui.setState("autoCleanupSelectBtn", false);

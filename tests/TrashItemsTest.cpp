@@ -310,6 +310,27 @@ TEST(TrashVolumes, TmpfsVolumeFromTheRealMountTable) {
     EXPECT_EQ(readFile(dir / "outside/keep"), "keep");
 }
 
+// Emptying never enters a file system mounted inside the Trash.
+TEST(TrashVolumes, EmptyingStaysOnTheVolume) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    test::TempDir dir;
+    const fs::path trash = dir / "Trash";
+    trashItem(trash, "plain.txt", "/x/plain.txt", kNow - kDay);
+    const fs::path inner = trash / "files/mounted here";
+    fs::create_directories(inner);
+    if (::mount("tmpfs", inner.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path p;
+        ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }
+    } unmount{inner};
+    writeFile(inner / "other volume.txt", "stays");
+    const auto r = trash::emptyTrash(trash, trash::Unlock::Yes);
+    EXPECT_FALSE(r.ok());
+    EXPECT_FALSE(present(trash / "files/plain.txt"));
+    EXPECT_EQ(readFile(inner / "other volume.txt"), "stays");
+}
+
 TEST(TrashTimer, UnitsAreValidAndRunTheCheck) {
     test::TempDir dir;
     const fs::path cli = dir / "bin dir/vaultry-cli";
