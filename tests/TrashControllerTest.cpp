@@ -1,6 +1,8 @@
 // The trash flows of the application controller and the trash settings view, over fake ports.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
 #include "desktop/PPopoverviewConterller.h"
@@ -120,6 +122,41 @@ TEST(TrashSchedule, TwoWeeksAtExactlyTheIntervalAndOneSecondBefore) {
     never.w.ui.setText("theTimeBtn", "Two Months");
     never.app->CleanUpTimer_hander();
     EXPECT_EQ(never.w.ui.alerts.size(), 1u);
+}
+
+// With the option on, the hourly check removes only what has aged past the interval, without a
+// question or a notification; the box without it still announces a full emptying.
+TEST(TrashSchedule, OnlyOlderItemsOptionRemovesThemQuietly) {
+    TrashWorld t;
+    const auto stamp = [&](std::chrono::system_clock::time_point at) {
+        const std::time_t tt = std::chrono::system_clock::to_time_t(at);
+        std::tm tm{};
+        localtime_r(&tt, &tm);
+        char buf[32];
+        std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+        return std::string(buf);
+    };
+    writeFile(t.trash / "files/old.txt", "o");
+    writeFile(t.trash / "info/old.txt.trashinfo", "[Trash Info]\nPath=/h/old.txt\nDeletionDate=" +
+                                                      stamp(t.w.clock.t - std::chrono::hours(49)) + "\n");
+    writeFile(t.trash / "files/new.txt", "n");
+    writeFile(t.trash / "info/new.txt.trashinfo", "[Trash Info]\nPath=/h/new.txt\nDeletionDate=" +
+                                                      stamp(t.w.clock.t - std::chrono::hours(1)) + "\n");
+    t.w.ui.setState("cleanTimeCheckBtn", true);
+    t.w.ui.setText("theTimeBtn", "Daily");
+    t.w.settings.set(key::TrashOnlyOlderItems, "YES");
+    t.app->autoTrashCheck_hander();
+    EXPECT_FALSE(fs::exists(t.trash / "files/old.txt"));
+    EXPECT_FALSE(fs::exists(t.trash / "info/old.txt.trashinfo"));
+    EXPECT_TRUE(fs::exists(t.trash / "files/new.txt"));
+    EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));  // no readable date: left
+    EXPECT_TRUE(t.w.notifier.scheduled.empty());
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+    EXPECT_FALSE(t.w.settings.date(key::LastCleanDate));
+
+    t.w.settings.set(key::TrashOnlyOlderItems, "NO");
+    t.app->autoTrashCheck_hander();
+    EXPECT_EQ(t.w.notifier.scheduled.size(), 1u);  // never emptied: the full emptying is due
 }
 
 TEST(TrashSettings, TimeChoiceSliderAndLoginItem) {
