@@ -3,8 +3,9 @@
 //   - our engine in this process (trash::emptyOlderThan),
 //   - vaultry-cli trash empty --older-than 30 --yes (when built beside this program),
 //   - trash-cli's trash-empty 30,
-// each on an identical fresh Trash, three rounds in turn; prints the median of each and the ratios,
-// and checks that each left exactly the newer half.
+// each on an identical fresh Trash, VAULTRY_BENCH_ROUNDS rounds (default 3) in turn; prints the
+// median of each and the ratios, and checks that each left exactly the newer half. The Trash lies
+// under TMPDIR: /dev/shm measures the programs, a disk adds the same deletions' I/O to each.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -125,7 +126,8 @@ int main() {
             correct = false;
         }
     };
-    for (int round = 0; round < 3; ++round) {
+    const std::size_t rounds = std::max<std::size_t>(1, envSize("VAULTRY_BENCH_ROUNDS", 3));
+    for (std::size_t round = 0; round < rounds; ++round) {
         makeTrash(data, n);
         auto t0 = Clock::now();
         const auto r = trash::emptyOlderThan(data / "Trash",
@@ -150,7 +152,8 @@ int main() {
             check("trash-empty");
         }
     }
-    std::printf("Emptying %zu Trash items by age (half older than 30 days), median of 3:\n", n);
+    std::printf("Emptying %zu Trash items by age (half older than 30 days) in %s, median of %zu:\n", n,
+                root.parent_path().c_str(), rounds);
     std::printf("  trash::emptyOlderThan (in process)        %8.3f s\n", median(engine));
     if (!ours.empty()) std::printf("  vaultry-cli trash empty --older-than 30  %8.3f s\n", median(ours));
     if (!theirs.empty()) {
