@@ -248,6 +248,12 @@ public:
     // list shows them all; entries that stayed on the desktop are reported.
     void RefreshFinishTableViewMainThreadHandle(FileNodes records, std::size_t failedCount,
                                                 std::string failedNames, std::string error);
+    // The menu's "Undo Last Tidy" and the automatic tidy notification's "Undo": the items of the
+    // last tidy go back to the desktop; a name taken there since is reported and left.
+    void UndoLastTidy();
+    // Called from the tick: tidies once a day at the chosen time (at the next tick after a sleep
+    // that passed it), only with a tidy location, and announces the count with an "Undo" action.
+    void autoTidyIfDue();
     // Desktop browser ("theBroswerView"): each selection shows a kind list and starts a new trail.
     void selectAllDesktop();
     void selectPictures();
@@ -277,6 +283,9 @@ public:
     void startAutoTrashTimer();
     void autoTrashCheck_hander();
     bool trashIsDue();
+    // The rules whose "only some items" option is on: older items, or the oldest down to the
+    // size, removed without asking. True when one applied.
+    bool removeSomeTrashItems();
     void StartShowNotify();
     // The notification delegate; the Notifier's responses arrive on the main thread.
     void userNotificationCenterDidDeliverNotification(const std::string& identifier);
@@ -350,6 +359,8 @@ public:
     std::vector<FileNodes> parentArray;  // the browser's trail back
     std::thread tidyThreader;            // the tidy worker
     std::atomic<bool> tidyRunning_{false};
+    std::atomic<bool> tidyIsAutomatic_{false};  // the running tidy was started by the schedule
+    std::size_t tidyMovedCount_ = 0;            // set by the worker before it hands back
 
     std::vector<std::uint32_t> pagesizeArray;
     CookNodes cookArray, newCookieArray;

@@ -92,7 +92,8 @@ TEST(CliExitCodes, TheSameInEveryGroup) {
         // trash
         {{"trash", "size"}, "", 0},
         {{"trash", "empty"}, "", 2},
-        {{"trash", "check"}, "", 2},
+        {{"trash", "check"}, "", 0},  // the rules kept in the settings: none
+        {{"trash", "check", "--every", "Weekly"}, "", 2},
         // erase
         {{"erase", missing, "-y"}, "", 1},
         {{"erase", (h.home / "Desktop/note.txt").string()}, "", 2},

@@ -130,6 +130,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d, SettingsStore& settings
 
     // Desktop.
     c.tidyDesktop = [&d] { d.ClickTidyAction(); };
+    c.undoTidy = [&d] { d.UndoLastTidy(); };
     c.browserBack = [&d] { d.ClickBackAction(); };
     // Trash.
     c.emptyTrash = [&d, &ui, &settings] {
