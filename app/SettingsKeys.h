@@ -15,4 +15,5 @@ inline constexpr const char* TrashStorage = "TrashStorage";
 inline constexpr const char* CleanTimeF = "CleanTimeF";
 inline constexpr const char* AutoTrashData = "AutoTrashData";
 inline constexpr const char* CrumbscopeData = "CrumbscopeData";
+inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
 }  // namespace vaultry::key
