@@ -130,6 +130,12 @@ std::vector<std::uint8_t> chromiumEncrypt(std::string_view plaintext, std::strin
 
 std::optional<std::string> SecretServiceStorage::password(const std::string& name) {
     if (!sessionBusPresent()) return std::nullopt;
+    // libsecret shares GLib's session connection, which by default ends the process when the bus
+    // goes away; a lost keyring is no reason to quit.
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return std::nullopt;
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
+    g_object_unref(bus);
     // Chromium stores the item with its application's name as attribute…
     static const SecretSchema schema = {
         "chrome_libsecret_os_crypt_password_v2",
