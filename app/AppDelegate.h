@@ -12,6 +12,8 @@
 
 #include "app/NotificationCenter.h"
 #include "app/SettingsStore.h"
+#include "cookies/CookieRemoval.h"
+#include "cookies/Profiles.h"
 #include "desktop/FileKind.h"
 #include "platform/Bookmarks.h"
 #include "platform/Clock.h"
@@ -333,7 +335,22 @@ public:
     void ScanDataBaseCookieFilePathhand(std::string path);
     void ScanFireFoxDataBaseCookieFilePathhand(std::string path);
     void ScanFinishOnMainThread();
-    void ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox);
+    // Removal of part of the store read last: the given rows of the table, or every cookie of
+    // the given domains. The keep-list is honoured here and by ActRemoveCookieData.
+    void ActRemoveSelectedCookies(const std::vector<std::size_t>& rows);
+    void ActRemoveCookiesOfDomains(const std::vector<std::string>& domains);
+    // The keep-list ("CookieKeepDomains"), edited in the cookie page and from a row's menu.
+    std::vector<std::string> cookieKeepList() const;
+    bool AddCookieKeepDomain(const std::string& domain);
+    bool RemoveCookieKeepDomain(const std::string& domain);
+    // Every profile a browser button can read (the Chrome button: the whole Chromium family),
+    // the default first; and a scan of one chosen profile.
+    std::vector<cookies::Profile> cookieProfilesForButton(std::string_view button) const;
+    void ScanCookieProfile(const cookies::Profile& profile);
+    // The keyring that opens "v11" Chromium values; the Secret Service unless replaced.
+    std::shared_ptr<cookies::SafeStorage> safeStorage;
+    void startRemoval(cookies::RemovalPlan plan);
+    void ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox, cookies::RemovalPlan plan);
     void RemoveFinishOnMainThread();
     void ActExportCookieDataThreader(std::string folder, CookNodes records);
     void ExportFinishOnMainThread();
@@ -342,6 +359,8 @@ public:
     CookNodes dataController;           // the records the cookie table "dataTableView" shows
     bool bCookieWorkerRunning = false;  // a scan, removal or export runs (main thread only)
     std::string removeFailure;          // why the last removal changed nothing; empty when it worked
+    cookies::RemovalPlan removePlan;    // what the running or last removal takes away
+    std::string scanBrowser;            // the browser whose profile the running scan reads
 
     // ---- Version check ---------------------------------------------------------------------
     // The menu's check-for-update command: an up-to-date result is shown too.

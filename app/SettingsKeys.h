@@ -26,4 +26,6 @@ inline constexpr const char* ErasePasses = "ErasePasses";
 inline constexpr const char* TidyExclusions = "TidyExclusions";
 // When the automatic tidy last ran (or was first armed).
 inline constexpr const char* LastAutoTidyDate = "LastAutoTidyDate";
+// Domains whose cookies removal leaves alone.
+inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
 }  // namespace vaultry::key
