@@ -100,7 +100,8 @@ TEST(CliExitCodes, TheSameInEveryGroup) {
         // cookies
         {{"cookies", "read", missing}, "", 1},
         {{"cookies", "remove", "chrome"}, "", 2},
-        {{"cookies", "scan", "opera"}, "", 2},
+        {{"cookies", "scan", "netscape"}, "", 2},
+        {{"cookies", "scan", "opera"}, "", 1},  // a known browser without a profile here
         // login-item
         {{"login-item", "status"}, "", 0},
         {{"login-item", "maybe"}, "", 2},
