@@ -29,7 +29,10 @@ void AppDelegate::ActAboutAction() {
 }
 
 void AppDelegate::ClickAutoTidyDesktop() {
-    settings_.set(key::BAutoTidy, std::string(ui_.state("autoCleanupSelectBtn") ? "YES" : "NO"));
+    const bool on = ui_.state("autoCleanupSelectBtn");
+    settings_.set(key::BAutoTidy, std::string(on ? "YES" : "NO"));
+    // Switched on, the first tidy is the next time the chosen moment comes, not at once.
+    if (on) settings_.set(key::LastAutoTidyDate, s_.clock.now());
     if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
 }
 

@@ -126,6 +126,7 @@ void AppDelegate::BMakeModeTimer_hander() {
         isDarkMode = false;
     }
     if (chosen == now) logLine("tidy time " + now);
+    autoTidyIfDue();
 }
 
 bool AppDelegate::applicationOpenFile(const std::string& fileName) {

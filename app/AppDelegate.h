@@ -12,6 +12,8 @@
 
 #include "app/NotificationCenter.h"
 #include "app/SettingsStore.h"
+#include "cookies/CookieRemoval.h"
+#include "cookies/Profiles.h"
 #include "desktop/FileKind.h"
 #include "platform/Bookmarks.h"
 #include "platform/Clock.h"
@@ -255,6 +257,12 @@ public:
     // list shows them all; entries that stayed on the desktop are reported.
     void RefreshFinishTableViewMainThreadHandle(FileNodes records, std::size_t failedCount,
                                                 std::string failedNames, std::string error);
+    // The menu's "Undo Last Tidy" and the automatic tidy notification's "Undo": the items of the
+    // last tidy go back to the desktop; a name taken there since is reported and left.
+    void UndoLastTidy();
+    // Called from the tick: tidies once a day at the chosen time (at the next tick after a sleep
+    // that passed it), only with a tidy location, and announces the count with an "Undo" action.
+    void autoTidyIfDue();
     // Desktop browser ("theBroswerView"): each selection shows a kind list and starts a new trail.
     void selectAllDesktop();
     void selectPictures();
@@ -284,6 +292,9 @@ public:
     void startAutoTrashTimer();
     void autoTrashCheck_hander();
     bool trashIsDue();
+    // The rules whose "only some items" option is on: older items, or the oldest down to the
+    // size, removed without asking. True when one applied.
+    bool removeSomeTrashItems();
     void StartShowNotify();
     // The notification delegate; the Notifier's responses arrive on the main thread.
     void userNotificationCenterDidDeliverNotification(const std::string& identifier);
@@ -331,7 +342,22 @@ public:
     void ScanDataBaseCookieFilePathhand(std::string path);
     void ScanFireFoxDataBaseCookieFilePathhand(std::string path);
     void ScanFinishOnMainThread();
-    void ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox);
+    // Removal of part of the store read last: the given rows of the table, or every cookie of
+    // the given domains. The keep-list is honoured here and by ActRemoveCookieData.
+    void ActRemoveSelectedCookies(const std::vector<std::size_t>& rows);
+    void ActRemoveCookiesOfDomains(const std::vector<std::string>& domains);
+    // The keep-list ("CookieKeepDomains"), edited in the cookie page and from a row's menu.
+    std::vector<std::string> cookieKeepList() const;
+    bool AddCookieKeepDomain(const std::string& domain);
+    bool RemoveCookieKeepDomain(const std::string& domain);
+    // Every profile a browser button can read (the Chrome button: the whole Chromium family),
+    // the default first; and a scan of one chosen profile.
+    std::vector<cookies::Profile> cookieProfilesForButton(std::string_view button) const;
+    void ScanCookieProfile(const cookies::Profile& profile);
+    // The keyring that opens "v11" Chromium values; the Secret Service unless replaced.
+    std::shared_ptr<cookies::SafeStorage> safeStorage;
+    void startRemoval(cookies::RemovalPlan plan);
+    void ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox, cookies::RemovalPlan plan);
     void RemoveFinishOnMainThread();
     void ActExportCookieDataThreader(std::string folder, CookNodes records);
     void ExportFinishOnMainThread();
@@ -340,6 +366,8 @@ public:
     CookNodes dataController;           // the records the cookie table "dataTableView" shows
     bool bCookieWorkerRunning = false;  // a scan, removal or export runs (main thread only)
     std::string removeFailure;          // why the last removal changed nothing; empty when it worked
+    cookies::RemovalPlan removePlan;    // what the running or last removal takes away
+    std::string scanBrowser;            // the browser whose profile the running scan reads
 
     // ---- Version check ---------------------------------------------------------------------
     // The menu's check-for-update command: an up-to-date result is shown too.
@@ -357,6 +385,8 @@ public:
     std::vector<FileNodes> parentArray;  // the browser's trail back
     std::thread tidyThreader;            // the tidy worker
     std::atomic<bool> tidyRunning_{false};
+    std::atomic<bool> tidyIsAutomatic_{false};  // the running tidy was started by the schedule
+    std::size_t tidyMovedCount_ = 0;            // set by the worker before it hands back
 
     std::vector<std::uint32_t> pagesizeArray;
     CookNodes cookArray, newCookieArray;

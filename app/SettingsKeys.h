@@ -15,4 +15,17 @@ inline constexpr const char* TrashStorage = "TrashStorage";
 inline constexpr const char* CleanTimeF = "CleanTimeF";
 inline constexpr const char* AutoTrashData = "AutoTrashData";
 inline constexpr const char* CrumbscopeData = "CrumbscopeData";
+// The Trash schedule's boxes ("YES"/"NO"), and its two options for removing only some items.
+inline constexpr const char* TrashCleanByTime = "TrashCleanByTime";
+inline constexpr const char* TrashCleanBySize = "TrashCleanBySize";
+inline constexpr const char* TrashOnlyOlderItems = "TrashOnlyOlderItems";
+inline constexpr const char* TrashOnlyOldestItems = "TrashOnlyOldestItems";
+// Overwriting passes of secure erase: absent or 0 the tool's own default, 1 a single fast pass.
+inline constexpr const char* ErasePasses = "ErasePasses";
+// Name patterns (shell wildcards) a tidy leaves on the desktop.
+inline constexpr const char* TidyExclusions = "TidyExclusions";
+// When the automatic tidy last ran (or was first armed).
+inline constexpr const char* LastAutoTidyDate = "LastAutoTidyDate";
+// Domains whose cookies removal leaves alone.
+inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
 }  // namespace vaultry::key

@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -64,11 +67,13 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
     auto* tidyCmd =
         app.add_subcommand("tidy", "Tidy the desktop into the storage location")->require_subcommand(1);
 
-    auto* run =
-        tidyCmd->add_subcommand("run", "Move every desktop item (except dot files) into the tidy folder");
+    auto* run = tidyCmd->add_subcommand(
+        "run", "Move every desktop item (except dot files and exclusions) into the tidy folder");
     addYesFlag(run, ctx);
     addDryRunFlag(run, ctx);
-    addJsonFlag(run, ctx, "{folder, moved: [paths], failed: [{name, message}]} (with --dry-run: names)");
+    addJsonFlag(run, ctx,
+                "{folder, moved: [paths], failed: [{name, message}], excluded: [names]} (with --dry-run: "
+                "wouldMove, excluded, wouldStay: names)");
     run->callback([&ctx] {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
@@ -80,25 +85,37 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             ctx.error("not tidying: " + refusal);
             return;
         }
+        tidy::TidyOptions options;
+        options.exclusions = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
+        options.dryRun = ctx.dryRun;
         if (ctx.dryRun) {
-            auto names = tidy::visibleNames(desktop);
-            // The entry that holds the tidy folder itself stays, as in a real run.
-            std::erase_if(names, [&](const std::string& name) {
-                return (folder + "/").rfind((fs::path(desktop) / name).string() + "/", 0) == 0;
-            });
+            const auto outcome = tidy::tidyDesktop(desktop, folder, options);
+            if (!outcome) {
+                ctx.error(outcome.error().message);
+                return;
+            }
+            std::vector<std::string> names, staying;
+            for (const auto& to : outcome->moved) names.push_back(fs::path(to).filename().string());
+            for (const auto& f : outcome->failed) staying.push_back(f.name);
             if (ctx.json) {
-                const nlohmann::json out = {{"folder", folder}, {"dryRun", true}, {"wouldMove", names}};
+                const nlohmann::json out = {{"folder", folder},
+                                            {"dryRun", true},
+                                            {"wouldMove", names},
+                                            {"excluded", outcome->excluded},
+                                            {"wouldStay", staying}};
                 std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
                 return;
             }
             for (const auto& name : names) std::cout << "would move " << escaped(name) << '\n';
+            for (const auto& name : outcome->excluded) std::cout << "excluded " << escaped(name) << '\n';
+            for (const auto& f : outcome->failed) std::cout << "would stay: " << escaped(f.message) << '\n';
             ctx.info() << names.size() << (names.size() == 1 ? " item" : " items") << " would move into "
                        << escaped(folder) << '\n';
             return;
         }
         prompt::confirm(ctx, "Move every item on " + escaped(desktop) + " into " + escaped(folder) + "?",
                         "tidy run");
-        const auto outcome = tidy::tidyDesktop(desktop, folder);
+        const auto outcome = tidy::tidyDesktop(desktop, folder, options);
         if (!outcome) {
             ctx.error(outcome.error().message);
             return;
@@ -109,12 +126,91 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             auto failed = nlohmann::json::array();
             for (const auto& f : outcome->failed)
                 failed.push_back({{"name", f.name}, {"message", f.message}});
-            const nlohmann::json out = {{"folder", folder}, {"moved", outcome->moved}, {"failed", failed}};
+            const nlohmann::json out = {{"folder", folder},
+                                        {"moved", outcome->moved},
+                                        {"failed", failed},
+                                        {"excluded", outcome->excluded}};
             std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
             return;
         }
         ctx.info() << "moved " << outcome->moved.size() << (outcome->moved.size() == 1 ? " item" : " items")
                    << " into " << escaped(folder) << '\n';
+    });
+
+    auto* undo = tidyCmd->add_subcommand(
+        "undo", "Move the items of the last tidy back to the desktop (never overwrites)");
+    addJsonFlag(undo, ctx,
+                "{restored: [names], missing: [names], taken: [names], failed: [{name, message}]}");
+    undo->callback([&ctx] {
+        const std::string folder = requireFolder(ctx);
+        if (folder.empty()) return;
+        const auto outcome = tidy::undoLastTidy(folder);
+        if (!outcome) {
+            ctx.error(outcome.error().message);
+            return;
+        }
+        for (const auto& name : outcome->taken)
+            ctx.error("the desktop already has an item named '" + escaped(name) + "'; it stays in " +
+                      escaped(folder));
+        for (const auto& f : outcome->failed) ctx.error(escaped(f.message));
+        if (ctx.json) {
+            auto failed = nlohmann::json::array();
+            for (const auto& f : outcome->failed)
+                failed.push_back({{"name", f.name}, {"message", f.message}});
+            const nlohmann::json out = {{"restored", outcome->restored},
+                                        {"missing", outcome->missing},
+                                        {"taken", outcome->taken},
+                                        {"failed", failed}};
+            std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+            return;
+        }
+        for (const auto& name : outcome->restored) ctx.info() << "restored " << escaped(name) << '\n';
+        for (const auto& name : outcome->missing)
+            ctx.info() << "no longer in the tidy folder: " << escaped(name) << '\n';
+    });
+
+    auto* exclude = tidyCmd->add_subcommand("exclude", "Name patterns a tidy leaves on the desktop")
+                        ->require_subcommand(1);
+    auto* exList = exclude->add_subcommand("list", "One pattern a line");
+    addJsonFlag(exList, ctx, "[patterns]");
+    exList->callback([&ctx] {
+        const StringArray list = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
+        if (ctx.json) {
+            std::cout << nlohmann::json(list).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                      << '\n';
+            return;
+        }
+        for (const auto& p : list) std::cout << escaped(p) << '\n';
+    });
+    auto patterns = std::make_shared<std::vector<std::string>>();
+    auto* add = exclude->add_subcommand("add", "Add shell wildcard patterns, e.g. '*.desktop'");
+    add->add_option("PATTERN", *patterns, "Patterns matched against each desktop name")->required();
+    add->callback([&ctx, patterns] {
+        auto& settings = ctx.settings();
+        StringArray list = settings.stringArray(key::TidyExclusions).value_or(StringArray{});
+        for (const auto& p : *patterns) {
+            if (p.empty() || p.find('/') != std::string::npos)
+                throw UsageError("not a name pattern: '" + p + "'");
+            if (std::find(list.begin(), list.end(), p) == list.end()) list.push_back(p);
+        }
+        settings.set(key::TidyExclusions, list);
+        if (auto st = settings.flush(); !st) ctx.error(st.error().message);
+    });
+    auto removed = std::make_shared<std::vector<std::string>>();
+    auto* rm = exclude->add_subcommand("remove", "Remove patterns");
+    rm->add_option("PATTERN", *removed, "Patterns as listed")->required();
+    rm->callback([&ctx, removed] {
+        auto& settings = ctx.settings();
+        StringArray list = settings.stringArray(key::TidyExclusions).value_or(StringArray{});
+        for (const auto& p : *removed) {
+            const auto it = std::find(list.begin(), list.end(), p);
+            if (it == list.end())
+                ctx.error("no such pattern: '" + escaped(p) + "'");
+            else
+                list.erase(it);
+        }
+        settings.set(key::TidyExclusions, list);
+        if (auto st = settings.flush(); !st) ctx.error(st.error().message);
     });
 
     auto kindName = std::make_shared<std::string>("all");

@@ -1,6 +1,9 @@
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "app/SettingsKeys.h"
@@ -11,6 +14,8 @@
 #include "platform/linux/LinuxSpawn.h"
 #include "trash/SecureErase.h"
 #include "trash/Trash.h"
+#include "trash/TrashItems.h"
+#include "trash/TrashSchedule.h"
 
 namespace vaultry::cli {
 namespace {
@@ -23,25 +28,94 @@ void printJson(const nlohmann::json& out) {
     std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
-// The entries emptying would remove, by their names in the Trash.
-std::vector<std::string> trashedNames(Context& ctx) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(ctx.paths.trash() / "files", ec))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+// The home Trash and every volume's Trash of this user.
+std::vector<trash::TrashFolder> trashFolders(Context& ctx) {
+    return trash::allTrashFolders(ctx.paths.trash(), ctx.paths.mountTable(), ::getuid());
 }
 
-// What `trash empty --dry-run` and a due `trash check --dry-run` print.
-void describeEmptying(Context& ctx, std::uint64_t size, nlohmann::json& out) {
-    const auto names = trashedNames(ctx);
-    out["wouldRemove"] = names;
+std::uint64_t measure(Context& ctx) {
+    platform::LinuxSpawn spawn;
+    return trash::totalSize(spawn, trashFolders(ctx));
+}
+
+std::string itemsText(std::size_t n) { return std::to_string(n) + (n == 1 ? " item" : " items"); }
+
+// What a dry run would remove, Trash folder by Trash folder: the text lists each folder that
+// loses something and its items; the JSON carries the same as "volumes" and, all together,
+// "wouldRemove".
+void describeRemovals(Context& ctx, const std::vector<std::pair<std::filesystem::path, std::string>>& items,
+                      nlohmann::json& out) {
+    std::map<std::filesystem::path, std::vector<std::string>> byFolder;
+    std::vector<std::filesystem::path> order;
+    for (const auto& [folder, name] : items) {
+        if (!byFolder.contains(folder)) order.push_back(folder);
+        byFolder[folder].push_back(name);
+    }
+    auto all = nlohmann::json::array();
+    auto volumes = nlohmann::json::array();
+    for (const auto& folder : order) {
+        volumes.push_back({{"trash", folder.string()}, {"wouldRemove", byFolder[folder]}});
+        for (const auto& name : byFolder[folder]) all.push_back(name);
+    }
+    out["wouldRemove"] = all;
+    out["volumes"] = volumes;
+    if (ctx.json) return;
+    for (const auto& folder : order) {
+        std::cout << escaped(folder.string()) << ":\n";
+        for (const auto& name : byFolder[folder]) std::cout << "would remove " << escaped(name) << '\n';
+    }
+}
+
+// What `trash empty --dry-run` and a due check's dry run print when everything would go: every
+// item of every Trash folder, by its name in the folder.
+void describeEmptying(Context& ctx, const std::vector<trash::TrashFolder>& folders, std::uint64_t size,
+                      nlohmann::json& out) {
+    std::vector<std::pair<std::filesystem::path, std::string>> items;
+    for (const auto& folder : folders) {
+        auto listed = trash::listItems(folder.path);
+        std::sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+        for (const auto& item : listed) items.emplace_back(folder.path, item.name);
+    }
     out["bytes"] = size;
     out["sizeText"] = sizeText(size, 2);
+    describeRemovals(ctx, items, out);
+    if (!ctx.json) ctx.info() << "the Trash would be emptied (" << sizeText(size, 2) << ")\n";
+}
+
+// What removing only some items would take (the engine's dry run), by their original paths.
+void describePartial(Context& ctx, const trash::PartialReport& r, nlohmann::json& out) {
+    std::vector<std::pair<std::filesystem::path, std::string>> items;
+    for (std::size_t i = 0; i < r.chosen.size() && i < r.chosenFrom.size(); ++i)
+        items.emplace_back(r.chosenFrom[i], r.chosen[i]);
+    out["unreadable"] = r.unreadable;
+    describeRemovals(ctx, items, out);
     if (ctx.json) return;
-    for (const auto& name : names) std::cout << "would remove " << escaped(name) << '\n';
-    ctx.info() << "the Trash would be emptied (" << sizeText(size, 2) << ")\n";
+    ctx.info() << itemsText(r.chosen.size()) << " would be removed from the Trash";
+    if (r.freed) ctx.info() << " (" << sizeText(r.freed, 2) << ")";
+    ctx.info() << '\n';
+    if (r.unreadable)
+        ctx.info() << itemsText(r.unreadable) << " without a readable .trashinfo would be left in place\n";
+}
+
+// A partial emptying's outcome; false when something chosen stayed.
+bool reportPartial(Context& ctx, const trash::PartialReport& r, nlohmann::json& out) {
+    out["removed"] = r.removed;
+    out["failed"] = r.failed;
+    out["unreadable"] = r.unreadable;
+    out["bytes"] = r.freed;
+    out["sizeText"] = sizeText(r.freed, 2);
+    if (!ctx.json) {
+        ctx.info() << "removed " << itemsText(r.removed) << " from the Trash";
+        if (r.freed) ctx.info() << " (" << sizeText(r.freed, 2) << ")";
+        ctx.info() << '\n';
+        if (r.unreadable)
+            ctx.info() << itemsText(r.unreadable) << " without a readable .trashinfo left in place\n";
+    }
+    if (!r.ok()) {
+        ctx.error(itemsText(r.failed) + " in the Trash could not be removed");
+        return false;
+    }
+    return true;
 }
 
 // Records the emptying and empties; false (with the error printed) when something stayed.
@@ -50,7 +124,7 @@ bool recordAndEmpty(Context& ctx, std::uint64_t size, trash::Unlock unlock, nloh
     settings.set(key::LastCleanDate, std::chrono::system_clock::now());
     settings.set(key::LastsCleanTrashData, sizeText(size, 2));
     if (auto st = flush(ctx); !st) ctx.error(st.error().message);
-    const auto r = trash::emptyTrash(ctx.paths.trash(), unlock);
+    const auto r = trash::emptyAll(trashFolders(ctx), unlock);
     out["emptied"] = r.ok();
     out["bytes"] = size;
     out["sizeText"] = sizeText(size, 2);
@@ -64,46 +138,144 @@ bool recordAndEmpty(Context& ctx, std::uint64_t size, trash::Unlock unlock, nloh
     return true;
 }
 
+// The last emptying as the settings keep it, for the end of `trash check`.
+void lastEmptied(Context& ctx, nlohmann::json& out) {
+    auto& settings = ctx.settings();
+    const auto last = settings.date(key::LastCleanDate);
+    if (!last) return;
+    const std::string size = settings.string(key::LastsCleanTrashData).value_or("");
+    if (ctx.json) {
+        out["lastEmptied"] = trash::lastCleanDateText(*last);
+        out["lastEmptiedSize"] = size;
+        return;
+    }
+    ctx.info() << "Last emptied: " << size << ' ' << trash::lastCleanDateText(*last) << '\n';
+}
+
 }  // namespace
 
 void addTrashCommands(CLI::App& app, Context& ctx) {
     auto* trashCmd = app.add_subcommand("trash", "Measure, empty and check the Trash")->require_subcommand(1);
 
-    auto* sizeCmd = trashCmd->add_subcommand("size", "Print the size of the Trash (as du counts it)");
+    auto* sizeCmd = trashCmd->add_subcommand(
+        "size", "Print the size of the Trash of every volume together (as du counts each)");
     auto bytes = std::make_shared<bool>(false);
+    auto byVolume = std::make_shared<bool>(false);
     sizeCmd->add_flag("--bytes", *bytes, "Print the byte count instead of the size text");
-    addJsonFlag(sizeCmd, ctx, "{bytes, sizeText}");
-    sizeCmd->callback([&ctx, bytes] {
+    sizeCmd->add_flag("--by-volume", *byVolume, "One line per Trash folder: <size>\\t<Trash folder>");
+    addJsonFlag(sizeCmd, ctx, "{bytes, sizeText, volumes: [{trash, mountPoint, bytes, sizeText}]}");
+    sizeCmd->callback([&ctx, bytes, byVolume] {
         platform::LinuxSpawn spawn;
-        const auto size = trash::fastFolderSizeAtFilePath(spawn, ctx.paths.trash());
-        if (ctx.json)
-            printJson({{"bytes", size}, {"sizeText", sizeText(size, 2)}});
-        else if (*bytes)
-            std::cout << size << '\n';
-        else
-            std::cout << sizeText(size, 2) << '\n';
+        const auto show = [&](std::uint64_t size) {
+            if (*bytes)
+                std::cout << size;
+            else
+                std::cout << sizeText(size, 2);
+        };
+        std::uint64_t total = 0;
+        auto volumes = nlohmann::json::array();
+        for (const auto& folder : trashFolders(ctx)) {
+            const auto size = trash::fastFolderSizeAtFilePath(spawn, folder.path);
+            total += size;
+            volumes.push_back({{"trash", folder.path.string()},
+                               {"mountPoint", folder.mountPoint.string()},
+                               {"bytes", size},
+                               {"sizeText", sizeText(size, 2)}});
+            if (!*byVolume || ctx.json) continue;
+            show(size);
+            std::cout << '\t' << escaped(folder.path.string()) << '\n';
+        }
+        if (ctx.json) {
+            printJson({{"bytes", total}, {"sizeText", sizeText(total, 2)}, {"volumes", volumes}});
+            return;
+        }
+        if (*byVolume) return;
+        show(total);
+        std::cout << '\n';
     });
 
-    auto* emptyCmd = trashCmd->add_subcommand("empty", "Empty the Trash, read-only folders in it included");
+    auto* emptyCmd = trashCmd->add_subcommand(
+        "empty", "Empty the Trash of every volume, read-only folders in it included; or only old items");
+    auto olderThan = std::make_shared<std::string>();
+    auto keepUnder = std::make_shared<std::string>();
+    emptyCmd->add_option("--older-than", *olderThan,
+                         "Remove only the items deleted more than DAYS days ago (by their .trashinfo)");
+    emptyCmd->add_option("--keep-under", *keepUnder,
+                         "Remove the oldest items until the Trash is below SIZE (500MB, 2GiB, bytes)");
     addYesFlag(emptyCmd, ctx);
     addDryRunFlag(emptyCmd, ctx);
-    addJsonFlag(emptyCmd, ctx, "{emptied, bytes, sizeText, removed, failed} (with --dry-run: wouldRemove)");
-    emptyCmd->callback([&ctx] {
-        platform::LinuxSpawn spawn;
+    addJsonFlag(emptyCmd, ctx,
+                "{emptied, bytes, sizeText, removed, failed} (only some items: {removed, failed, unreadable, "
+                "bytes, sizeText}; with --dry-run: wouldRemove, volumes: [{trash, wouldRemove}])");
+    emptyCmd->callback([&ctx, olderThan, keepUnder] {
+        std::optional<std::uint64_t> days, limit;
+        if (!olderThan->empty()) {
+            std::uint64_t n = 0;
+            const auto [end, ec] =
+                std::from_chars(olderThan->data(), olderThan->data() + olderThan->size(), n);
+            if (ec != std::errc() || end != olderThan->data() + olderThan->size() || n > 100000)
+                throw UsageError("not a number of days: '" + *olderThan + "'");
+            days = n;
+        }
+        if (!keepUnder->empty() && !(limit = trash::parseSize(*keepUnder)))
+            throw UsageError("not a size: '" + *keepUnder + "' (for example 500MB, 2GiB or a byte count)");
         nlohmann::json out = nlohmann::json::object();
+        const auto folders = trashFolders(ctx);
+        if (!days && !limit) {
+            platform::LinuxSpawn spawn;
+            if (ctx.dryRun) {
+                out["dryRun"] = true;
+                describeEmptying(ctx, folders, trash::totalSize(spawn, folders), out);
+            } else {
+                prompt::confirm(ctx, kEmptyQuestion, "trash empty");
+                recordAndEmpty(ctx, trash::totalSize(spawn, folders), trash::Unlock::Yes, out);
+            }
+            if (ctx.json) printJson(out);
+            return;
+        }
+        if (!ctx.dryRun) {
+            std::string question = "Remove from the Trash";
+            if (days) question += " the items deleted more than " + std::to_string(*days) + " day(s) ago";
+            if (days && limit) question += ", then";
+            if (limit) question += " the oldest items until it is below " + sizeText(*limit, 2);
+            prompt::confirm(ctx, question + " ?", "trash empty");
+        }
+        trash::PartialReport total;
+        if (days) {
+            const auto cutoff = std::chrono::system_clock::now() - std::chrono::days(*days);
+            for (const auto& f : folders)
+                total += trash::emptyOlderThan(f.path, cutoff, trash::Unlock::Yes, ctx.dryRun);
+        }
+        if (limit) {
+            auto r = trash::emptyDownTo(trash::pathsOf(folders), *limit, trash::Unlock::Yes, ctx.dryRun);
+            if (days) r.unreadable = 0;  // already counted
+            if (ctx.dryRun && days) {
+                // Nothing went by age in a dry run: leave out what the age rule already chose.
+                for (std::size_t i = r.chosen.size(); i-- > 0;) {
+                    bool seen = false;
+                    for (std::size_t j = 0; j < total.chosen.size() && !seen; ++j)
+                        seen = total.chosen[j] == r.chosen[i] && total.chosenFrom[j] == r.chosenFrom[i];
+                    if (seen) {
+                        r.chosen.erase(r.chosen.begin() + static_cast<std::ptrdiff_t>(i));
+                        r.chosenFrom.erase(r.chosenFrom.begin() + static_cast<std::ptrdiff_t>(i));
+                    }
+                }
+            }
+            total += r;
+        }
         if (ctx.dryRun) {
             out["dryRun"] = true;
-            describeEmptying(ctx, trash::fastFolderSizeAtFilePath(spawn, ctx.paths.trash()), out);
+            describePartial(ctx, total, out);
         } else {
-            prompt::confirm(ctx, kEmptyQuestion, "trash empty");
-            recordAndEmpty(ctx, trash::fastFolderSizeAtFilePath(spawn, ctx.paths.trash()), trash::Unlock::Yes,
-                           out);
+            reportPartial(ctx, total, out);
         }
         if (ctx.json) printJson(out);
     });
 
     auto* checkCmd = trashCmd->add_subcommand(
-        "check", "Empty the Trash when it is due: by time since the last emptying and/or by size");
+        "check",
+        "Apply the Trash schedule once: without options the rules kept by Vaultry (as its hourly check "
+        "does), else by time since the last emptying and/or by size");
     auto every = std::make_shared<std::string>();
     auto above = std::make_shared<std::string>();
     checkCmd->add_option("--every", *every,
@@ -111,7 +283,9 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
     checkCmd->add_option("--above", *above, "Size limit in bytes");
     addYesFlag(checkCmd, ctx);
     addDryRunFlag(checkCmd, ctx);
-    addJsonFlag(checkCmd, ctx, "{due, emptied, bytes, sizeText, lastEmptied, lastEmptiedSize}");
+    addJsonFlag(checkCmd, ctx,
+                "{due, emptied, bytes, sizeText, lastEmptied, lastEmptiedSize} (the kept rules: also action, "
+                "removed, failed, unreadable; with --dry-run: wouldRemove, volumes)");
     checkCmd->callback([&ctx, every, above] {
         std::optional<std::uint64_t> interval, limit;
         if (!every->empty() && !(interval = trash::intervalOfTimeChoice(*every)))
@@ -124,52 +298,140 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
                 throw UsageError("not a byte count: '" + *above + "'");
             limit = n;
         }
-        if (!interval && !limit) throw UsageError("give --every, --above or both");
-        platform::LinuxSpawn spawn;
         auto& settings = ctx.settings();
-        bool due = false;
         nlohmann::json out = {{"due", false}, {"emptied", false}};
+        if (ctx.dryRun) out["dryRun"] = true;
+        const auto folders = trashFolders(ctx);
+        if (!interval && !limit) {
+            platform::LinuxSpawn spawn;
+            const auto rules = trash::rulesFromSettings(settings);
+            if (!rules.byTime && !rules.bySize) {
+                if (ctx.json) {
+                    out["action"] = "none";
+                    printJson(out);
+                } else {
+                    ctx.info() << "No Trash schedule is set\n";
+                }
+                return;
+            }
+            const auto result = trash::applySchedule(
+                spawn, settings, folders, std::chrono::system_clock::now(),
+                [&] {
+                    prompt::confirm(ctx, kEmptyQuestion, "trash check");
+                    return true;
+                },
+                ctx.dryRun);
+            out["bytes"] = result.sizeBefore;
+            out["sizeText"] = sizeText(result.sizeBefore, 2);
+            switch (result.action) {
+                case trash::ScheduleAction::None:
+                    out["action"] = "none";
+                    if (!ctx.json) ctx.info() << "Trash not due for emptying\n";
+                    break;
+                case trash::ScheduleAction::EmptyAll:
+                    out["action"] = "empty";
+                    out["due"] = true;
+                    if (ctx.dryRun) {
+                        describeEmptying(ctx, folders, result.sizeBefore, out);
+                    } else if (!result.emptied.ok()) {
+                        ctx.error(std::to_string(result.emptied.failed) +
+                                  " item(s) in the Trash could not be removed");
+                    } else {
+                        out["emptied"] = true;
+                        out["removed"] = result.emptied.removed;
+                        if (!ctx.json)
+                            ctx.info() << "Trash emptied (" << sizeText(result.sizeBefore, 2) << ")\n";
+                    }
+                    break;
+                case trash::ScheduleAction::RemoveOlder:
+                case trash::ScheduleAction::RemoveOldest:
+                    out["action"] = result.action == trash::ScheduleAction::RemoveOlder ? "older" : "oldest";
+                    out["due"] = true;
+                    if (ctx.dryRun)
+                        describePartial(ctx, result.partial, out);
+                    else
+                        reportPartial(ctx, result.partial, out);
+                    break;
+            }
+            lastEmptied(ctx, out);
+            if (ctx.json) printJson(out);
+            return;
+        }
+        bool due = false;
         const auto emptyWhenDue = [&](std::uint64_t size) {
             due = true;
             out["due"] = true;
             if (ctx.dryRun) {
-                out["dryRun"] = true;
-                describeEmptying(ctx, size, out);
+                describeEmptying(ctx, folders, size, out);
                 return;
             }
             prompt::confirm(ctx, kEmptyQuestion, "trash check");
             recordAndEmpty(ctx, size, trash::Unlock::No, out);
         };
         if (limit) {
-            const auto size = trash::fastFolderSizeAtFilePath(spawn, ctx.paths.trash());
+            const auto size = measure(ctx);
             if (size >= *limit) emptyWhenDue(size);
         }
         if (!due && interval &&
             trash::secondsSince(settings.date(key::LastCleanDate), std::chrono::system_clock::now()) >=
                 *interval)
-            emptyWhenDue(trash::fastFolderSizeAtFilePath(spawn, ctx.paths.trash()));
-        const auto last = settings.date(key::LastCleanDate);
-        if (ctx.json) {
-            if (last) {
-                out["lastEmptied"] = trash::lastCleanDateText(*last);
-                out["lastEmptiedSize"] = settings.string(key::LastsCleanTrashData).value_or("");
-            }
-            printJson(out);
+            emptyWhenDue(measure(ctx));
+        if (!due && !ctx.json) ctx.info() << "Trash not due for emptying\n";
+        lastEmptied(ctx, out);
+        if (ctx.json) printJson(out);
+    });
+
+    auto* timerCmd = trashCmd->add_subcommand(
+        "timer",
+        "A systemd user timer that runs 'trash check --yes' every hour, also when Vaultry is not running");
+    auto timerState = std::make_shared<std::string>();
+    timerCmd->add_option("STATE", *timerState, "on, off or status")
+        ->required()
+        ->check(CLI::IsMember({"on", "off", "status"}));
+    addJsonFlag(timerCmd, ctx, "{status} for status");
+    timerCmd->callback([&ctx, timerState] {
+        platform::LinuxSpawn spawn;
+        const auto config = ctx.paths.configHome();
+        if (*timerState == "status") {
+            const std::string status = trash::trashTimerStatus(spawn, config);
+            if (ctx.json)
+                printJson({{"status", status}});
+            else
+                std::cout << escaped(status) << '\n';
             return;
         }
-        if (!due) ctx.info() << "Trash not due for emptying\n";
-        if (last)
-            ctx.info() << "Last emptied: " << settings.string(key::LastsCleanTrashData).value_or("") << ' '
-                       << trash::lastCleanDateText(*last) << '\n';
+        if (*timerState == "on") {
+            std::error_code ec;
+            auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+            if (ec) self = "/usr/bin/vaultry-cli";
+            if (auto st = trash::installTrashTimer(spawn, config, self); !st) {
+                ctx.error(st.error().message);
+                return;
+            }
+            ctx.info() << "The Trash schedule is checked every hour (" << trash::kTimerName << ")\n";
+            return;
+        }
+        if (auto st = trash::removeTrashTimer(spawn, config); !st) {
+            ctx.error(st.error().message);
+            return;
+        }
+        ctx.info() << "The hourly Trash check is off\n";
     });
 
     auto* eraseCmd = app.add_subcommand("erase", "Overwrite and delete files and folders (srm, else shred)");
     auto paths = std::make_shared<std::vector<std::string>>();
+    auto passes = std::make_shared<unsigned>(0);
     eraseCmd->add_option("PATH", *paths, "Files and folders to erase")->required();
+    eraseCmd
+        ->add_option("--passes", *passes,
+                     "1: one random pass (srm -ll, else shred -n 1 -z), seconds per GiB instead of minutes; "
+                     "many passes buy nothing on today's drives. Default: the Preferences choice, else "
+                     "the tool's own")
+        ->check(CLI::IsMember({1u}));
     addYesFlag(eraseCmd, ctx);
     addDryRunFlag(eraseCmd, ctx);
     addJsonFlag(eraseCmd, ctx, "{erased, removed, failed, missing: [paths]} (with --dry-run: wouldErase)");
-    eraseCmd->callback([&ctx, paths] {
+    eraseCmd->callback([&ctx, paths, passes] {
         std::vector<std::string> present, missing;
         for (const auto& p : *paths) {
             std::error_code ec;
@@ -195,11 +457,21 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
                             "erase");
         }
         platform::LinuxSpawn spawn;
-        const auto tool = trash::defaultEraseTool();
+        const unsigned chosen =
+            *passes ? *passes : static_cast<unsigned>(ctx.settings().number(key::ErasePasses).value_or(0));
+        const auto tool = trash::eraseToolForPasses(chosen);
+        // Said once per run: where overwriting in place may not reach the old blocks.
+        for (const auto& p : present) {
+            if (const auto why = trash::overwriteCaveat(p); !why.empty()) {
+                std::cerr << "vaultry-cli: note: overwriting " << escaped(p)
+                          << " may not reach the blocks that held its data: " << why << '\n';
+                break;
+            }
+        }
         trash::EraseReport total;
         for (const auto& p : present) {
             const auto r = trash::eraseItem(spawn, tool, p);
-            for (const auto& why : r.refusals) ctx.error(why);
+            for (const auto& why : r.refusals) ctx.error(escaped(why));
             if (!r.ok()) ctx.error("could not erase everything in " + escaped(p));
             total += r;
         }

@@ -1,4 +1,5 @@
 // The cookie page: scans of the browsers' stores and of files the user opens, removal, export.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include "cookies/BinaryCookies.h"
 #include "cookies/CookieDatabase.h"
 #include "cookies/CookieStores.h"
+#include "cookies/KeepList.h"
 #include "cookies/PRCookFileNode.h"
 #include "cookies/PRRtfController.h"
 #include "platform/Log.h"
@@ -27,7 +29,9 @@ void AppDelegate::ReadCookBinaryFileWithPath(const std::string& path) {
 }
 
 void AppDelegate::ReadCookDatabaseFileWithPath(const std::string& path) {
-    cookies::ReadCookDatabaseFileWithPath(path, cookArray);
+    auto decryptor =
+        safeStorage ? cookies::decryptorFor(*safeStorage, scanBrowser) : cookies::ChromiumDecryptor();
+    cookies::ReadCookDatabaseFileWithPath(path, cookArray, decryptor);
 }
 
 void AppDelegate::ReadFirefoxCookDatabaseFileWithPath(const std::string& path) {
@@ -107,22 +111,53 @@ void AppDelegate::ScanSafariCookieFile() {
                 [this, path = cookies::safariCookiePath(s_.paths)] { ScanCookBinaryFilePathhand(path); });
 }
 
-void AppDelegate::ScanChromeCookieFile() {
+namespace {
+// The Chrome button reads the whole Chromium family, the Firefox button Firefox and GNOME Web.
+std::vector<std::string> buttonBrowsers(std::string_view button) {
+    if (button == "firefox") return {"firefox", "gnome-web"};
+    if (button == "chrome") return {"chrome", "chromium", "brave", "vivaldi", "edge", "opera"};
+    return {};
+}
+}  // namespace
+
+std::vector<cookies::Profile> AppDelegate::cookieProfilesForButton(std::string_view button) const {
+    const auto browsers = buttonBrowsers(button);
+    std::vector<cookies::Profile> out;
+    for (const auto& p : cookies::findProfiles(s_.paths))
+        if (std::find(browsers.begin(), browsers.end(), p.browser) != browsers.end()) out.push_back(p);
+    // The first browser's default profile leads; the others follow in their listed order.
+    const auto lead =
+        std::find_if(out.begin(), out.end(), [](const cookies::Profile& p) { return p.isDefault; });
+    if (lead != out.end()) std::rotate(out.begin(), lead, lead + 1);
+    return out;
+}
+
+void AppDelegate::ScanCookieProfile(const cookies::Profile& profile) {
     if (bCookieWorkerRunning) return;
     bCookieWorkerRunning = true;
+    if (!safeStorage) safeStorage = std::make_shared<cookies::SecretServiceStorage>();
+    scanBrowser = profile.browser;
     startProgress(ui_);
-    startWorker(scanDatabaseThreader,
-                [this, path = cookies::chromeCookiePath(s_.paths)] { ScanDataBaseCookieFilePathhand(path); });
+    if (profile.layout == cookies::Layout::Firefox)
+        startWorker(scanFirefoxDatabaseThreader,
+                    [this, path = profile.store] { ScanFireFoxDataBaseCookieFilePathhand(path); });
+    else
+        startWorker(scanDatabaseThreader,
+                    [this, path = profile.store] { ScanDataBaseCookieFilePathhand(path); });
+}
+
+void AppDelegate::ScanChromeCookieFile() {
+    const auto profiles = cookieProfilesForButton("chrome");
+    if (!profiles.empty()) return ScanCookieProfile(profiles.front());
+    // No profile: the usual place, which reads as an empty store.
+    ScanCookieProfile(
+        {"chrome", "Default", cookies::chromeCookiePath(s_.paths), cookies::Layout::Chrome, "", true});
 }
 
 void AppDelegate::ScanFireFoxCookieFile() {
-    if (bCookieWorkerRunning) return;
-    bCookieWorkerRunning = true;
-    startProgress(ui_);
-    startWorker(scanFirefoxDatabaseThreader,
-                [this, path = cookies::firefoxCookiePath(s_.paths).value_or("")] {
-                    ScanFireFoxDataBaseCookieFilePathhand(path);
-                });
+    const auto profiles = cookieProfilesForButton("firefox");
+    if (!profiles.empty()) return ScanCookieProfile(profiles.front());
+    ScanCookieProfile({"firefox", "", "", cookies::Layout::Firefox, "", true});
 }
 
 void AppDelegate::ScanCookBinaryFilePathhand(std::string path) {
@@ -204,6 +239,8 @@ void AppDelegate::CheckFilePathISCookie(const std::string& path) {
     const auto layout = cookies::detectLayout(path);
     if (!layout || bCookieWorkerRunning) return;
     bCookieWorkerRunning = true;
+    if (!safeStorage) safeStorage = std::make_shared<cookies::SecretServiceStorage>();
+    scanBrowser.clear();
     if (*layout == cookies::Layout::Binary) {
         startProgress(ui_);
         startWorker(scanBackFileThreader, [this, path] { ScanCookBinaryFilePathhand(path); });
@@ -223,22 +260,47 @@ void AppDelegate::CheckFilePathISCookie(const std::string& path) {
 // ---- Removal --------------------------------------------------------------------------------
 
 void AppDelegate::ActRemoveCookieData() {
-    if (bCookieWorkerRunning) return;
-    bCookieWorkerRunning = true;
-    ui_.setState(kProgressor, true);  // animates; stays hidden when it is hidden
-    startWorker(removeThreader,
-                [this, path = currentScanFilePath(), binary = binaryCookie(), firefox = bFireFoxCookie] {
-                    ActRemoveCookieDataThreader(path, binary, firefox);
-                });
+    cookies::RemovalPlan plan;
+    plan.all = true;
+    startRemoval(std::move(plan));
 }
 
-void AppDelegate::ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox) {
+void AppDelegate::ActRemoveSelectedCookies(const std::vector<std::size_t>& rows) {
+    cookies::RemovalPlan plan;
+    for (const auto row : rows)
+        if (row < dataController.size()) plan.rows.push_back(cookies::keyOf(*dataController[row]));
+    if (!plan.rows.empty()) startRemoval(std::move(plan));
+}
+
+void AppDelegate::ActRemoveCookiesOfDomains(const std::vector<std::string>& domains) {
+    cookies::RemovalPlan plan;
+    for (const auto& d : domains)
+        if (auto domain = cookies::normalizedDomain(d); !domain.empty())
+            plan.domains.push_back(std::move(domain));
+    if (!plan.domains.empty()) startRemoval(std::move(plan));
+}
+
+void AppDelegate::startRemoval(cookies::RemovalPlan plan) {
+    if (bCookieWorkerRunning) return;
+    bCookieWorkerRunning = true;
+    plan.keep = cookies::keepList(settings_);
+    ui_.setState(kProgressor, true);  // animates; stays hidden when it is hidden
+    startWorker(removeThreader, [this, path = currentScanFilePath(), binary = binaryCookie(),
+                                 firefox = bFireFoxCookie, plan = std::move(plan)]() mutable {
+        ActRemoveCookieDataThreader(path, binary, firefox, std::move(plan));
+    });
+}
+
+void AppDelegate::ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox,
+                                              cookies::RemovalPlan plan) {
     Status done;
     if (binary)
-        done = cookies::removeStore(path, cookies::Layout::Binary);
+        done = cookies::removeCookies(path, cookies::Layout::Binary, plan);
     else if (!path.empty())
-        done = cookies::removeStore(path, firefox ? cookies::Layout::Firefox : cookies::Layout::Chrome);
+        done =
+            cookies::removeCookies(path, firefox ? cookies::Layout::Firefox : cookies::Layout::Chrome, plan);
     removeFailure = done ? std::string() : done.error().message;
+    removePlan = std::move(plan);
     s_.mainThread.performAndWait([this] { RemoveFinishOnMainThread(); });
 }
 
@@ -257,9 +319,23 @@ void AppDelegate::RemoveFinishOnMainThread() {
             ui_.runAlert({"The cookies could not be removed", removeFailure, " Ok ", "", ""});
         return;
     }
-    cookArray.clear();
-    dataController.clear();
+    // The table keeps the rows the store still holds: the kept ones, those not asked for.
+    const auto gone = [this](const std::shared_ptr<PRCookFileNode>& n) {
+        return cookies::doomed(removePlan, cookies::keyOf(*n));
+    };
+    std::erase_if(cookArray, gone);
+    std::erase_if(dataController, gone);
     ui_.reload(kCookieTable);
+}
+
+std::vector<std::string> AppDelegate::cookieKeepList() const { return cookies::keepList(settings_); }
+
+bool AppDelegate::AddCookieKeepDomain(const std::string& domain) {
+    return cookies::addKeepDomain(settings_, domain);
+}
+
+bool AppDelegate::RemoveCookieKeepDomain(const std::string& domain) {
+    return cookies::removeKeepDomain(settings_, domain);
 }
 
 // ---- Export ---------------------------------------------------------------------------------

@@ -9,6 +9,8 @@
 #include <set>
 
 #include "cookies/BinaryCookies.h"
+#include "cookies/ChromiumCrypto.h"
+#include "cookies/Containers.h"
 #include "platform/Log.h"
 
 namespace fs = std::filesystem;
@@ -204,6 +206,11 @@ std::int64_t chromeTimeToUnix(std::int64_t microseconds) {
 }
 
 void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out) {
+    ChromiumDecryptor fixedKeyOnly;
+    ReadCookDatabaseFileWithPath(path, out, fixedKeyOnly);
+}
+
+void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out, ChromiumDecryptor& decryptor) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) return;
     CookNodes rows;
@@ -213,6 +220,11 @@ void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out) {
         const auto have = columns(db, "cookies", rc);
         if (rc != SQLITE_OK || have.empty()) return locked(rc) ? rc : SQLITE_OK;
         const bool plainValue = have.count("value") > 0;
+        // From version 24 on, each value starts with the SHA-256 of its host.
+        std::int64_t metaVersion = 0;
+        rc = eachRow(db, "select value from meta where key='version'",
+                     [&](sqlite3_stmt* st) { metaVersion = sqlite3_column_int64(st, 0); });
+        if (rc != SQLITE_OK) return rc;
         const std::string query = "select " + pick(have, {"host_key"}) + "," + pick(have, {"name"}) + "," +
                                   pick(have, {"path"}) + "," + pick(have, {"expires_utc"}) + "," +
                                   pick(have, {"secure", "is_secure"}) + "," + pick(have, {"has_expires"}) +
@@ -227,11 +239,14 @@ void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out) {
                 node->setExpiredDate(expiryText(chromeTimeToUnix(expires)));
             if (sqlite3_column_int64(st, 4) == 1) node->setSecureValue("YES");
             if (sqlite3_column_int64(st, 5) == 1) node->setHasExpired(true);
-            const void* blob = sqlite3_column_blob(st, 6);
+            const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 6));
             const int bytes = sqlite3_column_bytes(st, 6);
-            if (blob && bytes > 0)
-                node->setFileValue(hexDescription(blob, static_cast<std::size_t>(bytes)));
-            else if (plainValue)
+            if (blob && bytes > 0) {
+                const auto* host = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+                const auto plain = decryptor.decrypt({blob, static_cast<std::size_t>(bytes)},
+                                                     host ? host : "", metaVersion >= 24);
+                node->setFileValue(plain ? *plain : kEncryptedValue);
+            } else if (plainValue)
                 setText(*node, &PRCookFileNode::setFileValue, st, 7);
             rows.push_back(std::move(node));
         });
@@ -243,6 +258,7 @@ void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) return;
     CookNodes rows;
+    const auto containers = containerNames(fs::path(path).parent_path());
     withDatabase(path, [&](sqlite3* db) {
         rows.clear();
         int rc;
@@ -252,10 +268,10 @@ void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out
         rc = eachRow(db, "PRAGMA user_version",
                      [&](sqlite3_stmt* st) { userVersion = sqlite3_column_int64(st, 0); });
         if (rc != SQLITE_OK) return rc;
-        const std::string query = "select " + pick(have, {"baseDomain", "host"}) + "," +
-                                  pick(have, {"name"}) + "," + pick(have, {"path"}) + "," +
-                                  pick(have, {"expiry"}) + "," + pick(have, {"isSecure"}) + "," +
-                                  pick(have, {"value"}) + " from moz_cookies";
+        const std::string query =
+            "select " + pick(have, {"baseDomain", "host"}) + "," + pick(have, {"name"}) + "," +
+            pick(have, {"path"}) + "," + pick(have, {"expiry"}) + "," + pick(have, {"isSecure"}) + "," +
+            pick(have, {"value"}) + "," + pick(have, {"originAttributes"}) + " from moz_cookies";
         return eachRow(db, query, [&](sqlite3_stmt* st) {
             auto node = std::make_shared<PRCookFileNode>();
             setText(*node, &PRCookFileNode::setFileHost, st, 0);
@@ -265,6 +281,11 @@ void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out
                 node->setExpiredDate(expiryText(userVersion >= 16 ? expiry / 1000 : expiry));
             if (sqlite3_column_int64(st, 4) == 1) node->setSecureValue("YES");
             setText(*node, &PRCookFileNode::setFileValue, st, 5);
+            if (const auto* origin = reinterpret_cast<const char*>(sqlite3_column_text(st, 6));
+                origin && *origin) {
+                node->setOriginAttributes(origin);
+                node->setContainer(containerOf(origin, containers));
+            }
             rows.push_back(std::move(node));
         });
     });

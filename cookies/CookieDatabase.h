@@ -11,15 +11,19 @@ struct sqlite3;
 
 namespace vaultry::cookies {
 
+class ChromiumDecryptor;
+
 // Brings a database's write-ahead log into its main file before a removal: a passive checkpoint
 // of a store in WAL mode (the journal mode stays as the browser set it). A failed checkpoint logs
 // "Failed to commit". Readers never call it.
 void commitDB(const std::string& path);
 
 // Chrome's table `cookies`, old and current layouts (columns found by name: `secure` or
-// `is_secure`; expires_utc in microseconds since 1601-01-01). The value is the hex rendering of
-// encrypted_value; when a row has none, its plain `value`.
+// `is_secure`; expires_utc in microseconds since 1601-01-01). The value is encrypted_value
+// decrypted ("(encrypted)" when no key opens it); when a row has none, its plain `value`. Without
+// a decryptor only the fixed key of "v10" values is tried.
 void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out);
+void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out, ChromiumDecryptor& decryptor);
 // Firefox's table `moz_cookies`: `baseDomain`, else `host`; expiry in seconds, or milliseconds
 // from user_version 16 on.
 void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out);

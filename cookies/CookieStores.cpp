@@ -168,7 +168,8 @@ std::string exportLine(const PRCookFileNode& node) {
     const auto text = [](const PRCookFileNode::Text& t) { return t ? *t : std::string("(null)"); };
     return "Website:" + text(node.fileHost()) + "  Name:" + text(node.fileName()) +
            "  Secure:" + node.secureValue() + "  Path:" + text(node.filePath()) +
-           "  Value:" + text(node.fileValue()) + "  ";
+           "  Value:" + text(node.fileValue()) + "  " +
+           (node.container() ? "Container:" + *node.container() + "  " : std::string());
 }
 
 std::string exportText(const CookNodes& nodes) {

@@ -45,6 +45,13 @@ public:
     std::uint32_t cookieFlags() const { return get(cookieFlags_); }
     void setCookieFlags(std::uint32_t v) { put(cookieFlags_, v); }
 
+    // Firefox: the row's originAttributes as stored ("^userContextId=2") and the name of the
+    // container it places the cookie in; none elsewhere and for the default container.
+    Text originAttributes() const { return get(originAttributes_); }
+    void setOriginAttributes(Text t) { put(originAttributes_, std::move(t)); }
+    Text container() const { return get(container_); }
+    void setContainer(Text t) { put(container_, std::move(t)); }
+
     // The four texts a reader finds, under one lock.
     void setTexts(Text host, Text name, Text path, Text value) {
         std::lock_guard lock(mutex_);
@@ -55,7 +62,7 @@ public:
     }
 
 private:
-    Text fileURL_, fileName_, filePath_, fileValue_, fileHost_, expiredDate_;
+    Text fileURL_, fileName_, filePath_, fileValue_, fileHost_, expiredDate_, originAttributes_, container_;
     std::string secureValue_ = "NO";
     Buffer dataValue_;
     std::uint64_t cookieStartOffSet_ = 0;

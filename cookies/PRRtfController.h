@@ -23,7 +23,8 @@ public:
 
 namespace cookies {
 // One record's export line, without its line breaks: "Website:%@  Name:%@  Secure:%@  Path:%@
-// Value:%@  ", a missing text written as "(null)".
+// Value:%@  ", a missing text written as "(null)"; a cookie of a Firefox container adds
+// "Container:%@  ".
 std::string exportLine(const PRCookFileNode& node);
 // The whole export file for these records.
 std::string exportText(const CookNodes& nodes);

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
@@ -12,6 +13,7 @@ namespace vaultry {
 namespace {
 
 constexpr const char* kBrowser = "theBroswerView";
+constexpr const char* kAutoTidyNotification = "AutoTidyDone";
 
 void eraseNode(AppDelegate::FileNodes& list, const std::shared_ptr<FBFileNode>& node) {
     list.erase(std::remove(list.begin(), list.end(), node), list.end());
@@ -96,7 +98,10 @@ void AppDelegate::ClickTidyAction() {
 
 void AppDelegate::StartTidyActThreader(std::string desktopPath) {
     const std::string folder = tidyStorageFolder();
-    auto outcome = tidy::tidyDesktop(desktopPath, folder);
+    tidy::TidyOptions options;
+    options.exclusions = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    auto outcome = tidy::tidyDesktop(desktopPath, folder, options);
+    const std::size_t moved = outcome ? outcome->moved.size() : 0;
     std::size_t failedCount = 0;
     std::string failedNames, error;
     if (outcome) {
@@ -112,8 +117,10 @@ void AppDelegate::StartTidyActThreader(std::string desktopPath) {
     }
     // The lists show what really lies in the tidy folder, earlier tidies included.
     FileNodes records = folder.empty() ? FileNodes{} : scanFolder(folder);
-    s_.mainThread.performAndWait(
-        [&] { RefreshFinishTableViewMainThreadHandle(std::move(records), failedCount, failedNames, error); });
+    s_.mainThread.performAndWait([&] {
+        tidyMovedCount_ = moved;
+        RefreshFinishTableViewMainThreadHandle(std::move(records), failedCount, failedNames, error);
+    });
     tidyRunning_ = false;
 }
 
@@ -127,6 +134,22 @@ void AppDelegate::RefreshFinishTableViewMainThreadHandle(FileNodes records, std:
     SortAllDataArray();
     thePopViewController->SetTableControllerArray(currentDesktopAllArray);
     ui_.reload(PPopoverviewConterller::kTidyTable);
+    if (tidyIsAutomatic_.exchange(false)) {
+        // Nobody is at the screen for an alert: the notification says what happened.
+        const std::string count =
+            tidyMovedCount_ == 1 ? "1 item" : std::to_string(tidyMovedCount_) + " items";
+        std::string body = count + " moved into the tidy folder.";
+        if (!error.empty()) body = "The Desktop could not be tidied: " + error;
+        if (failedCount > 0) body += " " + std::to_string(failedCount) + " stayed on the Desktop.";
+        s_.notifier.remove(kAutoTidyNotification);
+        s_.notifier.setResponseHandler([this](const std::string& identifier, const std::string& action) {
+            userNotificationCenterDidActivateNotification(identifier, action);
+        });
+        std::vector<std::string> actions;
+        if (tidyMovedCount_ > 0) actions.push_back("Undo");
+        s_.notifier.schedule({kAutoTidyNotification, "Desktop tidied", body, actions});
+        return;
+    }
     if (!error.empty()) {
         ui_.runAlert({"The Desktop could not be tidied.", error, " Ok ", "", ""});
     } else if (failedCount > 0) {
@@ -136,6 +159,63 @@ void AppDelegate::RefreshFinishTableViewMainThreadHandle(FileNodes records, std:
                 : std::to_string(failedCount) + " items could not be moved and stay on the Desktop.";
         ui_.runAlert({message, failedNames, " Ok ", "", ""});
     }
+}
+
+void AppDelegate::UndoLastTidy() {
+    if (tidyRunning_.load()) return;  // the running tidy writes the log this would read
+    const std::string folder = tidyStorageFolder();
+    const auto outcome = tidy::undoLastTidy(folder);
+    if (!outcome) {
+        ui_.runAlert({"The last tidy could not be undone.", outcome.error().message, " Ok ", "", ""});
+        return;
+    }
+    for (const auto& f : outcome->failed) logLine("undo tidy: " + f.message);
+    freshCurrentDeskTop();
+    SortAllDataArray();
+    thePopViewController->SetTableControllerArray(currentDesktopAllArray);
+    ui_.reload(PPopoverviewConterller::kTidyTable);
+    const std::size_t stayed = outcome->taken.size() + outcome->failed.size();
+    if (stayed == 0) return;
+    std::string names;
+    for (const auto& n : outcome->taken) names += (names.empty() ? "" : ", ") + n;
+    for (const auto& f : outcome->failed) names += (names.empty() ? "" : ", ") + f.name;
+    const std::string message =
+        stayed == 1 ? "1 item stays in the tidy folder: the Desktop has an item of its name again."
+                    : std::to_string(stayed) +
+                          " items stay in the tidy folder: the Desktop has items of their names again.";
+    ui_.runAlert({message, names, " Ok ", "", ""});
+}
+
+void AppDelegate::autoTidyIfDue() {
+    if (!ui_.state("autoCleanupSelectBtn")) return;
+    const auto at = tidy::parseHourMinute(ui_.text("tidyTimePicker"));
+    if (!at) return;
+    const auto now = s_.clock.now();
+    const auto last = settings_.date(key::LastAutoTidyDate);
+    if (!last) {
+        // Armed now: the first tidy is the next time the chosen moment comes round.
+        settings_.set(key::LastAutoTidyDate, now);
+        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+        return;
+    }
+    if (!tidy::autoTidyDue(last, now, at->first, at->second) || tidyRunning_.load()) return;
+    settings_.set(key::LastAutoTidyDate, now);
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    if (tidyStorageFolder().empty()) {
+        logLine("automatic tidy skipped: no tidy location is chosen");
+        return;
+    }
+    const std::string desktop = s_.paths.desktop().string();
+    if (const std::string refusal = tidy::desktopRefusal(desktop, s_.paths.home().string(),
+                                                         StorelocationPath(), s_.paths.configHome().string());
+        !refusal.empty()) {
+        logLine("automatic tidy skipped: " + refusal);
+        return;
+    }
+    if (tidyThreader.joinable()) tidyThreader.join();
+    tidyIsAutomatic_ = true;
+    tidyRunning_ = true;
+    tidyThreader = std::thread(&AppDelegate::StartTidyActThreader, this, desktop);
 }
 
 // ---- Desktop browser --------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "desktop/Tidy.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,12 +9,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <set>
+#include <sstream>
 #include <system_error>
 
+#include "platform/AtomicFile.h"
 #include "vault/SafeRemoval.h"
 
 namespace vaultry::tidy {
@@ -267,12 +272,93 @@ std::string desktopRefusal(const std::string& desktop, const std::string& home,
     return {};
 }
 
-Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder) {
+bool isExcluded(std::string_view name, const std::vector<std::string>& patterns) {
+    const std::string n(name);
+    for (const auto& p : patterns)
+        if (!p.empty() && ::fnmatch(p.c_str(), n.c_str(), 0) == 0) return true;
+    return false;
+}
+
+namespace {
+
+// Names and paths in the log: "%", line breaks and carriage returns as %XX, nothing else.
+std::string logEncode(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '%')
+            out += "%25";
+        else if (c == '\n')
+            out += "%0A";
+        else if (c == '\r')
+            out += "%0D";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string logDecode(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const std::string_view code = text.substr(i + 1, 2);
+            if (code == "25" || code == "0A" || code == "0D") {
+                out += code == "25" ? '%' : code == "0A" ? '\n' : '\r';
+                i += 2;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+constexpr std::string_view kLogHeader = "vaultry-tidy-log 1";
+
+std::optional<std::string> readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+std::string formatMoveLog(const MoveLog& log) {
+    std::string out(kLogHeader);
+    out += "\ndesktop=" + logEncode(log.desktop) + "\n";
+    for (const auto& n : log.names) out += logEncode(n) + "\n";
+    return out;
+}
+
+std::optional<MoveLog> parseMoveLog(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto eol = text.find('\n');
+        lines.push_back(text.substr(0, eol));
+        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+    }
+    if (lines.size() < 2 || lines[0] != kLogHeader || !lines[1].starts_with("desktop=")) return std::nullopt;
+    MoveLog log;
+    log.desktop = logDecode(lines[1].substr(8));
+    if (log.desktop.empty()) return std::nullopt;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        std::string name = logDecode(lines[i]);
+        if (isPlainName(name)) log.names.push_back(std::move(name));
+    }
+    return log;
+}
+
+Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder,
+                                const TidyOptions& options) {
     if (tidyFolder.empty()) return fail("no storage location is set");
     std::error_code ec;
-    fs::create_directories(tidyFolder, ec);
-    if (ec || !fs::is_directory(tidyFolder, ec))
-        return fail("cannot create the tidy folder " + tidyFolder + ": " + ec.message());
+    if (!options.dryRun) {
+        fs::create_directories(tidyFolder, ec);
+        if (ec || !fs::is_directory(tidyFolder, ec))
+            return fail("cannot create the tidy folder " + tidyFolder + ": " + ec.message());
+    }
     // The storage location may lie on the desktop (or be the desktop): the entry holding the
     // tidy folder stays where it is.
     const fs::path target = fs::weakly_canonical(tidyFolder, ec);
@@ -284,17 +370,103 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
         return end == p.end();
     };
     TidyOutcome out;
+    MoveLog log{desktop, {}};
     for (const auto& name : visibleNames(desktop)) {
         const std::string from = (fs::path(desktop) / name).string();
         const std::string to = (fs::path(tidyFolder) / name).string();
         if (holdsTarget(from)) continue;
+        if (isExcluded(name, options.exclusions)) {
+            out.excluded.push_back(name);
+            continue;
+        }
+        if (options.dryRun) {
+            if (exists(to))
+                out.failed.push_back({name, to + ": an item of that name is already there"});
+            else
+                out.moved.push_back(to);
+            continue;
+        }
         const MoveResult r = moveItem(from, to);
-        if (r.ok())
+        if (r.ok()) {
             out.moved.push_back(to);
-        else if (r.error != MoveError::Vanished)
+            log.names.push_back(name);
+        } else if (r.error != MoveError::Vanished) {
             out.failed.push_back({name, r.message});
+        }
+    }
+    // A tidy that moved nothing keeps the log of the one before, which is still the last to undo.
+    if (!options.dryRun && !log.names.empty())
+        if (auto st = writeFileAtomically(fs::path(tidyFolder) / kMoveLogName, formatMoveLog(log)); !st)
+            out.failed.push_back({kMoveLogName, "the move log could not be written: " + st.error().message});
+    return out;
+}
+
+Result<UndoOutcome> undoLastTidy(const std::string& tidyFolder) {
+    if (tidyFolder.empty()) return fail("no storage location is set");
+    const std::string logPath = (fs::path(tidyFolder) / kMoveLogName).string();
+    const auto text = readText(logPath);
+    if (!text) return fail("there is no tidy to undo");
+    const auto log = parseMoveLog(*text);
+    if (!log) return fail("the move log " + logPath + " cannot be read");
+    UndoOutcome out;
+    MoveLog rest{log->desktop, {}};
+    for (const auto& name : log->names) {
+        const MoveResult r =
+            moveItem((fs::path(tidyFolder) / name).string(), (fs::path(log->desktop) / name).string());
+        if (r.ok()) {
+            out.restored.push_back(name);
+        } else if (r.error == MoveError::NameTaken) {
+            out.taken.push_back(name);
+        } else if (r.error == MoveError::Vanished) {
+            out.missing.push_back(name);
+        } else {
+            out.failed.push_back({name, r.message});
+            rest.names.push_back(name);
+        }
+    }
+    std::error_code ec;
+    if (rest.names.empty()) {
+        fs::remove(logPath, ec);
+        if (ec) return fail("cannot remove " + logPath + ": " + ec.message());
+    } else if (auto st = writeFileAtomically(logPath, formatMoveLog(rest)); !st) {
+        return fail(st.error().message);
     }
     return out;
+}
+
+std::optional<std::pair<int, int>> parseHourMinute(std::string_view text) {
+    if (text.size() != 5 || text[2] != ':') return std::nullopt;
+    const auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -100; };
+    const int h = digit(0) * 10 + digit(1), m = digit(3) * 10 + digit(4);
+    if (h < 0 || h > 23 || m < 0 || m > 59) return std::nullopt;
+    return std::pair{h, m};
+}
+
+std::chrono::system_clock::time_point lastScheduledMoment(std::chrono::system_clock::time_point now, int hour,
+                                                          int minute) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    std::time_t at = std::mktime(&tm);
+    if (at > t) {
+        localtime_r(&t, &tm);
+        tm.tm_mday -= 1;  // yesterday at the same wall-clock time, across month ends and DST
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = 0;
+        tm.tm_isdst = -1;
+        at = std::mktime(&tm);
+    }
+    return std::chrono::system_clock::from_time_t(at);
+}
+
+bool autoTidyDue(std::optional<std::chrono::system_clock::time_point> lastRun,
+                 std::chrono::system_clock::time_point now, int hour, int minute) {
+    return lastRun && *lastRun < lastScheduledMoment(now, hour, minute);
 }
 
 bool isPlainName(std::string_view name) {

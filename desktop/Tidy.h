@@ -1,5 +1,7 @@
 #pragma once
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +45,9 @@ struct Failure {
 };
 
 struct TidyOutcome {
-    std::vector<std::string> moved;  // destination paths
-    std::vector<Failure> failed;     // still on the desktop
+    std::vector<std::string> moved;     // destination paths (with dryRun: those it would take)
+    std::vector<Failure> failed;        // still on the desktop
+    std::vector<std::string> excluded;  // names an exclusion pattern kept on the desktop
 };
 
 // Why a desktop folder must not be tidied, or empty when it may be. Every visible entry of the
@@ -55,10 +58,56 @@ struct TidyOutcome {
 std::string desktopRefusal(const std::string& desktop, const std::string& home,
                            const std::string& storelocation, const std::string& settingsFolder);
 
-// Moves every visible desktop entry into the tidy folder (created with its parents). An entry
-// that vanishes meanwhile is neither moved nor a failure; the entry that holds the tidy folder
-// itself (a storage location on the desktop) stays.
-Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder);
+struct TidyOptions {
+    std::vector<std::string> exclusions;  // shell wildcards matched against each name
+    bool dryRun = false;                  // list what would move; change nothing
+};
+
+// True when name matches one of the patterns ("*.desktop", "todo?.txt", "[Rr]eadme*").
+bool isExcluded(std::string_view name, const std::vector<std::string>& patterns);
+
+// Moves every visible desktop entry into the tidy folder (created with its parents), except the
+// excluded ones, and writes the move log of this tidy into the tidy folder so that it can be
+// undone. An entry that vanishes meanwhile is neither moved nor a failure; the entry that holds
+// the tidy folder itself (a storage location on the desktop) stays.
+Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder,
+                                const TidyOptions& options = {});
+
+// The move log of the last tidy, in the tidy folder (a dot file, so never listed).
+inline constexpr const char* kMoveLogName = ".vaultry-last-tidy";
+
+struct MoveLog {
+    std::string desktop;             // where the items came from
+    std::vector<std::string> names;  // their names, the same in the tidy folder
+};
+
+std::string formatMoveLog(const MoveLog& log);
+std::optional<MoveLog> parseMoveLog(std::string_view text);
+
+struct UndoOutcome {
+    std::vector<std::string> restored;  // names moved back to the desktop
+    std::vector<std::string> taken;     // the desktop has that name again: left in the tidy folder
+    std::vector<std::string> missing;   // no longer in the tidy folder
+    std::vector<Failure> failed;        // could not be moved; kept in the log for another try
+};
+
+// Moves the items of the last tidy back to where they came from, never overwriting. The log is
+// then removed, or keeps only the items that failed for another reason than a taken name.
+Result<UndoOutcome> undoLastTidy(const std::string& tidyFolder);
+
+// ---- Automatic tidy ---------------------------------------------------------------------------
+
+// "HH:MM" (00:00 to 23:59) as hour and minute.
+std::optional<std::pair<int, int>> parseHourMinute(std::string_view text);
+
+// The latest moment at hour:minute local time that is not after now (today's or yesterday's).
+std::chrono::system_clock::time_point lastScheduledMoment(std::chrono::system_clock::time_point now, int hour,
+                                                          int minute);
+
+// True when the tidy of the day is due: the last run was before the latest scheduled moment.
+// Never due before a first run was recorded (the schedule is armed then, not fired).
+bool autoTidyDue(std::optional<std::chrono::system_clock::time_point> lastRun,
+                 std::chrono::system_clock::time_point now, int hour, int minute);
 
 // True when a name can stand for one entry of a folder: not empty, no "/", not "." or "..",
 // no NUL.

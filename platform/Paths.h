@@ -17,6 +17,8 @@ public:
     virtual std::filesystem::path configHome() const = 0;  // $XDG_CONFIG_HOME or ~/.config
     virtual std::filesystem::path dataHome() const = 0;    // $XDG_DATA_HOME or ~/.local/share
     virtual std::filesystem::path trash() const = 0;       // dataHome()/Trash
+    // The mount table whose volumes may hold Trash folders of their own; none by default.
+    virtual std::filesystem::path mountTable() const { return {}; }
     std::filesystem::path settingsFile() const { return configHome() / "com.Quenmark.vaultry.plist"; }
 };
 

@@ -1,6 +1,8 @@
 // The trash flows of the application controller and the trash settings view, over fake ports.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
 #include "desktop/PPopoverviewConterller.h"
@@ -122,6 +124,41 @@ TEST(TrashSchedule, TwoWeeksAtExactlyTheIntervalAndOneSecondBefore) {
     EXPECT_EQ(never.w.ui.alerts.size(), 1u);
 }
 
+// With the option on, the hourly check removes only what has aged past the interval, without a
+// question or a notification; the box without it still announces a full emptying.
+TEST(TrashSchedule, OnlyOlderItemsOptionRemovesThemQuietly) {
+    TrashWorld t;
+    const auto stamp = [&](std::chrono::system_clock::time_point at) {
+        const std::time_t tt = std::chrono::system_clock::to_time_t(at);
+        std::tm tm{};
+        localtime_r(&tt, &tm);
+        char buf[32];
+        std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+        return std::string(buf);
+    };
+    writeFile(t.trash / "files/old.txt", "o");
+    writeFile(t.trash / "info/old.txt.trashinfo", "[Trash Info]\nPath=/h/old.txt\nDeletionDate=" +
+                                                      stamp(t.w.clock.t - std::chrono::hours(49)) + "\n");
+    writeFile(t.trash / "files/new.txt", "n");
+    writeFile(t.trash / "info/new.txt.trashinfo", "[Trash Info]\nPath=/h/new.txt\nDeletionDate=" +
+                                                      stamp(t.w.clock.t - std::chrono::hours(1)) + "\n");
+    t.w.ui.setState("cleanTimeCheckBtn", true);
+    t.w.ui.setText("theTimeBtn", "Daily");
+    t.w.settings.set(key::TrashOnlyOlderItems, "YES");
+    t.app->autoTrashCheck_hander();
+    EXPECT_FALSE(fs::exists(t.trash / "files/old.txt"));
+    EXPECT_FALSE(fs::exists(t.trash / "info/old.txt.trashinfo"));
+    EXPECT_TRUE(fs::exists(t.trash / "files/new.txt"));
+    EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));  // no readable date: left
+    EXPECT_TRUE(t.w.notifier.scheduled.empty());
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+    EXPECT_FALSE(t.w.settings.date(key::LastCleanDate));
+
+    t.w.settings.set(key::TrashOnlyOlderItems, "NO");
+    t.app->autoTrashCheck_hander();
+    EXPECT_EQ(t.w.notifier.scheduled.size(), 1u);  // never emptied: the full emptying is due
+}
+
 TEST(TrashSettings, TimeChoiceSliderAndLoginItem) {
     TrashWorld t;
     auto& view = t.view();
@@ -235,12 +272,13 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     EXPECT_FALSE(t.w.ui.isHidden("eraseProgresslab"));
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
     t.app->eraseThreader.join();
+    // Each file reaches the tool under a random name of its own folder.
     std::vector<std::string> erased;
     for (const auto& c : t.w.spawn.calls)
-        if (c.program != "/usr/bin/du") erased.push_back(c.args.back());
+        if (c.program != "/usr/bin/du") erased.push_back(fs::path(c.args.back()).parent_path().string());
     std::sort(erased.begin(), erased.end());
-    EXPECT_EQ(erased, (std::vector<std::string>{(chosen / "a.txt").string(), (chosen / "sub/b.txt").string(),
-                                                (t.w.dir / "single.txt").string()}));
+    EXPECT_EQ(erased, (std::vector<std::string>{t.w.dir.path().string(), chosen.string(),
+                                                (chosen / "sub").string()}));
     EXPECT_FALSE(fs::exists(chosen));
     EXPECT_EQ(test::readFile(outside / "keep.txt"), "precious");
     EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));
@@ -262,9 +300,11 @@ TEST(TrashErase, SecondCommandWhileErasingAddsToTheRunningWorker) {
     std::mutex m;
     std::condition_variable cv;
     bool release = false, blocked = false;
+    std::vector<std::string> erased;  // the contents the tool was given, in order
     t.w.spawn.answer = [&](const test::FakeSpawn::Call& c) {
         if (c.program != "/usr/bin/du") {
             std::unique_lock lock(m);
+            erased.push_back(test::readFile(c.args.back()));
             blocked = true;
             cv.notify_all();
             cv.wait(lock, [&] { return release; });
@@ -287,9 +327,6 @@ TEST(TrashErase, SecondCommandWhileErasingAddsToTheRunningWorker) {
     cv.notify_all();
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
     t.app->eraseThreader.join();
-    std::vector<std::string> erased;
-    for (const auto& c : t.w.spawn.calls)
-        if (c.program != "/usr/bin/du") erased.push_back(fs::path(c.args.back()).filename());
     EXPECT_EQ(erased, (std::vector<std::string>{"one.txt", "two.txt"}));
     EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "2 of 2");
 }

@@ -220,11 +220,14 @@ TEST(SecureErase, OverwritesFilesOnlyAndNeverLeavesTheChosenItems) {
         EXPECT_EQ(c.program, "/usr/bin/srm");
         ASSERT_EQ(c.args.size(), 2u);
         EXPECT_EQ(c.args[0], "--");
-        erased.push_back(fs::path(c.args[1]).lexically_relative(f.chosen).string());
+        // The tool sees a random name in the file's own folder, never the file's name.
+        const fs::path given = fs::path(c.args[1]).lexically_relative(f.chosen);
+        EXPECT_EQ(given.filename().string().size(), 16u) << given;
+        erased.push_back(given.parent_path().string());
     }
     std::sort(erased.begin(), erased.end());
-    EXPECT_EQ(erased, (std::vector<std::string>{"-rf", "a.txt", "sub/b.txt"}));  // not .hidden, no link
-    EXPECT_FALSE(present(f.chosen));  // the rest goes with the folder
+    EXPECT_EQ(erased, (std::vector<std::string>{"", "", "sub"}));  // not .hidden, no link
+    EXPECT_FALSE(present(f.chosen));                               // the rest goes with the folder
     EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
     EXPECT_EQ(r.failed, 3u);  // the fake tool removed nothing itself
 
@@ -238,6 +241,44 @@ TEST(SecureErase, OverwritesFilesOnlyAndNeverLeavesTheChosenItems) {
     EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
     EXPECT_FALSE(trash::eraseItem(fake, tool, "/").ok());
     EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST(SecureErase, TheNameGoesFirstAndComesBackWhenTheToolFails) {
+    test::TempDir dir;
+    writeFile(dir / "tax return 2026.pdf", "secret");
+    test::FakeSpawn fake;
+    std::string seenContent;
+    fake.answer = [&](const test::FakeSpawn::Call& c) {
+        seenContent = readFile(c.args.back());  // the file is there, under the name given
+        return platform::Spawn::Output{1, "", "failed"};
+    };
+    const auto r = trash::eraseFile(fake, {"/usr/bin/srm", {}}, dir / "tax return 2026.pdf");
+    ASSERT_EQ(fake.calls.size(), 1u);
+    const fs::path given = fake.calls[0].args.back();
+    EXPECT_EQ(given.parent_path(), dir.path());
+    EXPECT_EQ(given.filename().string().find("tax"), std::string::npos);
+    EXPECT_EQ(seenContent, "secret");
+    // Not erased: reported, and the file is where the user left it.
+    EXPECT_EQ(r.failed, 1u);
+    EXPECT_EQ(readFile(dir / "tax return 2026.pdf"), "secret");
+    EXPECT_FALSE(present(given));
+}
+
+TEST(SecureErase, OnePassChoiceAndWhereOverwritingFallsShort) {
+    const auto fast = trash::eraseToolForPasses(1);
+    if (::access(trash::kSrmProgram, X_OK) == 0)
+        EXPECT_EQ(fast.options, (std::vector<std::string>{"-l", "-l"}));
+    else
+        EXPECT_EQ(fast.options, (std::vector<std::string>{"-u", "-n", "1", "-z"}));
+    EXPECT_EQ(trash::eraseToolForPasses(0).options, trash::defaultEraseTool().options);
+    EXPECT_EQ(trash::eraseToolForPasses(0).program, trash::defaultEraseTool().program);
+    // Memory-backed files have no drive and no copy-on-write: nothing to warn about.
+    const fs::path probe = "/dev/shm/vaultry-caveat-" + std::to_string(::getpid());
+    if (::access("/dev/shm", W_OK) == 0) {
+        writeFile(probe, "x");
+        EXPECT_EQ(trash::overwriteCaveat(probe), "");
+        fs::remove(probe);
+    }
 }
 
 TEST(SecureErase, RealSrmAndShred) {
@@ -296,6 +337,10 @@ TEST(SecureErase, AFileWithOtherHardLinksIsRefused) {
         EXPECT_NE(r.refusals[0].find("2 hard links"), std::string::npos) << r.refusals[0];
         EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
         EXPECT_EQ(readFile(f.chosen / "sub/second-name"), "precious");
+        // Refused before the random rename: the file keeps its name, and nothing else appeared.
+        EXPECT_NE(r.refusals[0].find("sub/second-name:"), std::string::npos) << r.refusals[0];
+        for (const auto& e : fs::directory_iterator(f.chosen / "sub"))
+            EXPECT_NE(e.path().filename().string().size(), 16u) << e.path();
     }
     // Inside a chosen folder the other files are erased; the folder stays with the refused file.
     const auto r = trash::eraseItem(spawn, shred, f.chosen);
@@ -363,7 +408,7 @@ TEST(TrashCli, SizeEmptyCheckEraseAndLoginItem) {
     EXPECT_TRUE(present(trash / "files/big"));
 
     EXPECT_EQ(cli.run({"trash", "check", "--every", "Weekly"}).exitCode, 2);
-    EXPECT_EQ(cli.run({"trash", "check"}).exitCode, 2);
+    EXPECT_EQ(cli.run({"trash", "check"}).out, "No Trash schedule is set\n");  // the kept rules: none
     auto notDue = cli.run({"trash", "check", "--above", "1000000000", "--yes"});
     EXPECT_EQ(notDue.exitCode, 0);
     EXPECT_NE(notDue.out.find("not due"), std::string::npos);

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <chrono>
 
 #include "app/AppDelegate.h"
@@ -7,6 +9,8 @@
 #include "platform/Log.h"
 #include "trash/SecureErase.h"
 #include "trash/Trash.h"
+#include "trash/TrashItems.h"
+#include "trash/TrashSchedule.h"
 
 namespace vaultry {
 namespace {
@@ -21,6 +25,17 @@ void logRemoval(const trash::RemoveReport& r) {
     if (!r.ok()) logLine("empty trash: " + std::to_string(r.failed) + " item(s) could not be removed");
 }
 
+void logPartial(const trash::PartialReport& r) {
+    logLine("trash: " + std::to_string(r.removed) + " item(s) removed, " + std::to_string(r.unreadable) +
+            " without a readable .trashinfo left");
+    if (!r.ok()) logLine("trash: " + std::to_string(r.failed) + " item(s) could not be removed");
+}
+
+// The home Trash and every volume's Trash of this user.
+std::vector<trash::TrashFolder> trashFolders(const platform::Paths& paths) {
+    return trash::allTrashFolders(paths.trash(), paths.mountTable(), ::getuid());
+}
+
 }  // namespace
 
 std::uint64_t AppDelegate::fastFolderSizeAtFilePath(const std::string& path) {
@@ -28,7 +43,7 @@ std::uint64_t AppDelegate::fastFolderSizeAtFilePath(const std::string& path) {
 }
 
 std::uint64_t AppDelegate::getTrashFileSize() {
-    const std::uint64_t size = fastFolderSizeAtFilePath(s_.paths.trash().string());
+    const std::uint64_t size = trash::totalSize(s_.spawn, trashFolders(s_.paths));
     logLine("trash size " + std::to_string(size));
     return size;
 }
@@ -42,7 +57,7 @@ void AppDelegate::StrongEmptyTrash() {
     settings_.set(key::LastCleanDate, s_.clock.now());
     settings_.set(key::LastsCleanTrashData, sizeText(getTrashFileSize(), 2));
     flushOrLog(settings_);
-    logRemoval(trash::emptyTrash(s_.paths.trash(), trash::Unlock::Yes));
+    logRemoval(trash::emptyAll(trashFolders(s_.paths), trash::Unlock::Yes));
     ShowTrashSize();
 }
 
@@ -54,7 +69,7 @@ void AppDelegate::removeAllTrashFile(std::optional<std::uint64_t> measuredSize) 
     if (measuredSize) settings_.set(key::LastsCleanTrashData, sizeText(*measuredSize, 2));
     settings_.set(key::LastCleanDate, s_.clock.now());
     flushOrLog(settings_);
-    logRemoval(trash::emptyTrash(s_.paths.trash(), trash::Unlock::No));
+    logRemoval(trash::emptyAll(trashFolders(s_.paths), trash::Unlock::No));
 }
 
 void AppDelegate::ShowAutoTrash() {
@@ -64,13 +79,34 @@ void AppDelegate::ShowAutoTrash() {
         ui_.showWindow("autoTrashWindow");
 }
 
+bool AppDelegate::removeSomeTrashItems() {
+    auto& view = *thePopViewController;
+    bool applied = false;
+    if (view.BCheckStorage() && settings_.string(key::TrashOnlyOldestItems) == "YES") {
+        applied = true;
+        const std::uint64_t limit = settings_.number(key::TrashStorage).value_or(0);
+        logPartial(trash::emptyDownTo(trash::pathsOf(trashFolders(s_.paths)), limit, trash::Unlock::No));
+    }
+    const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
+    if (view.BCheckDate() && interval && settings_.string(key::TrashOnlyOlderItems) == "YES") {
+        applied = true;
+        trash::PartialReport r;
+        for (const auto& f : trashFolders(s_.paths))
+            r += trash::emptyOlderThan(f.path, s_.clock.now() - std::chrono::seconds(*interval),
+                                       trash::Unlock::No);
+        logPartial(r);
+    }
+    return applied;
+}
+
 void AppDelegate::CleanUpTimer_hander() {
     auto& view = *thePopViewController;
-    if (view.BCheckStorage()) {
+    removeSomeTrashItems();
+    if (view.BCheckStorage() && settings_.string(key::TrashOnlyOldestItems) != "YES") {
         const std::uint64_t size = getTrashFileSize();
         if (size >= settings_.number(key::TrashStorage).value_or(0)) removeAllTrashFile(size);
     }
-    if (view.BCheckDate()) {
+    if (view.BCheckDate() && settings_.string(key::TrashOnlyOlderItems) != "YES") {
         const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
         if (interval && trash::secondsSince(settings_.date(key::LastCleanDate), s_.clock.now()) >= *interval)
             removeAllTrashFile(getTrashFileSize());
@@ -81,9 +117,10 @@ void AppDelegate::CleanUpTimer_hander() {
 
 bool AppDelegate::trashIsDue() {
     auto& view = *thePopViewController;
-    if (view.BCheckStorage() && getTrashFileSize() >= settings_.number(key::TrashStorage).value_or(0))
+    if (view.BCheckStorage() && settings_.string(key::TrashOnlyOldestItems) != "YES" &&
+        getTrashFileSize() >= settings_.number(key::TrashStorage).value_or(0))
         return true;
-    if (view.BCheckDate()) {
+    if (view.BCheckDate() && settings_.string(key::TrashOnlyOlderItems) != "YES") {
         const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
         if (interval && trash::secondsSince(settings_.date(key::LastCleanDate), s_.clock.now()) >= *interval)
             return true;
@@ -101,6 +138,7 @@ void AppDelegate::startAutoTrashTimer() {
 }
 
 void AppDelegate::autoTrashCheck_hander() {
+    removeSomeTrashItems();
     if (trashIsDue()) StartShowNotify();
 }
 
@@ -125,6 +163,7 @@ void AppDelegate::userNotificationCenterDidActivateNotification(const std::strin
     logLine("notification action " + action + ": " + identifier);
     // "OK" empties after the usual question; "Later" leaves it to the next check.
     if (identifier == kEmptyTrashNotification && action == "OK") removeAllTrashFile(getTrashFileSize());
+    if (identifier == "AutoTidyDone" && action == "Undo") UndoLastTidy();
 }
 
 bool AppDelegate::userNotificationCenterShouldPresentNotification(const std::string&) { return false; }
@@ -159,7 +198,8 @@ void AppDelegate::StartSafeDeleteFileAction() {
 }
 
 void AppDelegate::EraseFileThreader() {
-    const trash::EraseTool tool = trash::defaultEraseTool();
+    const trash::EraseTool tool =
+        trash::eraseToolForPasses(static_cast<unsigned>(settings_.number(key::ErasePasses).value_or(0)));
     for (;;) {
         for (;;) {
             std::string item;

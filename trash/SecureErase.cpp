@@ -1,7 +1,15 @@
 #include "trash/SecureErase.h"
 
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
 
 #include "platform/Log.h"
 #include "trash/Trash.h"
@@ -29,7 +37,58 @@ std::filesystem::path withoutTrailingSlashes(const std::filesystem::path& path) 
     return s;
 }
 
+// A fresh random name of the same folder for path, or empty when none could be taken.
+std::filesystem::path renameToRandom(const std::filesystem::path& path) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        char name[24];
+        std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(rng()));
+        const std::filesystem::path to = path.parent_path() / name;
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return to;
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
+std::string readLine(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
 }  // namespace
+
+EraseTool eraseToolForPasses(unsigned passes) {
+    if (passes != 1) return defaultEraseTool();
+    if (::access(kSrmProgram, X_OK) == 0) return {kSrmProgram, {"-l", "-l"}};
+    return {kShredProgram, {"-u", "-n", "1", "-z"}};
+}
+
+std::string overwriteCaveat(const std::filesystem::path& path) {
+    struct statfs fs {};
+    if (::statfs(path.c_str(), &fs) == 0) {
+        constexpr unsigned long kZfs = 0x2fc12fc1, kBcachefs = 0xca451a4e, kF2fs = 0xf2f52010;
+        const auto type = static_cast<unsigned long>(fs.f_type);
+        if (type == BTRFS_SUPER_MAGIC || type == kZfs || type == kBcachefs)
+            return "it lies on a copy-on-write file system, which writes the new bytes elsewhere";
+        if (type == kF2fs)
+            return "it lies on a log-structured file system, which writes the new bytes elsewhere";
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    // /sys/dev/block/MAJ:MIN is the partition (or the whole disk); its disk says whether it spins.
+    std::error_code ec;
+    const std::filesystem::path dev = std::filesystem::canonical(
+        "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)), ec);
+    if (ec) return {};
+    for (const auto& disk : {dev, dev.parent_path()})
+        if (const std::string r = readLine(disk / "queue" / "rotational"); !r.empty())
+            return r == "0"
+                       ? "it lies on a solid-state drive, whose controller writes the new bytes elsewhere"
+                       : std::string();
+    return {};
+}
 
 EraseTool defaultEraseTool() {
     if (::access(kSrmProgram, X_OK) == 0) return {kSrmProgram, {}};
@@ -61,14 +120,20 @@ EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::
         ++report.failed;
         return report;
     }
+    // The name goes first, so that neither the tool's renames nor a failure leave it behind.
+    std::filesystem::path target = renameToRandom(path);
+    if (target.empty()) target = path;
     std::vector<std::string> args = tool.options;
     args.emplace_back("--");
-    args.push_back(path.string());
+    args.push_back(target.string());
     if (auto r = spawn.run(tool.program, args); !r) logLine("erase failed: " + r.error().message);
-    if (present(path))
+    if (present(target)) {
         ++report.failed;
-    else
+        // Not erased: the file keeps its own name, so the user finds it where it was.
+        if (target != path) ::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    } else {
         ++report.erased;
+    }
     return report;
 }
 

@@ -20,6 +20,16 @@ inline constexpr const char* kShredProgram = "/usr/bin/shred";
 // srm where it is installed, else coreutils' shred -u -z -n 3.
 EraseTool defaultEraseTool();
 
+// The tool for a number of passes: 0 keeps the default's own (srm writes 38 passes, which take
+// minutes per GiB and buy nothing on today's drives); 1 is one random pass ("srm -ll", else
+// "shred -u -n 1 -z").
+EraseTool eraseToolForPasses(unsigned passes);
+
+// Why overwriting a file in place may not reach the blocks that held its data: it lies on a
+// copy-on-write file system (btrfs, zfs, bcachefs), a log-structured one (f2fs), or a solid-state
+// drive (the block device is not rotational). Empty when none of these is known to hold.
+std::string overwriteCaveat(const std::filesystem::path& path);
+
 struct EraseReport {
     std::size_t erased = 0;             // regular files overwritten and deleted
     std::size_t removed = 0;            // links, other entries and folders deleted without overwriting
@@ -33,10 +43,11 @@ struct EraseReport {
     }
 };
 
-// One file: a regular file is handed to the tool; a symbolic link (or a pipe, socket, device) is
-// removed as an entry, so the tool never opens anything outside the chosen items. A file with
-// more than one hard link is refused (counted as failed, the reason in `refusals`): overwriting
-// it would empty its other names too, which lie outside the chosen items.
+// One file: a regular file is first renamed to a random name in its folder (the name is data
+// too) and then handed to the tool; a symbolic link (or a pipe, socket, device) is removed as an
+// entry, so the tool never opens anything outside the chosen items. A file with more than one hard
+// link is refused before any rename (counted as failed, the reason in `refusals`): overwriting it
+// would empty its other names too, which lie outside the chosen items.
 EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path);
 
 // Every file below folder, recursively, in listing order; names beginning with "." are left for the

@@ -79,6 +79,12 @@ void removeEntryAt(int parent, const char* name, Unlock unlock, RemoveReport& re
         return;
     }
     if (S_ISDIR(st.st_mode)) {
+        // A file system mounted inside is another volume's business: never entered.
+        struct stat parentSt {};
+        if (::fstat(parent, &parentSt) == 0 && parentSt.st_dev != st.st_dev) {
+            ++report.failed;
+            return;
+        }
         Fd fd(openFolderAt(parent, name, st, unlock));
         if (fd.fd < 0) {
             ++report.failed;
@@ -174,6 +180,12 @@ RemoveReport removeTree(const std::filesystem::path& path, Unlock unlock) {
         return report;
     }
     removeEntryAt(parent.fd, name.c_str(), unlock, report);
+    return report;
+}
+
+RemoveReport removeEntry(int parentFd, const char* name, Unlock unlock) {
+    RemoveReport report;
+    removeEntryAt(parentFd, name, unlock, report);
     return report;
 }
 

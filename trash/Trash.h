@@ -34,6 +34,8 @@ struct RemoveReport {
 RemoveReport removeContents(const std::filesystem::path& folder, Unlock unlock);
 // Removes path itself and, for a folder, everything in it (a link is removed as a link).
 RemoveReport removeTree(const std::filesystem::path& path, Unlock unlock);
+// The same for the entry name of the open folder parentFd.
+RemoveReport removeEntry(int parentFd, const char* name, Unlock unlock);
 
 // Empties the freedesktop Trash: the contents of files/ and info/ and the directorysizes cache.
 // The Trash folders stay. A Trash that does not exist yet is empty.

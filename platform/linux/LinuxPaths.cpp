@@ -60,4 +60,9 @@ std::filesystem::path LinuxPaths::desktop() const { return userDir("XDG_DESKTOP_
 std::filesystem::path LinuxPaths::documents() const { return userDir("XDG_DOCUMENTS_DIR", "Documents"); }
 std::filesystem::path LinuxPaths::downloads() const { return userDir("XDG_DOWNLOAD_DIR", "Downloads"); }
 
+std::filesystem::path LinuxPaths::mountTable() const {
+    const char* v = std::getenv("VAULTRY_MOUNTINFO");
+    return v && *v ? std::filesystem::path(v) : std::filesystem::path("/proc/self/mountinfo");
+}
+
 }  // namespace vaultry::platform

@@ -15,6 +15,8 @@ public:
     std::filesystem::path configHome() const override;
     std::filesystem::path dataHome() const override;
     std::filesystem::path trash() const override { return dataHome() / "Trash"; }
+    // /proc/self/mountinfo, or the file named by VAULTRY_MOUNTINFO (tests and containers).
+    std::filesystem::path mountTable() const override;
 
 private:
     std::filesystem::path userDir(const char* name, const char* fallback) const;

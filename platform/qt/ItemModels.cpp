@@ -93,7 +93,7 @@ int CookieTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int CookieTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 6; }
+int CookieTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 7; }
 
 QString CookieTableModel::cell(const PRCookFileNode& r, int column) const {
     switch (column) {
@@ -109,6 +109,8 @@ QString CookieTableModel::cell(const PRCookFileNode& r, int column) const {
             return q(r.expiredDate());
         case 5:
             return q(r.fileValue());
+        case 6:
+            return q(r.container());  // Firefox containers
         default:
             return {};
     }
@@ -124,12 +126,12 @@ QVariant CookieTableModel::data(const QModelIndex& index, int role) const {
 
 QVariant CookieTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char* titles[] = {"Website", "Name", "Secure", "Path", "Expires", "Value"};
-    return section >= 0 && section < 6 ? QCoreApplication::translate("Vaultry", titles[section]) : QVariant();
+    static const char* titles[] = {"Website", "Name", "Secure", "Path", "Expires", "Value", "Container"};
+    return section >= 0 && section < 7 ? QCoreApplication::translate("Vaultry", titles[section]) : QVariant();
 }
 
 void CookieTableModel::sort(int column, Qt::SortOrder order) {
-    if (column >= 6) return;
+    if (column >= 7) return;
     if (column < 0) {  // no sort indicator: the records' own order
         beginResetModel();
         sortColumn_ = -1;

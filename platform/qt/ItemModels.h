@@ -44,7 +44,7 @@ private:
     QThreadPool pool_;
 };
 
-// The cookie table: Website, Name, Secure, Path, Expires, Value. reload() takes a copy of the
+// The cookie table: Website, Name, Secure, Path, Expires, Value, Container. reload() takes a copy of the
 // record list (pointers only); cells are read from the records as the view draws them. Sorting
 // orders the rows by the chosen column's text and is kept across reloads.
 class CookieTableModel final : public QAbstractTableModel {

@@ -52,6 +52,7 @@ StatusBanner::StatusBanner(QtUi& ui, Windows& windows, Commands& commands)
     add("Hide Items…", &Commands::hideFiles);
     add("Encrypt Items…", &Commands::encryptFiles);
     add("Tidy Desktop Now", &Commands::tidyDesktop);
+    add("Undo Last Tidy", &Commands::undoTidy);
     baMenu_->addSeparator();
     add("Empty Trash…", &Commands::emptyTrash);
     add("Secure Erase…", &Commands::secureErase);

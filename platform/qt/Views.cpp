@@ -74,8 +74,8 @@ BoundViews bindViews(QtUi& ui, Windows& windows, AppDelegate& delegate) {
         table->verticalHeader()->setDefaultSectionSize(26);
         table->setWordWrap(false);
         table->setTextElideMode(Qt::ElideRight);
-        const int widths[] = {160, 110, 62, 76, 190};
-        for (int c = 0; c < 5; ++c) table->setColumnWidth(c, widths[c]);
+        const int widths[] = {160, 110, 62, 76, 190, 240};  // the Container column takes the rest
+        for (int c = 0; c < 6; ++c) table->setColumnWidth(c, widths[c]);
         auto* model = bound.cookies;
         ui.registerReloader("dataTableView", [model, table] {
             model->reload();
@@ -130,6 +130,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d, SettingsStore& settings
 
     // Desktop.
     c.tidyDesktop = [&d] { d.ClickTidyAction(); };
+    c.undoTidy = [&d] { d.UndoLastTidy(); };
     c.browserBack = [&d] { d.ClickBackAction(); };
     // Trash.
     c.emptyTrash = [&d, &ui, &settings] {

@@ -41,6 +41,7 @@ struct Commands {
     Fn unhideFiles;            // UnHideFileAction
     Fn encryptFiles;           // EncryptFileAction
     Fn tidyDesktop;            // ClickTidyAction
+    Fn undoTidy;               // UndoLastTidy
     Fn emptyTrash;             // StrongEmptyTrash
     Fn secureErase;            // StartSafeDeleteFileAction
     Fn automaticTrash;         // ShowAutoTrash

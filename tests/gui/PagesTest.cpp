@@ -91,7 +91,7 @@ TEST(CookiePage, AScanFillsTheTableAndTheLastFileButtonBringsTheOpenedFileBack) 
     EXPECT_FALSE(p.world.ui.widget<QWidget>("theConentView")->isHidden());
     EXPECT_TRUE(p.world.ui.widget<QWidget>("openView")->isHidden());
     EXPECT_FALSE(p.world.ui.widget<QWidget>("newCookieBtn")->isHidden());
-    EXPECT_EQ(p.views.cookies->columnCount(), 6);
+    EXPECT_EQ(p.views.cookies->columnCount(), 7);
     EXPECT_EQ(p.views.cookies->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Website");
     EXPECT_EQ(p.cell(p.views.cookies, 0, 0).toStdString(), p.app.dataController[0]->fileHost().value_or(""));
 

@@ -1,0 +1,283 @@
+// Tidy exclusions, dry run, the move log and undo, and the automatic daily tidy: the engine, the
+// controller over fakes, and vaultry-cli's tidy commands.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <ctime>
+#include <filesystem>
+
+#include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
+#include "desktop/Tidy.h"
+#include "support/CliRun.h"
+#include "support/FakePorts.h"
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
+
+bool present(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+struct Desk {
+    test::TempDir dir;
+    fs::path desktop = dir / "Desktop";
+    fs::path folder = dir / "store/com.Quenmark.sortello";
+    Desk() {
+        writeFile(desktop / "a.txt", "a");
+        writeFile(desktop / "b.png", "b");
+        writeFile(desktop / "c 100%.pdf", "c");
+        writeFile(desktop / "Firefox.desktop", "[Desktop Entry]\n");
+        writeFile(desktop / "notes/n.txt", "n");
+    }
+};
+
+TEST(TidyOptions, DryRunListsAndExclusionsStay) {
+    Desk d;
+    tidy::TidyOptions options{{"*.desktop", "[n]otes"}, true};
+    EXPECT_TRUE(tidy::isExcluded("Firefox.desktop", options.exclusions));
+    EXPECT_FALSE(tidy::isExcluded("desktop", options.exclusions));
+    EXPECT_FALSE(tidy::isExcluded("Notes", options.exclusions));
+
+    auto dry = tidy::tidyDesktop(d.desktop.string(), d.folder.string(), options);
+    ASSERT_TRUE(dry);
+    std::vector<std::string> would;
+    for (const auto& to : dry->moved) would.push_back(fs::path(to).filename().string());
+    EXPECT_EQ(would, (std::vector<std::string>{"a.txt", "b.png", "c 100%.pdf"}));
+    EXPECT_EQ(dry->excluded, (std::vector<std::string>{"Firefox.desktop", "notes"}));
+    EXPECT_FALSE(present(d.folder));  // nothing made, nothing moved
+    EXPECT_TRUE(present(d.desktop / "a.txt"));
+
+    options.dryRun = false;
+    auto real = tidy::tidyDesktop(d.desktop.string(), d.folder.string(), options);
+    ASSERT_TRUE(real);
+    EXPECT_EQ(real->moved.size(), 3u);
+    EXPECT_TRUE(present(d.desktop / "Firefox.desktop"));
+    EXPECT_TRUE(present(d.desktop / "notes/n.txt"));
+    EXPECT_FALSE(present(d.desktop / "a.txt"));
+    // The log of this tidy is a dot file of the tidy folder, so the tidy list never shows it.
+    const auto log = tidy::parseMoveLog(readFile(d.folder / tidy::kMoveLogName));
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->desktop, d.desktop.string());
+    EXPECT_EQ(log->names, (std::vector<std::string>{"a.txt", "b.png", "c 100%.pdf"}));
+    EXPECT_EQ(tidy::visibleNames(d.folder.string()), log->names);
+}
+
+TEST(TidyUndo, PartialCollisionIsReportedAndLeftInTheTidyFolder) {
+    Desk d;
+    ASSERT_TRUE(tidy::tidyDesktop(d.desktop.string(), d.folder.string()));
+    // Since the tidy: a new a.txt on the desktop, b.png deleted from the tidy folder.
+    writeFile(d.desktop / "a.txt", "new a");
+    fs::remove(d.folder / "b.png");
+    const auto undo = tidy::undoLastTidy(d.folder.string());
+    ASSERT_TRUE(undo) << undo.error().message;
+    EXPECT_EQ(undo->restored, (std::vector<std::string>{"Firefox.desktop", "c 100%.pdf", "notes"}));
+    EXPECT_EQ(undo->taken, (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(undo->missing, (std::vector<std::string>{"b.png"}));
+    EXPECT_EQ(readFile(d.desktop / "a.txt"), "new a");  // never overwritten
+    EXPECT_EQ(readFile(d.folder / "a.txt"), "a");       // stays where it was tidied to
+    EXPECT_EQ(readFile(d.desktop / "notes/n.txt"), "n");
+    EXPECT_FALSE(present(d.folder / tidy::kMoveLogName));
+    EXPECT_FALSE(tidy::undoLastTidy(d.folder.string()));  // nothing left to undo
+
+    // A tidy that moves nothing keeps the log of the one before.
+    writeFile(d.desktop / "z.txt", "z");
+    ASSERT_TRUE(tidy::tidyDesktop(d.desktop.string(), d.folder.string(), {{"[!z]*"}, false}));
+    ASSERT_TRUE(tidy::tidyDesktop(d.desktop.string(), d.folder.string(), {{"*"}, false}));
+    const auto log = tidy::parseMoveLog(readFile(d.folder / tidy::kMoveLogName));
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->names, (std::vector<std::string>{"z.txt"}));
+}
+
+TEST(TidyUndo, MoveLogKeepsOddNames) {
+    const tidy::MoveLog log{"/home/u/Bureau 100%", {"line\nbreak", "50%", "carriage\rret", "plain"}};
+    const auto back = tidy::parseMoveLog(tidy::formatMoveLog(log));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->desktop, log.desktop);
+    EXPECT_EQ(back->names, log.names);
+    EXPECT_FALSE(tidy::parseMoveLog("something else\ndesktop=/x\n"));
+    // Names that could leave the tidy folder are dropped.
+    const auto hostile = tidy::parseMoveLog("vaultry-tidy-log 1\ndesktop=/d\n../../etc\n..\nok\n");
+    ASSERT_TRUE(hostile);
+    EXPECT_EQ(hostile->names, (std::vector<std::string>{"ok"}));
+}
+
+TEST(AutoTidy, OnceADayAtTheChosenTimeAlsoAfterASleep) {
+    using namespace std::chrono;
+    const auto base = system_clock::from_time_t(1'765'000'000);
+    const auto nine = tidy::lastScheduledMoment(base, 9, 0);
+    EXPECT_LE(nine, base);
+    EXPECT_GT(nine, base - hours(25));
+    const std::time_t t = system_clock::to_time_t(nine);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    EXPECT_EQ(tm.tm_hour, 9);
+    EXPECT_EQ(tm.tm_min, 0);
+
+    EXPECT_FALSE(tidy::autoTidyDue(std::nullopt, base, 9, 0));  // armed, not fired
+    EXPECT_FALSE(tidy::autoTidyDue(nine, nine, 9, 0));          // ran at nine
+    EXPECT_TRUE(tidy::autoTidyDue(nine - seconds(1), nine, 9, 0));
+    // Asleep from before nine until three days later: one tidy at wake, then none till the next nine.
+    const auto wake = nine + hours(72) + hours(3);
+    EXPECT_TRUE(tidy::autoTidyDue(nine - hours(1), wake, 9, 0));
+    EXPECT_FALSE(tidy::autoTidyDue(wake, wake + hours(20), 9, 0));
+    EXPECT_TRUE(tidy::autoTidyDue(wake, wake + hours(24), 9, 0));
+
+    EXPECT_EQ(tidy::parseHourMinute("07:05"), (std::pair{7, 5}));
+    for (const char* bad : {"", "7:05", "24:00", "12:60", "ab:cd", "12:5x"})
+        EXPECT_FALSE(tidy::parseHourMinute(bad));
+}
+
+struct AutoTidyWorld {
+    test::World w;
+    AppDelegate app{w.services()};
+    fs::path desktop = w.paths.desktop();
+    fs::path store = w.dir / "store";
+    fs::path folder = store / "com.Quenmark.sortello";
+    AutoTidyWorld() {
+        writeFile(desktop / "a.txt", "a");
+        writeFile(desktop / "b.txt", "b");
+        writeFile(desktop / "vaultry.desktop", "[Desktop Entry]\n");
+        w.settings.set(key::TidyExclusions, StringArray{"*.desktop"});
+        w.ui.setState("autoCleanupSelectBtn", true);
+        w.ui.setText("tidyTimePicker", "09:00");
+    }
+    void tick() { app.BMakeModeTimer_hander(); }
+};
+
+TEST(AutoTidy, TheTickTidiesNotifiesAndUndoes) {
+    using namespace std::chrono;
+    AutoTidyWorld t;
+    t.app.setStorelocationPath(t.store.string());
+    const auto nine = tidy::lastScheduledMoment(t.w.clock.t, 9, 0) + hours(24);  // the next nine
+    t.tick();                                                                    // arms the schedule
+    EXPECT_TRUE(t.w.settings.date(key::LastAutoTidyDate));
+    t.w.clock.t = nine - seconds(1);
+    t.tick();
+    EXPECT_FALSE(t.app.isTidying());
+    EXPECT_TRUE(present(t.desktop / "a.txt"));
+
+    t.w.clock.t = nine + hours(5);  // asleep at nine: the next tick after waking tidies
+    t.tick();
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.w.notifier.scheduled.empty(); }));
+    t.app.tidyThreader.join();
+    EXPECT_FALSE(present(t.desktop / "a.txt"));
+    EXPECT_TRUE(present(t.desktop / "vaultry.desktop"));  // excluded
+    ASSERT_EQ(t.w.notifier.scheduled.size(), 1u);
+    EXPECT_EQ(t.w.notifier.scheduled[0].body, "2 items moved into the tidy folder.");
+    EXPECT_EQ(t.w.notifier.scheduled[0].actions, (std::vector<std::string>{"Undo"}));
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+    EXPECT_EQ(t.app.currentDesktopAllArray.size(), 2u);
+
+    t.tick();  // once a day
+    t.w.clock.t += hours(2);
+    t.tick();
+    EXPECT_EQ(t.w.notifier.scheduled.size(), 1u);
+
+    // "Undo" from the notification, with a.txt made again meanwhile.
+    writeFile(t.desktop / "a.txt", "again");
+    ASSERT_TRUE(t.w.notifier.handler);
+    t.w.notifier.handler(t.w.notifier.scheduled[0].identifier, "Undo");
+    EXPECT_EQ(readFile(t.desktop / "b.txt"), "b");
+    EXPECT_EQ(readFile(t.desktop / "a.txt"), "again");
+    EXPECT_EQ(readFile(t.folder / "a.txt"), "a");
+    ASSERT_EQ(t.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(t.w.ui.alerts[0].message,
+              "1 item stays in the tidy folder: the Desktop has an item of its name again.");
+    EXPECT_EQ(t.w.ui.alerts[0].informative, "a.txt");
+    EXPECT_EQ(t.app.currentDesktopAllArray.size(), 1u);  // the lists show what is left
+}
+
+TEST(AutoTidy, NeverWithoutATidyLocation) {
+    using namespace std::chrono;
+    AutoTidyWorld t;
+    test::LogCapture log;
+    t.tick();
+    t.w.clock.t += hours(25);
+    t.tick();
+    EXPECT_FALSE(t.app.isTidying());
+    EXPECT_FALSE(t.app.tidyThreader.joinable());
+    EXPECT_TRUE(present(t.desktop / "a.txt"));
+    EXPECT_TRUE(t.w.notifier.scheduled.empty());
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+
+    // Switching the box on arms the schedule afresh: no tidy for a moment that passed long ago.
+    t.app.setStorelocationPath(t.store.string());
+    t.w.clock.t += hours(24 * 30);
+    t.app.ClickAutoTidyDesktop();
+    t.tick();
+    EXPECT_FALSE(t.app.isTidying());
+    EXPECT_TRUE(present(t.desktop / "a.txt"));
+
+    // A desktop that resolves to the home folder is never tidied, not even when due.
+    AutoTidyWorld home;
+    home.app.setStorelocationPath(home.store.string());
+    home.w.paths.desktopDir = home.w.dir.path();
+    writeFile(home.w.dir / "thesis.txt", "t");
+    home.tick();
+    home.w.clock.t += hours(25);
+    home.tick();
+    EXPECT_FALSE(home.app.isTidying());
+    EXPECT_FALSE(home.app.tidyThreader.joinable());
+    EXPECT_TRUE(present(home.w.dir / "thesis.txt"));
+    EXPECT_TRUE(log.contains("automatic tidy skipped: the desktop folder"));
+
+    // Off: nothing is armed or run.
+    AutoTidyWorld off;
+    off.w.ui.setState("autoCleanupSelectBtn", false);
+    off.tick();
+    EXPECT_FALSE(off.w.settings.date(key::LastAutoTidyDate));
+}
+
+TEST(TidyCli, DryRunExclusionsAndUndo) {
+    test::TempDir home;
+    {
+        SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
+        settings.set(key::EncyptedStorePath, (home / "store").string());
+        ASSERT_TRUE(settings.flush());
+    }
+    writeFile(home / "Desktop/report.txt", "r");
+    writeFile(home / "Desktop/app.desktop", "[Desktop Entry]\n");
+
+    auto r = test::runCli(home.path(), {"tidy", "exclude", "add", "*.desktop"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::runCli(home.path(), {"tidy", "exclude", "list"}).out, "*.desktop\n");
+    EXPECT_EQ(test::runCli(home.path(), {"tidy", "exclude", "list", "--json"}).out,
+              "[\n  \"*.desktop\"\n]\n");
+    r = test::runCli(home.path(), {"tidy", "run", "--dry-run"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "would move report.txt\nexcluded app.desktop\n1 item would move into " +
+                         (home / "store/com.Quenmark.sortello").string() + "\n");
+    r = test::runCli(home.path(), {"tidy", "run", "--dry-run", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto dry = nlohmann::json::parse(r.out);
+    EXPECT_EQ(dry["wouldMove"], nlohmann::json::array({"report.txt"}));
+    EXPECT_EQ(dry["excluded"], nlohmann::json::array({"app.desktop"}));
+    EXPECT_TRUE(present(home / "Desktop/report.txt"));
+
+    r = test::runCli(home.path(), {"tidy", "run", "--yes"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(present(home / "Desktop/report.txt"));
+    EXPECT_TRUE(present(home / "Desktop/app.desktop"));
+
+    r = test::runCli(home.path(), {"tidy", "undo", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["restored"], nlohmann::json::array({"report.txt"}));
+    EXPECT_EQ(readFile(home / "Desktop/report.txt"), "r");
+    r = test::runCli(home.path(), {"tidy", "undo"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("there is no tidy to undo"), std::string::npos);
+
+    ASSERT_EQ(test::runCli(home.path(), {"tidy", "exclude", "remove", "*.desktop"}).code, 0);
+    EXPECT_EQ(test::runCli(home.path(), {"tidy", "exclude", "list"}).out, "");
+    EXPECT_EQ(test::runCli(home.path(), {"tidy", "exclude", "add", "a/b"}).code, 2);
+}
+
+}  // namespace
+}  // namespace vaultry

@@ -1,0 +1,194 @@
+#include "trash/TrashSchedule.h"
+
+#include <unistd.h>
+
+#include "app/SettingsKeys.h"
+#include "desktop/SizeText.h"
+#include "platform/AtomicFile.h"
+#include "platform/Log.h"
+
+namespace vaultry::trash {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool yes(const SettingsStore& settings, const char* key) { return settings.string(key) == "YES"; }
+
+std::string systemctlProgram() {
+    for (const char* p : {"/usr/bin/systemctl", "/bin/systemctl"})
+        if (::access(p, X_OK) == 0) return p;
+    return {};
+}
+
+Status systemctl(platform::Spawn& spawn, std::vector<std::string> args) {
+    const std::string program = systemctlProgram();
+    if (program.empty()) return fail("systemctl is not installed");
+    args.insert(args.begin(), "--user");
+    auto r = spawn.run(program, args);
+    if (!r) return fail(r.error().message);
+    if (r->exitCode != 0) {
+        std::string why = r->err.empty() ? r->out : r->err;
+        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+        return fail("systemctl --user " + args[1] + ": " + (why.empty() ? "failed" : why));
+    }
+    return {};
+}
+
+}  // namespace
+
+ScheduleRules rulesFromSettings(const SettingsStore& settings) {
+    ScheduleRules rules;
+    rules.byTime = yes(settings, key::TrashCleanByTime);
+    rules.bySize = yes(settings, key::TrashCleanBySize);
+    rules.interval = intervalOfTimeChoice(settings.string(key::CleanTimeF).value_or(""));
+    rules.sizeLimit = settings.number(key::TrashStorage).value_or(0);
+    rules.onlyOlder = yes(settings, key::TrashOnlyOlderItems);
+    rules.onlyOldest = yes(settings, key::TrashOnlyOldestItems);
+    return rules;
+}
+
+std::vector<fs::path> pathsOf(const std::vector<TrashFolder>& folders) {
+    std::vector<fs::path> out;
+    for (const auto& f : folders) out.push_back(f.path);
+    return out;
+}
+
+std::uint64_t totalSize(platform::Spawn& spawn, const std::vector<TrashFolder>& folders) {
+    std::uint64_t total = 0;
+    for (const auto& f : folders) total += fastFolderSizeAtFilePath(spawn, f.path);
+    return total;
+}
+
+RemoveReport emptyAll(const std::vector<TrashFolder>& folders, Unlock unlock) {
+    RemoveReport total;
+    for (const auto& f : folders) {
+        const auto r = emptyTrash(f.path, unlock);
+        total.removed += r.removed;
+        total.failed += r.failed;
+    }
+    return total;
+}
+
+ScheduleOutcome applySchedule(platform::Spawn& spawn, SettingsStore& settings,
+                              const std::vector<TrashFolder>& folders, Date now,
+                              const std::function<bool()>& confirm, bool dryRun) {
+    ScheduleOutcome out;
+    const ScheduleRules rules = rulesFromSettings(settings);
+    if (!rules.byTime && !rules.bySize) return out;
+    out.sizeBefore = totalSize(spawn, folders);
+    out.action = scheduleAction(rules, out.sizeBefore, secondsSince(settings.date(key::LastCleanDate), now));
+    switch (out.action) {
+        case ScheduleAction::None:
+            break;
+        case ScheduleAction::EmptyAll:
+            if (dryRun || !(out.confirmed = confirm())) break;
+            settings.set(key::LastCleanDate, now);
+            settings.set(key::LastsCleanTrashData, sizeText(out.sizeBefore, 2));
+            if (auto st = settings.flush(); !st) logLine(st.error().message);
+            out.emptied = emptyAll(folders, Unlock::No);
+            break;
+        case ScheduleAction::RemoveOlder:
+            out.confirmed = true;
+            for (const auto& f : folders)
+                out.partial +=
+                    emptyOlderThan(f.path, now - std::chrono::seconds(*rules.interval), Unlock::No, dryRun);
+            break;
+        case ScheduleAction::RemoveOldest:
+            out.confirmed = true;
+            out.partial = emptyDownTo(pathsOf(folders), rules.sizeLimit, Unlock::No, dryRun);
+            break;
+    }
+    // The time rule's own option may apply beside the size rule's.
+    if (out.action == ScheduleAction::RemoveOldest && rules.byTime && rules.onlyOlder && rules.interval)
+        for (const auto& f : folders)
+            out.partial +=
+                emptyOlderThan(f.path, now - std::chrono::seconds(*rules.interval), Unlock::No, dryRun);
+    return out;
+}
+
+// ---- systemd user timer --------------------------------------------------------------------
+
+std::string systemdQuoted(const std::string& word) {
+    std::string out = "\"";
+    for (const char c : word) {
+        if (c == '\\' || c == '"')
+            out += '\\', out += c;
+        else if (c == '%')
+            out += "%%";
+        else if (c == '$')
+            out += "$$";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+std::string trashCheckService(const fs::path& cli) {
+    return "[Unit]\n"
+           "Description=Vaultry: empty the Trash when its schedule says so\n"
+           "\n"
+           "[Service]\n"
+           "Type=oneshot\n"
+           "ExecStart=" +
+           systemdQuoted(cli.string()) +
+           " trash check --yes\n"
+           "Nice=10\n"
+           "IOSchedulingClass=idle\n";
+}
+
+std::string trashCheckTimer() {
+    return "[Unit]\n"
+           "Description=Vaultry: check the Trash schedule every hour\n"
+           "\n"
+           "[Timer]\n"
+           "OnCalendar=hourly\n"
+           "Persistent=true\n"
+           "RandomizedDelaySec=5min\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=timers.target\n";
+}
+
+fs::path userUnitFolder(const fs::path& configHome) { return configHome / "systemd" / "user"; }
+
+Status installTrashTimer(platform::Spawn& spawn, const fs::path& configHome, const fs::path& cli) {
+    const fs::path folder = userUnitFolder(configHome);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) return fail("cannot create " + folder.string() + ": " + ec.message());
+    if (auto st = writeFileAtomically(folder / kServiceName, trashCheckService(cli), 0644); !st) return st;
+    if (auto st = writeFileAtomically(folder / kTimerName, trashCheckTimer(), 0644); !st) return st;
+    if (auto st = systemctl(spawn, {"daemon-reload"}); !st)
+        return fail("the timer is written to " + folder.string() + " but " + st.error().message);
+    if (auto st = systemctl(spawn, {"enable", "--now", kTimerName}); !st)
+        return fail("the timer is written to " + folder.string() + " but " + st.error().message);
+    return {};
+}
+
+Status removeTrashTimer(platform::Spawn& spawn, const fs::path& configHome) {
+    const fs::path folder = userUnitFolder(configHome);
+    std::error_code ec;
+    const bool had = fs::exists(folder / kTimerName, ec);
+    const Status stopped = had ? systemctl(spawn, {"disable", "--now", kTimerName}) : Status{};
+    fs::remove(folder / kTimerName, ec);
+    if (ec) return fail("cannot remove " + (folder / kTimerName).string() + ": " + ec.message());
+    fs::remove(folder / kServiceName, ec);
+    if (ec) return fail("cannot remove " + (folder / kServiceName).string() + ": " + ec.message());
+    if (had) (void)systemctl(spawn, {"daemon-reload"});
+    if (!stopped) return fail("the timer files are removed but " + stopped.error().message);
+    return {};
+}
+
+std::string trashTimerStatus(platform::Spawn& spawn, const fs::path& configHome) {
+    std::error_code ec;
+    if (!fs::exists(userUnitFolder(configHome) / kTimerName, ec)) return "off";
+    const std::string program = systemctlProgram();
+    if (program.empty()) return "on (installed; systemctl is not available to run it)";
+    auto r = spawn.run(program, {"--user", "is-active", kTimerName});
+    std::string state = r ? r->out : std::string();
+    while (!state.empty() && (state.back() == '\n' || state.back() == ' ')) state.pop_back();
+    if (r && r->exitCode == 0) return "on (" + state + ")";
+    return "on (installed; the user's service manager says: " + (state.empty() ? "unreachable" : state) + ")";
+}
+
+}  // namespace vaultry::trash

@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/SettingsStore.h"
+#include "platform/Result.h"
+#include "platform/Spawn.h"
+#include "trash/TrashItems.h"
+
+// The Trash schedule as the settings keep it, applied once by the GUI's hourly check, by
+// `vaultry-cli trash check` and by the systemd user timer that runs it.
+namespace vaultry::trash {
+
+// The rules kept in the settings: the two boxes, the time choice ("CleanTimeF"), the size
+// ("TrashStorage", absent counts as 0) and the two options for removing only some items.
+ScheduleRules rulesFromSettings(const SettingsStore& settings);
+
+// The Trash folders' paths.
+std::vector<std::filesystem::path> pathsOf(const std::vector<TrashFolder>& folders);
+
+// Their size together, as du counts each.
+std::uint64_t totalSize(platform::Spawn& spawn, const std::vector<TrashFolder>& folders);
+
+// Empties every Trash folder (files/, info/, directorysizes).
+RemoveReport emptyAll(const std::vector<TrashFolder>& folders, Unlock unlock);
+
+struct ScheduleOutcome {
+    ScheduleAction action = ScheduleAction::None;
+    bool confirmed = false;
+    std::uint64_t sizeBefore = 0;
+    RemoveReport emptied;   // EmptyAll
+    PartialReport partial;  // RemoveOlder, RemoveOldest
+};
+
+// Applies the rules once. Emptying everything asks confirm() first and records "LastCleanDate"
+// and "LastsCleanTrashData" when it is agreed; removing only some items asks nothing (the user
+// chose that mode for unattended use) and records nothing. With dryRun nothing is asked, recorded
+// or removed: the action says what is due and `partial.chosen` what only-some-items would take.
+ScheduleOutcome applySchedule(platform::Spawn& spawn, SettingsStore& settings,
+                              const std::vector<TrashFolder>& folders, Date now,
+                              const std::function<bool()>& confirm, bool dryRun = false);
+
+// ---- systemd user timer --------------------------------------------------------------------
+
+inline constexpr const char* kTimerName = "vaultry-trash-check.timer";
+inline constexpr const char* kServiceName = "vaultry-trash-check.service";
+
+// A word for an ExecStart= line: quoted, with backslashes, quotes and "%" escaped.
+std::string systemdQuoted(const std::string& word);
+// The oneshot service that runs "<cli> trash check --yes", and the hourly timer that starts it.
+std::string trashCheckService(const std::filesystem::path& cli);
+std::string trashCheckTimer();
+// $XDG_CONFIG_HOME/systemd/user
+std::filesystem::path userUnitFolder(const std::filesystem::path& configHome);
+
+// Writes both units and asks the user's service manager to reload and start the timer; the files
+// stay in place when systemctl fails (the error says so, and the next login picks them up).
+Status installTrashTimer(platform::Spawn& spawn, const std::filesystem::path& configHome,
+                         const std::filesystem::path& cli);
+// Stops and disables the timer, then removes both units.
+Status removeTrashTimer(platform::Spawn& spawn, const std::filesystem::path& configHome);
+// "on" when the timer's unit is installed and enabled, else "off"; with the manager's word.
+std::string trashTimerStatus(platform::Spawn& spawn, const std::filesystem::path& configHome);
+
+}  // namespace vaultry::trash
