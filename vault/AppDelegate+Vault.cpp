@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -119,8 +120,7 @@ void AppDelegate::EncryptFileAction() {
         return;
     }
     if (!settings_.contains(key::EncyptedStorePath)) {
-        ui_.centerWindow("connectWindow");
-        ui_.showWindow("connectWindow");
+        askForStorageFolder([this] { EncryptFileAction(); });
         return;
     }
     if (!passPhraseKnown()) {
@@ -143,8 +143,7 @@ void AppDelegate::EncryptFileAction() {
 bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     const std::string storage = storageFolder();
     if (storage.empty()) {
-        ui_.centerWindow("connectWindow");
-        ui_.showWindow("connectWindow");
+        askForStorageFolder({});
         return false;
     }
     if (!passPhraseKnown()) {
@@ -199,8 +198,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
 bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
     const std::string storage = storageFolder();
     if (storage.empty()) {
-        ui_.centerWindow("connectWindow");
-        ui_.showWindow("connectWindow");
+        askForStorageFolder({});
         return false;
     }
     if (!passPhraseKnown()) {
@@ -226,6 +224,15 @@ void AppDelegate::ChooseEncryptedFileStoreLocation() {
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd8(chosen); });
 }
 
+void AppDelegate::askForStorageFolder(std::function<void()> then) {
+    ui_.beginSheet("window",
+                   folderPanel(s_.paths.documents(), "Choose the location to store encypted files."),
+                   [this, then = std::move(then)](std::optional<platform::Ui::Paths> chosen) {
+                       openPanelDidEnd8(chosen);
+                       if (!storageFolder().empty() && then) then();
+                   });
+}
+
 void AppDelegate::ChangeStorePathAction() {
     ui_.beginSheet("preferWindows", folderPanel(s_.paths.documents()),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd5(chosen); });
@@ -243,12 +250,83 @@ bool blankRuleHolds(platform::Ui& ui, const std::string& chosen) {
                       " Ok ", "", ""});
     return false;
 }
+
+// Every regular file under `from` has a byte-identical copy at the same place under `to`; the
+// names of those that do not.
+std::vector<std::string> unverifiedCopies(const fs::path& from, const fs::path& to) {
+    std::vector<std::string> problems;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(from, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        const fs::path rel = fs::relative(it->path(), from, ec);
+        const std::string name = rel.filename().string();
+        if (name.rfind(".vaultry-", 0) == 0) continue;  // temporary and journal files stay behind
+        std::ifstream a(it->path(), std::ios::binary), b(to / rel, std::ios::binary);
+        bool same = a && b;
+        std::vector<char> x(1 << 15), y(1 << 15);
+        while (same && a) {
+            a.read(x.data(), static_cast<std::streamsize>(x.size()));
+            b.read(y.data(), static_cast<std::streamsize>(y.size()));
+            same = a.gcount() == b.gcount() && std::equal(x.begin(), x.begin() + a.gcount(), y.begin());
+        }
+        if (same) same = b.peek() == std::char_traits<char>::eof();
+        if (!same) problems.push_back(rel.string() + ": the copy differs from the original");
+    }
+    if (ec) problems.push_back(from.string() + ": " + ec.message());
+    return problems;
+}
+
 }  // namespace
+
+void AppDelegate::moveStorageFolder(const std::string& folder) {
+    if (storageMoveRunning_) return;
+    const std::string current = storageFolder();
+    const std::string storage = folder + "/vaultry.data";
+    if (fs::path(storage) == fs::path(current)) return;
+    if (storageMoveThreader.joinable()) storageMoveThreader.join();
+    storageMoveRunning_ = true;
+    ui_.setText("storageMoveLab", "Moving the vault to " + storage + " …");
+    ui_.showWindow("storageMoveWindow");
+    storageMoveThreader = std::thread([this, current, storage] {
+        std::vector<std::string> problems;
+        if (auto st = vault::ensurePrivateFolder(storage); !st) problems.push_back(st.error().message);
+        if (problems.empty()) problems = vault::copyStorageFolder(current, storage);
+        if (problems.empty()) problems = unverifiedCopies(current, storage);
+        s_.mainThread.performAndWait([&] { storageMoveFinished(storage, problems); });
+    });
+}
+
+void AppDelegate::storageMoveFinished(const std::string& storage, const std::vector<std::string>& problems) {
+    storageMoveRunning_ = false;
+    ui_.hideWindow("storageMoveWindow");
+    if (!problems.empty()) {
+        // The vault stays where it was; nothing of it is read from the new folder.
+        ui_.runAlert(Alert{"The vault could not be moved; it stays where it was.", listText(problems), " Ok ",
+                           "", ""});
+        return;
+    }
+    const std::string folder = fs::path(storage).parent_path().string();
+    auto grant = s_.bookmarks.create(folder);
+    if (!grant) return;
+    setStorelocationPath(storage);
+    settings_.set(key::EncyptedFatherStorePath, *grant);
+    settings_.set(key::EncyptedStorePath, storage);
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    ui_.setText("StorePathlab", storage);
+    vault::giveFolderIcon(storage, s_.spawn);
+}
 
 void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen) {
     if (!chosen || chosen->size() != 1) return;
     const std::string& folder = chosen->front();
     if (!blankRuleHolds(ui_, folder)) return;
+    // An existing vault is moved, never repointed at a folder without its archives.
+    if (const std::string current = storageFolder(); !current.empty() && present(current)) {
+        ui_.hideWindow("CreatePWWindow");
+        moveStorageFolder(folder);
+        return;
+    }
     const std::string storage = folder + "/vaultry.data";
     // The shared location is the storage folder, as start-up sets it next time.
     setStorelocationPath(storage);
@@ -267,6 +345,10 @@ void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& cho
     if (!chosen || chosen->size() != 1) return;
     const std::string& folder = chosen->front();
     if (!blankRuleHolds(ui_, folder)) return;
+    if (const std::string current = storageFolder(); !current.empty() && present(current)) {
+        moveStorageFolder(folder);
+        return;
+    }
     const std::string storage = folder + "/vaultry.data";
     setStorelocationPath(storage);
     auto grant = s_.bookmarks.create(folder);
@@ -294,10 +376,13 @@ void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& cho
     logLine(folder);
     setStorelocationPath(folder);
     if (auto grant = s_.bookmarks.create(folder)) {
-        settings_.set(key::AutoTrashData, *grant);
+        settings_.set(key::TidyLocationData, *grant);
         if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
     }
     ui_.setImage("tidybutton", "startlocationnombtn.png");
+    // The location was asked for by a tidy: it goes on now.
+    ui_.hideWindow("connectWindow");
+    ClickTidyAction();
 }
 
 }  // namespace vaultry
