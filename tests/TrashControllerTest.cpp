@@ -308,7 +308,9 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));
     EXPECT_TRUE(t.w.ui.isHidden("eraseProgresslab"));
     EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "2 of 2");
-    EXPECT_EQ(t.duRuns(), duBefore + 1);  // the trash size was refreshed
+    // The trash size was refreshed, measured on a worker.
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
+    EXPECT_EQ(t.duRuns(), duBefore + 1);
     EXPECT_TRUE(log.contains("erase file finished"));
 }
 

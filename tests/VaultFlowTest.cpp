@@ -236,7 +236,7 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
     EXPECT_EQ(readFile(s3 / "b.txt.enc"), "B-old");
     EXPECT_EQ(readFile(s3 / "libdata/a"), "thumb");
     EXPECT_EQ(readFile(fs::path(s1) / "a.txt.enc"), "A") << "the old folder stays as it is";
-    EXPECT_EQ(v.w.ui.alerts.size(), 2u);
+    ASSERT_EQ(v.w.ui.alerts.size(), 2u) << v.w.ui.alerts.back().informative;
     for (const auto& e : fs::directory_iterator(s3))
         EXPECT_EQ(e.path().filename().string().find(".vaultry-copy"), std::string::npos);
 }

@@ -261,7 +261,8 @@ std::vector<std::string> unverifiedCopies(const fs::path& from, const fs::path& 
         if (!it->is_regular_file(ec)) continue;
         const fs::path rel = fs::relative(it->path(), from, ec);
         const std::string name = rel.filename().string();
-        if (name.rfind(".vaultry-", 0) == 0) continue;  // temporary and journal files stay behind
+        // Temporary and journal files stay behind; the folder's icon entry is made anew for it.
+        if (name.rfind(".vaultry-", 0) == 0 || name == ".directory") continue;
         std::ifstream a(it->path(), std::ios::binary), b(to / rel, std::ios::binary);
         bool same = a && b;
         std::vector<char> x(1 << 15), y(1 << 15);
