@@ -86,9 +86,11 @@ void WindowPart::reg(const std::string& name, QObject* object) {
         if (context_.topLevel) context_.topLevel(name, w);
         // Escape closes every window but the main one, the way the system's close does.
         if (!qobject_cast<QMainWindow*>(w)) {
-            auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), w);
-            escape->setContext(Qt::WindowShortcut);
-            QObject::connect(escape, &QShortcut::activated, w, [w] { w->close(); });
+            w->installEventFilter(new KeyHandler(w, [w](QKeyEvent* key) {
+                if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier) return false;
+                w->close();
+                return true;
+            }));
         }
     }
 }

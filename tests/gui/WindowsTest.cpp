@@ -96,9 +96,10 @@ TEST(Windows, StartUpShowsTheOpeningViewsAndHidesTheWarnings) {
     delegate.awakeFromNib();
     auto& ui = world.ui;
     for (const char* hidden :
-         {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn", "startTidyView"})
+         {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn", "connectView"})
         EXPECT_TRUE(ui.isHidden(hidden)) << hidden;
-    for (const char* shown : {"openView", "connectView"}) EXPECT_FALSE(ui.isHidden(shown)) << shown;
+    // Linux has no sandbox: the access window only asks where tidied items go.
+    for (const char* shown : {"openView", "startTidyView"}) EXPECT_FALSE(ui.isHidden(shown)) << shown;
     EXPECT_TRUE(ui.state("autoCleanupSelectBtn")) << "automatic tidy is on when never set";
     EXPECT_FALSE(ui.state("autoLunchBtn"));
     for (const auto& [name, w] : world.windows.topLevels()) {
@@ -392,7 +393,14 @@ TEST(Keyboard, IconOnlyControlsAreNamedAndEscapeClosesEveryWindowButTheMainOne) 
     for (QWidget* root : roots)
         for (QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
             if (!b->text().trimmed().isEmpty() && b->text().trimmed() != "‹") continue;
-            EXPECT_FALSE(b->toolTip().isEmpty()) << b->objectName().toStdString();
+            // Qt's own parts of tables, tab bars and line edits are not ours to name.
+            const QString cls = b->metaObject()->className();
+            if (cls == "QTableCornerButton" || cls == "QLineEditIconButton" ||
+                b->objectName().startsWith("Scroll"))
+                continue;
+            EXPECT_FALSE(b->toolTip().isEmpty())
+                << b->objectName().toStdString() << " in " << b->window()->objectName().toStdString() << " "
+                << b->metaObject()->className();
             EXPECT_FALSE(b->accessibleName().isEmpty()) << b->objectName().toStdString();
         }
     for (const auto& [name, w] : world.windows.topLevels()) {
