@@ -250,7 +250,7 @@ TEST(TrashSchedule, TheBoxesAreKeptAndComeBackAtTheNextStart) {
     EXPECT_TRUE(t.app->trashIsDue());  // never emptied: the time check is due
 }
 
-TEST(TrashSchedule, ASchedulThatCannotBeKeptIsReportedNotSilentlyDropped) {
+TEST(TrashSchedule, AScheduleThatCannotBeKeptIsReportedNotSilentlyDropped) {
     if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions; runs in the unprivileged run";
     TrashWorld t;
     t.w.settings.set(key::CleanTimeF, std::string("Daily"));
