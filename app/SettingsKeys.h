@@ -15,4 +15,9 @@ inline constexpr const char* TrashStorage = "TrashStorage";
 inline constexpr const char* CleanTimeF = "CleanTimeF";
 inline constexpr const char* AutoTrashData = "AutoTrashData";
 inline constexpr const char* CrumbscopeData = "CrumbscopeData";
+// Where tidied items go when no vault storage folder is set: a grant of the chosen folder.
+inline constexpr const char* TidyLocationData = "TidyLocationData";
+// The two boxes of the Trash schedule, "YES" or "NO".
+inline constexpr const char* CleanTimeCheck = "CleanTimeCheck";
+inline constexpr const char* CleanStorageCheck = "CleanStorageCheck";
 }  // namespace vaultry::key

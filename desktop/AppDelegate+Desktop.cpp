@@ -49,7 +49,10 @@ void AppDelegate::removeDesktopNode(const std::shared_ptr<FBFileNode>& node) {
     else
         eraseNode(currentDesktopotherArray, node);
     eraseNode(currentDesktopAllArray, node);
+    // The browser's rows follow at once, so that a double-click opens the item it shows.
+    const auto shown = browseArray.size();
     eraseNode(browseArray, node);
+    if (browseArray.size() != shown) ui_.reload(kBrowser);
 }
 
 void AppDelegate::addShawDesktopByPath(const std::string& path) { addDesktopNode(makeFileNode(path)); }
@@ -77,7 +80,10 @@ void AppDelegate::SortAllDataArray() {
 void AppDelegate::ClickTidyAction() {
     if (tidyRunning_.load()) return;
     if (tidyStorageFolder().empty()) {
-        // Nowhere to tidy to yet: the access window lets the user choose a location.
+        // Nowhere to tidy to yet: the access window asks where tidied items go; the tidy runs
+        // once a location is chosen.
+        ui_.setHidden("connectView", true);
+        ui_.setHidden("startTidyView", false);
         ui_.showWindow("connectWindow");
         return;
     }
@@ -125,8 +131,7 @@ void AppDelegate::RefreshFinishTableViewMainThreadHandle(FileNodes records, std:
         list->clear();
     for (const auto& node : records) addDesktopNode(node);
     SortAllDataArray();
-    thePopViewController->SetTableControllerArray(currentDesktopAllArray);
-    ui_.reload(PPopoverviewConterller::kTidyTable);
+    showDesktopLists();
     if (!error.empty()) {
         ui_.runAlert({"The Desktop could not be tidied.", error, " Ok ", "", ""});
     } else if (failedCount > 0) {
@@ -138,22 +143,30 @@ void AppDelegate::RefreshFinishTableViewMainThreadHandle(FileNodes records, std:
     }
 }
 
+void AppDelegate::showDesktopLists() {
+    thePopViewController->SetTableControllerArray(currentDesktopAllArray);
+    ui_.reload(PPopoverviewConterller::kTidyTable);
+    // The browser shows the kind chosen last, from the top of the trail.
+    parentArray.clear();
+    browseArray = this->*browserList;
+    ui_.reload(kBrowser);
+}
+
 // ---- Desktop browser --------------------------------------------------------------------------
 
-namespace {
-void showInBrowser(AppDelegate& app, platform::Ui& ui, const AppDelegate::FileNodes& list) {
-    app.parentArray.clear();
-    app.browseArray = list;
-    ui.reload(kBrowser);
+void AppDelegate::showInBrowser(FileNodes AppDelegate::*list) {
+    browserList = list;
+    parentArray.clear();
+    browseArray = this->*list;
+    ui_.reload(kBrowser);
 }
-}  // namespace
 
-void AppDelegate::selectAllDesktop() { showInBrowser(*this, ui_, currentDesktopAllArray); }
-void AppDelegate::selectPictures() { showInBrowser(*this, ui_, currentDesktopPicArray); }
-void AppDelegate::selectDocuments() { showInBrowser(*this, ui_, currentDesktopDocArray); }
-void AppDelegate::selectArchives() { showInBrowser(*this, ui_, currentDesktopArchArray); }
-void AppDelegate::selectFolders() { showInBrowser(*this, ui_, currentDesktopFoldArray); }
-void AppDelegate::selectOthers() { showInBrowser(*this, ui_, currentDesktopotherArray); }
+void AppDelegate::selectAllDesktop() { showInBrowser(&AppDelegate::currentDesktopAllArray); }
+void AppDelegate::selectPictures() { showInBrowser(&AppDelegate::currentDesktopPicArray); }
+void AppDelegate::selectDocuments() { showInBrowser(&AppDelegate::currentDesktopDocArray); }
+void AppDelegate::selectArchives() { showInBrowser(&AppDelegate::currentDesktopArchArray); }
+void AppDelegate::selectFolders() { showInBrowser(&AppDelegate::currentDesktopFoldArray); }
+void AppDelegate::selectOthers() { showInBrowser(&AppDelegate::currentDesktopotherArray); }
 
 void AppDelegate::imageBrowserCellWasDoubleClicked(std::size_t index) {
     if (index >= browseArray.size()) return;

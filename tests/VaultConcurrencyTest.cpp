@@ -345,6 +345,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
     const fs::path second = g.w.dir / "Second", s2 = second / "vaultry.data";
     writeFile(s2 / "b.txt.enc", "B-new");
     g.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
+    ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
     EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s1.string());
     ASSERT_EQ(g.w.ui.alerts.size(), 1u);
     EXPECT_EQ(g.w.ui.alerts[0].message, "The storage folder was not changed.");
@@ -356,6 +357,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
 
     // A folder inside the current one is refused.
     g.app->openPanelDidEnd5(platform::Ui::Paths{s1.string()});
+    ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
     EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s1.string());
     ASSERT_EQ(g.w.ui.alerts.size(), 2u);
     EXPECT_NE(g.w.ui.alerts[1].informative.find("inside"), std::string::npos);
@@ -365,6 +367,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
     // manifest too, and the user is told what the old folder still holds.
     writeFile(s2 / "b.txt.enc", "B-old");
     g.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
+    ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
     EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s2.string());
     EXPECT_EQ(g.app->StorelocationPath(), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), readFile(s1 / "a.txt.enc"));
