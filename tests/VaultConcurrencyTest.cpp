@@ -283,6 +283,16 @@ TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
         EXPECT_EQ(g.w.ui.alerts.back().message, "The password could not be changed.");
         EXPECT_EQ(g.verifierOnDisk(), before);
 
+        // Nor is the folder moved away under the other process.
+        const fs::path elsewhere = g.w.dir / "Elsewhere";
+        fs::create_directories(elsewhere);
+        g.app->openPanelDidEnd5(platform::Ui::Paths{elsewhere.string()});
+        EXPECT_FALSE(g.app->isMovingStorage());
+        EXPECT_FALSE(g.w.ui.isVisible("storageMoveWindow"));
+        EXPECT_EQ(g.w.ui.alerts.back().message, "The storage folder was not changed.");
+        EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), g.storage.string());
+        EXPECT_FALSE(fs::exists(elsewhere / "vaultry.data"));
+
         // A change the other process is making is not undone by a start meanwhile.
         writeFile(g.storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\n");
         AppDelegate second(g.w.services());
