@@ -19,6 +19,8 @@ void AppDelegate::OPenFileManageWindow() {
     } else if (ui_.isVisible("thefileManageWindow")) {
         ui_.showWindow("thefileManageWindow");
     } else {
+        // The prompt opens the vault, whatever an earlier, cancelled prompt was for.
+        bperfPassW = false;
         ui_.showWindow("enterPDWindow");
     }
 }

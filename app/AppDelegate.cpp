@@ -45,8 +45,10 @@ AppDelegate::AppDelegate(Services services)
 
 AppDelegate::~AppDelegate() {
     for (auto token : observers_) nc.removeObserver(token);
-    for (auto* t : {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader,
-                    &exportThreader, &removeThreader, &eraseThreader, &tidyThreader})
+    *trashSizeAlive_ = false;
+    for (auto* t :
+         {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader, &exportThreader,
+          &removeThreader, &eraseThreader, &tidyThreader, &trashSizeThreader, &storageMoveThreader})
         if (t->joinable()) t->join();
     if (autoTidyTimer) s_.mainThread.stopTimer(autoTidyTimer);
     if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);
@@ -80,8 +82,9 @@ void AppDelegate::awakeFromNib() {
     ui_.setHidden("openView", false);
     ui_.setHidden("theConentView", true);
     ui_.setHidden("newCookieBtn", true);
-    ui_.setHidden("connectView", false);
-    ui_.setHidden("startTidyView", true);
+    // No grant is asked for: the access window offers only the choice of where tidied items go.
+    ui_.setHidden("connectView", true);
+    ui_.setHidden("startTidyView", false);
     isDarkMode = ui_.darkAppearance();
     readConfigfileInfo();
     for (const char* label : {"warnlab", "enterPDWarnLab", "warnnewPWlab"}) ui_.setHidden(label, true);
@@ -101,6 +104,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     bookmarkFileURL.clear();
     initStateBannerView();
     loadVaultLists();
+    recordTrashGrant();
+    thePopViewController->showTrashSettings();
+    showLastEmptying();
+    // The desktop page and the popover list what lies in the tidy folder from the start.
+    freshCurrentDeskTop();
+    SortAllDataArray();
+    showDesktopLists();
     ui_.activateApp();
     updateController->hidUpdateWindow();
     updateController->checkServerVersion();

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -110,6 +111,10 @@ public:
     void ClickSwtichNotificationHandle(const Notification& n);
     void ClickSwtichOffNotificationHandle(const Notification& n);
     void initStateBannerView();
+    // Linux has no sandbox: the Trash needs no grant from the user. The grant of the XDG Trash
+    // folder is recorded under the keys the trash care and the cookie viewer read, whenever it
+    // is missing or stale.
+    void recordTrashGrant();
 
     // ---- Vault records ---------------------------------------------------------------------
     // Load at start-up: both record lists, the decrypted list, the storage location and its grant.
@@ -179,9 +184,25 @@ public:
     void ChooseEncryptedFileStoreLocation();  // first choice, a sheet on CreatePWWindow
     void ChangeStorePathAction();             // a sheet on preferWindows
     void ChooseStartLocationAction();         // tidybutton: a sheet on connectWindow
+    // Asks for the vault storage folder (encrypting needs one); then runs `then` when one was set.
+    void askForStorageFolder(std::function<void()> then);
     void openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen);
     void openPanelDidEnd5(const std::optional<platform::Ui::Paths>& chosen);
     void openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen);
+    // Moves an existing vault into `folder`/vaultry.data on a worker, with the progress window
+    // "storageMoveWindow": everything is copied, each copy is verified against its original, and
+    // only then does the vault switch to the new folder. The old folder stays as it is.
+    // The same engine as `vaultry-cli vault storage set`, with the folder's lock held throughout.
+    void moveStorageFolder(const std::string& folder);
+    // Names `storage` in the settings (and its folder's grant). With `leftInOld` (a move out of
+    // `current`) the move is finished, or taken back when the settings cannot be written; the
+    // items the old folder still holds are named in "The old storage folder was kept.".
+    bool switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
+                       const std::vector<std::string>* leftInOld);
+    void refuseStorageChange(const std::string& why);  // "The storage folder was not changed."
+    bool isMovingStorage() const { return storageMoveRunning_; }
+    std::thread storageMoveThreader;
+    bool storageMoveRunning_ = false;  // main thread only
     // The storage folder ("EncyptedStorePath"), empty when none is set.
     std::string storageFolder() const;
 
@@ -249,6 +270,9 @@ public:
     // The main window's tidy button and the popover's: with no storage location, shows the
     // access window instead; while a tidy runs, a second press does nothing.
     void ClickTidyAction();
+    // The desktop page and the popover's list show the kind lists again (after a tidy, a refresh,
+    // a restore or a delete).
+    void showDesktopLists();
     bool isTidying() const { return tidyRunning_.load(); }
     // Worker body: moves the desktop's visible entries into the tidy folder, reads the folder
     // again and hands the records to the main thread.
@@ -274,12 +298,16 @@ public:
     // parentArray), anything else opens with its default application.
     void imageBrowserCellWasDoubleClicked(std::size_t index);
     void ClickBackAction();  // the items shown before the last folder was opened
+    void showInBrowser(FileNodes AppDelegate::*list);
 
     // ---- Trash care ------------------------------------------------------------------------
     // Sizes: du's count of a folder, a plain file's own size, 0 for a missing path.
     std::uint64_t fastFolderSizeAtFilePath(const std::string& path);
     std::uint64_t getTrashFileSize();
-    void ShowTrashSize();  // the trash page's size label "trashSizelab"
+    void ShowTrashSize();  // the trash page's size label "trashSizelab", measured on a worker
+    bool isMeasuringTrash() const { return trashSizeRunning_; }
+    // The last emptying's size and date in the trash settings and on the trash page.
+    void showLastEmptying();
     // The trash page's empty command: asks, records date and size, unlocks and empties.
     void StrongEmptyTrash();
     // The schedule's emptying: asks, records the date (and measuredSize's text when given).
@@ -315,6 +343,9 @@ public:
     std::vector<std::string> eraseQueue_;
     std::size_t eraseTaken_ = 0, eraseDone_ = 0, eraseFailed_ = 0;
     bool eraseRunning_ = false;  // main thread only
+    std::thread trashSizeThreader;
+    bool trashSizeRunning_ = false;  // main thread only
+    std::shared_ptr<bool> trashSizeAlive_ = std::make_shared<bool>(true);
 
     // ---- Cookie viewer ---------------------------------------------------------------------
     // Readers: each appends to cookArray (the binary reader also fills pagesizeArray).
@@ -381,9 +412,10 @@ public:
 
     FileNodes currentDesktopAllArray, currentDesktopPicArray, currentDesktopDocArray, currentDesktopArchArray,
         currentDesktopVidArray, currentDesktopFoldArray, currentDesktopotherArray;
-    FileNodes browseArray;               // items the desktop browser shows
-    std::vector<FileNodes> parentArray;  // the browser's trail back
-    std::thread tidyThreader;            // the tidy worker
+    FileNodes browseArray;  // items the desktop browser shows
+    FileNodes AppDelegate::*browserList = &AppDelegate::currentDesktopAllArray;  // the kind chosen
+    std::vector<FileNodes> parentArray;                                          // the browser's trail back
+    std::thread tidyThreader;                                                    // the tidy worker
     std::atomic<bool> tidyRunning_{false};
     std::atomic<bool> tidyIsAutomatic_{false};  // the running tidy was started by the schedule
     std::size_t tidyMovedCount_ = 0;            // set by the worker before it hands back

@@ -28,4 +28,6 @@ inline constexpr const char* TidyExclusions = "TidyExclusions";
 inline constexpr const char* LastAutoTidyDate = "LastAutoTidyDate";
 // Domains whose cookies removal leaves alone.
 inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
+// Where tidied items go when no vault storage folder is set: a grant of the chosen folder.
+inline constexpr const char* TidyLocationData = "TidyLocationData";
 }  // namespace vaultry::key

@@ -50,15 +50,12 @@ std::string resolveGrant(SettingsStore& settings, platform::Bookmarks& bookmarks
 }
 }  // namespace
 
-#define VAULTRY_BROWSER_ACTION(Action, Scan)                     \
-    void AppDelegate::Action() {                                 \
-        bookmarkFileURL = resolveGrant(settings_, s_.bookmarks); \
-        if (bookmarkFileURL.empty()) {                           \
-            ui_.showWindow("connectWindow");                     \
-            return;                                              \
-        }                                                        \
-        s_.bookmarks.startAccessing(bookmarkFileURL);            \
-        Scan();                                                  \
+// Linux has no sandbox: the stores are read directly; a recorded grant is still honoured.
+#define VAULTRY_BROWSER_ACTION(Action, Scan)                                        \
+    void AppDelegate::Action() {                                                    \
+        bookmarkFileURL = resolveGrant(settings_, s_.bookmarks);                    \
+        if (!bookmarkFileURL.empty()) s_.bookmarks.startAccessing(bookmarkFileURL); \
+        Scan();                                                                     \
     }
 VAULTRY_BROWSER_ACTION(ActClickSafariAction, ScanSafariCookieFile)
 VAULTRY_BROWSER_ACTION(ActClickChromeAction, ScanChromeCookieFile)

@@ -51,7 +51,10 @@ void AppDelegate::removeDesktopNode(const std::shared_ptr<FBFileNode>& node) {
     else
         eraseNode(currentDesktopotherArray, node);
     eraseNode(currentDesktopAllArray, node);
+    // The browser's rows follow at once, so that a double-click opens the item it shows.
+    const auto shown = browseArray.size();
     eraseNode(browseArray, node);
+    if (browseArray.size() != shown) ui_.reload(kBrowser);
 }
 
 void AppDelegate::addShawDesktopByPath(const std::string& path) { addDesktopNode(makeFileNode(path)); }
@@ -79,7 +82,10 @@ void AppDelegate::SortAllDataArray() {
 void AppDelegate::ClickTidyAction() {
     if (tidyRunning_.load()) return;
     if (tidyStorageFolder().empty()) {
-        // Nowhere to tidy to yet: the access window lets the user choose a location.
+        // Nowhere to tidy to yet: the access window asks where tidied items go; the tidy runs
+        // once a location is chosen.
+        ui_.setHidden("connectView", true);
+        ui_.setHidden("startTidyView", false);
         ui_.showWindow("connectWindow");
         return;
     }
@@ -132,8 +138,7 @@ void AppDelegate::RefreshFinishTableViewMainThreadHandle(FileNodes records, std:
         list->clear();
     for (const auto& node : records) addDesktopNode(node);
     SortAllDataArray();
-    thePopViewController->SetTableControllerArray(currentDesktopAllArray);
-    ui_.reload(PPopoverviewConterller::kTidyTable);
+    showDesktopLists();
     if (tidyIsAutomatic_.exchange(false)) {
         // Nobody is at the screen for an alert: the notification says what happened.
         const std::string count =
@@ -172,8 +177,7 @@ void AppDelegate::UndoLastTidy() {
     for (const auto& f : outcome->failed) logLine("undo tidy: " + f.message);
     freshCurrentDeskTop();
     SortAllDataArray();
-    thePopViewController->SetTableControllerArray(currentDesktopAllArray);
-    ui_.reload(PPopoverviewConterller::kTidyTable);
+    showDesktopLists();
     const std::size_t stayed = outcome->taken.size() + outcome->failed.size();
     if (stayed == 0) return;
     std::string names;
@@ -218,22 +222,30 @@ void AppDelegate::autoTidyIfDue() {
     tidyThreader = std::thread(&AppDelegate::StartTidyActThreader, this, desktop);
 }
 
+void AppDelegate::showDesktopLists() {
+    thePopViewController->SetTableControllerArray(currentDesktopAllArray);
+    ui_.reload(PPopoverviewConterller::kTidyTable);
+    // The browser shows the kind chosen last, from the top of the trail.
+    parentArray.clear();
+    browseArray = this->*browserList;
+    ui_.reload(kBrowser);
+}
+
 // ---- Desktop browser --------------------------------------------------------------------------
 
-namespace {
-void showInBrowser(AppDelegate& app, platform::Ui& ui, const AppDelegate::FileNodes& list) {
-    app.parentArray.clear();
-    app.browseArray = list;
-    ui.reload(kBrowser);
+void AppDelegate::showInBrowser(FileNodes AppDelegate::*list) {
+    browserList = list;
+    parentArray.clear();
+    browseArray = this->*list;
+    ui_.reload(kBrowser);
 }
-}  // namespace
 
-void AppDelegate::selectAllDesktop() { showInBrowser(*this, ui_, currentDesktopAllArray); }
-void AppDelegate::selectPictures() { showInBrowser(*this, ui_, currentDesktopPicArray); }
-void AppDelegate::selectDocuments() { showInBrowser(*this, ui_, currentDesktopDocArray); }
-void AppDelegate::selectArchives() { showInBrowser(*this, ui_, currentDesktopArchArray); }
-void AppDelegate::selectFolders() { showInBrowser(*this, ui_, currentDesktopFoldArray); }
-void AppDelegate::selectOthers() { showInBrowser(*this, ui_, currentDesktopotherArray); }
+void AppDelegate::selectAllDesktop() { showInBrowser(&AppDelegate::currentDesktopAllArray); }
+void AppDelegate::selectPictures() { showInBrowser(&AppDelegate::currentDesktopPicArray); }
+void AppDelegate::selectDocuments() { showInBrowser(&AppDelegate::currentDesktopDocArray); }
+void AppDelegate::selectArchives() { showInBrowser(&AppDelegate::currentDesktopArchArray); }
+void AppDelegate::selectFolders() { showInBrowser(&AppDelegate::currentDesktopFoldArray); }
+void AppDelegate::selectOthers() { showInBrowser(&AppDelegate::currentDesktopotherArray); }
 
 void AppDelegate::imageBrowserCellWasDoubleClicked(std::size_t index) {
     if (index >= browseArray.size()) return;

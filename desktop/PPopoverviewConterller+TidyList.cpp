@@ -10,6 +10,7 @@
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
 #include "platform/Log.h"
+#include "platform/Outlets.h"
 
 namespace vaultry {
 namespace {
@@ -27,7 +28,7 @@ constexpr KindButton kKindButtons[] = {
     {"docuBtn", "docdownbtn", "docnombtn", &AppDelegate::getDesktopDocArray},
     {"zipBtn", "zipdownbtn", "zipnombtn", &AppDelegate::getDesktopArchArray},
     {"folderBtn", "folderdownbtn", "foldernombtn", &AppDelegate::getDesktopFolderArray},
-    {"otherBtn", "otherdownbbtn", "othernombbtn", &AppDelegate::getDesktopOtherArray},
+    {outlet::tidyOtherBtn, "otherdownbbtn", "othernombbtn", &AppDelegate::getDesktopOtherArray},
 };
 
 void eraseNode(AppDelegate::FileNodes& list, const std::shared_ptr<FBFileNode>& node) {

@@ -86,6 +86,11 @@ public:
     // The last-emptying labels; each text is set only when given.
     void ShowLastCleanUpInfo(const std::optional<std::string>& sizeText,
                              const std::optional<std::string>& dateText);
+    // "cleanTimeCheckBtn" or "cleanStorageCheckBtn" toggled: both are kept, so the schedule
+    // holds across restarts; a failure to keep them is reported.
+    void ClickTrashChecks();
+    // The trash settings as stored: boxes, time choice, the slider and its label, last emptying.
+    void showTrashSettings();
     std::string getTimeFrequency();
     bool BCheckDate();
     bool BCheckStorage();

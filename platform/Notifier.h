@@ -21,6 +21,9 @@ public:
     virtual std::vector<std::string> delivered() = 0;
     virtual void remove(const std::string& identifier) = 0;
     virtual void setResponseHandler(Response handler) = 0;
+    // True when a notification can carry action buttons: a notification service runs and offers
+    // actions. Without, a question must be asked another way.
+    virtual bool offersActions() { return true; }
 };
 
 }  // namespace vaultry::platform

@@ -32,8 +32,10 @@ TEST(StartUp, FirstStartWithAnEmptyStore) {
     EXPECT_TRUE(s.w.ui.state("autoCleanupSelectBtn"));
     EXPECT_EQ(s.w.ui.text("StorePathlab"), "");
     for (const char* hidden : {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theProgressor", "theConentView",
-                               "newCookieBtn", "startTidyView"})
+                               "newCookieBtn", "connectView"})
         EXPECT_TRUE(s.w.ui.isHidden(hidden)) << hidden;
+    // Linux has no sandbox: the access window only ever asks where tidied items go.
+    EXPECT_FALSE(s.w.ui.isHidden("startTidyView"));
     EXPECT_FALSE(s.w.ui.isHidden("openView"));
     EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("bannerIcon.png"));
     EXPECT_FALSE(app.isDarkMode);
@@ -41,9 +43,37 @@ TEST(StartUp, FirstStartWithAnEmptyStore) {
     ASSERT_NE(app.autoTidyTimer, 0u);
     EXPECT_EQ(s.w.mainThread.timers.at(app.autoTidyTimer).interval, std::chrono::seconds(1));
     EXPECT_TRUE(s.w.mainThread.timers.at(app.autoTidyTimer).repeats);
-    EXPECT_FALSE(std::filesystem::exists(s.w.paths.settingsFile()));  // starting writes nothing
+    // Starting writes nothing but the Trash's grant, which Linux needs no one to give.
+    SettingsStore onDisk(s.w.paths.settingsFile());
+    std::vector<std::string> keys;
+    for (const auto& [k, v] : onDisk.snapshot()) keys.push_back(k);
+    EXPECT_EQ(keys, (std::vector<std::string>{key::AutoTrashData, key::CrumbscopeData}));
+    const auto grant = s.w.bookmarks.resolve(*onDisk.data(key::AutoTrashData));
+    ASSERT_TRUE(grant);
+    EXPECT_EQ(grant->path, s.w.paths.trash().string());
+    EXPECT_EQ(app.StorelocationPath(), "") << "the Trash is never where tidied items go";
     s.app.reset();
     EXPECT_EQ(AppDelegate::GetAppControllor(), nullptr);
+}
+
+TEST(StartUp, AnOlderTidyLocationIsKeptButTheTrashGrantIsNeverTakenForIt) {
+    {
+        Started s;
+        const auto location = s.w.dir / "Tidied";
+        std::filesystem::create_directories(location);
+        s.w.settings.set(key::AutoTrashData, *s.w.bookmarks.create(location.string()));  // as before
+        s.start();
+        EXPECT_EQ(s.app->StorelocationPath(), location.string());
+        s.app.reset();
+        s.start();  // the Trash's grant took the old key; the location moved to its own
+        EXPECT_EQ(s.app->StorelocationPath(), location.string());
+        EXPECT_TRUE(s.w.settings.data(key::TidyLocationData));
+    }
+    Started s;
+    s.start();  // the first start records the Trash's grant
+    s.app.reset();
+    s.start();
+    EXPECT_EQ(s.app->StorelocationPath(), "");
 }
 
 TEST(StartUp, CheckBoxesFollowTheStoredFlags) {

@@ -59,12 +59,17 @@ struct CookiePage : ::testing::Test {
     }
 };
 
-TEST_F(CookiePage, BrowserButtonsAskForAccessOnceThenScan) {
+TEST_F(CookiePage, BrowserButtonsScanWithoutAskingForAccess) {
     writeSafari(3);
     app->ActClickSafariAction();
-    EXPECT_TRUE(shown("connectWindow"));
-    EXPECT_FALSE(app->cookieWorkerRunning());
+    EXPECT_FALSE(shown("connectWindow"));
+    EXPECT_TRUE(app->cookieWorkerRunning());
+    finish();
+    EXPECT_EQ(app->dataController.size(), 3u);
+}
 
+TEST_F(CookiePage, AGrantChosenOnTheAccessWindowIsStillHonoured) {
+    writeSafari(3);
     w.ui.panelAnswers.push_back(platform::Ui::Paths{home.string()});
     app->clickConnectHomeAction();
     ASSERT_EQ(w.ui.openPanels.size(), 1u);

@@ -110,16 +110,30 @@ TEST(DesktopTidy, TidySortsTheDesktopIntoKindsNewestFirst) {
     EXPECT_EQ(t.app.getDesktopDocArray().size(), 2u);
 }
 
-TEST(DesktopTidy, WithoutAStorageLocationNothingMovesAndTheAccessWindowShows) {
+TEST(DesktopTidy, WithoutAStorageLocationItAsksWhereThenTidies) {
     Tidy t;
     t.app.setStorelocationPath("");
     writeFile(t.desktop / "a.txt", "a");
     t.app.ClickTidyAction();
     EXPECT_FALSE(t.app.tidyThreader.joinable());
     EXPECT_TRUE(t.w.ui.isVisible("connectWindow"));
+    // The access window shows where tidied items go, not the Trash's access.
+    EXPECT_FALSE(t.w.ui.isHidden("startTidyView"));
+    EXPECT_TRUE(t.w.ui.isHidden("connectView"));
     EXPECT_TRUE(fs::exists(t.desktop / "a.txt"));
-    t.app.freshCurrentDeskTop();
-    EXPECT_TRUE(t.app.getDesktopAllArray().empty());
+
+    const fs::path location = t.w.dir / "Tidied";
+    fs::create_directories(location);
+    t.w.ui.panelAnswers.push_back(platform::Ui::Paths{location.string()});
+    t.w.nc.post(notify::PRLeftButtonMouseDown, t.w.ui.outlet("tidybutton"));
+    EXPECT_FALSE(t.w.ui.isVisible("connectWindow"));
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app.isTidying(); }));
+    EXPECT_TRUE(fs::exists(location / "com.Quenmark.sortello/a.txt"));
+    EXPECT_EQ(t.app.getDesktopAllArray().size(), 1u);
+    EXPECT_EQ(t.app.browseArray.size(), 1u);  // the desktop page shows it
+    EXPECT_EQ(t.app.thePopViewController->rowCount(), 1u);
+    // The location is kept under its own key, never under the Trash's grant.
+    EXPECT_TRUE(t.w.settings.data(key::TidyLocationData));
 }
 
 TEST(DesktopTidy, ATakenNameIsNotMovedNotRecordedAndReported) {
@@ -386,11 +400,16 @@ TEST(TidyList, KindButtonsAndMenuChooseTheList) {
     EXPECT_EQ(names(t.pop.tableArray), std::vector<std::string>{"r1.jpg"});
     EXPECT_EQ(t.w.ui.image("imageBtn"), platform::ImageRef::named("imagedownbtn"));
     EXPECT_EQ(t.w.ui.image("allBtn"), platform::ImageRef::named("allnombbtn"));
-    EXPECT_EQ(t.w.ui.image("otherBtn"), platform::ImageRef::named("othernombbtn"));
-    t.w.nc.post(notify::PBypeButtonMouseDown, t.w.ui.outlet("someoneElse"));
-    EXPECT_EQ(names(t.pop.tableArray), std::vector<std::string>{"r1.jpg"});
+    EXPECT_EQ(t.w.ui.image("tidyOtherBtn"), platform::ImageRef::named("othernombbtn"));
+    // The desktop page's own kind buttons are not the popover's: a press there changes nothing
+    // here, and the popover's buttons leave the page's faces alone.
     t.w.nc.post(notify::PBypeButtonMouseDown, t.w.ui.outlet("otherBtn"));
+    EXPECT_EQ(names(t.pop.tableArray), std::vector<std::string>{"r1.jpg"});
+    EXPECT_EQ(t.w.ui.image("otherBtn"), platform::ImageRef{});
+    t.w.nc.post(notify::PBypeButtonMouseDown, t.w.ui.outlet("tidyOtherBtn"));
     EXPECT_EQ(names(t.pop.tableArray), std::vector<std::string>{"r4.bin"});
+    EXPECT_EQ(t.w.ui.image("tidyOtherBtn"), platform::ImageRef::named("otherdownbbtn"));
+    EXPECT_EQ(t.w.ui.image("otherBtn"), platform::ImageRef{});
 
     t.w.ui.setNumber("thepBtn", 0);  // All Content
     t.pop.SelectItemAction();

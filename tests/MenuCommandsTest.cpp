@@ -45,7 +45,7 @@ TEST(TipButtons, StorageAndPasswordButtonsRunTheirCommands) {
 
     // A button without a branch, and no sender at all, change nothing.
     const auto events = m.w.ui.events;
-    m.press("someOtherBtn");
+    m.press("tidyNowBtn");
     m.w.nc.post(notify::PRLeftButtonMouseDown, nullptr);
     EXPECT_EQ(m.w.ui.events, events);
 }

@@ -135,6 +135,22 @@ TEST(PasswordGate, PreferencesAskForThePasswordUnlessTheVaultIsOpen) {
     EXPECT_FALSE(g.w.ui.isVisible("enterPDWindow"));
 }
 
+TEST(PasswordGate, ACancelledPromptForgetsWhyItWasOpened) {
+    for (const bool byCloseButton : {true, false}) {
+        Gate g;
+        g.setStored(*password::makeVerifier("pw"));
+        g.app->ClickShowPereferenceWindow();
+        if (byCloseButton)
+            g.click("closedPDWindowButton");
+        else
+            g.w.ui.hideWindow("enterPDWindow");  // closed by the system
+        g.app->OPenFileManageWindow();
+        g.enter("pw", true);
+        EXPECT_TRUE(g.vaultShown()) << byCloseButton;
+        EXPECT_FALSE(g.w.ui.isVisible("preferWindows")) << byCloseButton;
+    }
+}
+
 TEST(PasswordGate, ShakeSwingsEightTimesAroundTheOrigin) {
     const auto a = AppDelegate::shakeAnimation(100, 50, 400);
     ASSERT_EQ(a.path.size(), 18u);

@@ -1,5 +1,6 @@
 // The trash flows of the application controller and the trash settings view, over fake ports.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <ctime>
 
@@ -59,14 +60,23 @@ TEST(TrashEmpty, CancelChangesNothingConfirmRecordsThenEmpties) {
     EXPECT_TRUE(fs::is_directory(t.trash));
     EXPECT_EQ(t.w.settings.date(key::LastCleanDate), t.w.clock.t);
     EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    // The size is measured on a worker and set on the main thread.
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
     EXPECT_EQ(t.w.ui.text("trashSizelab"), "2.10MB");
+    // The last emptying shows at once, in the settings view and on the page.
+    EXPECT_EQ(t.w.ui.text("lastCleanupSizelab"), "2.10MB");
+    EXPECT_FALSE(t.w.ui.text("lastCleanupDatelab").empty());
+    EXPECT_EQ(t.w.ui.text("trashLastCleanlab").rfind("Last emptied on ", 0), 0u);
     SettingsStore onDisk(t.w.paths.settingsFile());  // written at once
     EXPECT_EQ(onDisk.string(key::LastsCleanTrashData), "2.10MB");
 
     t.w.clock.t += std::chrono::hours(1);
+    t.w.ui.setText("lastCleanupDatelab", "");
     t.app->removeAllTrashFile();  // the scheduled emptying records no size of its own
     EXPECT_EQ(t.w.settings.date(key::LastCleanDate), t.w.clock.t);
     EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_FALSE(t.w.ui.text("lastCleanupDatelab").empty());  // the scheduled emptying shows too
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
 
     t.app->ShowAutoTrash();
     EXPECT_TRUE(t.w.ui.isVisible("autoTrashWindow"));
@@ -239,6 +249,58 @@ TEST(TrashSchedule, TimerAnnouncesADueTrashAndOkEmptiesAfterAsking) {
     EXPECT_TRUE(log.contains("notification action OK: EmptyTrashNow3"));
 }
 
+TEST(TrashSchedule, WithoutNotificationActionsTheQuestionIsAskedInAWindow) {
+    TrashWorld t;
+    t.w.notifier.actions = false;
+    t.w.ui.setState("cleanStorageCheckBtn", true);
+    t.w.ui.alertAnswers = {AlertAnswer::Alternate};  // "Later"
+    t.app->autoTrashCheck_hander();
+    EXPECT_TRUE(t.w.notifier.scheduled.empty());
+    ASSERT_EQ(t.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(t.w.ui.alerts[0].message, "Start to empty Trash now");
+    EXPECT_EQ(t.w.ui.alerts[0].defaultTitle, "OK");
+    EXPECT_EQ(t.w.ui.alerts[0].alternateTitle, "Later");
+    EXPECT_FALSE(t.trashEmptied());
+    t.w.ui.alertAnswers = {AlertAnswer::Default, AlertAnswer::Default};  // "OK", then the confirmation
+    t.app->autoTrashCheck_hander();
+    EXPECT_EQ(t.w.ui.alerts.size(), 3u);
+    EXPECT_TRUE(t.trashEmptied());
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
+}
+
+TEST(TrashSchedule, TheBoxesAreKeptAndComeBackAtTheNextStart) {
+    TrashWorld t;
+    t.w.ui.setState("cleanTimeCheckBtn", true);
+    t.w.ui.setState("cleanStorageCheckBtn", false);
+    t.view().ClickTrashChecks();
+    SettingsStore onDisk(t.w.paths.settingsFile());
+    EXPECT_EQ(onDisk.string(key::TrashCleanByTime), "YES");
+    EXPECT_EQ(onDisk.string(key::TrashCleanBySize), "NO");
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+
+    // The next start shows the boxes as kept, so the hourly check still runs on them.
+    t.w.ui.setState("cleanTimeCheckBtn", false);
+    t.w.ui.setText("theTimeBtn", "Daily");
+    t.view().showTrashSettings();
+    EXPECT_TRUE(t.w.ui.state("cleanTimeCheckBtn"));
+    EXPECT_FALSE(t.w.ui.state("cleanStorageCheckBtn"));
+    EXPECT_TRUE(t.app->trashIsDue());  // never emptied: the time check is due
+}
+
+TEST(TrashSchedule, AScheduleThatCannotBeKeptIsReportedNotSilentlyDropped) {
+    if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions; runs in the unprivileged run";
+    TrashWorld t;
+    t.w.settings.set(key::CleanTimeF, std::string("Daily"));
+    ASSERT_TRUE(t.w.settings.flush());
+    const fs::path folder = t.w.paths.settingsFile().parent_path();
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    t.w.ui.setState("cleanTimeCheckBtn", true);
+    t.view().ClickTrashChecks();
+    fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_EQ(t.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(t.w.ui.alerts[0].message, "The Trash schedule could not be saved.");
+}
+
 TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     TrashWorld t;
     const fs::path chosen = t.w.dir / "chosen", outside = t.w.dir / "outside";
@@ -284,7 +346,9 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));
     EXPECT_TRUE(t.w.ui.isHidden("eraseProgresslab"));
     EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "2 of 2");
-    EXPECT_EQ(t.duRuns(), duBefore + 1);  // the trash size was refreshed
+    // The trash size was refreshed, measured on a worker.
+    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
+    EXPECT_EQ(t.duRuns(), duBefore + 1);
     EXPECT_TRUE(log.contains("erase file finished"));
 }
 

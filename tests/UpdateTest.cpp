@@ -154,7 +154,23 @@ TEST(UpdateController, UpToDateIsShownOnlyForTheUsersOwnCheck) {
     }
 }
 
-TEST(UpdateController, AFailedCheckIsLoggedAndShowsNothingEvenWhenAskedFor) {
+TEST(UpdateController, AFailedCheckTheUserAskedForSaysSoTheStartCheckOnlyLogs) {
+    Checker k;
+    k.serve(fail("Could not connect to server"));
+    k.c.reset();
+    AppDelegate app(k.w.services());
+    app.applicationDidFinishLaunching();  // the automatic check
+    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateController->isChecking(); }));
+    EXPECT_TRUE(k.w.ui.alerts.empty());
+    app.CheckforUpdateAction();  // the menu's
+    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateController->isChecking(); }));
+    ASSERT_EQ(k.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(k.w.ui.alerts[0].message, "Could not check for updates: Could not connect to server");
+    EXPECT_FALSE(k.shown("noUpdateWindow"));
+    EXPECT_FALSE(k.shown("UpdateWindow"));
+}
+
+TEST(UpdateController, AFailedCheckIsLoggedAndShowsNoWindowEvenWhenAskedFor) {
     const std::string html = "<html><body>Oops</body></html>";
     const Result<platform::Http::Response> failures[] = {
         fail("Could not connect to server"),
@@ -167,7 +183,8 @@ TEST(UpdateController, AFailedCheckIsLoggedAndShowsNothingEvenWhenAskedFor) {
         test::LogCapture log;
         k.serve(failure);
         k.check(true);
-        EXPECT_TRUE(k.w.ui.events == std::vector<std::string>{"hide:UpdateWindow"});
+        EXPECT_EQ(k.w.ui.events.at(0), "hide:UpdateWindow");
+        EXPECT_EQ(k.w.ui.events.size(), 1u + k.w.ui.alerts.size());
         const auto lines = log.lines();
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind("Connection failed! Error - ", 0), 0u) << lines[0];

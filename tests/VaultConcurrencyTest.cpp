@@ -339,6 +339,16 @@ TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
         EXPECT_EQ(g.w.ui.alerts.back().message, "The password could not be changed.");
         EXPECT_EQ(g.verifierOnDisk(), before);
 
+        // Nor is the folder moved away under the other process.
+        const fs::path elsewhere = g.w.dir / "Elsewhere";
+        fs::create_directories(elsewhere);
+        g.app->openPanelDidEnd5(platform::Ui::Paths{elsewhere.string()});
+        EXPECT_FALSE(g.app->isMovingStorage());
+        EXPECT_FALSE(g.w.ui.isVisible("storageMoveWindow"));
+        EXPECT_EQ(g.w.ui.alerts.back().message, "The storage folder was not changed.");
+        EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), g.storage.string());
+        EXPECT_FALSE(fs::exists(elsewhere / "vaultry.data"));
+
         // A change the other process is making is not undone by a start meanwhile.
         writeFile(g.storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\n");
         AppDelegate second(g.w.services());
@@ -422,6 +432,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
     const fs::path second = g.w.dir / "Second", s2 = second / "vaultry.data";
     writeFile(s2 / "b.txt.enc", "B-new");
     g.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
+    ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
     EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s1.string());
     ASSERT_EQ(g.w.ui.alerts.size(), 1u);
     EXPECT_EQ(g.w.ui.alerts[0].message, "The storage folder was not changed.");
@@ -433,6 +444,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
 
     // A folder inside the current one is refused.
     g.app->openPanelDidEnd5(platform::Ui::Paths{s1.string()});
+    ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
     EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s1.string());
     ASSERT_EQ(g.w.ui.alerts.size(), 2u);
     EXPECT_NE(g.w.ui.alerts[1].informative.find("inside"), std::string::npos);
@@ -442,6 +454,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
     // manifest too, and the user is told what the old folder still holds.
     writeFile(s2 / "b.txt.enc", "B-old");
     g.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
+    ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
     EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s2.string());
     EXPECT_EQ(g.app->StorelocationPath(), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), readFile(s1 / "a.txt.enc"));

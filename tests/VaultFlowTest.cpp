@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <algorithm>
 
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
@@ -81,8 +83,12 @@ TEST(VaultFlow, WithoutPasswordOrStorageNothingIsAsked) {
     EXPECT_TRUE(v.w.ui.isVisible("CreatePWWindow"));
     EXPECT_TRUE(v.w.ui.openPanels.empty());
     v.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
-    v.app->EncryptFileAction();
-    EXPECT_TRUE(v.w.ui.isVisible("connectWindow"));
+    v.app->EncryptFileAction();  // asks for the storage folder, not for access to the Trash
+    EXPECT_FALSE(v.w.ui.isVisible("connectWindow"));
+    ASSERT_EQ(v.w.ui.openPanels.size(), 1u);
+    EXPECT_TRUE(std::count(v.w.ui.events.begin(), v.w.ui.events.end(), "sheet:window"));
+    EXPECT_EQ(v.w.ui.openPanels[0].message, "Choose the location to store encypted files.");
+    v.w.ui.openPanels.clear();
     v.w.settings.set(key::EncyptedStorePath, v.storage.string());
     v.app->EncryptFileAction();  // the pass phrase is not known in this run yet
     EXPECT_TRUE(v.w.ui.isVisible("enterPDWindow"));
@@ -285,24 +291,53 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
     writeFile(fs::path(s1) / ".vaultry-integrity", "manifest");
     writeFile(fs::path(s1) / "libdata/a", "thumb");
     writeFile(second / "vaultry.data/b.txt.enc", "B-new");
+    // A move copies everything, verifies it, and only then switches; a copy that cannot be made
+    // (a name taken in the new folder) leaves the vault where it was.
     v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
+    EXPECT_TRUE(v.w.ui.isVisible("storageMoveWindow"));
+    ASSERT_TRUE(v.w.mainThread.pumpUntil([&] { return !v.app->isMovingStorage(); }));
+    EXPECT_FALSE(v.w.ui.isVisible("storageMoveWindow"));
     const fs::path s2 = second / "vaultry.data";
     // Another item of the same name there: never overwritten, and the vault stays where it is.
     EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s1);
     EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-new");
+    EXPECT_EQ(readFile(fs::path(s1) / "b.txt.enc"), "B-old");
     EXPECT_FALSE(fs::exists(s2 / "a.txt.enc"));
     ASSERT_EQ(v.w.ui.alerts.size(), 2u);
+    EXPECT_EQ(v.w.ui.alerts[1].message, "The storage folder was not changed.");
     EXPECT_NE(v.w.ui.alerts[1].informative.find("b.txt.enc"), std::string::npos);
 
     fs::remove(s2 / "b.txt.enc");
     v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
+    ASSERT_TRUE(v.w.mainThread.pumpUntil([&] { return !v.app->isMovingStorage(); }));
     EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), "A");
     EXPECT_EQ(readFile(s2 / ".vaultry-integrity"), "manifest");  // the archives' MACs come along
     EXPECT_EQ(readFile(s2 / "libdata/a"), "thumb");
     EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-old");
     EXPECT_EQ(readFile(fs::path(s1) / "b.txt.enc"), "B-old");
+    ASSERT_EQ(v.w.ui.alerts.size(), 3u);
+    EXPECT_EQ(v.w.ui.alerts[2].message, "The old storage folder was kept.");
     for (const auto& e : fs::directory_iterator(s2))
+        EXPECT_EQ(e.path().filename().string().find(".vaultry-copy"), std::string::npos);
+
+    // "Choose…" once a vault exists moves it the same way, never repointing it at an empty folder.
+    const fs::path third = v.w.dir / "Third";
+    fs::create_directories(third);
+    v.app->openPanelDidEnd8(platform::Ui::Paths{third.string()});
+    EXPECT_TRUE(v.w.ui.isVisible("storageMoveWindow"));
+    ASSERT_TRUE(v.w.mainThread.pumpUntil([&] { return !v.app->isMovingStorage(); }));
+    EXPECT_FALSE(v.w.ui.isVisible("storageMoveWindow"));
+    const fs::path s3 = third / "vaultry.data";
+    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s3.string());
+    EXPECT_EQ(v.w.ui.text("StorePathlab"), s3.string());
+    EXPECT_EQ(readFile(s3 / "a.txt.enc"), "A");
+    EXPECT_EQ(readFile(s3 / "b.txt.enc"), "B-old");
+    EXPECT_EQ(readFile(s3 / "libdata/a"), "thumb");
+    EXPECT_EQ(readFile(s2 / "a.txt.enc"), "A") << "the old folder stays as it is";
+    ASSERT_EQ(v.w.ui.alerts.size(), 4u) << v.w.ui.alerts.back().informative;
+    EXPECT_EQ(v.w.ui.alerts[3].message, "The old storage folder was kept.");
+    for (const auto& e : fs::directory_iterator(s3))
         EXPECT_EQ(e.path().filename().string().find(".vaultry-copy"), std::string::npos);
 }
 

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
@@ -48,7 +49,40 @@ std::uint64_t AppDelegate::getTrashFileSize() {
     return size;
 }
 
-void AppDelegate::ShowTrashSize() { ui_.setText("trashSizelab", sizeText(getTrashFileSize(), 2)); }
+void AppDelegate::ShowTrashSize() {
+    // du may take a while on a full Trash: it runs on a worker and the label is set on the main
+    // thread, as the cookie scans do. A request while one runs is served by the running one.
+    if (trashSizeRunning_) return;
+    if (trashSizeThreader.joinable()) trashSizeThreader.join();
+    trashSizeRunning_ = true;
+    // The worker hands its result over without waiting for the main thread, so the controller
+    // can go (joining it) at any time; a result for a controller that went is dropped.
+    trashSizeThreader = std::thread([this, alive = trashSizeAlive_] {
+        const std::uint64_t size = getTrashFileSize();
+        s_.mainThread.post([this, alive, size] {
+            if (!*alive) return;
+            trashSizeRunning_ = false;
+            ui_.setText("trashSizelab", sizeText(size, 2));
+        });
+    });
+}
+
+void AppDelegate::showLastEmptying() {
+    const auto date = settings_.date(key::LastCleanDate);
+    if (!date) {
+        ui_.setText("trashLastCleanlab", "Not emptied by Vaultry yet.");
+        return;
+    }
+    const auto size = settings_.string(key::LastsCleanTrashData);
+    const std::string dateText = trash::lastCleanDateText(*date);
+    thePopViewController->ShowLastCleanUpInfo(size, dateText);
+    std::string day = dateText;
+    std::erase(day, '(');
+    std::erase(day, ')');
+    ui_.setText("trashLastCleanlab", size && !size->empty()
+                                         ? "Last emptied on " + day + ", when it held " + *size + "."
+                                         : "Last emptied on " + day + ".");
+}
 
 void AppDelegate::StrongEmptyTrash() {
     if (ui_.runAlert({"Are you sure you want to remove all items in the Trash ?", "", " Empty Trash ",
@@ -58,6 +92,7 @@ void AppDelegate::StrongEmptyTrash() {
     settings_.set(key::LastsCleanTrashData, sizeText(getTrashFileSize(), 2));
     flushOrLog(settings_);
     logRemoval(trash::emptyAll(trashFolders(s_.paths), trash::Unlock::Yes));
+    showLastEmptying();
     ShowTrashSize();
 }
 
@@ -70,6 +105,36 @@ void AppDelegate::removeAllTrashFile(std::optional<std::uint64_t> measuredSize) 
     settings_.set(key::LastCleanDate, s_.clock.now());
     flushOrLog(settings_);
     logRemoval(trash::emptyAll(trashFolders(s_.paths), trash::Unlock::No));
+    showLastEmptying();
+    ShowTrashSize();
+}
+
+void AppDelegate::recordTrashGrant() {
+    const std::filesystem::path trashFolder = s_.paths.trash();
+    const auto current = [&](const char* name) {
+        const auto data = settings_.data(name);
+        if (!data) return false;
+        const auto resolved = s_.bookmarks.resolve(*data);
+        return resolved && !resolved->stale && std::filesystem::path(resolved->path) == trashFolder;
+    };
+    if (current(key::AutoTrashData) && current(key::CrumbscopeData)) return;
+    // Earlier versions kept where tidied items go under the Trash's key: it moves to its own.
+    if (const auto older = settings_.data(key::AutoTrashData);
+        older && !settings_.contains(key::TidyLocationData))
+        if (const auto resolved = s_.bookmarks.resolve(*older);
+            resolved && !resolved->stale && std::filesystem::path(resolved->path) != trashFolder)
+            settings_.set(key::TidyLocationData, *older);
+    // The freedesktop Trash is made on first use; making it here changes nothing for its users.
+    std::error_code ec;
+    std::filesystem::create_directories(trashFolder, ec);
+    const auto grant = s_.bookmarks.create(trashFolder.string());
+    if (!grant) {
+        logLine("trash: no grant for " + trashFolder.string());
+        return;
+    }
+    settings_.set(key::AutoTrashData, *grant);
+    settings_.set(key::CrumbscopeData, *grant);
+    flushOrLog(settings_);
 }
 
 void AppDelegate::ShowAutoTrash() {
@@ -143,6 +208,13 @@ void AppDelegate::autoTrashCheck_hander() {
 }
 
 void AppDelegate::StartShowNotify() {
+    if (!s_.notifier.offersActions()) {
+        // No notification can carry the two answers: the question is asked in a window.
+        const auto answer = ui_.runAlert({"Start to empty Trash now", "", "OK", "Later", ""});
+        userNotificationCenterDidActivateNotification(
+            kEmptyTrashNotification, answer == platform::AlertAnswer::Default ? "OK" : "Later");
+        return;
+    }
     s_.notifier.remove(kEmptyTrashNotification);
     s_.notifier.setResponseHandler([this](const std::string& identifier, const std::string& action) {
         userNotificationCenterDidActivateNotification(identifier, action);

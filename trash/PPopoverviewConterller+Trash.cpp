@@ -37,6 +37,42 @@ void PPopoverviewConterller::ShowLastCleanUpInfo(const std::optional<std::string
     if (dateText) s_.ui.setText("lastCleanupDatelab", *dateText);
 }
 
+void PPopoverviewConterller::ClickTrashChecks() {
+    s_.settings.set(key::TrashCleanByTime, BCheckDate() ? "YES" : "NO");
+    s_.settings.set(key::TrashCleanBySize, BCheckStorage() ? "YES" : "NO");
+    if (auto st = s_.settings.flush(); !st) {
+        // The boxes would read as set while the next start turns the schedule off: say so.
+        logLine(st.error().message);
+        s_.ui.runAlert({"The Trash schedule could not be saved.", st.error().message, " Ok ", "", ""});
+    }
+}
+
+void PPopoverviewConterller::showTrashSettings() {
+    if (const auto title = s_.settings.string(key::CleanTimeF); title && trash::intervalOfTimeChoice(*title))
+        s_.ui.setText("theTimeBtn", *title);
+    s_.ui.setState("cleanTimeCheckBtn", s_.settings.string(key::TrashCleanByTime) == "YES");
+    s_.ui.setState("cleanStorageCheckBtn", s_.settings.string(key::TrashCleanBySize) == "YES");
+    // The slider stands where the stored limit is, or at the bottom of its range.
+    const auto stored = s_.settings.number(key::TrashStorage);
+    double best = 0;
+    std::string label = "100MB";
+    if (stored && *stored > trash::kSmallestStorageThreshold) {
+        std::uint64_t bestGap = UINT64_MAX;
+        for (int v = 0; v <= static_cast<int>(kStorageSliderMaximum); ++v) {
+            const std::uint64_t t = trash::storageThresholdForSlider(v, kStorageSliderMaximum);
+            const std::uint64_t gap = t > *stored ? t - *stored : *stored - t;
+            if (gap < bestGap) bestGap = gap, best = v;
+        }
+        char buffer[100] = {};
+        label.assign(1, ' ');  // appended, not " " + text: GCC 12 at -O3 warns falsely on that
+        label += size_to_unit(*stored, buffer);
+    }
+    s_.ui.setNumber("storageSlider", best);
+    s_.ui.setText("storagelab", std::move(label));
+    if (const auto last = s_.settings.date(key::LastCleanDate))
+        ShowLastCleanUpInfo(s_.settings.string(key::LastsCleanTrashData), trash::lastCleanDateText(*last));
+}
+
 std::string PPopoverviewConterller::getTimeFrequency() { return s_.ui.text("theTimeBtn"); }
 bool PPopoverviewConterller::BCheckDate() { return s_.ui.state("cleanTimeCheckBtn"); }
 bool PPopoverviewConterller::BCheckStorage() { return s_.ui.state("cleanStorageCheckBtn"); }

@@ -5,6 +5,7 @@ namespace vaultry {
 
 void AppDelegate::CheckforUpdateAction() {
     updateController->checkUpdate = true;
+    updateController->reportFailure = true;
     updateController->checkServerVersion();
 }
 

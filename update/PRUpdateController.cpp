@@ -1,5 +1,7 @@
 #include "update/PRUpdateController.h"
 
+#include <utility>
+
 #include "platform/Log.h"
 #include "platform/Version.h"
 
@@ -36,10 +38,12 @@ void PRUpdateController::checkServerVersion() {
 
 void PRUpdateController::connectionDidFinish(const std::string& url, Result<VersionList> list) {
     checking_ = false;
+    const bool report = std::exchange(reportFailure, false);
     if (!list) {
-        // Nothing is shown, also not for the user's own check: a failed check says nothing
-        // about being up to date.
+        // A failed check says nothing about being up to date; the user who asked is told it failed.
         logLine("Connection failed! Error - " + list.error().message + " " + url);
+        if (report)
+            s_.ui.runAlert({"Could not check for updates: " + list.error().message, url, " Ok ", "", ""});
         return;
     }
     lastestVersion_ = list->lastestVersion;

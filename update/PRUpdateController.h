@@ -44,6 +44,9 @@ public:
     // Set by the user's check command and never cleared: from then on an up-to-date result is
     // shown too.
     bool checkUpdate = false;
+    // Set by the user's check command for that one check: its failure is shown, where the
+    // automatic check at start-up only logs it.
+    bool reportFailure = false;
 
 private:
     // The finishing step, on the main thread.

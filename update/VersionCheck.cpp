@@ -10,12 +10,10 @@
 #include <memory>
 #include <optional>
 
+#include "platform/Version.h"
+
 namespace vaultry {
 namespace {
-
-// Reserved example hosts: a build for release sets its own addresses through the environment.
-constexpr const char* kDefaultVersionListUrl = "http://www.vaultry.example/product/vaultryVersion.plist";
-constexpr const char* kDefaultProductPageUrl = "http://www.vaultry.example/product/";
 
 std::string fromEnvironment(const char* name, const char* fallback) {
     const char* value = std::getenv(name);

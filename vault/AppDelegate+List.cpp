@@ -252,6 +252,7 @@ bool AppDelegate::closeButtonOfVaultWindows(const Notification& n) {
         return true;
     }
     if (n.object == ui_.outlet("closedPDWindowButton")) {
+        bperfPassW = false;  // a cancelled prompt forgets why it was opened
         ui_.hideWindow("enterPDWindow");
         return true;
     }

@@ -48,10 +48,16 @@ void AppDelegate::loadVaultLists() {
     if (storage) ui_.setText("StorePathlab", *storage);
     // Without a vault storage folder, the folder chosen on the access window is the shared
     // location, as its chooser set it in the last run.
-    if (!storage)
-        if (auto grant = settings_.data(key::AutoTrashData))
-            if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
+    if (!storage) {
+        auto grant = settings_.data(key::TidyLocationData);
+        // Earlier versions kept the tidy location under the Trash's grant; the Trash itself is
+        // never taken for it.
+        if (!grant) grant = settings_.data(key::AutoTrashData);
+        if (grant)
+            if (auto resolved = s_.bookmarks.resolve(*grant);
+                resolved && !resolved->stale && std::filesystem::path(resolved->path) != s_.paths.trash())
                 setStorelocationPath(resolved->path);
+    }
     if (auto grant = settings_.data(key::EncyptedFatherStorePath)) {
         // A grant that does not resolve, or names another object now, is ignored.
         if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)

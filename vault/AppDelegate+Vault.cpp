@@ -130,8 +130,7 @@ void AppDelegate::EncryptFileAction() {
         return;
     }
     if (!settings_.contains(key::EncyptedStorePath)) {
-        ui_.centerWindow("connectWindow");
-        ui_.showWindow("connectWindow");
+        askForStorageFolder([this] { EncryptFileAction(); });
         return;
     }
     if (!passPhraseKnown()) {
@@ -154,8 +153,7 @@ void AppDelegate::EncryptFileAction() {
 bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     const std::string storage = storageFolder();
     if (storage.empty()) {
-        ui_.centerWindow("connectWindow");
-        ui_.showWindow("connectWindow");
+        askForStorageFolder({});
         return false;
     }
     if (!passPhraseKnown()) {
@@ -233,8 +231,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
 bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
     const std::string storage = storageFolder();
     if (storage.empty()) {
-        ui_.centerWindow("connectWindow");
-        ui_.showWindow("connectWindow");
+        askForStorageFolder({});
         return false;
     }
     if (!passPhraseKnown()) {
@@ -301,6 +298,15 @@ void AppDelegate::ChooseEncryptedFileStoreLocation() {
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd8(chosen); });
 }
 
+void AppDelegate::askForStorageFolder(std::function<void()> then) {
+    ui_.beginSheet("window",
+                   folderPanel(s_.paths.documents(), "Choose the location to store encypted files."),
+                   [this, then = std::move(then)](std::optional<platform::Ui::Paths> chosen) {
+                       openPanelDidEnd8(chosen);
+                       if (!storageFolder().empty() && then) then();
+                   });
+}
+
 void AppDelegate::ChangeStorePathAction() {
     ui_.beginSheet("preferWindows", folderPanel(s_.paths.documents()),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd5(chosen); });
@@ -318,12 +324,84 @@ bool blankRuleHolds(platform::Ui& ui, const std::string& chosen) {
                       " Ok ", "", ""});
     return false;
 }
+
 }  // namespace
+
+void AppDelegate::refuseStorageChange(const std::string& why) {
+    ui_.runAlert(Alert{"The storage folder was not changed.", why + ".", " Ok ", "", ""});
+}
+
+void AppDelegate::moveStorageFolder(const std::string& folder) {
+    if (storageMoveRunning_) return;
+    const std::string current = storageFolder();
+    const std::string storage = folder + "/vaultry.data";
+    if (fs::path(storage) == fs::path(current)) return;
+    auto grant = s_.bookmarks.create(folder);
+    if (!grant) return;
+    // The folder is held from the copy to the switch, so no other process (vaultry-cli
+    // included) changes it while it moves.
+    auto storageLock = vault::StorageLock::take(current);
+    if (!storageLock) return refuseStorageChange(storageLock.error().message);
+    if (storageMoveThreader.joinable()) storageMoveThreader.join();
+    storageMoveRunning_ = true;
+    ui_.setText("storageMoveLab", "Moving the vault to " + storage + " …");
+    ui_.showWindow("storageMoveWindow");
+    auto lock = std::make_shared<vault::StorageLock>(std::move(*storageLock));
+    storageMoveThreader = std::thread([this, current, storage, grant = std::move(*grant), lock]() mutable {
+        auto copied = vault::copyStorageForMove(current, storage);
+        s_.mainThread.performAndWait([&] {
+            storageMoveRunning_ = false;
+            ui_.hideWindow("storageMoveWindow");
+            // A failed copy has already taken back what it put into the new folder.
+            if (!copied) return refuseStorageChange(copied.error().message);
+            switchStorage(storage, current, grant, &copied->leftInOld);
+        });
+        lock.reset();
+    });
+}
+
+bool AppDelegate::switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
+                                const std::vector<std::string>* leftInOld) {
+    const auto oldGrant = settings_.get(key::EncyptedFatherStorePath);
+    settings_.set(key::EncyptedFatherStorePath, grant);
+    settings_.set(key::EncyptedStorePath, storage);
+    if (auto st = settings_.flush(); !st) {
+        logLine("settings: " + st.error().message);
+        if (leftInOld) vault::rollBackStorageMove(current);
+        if (oldGrant)
+            settings_.set(key::EncyptedFatherStorePath, *oldGrant);
+        else
+            settings_.remove(key::EncyptedFatherStorePath);
+        if (current.empty())
+            settings_.remove(key::EncyptedStorePath);
+        else
+            settings_.set(key::EncyptedStorePath, current);
+        refuseStorageChange("The settings could not be written");
+        return false;
+    }
+    if (leftInOld) vault::finishStorageMove(current);
+    setStorelocationPath(storage);
+    ui_.setText("StorePathlab", storage);
+    if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
+    if (leftInOld && !leftInOld->empty())
+        ui_.runAlert(Alert{"The old storage folder was kept.",
+                           "Everything was copied to " + storage + ". " + current +
+                               " still holds its own copy of:" + listText(*leftInOld) +
+                               " \nRemove it when you no longer need it.",
+                           " Ok ", "", ""});
+    return true;
+}
 
 void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen) {
     if (!chosen || chosen->size() != 1) return;
     const std::string& folder = chosen->front();
     if (!blankRuleHolds(ui_, folder)) return;
+    // An existing vault is moved, never repointed at a folder without its archives.
+    if (const std::string current = storageFolder(); !current.empty() && present(current)) {
+        ui_.hideWindow("CreatePWWindow");
+        moveStorageFolder(folder);
+        return;
+    }
     const std::string storage = folder + "/vaultry.data";
     // The shared location is the storage folder, as start-up sets it next time.
     setStorelocationPath(storage);
@@ -342,51 +420,20 @@ void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& cho
     if (!chosen || chosen->size() != 1) return;
     const std::string& folder = chosen->front();
     if (!blankRuleHolds(ui_, folder)) return;
+    // An existing vault moves: everything is copied and checked, and only then does the setting
+    // name the new folder; the old folder is left as it is.
+    if (const std::string current = storageFolder(); !current.empty() && present(current)) {
+        moveStorageFolder(folder);
+        return;
+    }
     const std::string storage = folder + "/vaultry.data";
     auto grant = s_.bookmarks.create(folder);
     if (!grant) return;
     const std::string current = storageFolder();
-    const auto refuse = [this](const std::string& why) {
-        ui_.runAlert(Alert{"The storage folder was not changed.", why + ".", " Ok ", "", ""});
-    };
-    // The setting names the new folder only once everything is there and checked; the old
-    // folder is left as it is.
     auto storageLock = vault::StorageLock::take(current);
-    if (!storageLock) return refuse(storageLock.error().message);
-    std::optional<vault::StorageMove> move;
-    if (!current.empty() && present(current)) {
-        auto copied = vault::copyStorageForMove(current, storage);
-        if (!copied) return refuse(copied.error().message);
-        move = std::move(*copied);
-    } else if (auto st = vault::ensurePrivateFolder(storage); !st) {
-        return refuse(st.error().message);
-    }
-    const auto oldGrant = settings_.get(key::EncyptedFatherStorePath);
-    settings_.set(key::EncyptedFatherStorePath, *grant);
-    settings_.set(key::EncyptedStorePath, storage);
-    if (auto st = settings_.flush(); !st) {
-        logLine("settings: " + st.error().message);
-        if (move) vault::rollBackStorageMove(current);
-        if (oldGrant)
-            settings_.set(key::EncyptedFatherStorePath, *oldGrant);
-        else
-            settings_.remove(key::EncyptedFatherStorePath);
-        if (current.empty())
-            settings_.remove(key::EncyptedStorePath);
-        else
-            settings_.set(key::EncyptedStorePath, current);
-        return refuse("The settings could not be written");
-    }
-    if (move) vault::finishStorageMove(current);
-    setStorelocationPath(storage);
-    ui_.setText("StorePathlab", storage);
-    if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
-    if (move && !move->leftInOld.empty())
-        ui_.runAlert(Alert{"The old storage folder was kept.",
-                           "Everything was copied to " + storage + ". " + current +
-                               " still holds its own copy of:" + listText(move->leftInOld) +
-                               " \nRemove it when you no longer need it.",
-                           " Ok ", "", ""});
+    if (!storageLock) return refuseStorageChange(storageLock.error().message);
+    if (auto st = vault::ensurePrivateFolder(storage); !st) return refuseStorageChange(st.error().message);
+    switchStorage(storage, current, *grant, nullptr);
 }
 
 void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen) {
@@ -395,10 +442,13 @@ void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& cho
     logLine(folder);
     setStorelocationPath(folder);
     if (auto grant = s_.bookmarks.create(folder)) {
-        settings_.set(key::AutoTrashData, *grant);
+        settings_.set(key::TidyLocationData, *grant);
         if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
     }
     ui_.setImage("tidybutton", "startlocationnombtn.png");
+    // The location was asked for by a tidy: it goes on now.
+    ui_.hideWindow("connectWindow");
+    ClickTidyAction();
 }
 
 }  // namespace vaultry

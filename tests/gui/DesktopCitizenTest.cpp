@@ -19,8 +19,8 @@
 #include <QVariantMap>
 
 #include "GuiHarness.h"
-#include "platform/qt/QtDesktop.h"
-#include "platform/qt/SingleInstance.h"
+#include "gui/QtDesktop.h"
+#include "gui/SingleInstance.h"
 
 // Failures show the text, not its UTF-16 units.
 static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

@@ -1,12 +1,13 @@
 #pragma once
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <memory>
 
 #include "app/AppDelegate.h"
-#include "platform/qt/QtUi.h"
-#include "platform/qt/StatusBanner.h"
-#include "platform/qt/Style.h"
-#include "platform/qt/Windows.h"
+#include "gui/AppWindows.h"
+#include "gui/QtUi.h"
+#include "gui/StatusBanner.h"
+#include "gui/Style.h"
 #include "support/FakePorts.h"
 
 namespace vaultry::test {
@@ -19,6 +20,9 @@ inline QApplication& guiApp() {
     static QApplication* app = [] {
         auto* a = new QApplication(argc, argv);
         qt::applyStyle();
+        // A name no window registered is a fault of the code that asked for it.
+        qt::QtUi::onRefusal(
+            [](std::string_view name) { ADD_FAILURE() << "no outlet is named \"" << name << "\""; });
         return a;
     }();
     return *app;
@@ -45,7 +49,7 @@ struct GuiWorld {
     FakeNotifier notifier;
     FakeLoginItems loginItems;
     qt::Commands commands;
-    qt::Windows windows{ui, nc, commands};
+    qt::AppWindows windows{ui, nc, commands};
     qt::StatusBanner banner{ui, windows, commands};
 
     Services services() {

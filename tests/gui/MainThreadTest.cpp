@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "gui/GuiHarness.h"
-#include "platform/qt/QtMainThread.h"
+#include "gui/QtMainThread.h"
 
 namespace vaultry::test {
 namespace {

@@ -19,8 +19,8 @@
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "gui/GuiHarness.h"
+#include "gui/Views.h"
 #include "platform/Version.h"
-#include "platform/qt/Views.h"
 #include "support/CookieFiles.h"
 #include "update/PRUpdateController.h"
 
@@ -40,7 +40,7 @@ struct Pages {
     Pages() {
         app.awakeFromNib();
         views = bindViews(world.ui, world.windows, app);
-        wireCommands(world.commands, world.ui, app, world.settings);
+        wireCommands(world.commands, world.ui, app);
     }
     void press(const char* notification, const char* outlet) {
         world.nc.post(notification, world.ui.outlet(outlet));
@@ -149,7 +149,7 @@ TEST(TidyList, SearchNarrowsTheListAndAnEmptyFieldRestoresIt) {
     EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Name");
     EXPECT_FALSE(model->data(model->index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
 
-    auto* field = p.world.ui.widget<QLineEdit>("tidySearchField");
+    auto* field = p.world.ui.widget<QLineEdit>("searchField");
     int reloads = 0;  // each keystroke's search hands its rows back with one reload
     QObject::connect(model, &QAbstractItemModel::modelReset, [&reloads] { ++reloads; });
     QTest::keyClicks(field, "repo");
@@ -210,7 +210,7 @@ TEST(TrashSettings, TheViewOpensOnTheStoredChoices) {
     p.world.settings.set(key::CleanTimeF, std::string("Two Weeks"));
     p.world.settings.set(key::LastsCleanTrashData, std::string("2.5GB"));
     p.world.settings.set(key::LastCleanDate, p.world.clock.now());
-    showTrashSettings(p.world.ui, p.app, p.world.settings);
+    p.app.thePopViewController->showTrashSettings();
     EXPECT_EQ(p.world.ui.number("storageSlider"), 50);
     EXPECT_EQ(p.world.ui.text("storagelab"), " 3.0GB");
     EXPECT_EQ(p.world.ui.text("theTimeBtn"), "Two Weeks");

@@ -1,4 +1,4 @@
-#include "platform/qt/SessionLock.h"
+#include "gui/SessionLock.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -8,7 +8,7 @@
 
 #include "app/Notifications.h"
 #include "gui/GuiHarness.h"
-#include "platform/qt/SkinWidgets.h"
+#include "gui/SkinWidgets.h"
 
 using namespace vaultry;
 using namespace vaultry::qt;

@@ -17,8 +17,8 @@
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "gui/GuiHarness.h"
-#include "platform/qt/SkinWidgets.h"
-#include "platform/qt/VaultTable.h"
+#include "gui/SkinWidgets.h"
+#include "gui/VaultTable.h"
 #include "vault/Records.h"
 
 using namespace vaultry;

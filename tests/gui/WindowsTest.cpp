@@ -24,7 +24,8 @@
 #include <fstream>
 
 #include "gui/GuiHarness.h"
-#include "platform/qt/SkinWidgets.h"
+#include "gui/SkinWidgets.h"
+#include "platform/Outlets.h"
 
 using namespace vaultry;
 using namespace vaultry::qt;
@@ -95,9 +96,10 @@ TEST(Windows, StartUpShowsTheOpeningViewsAndHidesTheWarnings) {
     delegate.awakeFromNib();
     auto& ui = world.ui;
     for (const char* hidden :
-         {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn", "startTidyView"})
+         {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn", "connectView"})
         EXPECT_TRUE(ui.isHidden(hidden)) << hidden;
-    for (const char* shown : {"openView", "connectView"}) EXPECT_FALSE(ui.isHidden(shown)) << shown;
+    // Linux has no sandbox: the access window only asks where tidied items go.
+    for (const char* shown : {"openView", "startTidyView"}) EXPECT_FALSE(ui.isHidden(shown)) << shown;
     EXPECT_TRUE(ui.state("autoCleanupSelectBtn")) << "automatic tidy is on when never set";
     EXPECT_FALSE(ui.state("autoLunchBtn"));
     for (const auto& [name, w] : world.windows.topLevels()) {
@@ -353,15 +355,60 @@ TEST(Windows, PopoverControlsReachTheirCallbacks) {
     auto& c = world.commands;
     c.tidyNow = [&] { ran.push_back("tidy"); };
     c.tidyRefresh = [&] { ran.push_back("refresh"); };
-    c.tidySearch = [&] { ran.push_back("search:" + world.ui.text("tidySearchField")); };
+    c.tidySearch = [&] { ran.push_back("search:" + world.ui.text("searchField")); };
     c.trashOnLogin = [&] { ran.push_back("login"); };
     c.preferences = [&] { ran.push_back("prefs"); };
     world.ui.showWindow("autoTrashWindow");
     QTest::mouseClick(world.ui.widget<QPushButton>("tidyNowBtn"), Qt::LeftButton);
     QTest::mouseClick(world.ui.widget<QToolButton>("tidyRefreshBtn"), Qt::LeftButton);
     QTest::mouseClick(world.ui.widget<QToolButton>("tidySettingsBtn"), Qt::LeftButton);
-    QTest::keyClicks(world.ui.widget<QLineEdit>("tidySearchField"), "ab");
+    QTest::keyClicks(world.ui.widget<QLineEdit>("searchField"), "ab");
     world.ui.widget<QCheckBox>("trashAutoLunchBtn")->click();
     EXPECT_EQ(ran, (std::vector<std::string>{"tidy", "refresh", "prefs", "search:a", "search:ab", "login"}));
     EXPECT_TRUE(world.ui.state("autoLunchBtn")) << "the two login boxes show one state";
+}
+
+TEST(Outlets, EveryNameOfTheListHasItsControlAndOtherNamesAreRefused) {
+    test::GuiWorld world;
+    for (std::string_view name : outlet::kAll) {
+        if (name == outlet::thePopover || name == outlet::popAttachWindow) continue;  // made when shown
+        EXPECT_NE(world.ui.object(name), nullptr) << name;
+    }
+    std::vector<std::string> refused;
+    qt::QtUi::onRefusal([&](std::string_view name) { refused.emplace_back(name); });
+    test::LogCapture log;
+    world.ui.setText("warnLab", "x");  // misspelt
+    world.ui.setHidden("otherButton", true);
+    world.ui.registerOutlet("noSuchOutlet", world.windows.mainWindow());
+    qt::QtUi::onRefusal(
+        [](std::string_view name) { ADD_FAILURE() << "no outlet is named \"" << name << "\""; });
+    EXPECT_EQ(refused, (std::vector<std::string>{"warnLab", "otherButton", "noSuchOutlet"}));
+    EXPECT_TRUE(log.contains("ui: no outlet is named \"warnLab\""));
+}
+
+TEST(Keyboard, IconOnlyControlsAreNamedAndEscapeClosesEveryWindowButTheMainOne) {
+    test::GuiWorld world;
+    std::vector<QWidget*> roots{world.windows.popoverContent()};
+    for (const auto& [name, w] : world.windows.topLevels()) roots.push_back(w);
+    for (QWidget* root : roots)
+        for (QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
+            if (!b->text().trimmed().isEmpty() && b->text().trimmed() != "‹") continue;
+            // Qt's own parts of tables, tab bars and line edits are not ours to name.
+            const QString cls = b->metaObject()->className();
+            if (cls == "QTableCornerButton" || cls == "QLineEditIconButton" ||
+                b->objectName().startsWith("Scroll"))
+                continue;
+            EXPECT_FALSE(b->toolTip().isEmpty())
+                << b->objectName().toStdString() << " in " << b->window()->objectName().toStdString() << " "
+                << b->metaObject()->className();
+            EXPECT_FALSE(b->accessibleName().isEmpty()) << b->objectName().toStdString();
+        }
+    for (const auto& [name, w] : world.windows.topLevels()) {
+        if (name == "window") continue;
+        w->show();
+        QApplication::setActiveWindow(w);
+        QTest::keyClick(w, Qt::Key_Escape);
+        QApplication::processEvents();
+        EXPECT_FALSE(w->isVisible()) << name;
+    }
 }

@@ -5,7 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "platform/Log.h"
+#include "platform/Outlets.h"
 
 namespace vaultry::test {
 
@@ -46,7 +49,12 @@ std::filesystem::path sharedFixtures() {
 
 FakeUi::Outlet& FakeUi::at(std::string_view name) {
     auto it = outlets.find(name);
-    if (it == outlets.end()) it = outlets.emplace(std::string(name), Outlet{}).first;
+    if (it == outlets.end()) {
+        // The real windows register only the names of the outlet list; a name outside it would
+        // reach no control there, so it fails here too.
+        if (!outlet::isKnown(name)) ADD_FAILURE() << "no outlet is named \"" << name << "\"";
+        it = outlets.emplace(std::string(name), Outlet{}).first;
+    }
     return it->second;
 }
 

@@ -206,6 +206,8 @@ public:
     std::vector<std::string> delivered() override;
     void remove(const std::string& id) override { removed.push_back(id); }
     void setResponseHandler(Response h) override { handler = std::move(h); }
+    bool actions = true;  // false: no service, or one without action buttons
+    bool offersActions() override { return actions; }
 };
 
 class FakeLoginItems : public platform::LoginItems {

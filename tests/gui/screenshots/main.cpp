@@ -32,7 +32,8 @@
 #include "desktop/FileKind.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "gui/GuiHarness.h"
-#include "platform/qt/Views.h"
+#include "gui/Style.h"
+#include "gui/Views.h"
 #include "support/CookieFiles.h"
 #include "vault/Records.h"
 
@@ -65,9 +66,9 @@ int measure() {
     AppDelegate delegate(world.services());
     delegate.awakeFromNib();
     auto views = qt::bindViews(world.ui, world.windows, delegate);
-    qt::wireCommands(world.commands, world.ui, delegate, world.settings);
+    qt::wireCommands(world.commands, world.ui, delegate);
     auto& windows = world.windows;
-    windows.showPage(qt::Windows::Page::Cookies);
+    windows.showPage(qt::AppWindows::Page::Cookies);
     windows.mainWindow()->resize(1100, 720);
     windows.mainWindow()->show();
     QTest::qWait(100);
@@ -139,7 +140,7 @@ int measure() {
     world.banner.ClickStateBanner(windows.mainWindow());
     QTest::qWait(200);
     auto* list = world.ui.widget<QTableView>(PPopoverviewConterller::kTidyTable);
-    auto* field = world.ui.widget<QLineEdit>("tidySearchField");
+    auto* field = world.ui.widget<QLineEdit>("searchField");
     std::vector<double> keys;
     int resets = 0;  // each search hands its rows back with a reload
     QObject::connect(views.tidy, &QAbstractItemModel::modelReset, [&resets] { ++resets; });
@@ -231,21 +232,21 @@ int main(int argc, char** argv) {
                                   [&](QWidget* anchor) { world.banner.ClickStateBanner(anchor); });
 
     auto views = qt::bindViews(ui, windows, delegate);
-    qt::wireCommands(world.commands, ui, delegate, world.settings);
+    qt::wireCommands(world.commands, ui, delegate);
     world.commands.trashPageShown = {};  // the sample texts below stand in for a measured Trash
     fillSamples(world, delegate, views);
     ui.setHidden("theProgressor", true);
     ui.setText("trashSizelab", "1.42GB");
     ui.setText("trashLastCleanlab", "Last emptied on 2026-11-28, when it held 860.3MB.");
 
-    for (auto [page, name] : {std::pair{qt::Windows::Page::Vault, "main-vault"},
-                              {qt::Windows::Page::Desktop, "main-desktop-empty"},
-                              {qt::Windows::Page::Trash, "main-trash"},
-                              {qt::Windows::Page::Cookies, "main-cookies"}}) {
+    for (auto [page, name] : {std::pair{qt::AppWindows::Page::Vault, "main-vault"},
+                              {qt::AppWindows::Page::Desktop, "main-desktop-empty"},
+                              {qt::AppWindows::Page::Trash, "main-trash"},
+                              {qt::AppWindows::Page::Cookies, "main-cookies"}}) {
         windows.showPage(page);
         save(windows.mainWindow(), dir, name);
     }
-    windows.showPage(qt::Windows::Page::Desktop);
+    windows.showPage(qt::AppWindows::Page::Desktop);
     world.nc.post(notify::FBLeftButtonMouseDown, ui.outlet("currentDesktopBtn"));
     windows.mainWindow()->show();
     QTest::qWait(50);
@@ -257,7 +258,7 @@ int main(int argc, char** argv) {
     views.icons->waitForDone();
     save(windows.mainWindow(), dir, "main-desktop-pictures");
 
-    windows.showPage(qt::Windows::Page::Cookies);
+    windows.showPage(qt::AppWindows::Page::Cookies);
     ui.setHidden("openView", true);
     ui.setHidden("theConentView", false);
     ui.setHidden("newCookieBtn", false);
@@ -269,8 +270,9 @@ int main(int argc, char** argv) {
     ui.setHidden("theProgressor", true);
     windows.mainWindow()->hide();
 
-    for (const char* name : {"thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows",
-                             "CreatePWWindow", "enterPDWindow", "aboutWindow", "noUpdateWindow"}) {
+    for (const char* name :
+         {"thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows", "CreatePWWindow",
+          "enterPDWindow", "aboutWindow", "noUpdateWindow", "storageMoveWindow"}) {
         QWidget* w = windows.topLevels().at(name);
         save(w, dir, name);
         w->hide();
@@ -349,5 +351,26 @@ int main(int argc, char** argv) {
     if (QWidget* pop = world.banner.popover()) save(pop, dir, "popover");
     world.banner.detachableWindowForPopover();
     if (QWidget* w = world.banner.detachedWindow()) save(w, dir, "popAttachWindow");
+    if (QWidget* w = world.banner.detachedWindow()) w->hide();
+    windows.returnPopoverContent();
+
+    // The same windows in the dark scheme.
+    qt::applyStyle(true);
+    for (auto [page, name] : {std::pair{qt::AppWindows::Page::Vault, "dark-main-vault"},
+                              {qt::AppWindows::Page::Desktop, "dark-main-desktop"},
+                              {qt::AppWindows::Page::Trash, "dark-main-trash"},
+                              {qt::AppWindows::Page::Cookies, "dark-main-cookies-table"}}) {
+        windows.showPage(page);
+        save(windows.mainWindow(), dir, name);
+    }
+    windows.mainWindow()->hide();
+    for (const char* name :
+         {"thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows", "CreatePWWindow",
+          "enterPDWindow", "aboutWindow", "noUpdateWindow", "UpdateWindow", "storageMoveWindow"}) {
+        QWidget* w = windows.topLevels().at(name);
+        save(w, dir, QString("dark-") + name);
+        w->hide();
+    }
+    qt::applyStyle(false);
     return 0;
 }

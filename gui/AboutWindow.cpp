@@ -1,0 +1,70 @@
+#include "gui/AboutWindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include "app/NotificationCenter.h"
+#include "app/Notifications.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "gui/QtUi.h"
+#include "gui/SkinWidgets.h"
+#include "gui/VaultTable.h"
+#include "platform/Version.h"
+
+namespace vaultry::qt {
+
+AboutWindow::AboutWindow(WindowContext& context) : WindowPart(context) {
+    auto* w = new QWidget(nullptr, Qt::Window);
+    w->setWindowTitle(localized("About Vaultry"));
+    w->setFixedSize(360, 300);
+    reg("aboutWindow", w);
+    auto* v = new QVBoxLayout(w);
+    v->setContentsMargins(30, 30, 30, 26);
+    v->setSpacing(6);
+    auto* pic = new QLabel;
+    pic->setPixmap(named("appicon").pixmap(QSize(88, 88), w->devicePixelRatioF()));
+    pic->setAlignment(Qt::AlignCenter);
+    v->addWidget(pic);
+    v->addSpacing(6);
+    auto* name = heading("Vaultry");
+    name->setAlignment(Qt::AlignCenter);
+    v->addWidget(name);
+    auto* version = heading(localized("Version %1").arg(kVersion), "subtitle");
+    version->setAlignment(Qt::AlignCenter);
+    v->addWidget(version);
+    v->addSpacing(8);
+    auto* blurb =
+        heading(localized("A vault for your private files, a tidy desktop, a clean Trash and a close look "
+                          "at your browser cookies."),
+                "body");
+    blurb->setAlignment(Qt::AlignCenter);
+    v->addWidget(blurb);
+    v->addStretch(1);
+}
+
+}  // namespace vaultry::qt

@@ -1,0 +1,83 @@
+#include "gui/AccessWindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include "app/NotificationCenter.h"
+#include "app/Notifications.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "gui/QtUi.h"
+#include "gui/SkinWidgets.h"
+#include "gui/VaultTable.h"
+#include "platform/Version.h"
+
+namespace vaultry::qt {
+
+AccessWindow::AccessWindow(WindowContext& context) : WindowPart(context) {
+    auto* w = new QWidget(nullptr, Qt::Window);
+    w->setWindowTitle(localized("Vaultry Access"));
+    w->setFixedSize(480, 340);
+    reg("connectWindow", w);
+    auto* v = new QVBoxLayout(w);
+    v->setContentsMargins(0, 0, 0, 0);
+
+    const auto page = [&](const char* outlet, const char* image, const QString& title, const QString& body,
+                          const char* buttonOutlet, const char* face, const QString& buttonTitle) {
+        auto* p = new QWidget;
+        reg(outlet, p);
+        auto* pv = new QVBoxLayout(p);
+        pv->setContentsMargins(40, 34, 40, 30);
+        pv->setSpacing(10);
+        auto* pic = new QLabel;
+        pic->setPixmap(named(image).pixmap(QSize(56, 56), w->devicePixelRatioF()));
+        pic->setAlignment(Qt::AlignCenter);
+        pv->addWidget(pic);
+        auto* t = heading(title);
+        t->setAlignment(Qt::AlignCenter);
+        pv->addWidget(t);
+        auto* s = heading(body, "subtitle");
+        s->setAlignment(Qt::AlignCenter);
+        pv->addWidget(s);
+        pv->addStretch(1);
+        auto* button = new PRLeftTipButton(nc_);
+        faceButton(button, face, buttonTitle, QSize(220, 40));
+        reg(buttonOutlet, button);
+        pv->addWidget(button, 0, Qt::AlignHCenter);
+        v->addWidget(p);
+        return p;
+    };
+    page("connectView", "navtrash_on", localized("Allow access to the Trash"),
+         localized("Vaultry measures and empties your Trash folder. Choose it once to grant access."),
+         "connectBtn", "connectnombtn.png", localized("Grant Access…"));
+    page("startTidyView", "navdesktop_on", localized("Where should tidied items go?"),
+         localized("Choose a folder that will hold everything tidied off your desktop."), "tidybutton",
+         "startlocationnombtn.png", localized("Choose Location…"))
+        ->hide();
+}
+
+}  // namespace vaultry::qt

@@ -1,0 +1,63 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vault/PSTableCellView.h"
+
+namespace vaultry::qt {
+
+// The user commands that menus and plain buttons carry. The windows connect their
+// controls to these; the application's object graph assigns every one of them to a controller.
+struct Commands {
+    using Fn = std::function<void()>;
+    Fn openVault;              // OPenFileManageWindow
+    Fn preferences;            // ClickShowPereferenceWindow
+    Fn hideFiles;              // HideFileAction
+    Fn unhideFiles;            // UnHideFileAction
+    Fn encryptFiles;           // EncryptFileAction
+    Fn tidyDesktop;            // ClickTidyAction
+    Fn undoTidy;               // UndoLastTidy
+    Fn emptyTrash;             // StrongEmptyTrash
+    Fn secureErase;            // StartSafeDeleteFileAction
+    Fn automaticTrash;         // ShowAutoTrash
+    Fn checkForUpdate;         // CheckforUpdateAction
+    Fn help;                   // ClickHelp
+    Fn about;                  // ActAboutAction
+    Fn quit;                   // QuiteVaultryAction
+    Fn returnOnPasswordField;  // ReturnOnPasswordField: Return in "enterPWLab"
+    Fn removeFromList;         // RemoveFileFromListAction: the vault table's remove command
+    Fn verifyArchives;         // VerifyArchivesAction: the vault table's menu
+    Fn autoTidyDesktop;        // ClickAutoTidyDesktop: "autoCleanupSelectBtn" toggled
+    Fn sortelloOnLogin;        // ClickSortelloOnLogin: "autoLunchBtn" toggled
+    Fn browserBack;            // ClickBackAction: the desktop browser's back button
+    Fn exportCookies;          // ActExportCookieData
+    Fn removeCookies;          // ActRemoveCookieData
+    // The popover controller's view: tidy list and trash settings.
+    Fn tidyNow;             // ClickTidyNowAct
+    Fn tidyRefresh;         // freshCurrentDeskTop, then the all list
+    Fn tidyKindMenu;        // SelectItemAction: "thepBtn" changed
+    Fn tidySearch;          // the search field "searchField" changed
+    Fn tidyOpen;            // ClickOpenFileAct (also a double click: doubleclickAction)
+    Fn tidyReveal;          // ClickShowInFinderAct
+    Fn tidyCopy;            // ClickCopyFileAct
+    Fn tidyRestore;         // ClickRestoreFileAct
+    Fn tidyDelete;          // ClickDeleteFileAct
+    Fn trashTimeChanged;    // ChangeTheTrashTime: "theTimeBtn" changed
+    Fn trashSizeMoved;      // TragTheStorageAction: "storageSlider" moved
+    Fn trashChecksChanged;  // "cleanTimeCheckBtn" or "cleanStorageCheckBtn" toggled by the user
+    Fn trashOnLogin;        // ClickAutoTrashOnLogin: the trash settings' login box toggled
+    Fn updateNotNow;        // PRUpdateController::ClickNotNowAction
+    Fn updateDownload;      // PRUpdateController::ClickGoDownloadAction
+    Fn updateOk;            // PRUpdateController::ClickOkAction
+    Fn trashPageShown;      // the Trash page came into view: its size and last emptying
+    std::function<bool()> vaultWindowShouldClose;  // windowShouldClose for "thefileManageWindow"
+    // tableViewViewsForAllRows: every row of the vault table "fileTableView" in one snapshot.
+    std::function<std::vector<std::unique_ptr<PSTableCellView>>()> vaultRows;
+};
+
+// The names of the commands nobody assigned; empty once the application is wired.
+std::vector<std::string> unwiredCommands(const Commands& commands);
+
+}  // namespace vaultry::qt

@@ -1,0 +1,127 @@
+#include "gui/CookiePage.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include "app/NotificationCenter.h"
+#include "app/Notifications.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "gui/QtUi.h"
+#include "gui/SkinWidgets.h"
+#include "gui/VaultTable.h"
+#include "platform/Version.h"
+
+namespace vaultry::qt {
+
+CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(36, 32, 36, 28);
+    v->setSpacing(12);
+    v->addWidget(heading(localized("Cookies")));
+    v->addWidget(
+        heading(localized("Read what your browsers keep about you, export it or clear it."), "subtitle"));
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(16);
+    auto* left = new QFrame;
+    left->setProperty("role", "card");
+    left->setFixedWidth(150);
+    reg("leftView", left);
+    auto* lv = new QVBoxLayout(left);
+    lv->setContentsMargins(10, 12, 10, 12);
+    lv->setSpacing(6);
+    const std::tuple<const char*, const char*, const char*> sources[] = {
+        {"safariCookieBtn", "Safaricookienom.png", "Safari"},
+        {"chromeCookieBtn", "chromecookienom.png", "Chrome"},
+        {"firefoxCookieBtn", "firefoxcookienom.png", "Firefox"},
+        {"openCookieBtn", "opencookienom.png", "Open File…"},
+        {"newCookieBtn", "newcookienom.png", "Last File"}};
+    for (const auto& [outlet, image, title] : sources) {
+        auto* b = new PRLeftTipButton(nc_);
+        b->setText(localized(title));
+        b->setIconSize(QSize(30, 30));
+        b->setMinimumHeight(42);
+        b->setProperty("role", "source");
+        reg(outlet, b);
+        ui_.setImage(outlet, image);
+        lv->addWidget(b);
+    }
+    lv->addStretch(1);
+    body->addWidget(left);
+
+    auto* right = new QFrame;
+    right->setProperty("role", "card");
+    reg("rightView", right);
+    auto* rv = new QVBoxLayout(right);
+    rv->setContentsMargins(0, 0, 0, 0);
+    auto* open = new QWidget;
+    reg("openView", open);
+    auto* ov = new QVBoxLayout(open);
+    ov->addStretch(1);
+    auto* pic = new QLabel;
+    pic->setPixmap(named("navcookie_on").pixmap(QSize(72, 72), page->devicePixelRatioF()));
+    pic->setAlignment(Qt::AlignCenter);
+    ov->addWidget(pic);
+    auto* hint = heading(localized("Choose a browser on the left to read its cookies."), "body");
+    hint->setAlignment(Qt::AlignCenter);
+    ov->addWidget(hint);
+    ov->addStretch(1);
+    rv->addWidget(open);
+
+    auto* content = new QWidget;
+    reg("theConentView", content);
+    auto* cv = new QVBoxLayout(content);
+    cv->setContentsMargins(12, 12, 12, 12);
+    auto* table = new WithEmptyHint<QTableView>(localized("No cookies in this store."));
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setAlternatingRowColors(true);
+    table->setShowGrid(false);
+    reg("dataTableView", table);
+    cv->addWidget(table, 1);
+    auto* actions = new QHBoxLayout;
+    auto* progress = new QProgressBar;
+    progress->setRange(0, 0);
+    progress->setMaximumWidth(160);
+    progress->setTextVisible(false);
+    reg("theProgressor", progress);
+    actions->addWidget(progress);
+    actions->addStretch(1);
+    actions->addWidget(commandButton(localized("Export…"), {}, &Commands::exportCookies));
+    actions->addWidget(commandButton(localized("Remove All"), {}, &Commands::removeCookies, true));
+    cv->addLayout(actions);
+    rv->addWidget(content);
+    content->hide();
+    body->addWidget(right, 1);
+    v->addLayout(body, 1);
+    page_ = page;
+}
+
+}  // namespace vaultry::qt

@@ -1,0 +1,122 @@
+#include "gui/DesktopPage.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include "app/NotificationCenter.h"
+#include "app/Notifications.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "gui/QtUi.h"
+#include "gui/SkinWidgets.h"
+#include "gui/VaultTable.h"
+#include "platform/Version.h"
+
+namespace vaultry::qt {
+
+DesktopPage::DesktopPage(WindowContext& context) : WindowPart(context) {
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(36, 32, 36, 28);
+    v->setSpacing(12);
+    auto* top = new QHBoxLayout;
+    auto* titles = new QVBoxLayout;
+    titles->addWidget(heading(localized("Desktop")));
+    titles->addWidget(heading(localized("Everything tidied off your desktop, sorted by kind."), "subtitle"));
+    top->addLayout(titles, 1);
+    top->addWidget(commandButton(localized("Tidy Desktop Now"), "navcheck", &Commands::tidyDesktop, true), 0,
+                   Qt::AlignVCenter);
+    v->addLayout(top);
+
+    auto* kinds = new QHBoxLayout;
+    kinds->setSpacing(10);
+    auto* back = new QToolButton;
+    back->setText("‹");
+    back->setToolTip(localized("Back"));
+    back->setAccessibleName(localized("Back"));
+    back->setProperty("role", "round");
+    back->setFixedSize(36, 36);
+    connect(back, &QToolButton::clicked, this, [this] {
+        if (commands_.browserBack) commands_.browserBack();
+    });
+    kinds->addWidget(back);
+    kinds->addSpacing(8);
+    const std::tuple<const char*, const char*, const char*> buttons[] = {
+        {"currentDesktopBtn", "currentBigDesktopdown.png", "All items"},
+        {"pictureBtn", "picbignom.png", "Pictures"},
+        {"documentBtn", "docbignom.png", "Documents"},
+        {"archiveBtn", "archbignom.png", "Archives"},
+        {"folerBtn", "folderbignom.png", "Folders"},
+        {"otherBtn", "otherbignom.png", "Others"}};
+    for (const auto& [outlet, image, tip] : buttons) {
+        auto* b = new FBLeftButton(nc_);
+        b->setIcon(named(image));
+        b->setIconSize(QSize(44, 44));
+        b->setFixedSize(48, 48);
+        b->setToolTip(localized(tip));
+        reg(outlet, b);
+        ui_.setImage(outlet, image);
+        kinds->addWidget(b);
+    }
+    kinds->addStretch(1);
+    v->addLayout(kinds);
+
+    auto* browser = new WithEmptyHint<QListView>(
+        localized("Nothing here yet. Tidy your desktop and its items appear here, sorted by kind."));
+    browser->setViewMode(QListView::IconMode);
+    browser->setIconSize(QSize(64, 64));
+    browser->setGridSize(QSize(85 + 30, 85 + 30));
+    browser->setSpacing(0);
+    browser->setResizeMode(QListView::Adjust);
+    browser->setMovement(QListView::Static);
+    browser->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    browser->setUniformItemSizes(false);  // names wrap onto a second line as they need
+    browser->setWordWrap(true);
+    browser->setProperty("role", "well");
+    reg("theBroswerView", browser);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(14);
+    row->addWidget(browser, 1);
+    auto* panel = card();
+    panel->setFixedWidth(200);
+    auto* pv = new QVBoxLayout(panel);
+    pv->setContentsMargins(14, 14, 14, 14);
+    pv->addWidget(heading(localized("Details"), "cardtitle"));
+    auto* details = new QLabel;
+    details->setWordWrap(true);
+    details->setTextFormat(Qt::RichText);
+    details->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    reg("browserDetailsLab", details);
+    pv->addWidget(details);
+    pv->addStretch(1);
+    row->addWidget(panel);
+    v->addLayout(row, 1);
+    page_ = page;
+}
+
+}  // namespace vaultry::qt

@@ -1,0 +1,43 @@
+#pragma once
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "gui/Builders.h"
+#include "gui/CookiePage.h"
+#include "gui/DesktopPage.h"
+#include "gui/TrashPage.h"
+#include "gui/VaultPage.h"
+
+class QMainWindow;
+class QStackedWidget;
+class QMenu;
+class QAbstractButton;
+
+namespace vaultry::qt {
+
+// The main window `window`: the navigation on the left and its four pages.
+class MainWindow final : public WindowPart {
+public:
+    enum class Page { Vault, Desktop, Trash, Cookies };
+    explicit MainWindow(WindowContext& context);
+    ~MainWindow() override;
+    QMainWindow* window() const { return main_; }
+    void showPage(Page page);
+    Page currentPage() const;
+    // Without a tray host the main window carries the tray menu and the popover button.
+    void offerTrayCommands(QMenu* menu, std::function<void(QWidget* anchor)> openPopover);
+
+private:
+    QMainWindow* main_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    std::vector<QAbstractButton*> nav_;
+    QWidget* trayBar_ = nullptr;
+    std::unique_ptr<VaultPage> vaultPage_;
+    std::unique_ptr<DesktopPage> desktopPage_;
+    std::unique_ptr<TrashPage> trashPage_;
+    std::unique_ptr<CookiePage> cookiePage_;
+};
+
+}  // namespace vaultry::qt

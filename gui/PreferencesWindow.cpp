@@ -1,0 +1,123 @@
+#include "gui/PreferencesWindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include "app/NotificationCenter.h"
+#include "app/Notifications.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "gui/QtUi.h"
+#include "gui/SkinWidgets.h"
+#include "gui/VaultTable.h"
+#include "platform/Version.h"
+
+namespace vaultry::qt {
+
+PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(context) {
+    auto* bv =
+        bannerWindow("preferWindows", localized("Vaultry Preferences"), QSize(500, 540), new PTopWindowView,
+                     localized("Preferences"), localized("Storage, password and start-up"),
+                     "closedPrefWindowButton", QMargins(24, 18, 24, 22))
+            .body;
+
+    bv->addWidget(heading(localized("Vault storage"), "section"));
+    auto* store = card();
+    auto* sv = new QVBoxLayout(store);
+    sv->setContentsMargins(14, 12, 14, 12);
+    auto* path = new QLabel(localized("No folder chosen yet"));
+    path->setProperty("role", "path");
+    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    path->setWordWrap(true);
+    reg("StorePathlab", path);
+    sv->addWidget(path);
+    auto* storeRow = new QHBoxLayout;
+    storeRow->addStretch(1);
+    auto* select = new PRLeftTipButton(nc_);
+    faceButton(select, "storagenom.png", localized("Choose…"), QSize(120, 32), QColor("#334155"));
+    reg("selectStorageBtn", select);
+    auto* change = new PRLeftTipButton(nc_);
+    faceButton(change, "storagenom.png", localized("Move To…"), QSize(120, 32), QColor("#334155"));
+    reg("changeStorageBtn", change);
+    storeRow->addWidget(select);
+    storeRow->addWidget(change);
+    sv->addLayout(storeRow);
+    bv->addWidget(store);
+
+    bv->addSpacing(6);
+    bv->addWidget(heading(localized("Change password"), "section"));
+    auto* newPw = secureField(localized("New password"));
+    reg("newPWLab", newPw);
+    auto* confirm = secureField(localized("Confirm new password"));
+    reg("confirmNewPWLab", confirm);
+    bv->addWidget(newPw);
+    bv->addWidget(confirm);
+    auto* warn = warning(localized("The passwords do not match."));
+    reg("warnnewPWlab", warn);
+    bv->addWidget(warn);
+    auto* pwRow = new QHBoxLayout;
+    pwRow->addStretch(1);
+    auto* changePw = new PRLeftTipButton(nc_);
+    faceButton(changePw, "donenom.png", localized("Change Password"), QSize(160, 34));
+    reg("changePassWordBtn", changePw);
+    pwRow->addWidget(changePw);
+    bv->addLayout(pwRow);
+
+    bv->addSpacing(6);
+    bv->addWidget(heading(localized("General"), "section"));
+    auto* login = new QCheckBox(localized("Start Vaultry at login"));
+    reg("autoLunchBtn", login);
+    connect(login, &QCheckBox::clicked, this, [this] {
+        if (commands_.sortelloOnLogin) commands_.sortelloOnLogin();
+    });
+    bv->addWidget(login);
+    // The trash settings carry the same login switch; both show one state.
+    if (auto* twin = ui_.widget<QCheckBox>("trashAutoLunchBtn")) {
+        connect(login, &QCheckBox::toggled, twin, &QCheckBox::setChecked);
+        connect(twin, &QCheckBox::toggled, login, &QCheckBox::setChecked);
+    }
+    auto* tidyRow = new QHBoxLayout;
+    auto* autoTidy = new QCheckBox(localized("Tidy the desktop every day at"));
+    reg("autoCleanupSelectBtn", autoTidy);
+    connect(autoTidy, &QCheckBox::clicked, this, [this] {
+        if (commands_.autoTidyDesktop) commands_.autoTidyDesktop();
+    });
+    auto* time = new QTimeEdit(QTime(18, 0));
+    time->setDisplayFormat("HH:mm");
+    time->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    time->setAlignment(Qt::AlignCenter);
+    time->setToolTip(localized("Scroll or type to change the time"));
+    time->setMinimumHeight(30);
+    reg("tidyTimePicker", time);
+    tidyRow->addWidget(autoTidy);
+    tidyRow->addWidget(time);
+    tidyRow->addStretch(1);
+    bv->addLayout(tidyRow);
+    bv->addStretch(1);
+}
+
+}  // namespace vaultry::qt

@@ -1,0 +1,266 @@
+#include "gui/SkinWidgets.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyleOptionButton>
+#include <QSvgRenderer>
+#include <QVBoxLayout>
+
+#include "app/Notifications.h"
+#include "gui/QtUi.h"
+
+namespace vaultry::qt {
+
+SkinButton::SkinButton(NotificationCenter& centre, Names names, QWidget* parent)
+    : QPushButton(parent), nc(centre), names_(names) {
+    setProperty("skin", true);
+    setFlat(true);
+    setAutoDefault(false);
+    setFocusPolicy(Qt::TabFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_Hover);
+}
+
+void SkinButton::setFace(bool face, QColor titleColour) {
+    face_ = face;
+    titleColour_ = titleColour;
+    update();
+}
+
+void SkinButton::post() { nc.post(names_.press, static_cast<const void*>(static_cast<QObject*>(this))); }
+
+// The standard press handling (highlight, clicked signal) never runs: the press is only posted.
+void SkinButton::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    post();
+}
+
+void SkinButton::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
+
+void SkinButton::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        event->accept();
+        post();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void SkinButton::keyReleaseEvent(QKeyEvent* event) { QWidget::keyReleaseEvent(event); }
+
+void SkinButton::enterEvent(QEnterEvent* event) {
+    hovered_ = true;
+    if (names_.entered) {
+        setCursor(Qt::PointingHandCursor);
+        nc.post(names_.entered, static_cast<const void*>(static_cast<QObject*>(this)));
+    }
+    update();
+    QPushButton::enterEvent(event);
+}
+
+void SkinButton::leaveEvent(QEvent* event) {
+    hovered_ = false;
+    if (names_.exited) {
+        setCursor(Qt::ArrowCursor);
+        nc.post(names_.exited, static_cast<const void*>(static_cast<QObject*>(this)));
+    }
+    update();
+    QPushButton::leaveEvent(event);
+}
+
+void SkinButton::paintEvent(QPaintEvent* event) {
+    if (!face_) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRect r = rect();
+    const qreal dpr = devicePixelRatioF();
+    const QIcon face = icon();
+    if (!face.isNull()) {
+        QPixmap pm = face.pixmap(r.size(), dpr, isEnabled() ? QIcon::Normal : QIcon::Disabled);
+        p.drawPixmap(r, pm);
+    }
+    if (hovered_ && isEnabled()) {
+        QPainterPath path;
+        path.addRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), r.height() / 2.0, r.height() / 2.0);
+        p.fillPath(path, QColor(255, 255, 255, 28));
+    }
+    QFont f = font();
+    f.setWeight(QFont::DemiBold);
+    p.setFont(f);
+    QColor c = titleColour_;
+    if (!isEnabled()) c.setAlpha(120);
+    p.setPen(c);
+    p.drawText(r, Qt::AlignCenter, text());
+    if (hasFocus()) {
+        p.setPen(QPen(QColor(99, 102, 241, 160), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(r).adjusted(1, 1, -1, -1), r.height() / 2.0 - 1, r.height() / 2.0 - 1);
+    }
+}
+
+QRect TaggedButton::currentViewRect() const {
+    std::lock_guard lock(rectMutex_);
+    return currentViewRect_;
+}
+
+void TaggedButton::setCurrentViewRect(const QRect& rect) {
+    std::lock_guard lock(rectMutex_);
+    currentViewRect_ = rect;
+}
+
+PRLeftTipButton::PRLeftTipButton(NotificationCenter& nc, QWidget* parent)
+    : TaggedButton(nc,
+                   {notify::PRLeftButtonMouseDown, notify::PRLeftTipButtonMouseEntered,
+                    notify::PRLeftTipButtonMouseExited},
+                   parent) {}
+
+FBLeftButton::FBLeftButton(NotificationCenter& nc, QWidget* parent)
+    : SkinButton(
+          nc,
+          {notify::FBLeftButtonMouseDown, notify::FBLeftButtonMouseEntered, notify::FBLeftButtonMouseExited},
+          parent) {}
+
+FBTypeButton::FBTypeButton(NotificationCenter& nc, QWidget* parent)
+    : SkinButton(
+          nc, {notify::PBypeButtonMouseDown, notify::PBypeButtonMouseEntered, notify::PBypeButtonMouseExited},
+          parent) {}
+
+PRClosedButton::PRClosedButton(NotificationCenter& nc, QWidget* parent)
+    : SkinButton(nc, {notify::MyClosebuttonMouseDown}, parent) {}
+
+PRCellButton::PRCellButton(NotificationCenter& nc, QWidget* parent)
+    : TaggedButton(nc, {notify::PRCellButtonMouseDown}, parent) {}
+
+ImageView::ImageView(QString imageName, QWidget* parent)
+    : QWidget(parent), imageName_(std::move(imageName)) {}
+
+void ImageView::setImageName(const QString& name) {
+    imageName_ = name;
+    update();
+}
+
+void ImageView::setTitleColour(const QColor& colour) {
+    titleColour_ = colour;
+    update();
+}
+
+void ImageView::setTitle(const QString& title, const QString& subtitle) {
+    title_ = title;
+    subtitle_ = subtitle;
+    update();
+}
+
+void ImageView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    // Drawn from the vector source stretched over the bounds, so it never blurs.
+    QString base = imageName_;
+    if (base.endsWith(".png")) base.chop(4);
+    QSvgRenderer svg(":/assets/" + base + ".svg");
+    if (svg.isValid()) {
+        svg.render(&p, QRectF(rect()));
+    } else {
+        const QIcon image = iconFor(platform::ImageRef::named(imageName_.toStdString()));
+        if (!image.isNull()) image.paint(&p, rect(), Qt::AlignCenter, QIcon::Normal, QIcon::Off);
+    }
+    if (title_.isEmpty()) return;
+    const int left = 22;
+    QFont big = font();
+    big.setPointSizeF(big.pointSizeF() * 1.35);
+    big.setWeight(QFont::Bold);
+    QFont small = font();
+    p.setPen(titleColour_);
+    if (subtitle_.isEmpty()) {
+        if (height() < 40) {  // a header strip: a small centred caption
+            p.setFont(small);
+            p.drawText(rect(), Qt::AlignCenter, title_);
+            return;
+        }
+        p.setFont(big);
+        p.drawText(rect().adjusted(left, 0, -60, 0), Qt::AlignVCenter | Qt::AlignLeft, title_);
+        return;
+    }
+    const QFontMetrics bm(big), sm(small);
+    const int total = bm.height() + 2 + sm.height();
+    const int top = (height() - total) / 2;
+    p.setFont(big);
+    p.drawText(QRect(left, top, width() - left - 60, bm.height()), Qt::AlignLeft | Qt::AlignVCenter, title_);
+    p.setFont(small);
+    p.setPen(QColor(255, 255, 255, 200));
+    p.drawText(QRect(left, top + bm.height() + 2, width() - left - 60, sm.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, subtitle_);
+}
+
+QMHeaderView::QMHeaderView(QWidget* parent) : ImageView("tablehead.png", parent) {
+    setTitleColour(QColor("#64748b"));
+    setFixedHeight(kHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+SkinWindow::SkinWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {}
+
+void SkinWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    p.setPen(QColor(0, 0, 0, 50));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void SkinWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        dragging_ = true;
+        dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void SkinWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - dragOffset_);
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void SkinWindow::mouseReleaseEvent(QMouseEvent* event) {
+    dragging_ = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void SkinWindow::closeEvent(QCloseEvent* event) {
+    if (shouldClose && !shouldClose()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+PRCustomeWindow::PRCustomeWindow(QWidget* parent) : SkinWindow(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+    header_ = new QMHeaderView(this);
+    connect(this, &QWidget::windowTitleChanged, header_, [this](const QString& t) { header_->setTitle(t); });
+    body_ = new QWidget(this);
+    layout->addWidget(header_);
+    layout->addWidget(body_, 1);
+}
+
+void PRCustomeWindow::UpdateWindowImage(const QString& imageName) { header_->setImageName(imageName); }
+
+void PRCustomeWindow::resizeEvent(QResizeEvent* event) { SkinWindow::resizeEvent(event); }
+
+}  // namespace vaultry::qt

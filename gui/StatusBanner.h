@@ -1,0 +1,51 @@
+#pragma once
+#include <QFrame>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+class QMenu;
+class QWidget;
+
+namespace vaultry::qt {
+
+class QtUi;
+class AppWindows;
+struct Commands;
+
+// The tray icon `_statusItem` with its menu `baMenu`, and the popover: a frameless popup by the
+// icon that closes on a click elsewhere, is made afresh for every showing, and can be torn off
+// into a window of its own (`popAttachWindow`).
+class StatusBanner final : public QObject {
+    Q_OBJECT
+public:
+    StatusBanner(QtUi& ui, AppWindows& windows, Commands& commands);
+    ~StatusBanner() override;
+
+    QSystemTrayIcon* statusItem() const { return statusItem_; }
+    QMenu* menu() const { return baMenu_; }
+    // True when a tray host shows the icon; otherwise the main window offers the menu.
+    bool hasTrayHost() const;
+
+    // Shows the popover below the anchor (the icon's area; anchor widget when given).
+    void ClickStateBanner(QWidget* anchor = nullptr);
+    void popoverDidClose();
+    // Moves the popover's content into a window of its own and closes the popover.
+    QWidget* detachableWindowForPopover();
+    QFrame* popover() const { return thePopover_; }
+    QWidget* detachedWindow() const { return popAttachWindow_; }
+
+private:
+    QRect anchorRect(QWidget* anchor) const;
+    void activated(QSystemTrayIcon::ActivationReason reason);
+
+    QtUi& ui_;
+    AppWindows& windows_;
+    Commands& commands_;
+    QSystemTrayIcon* statusItem_;
+    QMenu* baMenu_;
+    QPointer<QFrame> thePopover_;
+    QPointer<QWidget> popAttachWindow_;
+};
+
+}  // namespace vaultry::qt

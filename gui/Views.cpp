@@ -1,0 +1,185 @@
+#include "gui/Views.h"
+
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListView>
+#include <QMainWindow>
+#include <QTableView>
+
+#include "app/AppDelegate.h"
+#include "app/SettingsKeys.h"
+#include "desktop/FBFileNode.h"
+#include "desktop/PPopoverviewConterller.h"
+#include "desktop/SizeText.h"
+#include "gui/AppWindows.h"
+#include "gui/Commands.h"
+#include "gui/QtUi.h"
+#include "trash/Trash.h"
+#include "update/PRUpdateController.h"
+
+namespace vaultry::qt {
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+QString tr(const char* s) { return QCoreApplication::translate("Vaultry", s); }
+
+// The details panel of the desktop browser: the one selected item, or how many are selected.
+void showDetails(QLabel* details, BrowserModel* model, QListView* view) {
+    if (!details) return;
+    const auto rows = view->selectionModel() ? view->selectionModel()->selectedIndexes() : QModelIndexList{};
+    if (rows.isEmpty()) {
+        details->setText(
+            QString("<span style='color:#94a3b8'>%1</span>").arg(tr("Select an item to see its details.")));
+        return;
+    }
+    if (rows.size() > 1) {
+        details->setText(
+            QString("<b>%1</b>")
+                .arg(QCoreApplication::translate("Vaultry", "%n items selected", nullptr, int(rows.size()))));
+        return;
+    }
+    const auto item = model->itemAt(rows.first().row());
+    if (!item) return;
+    const QString kind = q(item->fileKindType());
+    QString html = QString("<b>%1</b><br>").arg(q(item->fileName()).toHtmlEscaped());
+    const auto row = [&](const char* title, const QString& value) {
+        if (!value.isEmpty())
+            html +=
+                QString("<span style='color:#64748b'>%1</span> %2<br>").arg(tr(title), value.toHtmlEscaped());
+    };
+    row("Kind:", kind.isEmpty() ? QString() : kind.left(1).toUpper() + kind.mid(1));
+    row("Size:", q(item->fileSize()));
+    row("Created:", q(item->fileCreateDate()).left(16));  // date, hours and minutes
+    row("Modified:", q(item->fileModifyDate()).left(16));
+    details->setText(html);
+}
+
+}  // namespace
+
+BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
+    BoundViews bound;
+    QObject* owner = windows.mainWindow();
+    bound.icons = new IconLoader(owner);
+
+    if (auto* table = ui.widget<QTableView>("dataTableView")) {
+        bound.cookies = new CookieTableModel(delegate.dataController, table);
+        table->setModel(bound.cookies);
+        table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the store's order
+        table->setSortingEnabled(true);
+        table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+        table->horizontalHeader()->setStretchLastSection(true);
+        // Fixed row heights: the view never measures a row, so a store of any size opens at once.
+        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        table->verticalHeader()->setDefaultSectionSize(26);
+        table->setWordWrap(false);
+        table->setTextElideMode(Qt::ElideRight);
+        const int widths[] = {160, 110, 62, 76, 190, 240};  // the Container column takes the rest
+        for (int c = 0; c < 6; ++c) table->setColumnWidth(c, widths[c]);
+        auto* model = bound.cookies;
+        ui.registerReloader("dataTableView", [model, table] {
+            model->reload();
+            table->clearSelection();
+        });
+    }
+
+    if (auto* list = ui.widget<QTableView>(PPopoverviewConterller::kTidyTable)) {
+        bound.tidy = new TidyListModel(*delegate.thePopViewController, *bound.icons, list);
+        list->setModel(bound.tidy);
+        list->setIconSize(QSize(28, 28));
+        list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        list->verticalHeader()->setDefaultSectionSize(36);
+        list->setWordWrap(false);
+        list->setTextElideMode(Qt::ElideMiddle);
+        list->setDragEnabled(true);
+        list->setAcceptDrops(true);
+        list->setDropIndicatorShown(true);
+        list->setDragDropMode(QAbstractItemView::InternalMove);
+        list->setDefaultDropAction(Qt::MoveAction);
+        list->setProperty("role", "tidylist");  // yellow selection
+        auto* model = bound.tidy;
+        ui.registerReloader(PPopoverviewConterller::kTidyTable, [model] { model->reload(); });
+        model->reload();
+    }
+
+    if (auto* browser = ui.widget<QListView>("theBroswerView")) {
+        bound.browser = new BrowserModel(delegate.browseArray, *bound.icons, browser);
+        browser->setModel(bound.browser);
+        auto* model = bound.browser;
+        auto* details = ui.widget<QLabel>("browserDetailsLab");
+        ui.registerReloader("theBroswerView", [model, details, browser] {
+            model->reload();
+            showDetails(details, model, browser);
+        });
+        QObject::connect(browser, &QAbstractItemView::doubleClicked, browser,
+                         [&delegate](const QModelIndex& i) {
+                             if (i.isValid())
+                                 delegate.imageBrowserCellWasDoubleClicked(static_cast<std::size_t>(i.row()));
+                         });
+        QObject::connect(browser->selectionModel(), &QItemSelectionModel::selectionChanged, browser,
+                         [model, details, browser] { showDetails(details, model, browser); });
+        showDetails(details, model, browser);
+    }
+    return bound;
+}
+
+void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
+    PPopoverviewConterller& pop = *d.thePopViewController;
+    PRUpdateController& update = *d.updateController;
+    const auto row = [&ui] { return static_cast<long>(ui.number(PPopoverviewConterller::kTidyTable)); };
+
+    // Vault and preferences: menu commands, the vault window and its table.
+    c.openVault = [&d] { d.OPenFileManageWindow(); };
+    c.preferences = [&d] { d.ClickShowPereferenceWindow(); };
+    c.hideFiles = [&d] { d.HideFileAction(); };
+    c.unhideFiles = [&d] { d.UnHideFileAction(); };
+    c.encryptFiles = [&d] { d.EncryptFileAction(); };
+    c.returnOnPasswordField = [&d] { d.ReturnOnPasswordField(); };
+    c.vaultWindowShouldClose = [&d] { return d.windowShouldClose(); };
+    c.removeFromList = [&d] { d.RemoveFileFromListAction(); };
+    c.verifyArchives = [&d] { d.VerifyArchivesAction(); };
+    c.autoTidyDesktop = [&d] { d.ClickAutoTidyDesktop(); };
+    c.help = [&d] { d.ClickHelp(); };
+    c.about = [&d] { d.ActAboutAction(); };
+    c.quit = [&d] { d.QuiteVaultryAction(); };
+    c.vaultRows = [&d] { return d.tableViewViewsForAllRows("fileColumn"); };
+    // Desktop.
+    c.tidyDesktop = [&d] { d.ClickTidyAction(); };
+    c.undoTidy = [&d] { d.UndoLastTidy(); };
+    c.browserBack = [&d] { d.ClickBackAction(); };
+    // Trash.
+    c.emptyTrash = [&d] { d.StrongEmptyTrash(); };
+    c.secureErase = [&d] { d.StartSafeDeleteFileAction(); };
+    c.automaticTrash = [&d] { d.ShowAutoTrash(); };
+    c.sortelloOnLogin = [&d] { d.ClickSortelloOnLogin(); };
+    // Cookies.
+    c.exportCookies = [&d] { d.ActExportCookieData(); };
+    c.removeCookies = [&d] { d.ActRemoveCookieData(); };
+    // The popover: tidy list.
+    c.tidyNow = [&pop] { pop.ClickTidyNowAct(); };
+    c.tidyRefresh = [&pop] { pop.ClickRefreshAct(); };
+    c.tidyKindMenu = [&pop] { pop.SelectItemAction(); };
+    c.tidySearch = [&pop] { pop.controlTextDidChange(); };
+    c.tidyOpen = [&pop, row] { pop.ClickOpenFileAct(row()); };
+    c.tidyReveal = [&pop, row] { pop.ClickShowInFinderAct(row()); };
+    c.tidyCopy = [&pop, row] { pop.ClickCopyFileAct(row()); };
+    c.tidyRestore = [&pop, row] { pop.ClickRestoreFileAct(row()); };
+    c.tidyDelete = [&pop, row] { pop.ClickDeleteFileAct(row()); };
+    // The popover: trash settings.
+    c.trashTimeChanged = [&pop] { pop.ChangeTheTrashTime(); };
+    c.trashSizeMoved = [&pop] { pop.TragTheStorageAction(); };
+    c.trashChecksChanged = [&pop] { pop.ClickTrashChecks(); };
+    c.trashOnLogin = [&pop] { pop.ClickAutoTrashOnLogin(); };
+    // Version check.
+    c.checkForUpdate = [&d] { d.CheckforUpdateAction(); };
+    c.updateNotNow = [&update] { update.ClickNotNowAction(); };
+    c.updateDownload = [&update] { update.ClickGoDownloadAction(); };
+    c.updateOk = [&update] { update.ClickOkAction(); };
+    c.trashPageShown = [&d] {
+        d.ShowTrashSize();
+        d.showLastEmptying();
+    };
+}
+
+}  // namespace vaultry::qt

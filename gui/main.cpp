@@ -1,0 +1,73 @@
+#include <QApplication>
+#include <QMainWindow>
+#include <cstdio>
+#include <string_view>
+
+#include "gui/Application.h"
+#include "gui/QtUi.h"
+#include "gui/SessionLock.h"
+#include "gui/SingleInstance.h"
+#include "gui/Style.h"
+#include "platform/Version.h"
+#include "platform/linux/SecretGuard.h"
+#include "vault/AutoLock.h"
+
+using namespace vaultry;
+
+int main(int argc, char** argv) {
+    platform::guardSecrets();
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version" || arg == "-v") {
+            std::printf("vaultry %s\n", vaultry::kVersion);
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::printf(
+                "Usage: vaultry [--hidden] [--version] [--help]\n"
+                "\n"
+                "  --hidden      start in the tray only, without the main window (the login entry\n"
+                "                starts it so); a desktop without a tray shows the window anyway\n"
+                "  -v, --version print the version and exit\n"
+                "  -h, --help    print this help and exit\n"
+                "\n"
+                "Vaultry runs once per user: a second start hands its arguments to the running one,\n"
+                "which shows its main window, and exits 0.\n");
+            return 0;
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vaultry");
+    QApplication::setApplicationVersion(vaultry::kVersion);
+    QGuiApplication::setDesktopFileName(qt::kApplicationId);
+    const QStringList arguments = QApplication::arguments().mid(1);
+    qt::SingleInstance instance;
+    switch (instance.claim(arguments)) {
+        case qt::SingleInstance::Role::HandedOver:
+            return 0;
+        case qt::SingleInstance::Role::Unreachable:
+            return 1;
+        case qt::SingleInstance::Role::First:
+            break;
+    }
+    QApplication::setQuitOnLastWindowClosed(false);  // the tray icon keeps the application alive
+    qt::applyStyle();
+
+    app.setWindowIcon(qt::iconFor(platform::ImageRef::named("appicon")));
+    qt::Application vaultryApp(app);
+    QObject::connect(&instance, &qt::SingleInstance::activated, &app,
+                     [&vaultryApp](const QStringList& handed) {
+                         qt::raiseForAnotherStart(vaultryApp.windows.mainWindow(), handed);
+                     });
+    AppDelegate& delegate = *vaultryApp.delegate;
+    SettingsStore& settings = vaultryApp.settings;
+    qt::SessionLock sessionLock(
+        [&delegate](vault::LockTrigger why) { delegate.autoLockDecrypted(why); },
+        [&settings] { return vault::autoLockMinutes(settings.number(vault::kAutoLockMinutesKey)); });
+    // Started at login it waits in the tray; without a tray the window is the only way in.
+    vaultryApp.start(!arguments.contains("--hidden") || !vaultryApp.banner.hasTrayHost());
+    const int status = app.exec();
+    vaultryApp.shutDown();  // before the controllers join their workers
+    return status;
+}
