@@ -26,8 +26,8 @@ EraseTool defaultEraseTool();
 EraseTool eraseToolForPasses(unsigned passes);
 
 // Why overwriting a file in place may not reach the blocks that held its data: it lies on a
-// copy-on-write file system (btrfs, zfs, bcachefs), a log-structured one (f2fs), or a solid-state
-// drive (the block device is not rotational). Empty when none of these is known to hold.
+// copy-on-write file system such as btrfs, zfs or bcachefs, on a log-structured one such as f2fs,
+// or on a solid-state drive (the block device is not rotational). Empty when none of these is known to hold.
 std::string overwriteCaveat(const std::filesystem::path& path);
 
 struct EraseReport {
