@@ -25,9 +25,11 @@ struct Scheme {
     ~Scheme() { applyStyle(); }
 };
 
-QImage paintRow(QStyle::State state) {
+QImage paintRow(QStyle::State state, bool showEnabled = false) {
     QStandardItemModel model(1, 1);
     model.setData(model.index(0, 0), QStringLiteral("Tax return 2025.pdf"));
+    model.setData(model.index(0, 0), showEnabled ? "find.png" : "finddown.png", VaultTableModel::ShowRole);
+    model.setData(model.index(0, 0), showEnabled, VaultTableModel::ShowEnabledRole);
     VaultRowDelegate delegate;
     QStyleOptionViewItem option;
     option.rect = QRect(0, 0, 600, VaultRowDelegate::kRowHeight);
@@ -49,13 +51,16 @@ QImage paintFace(const char* face, QColor title) {
     return button.grab().toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-// The lightest pixel of the button's middle, where its title is written.
-int lightestTitlePixel(const QImage& face) {
-    int lightest = 0;
-    for (int y = 8; y < 24; ++y)
-        for (int x = 30; x < 90; ++x) lightest = std::max(lightest, face.pixelColor(x, y).lightness());
-    return lightest;
+int lightest(const QImage& image, const QRect& area) {
+    int most = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            most = std::max(most, image.pixelColor(x, y).lightness());
+    return most;
 }
+
+// The lightest pixel of the button's middle, where its title is written.
+int lightestTitlePixel(const QImage& face) { return lightest(face, QRect(30, 8, 60, 16)); }
 
 }  // namespace
 
@@ -80,6 +85,11 @@ TEST(DarkScheme, VaultRowsTakeDarkGroundsAndTheLightSchemeKeepsItsOwn) {
     EXPECT_EQ(paintRow({}).pixelColor(ground), window);
     // Selected and hovered rows still stand apart from the others.
     EXPECT_NE(paintRow(QStyle::State_Selected).pixelColor(ground), window);
+    // A show button that cannot act recedes rather than shining brighter than one that can.
+    const QRect show = VaultRowDelegate::showRect(QRect(0, 0, 600, VaultRowDelegate::kRowHeight));
+    const int off = lightest(paintRow({}, false), show), on = lightest(paintRow({}, true), show);
+    EXPECT_LT(off, on);
+    EXPECT_LT(off, 120);
 }
 
 TEST(DarkScheme, SurfaceFaceButtonsDarkenWithTheirTitlesWhileAccentFacesStay) {
