@@ -61,7 +61,7 @@ QWidget* banner(ImageView* view, const QString& title, const QString& subtitle, 
 void faceButton(SkinButton* b, const char* image, const QString& title, QSize size, QColor titleColour) {
     b->setIcon(named(image));
     b->setText(title);
-    b->setFace(true, titleColour);
+    b->setFace(true, titleColour, QString::fromLatin1(image));
     b->setFixedSize(size);
 }
 

@@ -1,6 +1,8 @@
 #include "gui/SkinWidgets.h"
 
 #include <QCloseEvent>
+#include <QFile>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,8 +13,30 @@
 
 #include "app/Notifications.h"
 #include "gui/QtUi.h"
+#include "gui/Style.h"
 
 namespace vaultry::qt {
+namespace {
+
+// A face image's dark variant: its vector source with the scheme's colours swapped, made once per
+// image; empty when the image has no vector source or no colour of the light scheme's surfaces.
+QByteArray darkFace(const QString& image) {
+    static QHash<QString, QByteArray> cache;
+    auto it = cache.find(image);
+    if (it == cache.end()) {
+        QByteArray dark;
+        QFile file(":/assets/" + image + ".svg");
+        if (!image.isEmpty() && file.open(QIODevice::ReadOnly)) {
+            const QString light = QString::fromUtf8(file.readAll());
+            const QString recoloured = qt::recoloured(light, true);
+            if (recoloured != light) dark = recoloured.toUtf8();
+        }
+        it = cache.insert(image, dark);
+    }
+    return *it;
+}
+
+}  // namespace
 
 SkinButton::SkinButton(NotificationCenter& centre, Names names, QWidget* parent)
     : QPushButton(parent), nc(centre), names_(names) {
@@ -24,9 +48,11 @@ SkinButton::SkinButton(NotificationCenter& centre, Names names, QWidget* parent)
     setAttribute(Qt::WA_Hover);
 }
 
-void SkinButton::setFace(bool face, QColor titleColour) {
+void SkinButton::setFace(bool face, QColor titleColour, QString faceImage) {
     face_ = face;
     titleColour_ = titleColour;
+    if (faceImage.endsWith(".png")) faceImage.chop(4);
+    faceImage_ = std::move(faceImage);
     update();
 }
 
@@ -85,7 +111,15 @@ void SkinButton::paintEvent(QPaintEvent* event) {
     const QRect r = rect();
     const qreal dpr = devicePixelRatioF();
     const QIcon face = icon();
-    if (!face.isNull()) {
+    QColor c = titleColour_;
+    const QByteArray dark = darkPalette() ? darkFace(faceImage_) : QByteArray();
+    if (!dark.isEmpty()) {
+        QSvgRenderer svg(dark);
+        if (!isEnabled()) p.setOpacity(0.5);
+        svg.render(&p, QRectF(r));
+        p.setOpacity(1.0);
+        c = QColor(recoloured(c.name(), true));
+    } else if (!face.isNull()) {
         QPixmap pm = face.pixmap(r.size(), dpr, isEnabled() ? QIcon::Normal : QIcon::Disabled);
         p.drawPixmap(r, pm);
     }
@@ -97,7 +131,6 @@ void SkinButton::paintEvent(QPaintEvent* event) {
     QFont f = font();
     f.setWeight(QFont::DemiBold);
     p.setFont(f);
-    QColor c = titleColour_;
     if (!isEnabled()) c.setAlpha(120);
     p.setPen(c);
     p.drawText(r, Qt::AlignCenter, text());

@@ -26,8 +26,10 @@ public:
     NotificationCenter& nc;
 
     // The image covers the whole button and the title is written on it (filled buttons);
-    // otherwise the image is an icon beside the title.
-    void setFace(bool face, QColor titleColour = Qt::white);
+    // otherwise the image is an icon beside the title. A face named by its image and drawn in the
+    // light scheme's surface colours is drawn, title and all, in their dark counterparts while the
+    // palette is dark; faces in the accent colour look the same in both.
+    void setFace(bool face, QColor titleColour = Qt::white, QString faceImage = {});
     bool isFace() const { return face_; }
     // Hands the press on (what a mouse press or the space bar does).
     void post();
@@ -44,6 +46,7 @@ protected:
 private:
     Names names_;
     bool face_ = false;
+    QString faceImage_;
     bool hovered_ = false;
     QColor titleColour_ = Qt::white;
 };

@@ -102,6 +102,27 @@ QString colour(const QString& light, bool dark) {
 
 }  // namespace
 
+// One pass over the text, so that no colour is replaced twice.
+QString recoloured(const QString& text, bool dark) {
+    if (!dark) return text;
+    static const QRegularExpression hex("#[0-9a-fA-F]{6}");
+    QString out;
+    qsizetype last = 0;
+    for (auto it = hex.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        out += text.mid(last, m.capturedStart() - last) + colour(m.captured().toLower(), true);
+        last = m.capturedEnd();
+    }
+    return out + text.mid(last);
+}
+
+bool darkPalette() {
+    const QPalette p = QApplication::palette();
+    return p.color(QPalette::Window).lightness() < p.color(QPalette::WindowText).lightness();
+}
+
+QColor schemed(const char* light) { return QColor(colour(QString::fromLatin1(light), darkPalette())); }
+
 void applyStyle() { applyStyle(ColorScheme::instance().dark()); }
 
 void applyStyle(bool dark) {
@@ -117,20 +138,7 @@ void applyStyle(bool dark) {
         p.setColor(role, colour("#1e293b", dark));
     p.setColor(QPalette::PlaceholderText, colour("#94a3b8", dark));
     QApplication::setPalette(p);
-    // One pass over the sheet, so that no colour is replaced twice.
-    QString sheet = kSheet;
-    if (dark) {
-        static const QRegularExpression hex("#[0-9a-f]{6}");
-        QString out;
-        qsizetype last = 0;
-        for (auto it = hex.globalMatch(sheet); it.hasNext();) {
-            const auto m = it.next();
-            out += sheet.mid(last, m.capturedStart() - last) + colour(m.captured(), true);
-            last = m.capturedEnd();
-        }
-        sheet = out + sheet.mid(last);
-    }
-    qApp->setStyleSheet(sheet);
+    qApp->setStyleSheet(recoloured(kSheet, dark));
 }
 
 }  // namespace vaultry::qt

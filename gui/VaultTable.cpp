@@ -13,6 +13,7 @@
 
 #include "desktop/FileKind.h"
 #include "gui/QtUi.h"
+#include "gui/Style.h"
 
 namespace vaultry::qt {
 namespace {
@@ -204,8 +205,8 @@ void VaultRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     p->setRenderHint(QPainter::Antialiasing);
     const bool selected = option.state & QStyle::State_Selected;
     const bool hovered = option.state & QStyle::State_MouseOver;
-    p->fillRect(r, selected ? QColor("#eef2ff") : hovered ? QColor("#f8fafc") : QColor("#ffffff"));
-    p->setPen(QColor("#f1f5f9"));
+    p->fillRect(r, selected ? schemed("#eef2ff") : hovered ? schemed("#f8fafc") : schemed("#ffffff"));
+    p->setPen(schemed("#f1f5f9"));
     p->drawLine(r.left() + 14, r.bottom(), r.right() - 14, r.bottom());
 
     // Picture: a thumbnail in a rounded frame, or the item's icon.
@@ -213,7 +214,7 @@ void VaultRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     const QIcon picture = index.data(VaultTableModel::PictureRole).value<QIcon>();
     QPainterPath clip;
     clip.addRoundedRect(pic, 8, 8);
-    p->fillPath(clip, QColor("#f1f5f9"));
+    p->fillPath(clip, schemed("#f1f5f9"));
     p->save();
     p->setClipPath(clip);
     picture.paint(p, pic.adjusted(3, 3, -3, -3));
@@ -229,14 +230,14 @@ void VaultRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     QFont nameFont = option.font;
     nameFont.setWeight(QFont::DemiBold);
     p->setFont(nameFont);
-    p->setPen(QColor("#0f172a"));
+    p->setPen(schemed("#0f172a"));
     const QString name = index.data(Qt::DisplayRole).toString();
     p->drawText(text.adjusted(0, 0, 0, -text.height() / 2), Qt::AlignLeft | Qt::AlignBottom,
                 QFontMetrics(nameFont).elidedText(name, Qt::ElideMiddle, text.width()));
     QFont small = option.font;
     small.setPointSizeF(small.pointSizeF() * 0.88);
     p->setFont(small);
-    p->setPen(QColor("#64748b"));
+    p->setPen(schemed("#64748b"));
     p->drawText(text.adjusted(0, text.height() / 2 + 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                 index.data(VaultTableModel::KindRole).toString());
 
@@ -246,8 +247,16 @@ void VaultRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
     image(VaultTableModel::LockRole).paint(p, lock);
     image(VaultTableModel::SwitchRole).paint(p, sw);
     const bool showEnabled = index.data(VaultTableModel::ShowEnabledRole).toBool();
-    image(VaultTableModel::ShowRole)
-        .paint(p, show, Qt::AlignCenter, showEnabled ? QIcon::Normal : QIcon::Disabled);
+    if (!showEnabled && darkPalette()) {
+        // The generated disabled image lightens the glyph, which on a dark row would stand out
+        // more than the enabled one; there the glyph fades instead.
+        p->setOpacity(0.35);
+        image(VaultTableModel::ShowRole).paint(p, show);
+        p->setOpacity(1.0);
+    } else {
+        image(VaultTableModel::ShowRole)
+            .paint(p, show, Qt::AlignCenter, showEnabled ? QIcon::Normal : QIcon::Disabled);
+    }
     p->restore();
 }
 
