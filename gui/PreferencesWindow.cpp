@@ -130,7 +130,8 @@ PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(contex
     connect(lock, &QComboBox::activated, this, [this] { run(&Commands::autoLockChanged); });
     choices->addRow(localized("Lock decrypted items automatically after"), lock);
     auto* passes = new QComboBox;
-    passes->addItems({localized("The erase tool's default"), localized("1 pass (fast)")});
+    passes->addItems({localized("The tool's default"), localized("1 pass (fast)")});
+    passes->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     reg("erasePassesPopup", passes);
     connect(passes, &QComboBox::activated, this, [this] { run(&Commands::erasePassesChanged); });
     choices->addRow(localized("Secure erase"), passes);
@@ -144,7 +145,8 @@ PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(contex
 
     bv->addSpacing(6);
     bv->addWidget(heading(localized("Left on the desktop by a tidy"), "section"));
-    auto* exclusions = new QListWidget;
+    auto* exclusions =
+        new WithEmptyHint<QListWidget>(localized("No exclusions: a tidy moves every item on the desktop."));
     exclusions->setMaximumHeight(84);
     exclusions->setToolTip(localized("Name patterns a tidy leaves on the desktop"));
     reg("tidyExclusionList", exclusions);
