@@ -1,8 +1,13 @@
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
 #include "app/SettingsKeys.h"
 #include "platform/Log.h"
 #include "update/VersionCheck.h"
+#include "vault/AutoLock.h"
 #include "vault/PSTableCellView.h"
 #include "vault/Records.h"
 
@@ -34,6 +39,95 @@ void AppDelegate::ClickAutoTidyDesktop() {
     // Switched on, the first tidy is the next time the chosen moment comes, not at once.
     if (on) settings_.set(key::LastAutoTidyDate, s_.clock.now());
     if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+}
+
+namespace {
+
+// The tidy exclusions one a line, as the list shows them.
+std::string exclusionLines(const StringArray& patterns) {
+    std::string lines;
+    for (const auto& p : patterns) {
+        if (!lines.empty()) lines += '\n';
+        lines += p;
+    }
+    return lines;
+}
+
+std::string trimmed(std::string s) {
+    const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+    s.erase(s.begin(), std::find_if_not(s.begin(), s.end(), blank));
+    s.erase(std::find_if_not(s.rbegin(), s.rend(), blank).base(), s.end());
+    return s;
+}
+
+}  // namespace
+
+void AppDelegate::readPreferences() {
+    const int minutes = vault::autoLockMinutes(settings_.number(vault::kAutoLockMinutesKey));
+    const auto* choice =
+        std::find(std::begin(vault::kAutoLockChoices), std::end(vault::kAutoLockChoices), minutes);
+    ui_.setNumber("autoLockPopup",
+                  choice == std::end(vault::kAutoLockChoices)
+                      ? 0
+                      : static_cast<double>(std::distance(std::begin(vault::kAutoLockChoices), choice)));
+    ui_.setNumber("erasePassesPopup", settings_.number(key::ErasePasses).value_or(0) == 1 ? 1 : 0);
+    ui_.setText("tidyExclusionList",
+                exclusionLines(settings_.stringArray(key::TidyExclusions).value_or(StringArray{})));
+}
+
+void AppDelegate::ChangeAutoLockAction() {
+    const double index = ui_.number("autoLockPopup");
+    if (index < 0 || index >= static_cast<double>(std::size(vault::kAutoLockChoices))) return;
+    settings_.set(vault::kAutoLockMinutesKey,
+                  static_cast<std::uint64_t>(vault::kAutoLockChoices[static_cast<std::size_t>(index)]));
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+}
+
+void AppDelegate::ChangeErasePassesAction() {
+    settings_.set(key::ErasePasses, std::uint64_t{ui_.number("erasePassesPopup") == 1 ? 1u : 0u});
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+}
+
+namespace {
+
+// Adds a pattern unless it is blank or already listed; true when the list changed.
+bool addPattern(StringArray& list, std::string pattern) {
+    pattern = trimmed(std::move(pattern));
+    if (pattern.empty() || pattern.find('\n') != std::string::npos) return false;
+    if (std::find(list.begin(), list.end(), pattern) != list.end()) return false;
+    list.push_back(std::move(pattern));
+    return true;
+}
+
+}  // namespace
+
+void AppDelegate::AddTidyExclusionAction() {
+    StringArray list = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    if (addPattern(list, ui_.text("tidyExclusionField"))) {
+        settings_.set(key::TidyExclusions, list);
+        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    }
+    ui_.setText("tidyExclusionField", "");
+    ui_.setText("tidyExclusionList", exclusionLines(list));
+}
+
+void AppDelegate::RemoveTidyExclusionAction() {
+    StringArray list = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    const double row = ui_.number("tidyExclusionList");
+    if (row < 0 || row >= static_cast<double>(list.size())) return;
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(row));
+    settings_.set(key::TidyExclusions, list);
+    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    ui_.setText("tidyExclusionList", exclusionLines(list));
+}
+
+void AppDelegate::KeepLaunchersAction() {
+    StringArray list = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    if (addPattern(list, "*.desktop")) {
+        settings_.set(key::TidyExclusions, list);
+        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    }
+    ui_.setText("tidyExclusionList", exclusionLines(list));
 }
 
 }  // namespace vaultry

@@ -95,6 +95,7 @@ void AppDelegate::readConfigfileInfo() {
     ui_.setState("autoLunchBtn", settings_.string(key::BAutoLogin) == "YES");
     const auto tidy = settings_.string(key::BAutoTidy);
     ui_.setState("autoCleanupSelectBtn", !tidy || *tidy == "YES");
+    readPreferences();
 }
 
 void AppDelegate::applicationDidFinishLaunching() {

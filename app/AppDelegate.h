@@ -247,6 +247,18 @@ public:
     void ClickHelp();
     void ActAboutAction();
     void ClickAutoTidyDesktop();
+    // Preferences. ChangeAutoLockAction keeps the idle time chosen in "autoLockPopup" (Off, 5,
+    // 15 or 60 minutes) under "VaultAutoLockMinutes"; ChangeErasePassesAction keeps the erase
+    // choice of "erasePassesPopup" (the tool's default, or one fast pass) under "ErasePasses".
+    // The tidy exclusions ("TidyExclusions") are listed in "tidyExclusionList": the pattern typed
+    // in "tidyExclusionField" is added once, the selected row removed, and KeepLaunchersAction
+    // adds "*.desktop". readPreferences shows what is stored.
+    void ChangeAutoLockAction();
+    void ChangeErasePassesAction();
+    void AddTidyExclusionAction();
+    void RemoveTidyExclusionAction();
+    void KeepLaunchersAction();
+    void readPreferences();
 
     // ---- Desktop tidy and browser ----------------------------------------------------------
     // The kind lists describe the tidy folder, not the live desktop (the live lists, not copies).

@@ -89,6 +89,9 @@ public:
     // "cleanTimeCheckBtn" or "cleanStorageCheckBtn" toggled: both are kept, so the schedule
     // holds across restarts; a failure to keep them is reported.
     void ClickTrashChecks();
+    // "trashOnlyOlderBtn" or "trashOnlyOldestBtn" toggled: the schedule's options to remove only
+    // the items older than the interval, or only the oldest down to the size ("YES"/"NO").
+    void ClickTrashOnlyChecks();
     // The trash settings as stored: boxes, time choice, the slider and its label, last emptying.
     void showTrashSettings();
     std::string getTimeFrequency();

@@ -26,6 +26,11 @@ std::vector<std::string> unwiredCommands(const Commands& c) {
     check(c.verifyArchives, "verifyArchives");
     check(c.autoTidyDesktop, "autoTidyDesktop");
     check(c.sortelloOnLogin, "sortelloOnLogin");
+    check(c.autoLockChanged, "autoLockChanged");
+    check(c.erasePassesChanged, "erasePassesChanged");
+    check(c.addTidyExclusion, "addTidyExclusion");
+    check(c.removeTidyExclusion, "removeTidyExclusion");
+    check(c.keepLaunchers, "keepLaunchers");
     check(c.browserBack, "browserBack");
     check(c.exportCookies, "exportCookies");
     check(c.removeCookies, "removeCookies");
@@ -42,6 +47,7 @@ std::vector<std::string> unwiredCommands(const Commands& c) {
     check(c.trashSizeMoved, "trashSizeMoved");
     check(c.trashChecksChanged, "trashChecksChanged");
     check(c.trashOnLogin, "trashOnLogin");
+    check(c.trashOnlyChanged, "trashOnlyChanged");
     check(c.updateNotNow, "updateNotNow");
     check(c.updateDownload, "updateDownload");
     check(c.updateOk, "updateOk");

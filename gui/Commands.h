@@ -31,6 +31,11 @@ struct Commands {
     Fn verifyArchives;         // VerifyArchivesAction: the vault table's menu
     Fn autoTidyDesktop;        // ClickAutoTidyDesktop: "autoCleanupSelectBtn" toggled
     Fn sortelloOnLogin;        // ClickSortelloOnLogin: "autoLunchBtn" toggled
+    Fn autoLockChanged;        // ChangeAutoLockAction: "autoLockPopup" changed
+    Fn erasePassesChanged;     // ChangeErasePassesAction: "erasePassesPopup" changed
+    Fn addTidyExclusion;       // AddTidyExclusionAction: "addTidyExclusionBtn" or Return in the field
+    Fn removeTidyExclusion;    // RemoveTidyExclusionAction: "removeTidyExclusionBtn"
+    Fn keepLaunchers;          // KeepLaunchersAction: "keepLaunchersBtn"
     Fn browserBack;            // ClickBackAction: the desktop browser's back button
     Fn exportCookies;          // ActExportCookieData
     Fn removeCookies;          // ActRemoveCookieData
@@ -48,6 +53,7 @@ struct Commands {
     Fn trashSizeMoved;      // TragTheStorageAction: "storageSlider" moved
     Fn trashChecksChanged;  // "cleanTimeCheckBtn" or "cleanStorageCheckBtn" toggled by the user
     Fn trashOnLogin;        // ClickAutoTrashOnLogin: the trash settings' login box toggled
+    Fn trashOnlyChanged;    // ClickTrashOnlyChecks: "trashOnlyOlderBtn" or "trashOnlyOldestBtn" toggled
     Fn updateNotNow;        // PRUpdateController::ClickNotNowAction
     Fn updateDownload;      // PRUpdateController::ClickGoDownloadAction
     Fn updateOk;            // PRUpdateController::ClickOkAction

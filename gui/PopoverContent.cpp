@@ -171,6 +171,15 @@ PopoverContent::PopoverContent(WindowContext& context) : WindowPart(context) {
     sizeRow->addWidget(slider, 1);
     sizeRow->addWidget(sizeText);
     form->addLayout(sizeRow);
+    // What an emptying by the schedule removes: everything, or only some items.
+    auto* onlyOlder = new QCheckBox(localized("only items older than the interval"));
+    reg("trashOnlyOlderBtn", onlyOlder);
+    connect(onlyOlder, &QCheckBox::clicked, this, [this] { run(&Commands::trashOnlyChanged); });
+    auto* onlyOldest = new QCheckBox(localized("only the oldest items, down to the size"));
+    reg("trashOnlyOldestBtn", onlyOldest);
+    connect(onlyOldest, &QCheckBox::clicked, this, [this] { run(&Commands::trashOnlyChanged); });
+    form->addWidget(onlyOlder);
+    form->addWidget(onlyOldest);
     auto* last = card();
     auto* lv = new QFormLayout(last);
     lv->setContentsMargins(14, 12, 14, 12);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
@@ -40,7 +41,7 @@ namespace vaultry::qt {
 
 PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(context) {
     auto* bv =
-        bannerWindow("preferWindows", localized("Vaultry Preferences"), QSize(500, 540), new PTopWindowView,
+        bannerWindow("preferWindows", localized("Vaultry Preferences"), QSize(520, 820), new PTopWindowView,
                      localized("Preferences"), localized("Storage, password and start-up"),
                      "closedPrefWindowButton", QMargins(24, 18, 24, 22))
             .body;
@@ -117,6 +118,61 @@ PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(contex
     tidyRow->addWidget(time);
     tidyRow->addStretch(1);
     bv->addLayout(tidyRow);
+
+    bv->addSpacing(6);
+    bv->addWidget(heading(localized("Security"), "section"));
+    auto* choices = new QFormLayout;
+    choices->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    auto* lock = new QComboBox;
+    lock->addItems(
+        {localized("Off"), localized("5 minutes"), localized("15 minutes"), localized("60 minutes")});
+    reg("autoLockPopup", lock);
+    connect(lock, &QComboBox::activated, this, [this] { run(&Commands::autoLockChanged); });
+    choices->addRow(localized("Lock decrypted items automatically after"), lock);
+    auto* passes = new QComboBox;
+    passes->addItems({localized("The tool's default"), localized("1 pass (fast)")});
+    passes->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    reg("erasePassesPopup", passes);
+    connect(passes, &QComboBox::activated, this, [this] { run(&Commands::erasePassesChanged); });
+    choices->addRow(localized("Secure erase"), passes);
+    bv->addLayout(choices);
+    auto* passesNote =
+        new QLabel(localized("Many passes take minutes per GiB and buy nothing on modern drives; on SSDs and "
+                             "copy-on-write file systems no overwrite is sure to reach the old blocks."));
+    passesNote->setWordWrap(true);
+    passesNote->setProperty("role", "faint");
+    bv->addWidget(passesNote);
+
+    bv->addSpacing(6);
+    bv->addWidget(heading(localized("Left on the desktop by a tidy"), "section"));
+    auto* exclusions =
+        new WithEmptyHint<QListWidget>(localized("No exclusions: a tidy moves every item on the desktop."));
+    exclusions->setMaximumHeight(84);
+    exclusions->setToolTip(localized("Name patterns a tidy leaves on the desktop"));
+    reg("tidyExclusionList", exclusions);
+    bv->addWidget(exclusions);
+    auto* exclusionRow = new QHBoxLayout;
+    auto* pattern = new QLineEdit;
+    pattern->setPlaceholderText(localized("Pattern, e.g. *.desktop"));
+    reg("tidyExclusionField", pattern);
+    connect(pattern, &QLineEdit::returnPressed, this, [this] { run(&Commands::addTidyExclusion); });
+    auto* add = new QPushButton(localized("Add"));
+    reg("addTidyExclusionBtn", add);
+    connect(add, &QPushButton::clicked, this, [this] { run(&Commands::addTidyExclusion); });
+    auto* remove = new QPushButton(localized("Remove"));
+    reg("removeTidyExclusionBtn", remove);
+    connect(remove, &QPushButton::clicked, this, [this] { run(&Commands::removeTidyExclusion); });
+    auto* launchers = new QPushButton(localized("Keep *.desktop launchers"));
+    reg("keepLaunchersBtn", launchers);
+    connect(launchers, &QPushButton::clicked, this, [this] { run(&Commands::keepLaunchers); });
+    exclusionRow->addWidget(pattern, 1);
+    exclusionRow->addWidget(add);
+    exclusionRow->addWidget(remove);
+    bv->addLayout(exclusionRow);
+    auto* suggestionRow = new QHBoxLayout;
+    suggestionRow->addWidget(launchers);
+    suggestionRow->addStretch(1);
+    bv->addLayout(suggestionRow);
     bv->addStretch(1);
 }
 

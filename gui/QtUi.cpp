@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -208,7 +209,10 @@ void QtUi::setText(std::string_view outlet, std::string text) {
         c->setCurrentText(t);
     else if (auto* time = qobject_cast<QTimeEdit*>(o))
         time->setTime(QTime::fromString(t, "HH:mm"));
-    else if (auto* w = qobject_cast<QWidget*>(o); w && w->isWindow())
+    else if (auto* list = qobject_cast<QListWidget*>(o)) {  // one row a line
+        list->clear();
+        if (!t.isEmpty()) list->addItems(t.split('\n'));
+    } else if (auto* w = qobject_cast<QWidget*>(o); w && w->isWindow())
         w->setWindowTitle(t);
     else
         fallback(outlet).text = std::move(text);
@@ -229,7 +233,11 @@ std::string QtUi::text(std::string_view outlet) {
         t = c->currentText();
     else if (auto* time = qobject_cast<QTimeEdit*>(o))
         t = time->time().toString("HH:mm");
-    else
+    else if (auto* list = qobject_cast<QListWidget*>(o)) {
+        QStringList rows;
+        for (int r = 0; r < list->count(); ++r) rows << list->item(r)->text();
+        t = rows.join('\n');
+    } else
         return fallback(outlet).text;
     return t.toStdString();
 }

@@ -153,6 +153,12 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.secureErase = [&d] { d.StartSafeDeleteFileAction(); };
     c.automaticTrash = [&d] { d.ShowAutoTrash(); };
     c.sortelloOnLogin = [&d] { d.ClickSortelloOnLogin(); };
+    // Preferences: auto-lock, erase passes, tidy exclusions.
+    c.autoLockChanged = [&d] { d.ChangeAutoLockAction(); };
+    c.erasePassesChanged = [&d] { d.ChangeErasePassesAction(); };
+    c.addTidyExclusion = [&d] { d.AddTidyExclusionAction(); };
+    c.removeTidyExclusion = [&d] { d.RemoveTidyExclusionAction(); };
+    c.keepLaunchers = [&d] { d.KeepLaunchersAction(); };
     // Cookies.
     c.exportCookies = [&d] { d.ActExportCookieData(); };
     c.removeCookies = [&d] { d.ActRemoveCookieData(); };
@@ -171,6 +177,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.trashSizeMoved = [&pop] { pop.TragTheStorageAction(); };
     c.trashChecksChanged = [&pop] { pop.ClickTrashChecks(); };
     c.trashOnLogin = [&pop] { pop.ClickAutoTrashOnLogin(); };
+    c.trashOnlyChanged = [&pop] { pop.ClickTrashOnlyChecks(); };
     // Version check.
     c.checkForUpdate = [&d] { d.CheckforUpdateAction(); };
     c.updateNotNow = [&update] { update.ClickNotNowAction(); };

@@ -86,6 +86,8 @@
     X(lastCleanupSizelab)                                                                 \
     X(lastCleanupDatelab)                                                                 \
     X(trashAutoLunchBtn)                                                                  \
+    X(trashOnlyOlderBtn)                                                                  \
+    X(trashOnlyOldestBtn)                                                                 \
     /* preferences */                                                                     \
     X(closedPrefWindowButton)                                                             \
     X(StorePathlab)                                                                       \
@@ -98,6 +100,13 @@
     X(autoLunchBtn)                                                                       \
     X(autoCleanupSelectBtn)                                                               \
     X(tidyTimePicker)                                                                     \
+    X(autoLockPopup)                                                                      \
+    X(erasePassesPopup)                                                                   \
+    X(tidyExclusionList)                                                                  \
+    X(tidyExclusionField)                                                                 \
+    X(addTidyExclusionBtn)                                                                \
+    X(removeTidyExclusionBtn)                                                             \
+    X(keepLaunchersBtn)                                                                   \
     /* password windows */                                                                \
     X(closedButton)                                                                       \
     X(theCreatePWLab)                                                                     \

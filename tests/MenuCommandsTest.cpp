@@ -8,6 +8,7 @@
 #include "app/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "update/VersionCheck.h"
+#include "vault/AutoLock.h"
 
 namespace vaultry {
 namespace {
@@ -23,6 +24,68 @@ struct MenuWorld {
         return std::find(w.ui.events.begin(), w.ui.events.end(), event) != w.ui.events.end();
     }
 };
+
+// Preferences: auto-lock and erase choices, and the tidy exclusions, kept on disk and shown again
+// at the next start.
+TEST(Preferences, AutoLockAndErasePassesAreKeptAndReadBackAtStart) {
+    MenuWorld m;
+    m.app->readConfigfileInfo();
+    EXPECT_EQ(m.w.ui.number("autoLockPopup"), 0);  // Off
+    EXPECT_EQ(m.w.ui.number("erasePassesPopup"), 0);
+
+    m.w.ui.setNumber("autoLockPopup", 2);
+    m.app->ChangeAutoLockAction();
+    m.w.ui.setNumber("erasePassesPopup", 1);
+    m.app->ChangeErasePassesAction();
+    SettingsStore onDisk(m.w.paths.settingsFile());
+    EXPECT_EQ(onDisk.number(vault::kAutoLockMinutesKey), 15u);
+    EXPECT_EQ(onDisk.number(key::ErasePasses), 1u);
+
+    m.w.ui.setNumber("autoLockPopup", 0);
+    m.w.ui.setNumber("erasePassesPopup", 0);
+    m.app->readConfigfileInfo();
+    EXPECT_EQ(m.w.ui.number("autoLockPopup"), 2);
+    EXPECT_EQ(m.w.ui.number("erasePassesPopup"), 1);
+
+    // Off and the tool's default are kept as 0; a stored time that is no choice shows as Off.
+    m.w.ui.setNumber("autoLockPopup", 0);
+    m.app->ChangeAutoLockAction();
+    m.w.ui.setNumber("erasePassesPopup", 0);
+    m.app->ChangeErasePassesAction();
+    EXPECT_EQ(m.w.settings.number(vault::kAutoLockMinutesKey), 0u);
+    EXPECT_EQ(m.w.settings.number(key::ErasePasses), 0u);
+    m.w.settings.set(vault::kAutoLockMinutesKey, std::uint64_t{7});
+    m.w.ui.setNumber("autoLockPopup", 3);
+    m.app->readConfigfileInfo();
+    EXPECT_EQ(m.w.ui.number("autoLockPopup"), 0);
+}
+
+TEST(Preferences, TidyExclusionsAreAddedOnceRemovedByRowAndReadBackAtStart) {
+    MenuWorld m;
+    m.w.ui.setText("tidyExclusionField", "  *.iso ");
+    m.app->AddTidyExclusionAction();
+    EXPECT_EQ(m.w.ui.text("tidyExclusionField"), "");
+    m.app->KeepLaunchersAction();
+    m.app->KeepLaunchersAction();  // once only
+    m.w.ui.setText("tidyExclusionField", "*.iso");
+    m.app->AddTidyExclusionAction();
+    m.w.ui.setText("tidyExclusionField", "   ");
+    m.app->AddTidyExclusionAction();
+    EXPECT_EQ(m.w.ui.text("tidyExclusionList"), "*.iso\n*.desktop");
+    EXPECT_EQ(SettingsStore(m.w.paths.settingsFile()).stringArray(key::TidyExclusions),
+              (Strings{"*.iso", "*.desktop"}));
+
+    m.w.ui.setNumber("tidyExclusionList", 0);
+    m.app->RemoveTidyExclusionAction();
+    m.w.ui.setNumber("tidyExclusionList", -1);  // nothing selected: nothing removed
+    m.app->RemoveTidyExclusionAction();
+    EXPECT_EQ(SettingsStore(m.w.paths.settingsFile()).stringArray(key::TidyExclusions),
+              (Strings{"*.desktop"}));
+
+    m.w.ui.setText("tidyExclusionList", "");
+    m.app->readConfigfileInfo();
+    EXPECT_EQ(m.w.ui.text("tidyExclusionList"), "*.desktop");
+}
 
 TEST(TipButtons, StorageAndPasswordButtonsRunTheirCommands) {
     MenuWorld m;

@@ -8,6 +8,7 @@
 #include "app/SettingsKeys.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "support/FakePorts.h"
+#include "trash/SecureErase.h"
 
 namespace vaultry {
 namespace {
@@ -287,6 +288,31 @@ TEST(TrashSchedule, TheBoxesAreKeptAndComeBackAtTheNextStart) {
     EXPECT_TRUE(t.app->trashIsDue());  // never emptied: the time check is due
 }
 
+TEST(TrashSchedule, TheOnlySomeItemsBoxesAreKeptAndComeBackAtTheNextStart) {
+    TrashWorld t;
+    t.w.ui.setState("trashOnlyOlderBtn", true);
+    t.w.ui.setState("trashOnlyOldestBtn", false);
+    t.view().ClickTrashOnlyChecks();
+    {
+        SettingsStore onDisk(t.w.paths.settingsFile());
+        EXPECT_EQ(onDisk.string(key::TrashOnlyOlderItems), "YES");
+        EXPECT_EQ(onDisk.string(key::TrashOnlyOldestItems), "NO");
+    }
+    t.w.ui.setState("trashOnlyOlderBtn", false);
+    t.w.ui.setState("trashOnlyOldestBtn", true);
+    t.view().showTrashSettings();
+    EXPECT_TRUE(t.w.ui.state("trashOnlyOlderBtn"));
+    EXPECT_FALSE(t.w.ui.state("trashOnlyOldestBtn"));
+
+    t.w.ui.setState("trashOnlyOlderBtn", false);
+    t.w.ui.setState("trashOnlyOldestBtn", true);
+    t.view().ClickTrashOnlyChecks();
+    SettingsStore onDisk(t.w.paths.settingsFile());
+    EXPECT_EQ(onDisk.string(key::TrashOnlyOlderItems), "NO");
+    EXPECT_EQ(onDisk.string(key::TrashOnlyOldestItems), "YES");
+    EXPECT_TRUE(t.w.ui.alerts.empty());
+}
+
 TEST(TrashSchedule, AScheduleThatCannotBeKeptIsReportedNotSilentlyDropped) {
     if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions; runs in the unprivileged run";
     TrashWorld t;
@@ -299,6 +325,28 @@ TEST(TrashSchedule, AScheduleThatCannotBeKeptIsReportedNotSilentlyDropped) {
     fs::permissions(folder, fs::perms::owner_all);
     ASSERT_EQ(t.w.ui.alerts.size(), 1u);
     EXPECT_EQ(t.w.ui.alerts[0].message, "The Trash schedule could not be saved.");
+}
+
+// The erase choice of Preferences reaches the tool the worker runs.
+TEST(TrashErase, ThePassesChosenInPreferencesPickTheEraseTool) {
+    for (const unsigned passes : {1u, 0u}) {
+        TrashWorld t;
+        t.w.ui.setNumber("erasePassesPopup", passes);
+        t.app->ChangeErasePassesAction();
+        writeFile(t.w.dir / "one.txt", "x");
+        t.w.ui.panelAnswers = {std::vector<std::string>{(t.w.dir / "one.txt").string()}};
+        t.app->StartSafeDeleteFileAction();
+        ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
+        t.app->eraseThreader.join();
+        const auto tool = trash::eraseToolForPasses(passes);
+        const auto call = std::find_if(t.w.spawn.calls.begin(), t.w.spawn.calls.end(),
+                                       [](const auto& c) { return c.program != "/usr/bin/du"; });
+        ASSERT_NE(call, t.w.spawn.calls.end());
+        EXPECT_EQ(call->program, tool.program);
+        ASSERT_GE(call->args.size(), 2u);
+        const std::vector<std::string> options(call->args.begin(), call->args.end() - 2);  // then --, path
+        EXPECT_EQ(options, tool.options) << passes << " passes";
+    }
 }
 
 TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {

@@ -47,11 +47,22 @@ void PPopoverviewConterller::ClickTrashChecks() {
     }
 }
 
+void PPopoverviewConterller::ClickTrashOnlyChecks() {
+    s_.settings.set(key::TrashOnlyOlderItems, s_.ui.state("trashOnlyOlderBtn") ? "YES" : "NO");
+    s_.settings.set(key::TrashOnlyOldestItems, s_.ui.state("trashOnlyOldestBtn") ? "YES" : "NO");
+    if (auto st = s_.settings.flush(); !st) {
+        logLine(st.error().message);
+        s_.ui.runAlert({"The Trash schedule could not be saved.", st.error().message, " Ok ", "", ""});
+    }
+}
+
 void PPopoverviewConterller::showTrashSettings() {
     if (const auto title = s_.settings.string(key::CleanTimeF); title && trash::intervalOfTimeChoice(*title))
         s_.ui.setText("theTimeBtn", *title);
     s_.ui.setState("cleanTimeCheckBtn", s_.settings.string(key::TrashCleanByTime) == "YES");
     s_.ui.setState("cleanStorageCheckBtn", s_.settings.string(key::TrashCleanBySize) == "YES");
+    s_.ui.setState("trashOnlyOlderBtn", s_.settings.string(key::TrashOnlyOlderItems) == "YES");
+    s_.ui.setState("trashOnlyOldestBtn", s_.settings.string(key::TrashOnlyOldestItems) == "YES");
     // The slider stands where the stored limit is, or at the bottom of its range.
     const auto stored = s_.settings.number(key::TrashStorage);
     double best = 0;

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
@@ -41,6 +42,7 @@
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
 #include "update/PRUpdateController.h"
+#include "vault/AutoLock.h"
 #include "vault/StorageLock.h"
 
 namespace fs = std::filesystem;
@@ -442,6 +444,33 @@ TEST(EndToEnd, TheTrashScheduleIsKeptAcrossRestartsAndDrivesTheCheck) {
     EXPECT_NE(run.app.ui.text(outlet::trashLastCleanlab).find("Last emptied on"), std::string::npos);
 }
 
+TEST(EndToEnd, TheTrashOptionsToRemoveOnlySomeItemsAreKeptAcrossRestarts) {
+    Home home;
+    {
+        AppRun run;
+        ASSERT_NE(run.openPopover(), nullptr);
+        auto* older = run.widget<QCheckBox>(outlet::trashOnlyOlderBtn);
+        ASSERT_NE(older, nullptr);
+        QTest::mouseClick(older, Qt::LeftButton, {}, QPoint(8, older->height() / 2));
+        EXPECT_EQ(run.app.settings.string(key::TrashOnlyOlderItems), "YES");
+        EXPECT_EQ(run.app.settings.string(key::TrashOnlyOldestItems), "NO");
+    }
+    {
+        AppRun run;
+        EXPECT_TRUE(run.widget<QCheckBox>(outlet::trashOnlyOlderBtn)->isChecked());
+        EXPECT_FALSE(run.widget<QCheckBox>(outlet::trashOnlyOldestBtn)->isChecked());
+        // The automatic-trash window shows the same boxes.
+        run.delegate().ShowAutoTrash();
+        ASSERT_TRUE(waitFor([&] { return run.window(outlet::autoTrashWindow)->isVisible(); }));
+        auto* oldest = run.widget<QCheckBox>(outlet::trashOnlyOldestBtn);
+        EXPECT_EQ(oldest->window(), run.window(outlet::autoTrashWindow));
+        QTest::mouseClick(oldest, Qt::LeftButton, {}, QPoint(8, oldest->height() / 2));
+        EXPECT_EQ(run.app.settings.string(key::TrashOnlyOldestItems), "YES");
+    }
+    AppRun run;
+    EXPECT_TRUE(run.widget<QCheckBox>(outlet::trashOnlyOldestBtn)->isChecked());
+}
+
 TEST(EndToEnd, EmptyingFromTheTrashPageUpdatesLastEmptiedAndTheSizeArrivesFromAWorker) {
     Home home;
     writeFile(home.trash() / "files/big.bin", std::string(200000, 'y'));
@@ -601,6 +630,51 @@ TEST(EndToEnd, ChoosingAnotherStorageFolderMovesTheVault) {
     ASSERT_EQ(table->model()->rowCount(), 1);
     const std::string record = run.delegate().FileDataArray.at(0);
     EXPECT_TRUE(run.delegate().DecryptFileFolderFunction(record));
+}
+
+// ---- Preferences -------------------------------------------------------------------------------
+
+TEST(EndToEnd, PreferencesKeepAutoLockErasePassesAndTidyExclusionsAcrossRestarts) {
+    Home home;
+    {
+        AppRun run;
+        auto* lock = run.widget<QComboBox>(outlet::autoLockPopup);
+        auto* passes = run.widget<QComboBox>(outlet::erasePassesPopup);
+        ASSERT_NE(lock, nullptr);
+        ASSERT_NE(passes, nullptr);
+        EXPECT_EQ(plain(lock->currentText()), "Off");
+        lock->setCurrentIndex(3);
+        emit lock->activated(3);
+        passes->setCurrentIndex(1);
+        emit passes->activated(1);
+        EXPECT_EQ(run.app.settings.number(vault::kAutoLockMinutesKey), 60u);
+        EXPECT_EQ(run.app.settings.number(key::ErasePasses), 1u);
+
+        auto* list = run.widget<QListWidget>(outlet::tidyExclusionList);
+        ASSERT_NE(list, nullptr);
+        run.widget<QLineEdit>(outlet::tidyExclusionField)->setText("notes-*.txt");
+        run.widget<QPushButton>(outlet::addTidyExclusionBtn)->click();
+        run.widget<QPushButton>(outlet::keepLaunchersBtn)->click();
+        ASSERT_EQ(list->count(), 2);
+        EXPECT_EQ(list->item(1)->text(), "*.desktop");
+        list->setCurrentRow(0);
+        run.widget<QPushButton>(outlet::removeTidyExclusionBtn)->click();
+        EXPECT_EQ(run.app.settings.stringArray(key::TidyExclusions), std::vector<std::string>{"*.desktop"});
+    }
+    AppRun run;
+    EXPECT_EQ(plain(run.widget<QComboBox>(outlet::autoLockPopup)->currentText()), "60 minutes");
+    EXPECT_EQ(plain(run.widget<QComboBox>(outlet::erasePassesPopup)->currentText()), "1 pass (fast)");
+    auto* list = run.widget<QListWidget>(outlet::tidyExclusionList);
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), "*.desktop");
+    // A tidy leaves the launchers the list keeps on the desktop.
+    writeFile(home.desktop() / "editor.desktop", "[Desktop Entry]\n");
+    writeFile(home.desktop() / "report.pdf", "%PDF");
+    fs::create_directories(home.dir / "Tidied");
+    Answers answers;
+    tidyWithLocation(run, home.dir / "Tidied", answers);
+    EXPECT_TRUE(fs::exists(home.desktop() / "editor.desktop"));
+    EXPECT_FALSE(fs::exists(home.desktop() / "report.pdf"));
 }
 
 // ---- Wiring -------------------------------------------------------------------------------------
