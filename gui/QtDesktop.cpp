@@ -15,8 +15,8 @@
 #include <QThread>
 #include <QUrl>
 
-#include "platform/Log.h"
 #include "gui/SingleInstance.h"  // kApplicationId
+#include "platform/Log.h"
 
 namespace vaultry::qt {
 namespace {
