@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,8 +83,10 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
         row->addWidget(b, 1);
         auto* more = new QToolButton;
         more->setPopupMode(QToolButton::InstantPopup);
-        more->setArrowType(Qt::DownArrow);
+        more->setIcon(QIcon(":/assets/chevrondown.svg"));
+        more->setIconSize(QSize(12, 12));
         more->setAutoRaise(true);
+        more->setStyleSheet("QToolButton::menu-indicator { image: none; width: 0px; }");  // the arrow says it
         more->setFixedWidth(22);
         more->setMinimumHeight(42);
         const QString moreTitle = localized("%1 Profiles").arg(localized(title));
