@@ -34,6 +34,9 @@ std::vector<std::string> unwiredCommands(const Commands& c) {
     check(c.browserBack, "browserBack");
     check(c.exportCookies, "exportCookies");
     check(c.removeCookies, "removeCookies");
+    check(c.removeSelectedCookies, "removeSelectedCookies");
+    check(c.addKeepDomain, "addKeepDomain");
+    check(c.removeKeepDomain, "removeKeepDomain");
     check(c.tidyNow, "tidyNow");
     check(c.tidyRefresh, "tidyRefresh");
     check(c.tidyKindMenu, "tidyKindMenu");

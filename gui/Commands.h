@@ -39,6 +39,9 @@ struct Commands {
     Fn browserBack;            // ClickBackAction: the desktop browser's back button
     Fn exportCookies;          // ActExportCookieData
     Fn removeCookies;          // ActRemoveCookieData
+    Fn removeSelectedCookies;  // ActRemoveSelectedCookies: the selected rows of "dataTableView"
+    Fn addKeepDomain;          // AddCookieKeepDomain: the domain typed in "cookieKeepField"
+    Fn removeKeepDomain;       // RemoveCookieKeepDomain: the domains selected in "cookieKeepList"
     // The popover controller's view: tidy list and trash settings.
     Fn tidyNow;             // ClickTidyNowAct
     Fn tidyRefresh;         // freshCurrentDeskTop, then the all list

@@ -6,10 +6,12 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
@@ -51,18 +53,20 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
     body->setSpacing(16);
     auto* left = new QFrame;
     left->setProperty("role", "card");
-    left->setFixedWidth(150);
+    left->setFixedWidth(184);
     reg("leftView", left);
     auto* lv = new QVBoxLayout(left);
     lv->setContentsMargins(10, 12, 10, 12);
     lv->setSpacing(6);
-    const std::tuple<const char*, const char*, const char*> sources[] = {
-        {"safariCookieBtn", "Safaricookienom.png", "Safari"},
-        {"chromeCookieBtn", "chromecookienom.png", "Chrome"},
-        {"firefoxCookieBtn", "firefoxcookienom.png", "Firefox"},
-        {"openCookieBtn", "opencookienom.png", "Open File…"},
-        {"newCookieBtn", "newcookienom.png", "Last File"}};
-    for (const auto& [outlet, image, title] : sources) {
+    // Chrome and Firefox have a drop-down of every profile found beside them; a plain click on
+    // the button reads the default one.
+    const std::tuple<const char*, const char*, const char*, const char*> sources[] = {
+        {"safariCookieBtn", "Safaricookienom.png", "Safari", nullptr},
+        {"chromeCookieBtn", "chromecookienom.png", "Chrome", "chromeProfilesBtn"},
+        {"firefoxCookieBtn", "firefoxcookienom.png", "Firefox", "firefoxProfilesBtn"},
+        {"openCookieBtn", "opencookienom.png", "Open File…", nullptr},
+        {"newCookieBtn", "newcookienom.png", "Last File", nullptr}};
+    for (const auto& [outlet, image, title, profiles] : sources) {
         auto* b = new PRLeftTipButton(nc_);
         b->setText(localized(title));
         b->setIconSize(QSize(30, 30));
@@ -70,9 +74,52 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
         b->setProperty("role", "source");
         reg(outlet, b);
         ui_.setImage(outlet, image);
-        lv->addWidget(b);
+        if (!profiles) {
+            lv->addWidget(b);
+            continue;
+        }
+        auto* row = new QHBoxLayout;
+        row->setSpacing(2);
+        row->addWidget(b, 1);
+        auto* more = new QToolButton;
+        more->setPopupMode(QToolButton::InstantPopup);
+        more->setIcon(QIcon(":/assets/chevrondown.svg"));
+        more->setIconSize(QSize(12, 12));
+        more->setAutoRaise(true);
+        more->setStyleSheet("QToolButton::menu-indicator { image: none; width: 0px; }");  // the arrow says it
+        more->setFixedWidth(22);
+        more->setMinimumHeight(42);
+        const QString moreTitle = localized("%1 Profiles").arg(localized(title));
+        more->setToolTip(moreTitle);
+        more->setAccessibleName(moreTitle);
+        more->setMenu(new QMenu(more));  // filled each time it opens
+        reg(profiles, more);
+        row->addWidget(more);
+        lv->addLayout(row);
     }
     lv->addStretch(1);
+
+    // The keep-list: sites whose cookies no removal takes.
+    auto* keepTitle = heading(localized("Always Keep"), "body");
+    keepTitle->setToolTip(localized("Cookies of these sites are never removed."));
+    lv->addWidget(keepTitle);
+    auto* keepList = new QListWidget;
+    keepList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    keepList->setFixedHeight(110);
+    keepList->setAccessibleName(localized("Always Keep"));
+    reg("cookieKeepList", keepList);
+    lv->addWidget(keepList);
+    auto* keepField = new QLineEdit;
+    keepField->setPlaceholderText("example.org");
+    keepField->setAccessibleName(localized("Site to keep"));
+    reg("cookieKeepField", keepField);
+    connect(keepField, &QLineEdit::returnPressed, this, [this] { run(&Commands::addKeepDomain); });
+    lv->addWidget(keepField);
+    auto* keepButtons = new QHBoxLayout;
+    keepButtons->setSpacing(4);
+    keepButtons->addWidget(commandButton(localized("Add"), {}, &Commands::addKeepDomain));
+    keepButtons->addWidget(commandButton(localized("Remove"), {}, &Commands::removeKeepDomain));
+    lv->addLayout(keepButtons);
     body->addWidget(left);
 
     auto* right = new QFrame;
@@ -115,6 +162,7 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
     actions->addWidget(progress);
     actions->addStretch(1);
     actions->addWidget(commandButton(localized("Export…"), {}, &Commands::exportCookies));
+    actions->addWidget(commandButton(localized("Remove Selected"), {}, &Commands::removeSelectedCookies));
     actions->addWidget(commandButton(localized("Remove All"), {}, &Commands::removeCookies, true));
     cv->addLayout(actions);
     rv->addWidget(content);

@@ -1,15 +1,24 @@
 #include "gui/Views.h"
 
+#include <algorithm>
+
+#include <QAction>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMainWindow>
+#include <QMenu>
 #include <QTableView>
+#include <QToolButton>
 
 #include "app/AppDelegate.h"
 #include "app/SettingsKeys.h"
+#include "cookies/PRCookFileNode.h"
+#include "cookies/Profiles.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
@@ -56,7 +65,84 @@ void showDetails(QLabel* details, BrowserModel* model, QListView* view) {
     details->setText(html);
 }
 
+// The cookie table's record at a row of the view.
+std::shared_ptr<PRCookFileNode> cookieAt(const QTableView& table, int row) {
+    const auto* model = qobject_cast<const CookieTableModel*>(table.model());
+    return model ? model->recordAt(row) : nullptr;
+}
+
+// How a profile reads in its drop-down: "Chrome — Profile 1 (Snap)".
+QString profileTitle(const cookies::Profile& p) {
+    const auto* info = cookies::browserInfo(p.browser);
+    QString title = info ? tr(info->title) : q(p.browser);
+    if (!p.name.empty()) title += QString::fromUtf8(" — ") + q(p.name);
+    if (p.packaging == "snap") title += " (Snap)";
+    if (p.packaging == "flatpak") title += " (Flatpak)";
+    return title;
+}
+
+void reloadKeepList(QListWidget* list, const AppDelegate& d) {
+    list->clear();
+    for (const auto& domain : d.cookieKeepList()) list->addItem(q(domain));
+}
+
 }  // namespace
+
+std::vector<std::size_t> selectedCookieRows(const QTableView& table,
+                                            const CookieTableModel::Records& records) {
+    std::vector<std::size_t> out;
+    if (!table.selectionModel()) return out;
+    for (const auto& index : table.selectionModel()->selectedRows()) {
+        const auto record = cookieAt(table, index.row());
+        const auto at = std::find(records.begin(), records.end(), record);
+        if (record && at != records.end()) out.push_back(static_cast<std::size_t>(at - records.begin()));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+QMenu* cookieRowMenu(QtUi& ui, AppDelegate& d, int row, QWidget* parent) {
+    auto* table = ui.widget<QTableView>("dataTableView");
+    const auto record = table ? cookieAt(*table, row) : nullptr;
+    if (!record) return nullptr;
+    // A row outside the selection becomes the selection, as in a file manager.
+    if (!table->selectionModel()->isRowSelected(row, {})) table->selectRow(row);
+    const std::string host = record->fileHost().value_or("");
+    auto* menu = new QMenu(parent);
+    QObject::connect(menu->addAction(tr("Remove")), &QAction::triggered, menu, [&d, table] {
+        d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.dataController));
+    });
+    menu->addSeparator();
+    auto* site = menu->addAction(tr("Remove All of This Site"));
+    auto* keep = menu->addAction(tr("Keep This Site"));
+    site->setEnabled(!host.empty());
+    keep->setEnabled(!host.empty());
+    QObject::connect(site, &QAction::triggered, menu, [&d, host] { d.ActRemoveCookiesOfDomains({host}); });
+    QObject::connect(keep, &QAction::triggered, menu, [&d, &ui, host] {
+        d.AddCookieKeepDomain(host);
+        ui.reload("cookieKeepList");
+    });
+    return menu;
+}
+
+void fillProfileMenu(QMenu& menu, AppDelegate& d, std::string_view button) {
+    menu.clear();
+    const auto profiles = d.cookieProfilesForButton(button);
+    if (profiles.empty()) {
+        menu.addAction(tr("No profiles found"))->setEnabled(false);
+        return;
+    }
+    for (const auto& p : profiles) {
+        auto* action = menu.addAction(profileTitle(p));
+        action->setToolTip(q(p.store));
+        if (p.isDefault) {
+            auto font = action->font();
+            font.setBold(true);
+            action->setFont(font);
+        }
+        QObject::connect(action, &QAction::triggered, &menu, [&d, p] { d.ScanCookieProfile(p); });
+    }
+}
 
 BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     BoundViews bound;
@@ -82,6 +168,28 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
             model->reload();
             table->clearSelection();
         });
+        table->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(table, &QWidget::customContextMenuRequested, table,
+                         [&ui, &delegate, table](QPoint at) {
+                             const int row = table->rowAt(at.y());
+                             if (row < 0) return;
+                             if (auto* menu = cookieRowMenu(ui, delegate, row, table)) {
+                                 menu->setAttribute(Qt::WA_DeleteOnClose);
+                                 menu->popup(table->viewport()->mapToGlobal(at));
+                             }
+                         });
+    }
+    for (const auto& [outlet, button] :
+         {std::pair{"chromeProfilesBtn", "chrome"}, {"firefoxProfilesBtn", "firefox"}}) {
+        auto* more = ui.widget<QToolButton>(outlet);
+        if (!more || !more->menu()) continue;
+        QMenu* menu = more->menu();
+        QObject::connect(menu, &QMenu::aboutToShow, menu,
+                         [menu, &delegate, button] { fillProfileMenu(*menu, delegate, button); });
+    }
+    if (auto* keep = ui.widget<QListWidget>("cookieKeepList")) {
+        ui.registerReloader("cookieKeepList", [keep, &delegate] { reloadKeepList(keep, delegate); });
+        reloadKeepList(keep, delegate);
     }
 
     if (auto* list = ui.widget<QTableView>(PPopoverviewConterller::kTidyTable)) {
@@ -162,6 +270,22 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     // Cookies.
     c.exportCookies = [&d] { d.ActExportCookieData(); };
     c.removeCookies = [&d] { d.ActRemoveCookieData(); };
+    c.removeSelectedCookies = [&d, &ui] {
+        if (auto* table = ui.widget<QTableView>("dataTableView"))
+            d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.dataController));
+    };
+    c.addKeepDomain = [&d, &ui] {
+        auto* field = ui.widget<QLineEdit>("cookieKeepField");
+        if (!field || field->text().trimmed().isEmpty()) return;
+        if (d.AddCookieKeepDomain(field->text().trimmed().toStdString())) field->clear();
+        ui.reload("cookieKeepList");
+    };
+    c.removeKeepDomain = [&d, &ui] {
+        auto* list = ui.widget<QListWidget>("cookieKeepList");
+        if (!list) return;
+        for (const auto* item : list->selectedItems()) d.RemoveCookieKeepDomain(item->text().toStdString());
+        ui.reload("cookieKeepList");
+    };
     // The popover: tidy list.
     c.tidyNow = [&pop] { pop.ClickTidyNowAct(); };
     c.tidyRefresh = [&pop] { pop.ClickRefreshAct(); };

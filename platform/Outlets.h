@@ -33,6 +33,10 @@
     X(safariCookieBtn)                                                                    \
     X(chromeCookieBtn)                                                                    \
     X(firefoxCookieBtn)                                                                   \
+    X(chromeProfilesBtn)                                                                  \
+    X(firefoxProfilesBtn)                                                                 \
+    X(cookieKeepList)                                                                     \
+    X(cookieKeepField)                                                                    \
     X(newCookieBtn)                                                                       \
     X(dataTableView)                                                                      \
     X(theProgressor)                                                                      \

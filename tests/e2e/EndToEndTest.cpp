@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 #include <deque>
 #include <filesystem>
@@ -32,6 +33,8 @@
 #include <string>
 
 #include "app/SettingsKeys.h"
+#include "cookies/CookieStores.h"
+#include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "gui/Application.h"
@@ -39,6 +42,7 @@
 #include "gui/Style.h"
 #include "gui/VaultTable.h"
 #include "platform/Outlets.h"
+#include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
 #include "update/PRUpdateController.h"
@@ -678,6 +682,80 @@ TEST(EndToEnd, PreferencesKeepAutoLockErasePassesAndTidyExclusionsAcrossRestarts
 }
 
 // ---- Wiring -------------------------------------------------------------------------------------
+
+// ---- The cookie page: profiles, removal of part of a store, the keep-list ------------------------
+
+TEST(EndToEnd, TheCookiePageOffersProfilesRemovesFromARowsMenuAndKeepsTheKeptSite) {
+    Home home;
+    const fs::path db = home.dir / ".config/google-chrome/Default/Network/Cookies";
+    fs::create_directories(db.parent_path());
+    test::makeChromeDb(db, true);
+    int id = 0;
+    for (const char* host : {"a.com", "b.org", "c.net"})
+        test::sql(db, "INSERT INTO cookies VALUES(" + std::to_string(++id) + ",'" + host +
+                          "','','n','',x'0102','/',0,1,0,0,0,0,1,0,2,443,0,0,0);");
+    const auto stored = [&] {
+        std::vector<std::string> hosts;
+        for (const auto& n : cookies::readStore(db.string(), cookies::Layout::Chrome))
+            hosts.push_back(n->fileHost().value_or(""));
+        return hosts;
+    };
+
+    AppRun run;
+    run.main()->show();
+    run.app.windows.showPage(qt::AppWindows::Page::Cookies);
+    QMenu* profiles = run.widget<QToolButton>(outlet::chromeProfilesBtn)->menu();
+    emit profiles->aboutToShow();
+    ASSERT_EQ(profiles->actions().size(), 1);
+    EXPECT_EQ(profiles->actions()[0]->text(), QString::fromUtf8("Google Chrome — Default"));
+    profiles->actions()[0]->trigger();
+    ASSERT_TRUE(waitFor([&] { return !run.delegate().cookieWorkerRunning(); }));
+    auto* table = run.widget<QTableView>(outlet::dataTableView);
+    ASSERT_EQ(table->model()->rowCount(), 3);
+    QCoreApplication::processEvents();
+
+    // The menu of b.org's row: keep the site.
+    const auto rowMenu = [&](const char* host) -> QMenu* {
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            if (table->model()->index(r, 0).data().toString() == host) {
+                const QPoint at = table->visualRect(table->model()->index(r, 0)).center();
+                emit table->customContextMenuRequested(at);
+                break;
+            }
+        for (auto* menu : table->findChildren<QMenu*>())
+            if (menu->isVisible()) return menu;
+        return nullptr;
+    };
+    const auto choose = [](QMenu* menu, const char* text) {
+        for (auto* a : menu->actions())
+            if (a->text() == text) {
+                a->trigger();
+                menu->close();
+                return true;
+            }
+        return false;
+    };
+    QMenu* menu = rowMenu("b.org");
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(choose(menu, "Keep This Site"));
+    auto* keep = run.widget<QListWidget>(outlet::cookieKeepList);
+    ASSERT_EQ(keep->count(), 1);
+    EXPECT_EQ(keep->item(0)->text(), "b.org");
+
+    // Remove Selected takes the selected row only.
+    table->selectRow(0);
+    const QString first = table->model()->index(0, 0).data().toString();
+    run.clickText(run.main(), "Remove Selected");
+    ASSERT_TRUE(waitFor([&] { return !run.delegate().cookieWorkerRunning(); }));
+    const auto left = stored();
+    EXPECT_EQ(left.size(), 2u);
+    EXPECT_EQ(std::count(left.begin(), left.end(), first.toStdString()), 0) << first.toStdString();
+
+    // Remove All leaves the kept site.
+    run.clickText(run.main(), "Remove All");
+    ASSERT_TRUE(waitFor([&] { return !run.delegate().cookieWorkerRunning(); }));
+    EXPECT_EQ(stored(), std::vector<std::string>{"b.org"});
+}
 
 TEST(EndToEnd, NoCommandIsLeftUnwiredAfterStartUp) {
     Home home;

@@ -3,10 +3,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
+#include <QToolButton>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +54,44 @@ struct Pages {
     std::string image(const char* outlet) { return world.ui.image(outlet).value; }
     QString cell(QAbstractItemModel* m, int row, int column = 0) {
         return m->data(m->index(row, column)).toString();
+    }
+    // A Chromium store with one cookie "n<i>" of each host.
+    void writeHosts(const fs::path& db, const std::vector<std::string>& hosts) {
+        fs::create_directories(db.parent_path());
+        test::makeChromeDb(db, true);
+        for (std::size_t i = 0; i < hosts.size(); ++i)
+            test::sql(db, "INSERT INTO cookies VALUES(" + std::to_string(i) + ",'" + hosts[i] + "','','n" +
+                              std::to_string(i) + "','',x'0102','/',0,1,0,0,0,0,1,0,2,443,0,0,0);");
+    }
+    std::vector<std::string> storedHosts(const fs::path& db) {
+        std::vector<std::string> out;
+        for (const auto& n : cookies::readStore(db.string(), cookies::Layout::Chrome))
+            out.push_back(n->fileHost().value_or(""));
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // The view row that shows `host`.
+    int rowOf(const std::string& host) {
+        for (int r = 0; r < views.cookies->rowCount(); ++r)
+            if (cell(views.cookies, r).toStdString() == host) return r;
+        return -1;
+    }
+    std::vector<std::string> texts(const QMenu& menu) {
+        std::vector<std::string> out;
+        for (const auto* a : menu.actions()) out.push_back(a->text().toStdString());
+        return out;
+    }
+    QAction* action(const QMenu& menu, const char* text) {
+        for (auto* a : menu.actions())
+            if (a->text() == text) return a;
+        ADD_FAILURE() << "no menu entry \"" << text << "\"";
+        return nullptr;
+    }
+    std::vector<std::string> keepShown() {
+        std::vector<std::string> out;
+        auto* list = world.ui.widget<QListWidget>("cookieKeepList");
+        for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
+        return out;
     }
     void writeChrome(const fs::path& db, int rows) {
         fs::create_directories(db.parent_path());
@@ -308,4 +349,123 @@ TEST(Icons, PicturesAreDecodedSmallOffTheMainThreadAndCached) {
     icons.waitForDone();
     EXPECT_EQ(icons.decodedCount(), 2);  // cached
     EXPECT_FALSE(icons.icon(platform::ImageRef::file((dir.path() / "broken.png").string())).isNull());
+}
+
+TEST(CookiePage, TheProfileDropDownsListEveryProfileAndAPlainClickReadsTheDefault) {
+    Pages p;
+    const fs::path chrome = p.home / ".config/google-chrome";
+    p.writeHosts(chrome / "Default/Network/Cookies", {"default.com", "default.org"});
+    p.writeHosts(chrome / "Profile 1/Network/Cookies", {"one.com", "one.org", "one.net"});
+
+    QMenu* menu = p.world.ui.widget<QToolButton>("chromeProfilesBtn")->menu();
+    ASSERT_NE(menu, nullptr);
+    emit menu->aboutToShow();
+    ASSERT_EQ(p.texts(*menu),
+              (std::vector<std::string>{"Google Chrome — Default", "Google Chrome — Profile 1"}));
+    EXPECT_TRUE(menu->actions()[0]->font().bold()) << "the default profile stands out";
+    emit menu->aboutToShow();  // opened again: the same entries, not twice over
+    EXPECT_EQ(menu->actions().size(), 2);
+
+    p.action(*menu, "Google Chrome — Profile 1")->trigger();
+    p.finishCookies();
+    EXPECT_EQ(p.views.cookies->rowCount(), 3);
+    EXPECT_EQ(p.app.currentScanFilePath(), (chrome / "Profile 1/Network/Cookies").string());
+
+    p.press(notify::PRLeftButtonMouseDown, "chromeCookieBtn");
+    p.finishCookies();
+    EXPECT_EQ(p.views.cookies->rowCount(), 2);
+    EXPECT_EQ(p.app.currentScanFilePath(), (chrome / "Default/Network/Cookies").string());
+
+    QMenu* firefox = p.world.ui.widget<QToolButton>("firefoxProfilesBtn")->menu();
+    emit firefox->aboutToShow();
+    ASSERT_EQ(p.texts(*firefox), std::vector<std::string>{"No profiles found"});
+    EXPECT_FALSE(firefox->actions()[0]->isEnabled());
+}
+
+TEST(CookiePage, RemoveSelectedTakesTheRecordsOfTheSortedRowsShown) {
+    Pages p;
+    const fs::path db = p.home / ".config/google-chrome/Default/Network/Cookies";
+    p.writeHosts(db, {"a.com", "b.com", "c.com", "d.com"});
+    p.app.ActClickChromeAction();
+    p.finishCookies();
+    auto* table = p.world.ui.widget<QTableView>("dataTableView");
+    // Sorted the other way round, the first rows of the view are the store's last records.
+    table->sortByColumn(0, Qt::DescendingOrder);
+    ASSERT_EQ(p.cell(p.views.cookies, 0), "d.com");
+    table->selectRow(0);
+    table->selectionModel()->select(p.views.cookies->index(2, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ASSERT_EQ(p.cell(p.views.cookies, 2), "b.com");
+    EXPECT_EQ(selectedCookieRows(*table, p.app.dataController), (std::vector<std::size_t>{1, 3}));
+
+    p.world.commands.removeSelectedCookies();
+    p.finishCookies();
+    EXPECT_EQ(p.storedHosts(db), (std::vector<std::string>{"a.com", "c.com"}));
+    EXPECT_EQ(p.views.cookies->rowCount(), 2);
+    EXPECT_EQ(p.cell(p.views.cookies, 0), "c.com") << "the table keeps its order";
+
+    // Nothing selected: nothing is removed.
+    p.world.commands.removeSelectedCookies();
+    p.finishCookies();
+    EXPECT_EQ(p.storedHosts(db).size(), 2u);
+}
+
+TEST(CookiePage, TheRowMenuRemovesARowOrASiteAndKeepsASiteFromRemoveAll) {
+    Pages p;
+    const fs::path db = p.home / ".config/google-chrome/Default/Network/Cookies";
+    p.writeHosts(db, {"a.com", ".a.com", "b.org", "c.net", "d.net"});
+    p.app.ActClickChromeAction();
+    p.finishCookies();
+    auto* table = p.world.ui.widget<QTableView>("dataTableView");
+    table->sortByColumn(0, Qt::DescendingOrder);
+
+    std::unique_ptr<QMenu> menu(cookieRowMenu(p.world.ui, p.app, p.rowOf("b.org"), table));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(p.texts(*menu),
+              (std::vector<std::string>{"Remove", "", "Remove All of This Site", "Keep This Site"}));
+    EXPECT_EQ(selectedCookieRows(*table, p.app.dataController), std::vector<std::size_t>{2})
+        << "the row asked about is the selection";
+    p.action(*menu, "Keep This Site")->trigger();
+    EXPECT_EQ(p.keepShown(), std::vector<std::string>{"b.org"});
+    EXPECT_EQ(p.app.cookieKeepList(), std::vector<std::string>{"b.org"});
+
+    menu.reset(cookieRowMenu(p.world.ui, p.app, p.rowOf("a.com"), table));
+    p.action(*menu, "Remove All of This Site")->trigger();
+    p.finishCookies();
+    EXPECT_EQ(p.storedHosts(db), (std::vector<std::string>{"b.org", "c.net", "d.net"}));
+
+    // "Remove" takes the selection the row belongs to.
+    table->selectRow(p.rowOf("c.net"));
+    table->selectionModel()->select(p.views.cookies->index(p.rowOf("d.net"), 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    menu.reset(cookieRowMenu(p.world.ui, p.app, p.rowOf("d.net"), table));
+    p.action(*menu, "Remove")->trigger();
+    p.finishCookies();
+    EXPECT_EQ(p.storedHosts(db), std::vector<std::string>{"b.org"});
+
+    // "Remove All" leaves the kept site.
+    p.world.commands.removeCookies();
+    p.finishCookies();
+    EXPECT_EQ(p.storedHosts(db), std::vector<std::string>{"b.org"});
+    EXPECT_EQ(p.views.cookies->rowCount(), 1);
+}
+
+TEST(CookiePage, TheKeepListEditorAddsAndRemovesSites) {
+    Pages p;
+    auto* field = p.world.ui.widget<QLineEdit>("cookieKeepField");
+    field->setText(" Example.ORG ");
+    p.world.commands.addKeepDomain();
+    EXPECT_EQ(p.keepShown(), std::vector<std::string>{"example.org"});
+    EXPECT_TRUE(field->text().isEmpty());
+    field->setText("b.org");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(p.keepShown(), (std::vector<std::string>{"example.org", "b.org"}));
+    EXPECT_EQ(p.world.settings.stringArray(key::CookieKeepDomains),
+              std::optional(StringArray{"example.org", "b.org"}));
+
+    auto* list = p.world.ui.widget<QListWidget>("cookieKeepList");
+    list->item(0)->setSelected(true);
+    p.world.commands.removeKeepDomain();
+    EXPECT_EQ(p.keepShown(), std::vector<std::string>{"b.org"});
+    EXPECT_EQ(p.app.cookieKeepList(), std::vector<std::string>{"b.org"});
 }

@@ -264,6 +264,8 @@ int main(int argc, char** argv) {
     ui.setHidden("newCookieBtn", false);
     ui.setImage("chromeCookieBtn", "chromecookiedown.png");
     ui.reload("dataTableView");
+    for (const char* site : {"bank.example.de", "github.com"}) delegate.AddCookieKeepDomain(site);
+    ui.reload("cookieKeepList");
     save(windows.mainWindow(), dir, "main-cookies-table");
     ui.setHidden("theProgressor", false);
     save(windows.mainWindow(), dir, "main-cookies-scanning");
