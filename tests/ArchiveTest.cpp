@@ -296,11 +296,15 @@ TEST(Archive, AWriteFailureWhilePackingLeavesNoPartialArchive) {
         };
         setrlimit(RLIMIT_FSIZE, &lim);
         const bool failed = !packFolder(dir / "Work", dir / "Work.tar.gz", "pw");
-        _exit(failed && std::distance(std::filesystem::directory_iterator(dir.path()), {}) == 1 ? 0 : 1);
+        if (!failed) _exit(2);  // the write failure went unnoticed
+        _exit(std::distance(std::filesystem::directory_iterator(dir.path()), {}) == 1 ? 0
+                                                                                      : 3);  // 3: a leftover
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "the packing process ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "2: packing reported success, 3: something was left beside the folder";
 }
 
 TEST(Archive, WrongPasswordDamageAndTakenNamesWriteNothing) {
