@@ -153,7 +153,7 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
 // The popover is gone: its content goes back to the automatic-trash window and the next press
 // builds a new popover.
 void StatusBanner::popoverDidClose() {
-    QFrame* pop = thePopover_;
+    QWidget* pop = thePopover_;
     thePopover_.clear();
     if (!pop) return;
     if (windows_.popoverContent()->window() == pop) windows_.returnPopoverContent();

@@ -32,7 +32,7 @@ public:
     void popoverDidClose();
     // Moves the popover's content into a window of its own and closes the popover.
     QWidget* detachableWindowForPopover();
-    QFrame* popover() const { return thePopover_; }
+    QFrame* popover() const { return qobject_cast<QFrame*>(thePopover_.data()); }
     QWidget* detachedWindow() const { return popAttachWindow_; }
 
 private:
@@ -44,7 +44,8 @@ private:
     Commands& commands_;
     QSystemTrayIcon* statusItem_;
     QMenu* baMenu_;
-    QPointer<QFrame> thePopover_;
+    // A QWidget pointer: it is read while the popover is being destroyed, when it is no QFrame.
+    QPointer<QWidget> thePopover_;
     QPointer<QWidget> popAttachWindow_;
 };
 
