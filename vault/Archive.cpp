@@ -1288,13 +1288,15 @@ Status packFolder(const fs::path& folder, const fs::path& archive, std::string_v
     if (auto st = writer.begin(out.fd(), ArchiveKind::Folder, pass); !st) return st;
 
     ParallelGzip gzip([&writer](const unsigned char* p, std::size_t n) { return writer.write(p, n); });
+    // Declared before the archive, so that it outlives it: freeing an archive that was not closed
+    // (an error while adding the tree) flushes what is left through writeCallback, into wctx.
+    WriteCtx wctx{&gzip, {}};
     ArchivePtr a(archive_write_new(), &archive_write_free);
     // The GNU format, as `tar -czf` writes it: names are kept as the bytes they are, whatever
     // the locale, and long names need no extension GNU tar would not know. The tar stream is
     // padded to whole 10 KiB records as tar pads it; compression follows in ParallelGzip.
     archive_write_set_format_gnutar(a.get());
     archive_write_add_filter_none(a.get());
-    WriteCtx wctx{&gzip, {}};
     if (archive_write_open(a.get(), &wctx, nullptr, writeCallback, nullptr) != ARCHIVE_OK)
         return fail(archiveError(a.get(), "cannot write the archive"));
     std::vector<char> buf(kChunk);
