@@ -14,6 +14,7 @@
 #include "cookies/BinaryCookies.h"
 #include "cookies/CookieDatabase.h"
 #include "cookies/PRRtfController.h"
+#include "cookies/TextFile.h"
 
 namespace fs = std::filesystem;
 
@@ -24,19 +25,6 @@ namespace {
 bool present(const fs::path& p) {
     std::error_code ec;
     return fs::exists(p, ec);
-}
-
-std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string trim(std::string_view s) {
-    const auto b = s.find_first_not_of(" \t\r");
-    if (b == std::string_view::npos) return {};
-    return std::string(s.substr(b, s.find_last_not_of(" \t\r") - b + 1));
 }
 
 }  // namespace

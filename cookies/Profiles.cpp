@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cookies/CookieDatabase.h"
+#include "cookies/TextFile.h"
 
 namespace fs = std::filesystem;
 
@@ -17,19 +18,6 @@ namespace {
 bool isFile(const fs::path& p) {
     std::error_code ec;
     return fs::is_regular_file(p, ec);
-}
-
-std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string trim(std::string_view s) {
-    const auto b = s.find_first_not_of(" \t\r");
-    if (b == std::string_view::npos) return {};
-    return std::string(s.substr(b, s.find_last_not_of(" \t\r") - b + 1));
 }
 
 // An INI text as its sections in file order, each with its keys.
