@@ -10,6 +10,7 @@
 #include "gui/NoUpdateWindow.h"
 #include "gui/PopoverContent.h"
 #include "gui/PreferencesWindow.h"
+#include "gui/ProgressWindow.h"
 #include "gui/StorageMoveWindow.h"
 #include "gui/UpdateWindow.h"
 #include "gui/VaultWindow.h"
@@ -30,6 +31,7 @@ AppWindows::AppWindows(QtUi& ui, NotificationCenter& nc, Commands& commands)
     update_ = std::make_unique<UpdateWindow>(context_);
     noUpdate_ = std::make_unique<NoUpdateWindow>(context_);
     storageMove_ = std::make_unique<StorageMoveWindow>(context_);
+    progress_ = std::make_unique<ProgressWindow>(context_);
 }
 
 AppWindows::~AppWindows() {

@@ -30,6 +30,7 @@ class AboutWindow;
 class UpdateWindow;
 class NoUpdateWindow;
 class StorageMoveWindow;
+class ProgressWindow;
 
 // Every window and page of the application, each built by its own class, which registers its
 // outlets and wires its controls to the commands.
@@ -71,6 +72,7 @@ private:
     std::unique_ptr<UpdateWindow> update_;
     std::unique_ptr<NoUpdateWindow> noUpdate_;
     std::unique_ptr<StorageMoveWindow> storageMove_;
+    std::unique_ptr<ProgressWindow> progress_;
 };
 
 }  // namespace vaultry::qt

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileIconProvider>
@@ -15,6 +16,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
@@ -22,7 +24,11 @@
 #include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QTreeView>
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "gui/ColorScheme.h"
 #include "platform/Log.h"
@@ -416,6 +422,57 @@ std::optional<std::string> QtUi::runSavePanel(const platform::SavePanel& panel) 
     if (!panel.message.empty()) dialog.setWindowTitle(tr(panel.message));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first().toStdString();
+}
+
+void QtUi::runWithProgress(std::string title, Progress& progress, const std::function<void()>& work) {
+    QWidget* window = windowOf(outlet::progressWindow);
+    auto* label = widget<QLabel>(outlet::progressLab);
+    auto* bar = widget<QProgressBar>(outlet::progressBar);
+    auto* cancel = widget<QAbstractButton>(outlet::progressCancelBtn);
+    const QString heading = tr(title);
+    const auto show = [&] {
+        const Progress::State now = progress.state();
+        if (label) label->setText(now.step.empty() ? heading : q(now.step));
+        if (!bar) return;
+        if (now.total == 0) {
+            bar->setRange(0, 0);  // nothing to count yet: a busy bar
+        } else {
+            bar->setRange(0, 1000);
+            bar->setValue(static_cast<int>(std::min(now.done, now.total) * 1000 / now.total));
+        }
+    };
+    QMetaObject::Connection cancelled;
+    if (cancel) {
+        cancel->setEnabled(true);
+        cancelled = QObject::connect(cancel, &QAbstractButton::clicked, cancel, [&] {
+            progress.cancel();
+            cancel->setEnabled(false);
+            if (label) label->setText(tr("Cancelling…"));
+        });
+    }
+    show();
+    if (window) {
+        window->setWindowTitle(heading);
+        showWindow(outlet::progressWindow);
+    }
+
+    QEventLoop loop;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        if (!progress.cancelled()) show();
+    });
+    ticker.start(100);
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        work();
+        finished = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    if (!finished) loop.exec();
+    worker.join();
+    ticker.stop();
+    if (cancelled) QObject::disconnect(cancelled);
+    if (window) hideWindow(outlet::progressWindow);
 }
 
 void QtUi::terminate() { QCoreApplication::quit(); }

@@ -59,6 +59,7 @@ public:
     void beginSheet(std::string_view window, const platform::OpenPanel& panel,
                     std::function<void(std::optional<Paths>)> done) override;
     std::optional<std::string> runSavePanel(const platform::SavePanel& panel) override;
+    void runWithProgress(std::string title, Progress& progress, const std::function<void()>& work) override;
     void terminate() override;
     bool darkAppearance() override;
 

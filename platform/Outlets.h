@@ -20,6 +20,7 @@
     X(UpdateWindow)                                                                       \
     X(noUpdateWindow)                                                                     \
     X(storageMoveWindow)                                                                  \
+    X(progressWindow)                                                                     \
     X(thePopover)                                                                         \
     X(popAttachWindow)                                                                    \
     X(_statusItem)                                                                        \
@@ -128,7 +129,11 @@
     X(bottomImageView)                                                                    \
     /* the vault's storage move */                                                        \
     X(storageMoveLab)                                                                     \
-    X(storageMoveProgress)
+    X(storageMoveProgress)                                                                \
+    /* the progress window of long work */                                                \
+    X(progressLab)                                                                        \
+    X(progressBar)                                                                        \
+    X(progressCancelBtn)
 
 namespace vaultry::outlet {
 

@@ -9,6 +9,7 @@ namespace vaultry {
 // A failure the caller may report: one sentence, no trailing period.
 struct Error {
     std::string message;
+    bool cancelled = false;  // the user stopped the work and everything is as it was before
 };
 
 // A value or an error. Engines return these; nothing in the core throws across its API.
@@ -47,5 +48,6 @@ private:
 using Status = Result<void>;
 
 inline Error fail(std::string message) { return Error{std::move(message)}; }
+inline Error cancelledError() { return Error{"Cancelled", true}; }
 
 }  // namespace vaultry

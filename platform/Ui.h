@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Image.h"
+#include "util/Progress.h"
 
 namespace vaultry::platform {
 
@@ -81,6 +82,12 @@ public:
     virtual void beginSheet(std::string_view window, const OpenPanel& panel,
                             std::function<void(std::optional<Paths>)> done) = 0;
     virtual std::optional<std::string> runSavePanel(const SavePanel& panel) = 0;
+
+    // Runs `work` on a worker thread while the window "progressWindow" shows `title` and what
+    // `progress` reports, and returns when `work` has returned. The window's Cancel button asks
+    // `progress` to cancel; the rest of the application takes no input meanwhile.
+    virtual void runWithProgress(std::string title, Progress& progress,
+                                 const std::function<void()>& work) = 0;
 
     // Ends the application.
     virtual void terminate() = 0;

@@ -79,6 +79,20 @@ platform::AlertAnswer FakeUi::runAlert(const platform::Alert& alert) {
     return a;
 }
 
+void FakeUi::runWithProgress(std::string title, Progress& progress, const std::function<void()>& work) {
+    events.push_back("progress:" + title);
+    at("progressWindow").visible = true;
+    std::string lastStep;
+    progress.watch([this, &lastStep](Progress& p) {
+        const auto now = p.state();
+        if (now.step != lastStep) progressSteps.push_back(lastStep = now.step);
+        if (cancelAt && now.done >= *cancelAt && (cancelStep.empty() || now.step == cancelStep)) p.cancel();
+    });
+    work();
+    progress.watch({});
+    at("progressWindow").visible = false;
+}
+
 std::optional<platform::Ui::Paths> FakeUi::runOpenPanel(const platform::OpenPanel& panel) {
     openPanels.push_back(panel);
     events.emplace_back("openPanel");

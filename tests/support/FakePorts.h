@@ -91,6 +91,12 @@ public:
     void beginSheet(std::string_view window, const platform::OpenPanel& panel,
                     std::function<void(std::optional<Paths>)> done) override;
     std::optional<std::string> runSavePanel(const platform::SavePanel& panel) override;
+    // Runs the work on the test's thread; with cancelAt set, Cancel is pressed as soon as the
+    // work reports that many units done in its step named cancelStep (any step when empty).
+    void runWithProgress(std::string title, Progress& progress, const std::function<void()>& work) override;
+    std::optional<std::uint64_t> cancelAt;
+    std::string cancelStep;
+    std::vector<std::string> progressSteps;  // every step the work began, in order
     void terminate() override { terminated = true; }
     bool darkAppearance() override { return dark; }
 };
