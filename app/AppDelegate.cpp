@@ -124,6 +124,14 @@ void AppDelegate::initStateBannerView() {
     ui_.setImage("_statusItem", ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png");
 }
 
+void AppDelegate::runLongWork(const std::string& title, Progress& progress,
+                              const std::function<void()>& work) {
+    longWorkRunning_ = true;
+    ui_.runWithProgress(title, progress, work);
+    longWorkRunning_ = false;
+    if (auto trigger = std::exchange(deferredAutoLock_, std::nullopt)) autoLockDecrypted(*trigger);
+}
+
 void AppDelegate::BMakeModeTimer_hander() {
     if (!ui_.state("autoCleanupSelectBtn")) return;
     const std::string chosen = ui_.text("tidyTimePicker");
@@ -137,7 +145,7 @@ void AppDelegate::BMakeModeTimer_hander() {
         isDarkMode = false;
     }
     if (chosen == now) logLine("tidy time " + now);
-    autoTidyIfDue();
+    if (!isBusy()) autoTidyIfDue();
 }
 
 bool AppDelegate::applicationOpenFile(const std::string& fileName) {

@@ -200,6 +200,10 @@ public:
     bool switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
                        const std::vector<std::string>* leftInOld);
     void refuseStorageChange(const std::string& why);  // "The storage folder was not changed."
+    // Long work (encrypting, decrypting, locking, re-keying, moving, erasing, tidying) runs behind
+    // the progress window; meanwhile timers leave their work for later and actions are refused.
+    void runLongWork(const std::string& title, Progress& progress, const std::function<void()>& work);
+    bool isBusy() const { return longWorkRunning_; }
     bool isMovingStorage() const { return storageMoveRunning_; }
     std::thread storageMoveThreader;
     bool storageMoveRunning_ = false;  // main thread only
@@ -447,6 +451,8 @@ public:
     std::unique_ptr<PPopoverviewConterller> thePopViewController;
 
 private:
+    bool longWorkRunning_ = false;                        // main thread only
+    std::optional<vault::LockTrigger> deferredAutoLock_;  // came while long work ran
     Services s_;
     platform::Ui& ui_ = s_.ui;
     SettingsStore& settings_ = s_.settings;

@@ -203,6 +203,7 @@ void AppDelegate::startAutoTrashTimer() {
 }
 
 void AppDelegate::autoTrashCheck_hander() {
+    if (isBusy()) return;  // looked at again within the hour
     removeSomeTrashItems();
     if (trashIsDue()) StartShowNotify();
 }

@@ -274,6 +274,10 @@ void AppDelegate::VerifyArchivesAction() {
 }
 
 void AppDelegate::autoLockDecrypted(vault::LockTrigger trigger) {
+    if (isBusy()) {
+        deferredAutoLock_ = trigger;  // locked as soon as the work in progress ends
+        return;
+    }
     vault::AutoLockOutcome outcome;
     refreshVaultLists();  // another process may have decrypted or locked items meanwhile
     const std::vector<std::string> open = DecrytedDataArray;
