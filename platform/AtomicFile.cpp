@@ -8,20 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "util/Fd.h"
+
 namespace vaultry {
-namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-}  // namespace
 
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t newMode) {
     const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
@@ -39,10 +28,7 @@ Status writeFileAtomically(const std::filesystem::path& path, std::string_view b
         ::unlink(temp.c_str());
         return fail("cannot write " + path.string() + ": " + std::strerror(err));
     }
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    syncFolder(folder);
     return {};
 }
 

@@ -13,21 +13,12 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "util/Fd.h"
 
 namespace vaultry::trash {
 namespace {
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
 
 bool needsUnlock(mode_t mode) { return (mode & S_IRWXU) != S_IRWXU; }
 
@@ -86,11 +77,11 @@ void removeEntryAt(int parent, const char* name, Unlock unlock, RemoveReport& re
             return;
         }
         Fd fd(openFolderAt(parent, name, st, unlock));
-        if (fd.fd < 0) {
+        if (fd.get() < 0) {
             ++report.failed;
             return;
         }
-        removeContentsOf(fd.fd, unlock, report);
+        removeContentsOf(fd.get(), unlock, report);
         if (::unlinkat(parent, name, AT_REMOVEDIR) == 0)
             ++report.removed;
         else
@@ -109,11 +100,11 @@ void removeContentsAt(int parent, const char* name, Unlock unlock, RemoveReport&
     struct stat st {};
     if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return;
     Fd fd(openFolderAt(parent, name, st, unlock));
-    if (fd.fd < 0) {
+    if (fd.get() < 0) {
         ++report.failed;
         return;
     }
-    removeContentsOf(fd.fd, unlock, report);
+    removeContentsOf(fd.get(), unlock, report);
 }
 
 }  // namespace
@@ -159,8 +150,8 @@ RemoveReport removeContents(const std::filesystem::path& folder, Unlock unlock) 
     }
     Fd parent(::open(clean.parent_path().empty() ? "." : clean.parent_path().c_str(),
                      O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parent.fd < 0) return report;
-    removeContentsAt(parent.fd, clean.filename().c_str(), unlock, report);
+    if (parent.get() < 0) return report;
+    removeContentsAt(parent.get(), clean.filename().c_str(), unlock, report);
     return report;
 }
 
@@ -175,11 +166,11 @@ RemoveReport removeTree(const std::filesystem::path& path, Unlock unlock) {
     }
     Fd parent(::open(clean.parent_path().empty() ? "." : clean.parent_path().c_str(),
                      O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parent.fd < 0) {
+    if (parent.get() < 0) {
         if (errno != ENOENT) ++report.failed;
         return report;
     }
-    removeEntryAt(parent.fd, name.c_str(), unlock, report);
+    removeEntryAt(parent.get(), name.c_str(), unlock, report);
     return report;
 }
 
@@ -192,10 +183,10 @@ RemoveReport removeEntry(int parentFd, const char* name, Unlock unlock) {
 RemoveReport emptyTrash(const std::filesystem::path& trash, Unlock unlock) {
     RemoveReport report;
     Fd root(::open(trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.fd < 0) return report;  // no Trash yet: nothing to empty
-    removeContentsAt(root.fd, "files", unlock, report);
-    removeContentsAt(root.fd, "info", unlock, report);
-    if (::unlinkat(root.fd, "directorysizes", 0) == 0)
+    if (root.get() < 0) return report;  // no Trash yet: nothing to empty
+    removeContentsAt(root.get(), "files", unlock, report);
+    removeContentsAt(root.get(), "info", unlock, report);
+    if (::unlinkat(root.get(), "directorysizes", 0) == 0)
         ++report.removed;
     else if (errno != ENOENT)
         ++report.failed;

@@ -15,21 +15,12 @@
 #include <sstream>
 
 #include "platform/AtomicFile.h"
+#include "util/Fd.h"
 
 namespace vaultry::trash {
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr std::string_view kInfoSuffix = ".trashinfo";
@@ -61,11 +52,11 @@ std::vector<std::string> namesIn(int folder) {
 // A small file below an open folder, read whole (a .trashinfo is a few hundred bytes).
 std::optional<std::string> readSmallAt(int folder, const char* name) {
     Fd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (fd.fd < 0) return std::nullopt;
+    if (fd.get() < 0) return std::nullopt;
     std::string text;
     char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(fd.fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return std::nullopt;
         if (n == 0) break;
@@ -81,8 +72,8 @@ std::uint64_t usageAt(int parent, const char* name) {
     std::uint64_t total = static_cast<std::uint64_t>(st.st_blocks) * 512;
     if (!S_ISDIR(st.st_mode)) return total;
     Fd fd(::openat(parent, name, kDirFlags));
-    if (fd.fd < 0) return total;
-    for (const auto& n : namesIn(fd.fd)) total += usageAt(fd.fd, n.c_str());
+    if (fd.get() < 0) return total;
+    for (const auto& n : namesIn(fd.get())) total += usageAt(fd.get(), n.c_str());
     return total;
 }
 
@@ -122,23 +113,23 @@ void forgetDirectorySizes(const fs::path& trash, const std::set<std::string>& re
 void removeChosen(const fs::path& trash, const std::vector<const TrashItem*>& items, Unlock unlock,
                   PartialReport& report, const std::vector<std::uint64_t>* bytes = nullptr) {
     Fd root(::open(trash.c_str(), kDirFlags));
-    if (root.fd < 0) {
+    if (root.get() < 0) {
         report.failed += items.size();
         return;
     }
-    Fd files(::openat(root.fd, "files", kDirFlags));
-    Fd info(::openat(root.fd, "info", kDirFlags));
+    Fd files(::openat(root.get(), "files", kDirFlags));
+    Fd info(::openat(root.get(), "info", kDirFlags));
     std::set<std::string> removed;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const TrashItem& item = *items[i];
         if (item.hasFile) {
-            if (files.fd < 0 || !removeEntry(files.fd, item.name.c_str(), unlock).ok()) {
+            if (files.get() < 0 || !removeEntry(files.get(), item.name.c_str(), unlock).ok()) {
                 ++report.failed;
                 continue;
             }
         }
         const std::string infoName = item.name + std::string(kInfoSuffix);
-        if (info.fd >= 0 && ::unlinkat(info.fd, infoName.c_str(), 0) != 0 && errno != ENOENT) {
+        if (info.get() >= 0 && ::unlinkat(info.get(), infoName.c_str(), 0) != 0 && errno != ENOENT) {
             ++report.failed;
             continue;
         }
@@ -322,30 +313,30 @@ std::optional<TrashInfo> parseTrashInfo(std::string_view text) {
 std::vector<TrashItem> listItems(const fs::path& trash) {
     std::vector<TrashItem> items;
     Fd root(::open(trash.c_str(), kDirFlags));
-    if (root.fd < 0) return items;
-    Fd files(::openat(root.fd, "files", kDirFlags));
-    Fd info(::openat(root.fd, "info", kDirFlags));
+    if (root.get() < 0) return items;
+    Fd files(::openat(root.get(), "files", kDirFlags));
+    Fd info(::openat(root.get(), "info", kDirFlags));
     std::set<std::string> withFile;
-    if (files.fd >= 0) {
-        for (auto& name : namesIn(files.fd)) {
+    if (files.get() >= 0) {
+        for (auto& name : namesIn(files.get())) {
             TrashItem item;
             item.name = std::move(name);
-            if (info.fd >= 0)
-                if (const auto text = readSmallAt(info.fd, (item.name + std::string(kInfoSuffix)).c_str()))
+            if (info.get() >= 0)
+                if (const auto text = readSmallAt(info.get(), (item.name + std::string(kInfoSuffix)).c_str()))
                     item.info = parseTrashInfo(*text);
             withFile.insert(item.name);
             items.push_back(std::move(item));
         }
     }
-    if (info.fd >= 0) {
-        for (const auto& infoName : namesIn(info.fd)) {
+    if (info.get() >= 0) {
+        for (const auto& infoName : namesIn(info.get())) {
             if (!infoName.ends_with(kInfoSuffix)) continue;
             std::string name = infoName.substr(0, infoName.size() - kInfoSuffix.size());
             if (withFile.contains(name)) continue;
             TrashItem item;
             item.name = std::move(name);
             item.hasFile = false;
-            if (const auto text = readSmallAt(info.fd, infoName.c_str())) item.info = parseTrashInfo(*text);
+            if (const auto text = readSmallAt(info.get(), infoName.c_str())) item.info = parseTrashInfo(*text);
             items.push_back(std::move(item));
         }
     }
@@ -355,8 +346,8 @@ std::vector<TrashItem> listItems(const fs::path& trash) {
 std::uint64_t diskUsage(const fs::path& path) {
     const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     Fd fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.fd < 0) return 0;
-    return usageAt(fd.fd, path.filename().c_str());
+    if (fd.get() < 0) return 0;
+    return usageAt(fd.get(), path.filename().c_str());
 }
 
 std::uint64_t trashUsage(const fs::path& trash) { return diskUsage(trash); }

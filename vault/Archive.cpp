@@ -30,6 +30,8 @@
 #include <optional>
 #include <thread>
 
+#include "util/Fd.h"
+
 namespace vaultry::vault {
 namespace {
 
@@ -38,54 +40,6 @@ constexpr std::size_t kBlock = 16;
 constexpr char kMagic[] = "Salted__";
 
 std::string why() { return std::strerror(errno); }
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-bool writeAll(int fd, const unsigned char* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
-// Reads up to n bytes; fewer only at the end of the file. -1 on error.
-ssize_t readFull(int fd, unsigned char* p, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::read(fd, p + done, n - done);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        done += static_cast<std::size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-void syncFolderOf(const fs::path& path) {
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    if (const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
 
 const EVP_CIPHER* cipherFor(ArchiveKind kind) {
     return kind == ArchiveKind::File ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
@@ -231,7 +185,7 @@ public:
             return fail(e);
         }
         tmp_.clear();
-        syncFolderOf(final_);
+        syncFolder(final_.has_parent_path() ? final_.parent_path() : fs::path("."));
         return {};
     }
     ~PendingFile() {
@@ -1456,7 +1410,7 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
             }
             moved.push_back(name);
         }
-        syncFolderOf(realTarget / ".");
+        syncFolder(realTarget);
         if (opened) *opened = *read;
         return top;
     }

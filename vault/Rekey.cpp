@@ -11,7 +11,9 @@
 #include <fstream>
 #include <map>
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
+#include "util/Fd.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
@@ -22,13 +24,6 @@ namespace {
 
 constexpr const char* kMagic = "vaultry-rekey 2";
 constexpr const char* kCommitted = "committed";
-
-void syncFolder(const fs::path& dir) {
-    if (const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
 
 fs::path nextOf(const fs::path& archive) { return archive.string() + ".rekey"; }
 fs::path nextManifest(const fs::path& storage) { return nextOf(storage / ArchiveManifest::kFileName); }
@@ -63,19 +58,7 @@ Status writeJournal(const fs::path& storage, const Journal& j) {
     std::string text = std::string(kMagic) + "\n" + j.newVerifier + "\n" +
                        (j.committed ? std::string(kCommitted) : std::string("pending")) + "\n";
     for (const auto& [name, sum] : j.sums) text += "sum " + sum + " " + name + "\n";
-    std::string tmp = (storage / (std::string(kRekeyJournal) + ".XXXXXX")).string();
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return fail("cannot write in " + storage.string() + ": " + std::strerror(errno));
-    ::fchmod(fd, 0600);
-    const bool ok =
-        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), (storage / kRekeyJournal).c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return fail("cannot write in " + storage.string());
-    }
-    syncFolder(storage);
-    return {};
+    return writeFileAtomically(storage / kRekeyJournal, text, 0600);
 }
 
 void dropNewCopies(const fs::path& storage) {

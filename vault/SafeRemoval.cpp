@@ -15,6 +15,7 @@
 
 #include "platform/Log.h"
 #include "trash/Trash.h"
+#include "util/Fd.h"
 #include "vault/Archive.h"
 
 namespace vaultry::vault {
@@ -35,13 +36,6 @@ std::int64_t mtimeNs(const struct stat& st) {
 
 bool mayChange(const fs::path& p) { return ::faccessat(AT_FDCWD, p.c_str(), W_OK | X_OK, AT_EACCESS) == 0; }
 bool mayList(const fs::path& p) { return ::faccessat(AT_FDCWD, p.c_str(), R_OK | X_OK, AT_EACCESS) == 0; }
-
-void syncFolder(const fs::path& folder) {
-    if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
 
 // The folder holding an item moved aside, when its name has one of our prefixes.
 bool isAsideFolder(const fs::path& folder) {

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "desktop/FileKind.h"
+#include "util/Fd.h"
 #include "vault/Archive.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
@@ -140,13 +141,6 @@ namespace {
 bool present(const fs::path& p) {
     std::error_code ec;
     return fs::exists(fs::symlink_status(p, ec));
-}
-
-void syncFolder(const fs::path& folder) {
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
 }
 
 // Encrypts the copy into a temporary archive beside the old one, verifies it and puts it in place.

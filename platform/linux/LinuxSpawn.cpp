@@ -12,19 +12,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "util/Fd.h"
+
 extern char** environ;
 
 namespace vaultry::platform {
 namespace {
-
-struct Fd {
-    int fd = -1;
-    ~Fd() { close(); }
-    void close() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
 
 std::string errnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
@@ -80,17 +73,17 @@ Result<Spawn::Output> LinuxSpawn::run(const std::string& named, const std::vecto
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outWrite.fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, errWrite.fd, 2);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), 2);
     pid_t pid = 0;
     const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return fail(errnoText("cannot run " + program, rc));
-    outWrite.close();
-    errWrite.close();
+    outWrite.reset();
+    errWrite.reset();
 
     Output result;
-    pollfd fds[2] = {{outRead.fd, POLLIN, 0}, {errRead.fd, POLLIN, 0}};
+    pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     char buf[65536];
