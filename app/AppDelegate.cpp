@@ -9,18 +9,13 @@
 #include "desktop/SizeText.h"
 #include "platform/Log.h"
 #include "update/PRUpdateController.h"
+#include "util/TimeText.h"
 
 namespace vaultry {
 namespace {
 AppDelegate* gInstance = nullptr;
 
-std::string hourMinute(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[8];
-    std::strftime(buf, sizeof buf, "%H:%M", &tm);
-    return buf;
-}
+std::string hourMinute(std::chrono::system_clock::time_point t) { return timeText(t, "%H:%M", Zone::local); }
 }  // namespace
 
 AppDelegate::AppDelegate(Services services)
@@ -135,7 +130,7 @@ void AppDelegate::runLongWork(const std::string& title, Progress& progress,
 void AppDelegate::BMakeModeTimer_hander() {
     if (!ui_.state("autoCleanupSelectBtn")) return;
     const std::string chosen = ui_.text("tidyTimePicker");
-    const std::string now = hourMinute(std::chrono::system_clock::to_time_t(s_.clock.now()));
+    const std::string now = hourMinute(s_.clock.now());
     const bool dark = ui_.darkAppearance();
     if (dark && !isDarkMode) {
         ui_.setImage("_statusItem", "darkbannerIcon.png");

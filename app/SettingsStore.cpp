@@ -16,6 +16,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
+#include "util/TimeText.h"
 
 namespace vaultry {
 namespace {
@@ -132,14 +133,7 @@ plist_t toNode(const Value& value) {
     return std::visit(Visitor{}, value.v);
 }
 
-std::string utcStamp() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &tm);
-    return buf;
-}
+std::string utcStamp() { return timeText(std::chrono::system_clock::now(), "%Y%m%dT%H%M%SZ"); }
 
 // An exclusive advisory lock on a file beside the store; the store itself is replaced by rename,
 // so it cannot carry the lock.

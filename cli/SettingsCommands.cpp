@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "util/TimeText.h"
 
 namespace vaultry::cli {
 namespace {
@@ -17,14 +18,7 @@ std::string base64(const Bytes& data) {
     return out;
 }
 
-std::string isoUtc(const Date& d) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(d);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
-}
+std::string isoUtc(const Date& d) { return timeText(d, "%Y-%m-%dT%H:%M:%SZ"); }
 
 nlohmann::json toJson(const Value& value) {
     struct Visitor {

@@ -10,6 +10,7 @@
 
 #include "desktop/FileKind.h"
 #include "desktop/SizeText.h"
+#include "util/TimeText.h"
 
 namespace vaultry {
 namespace {
@@ -22,14 +23,7 @@ FBFileNode::Date fromStatx(const struct statx_timestamp& ts) {
 
 }  // namespace
 
-std::string dateDescription(FBFileNode::Date date) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(date);
-    std::tm tm{};
-    if (!gmtime_r(&t, &tm)) return {};
-    char buf[64] = {};
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
-    return buf;
-}
+std::string dateDescription(FBFileNode::Date date) { return timeText(date, "%Y-%m-%d %H:%M:%S +0000"); }
 
 std::shared_ptr<FBFileNode> makeFileNode(const std::string& path) {
     auto node = std::make_shared<FBFileNode>();

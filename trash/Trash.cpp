@@ -14,6 +14,7 @@
 
 #include "platform/Log.h"
 #include "util/Fd.h"
+#include "util/TimeText.h"
 
 namespace vaultry::trash {
 namespace {
@@ -232,12 +233,7 @@ std::uint64_t storageThresholdForSlider(double value, double maximum) {
 }
 
 std::string lastCleanDateText(std::chrono::system_clock::time_point date) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(date);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "(%Y-%m-%d)", &tm);
-    return buf;
+    return timeText(date, "(%Y-%m-%d)");
 }
 
 }  // namespace vaultry::trash
