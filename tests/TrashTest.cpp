@@ -1,5 +1,4 @@
-// The trash engines and vaultry-cli's trash commands, on real
-// files and real programs.
+// The trash engines and vaultry-cli's trash commands, on real files and real programs.
 #include "trash/Trash.h"
 
 #include <gtest/gtest.h>
