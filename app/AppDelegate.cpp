@@ -143,15 +143,4 @@ void AppDelegate::BMakeModeTimer_hander() {
     if (!isBusy()) autoTidyIfDue();
 }
 
-bool AppDelegate::applicationOpenFile(const std::string& fileName) {
-    logLine("FileName1====" + fileName);
-    return true;
-}
-
-void AppDelegate::applicationOpenFiles(const std::vector<std::string>& fileNames) {
-    for (const auto& name : fileNames) logLine("FileName2====" + name);
-}
-
-void AppDelegate::handleOpenContentsEvent(const std::string& directObject) { logLine(directObject); }
-
 }  // namespace vaultry

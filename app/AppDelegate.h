@@ -83,9 +83,6 @@ public:
     void applicationDidFinishLaunching();
     void readConfigfileInfo();
     void BMakeModeTimer_hander();
-    bool applicationOpenFile(const std::string& fileName);
-    void applicationOpenFiles(const std::vector<std::string>& fileNames);
-    void handleOpenContentsEvent(const std::string& directObject);
 
     // Kind lookups, as class operations of the controller.
     static std::int32_t GetImageType(const char* ext) { return vaultry::GetImageType(ext); }
@@ -146,12 +143,11 @@ public:
     void ClickCreatePasswordDone();   // doneButton
     void ChangePassWordAction();      // changePassWordBtn: re-encrypts every archive first
     // The shake of a window that answers a wrong entry: a closed path of eight left-right
-    // swings of 5% of the width around the frame's origin, run for half a second on the
-    // window's "frameOrigin".
+    // swings of 5% of the width around the frame's origin, run for half a second. The GUI plays
+    // it on the window's position (QtUi::shake).
     struct ShakeAnimation {
         std::vector<std::pair<double, double>> path;
         double duration = 0.5;
-        std::string property = "frameOrigin";
     };
     static ShakeAnimation shakeAnimation(double x, double y, double width);
     // The pass phrase is known after a correct entry (or a new password) in this run; it lives
@@ -213,7 +209,6 @@ public:
     // ---- Vault list, switches, filters, quit and close -------------------------------------
     // Table data source of "fileTableView". A negative row yields no view; a row beyond the
     // shown list an unfilled one. Each row reads "VaultryDecryptedDataArray" for its state.
-    std::size_t numberOfRowsInTableView() const;
     std::unique_ptr<PSTableCellView> tableViewViewForTableColumnRow(std::string_view column,
                                                                     std::int64_t row);
     // Every row at once, from one reading of the decrypted list and of the thumbnail folder.
@@ -329,12 +324,11 @@ public:
     // The schedule's emptying: asks, records the date (and measuredSize's text when given).
     void removeAllTrashFile(std::optional<std::uint64_t> measuredSize = std::nullopt);
     void ShowAutoTrash();  // toggles "autoTrashWindow"
-    // The schedule check against the settings view's boxes, time choice and "TrashStorage".
-    void CleanUpTimer_hander();
     // autoTrashTimer: a first check a minute after start-up, then one every hour. A check that
     // finds the Trash due announces it with StartShowNotify instead of asking at once.
     void startAutoTrashTimer();
     void autoTrashCheck_hander();
+    // The schedule check against the settings view's boxes, time choice and "TrashStorage".
     bool trashIsDue();
     // The rules whose "only some items" option is on: older items, or the oldest down to the
     // size, removed without asking. True when one applied.
@@ -344,7 +338,6 @@ public:
     void userNotificationCenterDidDeliverNotification(const std::string& identifier);
     void userNotificationCenterDidActivateNotification(const std::string& identifier,
                                                        const std::string& action);
-    bool userNotificationCenterShouldPresentNotification(const std::string& identifier);
     void ClickSortelloOnLogin();
     // Secure erase: panel, confirmation, then a worker; progress in "eraseProgresslab".
     void StartSafeDeleteFileAction();

@@ -21,12 +21,6 @@ void readZeroFilled(std::FILE* handle, std::uint64_t offset, std::uint8_t* out, 
     (void)std::fread(out, 1, length, handle);
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return 0;
-}
-
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -117,17 +111,6 @@ std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std:
 
 }  // namespace
 
-void* readData(std::FILE* handle, void* buffer, std::uint64_t offset, std::uint64_t length) {
-    if (!handle || !buffer || offset == 0 || length == 0) return buffer;
-    readZeroFilled(handle, offset, static_cast<std::uint8_t*>(buffer), length);
-    return buffer;
-}
-
-void* AnalyseCookBinaryDataFile(std::FILE* handle, std::uint64_t offset, std::uint64_t length, void* data) {
-    if (length == 0) return nullptr;
-    return readData(handle, data, offset, length);
-}
-
 char* getHexString(std::FILE* handle, std::uint64_t offset, std::size_t n, char* theChar) {
     if (!handle || n == 0 || !theChar) return nullptr;
     static const char digits[] = "0123456789abcdef";
@@ -139,46 +122,6 @@ char* getHexString(std::FILE* handle, std::uint64_t offset, std::size_t n, char*
     }
     theChar[2 * n] = '\0';
     return theChar;
-}
-
-std::int32_t DemaNumberFormHexChar(const char* hex, int k) {
-    if (!hex || k <= 0) return 0;
-    if (std::strlen(hex) < static_cast<std::size_t>(k)) return 0;
-    std::uint32_t sum = 0;
-    for (int i = 0; i < k; ++i) sum = sum * 16u + static_cast<std::uint32_t>(hexDigit(hex[i]));
-    return static_cast<std::int32_t>(sum);
-}
-
-void convertLitteToBigStringWithStr(const char* str, char* target, int L) {
-    if (!str || !target || L <= 0) return;
-    const int pairs = L / 2;
-    for (int i = 0; i < pairs; ++i) {
-        target[2 * i] = str[L - 2 * (i + 1)];
-        target[2 * i + 1] = str[L - 2 * (i + 1) + 1];
-    }
-    target[2 * pairs] = '\0';
-}
-
-std::int32_t GetLitteEndianLengthwithHandle(std::FILE* handle, std::uint64_t offset, int n) {
-    if (!handle || n <= 0 || n > 64) return 0;
-    std::string hex(2 * static_cast<std::size_t>(n) + 1, '\0'), big(hex.size(), '\0');
-    if (!getHexString(handle, offset, static_cast<std::size_t>(n), hex.data())) return 0;
-    convertLitteToBigStringWithStr(hex.data(), big.data(), 2 * n);
-    return DemaNumberFormHexChar(big.data(), 2 * n);
-}
-
-void PutPageSizeIntoArrayWithPageSize(std::int32_t pageCount, std::uint64_t& cursor, std::FILE* handle,
-                                      std::vector<std::uint32_t>& pagesizeArray) {
-    if (!handle || pageCount <= 0) return;
-    // The table cannot hold more entries than the file has bytes for.
-    if (::fseeko(handle, 0, SEEK_END) != 0) return;
-    const off_t fileSize = ::ftello(handle);
-    for (std::int32_t i = 0; i < pageCount && static_cast<off_t>(cursor + 4) <= fileSize; ++i) {
-        char hex[9];
-        getHexString(handle, cursor, 4, hex);
-        pagesizeArray.push_back(static_cast<std::uint32_t>(DemaNumberFormHexChar(hex, 8)));
-        cursor += 4;
-    }
 }
 
 bool Char2Unicode(const char* utf8, std::size_t length, std::u32string& uncode) {

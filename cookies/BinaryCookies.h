@@ -10,26 +10,11 @@
 
 namespace vaultry::cookies {
 
-// ---- Byte helpers over a read-only file handle -------------------------------------------------
+// ---- Byte helpers -------------------------------------------------------------------------------
 
-// Copies `length` bytes at `offset` into `buffer`; bytes past the end of the file read as zero.
-// An offset or length of 0 reads nothing and leaves the buffer as it was.
-void* readData(std::FILE* handle, void* buffer, std::uint64_t offset, std::uint64_t length);
-// The same read, as the binary walk uses it; none (nullptr) when the length is 0.
-void* AnalyseCookBinaryDataFile(std::FILE* handle, std::uint64_t offset, std::uint64_t length, void* data);
 // Lower-case hex of n bytes at `offset` into theChar (2n characters and a zero byte); bytes past
 // the end give "00". nullptr when the handle is missing or n is 0.
 char* getHexString(std::FILE* handle, std::uint64_t offset, std::size_t n, char* theChar);
-// The first k characters of a hex text as a big-endian number; "a"-"f" and "0"-"9" count, any
-// other character is 0; a text shorter than k, or none, gives 0. Wraps at 32 bits.
-std::int32_t DemaNumberFormHexChar(const char* hex, int k);
-// Writes the digit pairs of `str` (length L) in reverse order into target (L characters + zero).
-void convertLitteToBigStringWithStr(const char* str, char* target, int L);
-// The little-endian number of n bytes (1..4) at offset.
-std::int32_t GetLitteEndianLengthwithHandle(std::FILE* handle, std::uint64_t offset, int n);
-// One entry per page (its size from the page-size table) and the cursor moved past the table.
-void PutPageSizeIntoArrayWithPageSize(std::int32_t pageCount, std::uint64_t& cursor, std::FILE* handle,
-                                      std::vector<std::uint32_t>& pagesizeArray);
 // UTF-8 up to the first zero byte (or `length` bytes) into UTF-32; false when not valid UTF-8.
 bool Char2Unicode(const char* utf8, std::size_t length, std::u32string& uncode);
 // The bytes up to the first zero byte as text; text that is not valid UTF-8 gives the empty text.

@@ -188,19 +188,6 @@ std::vector<std::string> tableNames(const std::string& path) {
     return names;
 }
 
-std::string hexDescription(const void* bytes, std::size_t length) {
-    static const char digits[] = "0123456789abcdef";
-    const auto* b = static_cast<const std::uint8_t*>(bytes);
-    std::string out = "<";
-    out.reserve(length * 2 + length / 4 + 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        if (i && i % 4 == 0) out += ' ';
-        out += digits[b[i] >> 4];
-        out += digits[b[i] & 15];
-    }
-    return out += '>';
-}
-
 std::int64_t chromeTimeToUnix(std::int64_t microseconds) {
     return microseconds / 1'000'000 - kChromeEpochOffset;
 }

@@ -37,8 +37,6 @@ void withDatabase(const std::string& path, const std::function<int(sqlite3*)>& f
 // The names of the tables of a database, empty when it has none or is not a database.
 std::vector<std::string> tableNames(const std::string& path);
 
-// A byte buffer's description: "<0a0b0c0d 0e>".
-std::string hexDescription(const void* bytes, std::size_t length);
 // Chrome's time (microseconds since 1601-01-01 UTC) as seconds since 1970.
 std::int64_t chromeTimeToUnix(std::int64_t microseconds);
 

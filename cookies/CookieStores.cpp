@@ -7,14 +7,11 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <vector>
 
 #include "cookies/BinaryCookies.h"
 #include "cookies/CookieDatabase.h"
 #include "cookies/PRRtfController.h"
-#include "cookies/TextFile.h"
 
 namespace fs = std::filesystem;
 
@@ -86,58 +83,6 @@ std::string chromeCookiePath(const platform::Paths& paths) {
     for (const auto& c : candidates)
         if (present(c)) return c.string();
     return candidates[0].string();
-}
-
-std::optional<fs::path> firefoxDefaultProfile(std::string_view ini, const fs::path& baseDir) {
-    std::map<std::string, std::map<std::string, std::string>> sections;
-    std::vector<std::string> order;
-    std::string current;
-    std::istringstream lines{std::string(ini)};
-    for (std::string line; std::getline(lines, line);) {
-        line = trim(line);
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-        if (line.front() == '[' && line.back() == ']') {
-            current = line.substr(1, line.size() - 2);
-            if (!sections.count(current)) order.push_back(current);
-            sections[current];
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (eq != std::string::npos && !current.empty())
-            sections[current][trim(line.substr(0, eq))] = trim(line.substr(eq + 1));
-    }
-    const auto resolve = [&](const std::string& p, bool relative) {
-        return relative || fs::path(p).is_relative() ? baseDir / p : fs::path(p);
-    };
-    for (const auto& name : order)
-        if (name.rfind("Install", 0) == 0)
-            if (auto it = sections[name].find("Default"); it != sections[name].end() && !it->second.empty())
-                return resolve(it->second, true);
-    for (const auto& name : order) {
-        auto& s = sections[name];
-        if (name.rfind("Profile", 0) == 0 && s["Default"] == "1" && !s["Path"].empty())
-            return resolve(s["Path"], s["IsRelative"] != "0");
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> firefoxCookiePath(const platform::Paths& paths) {
-    const fs::path bases[] = {paths.home() / ".mozilla/firefox", paths.configHome() / "mozilla/firefox"};
-    for (const auto& base : bases) {
-        if (!present(base / "profiles.ini")) continue;
-        if (auto profile = firefoxDefaultProfile(readText(base / "profiles.ini"), base))
-            if (present(*profile / "cookies.sqlite")) return (*profile / "cookies.sqlite").string();
-    }
-    for (const auto& base : bases) {
-        std::error_code ec;
-        std::vector<fs::path> folders;
-        for (const auto& e : fs::directory_iterator(base, ec))
-            if (e.path().filename().string().rfind('.', 0) != 0 && present(e.path() / "cookies.sqlite"))
-                folders.push_back(e.path());
-        if (!folders.empty())
-            return (*std::min_element(folders.begin(), folders.end()) / "cookies.sqlite").string();
-    }
-    return std::nullopt;
 }
 
 fs::path exportFolder(const platform::Paths& paths) { return paths.downloads() / "com.Quenmark.Crumbscope"; }

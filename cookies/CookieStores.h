@@ -22,14 +22,10 @@ std::optional<Layout> detectLayout(const std::string& path);
 // Reads the store in the given layout.
 CookNodes readStore(const std::string& path, Layout layout);
 
-// The default stores of the user. Paths are formed even when the store is missing (Chrome's and
-// Safari's the first candidate); Firefox's is none when no profile can be found.
+// The default stores of the user. Paths are formed even when the store is missing (the first
+// candidate).
 std::string safariCookiePath(const platform::Paths& paths);
 std::string chromeCookiePath(const platform::Paths& paths);
-std::optional<std::string> firefoxCookiePath(const platform::Paths& paths);
-// The default profile folder named by a Firefox profiles.ini text, relative to baseDir.
-std::optional<std::filesystem::path> firefoxDefaultProfile(std::string_view profilesIni,
-                                                           const std::filesystem::path& baseDir);
 
 // "<Downloads>/com.Quenmark.Crumbscope" and the export file in it.
 std::filesystem::path exportFolder(const platform::Paths& paths);

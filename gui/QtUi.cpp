@@ -30,6 +30,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/AppDelegate.h"
 #include "gui/ColorScheme.h"
 #include "platform/Log.h"
 #include "platform/Outlets.h"
@@ -141,8 +142,8 @@ void QtUi::activateApp() {
     if (QWidget* w = QApplication::activeWindow()) w->raise();
 }
 
-// Eight swings of 5% of the window's width to each side within half a second, ending where it
-// started.
+// The controller's shake path, played on the window's position: eight swings of 5% of its width
+// to each side within half a second, ending where it started.
 void QtUi::shake(std::string_view window) {
     QWidget* w = windowOf(window);
     if (!w) return;
@@ -155,16 +156,17 @@ void QtUi::shake(std::string_view window) {
         delete running;
         w->move(origin);
     }
-    const int d = static_cast<int>(w->width() * 0.05f);
+    // The path around (0, 0) gives each point's offset from the origin.
+    const auto shake = AppDelegate::shakeAnimation(0, 0, w->width());
     auto* anim = new QPropertyAnimation(w, "pos", w);
     anim->setObjectName("vaultryShake");
-    anim->setDuration(500);
-    anim->setStartValue(origin);
-    for (int i = 0; i < 8; ++i) {
-        anim->setKeyValueAt((2 * i + 1) / 17.0, origin - QPoint(d, 0));
-        anim->setKeyValueAt((2 * i + 2) / 17.0, origin + QPoint(d, 0));
+    anim->setDuration(static_cast<int>(shake.duration * 1000));
+    const auto last = static_cast<double>(shake.path.size() - 1);
+    for (std::size_t i = 0; i < shake.path.size(); ++i) {
+        const auto [dx, dy] = shake.path[i];
+        anim->setKeyValueAt(static_cast<double>(i) / last,
+                            origin + QPoint(static_cast<int>(dx), static_cast<int>(dy)));
     }
-    anim->setEndValue(origin);
     anim->start(QAbstractAnimation::DeleteWhenStopped);
 }
 

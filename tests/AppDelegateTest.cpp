@@ -162,18 +162,6 @@ TEST(Tick, FollowsTheAppearanceOnlyWhileAutoTidyIsOn) {
     EXPECT_FALSE(app.isDarkMode);
 }
 
-TEST(StartUp, FilesHandedToTheApplicationAreOnlyLogged) {
-    Started s;
-    s.start();
-    test::LogCapture log;
-    EXPECT_TRUE(s.app->applicationOpenFile("/u/dropped.txt"));
-    s.app->applicationOpenFiles({"/u/a", "/u/b"});
-    EXPECT_TRUE(log.contains("FileName1====/u/dropped.txt"));
-    EXPECT_TRUE(log.contains("FileName2====/u/b"));
-    EXPECT_TRUE(s.app->backupFileDataArray.empty());
-    EXPECT_TRUE(s.w.workspace.opened.empty());
-}
-
 TEST(Notifications, TwoSendersReachTheOneHandlerInOrder) {
     NotificationCenter nc;
     std::vector<const void*> seen;

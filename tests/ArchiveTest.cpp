@@ -9,9 +9,8 @@
 #include <csignal>
 #include <random>
 
+#include "support/CliRun.h"
 #include "support/FakePorts.h"
-
-extern char** environ;
 
 namespace vaultry::vault {
 namespace {
@@ -19,18 +18,6 @@ namespace {
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
-
-// Runs a program found on PATH with an argument vector; its exit status.
-int run(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) < 0) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The pass phrase reaches openssl through a 0600 file, never through its command line.
 struct PassFile {
@@ -40,6 +27,17 @@ struct PassFile {
             path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
     std::string arg() const { return "file:" + path.string(); }
+    // `openssl enc` with this pass phrase and the options as openssl spells them; its exit status.
+    int openssl(std::vector<std::string> args, const std::filesystem::path& in,
+                const std::filesystem::path& out) const {
+        args.insert(args.begin(), {"openssl", "enc"});
+        args.insert(args.end(), {"-pass", arg(), "-in", in.string(), "-out", out.string()});
+        return test::runProgram(args);
+    }
+    // Opens a folder archive of ours as the README says: openssl enc -d -aes256 with our derivation.
+    int openFolder(const std::filesystem::path& in, const std::filesystem::path& out) const {
+        return openssl({"-d", "-aes256", "-pbkdf2", "-iter", "600000", "-md", "sha256"}, in, out);
+    }
     std::filesystem::path path;
 };
 
@@ -93,9 +91,8 @@ TEST(Archive, FileOpensWithOpensslAndOpensslFilesOpenWithUs) {
         EXPECT_EQ(std::filesystem::status(dir / "plan.txt.enc").permissions(),
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         std::filesystem::remove(dir / "out");
-        ASSERT_EQ(run({"openssl", "enc", "-d", "-aes-128-cbc", "-pbkdf2", "-iter", "600000", "-md", "sha256",
-                       "-pass", pass.arg(), "-in", (dir / "plan.txt.enc").string(), "-out",
-                       (dir / "out").string()}),
+        ASSERT_EQ(pass.openssl({"-d", "-aes-128-cbc", "-pbkdf2", "-iter", "600000", "-md", "sha256"},
+                               (dir / "plan.txt.enc").string(), (dir / "out").string()),
                   0);
         EXPECT_EQ(readFile(dir / "out"), content);
 
@@ -106,8 +103,8 @@ TEST(Archive, FileOpensWithOpensslAndOpensslFilesOpenWithUs) {
             for (int attempt = 0; attempt < 8; ++attempt) {
                 std::filesystem::remove(dir / "theirs.enc");
                 std::filesystem::remove(dir / "mine");
-                ASSERT_EQ(run({"openssl", "enc", "-aes-128-cbc", "-md", md, "-pass", pass.arg(), "-in",
-                               (dir / "plan.txt").string(), "-out", (dir / "theirs.enc").string()}),
+                ASSERT_EQ(pass.openssl({"-aes-128-cbc", "-md", md}, (dir / "plan.txt").string(),
+                                       (dir / "theirs.enc").string()),
                           0);
                 auto fits = derivationsThatOpen(dir / "theirs.enc", ArchiveKind::File, pw);
                 ASSERT_TRUE(fits);
@@ -137,21 +134,18 @@ TEST(Archive, FolderOpensWithOpensslAndTarAndTheirsOpenWithUs) {
 
     // The classic pipeline, run as two steps: openssl enc -d -aes256 | tar xz.
     std::filesystem::create_directories(dir / "theirs");
-    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pbkdf2", "-iter", "600000", "-md", "sha256", "-pass",
-                   pass.arg(), "-in", (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
+    ASSERT_EQ(pass.openFolder((dir / "Work.tar.gz").string(), (dir / "plain.tgz").string()), 0);
+    ASSERT_EQ(test::runProgram({"tar", "xzf", (dir / "plain.tgz").string(), "-C", (dir / "theirs").string()}),
               0);
-    ASSERT_EQ(run({"tar", "xzf", (dir / "plain.tgz").string(), "-C", (dir / "theirs").string()}), 0);
     expectSameTree(dir / "src/Work", dir / "theirs/Work");
-    EXPECT_EQ(run({"gzip", "-t", (dir / "plain.tgz").string()}), 0);
+    EXPECT_EQ(test::runProgram({"gzip", "-t", (dir / "plain.tgz").string()}), 0);
 
     for (const char* md : {"sha256", "md5"}) {
         SCOPED_TRACE(md);
         const auto tgz = dir / (std::string("t-") + md + ".tgz");
         const auto enc = dir / (std::string("Work-") + md + ".tar.gz");
-        ASSERT_EQ(run({"tar", "-czf", tgz.string(), "-C", (dir / "src").string(), "Work"}), 0);
-        ASSERT_EQ(run({"openssl", "enc", "-e", "-aes256", "-md", md, "-pass", pass.arg(), "-in", tgz.string(),
-                       "-out", enc.string()}),
-                  0);
+        ASSERT_EQ(test::runProgram({"tar", "-czf", tgz.string(), "-C", (dir / "src").string(), "Work"}), 0);
+        ASSERT_EQ(pass.openssl({"-e", "-aes256", "-md", md}, tgz.string(), enc.string()), 0);
         const auto target = dir / (std::string("ours-") + md);
         std::filesystem::create_directories(target);
         auto top = unpackFolder(enc, target, pw);
@@ -195,12 +189,11 @@ TEST(Archive, LargeMixedFoldersPassGzipTarAndUsBothWays) {
     PassFile pass(dir, pw);
     makeMixedTree(dir / "src/Work");
     ASSERT_TRUE(packFolder(dir / "src/Work", dir / "Work.tar.gz", pw));
-    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pbkdf2", "-iter", "600000", "-md", "sha256", "-pass",
-                   pass.arg(), "-in", (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
-              0);
-    EXPECT_EQ(run({"gzip", "-t", (dir / "plain.tgz").string()}), 0);
+    ASSERT_EQ(pass.openFolder((dir / "Work.tar.gz").string(), (dir / "plain.tgz").string()), 0);
+    EXPECT_EQ(test::runProgram({"gzip", "-t", (dir / "plain.tgz").string()}), 0);
     std::filesystem::create_directories(dir / "theirs");
-    ASSERT_EQ(run({"tar", "xzf", (dir / "plain.tgz").string(), "-C", (dir / "theirs").string()}), 0);
+    ASSERT_EQ(test::runProgram({"tar", "xzf", (dir / "plain.tgz").string(), "-C", (dir / "theirs").string()}),
+              0);
     expectSameTree(dir / "src/Work", dir / "theirs/Work");
 
     // Random bytes are kept as they are, not grown; text shrinks as gzip shrinks it.
@@ -213,18 +206,16 @@ TEST(Archive, LargeMixedFoldersPassGzipTarAndUsBothWays) {
     expectSameTree(dir / "src/Work", dir / "ours/Work");
 
     // gzip's own stream of the same tar, and our members followed by one of gzip's: both open.
-    ASSERT_EQ(run({"gzip", "-d", "-k", (dir / "plain.tgz").string()}), 0);
-    ASSERT_EQ(run({"gzip", "-6", "-k", "-S", ".6.gz", (dir / "plain.tar").string()}), 0);
+    ASSERT_EQ(test::runProgram({"gzip", "-d", "-k", (dir / "plain.tgz").string()}), 0);
+    ASSERT_EQ(test::runProgram({"gzip", "-6", "-k", "-S", ".6.gz", (dir / "plain.tar").string()}), 0);
     const std::string ours = readFile(dir / "plain.tgz");
     writeFile(dir / "extra.txt", "after the tar\n");
-    ASSERT_EQ(run({"gzip", "-k", (dir / "extra.txt").string()}), 0);
+    ASSERT_EQ(test::runProgram({"gzip", "-k", (dir / "extra.txt").string()}), 0);
     writeFile(dir / "joined.tgz", ours + readFile(dir / "extra.txt.gz"));
     for (const char* name : {"plain.tar.6.gz", "joined.tgz"}) {
         SCOPED_TRACE(name);
         const auto enc = dir / (std::string(name) + ".enc.tar.gz");
-        ASSERT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / name).string(), "-out",
-                       enc.string()}),
-                  0);
+        ASSERT_EQ(pass.openssl({"-aes256"}, (dir / name).string(), enc.string()), 0);
         const auto target = dir / (std::string("t-") + name);
         std::filesystem::create_directories(target);
         auto placed = unpackFolder(enc, target, pw);
@@ -239,9 +230,7 @@ TEST(Archive, DamagedMembersAreRefusedAndWriteNothing) {
     PassFile pass(dir, pw);
     makeMixedTree(dir / "Work");
     ASSERT_TRUE(packFolder(dir / "Work", dir / "Work.tar.gz", pw));
-    ASSERT_EQ(run({"openssl", "enc", "-d", "-aes256", "-pbkdf2", "-iter", "600000", "-md", "sha256", "-pass",
-                   pass.arg(), "-in", (dir / "Work.tar.gz").string(), "-out", (dir / "plain.tgz").string()}),
-              0);
+    ASSERT_EQ(pass.openFolder((dir / "Work.tar.gz").string(), (dir / "plain.tgz").string()), 0);
     const std::string plain = readFile(dir / "plain.tgz");
     // The members, each starting with its length in the header's extra field.
     std::vector<std::size_t> starts;
@@ -274,9 +263,7 @@ TEST(Archive, DamagedMembersAreRefusedAndWriteNothing) {
         SCOPED_TRACE(what);
         writeFile(dir / "bad.tgz", bytes);
         std::filesystem::remove(dir / "bad.tar.gz");
-        ASSERT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / "bad.tgz").string(),
-                       "-out", (dir / "bad.tar.gz").string()}),
-                  0);
+        ASSERT_EQ(pass.openssl({"-aes256"}, (dir / "bad.tgz").string(), (dir / "bad.tar.gz").string()), 0);
         std::filesystem::create_directories(dir / "out");
         EXPECT_FALSE(unpackFolder(dir / "bad.tar.gz", dir / "out", pw));
         EXPECT_FALSE(verifyArchive(dir / "bad.tar.gz", ArchiveKind::Folder, pw));
@@ -375,12 +362,10 @@ std::filesystem::path craftArchive(const TempDir& dir, const std::string& name,
         args.push_back(link);
     }
     for (const auto& f : files) args.push_back("x/" + f);
-    EXPECT_EQ(run(args), 0);
+    EXPECT_EQ(test::runProgram(args), 0);
     const auto enc = dir / (name + ".tar.gz");
     PassFile pass(dir, "pw");
-    EXPECT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / (name + ".tgz")).string(),
-                   "-out", enc.string()}),
-              0);
+    EXPECT_EQ(pass.openssl({"-aes256"}, (dir / (name + ".tgz")).string(), enc.string()), 0);
     return enc;
 }
 
@@ -403,13 +388,11 @@ TEST(Archive, ExtractionStaysInsideTheTarget) {
     // Names with "..": written by tar with -P so the entry keeps them.
     const auto src = dir / "dots";
     writeFile(src / "f", "x");
-    ASSERT_EQ(run({"tar", "-czPf", (dir / "dots.tgz").string(), "--transform", "s,^.*f$,Work/../../escaped,",
-                   (src / "f").string()}),
+    ASSERT_EQ(test::runProgram({"tar", "-czPf", (dir / "dots.tgz").string(), "--transform",
+                                "s,^.*f$,Work/../../escaped,", (src / "f").string()}),
               0);
     PassFile pass(dir, "pw");
-    ASSERT_EQ(run({"openssl", "enc", "-aes256", "-pass", pass.arg(), "-in", (dir / "dots.tgz").string(),
-                   "-out", (dir / "dots.tar.gz").string()}),
-              0);
+    ASSERT_EQ(pass.openssl({"-aes256"}, (dir / "dots.tgz").string(), (dir / "dots.tar.gz").string()), 0);
     EXPECT_FALSE(unpackFolder(dir / "dots.tar.gz", target, "pw"));
     EXPECT_FALSE(std::filesystem::exists(dir / "escaped"));
 }
@@ -422,8 +405,8 @@ TEST(Archive, ReencryptionOpensOnlyWithTheNewPassword) {
     // re-encrypted; draw such a salt again.
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::filesystem::remove(dir / "f.txt.enc");
-        ASSERT_EQ(run({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-pass", pass.arg(), "-in",
-                       (dir / "f.txt").string(), "-out", (dir / "f.txt.enc").string()}),
+        ASSERT_EQ(pass.openssl({"-aes-128-cbc", "-md", "md5"}, (dir / "f.txt").string(),
+                               (dir / "f.txt.enc").string()),
                   0);
         if (derivationsThatOpen(dir / "f.txt.enc", ArchiveKind::File, "old")->size() == 1) break;
     }

@@ -13,6 +13,7 @@ namespace vaultry {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FakeKeyring;
 
 // Values encrypted by hand with `openssl enc -aes-128-cbc -iv 2020…20` and keys from Python's
 // hashlib.pbkdf2_hmac('sha1', password, b'saltysalt', 1, 16), so they do not come from our code.
@@ -29,17 +30,6 @@ const char* kV11Digest =
     "763131"
     "6524edf48d8d608478476cbe6f50ca0ac90846aba518dc4bcdf6daed70be342e345ee853e8b45150743c0f"
     "6b6858b3b1";
-
-class FakeKeyring : public cookies::SafeStorage {
-public:
-    std::map<std::string, std::string> items;
-    std::vector<std::string> asked;
-    std::optional<std::string> password(const std::string& name) override {
-        asked.push_back(name);
-        const auto it = items.find(name);
-        return it == items.end() ? std::nullopt : std::optional(it->second);
-    }
-};
 
 void insertChrome(const fs::path& db, bool current, const std::string& host, const std::string& name,
                   const std::string& blobHex, const std::string& value = "") {

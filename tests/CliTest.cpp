@@ -1,9 +1,6 @@
 // vaultry-cli as a whole, run as a user runs it: exit codes, questions and pass phrases on a
 // terminal, the password sources, --json, --dry-run, -q, escaping and shell completion.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -16,8 +13,6 @@
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 
-extern char** environ;
-
 namespace vaultry {
 namespace {
 
@@ -27,17 +22,12 @@ using test::writeFile;
 
 // A home with a vault (password "pw", one encrypted and one decrypted file), a desktop with an
 // item, a tidy folder, a Trash with an item and a Chrome cookie store.
-struct Home {
-    test::TempDir home;
+struct Home : test::CliHome {
     fs::path docs = home / "docs";
     fs::path storage = home / "safe/vaultry.data";
     fs::path trashed = home / ".local/share/Trash/files/old.txt";
     fs::path cookies = home / ".config/google-chrome/Default/Network/Cookies";
     std::string locked, unlocked;
-
-    test::CliRun run(std::vector<std::string> args, const std::string& input = "") {
-        return test::runCli(home.path(), std::move(args), input);
-    }
 
     Home() {
         fs::create_directories(home / "safe");
@@ -234,47 +224,14 @@ TEST(CliOnTerminal, EchoComesBackWhenThePromptIsEndedByCtrlCOrSigterm) {
 
 // ---- pass phrase sources ----------------------------------------------------------------------
 
-// vaultry-cli with `text` readable on descriptor 3 and nothing on standard input.
-test::CliRun runWithFd3(const fs::path& home, std::vector<std::string> args, const std::string& text) {
-    test::TempDir io;
-    writeFile(io / "fd3", text);
-    args.insert(args.begin(), VAULTRY_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env{"HOME=" + home.string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 3, (io / "fd3").c_str(), O_RDONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    test::CliRun run;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data()) == 0) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.code = WEXITSTATUS(status);
-        run.out = readFile(io / "out");
-        run.err = readFile(io / "err");
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    return run;
-}
-
 TEST(CliPassword, FromADescriptorOrAFileOneLineEach) {
     Home h;
-    auto r = runWithFd3(h.home.path(), {"vault", "decrypt", "--password-fd", "3", h.locked}, "pw\n");
+    auto r = test::runCliWithFd3(h.home.path(), {"vault", "decrypt", "--password-fd", "3", h.locked}, "pw\n");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readFile(h.docs / "a.txt"), "a");
     // A change reads the current and the new password as two lines.
-    r = runWithFd3(h.home.path(), {"vault", "password", "set", "--change", "--password-fd", "3"}, "pw\nfd\n");
+    r = test::runCliWithFd3(h.home.path(), {"vault", "password", "set", "--change", "--password-fd", "3"},
+                            "pw\nfd\n");
     EXPECT_EQ(r.code, 0) << r.err;
 
     writeFile(h.home / "pass", "fd\nfile\n");
@@ -381,22 +338,14 @@ TEST(CliOutput, QuietLeavesOnlyDataAndOutsideTextIsEscaped) {
 // ---- completion -------------------------------------------------------------------------------
 
 // What bash offers for the words typed so far, with the script `vaultry-cli completion bash` prints.
-std::string bashCompletes(const fs::path& home, const std::string& script, const std::string& words) {
+std::string bashCompletes(const std::string& script, const std::string& words) {
     test::TempDir io;
     writeFile(io / "completion.bash", script);
     const std::string program = "source " + (io / "completion.bash").string() + "; COMP_WORDS=(" + words +
                                 "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vaultry_cli; "
                                 "printf '%s\\n' \"${COMPREPLY[@]}\" > " +
                                 (io / "out").string();
-    std::vector<std::string> args{"/bin/bash", "--norc", "--noprofile", "-c", program};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return "(no bash)";
-    int status = 0;
-    waitpid(pid, &status, 0);
-    (void)home;
+    if (test::runProgram({"/bin/bash", "--norc", "--noprofile", "-c", program}) < 0) return "(no bash)";
     return readFile(io / "out");
 }
 
@@ -405,11 +354,11 @@ TEST(CliCompletion, BashCompletesCommandsAndOptions) {
     test::TempDir home;
     const auto r = test::runCli(home.path(), {"completion", "bash"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(bashCompletes(home.path(), r.out, "vaultry-cli va"), "vault\n");
-    EXPECT_EQ(bashCompletes(home.path(), r.out, "vaultry-cli t"), "tidy\ntrash\n");
-    EXPECT_EQ(bashCompletes(home.path(), r.out, "vaultry-cli -q vault lo"), "lock\n");
-    EXPECT_EQ(bashCompletes(home.path(), r.out, "vaultry-cli trash empty --d"), "--dry-run\n");
-    EXPECT_EQ(bashCompletes(home.path(), r.out, "vaultry-cli vault encrypt --password-f"),
+    EXPECT_EQ(bashCompletes(r.out, "vaultry-cli va"), "vault\n");
+    EXPECT_EQ(bashCompletes(r.out, "vaultry-cli t"), "tidy\ntrash\n");
+    EXPECT_EQ(bashCompletes(r.out, "vaultry-cli -q vault lo"), "lock\n");
+    EXPECT_EQ(bashCompletes(r.out, "vaultry-cli trash empty --d"), "--dry-run\n");
+    EXPECT_EQ(bashCompletes(r.out, "vaultry-cli vault encrypt --password-f"),
               "--password-fd\n--password-file\n");
     for (const std::string shell : {"zsh", "fish"}) {
         const auto script = test::runCli(home.path(), {"completion", shell});

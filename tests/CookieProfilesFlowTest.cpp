@@ -13,22 +13,8 @@ namespace vaultry {
 namespace {
 
 namespace fs = std::filesystem;
-
-class FakeKeyring : public cookies::SafeStorage {
-public:
-    std::map<std::string, std::string> items;
-    std::optional<std::string> password(const std::string& name) override {
-        const auto it = items.find(name);
-        return it == items.end() ? std::nullopt : std::optional(it->second);
-    }
-};
-
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (auto b : bytes) out += {digits[b >> 4], digits[b & 15]};
-    return out;
-}
+using test::FakeKeyring;
+using test::hex;
 
 struct CookieProfilesPage : ::testing::Test {
     test::World w;

@@ -26,15 +26,11 @@ namespace fs = std::filesystem;
 class Cookies : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
-        ::setenv("TZ", "UTC", 1);
+        tz_.set("TZ", "UTC");
         ::tzset();
     }
     void TearDown() override {
-        if (savedTz_)
-            ::setenv("TZ", savedTz_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
+        tz_.restore();
         ::tzset();
     }
     CookNodes parse(const std::string& bytes) {
@@ -47,7 +43,7 @@ protected:
     test::TempDir dir;
 
 private:
-    std::optional<std::string> savedTz_;
+    test::Env tz_;
 };
 
 std::string text(const PRCookFileNode::Text& t) { return t ? *t : "<none>"; }
@@ -66,18 +62,6 @@ TEST_F(Cookies, RecordDefaults) {
 }
 
 TEST_F(Cookies, ByteHelpersGiveTheirStatedResults) {
-    EXPECT_EQ(cookies::DemaNumberFormHexChar("0000002a", 8), 42);
-    EXPECT_EQ(cookies::DemaNumberFormHexChar("ff", 2), 255);
-    EXPECT_EQ(cookies::DemaNumberFormHexChar("FF", 2), 0);  // only lower-case digits count
-    EXPECT_EQ(cookies::DemaNumberFormHexChar("1z", 2), 16);
-    EXPECT_EQ(cookies::DemaNumberFormHexChar("12", 4), 0);  // shorter than k
-    EXPECT_EQ(cookies::DemaNumberFormHexChar(nullptr, 2), 0);
-    EXPECT_EQ(cookies::DemaNumberFormHexChar("ffffffff", 8), -1);
-    EXPECT_EQ(cookies::DemaNumberFormHexChar("100000001", 9), 1);  // wraps at 32 bits
-    char big[9];
-    cookies::convertLitteToBigStringWithStr("78563412", big, 8);
-    EXPECT_STREQ(big, "12345678");
-
     const fs::path file = dir / "bytes";
     test::writeFile(file, std::string("cook\x01\x02\x03\x04", 8));
     std::FILE* f = std::fopen(file.c_str(), "rb");
@@ -87,28 +71,12 @@ TEST_F(Cookies, ByteHelpersGiveTheirStatedResults) {
     EXPECT_STREQ(cookies::getHexString(f, 6, 4, hex), "03040000");  // past the end reads "00"
     EXPECT_EQ(cookies::getHexString(f, 0, 0, hex), nullptr);
     EXPECT_EQ(cookies::getHexString(nullptr, 0, 4, hex), nullptr);
-    EXPECT_EQ(cookies::GetLitteEndianLengthwithHandle(f, 4, 4), 0x04030201);
-    unsigned char buf[4] = {9, 9, 9, 9};
-    cookies::readData(f, buf, 0, 4);  // offset 0 reads nothing
-    EXPECT_EQ(buf[0], 9);
-    cookies::readData(f, buf, 6, 4);
-    EXPECT_EQ(std::vector<int>(buf, buf + 4), (std::vector<int>{3, 4, 0, 0}));
-    std::uint64_t cursor = 8;
-    std::vector<std::uint32_t> table;
-    cookies::PutPageSizeIntoArrayWithPageSize(0x7fffffff, cursor, f, table);  // bounded by the file
-    EXPECT_TRUE(table.empty());
-    cursor = 0;
-    cookies::PutPageSizeIntoArrayWithPageSize(3, cursor, f, table);
-    EXPECT_EQ(table.size(), 2u);
-    EXPECT_EQ(cursor, 8u);
     std::fclose(f);
 
     EXPECT_EQ(cookies::GetStringFormChar("gr\xc3\xbc\xc3\x9f"), "gr\xc3\xbc\xc3\x9f");
     EXPECT_EQ(cookies::GetStringFormChar("ab\0cd"), "ab");
     EXPECT_EQ(cookies::GetStringFormChar("\xc0\xaf"), "");      // overlong
     EXPECT_EQ(cookies::GetStringFormChar("\xed\xa0\x80"), "");  // surrogate
-    EXPECT_EQ(cookies::hexDescription("\x0a\x0b\x0c\x0d\x0e", 5), "<0a0b0c0d 0e>");
-    EXPECT_EQ(cookies::hexDescription("12345678", 8), "<31323334 35363738>");
 }
 
 TEST_F(Cookies, ExpiryText) {
@@ -399,17 +367,11 @@ TEST_F(Cookies, LogIsCheckpointedAndLockedStoresAreReadFromASnapshot) {
     {
         // A temporary folder of this test's own, so that other tests' files do not count.
         test::TempDir privateTmp;
-        const char* oldTmp = std::getenv("TMPDIR");
-        const std::string saved = oldTmp ? oldTmp : "";
-        ::setenv("TMPDIR", privateTmp.path().c_str(), 1);
+        test::Env tmp("TMPDIR", privateTmp.path());
         out.clear();
         cookies::ReadFirefoxCookDatabaseFileWithPath(db.string(), out);
         EXPECT_EQ(out.size(), 3u);                     // read from the copy, the committed row included
         EXPECT_TRUE(fs::is_empty(privateTmp.path()));  // the snapshot folder is gone
-        if (oldTmp)
-            ::setenv("TMPDIR", saved.c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
     }
 
     // While the browser holds the store, removal is refused and nothing is deleted.
@@ -514,32 +476,9 @@ TEST_F(Cookies, ExportIsByteExact) {
     EXPECT_FALSE(writer.writeRtfInPath((dir / "no/such").string(), "Note").ok());
 }
 
-TEST_F(Cookies, FirefoxProfileIsTheOneProfilesIniNames) {
-    const fs::path base = "/b";
-    EXPECT_EQ(
-        cookies::firefoxDefaultProfile("[Profile0]\nName=a\nIsRelative=1\nPath=a.default\n\n"
-                                       "[Install4F96D1932A9F858E]\nDefault=x.default-release\nLocked=1\n"
-                                       "[Profile1]\nPath=b\nDefault=1\n",
-                                       base),
-        base / "x.default-release");
-    EXPECT_EQ(cookies::firefoxDefaultProfile("[General]\nStartWithLastProfile=1\r\n[Profile0]\r\nPath=a\r\n"
-                                             "[Profile1]\r\nIsRelative=0\r\nPath=/abs/p\r\nDefault=1\r\n",
-                                             base),
-              fs::path("/abs/p"));
-    EXPECT_EQ(cookies::firefoxDefaultProfile("[Profile0]\nPath=a\n", base), std::nullopt);
-
-    // No profiles.ini entry with a store: the first profile folder that holds one.
+// The Chrome store the page reads without a profile: the first that exists, else Chrome's own.
+TEST_F(Cookies, TheChromeStoreIsTheFirstThatExists) {
     test::FakePaths paths(dir.path());
-    const fs::path ffBase = dir / ".mozilla/firefox";
-    fs::create_directories(ffBase / "zz.other");
-    fs::create_directories(ffBase / "mm.default");
-    test::writeFile(ffBase / "profiles.ini", "[Profile0]\nPath=missing\nDefault=1\n");
-    test::writeFile(ffBase / "zz.other/cookies.sqlite", "");
-    test::writeFile(ffBase / "mm.default/cookies.sqlite", "");
-    EXPECT_EQ(cookies::firefoxCookiePath(paths), (ffBase / "mm.default/cookies.sqlite").string());
-    test::writeFile(ffBase / "profiles.ini", "[Install1]\nDefault=zz.other\n");
-    EXPECT_EQ(cookies::firefoxCookiePath(paths), (ffBase / "zz.other/cookies.sqlite").string());
-
     EXPECT_EQ(cookies::chromeCookiePath(paths),
               (dir / ".config/google-chrome/Default/Network/Cookies").string());
     fs::create_directories(dir / ".config/chromium/Default");

@@ -160,7 +160,6 @@ TEST(PasswordGate, ShakeSwingsEightTimesAroundTheOrigin) {
     EXPECT_EQ(a.path[16], std::make_pair(100 + d, 50.0));
     EXPECT_EQ(a.path[17], a.path[0]);
     EXPECT_EQ(a.duration, 0.5);
-    EXPECT_EQ(a.property, "frameOrigin");
 }
 
 struct VaultWithArchives : Gate {

@@ -9,38 +9,26 @@
 
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
+#include "platform/linux/LinuxHttp.h"
+#include "platform/linux/LinuxLoginItems.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSpawn.h"
 #include "platform/linux/SecretGuard.h"
 #include "support/FakePorts.h"
-#include "vault/CopyManifest.h"
+#include "support/TestHttpServer.h"
 #include "vault/StorageFolder.h"
 
 namespace vaultry::platform {
 namespace {
 
-// Sets environment variables for one test and puts the old values back.
-class Env {
-public:
-    void set(const char* name, const char* value) {
-        const char* old = std::getenv(name);
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~Env() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
-            if (it->second)
-                ::setenv(it->first.c_str(), it->second->c_str(), 1);
-            else
-                ::unsetenv(it->first.c_str());
-    }
+namespace fs = std::filesystem;
+using test::present;
+using test::readFile;
+using test::TestHttpServer;
+using test::writeFile;
+using namespace std::chrono_literals;
 
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
+using test::Env;
 
 // The GUI runs tools by their bare name ("gio"): they are found through PATH, and a file of that
 // name in the working folder is never run, whatever PATH says about "." or empty entries.
@@ -110,6 +98,29 @@ TEST(LinuxSpawn, FolderIconReportsAFailingOrMissingGio) {
     EXPECT_NE(st.error().message.find("not found in PATH"), std::string::npos);
 }
 
+TEST(LinuxSpawn, DrainsBothPipesAndReportsFailures) {
+    platform::LinuxSpawn spawn;
+    // Megabytes on both streams: a child that filled an unread pipe would never end.
+    std::vector<std::string> missing(20000, "/nonexistent/" + std::string(60, 'm'));
+    missing.insert(missing.begin(), "/proc/self/status");
+    auto r = spawn.run("/usr/bin/cat", missing);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r->exitCode, 1);
+    EXPECT_GT(r->err.size(), 1000000u);
+    EXPECT_NE(r->out.find("Name:"), std::string::npos);
+
+    auto big = spawn.run("/usr/bin/head", {"-c", "3000000", "/dev/zero"});
+    ASSERT_TRUE(big.ok());
+    EXPECT_EQ(big->exitCode, 0);
+    EXPECT_EQ(big->out.size(), 3000000u);
+
+    auto quoted = spawn.run("/usr/bin/printf", {"%s|", "a b", "$HOME", "`x`", "-n"});
+    ASSERT_TRUE(quoted.ok());
+    EXPECT_EQ(quoted->out, "a b|$HOME|`x`|-n|");  // arguments arrive as given, no shell between
+
+    EXPECT_FALSE(spawn.run("/nonexistent/program", {}).ok());
+}
+
 // The GUI and the command line hide items in one folder at the same time: every name ends up in
 // ".hidden", and none of the writers' temporary files stays.
 TEST(DotHiddenFlag, ConcurrentChangesKeepEveryName) {
@@ -144,49 +155,34 @@ TEST(DotHiddenFlag, ConcurrentChangesKeepEveryName) {
     }
 }
 
-// Two processes that loaded the copy manifest before either saved: both records stay, and an
-// erase by one does not bring back or drop the other's.
-TEST(CopyManifest, SavesMergeUnderTheLockInsteadOfOverwriting) {
-    namespace fs = std::filesystem;
+TEST(DotHiddenFlag, KeepsOtherLinesAndRemovesAnEmptyFile) {
     test::TempDir dir;
-    const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
-    {
-        vault::CopyManifest m = vault::CopyManifest::load(dir.path());
-        m.set("/u/old", a);
-        ASSERT_TRUE(m.save(dir.path()));
-    }
-    vault::CopyManifest gui = vault::CopyManifest::load(dir.path());
-    vault::CopyManifest cli = vault::CopyManifest::load(dir.path());
-    gui.set("/u/gui", b);
-    cli.set("/u/cli", c);
-    cli.erase("/u/old");
-    ASSERT_TRUE(gui.save(dir.path()));
-    ASSERT_TRUE(cli.save(dir.path()));
-    auto back = vault::CopyManifest::load(dir.path());
-    EXPECT_EQ(back.size(), 2u);
-    ASSERT_NE(back.find("/u/gui"), nullptr);
-    EXPECT_EQ(*back.find("/u/gui"), b);
-    ASSERT_NE(back.find("/u/cli"), nullptr);
-    EXPECT_EQ(back.find("/u/old"), nullptr);
-    EXPECT_EQ(fs::status(dir / vault::CopyManifest::kFileName).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
+    platform::DotHiddenFlag flag;
+    writeFile(dir / ".hidden", "other\n");
+    writeFile(dir / "a b", "");
+    fs::create_directories(dir / "sub");
+    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), true));
+    EXPECT_TRUE(flag.setHidden((dir / "sub/").string(), true));
+    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), true));  // listed once
+    EXPECT_EQ(readFile(dir / ".hidden"), "other\na b\nsub\n");
+    EXPECT_TRUE(flag.isHidden((dir / "sub").string()));
+    EXPECT_FALSE(flag.setHidden((dir / "gone").string(), true));
+    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), false));
+    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), false));
+    EXPECT_EQ(readFile(dir / ".hidden"), "other\n");
+    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), true));
+    writeFile(dir / ".hidden", "sub\n");
+    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), false));
+    EXPECT_FALSE(fs::exists(dir / ".hidden"));
 
-    // Many writers at once, each loading, adding and saving in turn.
-    constexpr int kWriters = 6, kRecords = 25;
-    std::vector<std::thread> writers;
-    for (int w = 0; w < kWriters; ++w)
-        writers.emplace_back([&, w] {
-            for (int r = 0; r < kRecords; ++r) {
-                vault::CopyManifest m = vault::CopyManifest::load(dir.path());
-                m.set("/w" + std::to_string(w) + "/" + std::to_string(r), a);
-                EXPECT_TRUE(m.save(dir.path()));
-            }
-        });
-    for (auto& t : writers) t.join();
-    back = vault::CopyManifest::load(dir.path());
-    EXPECT_EQ(back.size(), 2u + kWriters * kRecords);
-    for (const auto& e : fs::directory_iterator(dir.path()))
-        EXPECT_EQ(e.path().filename(), vault::CopyManifest::kFileName) << e.path();
+    if (::geteuid() != 0) {
+        fs::permissions(dir / "sub", fs::perms::owner_read | fs::perms::owner_exec);
+        writeFile(dir / "x", "");
+        fs::create_directories(dir / "ro");
+        writeFile(dir / "ro/item", "");
+        fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_FALSE(flag.setHidden((dir / "ro/item").string(), true));
+    }
 }
 
 TEST(LinuxPaths, FollowHomeXdgVariablesAndTheUserDirsFile) {
@@ -248,11 +244,115 @@ TEST(LinuxBookmarks, ResolveWhileTheSameObjectStaleOnceReplaced) {
     EXPECT_FALSE(marks.resolve(junk));
 }
 
-}  // namespace
-}  // namespace vaultry::platform
+TEST(LinuxLoginItems, EntryRoundTripAndRemovalOfEveryEntryOfTheProgram) {
+    test::TempDir dir;
+    test::FakePaths paths(dir.path());
+    const std::string program = (dir / "odd dir/with \"quote\" $HOME `x` 100% back\\slash/vaultry").string();
+    platform::LinuxLoginItems items(paths, program);
+    EXPECT_FALSE(items.isEnabled());
+    ASSERT_TRUE(items.setEnabled(true));
+    EXPECT_TRUE(items.isEnabled());
+    const std::string entry = readFile(items.entryPath());
+    const auto at = entry.find("\nExec=") + 6;
+    const std::string exec = entry.substr(at, entry.find('\n', at) - at);
+    EXPECT_EQ(platform::LinuxLoginItems::programOfExec(exec), program);
+    // At login only the tray icon appears; a start by hand shows the window.
+    EXPECT_EQ(exec, platform::LinuxLoginItems::execValue(program) + " --hidden");
+    EXPECT_EQ(platform::LinuxLoginItems::programOfExec("/usr/bin/vaultry --minimized"), "/usr/bin/vaultry");
+    ASSERT_TRUE(items.setEnabled(true));  // again: still one entry, no temporary files
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(items.entryPath().parent_path()), fs::directory_iterator()), 1);
 
-namespace vaultry {
-namespace {
+    const fs::path autostart = items.entryPath().parent_path();
+    writeFile(autostart / "copy.desktop", "[Desktop Entry]\nType=Application\nExec=" +
+                                              platform::LinuxLoginItems::execValue(program) + " -x\n");
+    writeFile(autostart / "other.desktop", "[Desktop Entry]\nType=Application\nExec=/usr/bin/other\n");
+    ASSERT_TRUE(items.setEnabled(false));
+    EXPECT_FALSE(items.isEnabled());
+    EXPECT_FALSE(present(items.entryPath()));
+    EXPECT_FALSE(present(autostart / "copy.desktop"));
+    EXPECT_TRUE(present(autostart / "other.desktop"));
+    EXPECT_TRUE(items.setEnabled(false));  // nothing to remove is no failure
+}
+
+// ---- LinuxHttp: libcurl against a server on 127.0.0.1 that each test starts itself ----------------
+
+std::string text(const platform::Http::Response& r) { return std::string(r.body.begin(), r.body.end()); }
+
+LinuxHttp::Limits shortLimits() {
+    LinuxHttp::Limits l;
+    l.connectTimeout = 2s;
+    l.totalTimeout = 3s;
+    return l;
+}
+
+TEST(LinuxHttp, FetchesBodyAndStatusAndFollowsRedirectsWithAFreshBody) {
+    TestHttpServer server({
+        {"/list", {200, "the list"}},
+        {"/moved", {302, "moved body", {"Location: /list"}}},
+        {"/twice", {301, "first hop", {"Location: /moved"}}},
+        {"/missing", {404, "<html>gone</html>"}},
+    });
+    LinuxHttp http(shortLimits());
+
+    auto ok = http.get(server.url("/list"));
+    ASSERT_TRUE(ok) << ok.error().message;
+    EXPECT_EQ(ok->status, 200);
+    EXPECT_EQ(text(*ok), "the list");
+
+    auto redirected = http.get(server.url("/twice"));
+    ASSERT_TRUE(redirected) << redirected.error().message;
+    EXPECT_EQ(redirected->status, 200);
+    EXPECT_EQ(text(*redirected), "the list");  // no trace of the redirect bodies
+
+    // An error status is an answer, not a transfer failure: the caller judges it.
+    auto missing = http.get(server.url("/missing"));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_EQ(text(*missing), "<html>gone</html>");
+}
+
+TEST(LinuxHttp, RefusesRedirectsToOtherProtocolsAndEndlessRedirects) {
+    TestHttpServer server({
+        {"/to-file", {302, "", {"Location: file:///etc/passwd"}}},
+        {"/loop", {302, "", {"Location: /loop"}}},
+    });
+    LinuxHttp http(shortLimits());
+    EXPECT_FALSE(http.get(server.url("/to-file")));
+    EXPECT_FALSE(http.get(server.url("/loop")));
+    EXPECT_LE(server.requests(), 2 + 11);
+    EXPECT_FALSE(http.get("file:///etc/passwd"));
+}
+
+TEST(LinuxHttp, RefusesBodiesBeyondTheCapWithOrWithoutALength) {
+    const std::string big(2 * 1024 * 1024, 'x');
+    TestHttpServer server({
+        {"/declared", {200, big}},
+        {"/undeclared", {200, big, {}, false}},
+        {"/at-cap", {200, std::string(1024 * 1024, 'y'), {}, false}},
+    });
+    LinuxHttp http(shortLimits());
+    for (const char* path : {"/declared", "/undeclared"}) {
+        auto r = http.get(server.url(path));
+        ASSERT_FALSE(r) << path;
+        EXPECT_NE(r.error().message.find("larger than 1048576 bytes"), std::string::npos) << path;
+    }
+    auto atCap = http.get(server.url("/at-cap"));
+    ASSERT_TRUE(atCap) << atCap.error().message;
+    EXPECT_EQ(atCap->body.size(), 1024u * 1024u);
+}
+
+TEST(LinuxHttp, FailsOnRefusedConnectionsAndSilentServers) {
+    EXPECT_FALSE(LinuxHttp(shortLimits()).get(TestHttpServer::refusedUrl()));
+
+    TestHttpServer server({{"/slow", {200, "late", {}, true, true}}});
+    LinuxHttp::Limits limits;
+    limits.connectTimeout = 300ms;
+    limits.totalTimeout = 300ms;
+    auto r = LinuxHttp(limits).get(server.url("/slow"));
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.error().message.find("timed out"), std::string::npos) << r.error().message;
+}
 
 TEST(SecretGuard, TheProcessIsNotDumpableAndWritesNoCoreFile) {
     const pid_t pid = fork();
@@ -269,4 +369,4 @@ TEST(SecretGuard, TheProcessIsNotDumpableAndWritesNoCoreFile) {
 }
 
 }  // namespace
-}  // namespace vaultry
+}  // namespace vaultry::platform

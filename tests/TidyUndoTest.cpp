@@ -17,13 +17,9 @@ namespace vaultry {
 namespace {
 
 namespace fs = std::filesystem;
+using test::present;
 using test::readFile;
 using test::writeFile;
-
-bool present(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
 
 struct Desk {
     test::TempDir dir;

@@ -8,6 +8,7 @@
 #include "app/SettingsKeys.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "support/FakePorts.h"
+#include "support/TrashFiles.h"
 #include "trash/SecureErase.h"
 
 namespace vaultry {
@@ -85,74 +86,48 @@ TEST(TrashEmpty, CancelChangesNothingConfirmRecordsThenEmpties) {
     EXPECT_FALSE(t.w.ui.isVisible("autoTrashWindow"));
 }
 
-TEST(TrashSchedule, SizeCheckWithoutStoredLimitAlwaysAsks) {
+// The hourly check's question, "is the Trash due?", at the edges of the size and the interval.
+TEST(TrashSchedule, SizeCheckWithoutStoredLimitIsAlwaysDue) {
     TrashWorld t;
     fs::remove_all(t.trash);  // even a Trash that does not exist (0 bytes) is at the limit 0
     t.w.ui.setState("cleanStorageCheckBtn", true);
-    t.w.ui.alertAnswers = {AlertAnswer::Alternate};
-    t.app->CleanUpTimer_hander();
-    ASSERT_EQ(t.w.ui.alerts.size(), 1u);
-    EXPECT_EQ(t.w.ui.alerts[0].message, kEmptyQuestion);
-    EXPECT_FALSE(t.w.settings.contains(key::LastsCleanTrashData));  // cancelled: nothing recorded
-    EXPECT_FALSE(t.w.ui.outlets.count("lastCleanupDatelab"));       // never emptied: labels untouched
+    EXPECT_TRUE(t.app->trashIsDue());
+    t.w.settings.set(key::TrashStorage, std::uint64_t{2097153});
+    EXPECT_FALSE(t.app->trashIsDue());
 
     TrashWorld limited;
     limited.w.ui.setState("cleanStorageCheckBtn", true);
     limited.w.settings.set(key::TrashStorage, std::uint64_t{2097153});
-    limited.app->CleanUpTimer_hander();
-    EXPECT_TRUE(limited.w.ui.alerts.empty());
+    EXPECT_FALSE(limited.app->trashIsDue());
     limited.w.settings.set(key::TrashStorage, std::uint64_t{2097152});
-    limited.app->CleanUpTimer_hander();
-    EXPECT_EQ(limited.w.ui.alerts.size(), 1u);
-    EXPECT_TRUE(limited.trashEmptied());
-    EXPECT_EQ(limited.w.settings.string(key::LastsCleanTrashData), "2.10MB");
-    EXPECT_EQ(limited.w.ui.text("lastCleanupSizelab"), "2.10MB");
-    EXPECT_EQ(limited.w.ui.text("lastCleanupDatelab"), "(2025-12-06)");
-    for (const char* label : {"lastCleanupInfolab", "lastCleanupSizelab", "lastCleanupDatelab"})
-        EXPECT_FALSE(limited.w.ui.isHidden(label)) << label;
+    EXPECT_TRUE(limited.app->trashIsDue());
+    limited.w.settings.set(key::TrashOnlyOldestItems, "YES");  // the oldest go quietly instead
+    EXPECT_FALSE(limited.app->trashIsDue());
 }
 
 TEST(TrashSchedule, TwoWeeksAtExactlyTheIntervalAndOneSecondBefore) {
-    for (const auto& [ago, asks] : {std::pair{1209600, true}, std::pair{1209599, false}}) {
+    for (const auto& [ago, due] : {std::pair{1209600, true}, std::pair{1209599, false}}) {
         TrashWorld t;
         t.w.ui.setState("cleanTimeCheckBtn", true);
         t.w.ui.setText("theTimeBtn", "Two Weeks");
         t.w.settings.set(key::CleanTimeF, "Daily");  // the pop-up counts, not the stored choice
         t.w.settings.set(key::LastCleanDate, t.w.clock.t - std::chrono::seconds(ago));
-        t.w.settings.set(key::LastsCleanTrashData, "9.00KB");
-        t.app->CleanUpTimer_hander();
-        EXPECT_EQ(t.w.ui.alerts.size(), asks ? 1u : 0u) << ago;
-        EXPECT_EQ(t.trashEmptied(), asks);
-        EXPECT_EQ(t.w.ui.text("lastCleanupSizelab"), asks ? "2.10MB" : "9.00KB");
+        EXPECT_EQ(t.app->trashIsDue(), due) << ago;
     }
     TrashWorld never;  // never emptied: due at once; an unknown title never is
     never.w.ui.setState("cleanTimeCheckBtn", true);
     never.w.ui.setText("theTimeBtn", "Hourly");
-    never.app->CleanUpTimer_hander();
-    EXPECT_TRUE(never.w.ui.alerts.empty());
+    EXPECT_FALSE(never.app->trashIsDue());
     never.w.ui.setText("theTimeBtn", "Two Months");
-    never.app->CleanUpTimer_hander();
-    EXPECT_EQ(never.w.ui.alerts.size(), 1u);
+    EXPECT_TRUE(never.app->trashIsDue());
 }
 
 // With the option on, the hourly check removes only what has aged past the interval, without a
 // question or a notification; the box without it still announces a full emptying.
 TEST(TrashSchedule, OnlyOlderItemsOptionRemovesThemQuietly) {
     TrashWorld t;
-    const auto stamp = [&](std::chrono::system_clock::time_point at) {
-        const std::time_t tt = std::chrono::system_clock::to_time_t(at);
-        std::tm tm{};
-        localtime_r(&tt, &tm);
-        char buf[32];
-        std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-        return std::string(buf);
-    };
-    writeFile(t.trash / "files/old.txt", "o");
-    writeFile(t.trash / "info/old.txt.trashinfo", "[Trash Info]\nPath=/h/old.txt\nDeletionDate=" +
-                                                      stamp(t.w.clock.t - std::chrono::hours(49)) + "\n");
-    writeFile(t.trash / "files/new.txt", "n");
-    writeFile(t.trash / "info/new.txt.trashinfo", "[Trash Info]\nPath=/h/new.txt\nDeletionDate=" +
-                                                      stamp(t.w.clock.t - std::chrono::hours(1)) + "\n");
+    test::trashItem(t.trash, "old.txt", "/h/old.txt", t.w.clock.t - std::chrono::hours(49));
+    test::trashItem(t.trash, "new.txt", "/h/new.txt", t.w.clock.t - std::chrono::hours(1));
     t.w.ui.setState("cleanTimeCheckBtn", true);
     t.w.ui.setText("theTimeBtn", "Daily");
     t.w.settings.set(key::TrashOnlyOlderItems, "YES");
@@ -235,7 +210,6 @@ TEST(TrashSchedule, TimerAnnouncesADueTrashAndOkEmptiesAfterAsking) {
     EXPECT_EQ(n.title, "Start to empty Trash now");
     EXPECT_EQ(n.actions, (std::vector<std::string>{"OK", "Later"}));
     EXPECT_EQ(t.w.notifier.removed, std::vector<std::string>{"EmptyTrashNow3"});
-    EXPECT_FALSE(t.app->userNotificationCenterShouldPresentNotification("EmptyTrashNow3"));
 
     ASSERT_TRUE(t.w.notifier.handler);
     t.w.notifier.handler("EmptyTrashNow3", "Later");

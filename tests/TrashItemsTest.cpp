@@ -15,44 +15,18 @@
 #include "platform/linux/LinuxSpawn.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
+#include "support/TrashFiles.h"
 #include "trash/TrashSchedule.h"
 
 namespace vaultry {
 namespace {
 
 namespace fs = std::filesystem;
+using test::present;
 using test::readFile;
+using test::trashItem;
+using test::trashStamp;
 using test::writeFile;
-
-bool present(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
-// A DeletionDate value for a moment, in local time as the Trash writes it.
-std::string localStamp(std::chrono::system_clock::time_point t) {
-    const std::time_t tt = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    localtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    return buf;
-}
-
-// An item as trash-put and the file managers write it: the file, its .trashinfo, and for a
-// folder its line in directorysizes.
-void trashItem(const fs::path& trash, const std::string& name, const std::string& original,
-               std::chrono::system_clock::time_point deleted, std::size_t bytes = 10, bool folder = false) {
-    if (folder) {
-        writeFile(trash / "files" / name / "inside.txt", std::string(bytes, 'x'));
-        std::ofstream(trash / "directorysizes", std::ios::app)
-            << bytes << " 1700000000 " << trash::percentEncode(name) << '\n';
-    } else {
-        writeFile(trash / "files" / name, std::string(bytes, 'x'));
-    }
-    writeFile(trash / "info" / (name + ".trashinfo"), "[Trash Info]\nPath=" + trash::percentEncode(original) +
-                                                          "\nDeletionDate=" + localStamp(deleted) + "\n");
-}
 
 const auto kNow = std::chrono::system_clock::now();
 const auto kDay = std::chrono::hours(24);
@@ -136,7 +110,7 @@ struct AgedTrash {
         writeFile(trash / "files/mystery.bin", "?");
         writeFile(trash / "info/mystery.bin.trashinfo", "not a trash info");
         writeFile(trash / "info/orphan.trashinfo",
-                  "[Trash Info]\nPath=/home/u/orphan\nDeletionDate=" + localStamp(kNow - 50 * kDay) + "\n");
+                  "[Trash Info]\nPath=/home/u/orphan\nDeletionDate=" + trashStamp(kNow - 50 * kDay) + "\n");
     }
 };
 

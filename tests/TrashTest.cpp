@@ -1,5 +1,4 @@
-// The trash engines, the spawn and autostart adapters, and vaultry-cli's trash commands, on real
-// files and real programs.
+// The trash engines and vaultry-cli's trash commands, on real files and real programs.
 #include "trash/Trash.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +16,9 @@ namespace vaultry {
 namespace {
 
 namespace fs = std::filesystem;
+using test::present;
 using test::readFile;
 using test::writeFile;
-
-bool present(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
 
 TEST(DuOutput, LeadingKilobytesTimes1024) {
     const std::pair<std::string, std::uint64_t> cases[] = {
@@ -69,29 +64,6 @@ TEST(FolderSize, FilesMissingPathsAndFolders) {
         return fail("no du");
     };
     EXPECT_EQ(trash::fastFolderSizeAtFilePath(fake, odd), 0u);
-}
-
-TEST(LinuxSpawn, DrainsBothPipesAndReportsFailures) {
-    platform::LinuxSpawn spawn;
-    // Megabytes on both streams: a child that filled an unread pipe would never end.
-    std::vector<std::string> missing(20000, "/nonexistent/" + std::string(60, 'm'));
-    missing.insert(missing.begin(), "/proc/self/status");
-    auto r = spawn.run("/usr/bin/cat", missing);
-    ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r->exitCode, 1);
-    EXPECT_GT(r->err.size(), 1000000u);
-    EXPECT_NE(r->out.find("Name:"), std::string::npos);
-
-    auto big = spawn.run("/usr/bin/head", {"-c", "3000000", "/dev/zero"});
-    ASSERT_TRUE(big.ok());
-    EXPECT_EQ(big->exitCode, 0);
-    EXPECT_EQ(big->out.size(), 3000000u);
-
-    auto quoted = spawn.run("/usr/bin/printf", {"%s|", "a b", "$HOME", "`x`", "-n"});
-    ASSERT_TRUE(quoted.ok());
-    EXPECT_EQ(quoted->out, "a b|$HOME|`x`|-n|");  // arguments arrive as given, no shell between
-
-    EXPECT_FALSE(spawn.run("/nonexistent/program", {}).ok());
 }
 
 struct TrashFixture {
@@ -348,37 +320,6 @@ TEST(SecureErase, AFileWithOtherHardLinksIsRefused) {
     EXPECT_EQ(r.refusals.size(), 1u);
     EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
     EXPECT_FALSE(present(f.chosen / "a.txt"));
-}
-
-TEST(Autostart, EntryRoundTripAndRemovalOfEveryEntryOfTheProgram) {
-    test::TempDir dir;
-    test::FakePaths paths(dir.path());
-    const std::string program = (dir / "odd dir/with \"quote\" $HOME `x` 100% back\\slash/vaultry").string();
-    platform::LinuxLoginItems items(paths, program);
-    EXPECT_FALSE(items.isEnabled());
-    ASSERT_TRUE(items.setEnabled(true));
-    EXPECT_TRUE(items.isEnabled());
-    const std::string entry = readFile(items.entryPath());
-    const auto at = entry.find("\nExec=") + 6;
-    const std::string exec = entry.substr(at, entry.find('\n', at) - at);
-    EXPECT_EQ(platform::LinuxLoginItems::programOfExec(exec), program);
-    // At login only the tray icon appears; a start by hand shows the window.
-    EXPECT_EQ(exec, platform::LinuxLoginItems::execValue(program) + " --hidden");
-    EXPECT_EQ(platform::LinuxLoginItems::programOfExec("/usr/bin/vaultry --minimized"), "/usr/bin/vaultry");
-    ASSERT_TRUE(items.setEnabled(true));  // again: still one entry, no temporary files
-    EXPECT_EQ(
-        std::distance(fs::directory_iterator(items.entryPath().parent_path()), fs::directory_iterator()), 1);
-
-    const fs::path autostart = items.entryPath().parent_path();
-    writeFile(autostart / "copy.desktop", "[Desktop Entry]\nType=Application\nExec=" +
-                                              platform::LinuxLoginItems::execValue(program) + " -x\n");
-    writeFile(autostart / "other.desktop", "[Desktop Entry]\nType=Application\nExec=/usr/bin/other\n");
-    ASSERT_TRUE(items.setEnabled(false));
-    EXPECT_FALSE(items.isEnabled());
-    EXPECT_FALSE(present(items.entryPath()));
-    EXPECT_FALSE(present(autostart / "copy.desktop"));
-    EXPECT_TRUE(present(autostart / "other.desktop"));
-    EXPECT_TRUE(items.setEnabled(false));  // nothing to remove is no failure
 }
 
 // vaultry-cli as a user runs it, on a temporary home.

@@ -10,6 +10,7 @@
 #include "app/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
+#include "support/TrashFiles.h"
 #include "trash/TrashItems.h"
 #include "trash/TrashSchedule.h"
 
@@ -17,30 +18,16 @@ namespace vaultry {
 namespace {
 
 namespace fs = std::filesystem;
+using test::present;
 using test::readFile;
 using test::runCli;
 using test::writeFile;
 
-bool present(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
-// The CLI runs in UTC; the dates are written in UTC too.
-std::string utcStamp(std::chrono::system_clock::time_point t) {
-    const std::time_t tt = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    gmtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    return buf;
-}
-
+// An item of 100 bytes deleted days ago, dated in UTC as the CLI reads it.
 void item(const fs::path& trash, const std::string& name, int daysAgo) {
-    writeFile(trash / "files" / name, std::string(100, 'x'));
-    writeFile(trash / "info" / (name + ".trashinfo"),
-              "[Trash Info]\nPath=/x/" + trash::percentEncode(name) + "\nDeletionDate=" +
-                  utcStamp(std::chrono::system_clock::now() - std::chrono::hours(24 * daysAgo)) + "\n");
+    test::trashItem(trash, name, "/x/" + name,
+                    std::chrono::system_clock::now() - std::chrono::hours(24 * daysAgo), 100, false,
+                    test::Zone::Utc);
 }
 
 // A home with its Trash and a second volume (a folder the mount table lists) with its own.

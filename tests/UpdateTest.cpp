@@ -26,20 +26,6 @@ std::string versionList(const std::string& version, const std::string& notes = "
 
 platform::Http::Response ok(const std::string& body) { return {200, {body.begin(), body.end()}}; }
 
-// Sets an environment variable for one test.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 TEST(VersionCompare, ComparesEachDottedComponentAsANumber) {
     const std::tuple<const char*, const char*, int> cases[] = {
         {"3.0", "2.9.9", 1},   {"2.2", "2.1.9", 1},
@@ -101,7 +87,7 @@ TEST(VersionList, ReadsOnlyAnXmlListThatNamesTheNewestVersion) {
 // The controller over fake ports, with the version list at a fixed address.
 struct Checker {
     static constexpr const char* kUrl = "http://updates.test/v.plist";
-    ScopedEnv env{"VAULTRY_UPDATE_URL", kUrl};
+    test::Env env{"VAULTRY_UPDATE_URL", kUrl};
     test::World w;
     std::unique_ptr<PRUpdateController> c = std::make_unique<PRUpdateController>(w.services());
     void serve(Result<platform::Http::Response> r) { w.http.responses.insert_or_assign(kUrl, std::move(r)); }
@@ -130,7 +116,7 @@ TEST(UpdateController, OffersANewerVersionWithItsNotes) {
     EXPECT_TRUE(k.shown("UpdateWindow"));
     EXPECT_FALSE(k.shown("noUpdateWindow"));
 
-    ScopedEnv product("VAULTRY_PRODUCT_URL", "https://vaultry.example/get");
+    test::Env product("VAULTRY_PRODUCT_URL", "https://vaultry.example/get");
     k.c->ClickGoDownloadAction();
     EXPECT_EQ(k.w.workspace.urls, std::vector<std::string>{"https://vaultry.example/get"});
     k.c->ClickNotNowAction();
@@ -237,7 +223,7 @@ TEST(UpdateController, AgainstARealServer) {
     for (const auto& [path, window, failed] : cases) {
         test::World w;
         test::LogCapture log;
-        ScopedEnv env("VAULTRY_UPDATE_URL", server.url(path));
+        test::Env env("VAULTRY_UPDATE_URL", server.url(path));
         auto s = w.services();
         PRUpdateController c(Services{s.ui, s.settings, s.nc, s.paths, s.clock, s.mainThread, s.bookmarks,
                                       s.workspace, s.hiddenFlag, s.thumbnailer, s.spawn, http, s.notifier,

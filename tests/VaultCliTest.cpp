@@ -23,13 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Cli {
-    test::TempDir home;
-    // vaultry-cli with HOME set to the temporary home, `input` on standard input.
-    test::CliRun run(std::vector<std::string> args, const std::string& input = "") {
-        return test::runCli(home.path(), std::move(args), input);
-    }
-};
+using Cli = test::CliHome;
 
 TEST(VaultCli, PasswordStorageEncryptDecryptAndList) {
     Cli c;

@@ -17,6 +17,7 @@
 #include "app/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
+#include "support/VaultWorld.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/AutoLock.h"
@@ -36,23 +37,7 @@ using Strings = std::vector<std::string>;
 
 // A running GUI (an AppDelegate over fake ports) unlocked with "pw", whose settings file is the
 // one vaultry-cli uses with HOME set to the same temporary home.
-struct Gui {
-    test::World w;
-    std::unique_ptr<AppDelegate> app;
-    fs::path storage = w.dir / "Safe/vaultry.data";
-    Gui() {
-        app = std::make_unique<AppDelegate>(w.services());
-        app->applicationDidFinishLaunching();
-        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
-        fs::create_directories(w.dir / "Safe");
-        app->openPanelDidEnd8(platform::Ui::Paths{(w.dir / "Safe").string()});
-        w.ui.setText("enterPWLab", "pw");
-        app->ReturnOnPasswordField();
-    }
-    void choose(Strings paths) { w.ui.panelAnswers.push_back(std::move(paths)); }
-    test::CliRun cli(Strings args, const std::string& input = "") {
-        return test::runCli(w.dir.path(), std::move(args), input);
-    }
+struct Gui : test::VaultWorld {
     Strings onDisk(const char* key) {
         SettingsStore s(w.paths.settingsFile());
         return s.stringArray(key).value_or(Strings{});

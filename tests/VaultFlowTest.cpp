@@ -8,6 +8,7 @@
 #include "app/SettingsKeys.h"
 #include "platform/linux/DotHiddenFlag.h"
 #include "support/FakePorts.h"
+#include "support/VaultWorld.h"
 #include "vault/Archive.h"
 
 namespace vaultry {
@@ -20,27 +21,7 @@ using test::writeFile;
 
 fs::perms permsOf(const fs::path& p) { return fs::status(p).permissions() & fs::perms::all; }
 
-struct Vault {
-    test::World w;
-    std::unique_ptr<AppDelegate> app;
-    fs::path storage = w.dir / "Safe/vaultry.data";
-    explicit Vault(bool unlocked = true) {
-        app = std::make_unique<AppDelegate>(w.services());
-        app->applicationDidFinishLaunching();
-        if (!unlocked) return;
-        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
-        fs::create_directories(w.dir / "Safe");
-        w.ui.panelAnswers.push_back(platform::Ui::Paths{(w.dir / "Safe").string()});
-        app->openPanelDidEnd8(w.ui.panelAnswers.front());
-        w.ui.panelAnswers.clear();
-        w.ui.setText("enterPWLab", "pw");
-        app->ReturnOnPasswordField();
-    }
-    void choose(std::vector<std::string> paths) { w.ui.panelAnswers.push_back(std::move(paths)); }
-    std::vector<std::string> storedRecords() {
-        return w.settings.stringArray(key::VaultryDataArray).value_or(std::vector<std::string>{});
-    }
-};
+using Vault = test::VaultWorld;
 
 TEST(VaultFlow, HideListsTheItemsAndRecordsOnlyThoseMarked) {
     Vault v;
@@ -339,36 +320,6 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
     EXPECT_EQ(v.w.ui.alerts[3].message, "The old storage folder was kept.");
     for (const auto& e : fs::directory_iterator(s3))
         EXPECT_EQ(e.path().filename().string().find(".vaultry-copy"), std::string::npos);
-}
-
-TEST(DotHiddenFlag, KeepsOtherLinesAndRemovesAnEmptyFile) {
-    test::TempDir dir;
-    platform::DotHiddenFlag flag;
-    writeFile(dir / ".hidden", "other\n");
-    writeFile(dir / "a b", "");
-    fs::create_directories(dir / "sub");
-    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), true));
-    EXPECT_TRUE(flag.setHidden((dir / "sub/").string(), true));
-    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), true));  // listed once
-    EXPECT_EQ(readFile(dir / ".hidden"), "other\na b\nsub\n");
-    EXPECT_TRUE(flag.isHidden((dir / "sub").string()));
-    EXPECT_FALSE(flag.setHidden((dir / "gone").string(), true));
-    EXPECT_TRUE(flag.setHidden((dir / "a b").string(), false));
-    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), false));
-    EXPECT_EQ(readFile(dir / ".hidden"), "other\n");
-    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), true));
-    writeFile(dir / ".hidden", "sub\n");
-    EXPECT_TRUE(flag.setHidden((dir / "sub").string(), false));
-    EXPECT_FALSE(fs::exists(dir / ".hidden"));
-
-    if (::geteuid() != 0) {
-        fs::permissions(dir / "sub", fs::perms::owner_read | fs::perms::owner_exec);
-        writeFile(dir / "x", "");
-        fs::create_directories(dir / "ro");
-        writeFile(dir / "ro/item", "");
-        fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-        EXPECT_FALSE(flag.setHidden((dir / "ro/item").string(), true));
-    }
 }
 
 }  // namespace

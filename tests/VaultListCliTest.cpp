@@ -18,17 +18,12 @@ using test::readFile;
 using test::writeFile;
 using Strings = std::vector<std::string>;
 
-// Runs vaultry-cli as a user would, with a temporary HOME and the given standard input.
-struct CliHome {
-    test::TempDir home;
+// vaultry-cli on a temporary home with a vault in it.
+struct CliHome : test::CliHome {
     fs::path storage = home / "Safe/vaultry.data";
     fs::path notes = home / "Notes";
 
     SettingsStore store() { return SettingsStore(home / ".config/com.Quenmark.vaultry.plist"); }
-
-    test::CliRun run(Strings args, const std::string& input = "") {
-        return test::runCli(home.path(), args, input);
-    }
 
     // A vault with a locked file, an unlocked file and a hidden item.
     Strings setUp() {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "support/FakePorts.h"
+#include "support/VaultWorld.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
 #include "vault/VaultList.h"
@@ -19,47 +22,12 @@ using test::readFile;
 using test::writeFile;
 using Strings = std::vector<std::string>;
 
-// A started application with a password, a storage folder and the pass phrase entered.
-struct ListWorld {
-    test::World w;
-    std::unique_ptr<AppDelegate> app;
-    fs::path storage = w.dir / "Safe/vaultry.data";
-    fs::path notes = w.dir / "Notes";
-
-    ListWorld() {
-        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
-        fs::create_directories(w.dir / "Safe");
-        start();
-        app->openPanelDidEnd8(platform::Ui::Paths{(w.dir / "Safe").string()});
-        unlock();
-    }
-    void start() {
-        app.reset();
-        app = std::make_unique<AppDelegate>(w.services());
-        app->applicationDidFinishLaunching();
-    }
-    void unlock() {
-        w.ui.setText("enterPWLab", "pw");
-        app->ReturnOnPasswordField();
-    }
+// The shared vault; each encryption here is saved at once.
+struct ListWorld : test::VaultWorld {
     std::string encrypt(const fs::path& item) {
-        EXPECT_TRUE(app->EncryptFileFolderFunction(item.string())) << item;
+        const std::string record = VaultWorld::encrypt(item);
         app->saveRecords();
-        return app->backupFileDataArray.back();
-    }
-    std::unique_ptr<PSTableCellView> row(const std::string& record) {
-        for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-            if (app->FileDataArray[r] == record)
-                return app->tableViewViewForTableColumnRow("name", std::int64_t(r));
-        return nullptr;
-    }
-    Strings storedDecrypted() {
-        return w.settings.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
-    }
-    Strings storedRecords() { return w.settings.stringArray(key::VaultryDataArray).value_or(Strings{}); }
-    void clickRow(const std::string& record) {
-        for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-            if (app->FileDataArray[r] == record) w.ui.at("fileTableView").clickedRow = std::int64_t(r);
+        return record;
     }
 };
 
@@ -104,7 +72,7 @@ TEST(VaultFilters, NeverShrinkTheStoredListAndCloseResetsToAll) {
     const std::string b = s.encrypt(s.notes / "b.txt");
     s.app->SelectEncryptedImagesAction();
     EXPECT_EQ(s.app->FileDataArray, Strings{a});
-    EXPECT_EQ(s.app->numberOfRowsInTableView(), 1u);
+    EXPECT_EQ(s.app->tableViewViewsForAllRows("name").size(), 1u);  // the rows the table shows
     writeFile(s.notes / "c.txt", "c");
     const std::string c = s.encrypt(s.notes / "c.txt");
     EXPECT_EQ(s.storedRecords(), (Strings{a, b, c}));
@@ -524,6 +492,51 @@ TEST(CopyManifest, ReadsWhatItWritesAndSkipsDamagedLines) {
     writeFile(dir / "f/y", "");
     EXPECT_NE(*before, *vault::copyDigest(dir / "f"));
     EXPECT_FALSE(vault::copyDigest(dir / "missing"));
+}
+
+// Two processes that loaded the copy manifest before either saved: both records stay, and an
+// erase by one does not bring back or drop the other's.
+TEST(CopyManifest, SavesMergeUnderTheLockInsteadOfOverwriting) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
+    {
+        vault::CopyManifest m = vault::CopyManifest::load(dir.path());
+        m.set("/u/old", a);
+        ASSERT_TRUE(m.save(dir.path()));
+    }
+    vault::CopyManifest gui = vault::CopyManifest::load(dir.path());
+    vault::CopyManifest cli = vault::CopyManifest::load(dir.path());
+    gui.set("/u/gui", b);
+    cli.set("/u/cli", c);
+    cli.erase("/u/old");
+    ASSERT_TRUE(gui.save(dir.path()));
+    ASSERT_TRUE(cli.save(dir.path()));
+    auto back = vault::CopyManifest::load(dir.path());
+    EXPECT_EQ(back.size(), 2u);
+    ASSERT_NE(back.find("/u/gui"), nullptr);
+    EXPECT_EQ(*back.find("/u/gui"), b);
+    ASSERT_NE(back.find("/u/cli"), nullptr);
+    EXPECT_EQ(back.find("/u/old"), nullptr);
+    EXPECT_EQ(fs::status(dir / vault::CopyManifest::kFileName).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // Many writers at once, each loading, adding and saving in turn.
+    constexpr int kWriters = 6, kRecords = 25;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            for (int r = 0; r < kRecords; ++r) {
+                vault::CopyManifest m = vault::CopyManifest::load(dir.path());
+                m.set("/w" + std::to_string(w) + "/" + std::to_string(r), a);
+                EXPECT_TRUE(m.save(dir.path()));
+            }
+        });
+    for (auto& t : writers) t.join();
+    back = vault::CopyManifest::load(dir.path());
+    EXPECT_EQ(back.size(), 2u + kWriters * kRecords);
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename(), vault::CopyManifest::kFileName) << e.path();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "app/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
+#include "support/VaultWorld.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
@@ -19,8 +20,6 @@
 #include "vault/SafeRemoval.h"
 #include "vault/VaultItems.h"
 #include "vault/VaultList.h"
-
-extern char** environ;
 
 namespace vaultry {
 namespace {
@@ -46,57 +45,14 @@ struct Mode {
 };
 constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::owner_exec;
 
-int run(const Strings& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) < 0) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Wraps a gzip tar made by the system's tar into a folder archive, as `openssl enc -aes256` would.
 fs::path sealTar(const fs::path& tgz, const fs::path& out) {
     EXPECT_TRUE(vault::encryptFile(tgz, out, "pw", vault::ArchiveKind::Folder));
     return out;
 }
 
-// A started application with a password, a storage folder and the pass phrase entered.
-struct Vault {
-    test::World w;
-    std::unique_ptr<AppDelegate> app;
-    fs::path storage = w.dir / "Safe/vaultry.data";
-    fs::path notes = w.dir / "Notes";
-
-    Vault() {
-        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
-        fs::create_directories(w.dir / "Safe");
-        fs::create_directories(notes);
-        start();
-        app->openPanelDidEnd8(platform::Ui::Paths{(w.dir / "Safe").string()});
-        unlock();
-    }
-    void start() {
-        app.reset();
-        app = std::make_unique<AppDelegate>(w.services());
-        app->applicationDidFinishLaunching();
-    }
-    void unlock() {
-        w.ui.setText("enterPWLab", "pw");
-        app->ReturnOnPasswordField();
-    }
-    std::string encrypt(const fs::path& item) {
-        EXPECT_TRUE(app->EncryptFileFolderFunction(item.string())) << item;
-        return app->backupFileDataArray.back();
-    }
-    std::unique_ptr<PSTableCellView> row(const std::string& record) {
-        for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-            if (app->FileDataArray[r] == record)
-                return app->tableViewViewForTableColumnRow("name", std::int64_t(r));
-        return nullptr;
-    }
+// The shared vault, with the row actions and a look into the archives.
+struct Vault : test::VaultWorld {
     void unlockRow(const std::string& record) { row(record)->ClickSwtichAction(); }
     bool lockRow(const std::string& record) {
         auto view = row(record);
@@ -104,13 +60,8 @@ struct Vault {
         return view->showsLocked();
     }
     void remove(const std::string& record) {
-        for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-            if (app->FileDataArray[r] == record) w.ui.at("fileTableView").clickedRow = std::int64_t(r);
+        clickRow(record);
         app->RemoveFileFromListAction();
-    }
-    Strings storedRecords() { return w.settings.stringArray(key::VaultryDataArray).value_or(Strings{}); }
-    Strings storedDecrypted() {
-        return w.settings.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
     }
     // The plaintext an archive holds, unpacked or decrypted into a fresh folder.
     fs::path opened(const std::string& record) {
@@ -419,8 +370,8 @@ TEST(VaultSafety, UnpackingKeepsEveryMemberOfOurArchives) {
     writeFile(dir / "mac/Work/._notes", appleDouble + "no sibling");
     writeFile(dir / "mac/Work/._plan", "a user's file");
     writeFile(dir / "mac/Work/plan", "p");
-    ASSERT_EQ(run({"tar", "--format=pax", "-czf", (dir / "mac.tgz").string(), "-C", (dir / "mac").string(),
-                   "Work"}),
+    ASSERT_EQ(test::runProgram({"tar", "--format=pax", "-czf", (dir / "mac.tgz").string(), "-C",
+                                (dir / "mac").string(), "Work"}),
               0);
     fs::create_directories(dir / "out2");
     placed = vault::unpackFolder(sealTar(dir / "mac.tgz", dir / "mac.tar.gz"), dir / "out2", "pw");
@@ -436,7 +387,9 @@ TEST(VaultSafety, UnpackingRefusesLinkChainsThatLeadOutside) {
     fs::create_directories(dir / "src/Work/d");
     fs::create_symlink("..", dir / "src/Work/d/l1");
     fs::create_symlink("d/l1/../../..", dir / "src/Work/esc");
-    ASSERT_EQ(run({"tar", "-czf", (dir / "chain.tgz").string(), "-C", (dir / "src").string(), "Work"}), 0);
+    ASSERT_EQ(
+        test::runProgram({"tar", "-czf", (dir / "chain.tgz").string(), "-C", (dir / "src").string(), "Work"}),
+        0);
     fs::create_directories(dir / "a/target");
     EXPECT_FALSE(
         vault::unpackFolder(sealTar(dir / "chain.tgz", dir / "chain.tar.gz"), dir / "a/target", "pw"));
@@ -445,7 +398,9 @@ TEST(VaultSafety, UnpackingRefusesLinkChainsThatLeadOutside) {
     // Chains that stay inside are fine.
     fs::remove(dir / "src/Work/esc");
     fs::create_symlink("d/l1/d", dir / "src/Work/back");
-    ASSERT_EQ(run({"tar", "-czf", (dir / "fine.tgz").string(), "-C", (dir / "src").string(), "Work"}), 0);
+    ASSERT_EQ(
+        test::runProgram({"tar", "-czf", (dir / "fine.tgz").string(), "-C", (dir / "src").string(), "Work"}),
+        0);
     auto placed = vault::unpackFolder(sealTar(dir / "fine.tgz", dir / "fine.tar.gz"), dir / "a/target", "pw");
     ASSERT_TRUE(placed) << placed.error().message;
     EXPECT_TRUE(fs::is_symlink(dir / "a/target/Work/back"));

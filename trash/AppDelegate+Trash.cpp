@@ -164,22 +164,6 @@ bool AppDelegate::removeSomeTrashItems() {
     return applied;
 }
 
-void AppDelegate::CleanUpTimer_hander() {
-    auto& view = *thePopViewController;
-    removeSomeTrashItems();
-    if (view.BCheckStorage() && settings_.string(key::TrashOnlyOldestItems) != "YES") {
-        const std::uint64_t size = getTrashFileSize();
-        if (size >= settings_.number(key::TrashStorage).value_or(0)) removeAllTrashFile(size);
-    }
-    if (view.BCheckDate() && settings_.string(key::TrashOnlyOlderItems) != "YES") {
-        const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
-        if (interval && trash::secondsSince(settings_.date(key::LastCleanDate), s_.clock.now()) >= *interval)
-            removeAllTrashFile(getTrashFileSize());
-    }
-    if (const auto last = settings_.date(key::LastCleanDate))
-        view.ShowLastCleanUpInfo(settings_.string(key::LastsCleanTrashData), trash::lastCleanDateText(*last));
-}
-
 bool AppDelegate::trashIsDue() {
     auto& view = *thePopViewController;
     if (view.BCheckStorage() && settings_.string(key::TrashOnlyOldestItems) != "YES" &&
@@ -238,8 +222,6 @@ void AppDelegate::userNotificationCenterDidActivateNotification(const std::strin
     if (identifier == kEmptyTrashNotification && action == "OK") removeAllTrashFile(getTrashFileSize());
     if (identifier == "AutoTidyDone" && action == "Undo") UndoLastTidy();
 }
-
-bool AppDelegate::userNotificationCenterShouldPresentNotification(const std::string&) { return false; }
 
 void AppDelegate::ClickSortelloOnLogin() { thePopViewController->ClickAutoTrashOnLogin(); }
 

@@ -31,8 +31,6 @@ bool contains(const std::vector<std::string>& list, const std::string& s) {
 
 // ---- Table data source --------------------------------------------------------------------------
 
-std::size_t AppDelegate::numberOfRowsInTableView() const { return FileDataArray.size(); }
-
 std::unique_ptr<PSTableCellView> AppDelegate::tableViewViewForTableColumnRow(std::string_view column,
                                                                              std::int64_t row) {
     if (row < 0) return nullptr;

@@ -33,9 +33,10 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
         if (!rel.empty() && *rel.begin() != "..")
             return fail(itemPath + " holds the storage folder and cannot be encrypted into it");
     }
-    plan.archive = fs::path(storage) / (plan.item.filename().string() + (plan.folder ? ".tar.gz" : ".enc"));
     const std::string parent = plan.item.parent_path().string();
-    plan.record = (parent == "/" ? "" : parent) + "/" + plan.archive.filename().string();
+    plan.record =
+        encryptedRecordFor((parent == "/" ? "" : parent) + "/" + plan.item.filename().string(), plan.folder);
+    plan.archive = fs::path(storage) / lastComponent(plan.record);
     return plan;
 }
 

@@ -28,34 +28,16 @@ inline QApplication& guiApp() {
     return *app;
 }
 
+// The application exists before any widget.
+struct GuiAppFirst {
+    GuiAppFirst() { guiApp(); }
+};
+
 // The real windows on the Qt adapter, with fakes for every other port, and the controller.
-struct GuiWorld {
-    struct AppFirst {
-        AppFirst() { guiApp(); }
-    } appFirst;  // the application exists before any widget below
-    TempDir dir;
-    FakePaths paths{dir.path()};
-    SettingsStore settings{paths.settingsFile()};
-    NotificationCenter nc;
-    qt::QtUi ui;
-    FakeMainThread mainThread;
-    FakeClock clock;
-    platform::LinuxBookmarks bookmarks;
-    FakeWorkspace workspace;
-    FakeHiddenFlag hiddenFlag;
-    FakeThumbnailer thumbnailer;
-    FakeSpawn spawn;
-    FakeHttp http;
-    FakeNotifier notifier;
-    FakeLoginItems loginItems;
+struct GuiWorld : GuiAppFirst, WorldWith<qt::QtUi> {
     qt::Commands commands;
     qt::AppWindows windows{ui, nc, commands};
     qt::StatusBanner banner{ui, windows, commands};
-
-    Services services() {
-        return {ui,        settings,   nc,          paths, clock, mainThread, bookmarks,
-                workspace, hiddenFlag, thumbnailer, spawn, http,  notifier,   loginItems};
-    }
 };
 
 }  // namespace vaultry::test

@@ -130,17 +130,9 @@ TEST(PasswordWindows, CreateThenEnterOpensTheVaultAndAWrongEntryShakesInPlace) {
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_FALSE(ui.isHidden("enterPDWarnLab")) << "a wrong entry shows the warning";
     EXPECT_TRUE(field->text().isEmpty());
-    auto* shake = window->findChild<QPropertyAnimation*>("vaultryShake");
-    ASSERT_NE(shake, nullptr) << "a wrong entry shakes the window";
-    EXPECT_EQ(shake->duration(), 500);
-    int left = 0, right = 0;
-    const int swing = static_cast<int>(window->width() * 0.05f);
-    for (const auto& [at, value] : shake->keyValues()) {
-        left += value.toPoint() == before - QPoint(swing, 0);
-        right += value.toPoint() == before + QPoint(swing, 0);
-    }
-    EXPECT_EQ(left, 8);
-    EXPECT_EQ(right, 8);
+    // The shake's path itself is checked in Shake.SwingsByFivePercentAndEndsWhereItBegan.
+    ASSERT_NE(window->findChild<QPropertyAnimation*>("vaultryShake"), nullptr)
+        << "a wrong entry shakes the window";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->findChild<QPropertyAnimation*>("vaultryShake"); }));
     EXPECT_EQ(window->pos(), before) << "the shake ends where it began";
     EXPECT_TRUE(ui.isVisible("enterPDWindow"));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -189,74 +191,22 @@ TEST(Popover, OpensAtTheAnchorClosesAndIsBuiltAfreshEachTime) {
 
 TEST(Images, EveryImageTheControllersAskForIsDrawn) {
     test::guiApp();
-    const char* names[] = {"Close_Down.png",
-                           "Close_Nom.png",
-                           "Safaricookienom.png",
-                           "archbigdown.png",
-                           "archbignom.png",
-                           "bannerIcon.png",
-                           "chromecookiedown.png",
-                           "chromecookienom.png",
-                           "connectdownbtn.png",
-                           "connectnombtn.png",
-                           "currentBigDesktopdown.png",
-                           "currentBigDesktopnom.png",
-                           "darkbannerIcon.png",
-                           "docbigdown.png",
-                           "docbignom.png",
-                           "donedown.png",
-                           "donenom.png",
-                           "filetopbanner.png",
-                           "find.png",
-                           "finddown.png",
-                           "firefoxcookiedown.png",
-                           "firefoxcookienom.png",
-                           "folderbigdown.png",
-                           "folderbignom.png",
-                           "foldericns.png",
-                           "locktag.png",
-                           "mainBottomImage.png",
-                           "newcookiedown.png",
-                           "newcookienom.png",
-                           "opencooikedown.png",
-                           "opencookienom.png",
-                           "othebigdown.png",
-                           "otherbignom.png",
-                           "pdtopview.png",
-                           "picbigDown.png",
-                           "picbignom.png",
-                           "safaricookiedown.png",
-                           "startlocationdownbtn.png",
-                           "startlocationnombtn.png",
-                           "storagedown.png",
-                           "storagenom.png",
-                           "switchdown.png",
-                           "tablehead.png",
-                           "topbanner.png",
-                           "turnoffbtn.png",
-                           "viewtag.png",
-                           "allnom",
-                           "imagenom",
-                           "docnom",
-                           "medianom",
-                           "foldernom",
-                           "othernom",
-                           "floderimage",
-                           "alldownbbtn",
-                           "allnombbtn",
-                           "imagedownbtn",
-                           "imagenombtn",
-                           "docdownbtn",
-                           "docnombtn",
-                           "zipdownbtn",
-                           "zipnombtn",
-                           "folderdownbtn",
-                           "foldernombtn",
-                           "otherdownbbtn",
-                           "othernombbtn",
-                           "NSRefreshTemplate",
-                           "NSActionTemplate"};
-    for (const char* name : names) {
+    // Every name the controllers ask for, blank-separated.
+    std::istringstream names(
+        "Close_Down.png Close_Nom.png Safaricookienom.png archbigdown.png archbignom.png "
+        "bannerIcon.png chromecookiedown.png chromecookienom.png connectdownbtn.png "
+        "connectnombtn.png currentBigDesktopdown.png currentBigDesktopnom.png darkbannerIcon.png "
+        "docbigdown.png docbignom.png donedown.png donenom.png filetopbanner.png find.png "
+        "finddown.png firefoxcookiedown.png firefoxcookienom.png folderbigdown.png folderbignom.png "
+        "foldericns.png locktag.png mainBottomImage.png newcookiedown.png newcookienom.png "
+        "opencooikedown.png opencookienom.png othebigdown.png otherbignom.png pdtopview.png "
+        "picbigDown.png picbignom.png safaricookiedown.png startlocationdownbtn.png "
+        "startlocationnombtn.png storagedown.png storagenom.png switchdown.png tablehead.png "
+        "topbanner.png turnoffbtn.png viewtag.png allnom imagenom docnom medianom foldernom othernom "
+        "floderimage alldownbbtn allnombbtn imagedownbtn imagenombtn docdownbtn docnombtn zipdownbtn "
+        "zipnombtn folderdownbtn foldernombtn otherdownbbtn othernombbtn NSRefreshTemplate "
+        "NSActionTemplate");
+    for (std::string name; names >> name;) {
         const QIcon icon = iconFor(platform::ImageRef::named(name));
         EXPECT_FALSE(icon.isNull()) << name;
         const QImage one = icon.pixmap(QSize(32, 32), 1.0).toImage();

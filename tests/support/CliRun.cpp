@@ -6,11 +6,17 @@
 
 #include "support/FakePorts.h"
 
+extern char** environ;
+
 namespace vaultry::test {
 
-CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args, const std::string& input) {
+namespace {
+
+CliRun spawnCli(const std::filesystem::path& home, std::vector<std::string> args, const std::string& input,
+                const std::optional<std::string>& fd3) {
     TempDir io;
     writeFile(io / "in", input);
+    if (fd3) writeFile(io / "fd3", *fd3);
     args.insert(args.begin(), VAULTRY_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -27,6 +33,7 @@ CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args, 
     posix_spawn_file_actions_addopen(&fa, 0, (io / "in").c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&fa, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd3) posix_spawn_file_actions_addopen(&fa, 3, (io / "fd3").c_str(), O_RDONLY, 0);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
@@ -41,6 +48,28 @@ CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args, 
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
     return run;
+}
+
+}  // namespace
+
+CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args, const std::string& input) {
+    return spawnCli(home, std::move(args), input, std::nullopt);
+}
+
+CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string> args,
+                     const std::string& text) {
+    return spawnCli(home, std::move(args), "", text);
+}
+
+int runProgram(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace vaultry::test

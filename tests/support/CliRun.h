@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "support/FakePorts.h"
+
 namespace vaultry::test {
 
 struct CliRun {
@@ -15,5 +17,20 @@ struct CliRun {
 // there is no terminal to ask at and every question needs its flag.
 CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args,
               const std::string& input = "");
+// The same with `text` readable on descriptor 3 and nothing on standard input.
+CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string> args,
+                     const std::string& text);
+
+// A temporary home to run vaultry-cli in.
+struct CliHome {
+    TempDir home;
+    CliRun run(std::vector<std::string> args, const std::string& input = "") {
+        return runCli(home.path(), std::move(args), input);
+    }
+};
+
+// Runs a program found on PATH with an argument vector and the test's own environment; its exit
+// status, or -1 when it did not start or ended by a signal.
+int runProgram(const std::vector<std::string>& args);
 
 }  // namespace vaultry::test

@@ -7,8 +7,12 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "cookies/ChromiumCrypto.h"
 
 namespace vaultry::test {
 
@@ -82,5 +86,25 @@ void makeChromeDb(const std::filesystem::path& db, bool current);
 // Firefox: before 2020 (baseDomain and host, expiry in seconds, user_version 9) or today's
 // (host only, expiry in milliseconds, user_version 16).
 void makeFirefoxDb(const std::filesystem::path& db, bool current);
+
+// A keyring of the Secret Service with the given items; it notes each name it is asked for.
+class FakeKeyring : public cookies::SafeStorage {
+public:
+    std::map<std::string, std::string> items;
+    std::vector<std::string> asked;
+    std::optional<std::string> password(const std::string& name) override {
+        asked.push_back(name);
+        const auto it = items.find(name);
+        return it == items.end() ? std::nullopt : std::optional(it->second);
+    }
+};
+
+// Lower-case hex of bytes, as SQL blob literals take them.
+inline std::string hex(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (auto b : bytes) out += {digits[b >> 4], digits[b & 15]};
+    return out;
+}
 
 }  // namespace vaultry::test

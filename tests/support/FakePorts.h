@@ -35,6 +35,22 @@ private:
 
 void writeFile(const std::filesystem::path& path, const std::string& content);
 std::string readFile(const std::filesystem::path& path);
+bool present(const std::filesystem::path& path);  // anything at the path, a dangling link too
+
+// Environment variables set (a null value removes one) for a test's length, and put back.
+class Env {
+public:
+    Env() = default;
+    Env(const char* name, const std::string& value) { set(name, value.c_str()); }
+    Env(const Env&) = delete;
+    Env& operator=(const Env&) = delete;
+    ~Env() { restore(); }
+    void set(const char* name, const char* value);
+    void restore();  // the values from before, now
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 // The folder of shared sample files, or empty when it is not beside the checkout.
 std::filesystem::path sharedFixtures();
@@ -224,13 +240,15 @@ public:
     bool setEnabled(bool on) override { return failing ? false : (enabled = on, true); }
 };
 
-// A temporary home with a settings store and every port faked (bookmarks are the real ones).
-struct World {
+// A temporary home with a settings store and every port faked (bookmarks are the real ones); the
+// GUI tests put the real Qt adapter in the place of the Ui.
+template <class UiPort>
+struct WorldWith {
     TempDir dir;
     FakePaths paths{dir.path()};
     SettingsStore settings{paths.settingsFile()};
     NotificationCenter nc;
-    FakeUi ui;
+    UiPort ui;
     FakeMainThread mainThread;
     FakeClock clock;
     platform::LinuxBookmarks bookmarks;
@@ -247,6 +265,7 @@ struct World {
                 workspace, hiddenFlag, thumbnailer, spawn, http,  notifier,   loginItems};
     }
 };
+using World = WorldWith<FakeUi>;
 
 // Captures log lines for the lifetime of the object.
 class LogCapture {

@@ -1,0 +1,60 @@
+#include "support/VaultWorld.h"
+
+#include <gtest/gtest.h>
+
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
+
+namespace vaultry::test {
+
+namespace fs = std::filesystem;
+
+VaultWorld::VaultWorld(bool unlocked) {
+    if (unlocked) {
+        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        fs::create_directories(w.dir / "Safe");
+        fs::create_directories(notes);
+    }
+    start();
+    if (!unlocked) return;
+    app->openPanelDidEnd8(platform::Ui::Paths{(w.dir / "Safe").string()});
+    unlock();
+}
+
+void VaultWorld::start() {
+    app.reset();
+    app = std::make_unique<AppDelegate>(w.services());
+    app->applicationDidFinishLaunching();
+}
+
+void VaultWorld::unlock() {
+    w.ui.setText("enterPWLab", "pw");
+    app->ReturnOnPasswordField();
+}
+
+std::string VaultWorld::encrypt(const fs::path& item) {
+    EXPECT_TRUE(app->EncryptFileFolderFunction(item.string())) << item;
+    return app->backupFileDataArray.back();
+}
+
+std::unique_ptr<PSTableCellView> VaultWorld::row(const std::string& record) {
+    for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
+        if (app->FileDataArray[r] == record)
+            return app->tableViewViewForTableColumnRow("name", std::int64_t(r));
+    return nullptr;
+}
+
+void VaultWorld::clickRow(const std::string& record) {
+    for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
+        if (app->FileDataArray[r] == record) w.ui.at("fileTableView").clickedRow = std::int64_t(r);
+}
+
+VaultWorld::Strings VaultWorld::storedRecords() {
+    return w.settings.stringArray(key::VaultryDataArray).value_or(Strings{});
+}
+
+VaultWorld::Strings VaultWorld::storedDecrypted() {
+    return w.settings.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+}
+
+}  // namespace vaultry::test
