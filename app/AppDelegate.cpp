@@ -43,7 +43,7 @@ AppDelegate::~AppDelegate() {
     *trashSizeAlive_ = false;
     for (auto* t :
          {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader, &exportThreader,
-          &removeThreader, &eraseThreader, &tidyThreader, &trashSizeThreader, &storageMoveThreader})
+          &removeThreader, &tidyThreader, &trashSizeThreader, &storageMoveThreader})
         if (t->joinable()) t->join();
     if (autoTidyTimer) s_.mainThread.stopTimer(autoTidyTimer);
     if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);

@@ -279,14 +279,15 @@ public:
     void freshCurrentDeskTop();       // empty the lists, then scan
     void SortAllDataArray();          // newest first (the video list is left alone)
     // The main window's tidy button and the popover's: with no storage location, shows the
-    // access window instead; while a tidy runs, a second press does nothing.
+    // access window instead; while a tidy (or other long work) runs, a press does nothing. The
+    // tidy runs behind the progress window, whose Cancel puts the desktop back as it was.
     void ClickTidyAction();
     // The desktop page and the popover's list show the kind lists again (after a tidy, a refresh,
     // a restore or a delete).
     void showDesktopLists();
     bool isTidying() const { return tidyRunning_.load(); }
-    // Worker body: moves the desktop's visible entries into the tidy folder, reads the folder
-    // again and hands the records to the main thread.
+    // The automatic tidy's worker body (no window): moves the desktop's visible entries into the
+    // tidy folder, reads the folder again and hands the records to the main thread.
     void StartTidyActThreader(std::string desktopPath);
     // Main-thread finish: the lists become the tidy folder's records, newest first; the tidy
     // list shows them all; entries that stayed on the desktop are reported.
@@ -339,18 +340,13 @@ public:
     void userNotificationCenterDidActivateNotification(const std::string& identifier,
                                                        const std::string& action);
     void ClickSortelloOnLogin();
-    // Secure erase: panel, confirmation, then a worker; progress in "eraseProgresslab".
+    // Secure erase: panel, confirmation, then the erasing behind the progress window (and a count
+    // in "eraseProgresslab"). Cancel stops before the next file; the user is told what was erased
+    // and what was left.
     void StartSafeDeleteFileAction();
-    void EraseFileThreader();
     void EraseFileDirectoryPath(const std::string& folder);
     void EraseAllFinishedHanderToMainThread();
     bool isErasing() const { return eraseRunning_; }
-
-    // Items chosen for erasing and not yet taken by the worker; an erase command given while the
-    // worker runs adds to them instead of starting a second worker.
-    std::mutex eraseMutex_;
-    std::vector<std::string> eraseQueue_;
-    std::size_t eraseTaken_ = 0, eraseDone_ = 0, eraseFailed_ = 0;
     bool eraseRunning_ = false;  // main thread only
     std::thread trashSizeThreader;
     bool trashSizeRunning_ = false;  // main thread only
@@ -435,7 +431,7 @@ public:
     std::string bookmarkFileURL;  // cookie folder resolved from "CrumbscopeData"; empty when none
 
     std::thread scanBackFileThreader, scanDatabaseThreader, scanFirefoxDatabaseThreader, exportThreader,
-        removeThreader, eraseThreader;
+        removeThreader;
     platform::MainThread::TimerId autoTidyTimer = 0;
     platform::MainThread::TimerId autoTrashTimer = 0;
     bool isDarkMode = false;

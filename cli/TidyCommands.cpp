@@ -9,6 +9,7 @@
 
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
+#include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/FileKind.h"
@@ -71,9 +72,11 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         "run", "Move every desktop item (except dot files and exclusions) into the tidy folder");
     addYesFlag(run, ctx);
     addDryRunFlag(run, ctx);
-    addJsonFlag(run, ctx,
-                "{folder, moved: [paths], failed: [{name, message}], excluded: [names]} (with --dry-run: "
-                "wouldMove, excluded, wouldStay: names)");
+    addJsonFlag(
+        run, ctx,
+        "{folder, cancelled, moved: [paths], failed: [{name, message}], excluded: [names]} (cancelled or "
+        "failed: {folder, cancelled, error}; with --dry-run: "
+        "wouldMove, excluded, wouldStay: names)");
     run->callback([&ctx] {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
@@ -115,9 +118,23 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         }
         prompt::confirm(ctx, "Move every item on " + escaped(desktop) + " into " + escaped(folder) + "?",
                         "tidy run");
-        const auto outcome = tidy::tidyDesktop(desktop, folder, options);
+        Result<tidy::TidyOutcome> outcome = fail("not run");
+        {
+            ProgressLine line(ctx);
+            outcome = tidy::tidyDesktop(desktop, folder, options, line.progress());
+        }
         if (!outcome) {
-            ctx.error(outcome.error().message);
+            const bool cancelled = outcome.error().cancelled;
+            // Cancelled, the items already moved went back: the desktop is as it was.
+            ctx.error(cancelled ? "cancelled; nothing was changed, the desktop is as it was"
+                                : outcome.error().message,
+                      cancelled ? kDeclined : kFailed);
+            if (ctx.json)
+                std::cout << nlohmann::json{{"folder", folder},
+                                            {"cancelled", cancelled},
+                                            {"error", cancelled ? "" : outcome.error().message}}
+                                 .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                          << '\n';
             return;
         }
         for (const auto& f : outcome->failed)
@@ -127,6 +144,7 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             for (const auto& f : outcome->failed)
                 failed.push_back({{"name", f.name}, {"message", f.message}});
             const nlohmann::json out = {{"folder", folder},
+                                        {"cancelled", false},
                                         {"moved", outcome->moved},
                                         {"failed", failed},
                                         {"excluded", outcome->excluded}};

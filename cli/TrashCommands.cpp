@@ -8,6 +8,7 @@
 
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
+#include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
 #include "desktop/SizeText.h"
 #include "platform/linux/LinuxLoginItems.h"
@@ -418,7 +419,10 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
         ctx.info() << "The hourly Trash check is off\n";
     });
 
-    auto* eraseCmd = app.add_subcommand("erase", "Overwrite and delete files and folders (srm, else shred)");
+    auto* eraseCmd = app.add_subcommand(
+        "erase",
+        "Overwrite and delete files and folders (srm, else shred); Ctrl-C stops before the next file and "
+        "says what was erased and what was left");
     auto paths = std::make_shared<std::vector<std::string>>();
     auto passes = std::make_shared<unsigned>(0);
     eraseCmd->add_option("PATH", *paths, "Files and folders to erase")->required();
@@ -430,7 +434,9 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
         ->check(CLI::IsMember({1u}));
     addYesFlag(eraseCmd, ctx);
     addDryRunFlag(eraseCmd, ctx);
-    addJsonFlag(eraseCmd, ctx, "{erased, removed, failed, missing: [paths]} (with --dry-run: wouldErase)");
+    addJsonFlag(eraseCmd, ctx,
+                "{erased, removed, failed, missing: [paths], gone: [paths], left: [paths], partial: [paths], "
+                "cancelled} (with --dry-run: wouldErase)");
     eraseCmd->callback([&ctx, paths, passes] {
         std::vector<std::string> present, missing;
         for (const auto& p : *paths) {
@@ -468,22 +474,45 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
                 break;
             }
         }
-        trash::EraseReport total;
-        for (const auto& p : present) {
-            const auto r = trash::eraseItem(spawn, tool, p);
-            for (const auto& why : r.refusals) ctx.error(escaped(why));
-            if (!r.ok()) ctx.error("could not erase everything in " + escaped(p));
-            total += r;
+        trash::EraseRun run;
+        {
+            ProgressLine line(ctx);
+            run = trash::eraseItems(spawn, tool, present, line.progress());
         }
+        const trash::EraseReport& total = run.report;
+        for (const auto& why : total.refusals) ctx.error(escaped(why));
+        const auto listed = [](const std::vector<std::string>& items) {
+            std::string text;
+            for (const auto& item : items) text += (text.empty() ? "" : ", ") + escaped(item);
+            return text;
+        };
+        if (total.cancelled) {
+            // Overwritten files cannot come back: say exactly what went and what is still there.
+            std::string message = "cancelled; erased " + std::to_string(total.erased) + " file(s)";
+            if (!run.gone.empty()) message += "; gone: " + listed(run.gone);
+            if (!run.partial.empty()) message += "; partly erased: " + listed(run.partial);
+            std::vector<std::string> untouched;
+            for (const auto& item : run.left)
+                if (std::find(run.partial.begin(), run.partial.end(), item) == run.partial.end())
+                    untouched.push_back(item);
+            if (!untouched.empty()) message += "; left as they were: " + listed(untouched);
+            ctx.error(message, kDeclined);
+        }
+        for (const auto& p : run.failing) ctx.error("could not erase everything in " + escaped(p));
         if (ctx.json) {
             out["erased"] = total.erased;
             out["removed"] = total.removed;
             out["failed"] = total.failed;
+            out["gone"] = run.gone;
+            out["left"] = run.left;
+            out["partial"] = run.partial;
+            out["cancelled"] = total.cancelled;
             printJson(out);
             return;
         }
-        ctx.info() << "erased " << total.erased << " file(s), removed " << total.removed
-                   << " other item(s)\n";
+        if (!total.cancelled)
+            ctx.info() << "erased " << total.erased << " file(s), removed " << total.removed
+                       << " other item(s)\n";
     });
 
     auto* login = app.add_subcommand("login-item", "Start Vaultry at login: on, off or status");

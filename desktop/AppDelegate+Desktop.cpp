@@ -19,6 +19,39 @@ void eraseNode(AppDelegate::FileNodes& list, const std::shared_ptr<FBFileNode>& 
     list.erase(std::remove(list.begin(), list.end(), node), list.end());
 }
 
+// What a tidy did, gathered off the main thread.
+struct TidyRun {
+    std::size_t moved = 0, failedCount = 0;
+    std::string failedNames, error;
+    bool cancelled = false;
+    FileNodes records;  // what the tidy folder holds afterwards, earlier tidies included
+};
+
+TidyRun tidyWork(const std::string& desktop, const std::string& folder, const StringArray& exclusions,
+                 Progress& progress) {
+    tidy::TidyOptions options;
+    options.exclusions = exclusions;
+    TidyRun run;
+    auto outcome = tidy::tidyDesktop(desktop, folder, options, progress);
+    if (outcome) {
+        run.moved = outcome->moved.size();
+        for (const auto& f : outcome->failed) {
+            logLine("tidy: " + f.message);
+            if (run.failedCount < 5) run.failedNames += (run.failedNames.empty() ? "" : ", ") + f.name;
+            ++run.failedCount;
+        }
+        if (run.failedCount > 5) run.failedNames += ", …";
+    } else if (outcome.error().cancelled) {
+        run.cancelled = true;
+        logLine("tidy: cancelled; the desktop is as it was");
+    } else {
+        run.error = outcome.error().message;
+        logLine("tidy: " + run.error);
+    }
+    if (!folder.empty()) run.records = scanFolder(folder);
+    return run;
+}
+
 }  // namespace
 
 std::string AppDelegate::tidyStorageFolder() const { return tidy::storageFolder(StorelocationPath()); }
@@ -80,7 +113,7 @@ void AppDelegate::SortAllDataArray() {
 }
 
 void AppDelegate::ClickTidyAction() {
-    if (tidyRunning_.load()) return;
+    if (tidyRunning_.load() || isBusy()) return;
     if (tidyStorageFolder().empty()) {
         // Nowhere to tidy to yet: the access window asks where tidied items go; the tidy runs
         // once a location is chosen.
@@ -97,35 +130,29 @@ void AppDelegate::ClickTidyAction() {
         ui_.runAlert({"The Desktop could not be tidied.", refusal, " Ok ", "", ""});
         return;
     }
-    if (tidyThreader.joinable()) tidyThreader.join();  // the previous run has handed back already
+    if (tidyThreader.joinable()) tidyThreader.join();  // an automatic tidy has handed back already
     tidyRunning_ = true;
-    tidyThreader = std::thread(&AppDelegate::StartTidyActThreader, this, desktop);
+    const std::string folder = tidyStorageFolder();
+    const StringArray exclusions = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    // The work runs behind the progress window; the lists and alerts follow here, on the main thread.
+    Progress progress;
+    TidyRun run;
+    runLongWork("Tidying the Desktop", progress,
+                [&] { run = tidyWork(desktop, folder, exclusions, progress); });
+    tidyMovedCount_ = run.moved;
+    RefreshFinishTableViewMainThreadHandle(std::move(run.records), run.failedCount, run.failedNames,
+                                           run.error);
+    tidyRunning_ = false;
 }
 
 void AppDelegate::StartTidyActThreader(std::string desktopPath) {
-    const std::string folder = tidyStorageFolder();
-    tidy::TidyOptions options;
-    options.exclusions = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
-    auto outcome = tidy::tidyDesktop(desktopPath, folder, options);
-    const std::size_t moved = outcome ? outcome->moved.size() : 0;
-    std::size_t failedCount = 0;
-    std::string failedNames, error;
-    if (outcome) {
-        for (const auto& f : outcome->failed) {
-            logLine("tidy: " + f.message);
-            if (failedCount < 5) failedNames += (failedNames.empty() ? "" : ", ") + f.name;
-            ++failedCount;
-        }
-        if (failedCount > 5) failedNames += ", …";
-    } else {
-        error = outcome.error().message;
-        logLine("tidy: " + error);
-    }
-    // The lists show what really lies in the tidy folder, earlier tidies included.
-    FileNodes records = folder.empty() ? FileNodes{} : scanFolder(folder);
+    // The automatic tidy: nobody watches it, so it has no window and nothing cancels it.
+    const TidyRun run =
+        tidyWork(desktopPath, tidyStorageFolder(),
+                 settings_.stringArray(key::TidyExclusions).value_or(StringArray{}), Progress::none());
     s_.mainThread.performAndWait([&] {
-        tidyMovedCount_ = moved;
-        RefreshFinishTableViewMainThreadHandle(std::move(records), failedCount, failedNames, error);
+        tidyMovedCount_ = run.moved;
+        RefreshFinishTableViewMainThreadHandle(run.records, run.failedCount, run.failedNames, run.error);
     });
     tidyRunning_ = false;
 }
@@ -167,7 +194,7 @@ void AppDelegate::RefreshFinishTableViewMainThreadHandle(FileNodes records, std:
 }
 
 void AppDelegate::UndoLastTidy() {
-    if (tidyRunning_.load()) return;  // the running tidy writes the log this would read
+    if (tidyRunning_.load() || isBusy()) return;  // the running tidy writes the log this would read
     const std::string folder = tidyStorageFolder();
     const auto outcome = tidy::undoLastTidy(folder);
     if (!outcome) {

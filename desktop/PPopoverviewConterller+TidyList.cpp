@@ -196,6 +196,7 @@ void PPopoverviewConterller::ClickRestoreFileAct(long clickedRow) {
                             " Ok ", "", ""});
             return;
         case tidy::MoveError::Failed:
+        case tidy::MoveError::Cancelled:  // nothing cancels a restore; listed for completeness
             logLine("restore: " + moved.message);
             s_.ui.runAlert({"The item could not be moved to the Desktop.", moved.message, " Ok ", "", ""});
             return;

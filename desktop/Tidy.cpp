@@ -33,8 +33,10 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Copies a regular file's bytes into a new file (never an existing one) and flushes it.
-bool copyFileContent(const std::string& from, const std::string& to, mode_t mode, std::string& why) {
+// Copies a regular file's bytes into a new file (never an existing one) and flushes it. Asked to
+// cancel, it stops at the next buffer (the caller removes what was copied).
+bool copyFileContent(const std::string& from, const std::string& to, mode_t mode, std::string& why,
+                     Progress& progress) {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0) return why = from + ": " + errnoText(errno), false;
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
@@ -46,6 +48,11 @@ bool copyFileContent(const std::string& from, const std::string& to, mode_t mode
     std::vector<char> buf(1 << 20);
     bool ok = true;
     for (;;) {
+        progress.add(0);  // lets a watcher pass on a request to stop
+        if (progress.cancelled()) {
+            ok = false, why = from + ": cancelled";
+            break;
+        }
         const ssize_t n = ::read(in, buf.data(), buf.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
@@ -106,7 +113,8 @@ void copyTimes(const struct stat& st, const std::string& to) {
     ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-bool copyTree(const std::string& from, const std::string& to, std::string& why) {
+bool copyTree(const std::string& from, const std::string& to, std::string& why, Progress& progress) {
+    if (progress.cancelled()) return why = from + ": cancelled", false;
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return why = from + ": " + errnoText(errno), false;
     if (S_ISLNK(st.st_mode)) {
@@ -115,14 +123,14 @@ bool copyTree(const std::string& from, const std::string& to, std::string& why) 
         if (!ec) fs::create_symlink(target, to, ec);
         if (ec) return why = from + ": " + ec.message(), false;
     } else if (S_ISREG(st.st_mode)) {
-        if (!copyFileContent(from, to, st.st_mode, why)) return false;
+        if (!copyFileContent(from, to, st.st_mode, why, progress)) return false;
     } else if (S_ISDIR(st.st_mode)) {
         if (::mkdir(to.c_str(), 0700) != 0) return why = to + ": " + errnoText(errno), false;
         std::error_code ec;
         fs::directory_iterator it(from, ec), end;
         for (; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (!copyTree(from + "/" + name, to + "/" + name, why)) return false;
+            if (!copyTree(from + "/" + name, to + "/" + name, why, progress)) return false;
         }
         if (ec) return why = from + ": " + ec.message(), false;
         ::chmod(to.c_str(), st.st_mode & 07777);
@@ -177,7 +185,7 @@ std::string storageFolder(const std::string& storelocation) {
     return (fs::path(storelocation) / "com.Quenmark.sortello").string();
 }
 
-MoveResult moveItem(const std::string& from, const std::string& to) {
+MoveResult moveItem(const std::string& from, const std::string& to, Progress& progress) {
     if (!exists(from)) return {MoveError::Vanished, from + ": no longer there"};
     if (exists(to)) return {MoveError::NameTaken, to + ": an item of that name is already there"};
     if (renameNoReplace(from, to)) return {};
@@ -185,24 +193,30 @@ MoveResult moveItem(const std::string& from, const std::string& to) {
     if (err == EEXIST || err == ENOTEMPTY)
         return {MoveError::NameTaken, to + ": an item of that name is already there"};
     if (err == ENOENT && !exists(from)) return {MoveError::Vanished, from + ": no longer there"};
-    if (err == EXDEV) return copyThenDelete(from, to);
+    if (err == EXDEV) return copyThenDelete(from, to, {}, progress);
     return {MoveError::Failed, from + ": " + errnoText(err)};
 }
 
 // Used when the destination lies on another file system: the original goes only after a
 // complete, flushed copy has compared equal to it.
 MoveResult copyThenDelete(const std::string& from, const std::string& to,
-                          const std::function<void()>& afterCopy) {
+                          const std::function<void()>& afterCopy, Progress& progress) {
     const std::string temp = temporaryName(to);
     std::string why;
     std::error_code ec;
     // What the original looks like before the copy starts: it is deleted only if it still does.
     const auto before = vault::takeSnapshot(from);
     if (!before) return {MoveError::Failed, before.error().message};
-    if (!copyTree(from, temp, why)) {
+    const auto cancelled = [&] {
+        fs::remove_all(temp, ec);
+        return MoveResult{MoveError::Cancelled, from + ": cancelled; it was left where it is"};
+    };
+    if (!copyTree(from, temp, why, progress)) {
+        if (progress.cancelled()) return cancelled();
         fs::remove_all(temp, ec);
         return {MoveError::Failed, why};
     }
+    if (progress.cancelled()) return cancelled();
     if (!sameTree(from, temp)) {
         fs::remove_all(temp, ec);
         return {MoveError::Failed, from + ": the copy did not match the original"};
@@ -350,10 +364,48 @@ std::optional<MoveLog> parseMoveLog(std::string_view text) {
     return log;
 }
 
+namespace {
+
+// A cancelled tidy: the items it moved go back to the desktop, last first. An item that cannot go
+// back (its name was taken on the desktop meanwhile, or the move fails) is added to the move log,
+// so that Undo Last Tidy finds it, and named in the error.
+Result<TidyOutcome> putBack(const std::string& desktop, const std::string& tidyFolder,
+                            const std::vector<std::string>& moved, Progress& progress) {
+    progress.begin("Putting the Desktop back", moved.size(), Progress::Unit::items);
+    std::vector<std::string> stayed, why;
+    for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+        const MoveResult r =
+            moveItem((fs::path(tidyFolder) / *it).string(), (fs::path(desktop) / *it).string());
+        if (!r.ok() && r.error != MoveError::Vanished) {
+            stayed.push_back(*it);
+            why.push_back(r.message);
+        }
+        progress.add(1);
+    }
+    if (stayed.empty()) return cancelledError();
+    const fs::path logPath = fs::path(tidyFolder) / kMoveLogName;
+    MoveLog log{desktop, {}};
+    if (const auto text = readText(logPath.string()))
+        if (auto earlier = parseMoveLog(*text); earlier && earlier->desktop == desktop)
+            log = std::move(*earlier);
+    log.names.insert(log.names.end(), stayed.rbegin(), stayed.rend());
+    std::string message = "the tidy was cancelled, but " + std::to_string(stayed.size()) +
+                          (stayed.size() == 1 ? " item" : " items") +
+                          " could not be moved back and stay in the tidy folder:";
+    for (const auto& w : why) message += " " + w + ";";
+    message.pop_back();
+    if (auto st = writeFileAtomically(logPath, formatMoveLog(log)); !st)
+        message += " (the move log could not be written: " + st.error().message + ")";
+    return fail(message);
+}
+
+}  // namespace
+
 Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder,
-                                const TidyOptions& options) {
+                                const TidyOptions& options, Progress& progress) {
     if (tidyFolder.empty()) return fail("no storage location is set");
     std::error_code ec;
+    const bool hadFolder = fs::exists(tidyFolder, ec);
     if (!options.dryRun) {
         fs::create_directories(tidyFolder, ec);
         if (ec || !fs::is_directory(tidyFolder, ec))
@@ -371,12 +423,19 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
     };
     TidyOutcome out;
     MoveLog log{desktop, {}};
-    for (const auto& name : visibleNames(desktop)) {
+    const std::vector<std::string> names = visibleNames(desktop);
+    progress.begin("Tidying the Desktop", names.size(), Progress::Unit::items);
+    for (const auto& name : names) {
+        if (progress.cancelled()) break;
         const std::string from = (fs::path(desktop) / name).string();
         const std::string to = (fs::path(tidyFolder) / name).string();
-        if (holdsTarget(from)) continue;
+        if (holdsTarget(from)) {
+            progress.add(1);
+            continue;
+        }
         if (isExcluded(name, options.exclusions)) {
             out.excluded.push_back(name);
+            progress.add(1);
             continue;
         }
         if (options.dryRun) {
@@ -384,15 +443,25 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
                 out.failed.push_back({name, to + ": an item of that name is already there"});
             else
                 out.moved.push_back(to);
+            progress.add(1);
             continue;
         }
-        const MoveResult r = moveItem(from, to);
+        const MoveResult r = moveItem(from, to, progress);
         if (r.ok()) {
             out.moved.push_back(to);
             log.names.push_back(name);
+        } else if (r.error == MoveError::Cancelled) {
+            break;
         } else if (r.error != MoveError::Vanished) {
             out.failed.push_back({name, r.message});
         }
+        progress.add(1);
+    }
+    if (progress.cancelled()) {
+        if (options.dryRun) return cancelledError();
+        auto back = putBack(desktop, tidyFolder, log.names, progress);
+        if (!hadFolder) fs::remove(tidyFolder, ec);  // made by this run, and empty again
+        return back;
     }
     // A tidy that moved nothing keeps the log of the one before, which is still the last to undo.
     if (!options.dryRun && !log.names.empty())

@@ -8,6 +8,7 @@
 
 #include "desktop/FBFileNode.h"
 #include "platform/Result.h"
+#include "util/Progress.h"
 
 namespace vaultry::tidy {
 
@@ -16,7 +17,7 @@ namespace vaultry::tidy {
 std::string storageFolder(const std::string& storelocation);
 
 // Why a move did not happen.
-enum class MoveError { None, NameTaken, Vanished, Failed };
+enum class MoveError { None, NameTaken, Vanished, Failed, Cancelled };
 
 struct MoveResult {
     MoveError error = MoveError::None;
@@ -27,14 +28,15 @@ struct MoveResult {
 // Moves an item (file, folder, link — a link itself, never what it points to) to a path that
 // must not exist yet: an existing item there is never replaced. Across file systems the item is
 // copied, the copy compared with the original, and only then the original deleted; a failed
-// copy is removed again and the original stays.
-MoveResult moveItem(const std::string& from, const std::string& to);
+// copy is removed again and the original stays. A copy that `progress` is asked to cancel stops
+// at its next buffer, is removed, and the original stays (MoveError::Cancelled).
+MoveResult moveItem(const std::string& from, const std::string& to, Progress& progress = Progress::none());
 
 // The cross-file-system half of moveItem: copy, compare, then delete the original, but only while
 // it is still exactly what was copied; otherwise the copy goes and the original stays.
 // `afterCopy` runs once the copy is in place (tests use it to change the original meanwhile).
 MoveResult copyThenDelete(const std::string& from, const std::string& to,
-                          const std::function<void()>& afterCopy = {});
+                          const std::function<void()>& afterCopy = {}, Progress& progress = Progress::none());
 
 // Names of a folder's entries that do not begin with ".", sorted by name.
 std::vector<std::string> visibleNames(const std::string& folder);
@@ -70,8 +72,15 @@ bool isExcluded(std::string_view name, const std::vector<std::string>& patterns)
 // excluded ones, and writes the move log of this tidy into the tidy folder so that it can be
 // undone. An entry that vanishes meanwhile is neither moved nor a failure; the entry that holds
 // the tidy folder itself (a storage location on the desktop) stays.
+//
+// Reports one item per entry it looks at. Asked to cancel, it stops before the next entry (an
+// entry being copied to another file system stops at its next buffer, its copy removed) and moves
+// the entries this run already moved back to the desktop, so that the desktop is as it was; the
+// move log of the tidy before stays the last to undo. It then returns `cancelledError()`, or, when
+// an entry could not be moved back, an error naming it (that entry is then in this run's move log,
+// so that Undo Last Tidy can take it back later).
 Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& tidyFolder,
-                                const TidyOptions& options = {});
+                                const TidyOptions& options = {}, Progress& progress = Progress::none());
 
 // The move log of the last tidy, in the tidy folder (a dot file, so never listed).
 inline constexpr const char* kMoveLogName = ".vaultry-last-tidy";

@@ -310,8 +310,7 @@ TEST(TrashErase, ThePassesChosenInPreferencesPickTheEraseTool) {
         writeFile(t.w.dir / "one.txt", "x");
         t.w.ui.panelAnswers = {std::vector<std::string>{(t.w.dir / "one.txt").string()}};
         t.app->StartSafeDeleteFileAction();
-        ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
-        t.app->eraseThreader.join();
+        EXPECT_FALSE(t.app->isErasing());
         const auto tool = trash::eraseToolForPasses(passes);
         const auto call = std::find_if(t.w.spawn.calls.begin(), t.w.spawn.calls.end(),
                                        [](const auto& c) { return c.program != "/usr/bin/du"; });
@@ -338,7 +337,8 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     t.w.ui.panelAnswers = {std::vector<std::string>{chosen.string()}};
     t.w.ui.alertAnswers = {AlertAnswer::Alternate};
     t.app->StartSafeDeleteFileAction();  // alert cancelled
-    EXPECT_FALSE(t.app->eraseThreader.joinable());
+    EXPECT_TRUE(std::none_of(t.w.spawn.calls.begin(), t.w.spawn.calls.end(),
+                             [](const auto& c) { return c.program != "/usr/bin/du"; }));
     ASSERT_EQ(t.w.ui.openPanels.size(), 2u);
     const auto& panel = t.w.ui.openPanels[0];
     EXPECT_TRUE(panel.chooseFiles && panel.chooseDirectories && panel.multipleSelection);
@@ -352,10 +352,8 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     const std::size_t duBefore = t.duRuns();
     t.w.ui.panelAnswers = {std::vector<std::string>{chosen.string(), (t.w.dir / "single.txt").string()}};
     t.app->StartSafeDeleteFileAction();
-    EXPECT_TRUE(t.app->isErasing());
-    EXPECT_FALSE(t.w.ui.isHidden("eraseProgresslab"));
-    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
-    t.app->eraseThreader.join();
+    EXPECT_FALSE(t.app->isErasing());
+    EXPECT_EQ(t.w.ui.progressSteps, std::vector<std::string>{"Erasing"});
     // Each file reaches the tool under a random name of its own folder.
     std::vector<std::string> erased;
     for (const auto& c : t.w.spawn.calls)
@@ -380,20 +378,19 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
 namespace vaultry {
 namespace {
 
-// A second erase command while the worker runs joins its work instead of replacing a running thread.
-TEST(TrashErase, SecondCommandWhileErasingAddsToTheRunningWorker) {
+// While erasing runs behind the progress window, another erase command is refused at once: no
+// panel, nothing queued; the running erase finishes what it was given.
+TEST(TrashErase, ASecondCommandWhileErasingIsRefused) {
     TrashWorld t;
-    std::mutex m;
-    std::condition_variable cv;
-    bool release = false, blocked = false;
     std::vector<std::string> erased;  // the contents the tool was given, in order
+    std::size_t panelsDuringErase = 0;
     t.w.spawn.answer = [&](const test::FakeSpawn::Call& c) {
         if (c.program != "/usr/bin/du") {
-            std::unique_lock lock(m);
             erased.push_back(test::readFile(c.args.back()));
-            blocked = true;
-            cv.notify_all();
-            cv.wait(lock, [&] { return release; });
+            const std::size_t before = t.w.ui.openPanels.size();
+            EXPECT_TRUE(t.app->isBusy());
+            t.app->StartSafeDeleteFileAction();  // the tray menu is still reachable
+            panelsDuringErase += t.w.ui.openPanels.size() - before;
         }
         return platform::Spawn::Output{0, "4\t.\n", ""};
     };
@@ -401,20 +398,11 @@ TEST(TrashErase, SecondCommandWhileErasingAddsToTheRunningWorker) {
     t.w.ui.panelAnswers = {std::vector<std::string>{(t.w.dir / "one.txt").string()},
                            std::vector<std::string>{(t.w.dir / "two.txt").string()}};
     t.app->StartSafeDeleteFileAction();
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return blocked; });
-    }
-    t.app->StartSafeDeleteFileAction();  // while the first file is being erased
-    {
-        std::lock_guard lock(m);
-        release = true;
-    }
-    cv.notify_all();
-    ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
-    t.app->eraseThreader.join();
-    EXPECT_EQ(erased, (std::vector<std::string>{"one.txt", "two.txt"}));
-    EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "2 of 2");
+    EXPECT_EQ(panelsDuringErase, 0u);
+    EXPECT_EQ(erased, std::vector<std::string>{"one.txt"});
+    EXPECT_TRUE(fs::exists(t.w.dir / "two.txt"));
+    EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "1 of 1");
+    EXPECT_FALSE(t.app->isErasing());
 }
 
 }  // namespace

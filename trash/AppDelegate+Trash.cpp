@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -226,6 +227,7 @@ void AppDelegate::userNotificationCenterDidActivateNotification(const std::strin
 void AppDelegate::ClickSortelloOnLogin() { thePopViewController->ClickAutoTrashOnLogin(); }
 
 void AppDelegate::StartSafeDeleteFileAction() {
+    if (isBusy()) return;
     platform::OpenPanel panel;
     panel.chooseFiles = true;
     panel.chooseDirectories = true;
@@ -239,55 +241,43 @@ void AppDelegate::StartSafeDeleteFileAction() {
     if (ui_.runAlert({"Are you sure you want to permanently erase the selected items ?", list, " Erase ",
                       " Cancel ", ""}) != platform::AlertAnswer::Default)
         return;
-    {
-        std::lock_guard lock(eraseMutex_);
-        eraseQueue_.insert(eraseQueue_.end(), chosen->begin(), chosen->end());
-    }
-    if (eraseRunning_) return;  // the running worker takes the new items too
-    // A worker that has reported completion has nothing left but to end.
-    if (eraseThreader.joinable()) eraseThreader.join();
-    eraseRunning_ = true;
-    ui_.setHidden("eraseProgresslab", false);
-    ui_.setText("eraseProgresslab", "0 of " + std::to_string(chosen->size()));
-    eraseThreader = std::thread([this] { EraseFileThreader(); });
-}
-
-void AppDelegate::EraseFileThreader() {
     const trash::EraseTool tool =
         trash::eraseToolForPasses(static_cast<unsigned>(settings_.number(key::ErasePasses).value_or(0)));
-    for (;;) {
-        for (;;) {
-            std::string item;
-            {
-                std::lock_guard lock(eraseMutex_);
-                if (eraseTaken_ == eraseQueue_.size()) break;
-                item = eraseQueue_[eraseTaken_++];
-            }
-            const trash::EraseReport r = trash::eraseItem(s_.spawn, tool, item);
-            std::size_t done, total;
-            {
-                std::lock_guard lock(eraseMutex_);
-                done = ++eraseDone_;
-                total = eraseQueue_.size();
-                eraseFailed_ += r.failed;
-            }
-            s_.mainThread.performAndWait([this, done, total] {
-                ui_.setText("eraseProgresslab", std::to_string(done) + " of " + std::to_string(total));
-            });
-        }
-        // Decided on the main thread, where erase commands add items: either more came in, or the
-        // worker is done and the next command starts a new one.
-        bool more = false;
-        s_.mainThread.performAndWait([this, &more] {
-            {
-                std::lock_guard lock(eraseMutex_);
-                more = eraseTaken_ < eraseQueue_.size();
-            }
-            if (!more) EraseAllFinishedHanderToMainThread();
-        });
-        if (!more) break;
+    const std::string total = std::to_string(chosen->size());
+    eraseRunning_ = true;
+    ui_.setHidden("eraseProgresslab", false);
+    ui_.setText("eraseProgresslab", "0 of " + total);
+    Progress progress;
+    trash::EraseRun run;
+    runLongWork("Erasing", progress, [&] { run = trash::eraseItems(s_.spawn, tool, *chosen, progress); });
+    if (run.report.failed)
+        logLine("erase: " + std::to_string(run.report.failed) + " item(s) could not be erased");
+    if (!run.report.cancelled) {
+        ui_.setText("eraseProgresslab", total + " of " + total);
+        logLine("erase file finished");
+        EraseAllFinishedHanderToMainThread();
+        return;
     }
-    logLine("erase file finished");
+    ui_.setText("eraseProgresslab", std::to_string(run.gone.size()) + " of " + total);
+    logLine("erase: cancelled after " + std::to_string(run.report.erased) + " file(s)");
+    EraseAllFinishedHanderToMainThread();
+    // What was overwritten cannot come back: the user is told exactly what is gone and what is not.
+    const auto names = [](const std::vector<std::string>& items) {
+        std::string text;
+        for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
+        return text;
+    };
+    std::vector<std::string> untouched;
+    for (const auto& item : run.left)
+        if (std::find(run.partial.begin(), run.partial.end(), item) == run.partial.end())
+            untouched.push_back(item);
+    std::string details = std::to_string(run.report.erased) +
+                          (run.report.erased == 1 ? " file was" : " files were") + " erased.";
+    if (!run.gone.empty()) details += "\nErased: " + names(run.gone) + ".";
+    if (!run.partial.empty())
+        details += "\nPartly erased (the files not reached yet are still in it): " + names(run.partial) + ".";
+    if (!untouched.empty()) details += "\nLeft as they were: " + names(untouched) + ".";
+    ui_.runAlert({"Erasing was cancelled.", details, " Ok ", "", ""});
 }
 
 void AppDelegate::EraseFileDirectoryPath(const std::string& folder) {
@@ -296,14 +286,6 @@ void AppDelegate::EraseFileDirectoryPath(const std::string& folder) {
 }
 
 void AppDelegate::EraseAllFinishedHanderToMainThread() {
-    std::size_t failed;
-    {
-        std::lock_guard lock(eraseMutex_);
-        failed = eraseFailed_;
-        eraseQueue_.clear();
-        eraseTaken_ = eraseDone_ = eraseFailed_ = 0;
-    }
-    if (failed) logLine("erase: " + std::to_string(failed) + " item(s) could not be erased");
     eraseRunning_ = false;
     ui_.setHidden("eraseProgresslab", true);
     ShowTrashSize();

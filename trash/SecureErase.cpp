@@ -138,7 +138,7 @@ EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::
 }
 
 EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool,
-                                   const std::filesystem::path& folder) {
+                                   const std::filesystem::path& folder, Progress& progress) {
     EraseReport report;
     std::error_code ec;
     std::vector<std::filesystem::path> entries;
@@ -148,26 +148,90 @@ EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool
         if (entry.filename().string().starts_with(".")) continue;
         struct stat st {};
         if (::lstat(entry.c_str(), &st) != 0) continue;
-        if (S_ISDIR(st.st_mode))
-            report += EraseFileDirectoryPath(spawn, tool, entry);
-        else
-            report += eraseFile(spawn, tool, entry);
+        if (S_ISDIR(st.st_mode)) {
+            report += EraseFileDirectoryPath(spawn, tool, entry, progress);
+            if (report.cancelled) break;
+            continue;
+        }
+        // Looked at before each file only: a folder whose files are all erased is finished.
+        if (progress.cancelled()) {
+            report.cancelled = true;
+            break;
+        }
+        report += eraseFile(spawn, tool, entry);
+        progress.add(1);
     }
     return report;
 }
 
-EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& chosen) {
+std::size_t eraseUnits(const std::filesystem::path& chosen) {
+    const std::filesystem::path path = withoutTrailingSlashes(chosen);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    if (!S_ISDIR(st.st_mode)) return 1;
+    std::size_t n = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().starts_with(".")) continue;
+        n += eraseUnits(it->path());
+    }
+    return n;
+}
+
+EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& chosen,
+                      Progress& progress) {
     const std::filesystem::path path = withoutTrailingSlashes(chosen);
     const std::filesystem::path clean = std::filesystem::absolute(path).lexically_normal();
     if (clean == clean.root_path()) return {0, 0, 1, {}};  // never the whole file system
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return {};
-    if (!S_ISDIR(st.st_mode)) return eraseFile(spawn, tool, path);
-    EraseReport report = EraseFileDirectoryPath(spawn, tool, path);
+    if (progress.cancelled()) {
+        EraseReport report;
+        report.cancelled = true;
+        return report;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        EraseReport report = eraseFile(spawn, tool, path);
+        progress.add(1);
+        return report;
+    }
+    EraseReport report = EraseFileDirectoryPath(spawn, tool, path, progress);
+    if (report.cancelled) return report;  // the folder keeps what was not reached
     const RemoveReport rest = removeTree(path, Unlock::No);
     report.removed += rest.removed;
     report.failed += rest.failed;
     return report;
+}
+
+EraseRun eraseItems(platform::Spawn& spawn, const EraseTool& tool, const std::vector<std::string>& items,
+                    Progress& progress) {
+    std::size_t total = 0;
+    std::vector<bool> there;
+    for (const auto& item : items) {
+        total += eraseUnits(item);
+        there.push_back(present(withoutTrailingSlashes(item)));
+    }
+    progress.begin("Erasing", total, Progress::Unit::items);
+    EraseRun run;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const std::filesystem::path path = withoutTrailingSlashes(items[i]);
+        if (run.report.cancelled) {
+            if (there[i]) run.left.push_back(items[i]);
+            continue;
+        }
+        const std::size_t before = run.report.erased + run.report.removed;
+        const EraseReport r = eraseItem(spawn, tool, items[i], progress);
+        if (!r.ok()) run.failing.push_back(items[i]);
+        run.report += r;
+        if (!there[i]) continue;  // missing from the start: neither erased nor left
+        if (present(path)) {
+            run.left.push_back(items[i]);
+            if (run.report.erased + run.report.removed > before) run.partial.push_back(items[i]);
+        } else {
+            run.gone.push_back(items[i]);
+        }
+    }
+    return run;
 }
 
 }  // namespace vaultry::trash

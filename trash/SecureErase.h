@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Spawn.h"
+#include "util/Progress.h"
 
 namespace vaultry::trash {
 
@@ -35,10 +36,14 @@ struct EraseReport {
     std::size_t removed = 0;            // links, other entries and folders deleted without overwriting
     std::size_t failed = 0;             // entries still present afterwards
     std::vector<std::string> refusals;  // why an entry was left alone, one line each
+    // Set when the run was cancelled: it stopped before an entry, and what it had not reached
+    // yet is where it was, untouched.
+    bool cancelled = false;
     bool ok() const { return failed == 0; }
     EraseReport& operator+=(const EraseReport& o) {
         erased += o.erased, removed += o.removed, failed += o.failed;
         refusals.insert(refusals.end(), o.refusals.begin(), o.refusals.end());
+        cancelled = cancelled || o.cancelled;
         return *this;
     }
 };
@@ -52,12 +57,36 @@ EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::
 
 // Every file below folder, recursively, in listing order; names beginning with "." are left for the
 // final deletion of the chosen folder, and folders themselves stay. Links are never followed.
+// Each entry handled is one item of `progress`. Asked to cancel, it stops before the next entry:
+// an overwritten file cannot be brought back, so the file the tool is working on is finished
+// rather than left half-overwritten, and the entries not reached yet stay as they are.
 EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool,
-                                   const std::filesystem::path& folder);
+                                   const std::filesystem::path& folder,
+                                   Progress& progress = Progress::none());
 
 // One chosen item: a folder has its files erased and is then deleted with what is left in it; a
 // file or link is erased as above; a missing item is skipped. Trailing slashes are dropped first
-// ("dir/link/" names the link, which is removed, never followed).
-EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path);
+// ("dir/link/" names the link, which is removed, never followed). A folder whose erasing was
+// cancelled is not deleted: it keeps the entries not reached yet.
+EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& path,
+                      Progress& progress = Progress::none());
+
+// The entries eraseItem hands to the tool or removes one by one (its items of progress).
+std::size_t eraseUnits(const std::filesystem::path& path);
+
+// What erasing some chosen items did, item by item.
+struct EraseRun {
+    EraseReport report;
+    std::vector<std::string> gone;     // chosen items no longer there
+    std::vector<std::string> left;     // chosen items still there, wholly or in part
+    std::vector<std::string> partial;  // those of `left` that lost some of their files
+    std::vector<std::string> failing;  // chosen items in which some entry failed or was refused
+};
+
+// Erases the chosen items in their order, reporting "Erasing" in items (eraseUnits of each).
+// Asked to cancel, it stops before the next entry as EraseFileDirectoryPath does; what it says
+// is gone is gone, and what it says is left is there.
+EraseRun eraseItems(platform::Spawn& spawn, const EraseTool& tool, const std::vector<std::string>& items,
+                    Progress& progress = Progress::none());
 
 }  // namespace vaultry::trash
