@@ -1,4 +1,4 @@
-#include "gui/AboutWindow.h"
+#include "gui/Builders.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -38,16 +38,12 @@
 
 namespace vaultry::qt {
 
-AboutWindow::AboutWindow(WindowContext& context) : WindowPart(context) {
-    auto* w = new QWidget(nullptr, Qt::Window);
-    w->setWindowTitle(localized("About Vaultry"));
-    w->setFixedSize(360, 300);
-    reg("aboutWindow", w);
-    auto* v = new QVBoxLayout(w);
-    v->setContentsMargins(30, 30, 30, 26);
-    v->setSpacing(6);
-    auto* pic = new QLabel;
-    pic->setPixmap(named("appicon").pixmap(QSize(88, 88), w->devicePixelRatioF()));
+// The about window `aboutWindow`.
+template <>
+AboutWindow::Part(WindowContext& context) : WindowPart(context) {
+    auto* v = plainWindow(outlet::aboutWindow, localized("About Vaultry"), QSize(360, 300),
+                          QMargins(30, 30, 30, 26), 6);
+    auto* pic = picture("appicon", 88);
     pic->setAlignment(Qt::AlignCenter);
     v->addWidget(pic);
     v->addSpacing(6);

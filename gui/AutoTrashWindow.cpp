@@ -43,7 +43,7 @@ AutoTrashWindow::AutoTrashWindow(WindowContext& context, QWidget* popoverContent
     auto* w = new QWidget(nullptr, Qt::Window);
     w->setWindowTitle(localized("Automatic Trash"));
     w->resize(400, 520);
-    reg("autoTrashWindow", w);
+    reg(outlet::autoTrashWindow, w);
     auto* v = new QVBoxLayout(w);
     v->setContentsMargins(0, 0, 0, 0);
     autoTrashHolder_ = w;

@@ -44,7 +44,7 @@ MainWindow::MainWindow(WindowContext& context) : WindowPart(context) {
     main_->setWindowTitle("Vaultry");
     main_->setWindowIcon(named("appicon"));
     main_->resize(920, 600);
-    reg("window", main_);
+    reg(outlet::window, main_);
 
     auto* central = new QWidget;
     auto* row = new QHBoxLayout(central);
