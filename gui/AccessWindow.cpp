@@ -1,40 +1,7 @@
 #include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 

@@ -1,4 +1,6 @@
 #pragma once
+#include <QAbstractButton>
+#include <QBoxLayout>
 #include <QColor>
 #include <QFrame>
 #include <QKeyEvent>
@@ -15,11 +17,6 @@
 
 #include "gui/Commands.h"
 #include "platform/Outlets.h"
-
-class QAbstractButton;
-class QBoxLayout;
-class QHBoxLayout;
-class QVBoxLayout;
 
 namespace vaultry {
 class NotificationCenter;
