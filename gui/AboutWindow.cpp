@@ -1,53 +1,15 @@
-#include "gui/AboutWindow.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
-#include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
 #include "platform/Version.h"
 
 namespace vaultry::qt {
 
-AboutWindow::AboutWindow(WindowContext& context) : WindowPart(context) {
-    auto* w = new QWidget(nullptr, Qt::Window);
-    w->setWindowTitle(localized("About Vaultry"));
-    w->setFixedSize(360, 300);
-    reg("aboutWindow", w);
-    auto* v = new QVBoxLayout(w);
-    v->setContentsMargins(30, 30, 30, 26);
-    v->setSpacing(6);
-    auto* pic = new QLabel;
-    pic->setPixmap(named("appicon").pixmap(QSize(88, 88), w->devicePixelRatioF()));
+// The about window `aboutWindow`.
+template <>
+AboutWindow::Part(WindowContext& context) : WindowPart(context) {
+    auto* v = plainWindow(outlet::aboutWindow, localized("About Vaultry"), QSize(360, 300),
+                          QMargins(30, 30, 30, 26), 6);
+    auto* pic = picture("appicon", 88);
     pic->setAlignment(Qt::AlignCenter);
     v->addWidget(pic);
     v->addSpacing(6);

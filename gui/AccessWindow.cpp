@@ -1,50 +1,15 @@
-#include "gui/AccessWindow.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
-AccessWindow::AccessWindow(WindowContext& context) : WindowPart(context) {
-    auto* w = new QWidget(nullptr, Qt::Window);
-    w->setWindowTitle(localized("Vaultry Access"));
-    w->setFixedSize(480, 340);
-    reg("connectWindow", w);
-    auto* v = new QVBoxLayout(w);
-    v->setContentsMargins(0, 0, 0, 0);
+// The access window `connectWindow`: where tidied items go (and the Trash's access view).
+template <>
+AccessWindow::Part(WindowContext& context) : WindowPart(context) {
+    auto* v = plainWindow(outlet::connectWindow, localized("Vaultry Access"), QSize(480, 340),
+                          QMargins(0, 0, 0, 0));
 
     const auto page = [&](const char* outlet, const char* image, const QString& title, const QString& body,
                           const char* buttonOutlet, const char* face, const QString& buttonTitle) {
@@ -53,8 +18,7 @@ AccessWindow::AccessWindow(WindowContext& context) : WindowPart(context) {
         auto* pv = new QVBoxLayout(p);
         pv->setContentsMargins(40, 34, 40, 30);
         pv->setSpacing(10);
-        auto* pic = new QLabel;
-        pic->setPixmap(named(image).pixmap(QSize(56, 56), w->devicePixelRatioF()));
+        auto* pic = picture(image, 56);
         pic->setAlignment(Qt::AlignCenter);
         pv->addWidget(pic);
         auto* t = heading(title);
@@ -71,11 +35,11 @@ AccessWindow::AccessWindow(WindowContext& context) : WindowPart(context) {
         v->addWidget(p);
         return p;
     };
-    page("connectView", "navtrash_on", localized("Allow access to the Trash"),
+    page(outlet::connectView, "navtrash_on", localized("Allow access to the Trash"),
          localized("Vaultry measures and empties your Trash folder. Choose it once to grant access."),
-         "connectBtn", "connectnombtn.png", localized("Grant Access…"));
-    page("startTidyView", "navdesktop_on", localized("Where should tidied items go?"),
-         localized("Choose a folder that will hold everything tidied off your desktop."), "tidybutton",
+         outlet::connectBtn, "connectnombtn.png", localized("Grant Access…"));
+    page(outlet::startTidyView, "navdesktop_on", localized("Where should tidied items go?"),
+         localized("Choose a folder that will hold everything tidied off your desktop."), outlet::tidybutton,
          "startlocationnombtn.png", localized("Choose Location…"))
         ->hide();
 }

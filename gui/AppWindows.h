@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gui/Builders.h"
 #include "gui/MainWindow.h"
@@ -19,18 +20,7 @@ class NotificationCenter;
 namespace vaultry::qt {
 
 class QtUi;
-class VaultWindow;
-class AccessWindow;
-class PopoverContent;
 class AutoTrashWindow;
-class PreferencesWindow;
-class CreatePasswordWindow;
-class EnterPasswordWindow;
-class AboutWindow;
-class UpdateWindow;
-class NoUpdateWindow;
-class StorageMoveWindow;
-class ProgressWindow;
 
 // Every window and page of the application, each built by its own class, which registers its
 // outlets and wires its controls to the commands.
@@ -58,21 +48,21 @@ public:
     }
 
 private:
+    template <typename P, typename... Extra>
+    P* add(Extra&&... extra) {
+        auto part = std::make_unique<P>(context_, std::forward<Extra>(extra)...);
+        P* raw = part.get();
+        parts_.push_back(std::move(part));
+        return raw;
+    }
+
     std::map<std::string, QPointer<QWidget>> topLevels_;
     WindowContext context_;
-    std::unique_ptr<MainWindow> main_;
-    std::unique_ptr<VaultWindow> vault_;
-    std::unique_ptr<AccessWindow> access_;
-    std::unique_ptr<PopoverContent> popover_;
-    std::unique_ptr<AutoTrashWindow> autoTrash_;
-    std::unique_ptr<PreferencesWindow> preferences_;
-    std::unique_ptr<CreatePasswordWindow> createPassword_;
-    std::unique_ptr<EnterPasswordWindow> enterPassword_;
-    std::unique_ptr<AboutWindow> about_;
-    std::unique_ptr<UpdateWindow> update_;
-    std::unique_ptr<NoUpdateWindow> noUpdate_;
-    std::unique_ptr<StorageMoveWindow> storageMove_;
-    std::unique_ptr<ProgressWindow> progress_;
+    // Every part, in the order built; the few reached later are also held by their kind.
+    std::vector<std::unique_ptr<WindowPart>> parts_;
+    MainWindow* main_ = nullptr;
+    PopoverContent* popover_ = nullptr;
+    AutoTrashWindow* autoTrash_ = nullptr;
 };
 
 }  // namespace vaultry::qt

@@ -5,24 +5,9 @@
 #include <QMainWindow>
 #include <functional>
 
+#include "gui/Builders.h"
+
 namespace vaultry::qt {
-namespace {
-
-// Without a tray icon nothing would be left to reach a running application once the main window
-// closed, so closing it then ends the application.
-class QuitOnClose final : public QObject {
-public:
-    QuitOnClose(QObject* parent, std::function<void()> quit) : QObject(parent), quit_(std::move(quit)) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Close && quit_) quit_();
-        return false;
-    }
-
-private:
-    std::function<void()> quit_;
-};
-
-}  // namespace
 
 Application::Application(QApplication& app, PortChoices choices) : mainThread(&app) {
     if (!choices.notifier) notifier = std::make_unique<DBusNotifier>();
@@ -37,10 +22,12 @@ Application::Application(QApplication& app, PortChoices choices) : mainThread(&a
         choices.loginItems ? *choices.loginItems : static_cast<platform::LoginItems&>(loginItems)});
     views = bindViews(ui, windows, *delegate);
     wireCommands(commands, ui, *delegate);
+    // Without a tray icon nothing would be left to reach a running application once the main
+    // window closed, so closing it then ends the application.
     if (!banner.hasTrayHost())
-        windows.mainWindow()->installEventFilter(new QuitOnClose(windows.mainWindow(), [this] {
+        onEvent(windows.mainWindow(), QEvent::Close, [this] {
             if (commands.quit) commands.quit();
-        }));
+        });
 }
 
 Application::~Application() = default;

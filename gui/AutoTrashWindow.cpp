@@ -1,40 +1,7 @@
 #include "gui/AutoTrashWindow.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
 #include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
-#include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
@@ -43,7 +10,7 @@ AutoTrashWindow::AutoTrashWindow(WindowContext& context, QWidget* popoverContent
     auto* w = new QWidget(nullptr, Qt::Window);
     w->setWindowTitle(localized("Automatic Trash"));
     w->resize(400, 520);
-    reg("autoTrashWindow", w);
+    reg(outlet::autoTrashWindow, w);
     auto* v = new QVBoxLayout(w);
     v->setContentsMargins(0, 0, 0, 0);
     autoTrashHolder_ = w;

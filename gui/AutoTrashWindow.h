@@ -1,14 +1,5 @@
 #pragma once
-#include <QPointer>
-#include <QWidget>
-#include <memory>
-
 #include "gui/Builders.h"
-
-class QMainWindow;
-class QStackedWidget;
-class QMenu;
-class QAbstractButton;
 
 namespace vaultry::qt {
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QShortcut>
@@ -71,6 +72,30 @@ QFrame* card() {
     return f;
 }
 
+void onKeyPress(QObject* target, std::function<bool(QKeyEvent*)> handle) {
+    new EventHook(target, [handle = std::move(handle)](QEvent* event) {
+        return event->type() == QEvent::KeyPress && handle(static_cast<QKeyEvent*>(event));
+    });
+}
+
+void onEvent(QObject* target, QEvent::Type type, std::function<void()> call) {
+    new EventHook(target, [type, call = std::move(call)](QEvent* event) {
+        if (event->type() == type && call) call();
+        return false;
+    });
+}
+
+QLabel* picture(const char* image, int side) {
+    auto* l = new QLabel;
+    l->setPixmap(named(image).pixmap(QSize(side, side), l->devicePixelRatioF()));
+    return l;
+}
+
+void titles(QBoxLayout* into, const QString& title, const QString& subtitle) {
+    into->addWidget(heading(title));
+    into->addWidget(heading(subtitle, "subtitle"));
+}
+
 void WindowPart::run(Commands::Fn Commands::*command) {
     if (const auto& fn = commands_.*command) fn();
 }
@@ -86,11 +111,11 @@ void WindowPart::reg(const std::string& name, QObject* object) {
         if (context_.topLevel) context_.topLevel(name, w);
         // Escape closes every window but the main one, the way the system's close does.
         if (!qobject_cast<QMainWindow*>(w)) {
-            w->installEventFilter(new KeyHandler(w, [w](QKeyEvent* key) {
+            onKeyPress(w, [w](QKeyEvent* key) {
                 if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier) return false;
                 w->close();
                 return true;
-            }));
+            });
         }
     }
 }
@@ -115,11 +140,7 @@ WindowPart::Panel WindowPart::bannerWindow(const char* outlet, const QString& wi
                                            ImageView* view, const QString& title, const QString& subtitle,
                                            const char* closeOutlet, QMargins margins) {
     auto* w = new SkinWindow;
-    w->setWindowTitle(windowTitle);
-    w->setFixedSize(size);
-    reg(outlet, w);
-    auto* v = new QVBoxLayout(w);
-    v->setContentsMargins(1, 1, 1, 1);
+    auto* v = windowFrame(w, outlet, windowTitle, size, QMargins(1, 1, 1, 1));
     v->setSpacing(0);
     auto* close = new PRClosedButton(nc_);
     reg(closeOutlet, close);
@@ -130,6 +151,79 @@ WindowPart::Panel WindowPart::bannerWindow(const char* outlet, const QString& wi
     bv->setSpacing(10);
     v->addWidget(body, 1);
     return {w, bv};
+}
+
+QVBoxLayout* WindowPart::windowFrame(QWidget* w, const char* outlet, const QString& windowTitle, QSize size,
+                                     QMargins margins) {
+    w->setWindowTitle(windowTitle);
+    w->setFixedSize(size);
+    reg(outlet, w);
+    auto* v = new QVBoxLayout(w);
+    v->setContentsMargins(margins);
+    return v;
+}
+
+QVBoxLayout* WindowPart::plainWindow(const char* outlet, const QString& windowTitle, QSize size,
+                                     QMargins margins, int spacing) {
+    auto* v = windowFrame(new QWidget(nullptr, Qt::Window), outlet, windowTitle, size, margins);
+    if (spacing >= 0) v->setSpacing(spacing);
+    return v;
+}
+
+QVBoxLayout* PagePart::column(int spacing, const QString& title, const QString& subtitle) {
+    page_ = new QWidget;
+    auto* v = new QVBoxLayout(page_);
+    v->setContentsMargins(36, 32, 36, 28);
+    v->setSpacing(spacing);
+    if (!title.isEmpty()) titles(v, title, subtitle);
+    return v;
+}
+
+QHBoxLayout* WindowPart::tiles(std::initializer_list<Tile> tiles) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(14);
+    for (const auto& t : tiles) {
+        auto* c = card();
+        auto* cv = new QVBoxLayout(c);
+        cv->setContentsMargins(18, 18, 18, 18);
+        cv->addWidget(picture(t.icon, 26));
+        cv->addWidget(heading(localized(t.title), "cardtitle"));
+        cv->addWidget(heading(localized(t.body), "body"));
+        cv->addStretch(1);
+        cv->addWidget(commandButton(localized(t.button), {}, t.command, t.primary));
+        row->addWidget(c, 1);
+    }
+    return row;
+}
+
+WindowPart::Twice WindowPart::passwordTwice(QVBoxLayout* into, const char* firstOutlet,
+                                            const QString& firstPlaceholder, const char* secondOutlet,
+                                            const QString& secondPlaceholder, const char* warnOutlet,
+                                            const QString& warnText) {
+    auto* first = secureField(firstPlaceholder);
+    reg(firstOutlet, first);
+    auto* second = secureField(secondPlaceholder);
+    reg(secondOutlet, second);
+    into->addWidget(first);
+    into->addWidget(second);
+    auto* warn = warning(warnText);
+    reg(warnOutlet, warn);
+    into->addWidget(warn);
+    return {first, second};
+}
+
+void WindowPart::kindButtons(QHBoxLayout* row, Kinds outlets, Kinds images,
+                             const std::function<SkinButton*()>& make, int iconSide, int side) {
+    static const char* const tips[] = {"All items", "Pictures", "Documents", "Archives", "Folders", "Others"};
+    for (std::size_t i = 0; i < std::size(tips); ++i) {
+        auto* b = make();
+        b->setIconSize(QSize(iconSide, iconSide));
+        b->setFixedSize(side, side);
+        b->setToolTip(localized(tips[i]));
+        reg(outlets[i], b);
+        ui_.setImage(outlets[i], images[i]);
+        row->addWidget(b);
+    }
 }
 
 }  // namespace vaultry::qt

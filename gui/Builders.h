@@ -1,4 +1,6 @@
 #pragma once
+#include <QAbstractButton>
+#include <QBoxLayout>
 #include <QColor>
 #include <QFrame>
 #include <QKeyEvent>
@@ -10,12 +12,11 @@
 #include <QSize>
 #include <QString>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "gui/Commands.h"
-
-class QAbstractButton;
-class QVBoxLayout;
+#include "platform/Outlets.h"
 
 namespace vaultry {
 class NotificationCenter;
@@ -40,6 +41,10 @@ QWidget* banner(ImageView* view, const QString& title, const QString& subtitle, 
 void faceButton(SkinButton* b, const char* image, const QString& title, QSize size,
                 QColor titleColour = Qt::white);
 QFrame* card();
+// A label showing a named image, square, at the screen's pixel density.
+QLabel* picture(const char* image, int side);
+// A page's title over its subtitle.
+void titles(QBoxLayout* into, const QString& title, const QString& subtitle);
 
 // Tables and browsers say what will appear in them while they are empty.
 template <typename View>
@@ -61,18 +66,23 @@ private:
     QString hint_;
 };
 
-// Hands a widget's key presses to a function first; it returns true for those it took.
-class KeyHandler final : public QObject {
+// Hands an object's events to a function before the object sees them; the function returns true
+// for those it took.
+class EventHook final : public QObject {
 public:
-    KeyHandler(QObject* parent, std::function<bool(QKeyEvent*)> handle)
-        : QObject(parent), handle_(std::move(handle)) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        return event->type() == QEvent::KeyPress && handle_(static_cast<QKeyEvent*>(event));
+    EventHook(QObject* target, std::function<bool(QEvent*)> handle)
+        : QObject(target), handle_(std::move(handle)) {
+        target->installEventFilter(this);
     }
+    bool eventFilter(QObject*, QEvent* event) override { return handle_(event); }
 
 private:
-    std::function<bool(QKeyEvent*)> handle_;
+    std::function<bool(QEvent*)> handle_;
 };
+// Hands the target's key presses to a function first; it returns true for those it took.
+void onKeyPress(QObject* target, std::function<bool(QKeyEvent*)> handle);
+// Calls a function each time the target gets an event of the type; the event goes on.
+void onEvent(QObject* target, QEvent::Type type, std::function<void()> call);
 
 // What every window needs while it builds itself: the Ui adapter to register its outlets with,
 // the notification centre its skin buttons post to, and the commands its controls run.
@@ -106,13 +116,112 @@ protected:
     Panel bannerWindow(const char* outlet, const QString& windowTitle, QSize size, ImageView* view,
                        const QString& title, const QString& subtitle, const char* closeOutlet,
                        QMargins margins);
+    // A plain top-level window of a fixed size; returns the layout of its content.
+    QVBoxLayout* plainWindow(const char* outlet, const QString& windowTitle, QSize size, QMargins margins,
+                             int spacing = -1);
+    // A card on a page: an icon, a title, a line of text and a button that runs a command.
+    struct Tile {
+        const char* title;
+        const char* body;
+        const char* icon;
+        Commands::Fn Commands::*command;
+        const char* button;
+        bool primary;
+    };
+    QHBoxLayout* tiles(std::initializer_list<Tile> tiles);
+    // A password typed twice, with the warning shown while the two differ.
+    struct Twice {
+        QLineEdit* first;
+        QLineEdit* second;
+    };
+    Twice passwordTwice(QVBoxLayout* into, const char* firstOutlet, const QString& firstPlaceholder,
+                        const char* secondOutlet, const QString& secondPlaceholder, const char* warnOutlet,
+                        const QString& warnText);
+    // The row of skin buttons that pick a kind of tidied item: all items, pictures, documents,
+    // archives, folders and others, in this order, each under its outlet with its image.
+    using Kinds = const char* const (&)[6];
+    void kindButtons(QHBoxLayout* row, Kinds outlets, Kinds images, const std::function<SkinButton*()>& make,
+                     int iconSide, int side);
+    // Registers a control and runs a command whenever it sends the signal.
+    template <typename Control, typename Signal>
+    Control* wired(Control* control, const char* outlet, Signal signal, Commands::Fn Commands::*command) {
+        reg(outlet, control);
+        connect(control, signal, this, [this, command] { run(command); });
+        return control;
+    }
 
     QtUi& ui_;
     NotificationCenter& nc_;
     Commands& commands_;
 
 private:
+    // Titles, sizes and registers a top-level window; returns the layout of its content.
+    QVBoxLayout* windowFrame(QWidget* window, const char* outlet, const QString& windowTitle, QSize size,
+                             QMargins margins);
+
     WindowContext& context_;
 };
+
+// A part that builds a widget for a window to place: a page of the main window, or the popover's
+// content.
+class PagePart : public WindowPart {
+public:
+    using WindowPart::WindowPart;
+    QWidget* widget() const { return page_; }
+
+protected:
+    // Starts the page as a column with a main-window page's margins, headed by its title and
+    // subtitle when given; returns the column's layout.
+    QVBoxLayout* column(int spacing, const QString& title = {}, const QString& subtitle = {});
+
+    QWidget* page_ = nullptr;
+};
+
+// A window or page that its constructor builds whole; afterwards it is reached through its
+// outlets alone (and a page through its widget). The parts are told apart by a tag; each has its
+// constructor in the file of its name.
+template <typename Tag, typename Kind = WindowPart>
+class Part final : public Kind {
+public:
+    explicit Part(WindowContext& context);
+};
+
+using VaultPage = Part<struct VaultPageTag, PagePart>;
+using DesktopPage = Part<struct DesktopPageTag, PagePart>;
+using TrashPage = Part<struct TrashPageTag, PagePart>;
+using CookiePage = Part<struct CookiePageTag, PagePart>;
+using PopoverContent = Part<struct PopoverContentTag, PagePart>;
+using AboutWindow = Part<struct AboutWindowTag>;
+using AccessWindow = Part<struct AccessWindowTag>;
+using UpdateWindow = Part<struct UpdateWindowTag>;
+using NoUpdateWindow = Part<struct NoUpdateWindowTag>;
+using CreatePasswordWindow = Part<struct CreatePasswordWindowTag>;
+using EnterPasswordWindow = Part<struct EnterPasswordWindowTag>;
+using PreferencesWindow = Part<struct PreferencesWindowTag>;
+
+template <>
+VaultPage::Part(WindowContext& context);
+template <>
+DesktopPage::Part(WindowContext& context);
+template <>
+TrashPage::Part(WindowContext& context);
+template <>
+CookiePage::Part(WindowContext& context);
+template <>
+PopoverContent::Part(WindowContext& context);
+template <>
+AboutWindow::Part(WindowContext& context);
+template <>
+AccessWindow::Part(WindowContext& context);
+template <>
+UpdateWindow::Part(WindowContext& context);
+template <>
+NoUpdateWindow::Part(WindowContext& context);
+template <>
+CreatePasswordWindow::Part(WindowContext& context);
+template <>
+EnterPasswordWindow::Part(WindowContext& context);
+template <>
+PreferencesWindow::Part(WindowContext& context);
 
 }  // namespace vaultry::qt

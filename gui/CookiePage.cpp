@@ -1,71 +1,42 @@
-#include "gui/CookiePage.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
 #include <QHeaderView>
 #include <QIcon>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
-#include <QMainWindow>
 #include <QMenu>
-#include <QPainter>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
 #include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
-CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
-    auto* page = new QWidget;
-    auto* v = new QVBoxLayout(page);
-    v->setContentsMargins(36, 32, 36, 28);
-    v->setSpacing(12);
-    v->addWidget(heading(localized("Cookies")));
-    v->addWidget(
-        heading(localized("Read what your browsers keep about you, export it or clear it."), "subtitle"));
+// The main window's cookie page: the browsers on the left, the cookie table on the right.
+template <>
+CookiePage::Part(WindowContext& context) : PagePart(context) {
+    auto* v = column(12, localized("Cookies"),
+                     localized("Read what your browsers keep about you, export it or clear it."));
 
     auto* body = new QHBoxLayout;
     body->setSpacing(16);
     auto* left = new QFrame;
     left->setProperty("role", "card");
     left->setFixedWidth(184);
-    reg("leftView", left);
+    reg(outlet::leftView, left);
     auto* lv = new QVBoxLayout(left);
     lv->setContentsMargins(10, 12, 10, 12);
     lv->setSpacing(6);
     // Chrome and Firefox have a drop-down of every profile found beside them; a plain click on
     // the button reads the default one.
     const std::tuple<const char*, const char*, const char*, const char*> sources[] = {
-        {"safariCookieBtn", "Safaricookienom.png", "Safari", nullptr},
-        {"chromeCookieBtn", "chromecookienom.png", "Chrome", "chromeProfilesBtn"},
-        {"firefoxCookieBtn", "firefoxcookienom.png", "Firefox", "firefoxProfilesBtn"},
-        {"openCookieBtn", "opencookienom.png", "Open File…", nullptr},
-        {"newCookieBtn", "newcookienom.png", "Last File", nullptr}};
+        {outlet::safariCookieBtn, "Safaricookienom.png", "Safari", nullptr},
+        {outlet::chromeCookieBtn, "chromecookienom.png", "Chrome", outlet::chromeProfilesBtn},
+        {outlet::firefoxCookieBtn, "firefoxcookienom.png", "Firefox", outlet::firefoxProfilesBtn},
+        {outlet::openCookieBtn, "opencookienom.png", "Open File…", nullptr},
+        {outlet::newCookieBtn, "newcookienom.png", "Last File", nullptr}};
     for (const auto& [outlet, image, title, profiles] : sources) {
         auto* b = new PRLeftTipButton(nc_);
         b->setText(localized(title));
@@ -107,12 +78,12 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
     keepList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     keepList->setFixedHeight(110);
     keepList->setAccessibleName(localized("Always Keep"));
-    reg("cookieKeepList", keepList);
+    reg(outlet::cookieKeepList, keepList);
     lv->addWidget(keepList);
     auto* keepField = new QLineEdit;
     keepField->setPlaceholderText("example.org");
     keepField->setAccessibleName(localized("Site to keep"));
-    reg("cookieKeepField", keepField);
+    reg(outlet::cookieKeepField, keepField);
     connect(keepField, &QLineEdit::returnPressed, this, [this] { run(&Commands::addKeepDomain); });
     lv->addWidget(keepField);
     auto* keepButtons = new QHBoxLayout;
@@ -124,15 +95,14 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
 
     auto* right = new QFrame;
     right->setProperty("role", "card");
-    reg("rightView", right);
+    reg(outlet::rightView, right);
     auto* rv = new QVBoxLayout(right);
     rv->setContentsMargins(0, 0, 0, 0);
     auto* open = new QWidget;
-    reg("openView", open);
+    reg(outlet::openView, open);
     auto* ov = new QVBoxLayout(open);
     ov->addStretch(1);
-    auto* pic = new QLabel;
-    pic->setPixmap(named("navcookie_on").pixmap(QSize(72, 72), page->devicePixelRatioF()));
+    auto* pic = picture("navcookie_on", 72);
     pic->setAlignment(Qt::AlignCenter);
     ov->addWidget(pic);
     auto* hint = heading(localized("Choose a browser on the left to read its cookies."), "body");
@@ -142,7 +112,7 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
     rv->addWidget(open);
 
     auto* content = new QWidget;
-    reg("theConentView", content);
+    reg(outlet::theConentView, content);
     auto* cv = new QVBoxLayout(content);
     cv->setContentsMargins(12, 12, 12, 12);
     auto* table = new WithEmptyHint<QTableView>(localized("No cookies in this store."));
@@ -151,14 +121,14 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
     table->horizontalHeader()->setStretchLastSection(true);
     table->setAlternatingRowColors(true);
     table->setShowGrid(false);
-    reg("dataTableView", table);
+    reg(outlet::dataTableView, table);
     cv->addWidget(table, 1);
     auto* actions = new QHBoxLayout;
     auto* progress = new QProgressBar;
     progress->setRange(0, 0);
     progress->setMaximumWidth(160);
     progress->setTextVisible(false);
-    reg("theProgressor", progress);
+    reg(outlet::theProgressor, progress);
     actions->addWidget(progress);
     actions->addStretch(1);
     actions->addWidget(commandButton(localized("Export…"), {}, &Commands::exportCookies));
@@ -169,7 +139,6 @@ CookiePage::CookiePage(WindowContext& context) : WindowPart(context) {
     content->hide();
     body->addWidget(right, 1);
     v->addLayout(body, 1);
-    page_ = page;
 }
 
 }  // namespace vaultry::qt

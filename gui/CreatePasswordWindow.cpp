@@ -1,64 +1,28 @@
-#include "gui/CreatePasswordWindow.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
-CreatePasswordWindow::CreatePasswordWindow(WindowContext& context) : WindowPart(context) {
-    auto* bv = bannerWindow("CreatePWWindow", localized("Create Password"), QSize(420, 380), new PWindowView,
-                            localized("Create your vault password"),
-                            localized("It opens the vault and locks your archives."), "closedButton",
+// The create-password window `CreatePWWindow`.
+template <>
+CreatePasswordWindow::Part(WindowContext& context) : WindowPart(context) {
+    auto* bv = bannerWindow(outlet::CreatePWWindow, localized("Create Password"), QSize(420, 380),
+                            new PWindowView, localized("Create your vault password"),
+                            localized("It opens the vault and locks your archives."), outlet::closedButton,
                             QMargins(28, 22, 28, 24))
                    .body;
-    auto* first = secureField(localized("Password"));
-    reg("theCreatePWLab", first);
-    auto* second = secureField(localized("Confirm password"));
-    reg("theConfirmPWLab", second);
-    bv->addWidget(first);
-    bv->addWidget(second);
-    auto* warn = warning(localized("The passwords do not match. Please type them again."));
-    reg("warnlab", warn);
-    bv->addWidget(warn);
+    const auto [first, second] =
+        passwordTwice(bv, outlet::theCreatePWLab, localized("Password"), outlet::theConfirmPWLab,
+                      localized("Confirm password"), outlet::warnlab,
+                      localized("The passwords do not match. Please type them again."));
     bv->addWidget(heading(
         localized("There is no way to recover a forgotten password. Keep it somewhere safe."), "faint"));
     bv->addStretch(1);
     auto* done = new PRClosedButton(nc_);
     faceButton(done, "donenom.png", localized("Create Password"), QSize(180, 36));
-    reg("doneButton", done);
+    reg(outlet::doneButton, done);
     bv->addWidget(done, 0, Qt::AlignRight);
     // From the keyboard: Return in the first field goes on to the second, in the second creates.
     connect(first, &QLineEdit::returnPressed, second, [second] { second->setFocus(); });

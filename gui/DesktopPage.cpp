@@ -1,53 +1,21 @@
-#include "gui/DesktopPage.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
-DesktopPage::DesktopPage(WindowContext& context) : WindowPart(context) {
-    auto* page = new QWidget;
-    auto* v = new QVBoxLayout(page);
-    v->setContentsMargins(36, 32, 36, 28);
-    v->setSpacing(12);
+// The main window's desktop page: the tidied items by kind, in a browser with a details panel.
+template <>
+DesktopPage::Part(WindowContext& context) : PagePart(context) {
+    auto* v = column(12);
     auto* top = new QHBoxLayout;
-    auto* titles = new QVBoxLayout;
-    titles->addWidget(heading(localized("Desktop")));
-    titles->addWidget(heading(localized("Everything tidied off your desktop, sorted by kind."), "subtitle"));
-    top->addLayout(titles, 1);
+    auto* words = new QVBoxLayout;
+    titles(words, localized("Desktop"), localized("Everything tidied off your desktop, sorted by kind."));
+    top->addLayout(words, 1);
     top->addWidget(commandButton(localized("Tidy Desktop Now"), "navcheck", &Commands::tidyDesktop, true), 0,
                    Qt::AlignVCenter);
     v->addLayout(top);
@@ -65,23 +33,13 @@ DesktopPage::DesktopPage(WindowContext& context) : WindowPart(context) {
     });
     kinds->addWidget(back);
     kinds->addSpacing(8);
-    const std::tuple<const char*, const char*, const char*> buttons[] = {
-        {"currentDesktopBtn", "currentBigDesktopdown.png", "All items"},
-        {"pictureBtn", "picbignom.png", "Pictures"},
-        {"documentBtn", "docbignom.png", "Documents"},
-        {"archiveBtn", "archbignom.png", "Archives"},
-        {"folerBtn", "folderbignom.png", "Folders"},
-        {"otherBtn", "otherbignom.png", "Others"}};
-    for (const auto& [outlet, image, tip] : buttons) {
-        auto* b = new FBLeftButton(nc_);
-        b->setIcon(named(image));
-        b->setIconSize(QSize(44, 44));
-        b->setFixedSize(48, 48);
-        b->setToolTip(localized(tip));
-        reg(outlet, b);
-        ui_.setImage(outlet, image);
-        kinds->addWidget(b);
-    }
+    kindButtons(
+        kinds,
+        {outlet::currentDesktopBtn, outlet::pictureBtn, outlet::documentBtn, outlet::archiveBtn,
+         outlet::folerBtn, outlet::otherBtn},
+        {"currentBigDesktopdown.png", "picbignom.png", "docbignom.png", "archbignom.png", "folderbignom.png",
+         "otherbignom.png"},
+        [this] { return new FBLeftButton(nc_); }, 44, 48);
     kinds->addStretch(1);
     v->addLayout(kinds);
 
@@ -97,7 +55,7 @@ DesktopPage::DesktopPage(WindowContext& context) : WindowPart(context) {
     browser->setUniformItemSizes(false);  // names wrap onto a second line as they need
     browser->setWordWrap(true);
     browser->setProperty("role", "well");
-    reg("theBroswerView", browser);
+    reg(outlet::theBroswerView, browser);
     auto* row = new QHBoxLayout;
     row->setSpacing(14);
     row->addWidget(browser, 1);
@@ -111,12 +69,11 @@ DesktopPage::DesktopPage(WindowContext& context) : WindowPart(context) {
     details->setTextFormat(Qt::RichText);
     details->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     details->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    reg("browserDetailsLab", details);
+    reg(outlet::browserDetailsLab, details);
     pv->addWidget(details);
     pv->addStretch(1);
     row->addWidget(panel);
     v->addLayout(row, 1);
-    page_ = page;
 }
 
 }  // namespace vaultry::qt

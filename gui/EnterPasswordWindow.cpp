@@ -1,61 +1,30 @@
-#include "gui/EnterPasswordWindow.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
-EnterPasswordWindow::EnterPasswordWindow(WindowContext& context) : WindowPart(context) {
+// The enter-password window `enterPDWindow`.
+template <>
+EnterPasswordWindow::Part(WindowContext& context) : WindowPart(context) {
     const auto [w, bv] =
-        bannerWindow("enterPDWindow", localized("Enter Password"), QSize(420, 300), new PDWindowView,
+        bannerWindow(outlet::enterPDWindow, localized("Enter Password"), QSize(420, 300), new PDWindowView,
                      localized("Unlock Vaultry"), localized("Enter your vault password to continue."),
-                     "closedPDWindowButton", QMargins(28, 22, 28, 24));
+                     outlet::closedPDWindowButton, QMargins(28, 22, 28, 24));
     auto* field = secureField(localized("Password"));
-    reg("enterPWLab", field);
+    reg(outlet::enterPWLab, field);
     connect(field, &QLineEdit::returnPressed, this, [this] {
         if (commands_.returnOnPasswordField) commands_.returnOnPasswordField();
     });
     bv->addWidget(field);
     auto* warn = warning(localized("Wrong password. Please try again."));
-    reg("enterPDWarnLab", warn);
+    reg(outlet::enterPDWarnLab, warn);
     bv->addWidget(warn);
     bv->addStretch(1);
     auto* enter = new PRClosedButton(nc_);
     faceButton(enter, "donenom.png", localized("Unlock"), QSize(140, 36));
-    reg("enterPDButton", enter);
+    reg(outlet::enterPDButton, enter);
     bv->addWidget(enter, 0, Qt::AlignRight);
     w->setFocusProxy(field);
     QWidget::setTabOrder(field, enter);

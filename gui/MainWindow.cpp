@@ -1,40 +1,14 @@
 #include "gui/MainWindow.h"
 
-#include <QApplication>
 #include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListView>
 #include <QMainWindow>
 #include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
 #include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <vector>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
-#include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
 #include "platform/Version.h"
 
 namespace vaultry::qt {
@@ -44,7 +18,7 @@ MainWindow::MainWindow(WindowContext& context) : WindowPart(context) {
     main_->setWindowTitle("Vaultry");
     main_->setWindowIcon(named("appicon"));
     main_->resize(920, 600);
-    reg("window", main_);
+    reg(outlet::window, main_);
 
     auto* central = new QWidget;
     auto* row = new QHBoxLayout(central);

@@ -5,10 +5,6 @@
 #include <vector>
 
 #include "gui/Builders.h"
-#include "gui/CookiePage.h"
-#include "gui/DesktopPage.h"
-#include "gui/TrashPage.h"
-#include "gui/VaultPage.h"
 
 class QMainWindow;
 class QStackedWidget;

@@ -1,54 +1,17 @@
-#include "gui/NoUpdateWindow.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
-#include "gui/QtUi.h"
-#include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
 #include "platform/Version.h"
 
 namespace vaultry::qt {
 
-NoUpdateWindow::NoUpdateWindow(WindowContext& context) : WindowPart(context) {
-    auto* none = new QWidget(nullptr, Qt::Window);
-    none->setWindowTitle(localized("Software Update"));
-    none->setFixedSize(380, 170);
-    reg("noUpdateWindow", none);
-    auto* nv = new QVBoxLayout(none);
-    nv->setContentsMargins(26, 22, 26, 20);
+// The up-to-date window `noUpdateWindow`.
+template <>
+NoUpdateWindow::Part(WindowContext& context) : WindowPart(context) {
+    auto* nv = plainWindow(outlet::noUpdateWindow, localized("Software Update"), QSize(380, 170),
+                           QMargins(26, 22, 26, 20));
     auto* row = new QHBoxLayout;
-    auto* icon = new QLabel;
-    icon->setPixmap(named("appicon").pixmap(QSize(48, 48), none->devicePixelRatioF()));
-    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(picture("appicon", 48), 0, Qt::AlignTop);
     auto* words = new QVBoxLayout;
     words->addWidget(heading(localized("You're up to date!"), "cardtitle"));
     words->addWidget(heading(localized("Vaultry %1 is the newest version available.").arg(kVersion), "body"));

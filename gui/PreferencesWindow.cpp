@@ -1,50 +1,27 @@
-#include "gui/PreferencesWindow.h"
+#include "gui/Builders.h"
 
-#include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
-#include <QMainWindow>
-#include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTextEdit>
 #include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include "app/NotificationCenter.h"
-#include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
-#include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
-PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(context) {
-    auto* bv =
-        bannerWindow("preferWindows", localized("Vaultry Preferences"), QSize(520, 820), new PTopWindowView,
-                     localized("Preferences"), localized("Storage, password and start-up"),
-                     "closedPrefWindowButton", QMargins(24, 18, 24, 22))
-            .body;
+// The preferences window `preferWindows`: storage folder, password, start-up.
+template <>
+PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
+    auto* bv = bannerWindow(outlet::preferWindows, localized("Vaultry Preferences"), QSize(520, 820),
+                            new PTopWindowView, localized("Preferences"),
+                            localized("Storage, password and start-up"), outlet::closedPrefWindowButton,
+                            QMargins(24, 18, 24, 22))
+                   .body;
 
     bv->addWidget(heading(localized("Vault storage"), "section"));
     auto* store = card();
@@ -54,16 +31,16 @@ PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(contex
     path->setProperty("role", "path");
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     path->setWordWrap(true);
-    reg("StorePathlab", path);
+    reg(outlet::StorePathlab, path);
     sv->addWidget(path);
     auto* storeRow = new QHBoxLayout;
     storeRow->addStretch(1);
     auto* select = new PRLeftTipButton(nc_);
     faceButton(select, "storagenom.png", localized("Choose…"), QSize(120, 32), QColor("#334155"));
-    reg("selectStorageBtn", select);
+    reg(outlet::selectStorageBtn, select);
     auto* change = new PRLeftTipButton(nc_);
     faceButton(change, "storagenom.png", localized("Move To…"), QSize(120, 32), QColor("#334155"));
-    reg("changeStorageBtn", change);
+    reg(outlet::changeStorageBtn, change);
     storeRow->addWidget(select);
     storeRow->addWidget(change);
     sv->addLayout(storeRow);
@@ -71,49 +48,37 @@ PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(contex
 
     bv->addSpacing(6);
     bv->addWidget(heading(localized("Change password"), "section"));
-    auto* newPw = secureField(localized("New password"));
-    reg("newPWLab", newPw);
-    auto* confirm = secureField(localized("Confirm new password"));
-    reg("confirmNewPWLab", confirm);
-    bv->addWidget(newPw);
-    bv->addWidget(confirm);
-    auto* warn = warning(localized("The passwords do not match."));
-    reg("warnnewPWlab", warn);
-    bv->addWidget(warn);
+    passwordTwice(bv, outlet::newPWLab, localized("New password"), outlet::confirmNewPWLab,
+                  localized("Confirm new password"), outlet::warnnewPWlab,
+                  localized("The passwords do not match."));
     auto* pwRow = new QHBoxLayout;
     pwRow->addStretch(1);
     auto* changePw = new PRLeftTipButton(nc_);
     faceButton(changePw, "donenom.png", localized("Change Password"), QSize(160, 34));
-    reg("changePassWordBtn", changePw);
+    reg(outlet::changePassWordBtn, changePw);
     pwRow->addWidget(changePw);
     bv->addLayout(pwRow);
 
     bv->addSpacing(6);
     bv->addWidget(heading(localized("General"), "section"));
     auto* login = new QCheckBox(localized("Start Vaultry at login"));
-    reg("autoLunchBtn", login);
-    connect(login, &QCheckBox::clicked, this, [this] {
-        if (commands_.sortelloOnLogin) commands_.sortelloOnLogin();
-    });
+    wired(login, outlet::autoLunchBtn, &QCheckBox::clicked, &Commands::sortelloOnLogin);
     bv->addWidget(login);
     // The trash settings carry the same login switch; both show one state.
-    if (auto* twin = ui_.widget<QCheckBox>("trashAutoLunchBtn")) {
+    if (auto* twin = ui_.widget<QCheckBox>(outlet::trashAutoLunchBtn)) {
         connect(login, &QCheckBox::toggled, twin, &QCheckBox::setChecked);
         connect(twin, &QCheckBox::toggled, login, &QCheckBox::setChecked);
     }
     auto* tidyRow = new QHBoxLayout;
     auto* autoTidy = new QCheckBox(localized("Tidy the desktop every day at"));
-    reg("autoCleanupSelectBtn", autoTidy);
-    connect(autoTidy, &QCheckBox::clicked, this, [this] {
-        if (commands_.autoTidyDesktop) commands_.autoTidyDesktop();
-    });
+    wired(autoTidy, outlet::autoCleanupSelectBtn, &QCheckBox::clicked, &Commands::autoTidyDesktop);
     auto* time = new QTimeEdit(QTime(18, 0));
     time->setDisplayFormat("HH:mm");
     time->setButtonSymbols(QAbstractSpinBox::NoButtons);
     time->setAlignment(Qt::AlignCenter);
     time->setToolTip(localized("Scroll or type to change the time"));
     time->setMinimumHeight(30);
-    reg("tidyTimePicker", time);
+    reg(outlet::tidyTimePicker, time);
     tidyRow->addWidget(autoTidy);
     tidyRow->addWidget(time);
     tidyRow->addStretch(1);
@@ -126,14 +91,12 @@ PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(contex
     auto* lock = new QComboBox;
     lock->addItems(
         {localized("Off"), localized("5 minutes"), localized("15 minutes"), localized("60 minutes")});
-    reg("autoLockPopup", lock);
-    connect(lock, &QComboBox::activated, this, [this] { run(&Commands::autoLockChanged); });
+    wired(lock, outlet::autoLockPopup, &QComboBox::activated, &Commands::autoLockChanged);
     choices->addRow(localized("Lock decrypted items automatically after"), lock);
     auto* passes = new QComboBox;
     passes->addItems({localized("The tool's default"), localized("1 pass (fast)")});
     passes->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    reg("erasePassesPopup", passes);
-    connect(passes, &QComboBox::activated, this, [this] { run(&Commands::erasePassesChanged); });
+    wired(passes, outlet::erasePassesPopup, &QComboBox::activated, &Commands::erasePassesChanged);
     choices->addRow(localized("Secure erase"), passes);
     bv->addLayout(choices);
     auto* passesNote =
@@ -149,28 +112,22 @@ PreferencesWindow::PreferencesWindow(WindowContext& context) : WindowPart(contex
         new WithEmptyHint<QListWidget>(localized("No exclusions: a tidy moves every item on the desktop."));
     exclusions->setMaximumHeight(84);
     exclusions->setToolTip(localized("Name patterns a tidy leaves on the desktop"));
-    reg("tidyExclusionList", exclusions);
+    reg(outlet::tidyExclusionList, exclusions);
     bv->addWidget(exclusions);
     auto* exclusionRow = new QHBoxLayout;
     auto* pattern = new QLineEdit;
     pattern->setPlaceholderText(localized("Pattern, e.g. *.desktop"));
-    reg("tidyExclusionField", pattern);
-    connect(pattern, &QLineEdit::returnPressed, this, [this] { run(&Commands::addTidyExclusion); });
-    auto* add = new QPushButton(localized("Add"));
-    reg("addTidyExclusionBtn", add);
-    connect(add, &QPushButton::clicked, this, [this] { run(&Commands::addTidyExclusion); });
-    auto* remove = new QPushButton(localized("Remove"));
-    reg("removeTidyExclusionBtn", remove);
-    connect(remove, &QPushButton::clicked, this, [this] { run(&Commands::removeTidyExclusion); });
-    auto* launchers = new QPushButton(localized("Keep *.desktop launchers"));
-    reg("keepLaunchersBtn", launchers);
-    connect(launchers, &QPushButton::clicked, this, [this] { run(&Commands::keepLaunchers); });
+    wired(pattern, outlet::tidyExclusionField, &QLineEdit::returnPressed, &Commands::addTidyExclusion);
     exclusionRow->addWidget(pattern, 1);
-    exclusionRow->addWidget(add);
-    exclusionRow->addWidget(remove);
+    exclusionRow->addWidget(wired(new QPushButton(localized("Add")), outlet::addTidyExclusionBtn,
+                                  &QPushButton::clicked, &Commands::addTidyExclusion));
+    exclusionRow->addWidget(wired(new QPushButton(localized("Remove")), outlet::removeTidyExclusionBtn,
+                                  &QPushButton::clicked, &Commands::removeTidyExclusion));
     bv->addLayout(exclusionRow);
     auto* suggestionRow = new QHBoxLayout;
-    suggestionRow->addWidget(launchers);
+    suggestionRow->addWidget(wired(new QPushButton(localized("Keep *.desktop launchers")),
+                                   outlet::keepLaunchersBtn, &QPushButton::clicked,
+                                   &Commands::keepLaunchers));
     suggestionRow->addStretch(1);
     bv->addLayout(suggestionRow);
     bv->addStretch(1);

@@ -81,23 +81,22 @@ void SkinButton::keyPressEvent(QKeyEvent* event) {
 
 void SkinButton::keyReleaseEvent(QKeyEvent* event) { QWidget::keyReleaseEvent(event); }
 
-void SkinButton::enterEvent(QEnterEvent* event) {
-    hovered_ = true;
-    if (names_.entered) {
-        setCursor(Qt::PointingHandCursor);
-        nc.post(names_.entered, static_cast<const void*>(static_cast<QObject*>(this)));
+void SkinButton::setHovered(bool hovered) {
+    hovered_ = hovered;
+    if (const char* name = hovered ? names_.entered : names_.exited) {
+        setCursor(hovered ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        nc.post(name, static_cast<const void*>(static_cast<QObject*>(this)));
     }
     update();
+}
+
+void SkinButton::enterEvent(QEnterEvent* event) {
+    setHovered(true);
     QPushButton::enterEvent(event);
 }
 
 void SkinButton::leaveEvent(QEvent* event) {
-    hovered_ = false;
-    if (names_.exited) {
-        setCursor(Qt::ArrowCursor);
-        nc.post(names_.exited, static_cast<const void*>(static_cast<QObject*>(this)));
-    }
-    update();
+    setHovered(false);
     QPushButton::leaveEvent(event);
 }
 
@@ -150,29 +149,6 @@ void TaggedButton::setCurrentViewRect(const QRect& rect) {
     std::lock_guard lock(rectMutex_);
     currentViewRect_ = rect;
 }
-
-PRLeftTipButton::PRLeftTipButton(NotificationCenter& nc, QWidget* parent)
-    : TaggedButton(nc,
-                   {notify::PRLeftButtonMouseDown, notify::PRLeftTipButtonMouseEntered,
-                    notify::PRLeftTipButtonMouseExited},
-                   parent) {}
-
-FBLeftButton::FBLeftButton(NotificationCenter& nc, QWidget* parent)
-    : SkinButton(
-          nc,
-          {notify::FBLeftButtonMouseDown, notify::FBLeftButtonMouseEntered, notify::FBLeftButtonMouseExited},
-          parent) {}
-
-FBTypeButton::FBTypeButton(NotificationCenter& nc, QWidget* parent)
-    : SkinButton(
-          nc, {notify::PBypeButtonMouseDown, notify::PBypeButtonMouseEntered, notify::PBypeButtonMouseExited},
-          parent) {}
-
-PRClosedButton::PRClosedButton(NotificationCenter& nc, QWidget* parent)
-    : SkinButton(nc, {notify::MyClosebuttonMouseDown}, parent) {}
-
-PRCellButton::PRCellButton(NotificationCenter& nc, QWidget* parent)
-    : TaggedButton(nc, {notify::PRCellButtonMouseDown}, parent) {}
 
 ImageView::ImageView(QString imageName, QWidget* parent)
     : QWidget(parent), imageName_(std::move(imageName)) {}

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "app/NotificationCenter.h"
+#include "app/Notifications.h"
 
 namespace vaultry::qt {
 
@@ -44,6 +45,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void setHovered(bool hovered);
+
     Names names_;
     bool face_ = false;
     QString faceImage_;
@@ -65,35 +68,25 @@ private:
     QRect currentViewRect_;
 };
 
-class PRLeftTipButton final : public TaggedButton {
-    Q_OBJECT
-public:
-    explicit PRLeftTipButton(NotificationCenter& nc, QWidget* parent = nullptr);
-};
+// Each kind of skin button is a class of its own, so that a controller or a test can tell the kinds
+// apart by type; a kind differs from its base only in the notifications it posts.
+#define VAULTRY_SKIN_BUTTON(Kind, Base, ...)                             \
+    class Kind final : public Base {                                     \
+        Q_OBJECT                                                         \
+    public:                                                              \
+        explicit Kind(NotificationCenter& nc, QWidget* parent = nullptr) \
+            : Base(nc, {__VA_ARGS__}, parent) {}                         \
+    }
 
-class FBLeftButton final : public SkinButton {
-    Q_OBJECT
-public:
-    explicit FBLeftButton(NotificationCenter& nc, QWidget* parent = nullptr);
-};
-
-class FBTypeButton final : public SkinButton {
-    Q_OBJECT
-public:
-    explicit FBTypeButton(NotificationCenter& nc, QWidget* parent = nullptr);
-};
-
-class PRClosedButton final : public SkinButton {
-    Q_OBJECT
-public:
-    explicit PRClosedButton(NotificationCenter& nc, QWidget* parent = nullptr);
-};
-
-class PRCellButton final : public TaggedButton {
-    Q_OBJECT
-public:
-    explicit PRCellButton(NotificationCenter& nc, QWidget* parent = nullptr);
-};
+VAULTRY_SKIN_BUTTON(PRLeftTipButton, TaggedButton, notify::PRLeftButtonMouseDown,
+                    notify::PRLeftTipButtonMouseEntered, notify::PRLeftTipButtonMouseExited);
+VAULTRY_SKIN_BUTTON(FBLeftButton, SkinButton, notify::FBLeftButtonMouseDown, notify::FBLeftButtonMouseEntered,
+                    notify::FBLeftButtonMouseExited);
+VAULTRY_SKIN_BUTTON(FBTypeButton, SkinButton, notify::PBypeButtonMouseDown, notify::PBypeButtonMouseEntered,
+                    notify::PBypeButtonMouseExited);
+VAULTRY_SKIN_BUTTON(PRClosedButton, SkinButton, notify::MyClosebuttonMouseDown);
+VAULTRY_SKIN_BUTTON(PRCellButton, TaggedButton, notify::PRCellButtonMouseDown);
+#undef VAULTRY_SKIN_BUTTON
 
 // A view that draws one named image stretched over its bounds, with an optional title and
 // subtitle written on it.
@@ -122,22 +115,18 @@ public:
     explicit QMHeaderView(QWidget* parent = nullptr);
 };
 
-// Title banners of the password and preferences windows.
-class PWindowView final : public ImageView {
-    Q_OBJECT
+// Title banners of the password and preferences windows: an image view that starts with its image.
+template <const char* Image>
+class BannerView final : public ImageView {
 public:
-    explicit PWindowView(QWidget* parent = nullptr) : ImageView("topbanner.png", parent) {}
+    explicit BannerView(QWidget* parent = nullptr) : ImageView(QString::fromLatin1(Image), parent) {}
 };
-class PDWindowView final : public ImageView {
-    Q_OBJECT
-public:
-    explicit PDWindowView(QWidget* parent = nullptr) : ImageView("pdtopview.png", parent) {}
-};
-class PTopWindowView final : public ImageView {
-    Q_OBJECT
-public:
-    explicit PTopWindowView(QWidget* parent = nullptr) : ImageView("filetopbanner.png", parent) {}
-};
+inline constexpr char kTopBanner[] = "topbanner.png";
+inline constexpr char kPasswordBanner[] = "pdtopview.png";
+inline constexpr char kFileBanner[] = "filetopbanner.png";
+using PWindowView = BannerView<kTopBanner>;
+using PDWindowView = BannerView<kPasswordBanner>;
+using PTopWindowView = BannerView<kFileBanner>;
 
 // A frameless window on a white ground that moves when dragged by its background.
 class SkinWindow : public QWidget {

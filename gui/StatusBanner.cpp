@@ -11,60 +11,51 @@
 #include <QVBoxLayout>
 
 #include "gui/AppWindows.h"
+#include "gui/Builders.h"
 #include "gui/QtUi.h"
+#include "platform/Outlets.h"
 
 namespace vaultry::qt {
-namespace {
-
-// Tells its owner when the popup it watches has closed, whatever closed it.
-class CloseWatcher final : public QObject {
-public:
-    CloseWatcher(QObject* parent, std::function<void()> closed)
-        : QObject(parent), closed_(std::move(closed)) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Hide && closed_) closed_();
-        return false;
-    }
-
-private:
-    std::function<void()> closed_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 StatusBanner::StatusBanner(QtUi& ui, AppWindows& windows, Commands& commands)
     : ui_(ui), windows_(windows), commands_(commands) {
     statusItem_ = new QSystemTrayIcon(this);
     statusItem_->setToolTip("Vaultry");
     baMenu_ = new QMenu;
-    const auto add = [this](const char* title, Commands::Fn Commands::*command) {
-        QAction* a = baMenu_->addAction(localized(title));
-        connect(a, &QAction::triggered, this, [this, command] {
+    // The menu's items in order; an empty title is a separator.
+    const std::pair<const char*, Commands::Fn Commands::*> items[] = {
+        {"Open Vault…", &Commands::openVault},
+        {"Preferences…", &Commands::preferences},
+        {nullptr, nullptr},
+        {"Hide Items…", &Commands::hideFiles},
+        {"Encrypt Items…", &Commands::encryptFiles},
+        {"Tidy Desktop Now", &Commands::tidyDesktop},
+        {"Undo Last Tidy", &Commands::undoTidy},
+        {nullptr, nullptr},
+        {"Empty Trash…", &Commands::emptyTrash},
+        {"Secure Erase…", &Commands::secureErase},
+        {"Automatic Trash…", &Commands::automaticTrash},
+        {nullptr, nullptr},
+        {"Check for Update…", &Commands::checkForUpdate},
+        {"Help", &Commands::help},
+        {"About Vaultry", &Commands::about},
+        {nullptr, nullptr},
+        {"Quit Vaultry", &Commands::quit},
+    };
+    for (const auto& [title, command] : items) {
+        if (!title) {
+            baMenu_->addSeparator();
+            continue;
+        }
+        connect(baMenu_->addAction(localized(title)), &QAction::triggered, this, [this, command = command] {
             if (const auto& fn = commands_.*command) fn();
         });
-        return a;
-    };
-    add("Open Vault…", &Commands::openVault);
-    add("Preferences…", &Commands::preferences);
-    baMenu_->addSeparator();
-    add("Hide Items…", &Commands::hideFiles);
-    add("Encrypt Items…", &Commands::encryptFiles);
-    add("Tidy Desktop Now", &Commands::tidyDesktop);
-    add("Undo Last Tidy", &Commands::undoTidy);
-    baMenu_->addSeparator();
-    add("Empty Trash…", &Commands::emptyTrash);
-    add("Secure Erase…", &Commands::secureErase);
-    add("Automatic Trash…", &Commands::automaticTrash);
-    baMenu_->addSeparator();
-    add("Check for Update…", &Commands::checkForUpdate);
-    add("Help", &Commands::help);
-    add("About Vaultry", &Commands::about);
-    baMenu_->addSeparator();
-    add("Quit Vaultry", &Commands::quit);
+    }
     statusItem_->setContextMenu(baMenu_);
     connect(statusItem_, &QSystemTrayIcon::activated, this, &StatusBanner::activated);
-    ui_.registerOutlet("_statusItem", statusItem_);
-    ui_.registerOutlet("baMenu", baMenu_);
+    ui_.registerOutlet(outlet::_statusItem, statusItem_);
+    ui_.registerOutlet(outlet::baMenu, baMenu_);
     statusItem_->setIcon(
         iconFor(platform::ImageRef::named(ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png")));
     if (hasTrayHost()) statusItem_->show();
@@ -101,7 +92,7 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
         return;
     }
     auto* pop = new QFrame(nullptr, Qt::Popup | Qt::FramelessWindowHint);
-    pop->setObjectName("thePopover");
+    pop->setObjectName(outlet::thePopover);
     pop->setAttribute(Qt::WA_DeleteOnClose);
     pop->setStyleSheet(
         "QFrame#thePopover { background: #ffffff; border: 1px solid #cbd5e1; border-radius: 0; }");
@@ -132,9 +123,9 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
     QWidget* content = windows_.popoverContent();
     v->addWidget(content, 1);
     content->show();
-    pop->installEventFilter(new CloseWatcher(pop, [this] { popoverDidClose(); }));
+    onEvent(pop, QEvent::Hide, [this] { popoverDidClose(); });  // whatever closed it
     thePopover_ = pop;
-    ui_.registerOutlet("thePopover", pop);
+    ui_.registerOutlet(outlet::thePopover, pop);
 
     // Below the icon, centred on it, kept on the screen; above it when the icon sits low.
     pop->adjustSize();
@@ -163,17 +154,17 @@ void StatusBanner::popoverDidClose() {
 QWidget* StatusBanner::detachableWindowForPopover() {
     if (!popAttachWindow_) {
         auto* w = new QWidget(nullptr, Qt::Window);
-        w->setObjectName("popAttachWindow");
+        w->setObjectName(outlet::popAttachWindow);
         w->setWindowTitle("Vaultry");
         w->setAttribute(Qt::WA_DeleteOnClose);
         auto* v = new QVBoxLayout(w);
         v->setContentsMargins(0, 0, 0, 0);
-        w->installEventFilter(new CloseWatcher(w, [this] {
+        onEvent(w, QEvent::Hide, [this] {
             if (popAttachWindow_ && windows_.popoverContent()->window() == popAttachWindow_)
                 windows_.returnPopoverContent();
-        }));
+        });
         popAttachWindow_ = w;
-        ui_.registerOutlet("popAttachWindow", w);
+        ui_.registerOutlet(outlet::popAttachWindow, w);
     }
     const QPoint where = thePopover_ ? thePopover_->pos() : QCursor::pos();
     popAttachWindow_->layout()->addWidget(windows_.popoverContent());

@@ -1,40 +1,17 @@
 #include "gui/VaultWindow.h"
 
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFormLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMainWindow>
 #include <QMenu>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QScrollBar>
-#include <QSlider>
-#include <QStackedWidget>
-#include <QStandardItemModel>
-#include <QStyle>
-#include <QTabWidget>
 #include <QTableView>
-#include <QTextEdit>
-#include <QTimeEdit>
-#include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include "app/NotificationCenter.h"
 #include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
 #include "gui/VaultTable.h"
-#include "platform/Version.h"
 
 namespace vaultry::qt {
 
@@ -43,13 +20,13 @@ VaultWindow::VaultWindow(WindowContext& context) : WindowPart(context) {
     w->setWindowTitle(localized("Vaultry Vault"));
     w->resize(780, 540);
     w->setMinimumSize(620, 420);
-    reg("thefileManageWindow", w);
+    reg(outlet::thefileManageWindow, w);
 
     auto* v = new QVBoxLayout(w->body());
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
     auto* close = new PRClosedButton(nc_);
-    reg("closedFileWindowButton", close);
+    reg(outlet::closedFileWindowButton, close);
     auto* top = banner(new ImageView("filetopbanner.png"), localized("Vault"),
                        localized("Locked items need your password; unlocked ones can be revealed."), close);
     v->addWidget(top);
@@ -60,9 +37,9 @@ VaultWindow::VaultWindow(WindowContext& context) : WindowPart(context) {
     b->setContentsMargins(16, 10, 16, 10);
     b->setSpacing(4);
     const std::tuple<const char*, const char*, const char*> filters[] = {
-        {"selectAllBtn", "allnom", "All"},           {"selectImageBtn", "imagenom", "Images"},
-        {"selectDocBtn", "docnom", "Docs"},          {"selectVideoBtn", "medianom", "Media"},
-        {"selectFolderBtn", "foldernom", "Folders"}, {"selectOtherBtn", "othernom", "Other"}};
+        {outlet::selectAllBtn, "allnom", "All"},           {outlet::selectImageBtn, "imagenom", "Images"},
+        {outlet::selectDocBtn, "docnom", "Docs"},          {outlet::selectVideoBtn, "medianom", "Media"},
+        {outlet::selectFolderBtn, "foldernom", "Folders"}, {outlet::selectOtherBtn, "othernom", "Other"}};
     std::vector<QPointer<QAbstractButton>> filterButtons;
     for (const auto& [outlet, image, title] : filters) {
         auto* f = new PRLeftTipButton(nc_);
@@ -147,7 +124,7 @@ VaultWindow::VaultWindow(WindowContext& context) : WindowPart(context) {
         menu.exec(table->viewport()->mapToGlobal(at));
     });
     // From the keyboard: Space works the current row's switch, Delete removes the row.
-    table->installEventFilter(new KeyHandler(table, [this, table, model](QKeyEvent* key) {
+    onKeyPress(table, [this, table, model](QKeyEvent* key) {
         PSTableCellView* row = model->rowView(table->currentIndex().row());
         if (!row || key->modifiers() != Qt::NoModifier) return false;
         if (key->key() == Qt::Key_Space) {
@@ -159,9 +136,9 @@ VaultWindow::VaultWindow(WindowContext& context) : WindowPart(context) {
             return true;
         }
         return false;
-    }));
-    reg("fileTableView", table);
-    ui_.registerReloader("fileTableView", [model] { model->reload(); });
+    });
+    reg(outlet::fileTableView, table);
+    ui_.registerReloader(outlet::fileTableView, [model] { model->reload(); });
     auto* holder = new QWidget;
     auto* hv = new QVBoxLayout(holder);
     hv->setContentsMargins(16, 12, 16, 8);

@@ -1,14 +1,7 @@
 #pragma once
-#include <QPointer>
-#include <QWidget>
-#include <memory>
+#include <cstdint>
 
 #include "gui/Builders.h"
-
-class QMainWindow;
-class QStackedWidget;
-class QMenu;
-class QAbstractButton;
 
 namespace vaultry::qt {
 

@@ -25,6 +25,7 @@
 #include "gui/AppWindows.h"
 #include "gui/Commands.h"
 #include "gui/QtUi.h"
+#include "platform/Outlets.h"
 #include "trash/Trash.h"
 #include "update/PRUpdateController.h"
 
@@ -102,7 +103,7 @@ std::vector<std::size_t> selectedCookieRows(const QTableView& table,
 }
 
 QMenu* cookieRowMenu(QtUi& ui, AppDelegate& d, int row, QWidget* parent) {
-    auto* table = ui.widget<QTableView>("dataTableView");
+    auto* table = ui.widget<QTableView>(outlet::dataTableView);
     const auto record = table ? cookieAt(*table, row) : nullptr;
     if (!record) return nullptr;
     // A row outside the selection becomes the selection, as in a file manager.
@@ -120,7 +121,7 @@ QMenu* cookieRowMenu(QtUi& ui, AppDelegate& d, int row, QWidget* parent) {
     QObject::connect(site, &QAction::triggered, menu, [&d, host] { d.ActRemoveCookiesOfDomains({host}); });
     QObject::connect(keep, &QAction::triggered, menu, [&d, &ui, host] {
         d.AddCookieKeepDomain(host);
-        ui.reload("cookieKeepList");
+        ui.reload(outlet::cookieKeepList);
     });
     return menu;
 }
@@ -149,7 +150,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     QObject* owner = windows.mainWindow();
     bound.icons = new IconLoader(owner);
 
-    if (auto* table = ui.widget<QTableView>("dataTableView")) {
+    if (auto* table = ui.widget<QTableView>(outlet::dataTableView)) {
         bound.cookies = new CookieTableModel(delegate.dataController, table);
         table->setModel(bound.cookies);
         table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the store's order
@@ -164,7 +165,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
         const int widths[] = {160, 110, 62, 76, 190, 240};  // the Container column takes the rest
         for (int c = 0; c < 6; ++c) table->setColumnWidth(c, widths[c]);
         auto* model = bound.cookies;
-        ui.registerReloader("dataTableView", [model, table] {
+        ui.registerReloader(outlet::dataTableView, [model, table] {
             model->reload();
             table->clearSelection();
         });
@@ -180,15 +181,15 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
                          });
     }
     for (const auto& [outlet, button] :
-         {std::pair{"chromeProfilesBtn", "chrome"}, {"firefoxProfilesBtn", "firefox"}}) {
+         {std::pair{outlet::chromeProfilesBtn, "chrome"}, {outlet::firefoxProfilesBtn, "firefox"}}) {
         auto* more = ui.widget<QToolButton>(outlet);
         if (!more || !more->menu()) continue;
         QMenu* menu = more->menu();
         QObject::connect(menu, &QMenu::aboutToShow, menu,
                          [menu, &delegate, button] { fillProfileMenu(*menu, delegate, button); });
     }
-    if (auto* keep = ui.widget<QListWidget>("cookieKeepList")) {
-        ui.registerReloader("cookieKeepList", [keep, &delegate] { reloadKeepList(keep, delegate); });
+    if (auto* keep = ui.widget<QListWidget>(outlet::cookieKeepList)) {
+        ui.registerReloader(outlet::cookieKeepList, [keep, &delegate] { reloadKeepList(keep, delegate); });
         reloadKeepList(keep, delegate);
     }
 
@@ -211,12 +212,12 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
         model->reload();
     }
 
-    if (auto* browser = ui.widget<QListView>("theBroswerView")) {
+    if (auto* browser = ui.widget<QListView>(outlet::theBroswerView)) {
         bound.browser = new BrowserModel(delegate.browseArray, *bound.icons, browser);
         browser->setModel(bound.browser);
         auto* model = bound.browser;
-        auto* details = ui.widget<QLabel>("browserDetailsLab");
-        ui.registerReloader("theBroswerView", [model, details, browser] {
+        auto* details = ui.widget<QLabel>(outlet::browserDetailsLab);
+        ui.registerReloader(outlet::theBroswerView, [model, details, browser] {
             model->reload();
             showDetails(details, model, browser);
         });
@@ -271,20 +272,20 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.exportCookies = [&d] { d.ActExportCookieData(); };
     c.removeCookies = [&d] { d.ActRemoveCookieData(); };
     c.removeSelectedCookies = [&d, &ui] {
-        if (auto* table = ui.widget<QTableView>("dataTableView"))
+        if (auto* table = ui.widget<QTableView>(outlet::dataTableView))
             d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.dataController));
     };
     c.addKeepDomain = [&d, &ui] {
-        auto* field = ui.widget<QLineEdit>("cookieKeepField");
+        auto* field = ui.widget<QLineEdit>(outlet::cookieKeepField);
         if (!field || field->text().trimmed().isEmpty()) return;
         if (d.AddCookieKeepDomain(field->text().trimmed().toStdString())) field->clear();
-        ui.reload("cookieKeepList");
+        ui.reload(outlet::cookieKeepList);
     };
     c.removeKeepDomain = [&d, &ui] {
-        auto* list = ui.widget<QListWidget>("cookieKeepList");
+        auto* list = ui.widget<QListWidget>(outlet::cookieKeepList);
         if (!list) return;
         for (const auto* item : list->selectedItems()) d.RemoveCookieKeepDomain(item->text().toStdString());
-        ui.reload("cookieKeepList");
+        ui.reload(outlet::cookieKeepList);
     };
     // The popover: tidy list.
     c.tidyNow = [&pop] { pop.ClickTidyNowAct(); };
