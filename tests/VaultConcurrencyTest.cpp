@@ -372,6 +372,50 @@ TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
                                      {vault::kNewDerivation, {}, {}}));
 }
 
+// What a run settles first: a committed change hands its verifier over until the caller has
+// stored it, and only then is its journal removed; a change that was not committed is undone
+// without handing anything over.
+TEST(VaultConcurrency, SettlingKeepsAChangeUntilItsVerifierIsStored) {
+    test::TempDir dir;
+    const fs::path storage = dir / "vaultry.data";
+    writeFile(dir / "plain", "plain");
+    fs::create_directories(storage);
+    ASSERT_TRUE(vault::encryptFile(dir / "plain", storage / "a.txt.enc", "old"));
+    ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
+                                        storage / "a.txt.enc.rekey"));
+    writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\ncommitted\nsum " +
+                                                  *vault::copyDigest(storage / "a.txt.enc.rekey") +
+                                                  " a.txt.enc\n");
+    Strings handed;
+    bool stored = false;  // the settings file could not be written
+    const auto settle = [&] {
+        vault::settleInterruptedChanges(storage, [&](const std::string& verifier) {
+            handed.push_back(verifier);
+            return stored;
+        });
+    };
+    settle();
+    EXPECT_EQ(handed, Strings{"verifier"});
+    EXPECT_TRUE(fs::exists(storage / vault::kRekeyJournal));
+    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "new",
+                                     {vault::kNewDerivation, {}, {}}));
+    stored = true;
+    settle();
+    EXPECT_EQ(handed, (Strings{"verifier", "verifier"}));
+    EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
+    settle();  // nothing left to settle
+    EXPECT_EQ(handed.size(), 2u);
+
+    writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\n");
+    writeFile(storage / "a.txt.enc.rekey", "half");
+    settle();
+    EXPECT_EQ(handed.size(), 2u);
+    EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
+    EXPECT_FALSE(fs::exists(storage / "a.txt.enc.rekey"));
+    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "new",
+                                     {vault::kNewDerivation, {}, {}}));
+}
+
 // The replace phase puts in place only the copies that were verified with the new password: a
 // new copy that was changed afterwards is not taken for one.
 TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
