@@ -57,6 +57,16 @@ AppDelegate::~AppDelegate() {
 
 AppDelegate* AppDelegate::GetAppControllor() { return gInstance; }
 
+void AppDelegate::joinWorkerForTest(Worker worker) {
+    std::thread& t = worker == Worker::Tidy ? tidyThreader : eraseThreader;
+    if (t.joinable()) t.join();
+}
+
+void AppDelegate::setCookieRecordsForTest(CookNodes shown, CookNodes opened) {
+    dataController = std::move(shown);
+    newCookieArray = std::move(opened);
+}
+
 char* AppDelegate::size_to_unit(std::uint64_t bytes, char* out_buffer) {
     return vaultry::size_to_unit(bytes, out_buffer);
 }

@@ -110,7 +110,7 @@ QMenu* cookieRowMenu(QtUi& ui, AppDelegate& d, int row, QWidget* parent) {
     const std::string host = record->fileHost().value_or("");
     auto* menu = new QMenu(parent);
     QObject::connect(menu->addAction(tr("Remove")), &QAction::triggered, menu, [&d, table] {
-        d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.dataController));
+        d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.cookieRecords()));
     });
     menu->addSeparator();
     auto* site = menu->addAction(tr("Remove All of This Site"));
@@ -150,7 +150,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     bound.icons = new IconLoader(owner);
 
     if (auto* table = ui.widget<QTableView>("dataTableView")) {
-        bound.cookies = new CookieTableModel(delegate.dataController, table);
+        bound.cookies = new CookieTableModel(delegate.cookieRecords(), table);
         table->setModel(bound.cookies);
         table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the store's order
         table->setSortingEnabled(true);
@@ -193,7 +193,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     }
 
     if (auto* list = ui.widget<QTableView>(PPopoverviewConterller::kTidyTable)) {
-        bound.tidy = new TidyListModel(*delegate.thePopViewController, *bound.icons, list);
+        bound.tidy = new TidyListModel(delegate.popoverController(), *bound.icons, list);
         list->setModel(bound.tidy);
         list->setIconSize(QSize(28, 28));
         list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -212,7 +212,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     }
 
     if (auto* browser = ui.widget<QListView>("theBroswerView")) {
-        bound.browser = new BrowserModel(delegate.browseArray, *bound.icons, browser);
+        bound.browser = new BrowserModel(delegate.browserItems(), *bound.icons, browser);
         browser->setModel(bound.browser);
         auto* model = bound.browser;
         auto* details = ui.widget<QLabel>("browserDetailsLab");
@@ -233,8 +233,8 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
 }
 
 void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
-    PPopoverviewConterller& pop = *d.thePopViewController;
-    PRUpdateController& update = *d.updateController;
+    PPopoverviewConterller& pop = d.popoverController();
+    PRUpdateController& update = d.updateWindowController();
     const auto row = [&ui] { return static_cast<long>(ui.number(PPopoverviewConterller::kTidyTable)); };
 
     // Vault and preferences: menu commands, the vault window and its table.
@@ -272,7 +272,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.removeCookies = [&d] { d.ActRemoveCookieData(); };
     c.removeSelectedCookies = [&d, &ui] {
         if (auto* table = ui.widget<QTableView>("dataTableView"))
-            d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.dataController));
+            d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.cookieRecords()));
     };
     c.addKeepDomain = [&d, &ui] {
         auto* field = ui.widget<QLineEdit>("cookieKeepField");

@@ -33,7 +33,7 @@ struct TrashWorld {
         writeFile(trash / "info/a.txt.trashinfo", "[Trash Info]\n");
         app = std::make_unique<AppDelegate>(w.services());
     }
-    PPopoverviewConterller& view() { return *app->thePopViewController; }
+    PPopoverviewConterller& view() { return app->popoverController(); }
     bool trashEmptied() { return fs::is_empty(trash / "files") && fs::is_empty(trash / "info"); }
     std::size_t duRuns() {
         return std::count_if(w.spawn.calls.begin(), w.spawn.calls.end(),
@@ -217,17 +217,17 @@ TEST(TrashSchedule, TimerAnnouncesADueTrashAndOkEmptiesAfterAsking) {
     test::LogCapture log;
     t.app->startAutoTrashTimer();
     auto& timers = t.w.mainThread.timers;
-    ASSERT_EQ(timers.count(t.app->autoTrashTimer), 1u);
-    EXPECT_EQ(timers.at(t.app->autoTrashTimer).interval, std::chrono::minutes(1));
-    EXPECT_FALSE(timers.at(t.app->autoTrashTimer).repeats);
-    t.w.mainThread.fire(t.app->autoTrashTimer);  // nothing is due: no notification
+    ASSERT_EQ(timers.count(t.app->autoTrashTimerId()), 1u);
+    EXPECT_EQ(timers.at(t.app->autoTrashTimerId()).interval, std::chrono::minutes(1));
+    EXPECT_FALSE(timers.at(t.app->autoTrashTimerId()).repeats);
+    t.w.mainThread.fire(t.app->autoTrashTimerId());  // nothing is due: no notification
     EXPECT_TRUE(t.w.notifier.scheduled.empty());
-    ASSERT_EQ(timers.count(t.app->autoTrashTimer), 1u);
-    EXPECT_EQ(timers.at(t.app->autoTrashTimer).interval, std::chrono::hours(1));
-    EXPECT_TRUE(timers.at(t.app->autoTrashTimer).repeats);
+    ASSERT_EQ(timers.count(t.app->autoTrashTimerId()), 1u);
+    EXPECT_EQ(timers.at(t.app->autoTrashTimerId()).interval, std::chrono::hours(1));
+    EXPECT_TRUE(timers.at(t.app->autoTrashTimerId()).repeats);
 
     t.w.ui.setState("cleanStorageCheckBtn", true);
-    t.w.mainThread.fire(t.app->autoTrashTimer);
+    t.w.mainThread.fire(t.app->autoTrashTimerId());
     EXPECT_TRUE(t.w.ui.alerts.empty());  // announced, not asked
     ASSERT_EQ(t.w.notifier.scheduled.size(), 1u);
     const auto& n = t.w.notifier.scheduled[0];
@@ -337,7 +337,7 @@ TEST(TrashErase, ThePassesChosenInPreferencesPickTheEraseTool) {
         t.w.ui.panelAnswers = {std::vector<std::string>{(t.w.dir / "one.txt").string()}};
         t.app->StartSafeDeleteFileAction();
         ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
-        t.app->eraseThreader.join();
+        t.app->joinWorkerForTest(AppDelegate::Worker::Erase);
         const auto tool = trash::eraseToolForPasses(passes);
         const auto call = std::find_if(t.w.spawn.calls.begin(), t.w.spawn.calls.end(),
                                        [](const auto& c) { return c.program != "/usr/bin/du"; });
@@ -364,7 +364,7 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     t.w.ui.panelAnswers = {std::vector<std::string>{chosen.string()}};
     t.w.ui.alertAnswers = {AlertAnswer::Alternate};
     t.app->StartSafeDeleteFileAction();  // alert cancelled
-    EXPECT_FALSE(t.app->eraseThreader.joinable());
+    EXPECT_FALSE(t.app->isErasing());
     ASSERT_EQ(t.w.ui.openPanels.size(), 2u);
     const auto& panel = t.w.ui.openPanels[0];
     EXPECT_TRUE(panel.chooseFiles && panel.chooseDirectories && panel.multipleSelection);
@@ -381,7 +381,7 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     EXPECT_TRUE(t.app->isErasing());
     EXPECT_FALSE(t.w.ui.isHidden("eraseProgresslab"));
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
-    t.app->eraseThreader.join();
+    t.app->joinWorkerForTest(AppDelegate::Worker::Erase);
     // Each file reaches the tool under a random name of its own folder.
     std::vector<std::string> erased;
     for (const auto& c : t.w.spawn.calls)
@@ -438,7 +438,7 @@ TEST(TrashErase, SecondCommandWhileErasingAddsToTheRunningWorker) {
     }
     cv.notify_all();
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isErasing(); }));
-    t.app->eraseThreader.join();
+    t.app->joinWorkerForTest(AppDelegate::Worker::Erase);
     EXPECT_EQ(erased, (std::vector<std::string>{"one.txt", "two.txt"}));
     EXPECT_EQ(t.w.ui.text("eraseProgresslab"), "2 of 2");
 }

@@ -107,8 +107,8 @@ TEST(VaultConcurrency, GuiAndCliChangesToTheListsAreMerged) {
     g.app->HideFileAction();
     const std::string cliRecord = (docs / "cli.txt.enc").string();
     EXPECT_EQ(g.onDisk(key::VaultryDataArray), (Strings{cliRecord, (docs / "hidden.txt").string()}));
-    EXPECT_TRUE(g.has(g.app->backupFileDataArray, cliRecord));
-    EXPECT_FALSE(g.has(g.app->backupFileDataArray, (docs / "gone.txt").string()));
+    EXPECT_TRUE(g.has(g.app->allRecords(), cliRecord));
+    EXPECT_FALSE(g.has(g.app->allRecords(), (docs / "gone.txt").string()));
 
     // The decrypted list the same way: the GUI decrypts while the CLI has decrypted another.
     writeFile(docs / "gui.txt", "from the window");
@@ -150,7 +150,7 @@ TEST(VaultConcurrency, GuiKeepsTheOriginalWhenItsRecordCannotBeSaved) {
     EXPECT_FALSE(g.app->EncryptFileFolderFunction(item.string()));
     EXPECT_EQ(readFile(item), "the plan");
     EXPECT_FALSE(fs::exists(g.storage / "plan.txt.enc"));
-    EXPECT_FALSE(g.has(g.app->backupFileDataArray, item.string() + ".enc"));
+    EXPECT_FALSE(g.has(g.app->allRecords(), item.string() + ".enc"));
     ASSERT_FALSE(g.w.ui.alerts.empty());
     EXPECT_EQ(g.w.ui.alerts.back().message, "The item could not be recorded in the vault.");
 }

@@ -89,11 +89,11 @@ struct Vault {
     }
     std::string encrypt(const fs::path& item) {
         EXPECT_TRUE(app->EncryptFileFolderFunction(item.string())) << item;
-        return app->backupFileDataArray.back();
+        return app->allRecords().back();
     }
     std::unique_ptr<PSTableCellView> row(const std::string& record) {
-        for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-            if (app->FileDataArray[r] == record)
+        for (std::size_t r = 0; r < app->shownRecords().size(); ++r)
+            if (app->shownRecords()[r] == record)
                 return app->tableViewViewForTableColumnRow("name", std::int64_t(r));
         return nullptr;
     }
@@ -104,8 +104,8 @@ struct Vault {
         return view->showsLocked();
     }
     void remove(const std::string& record) {
-        for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-            if (app->FileDataArray[r] == record) w.ui.at("fileTableView").clickedRow = std::int64_t(r);
+        for (std::size_t r = 0; r < app->shownRecords().size(); ++r)
+            if (app->shownRecords()[r] == record) w.ui.at("fileTableView").clickedRow = std::int64_t(r);
         app->RemoveFileFromListAction();
     }
     Strings storedRecords() { return w.settings.stringArray(key::VaultryDataArray).value_or(Strings{}); }
