@@ -52,6 +52,15 @@ AppDelegate::~AppDelegate() {
 
 AppDelegate* AppDelegate::GetAppControllor() { return gInstance; }
 
+void AppDelegate::joinTidyWorkerForTest() {
+    if (tidyThreader.joinable()) tidyThreader.join();
+}
+
+void AppDelegate::setCookieRecordsForTest(CookNodes shown, CookNodes opened) {
+    dataController = std::move(shown);
+    newCookieArray = std::move(opened);
+}
+
 char* AppDelegate::size_to_unit(std::uint64_t bytes, char* out_buffer) {
     return vaultry::size_to_unit(bytes, out_buffer);
 }
@@ -125,6 +134,15 @@ void AppDelegate::runLongWork(const std::string& title, Progress& progress,
     ui_.runWithProgress(title, progress, work);
     longWorkRunning_ = false;
     if (auto trigger = std::exchange(deferredAutoLock_, std::nullopt)) autoLockDecrypted(*trigger);
+}
+
+bool AppDelegate::applicationOpenFile(const std::string& fileName) {
+    logLine("FileName1====" + fileName);
+    return true;
+}
+
+void AppDelegate::applicationOpenFiles(const std::vector<std::string>& fileNames) {
+    for (const auto& name : fileNames) logLine("FileName2====" + name);
 }
 
 void AppDelegate::BMakeModeTimer_hander() {

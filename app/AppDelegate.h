@@ -39,6 +39,7 @@ namespace vault {
 enum class VaultFilter;
 }
 class PPopoverviewConterller;
+class PRUpdateController;
 namespace password {
 class PassPhrase;
 }
@@ -83,6 +84,10 @@ public:
     void applicationDidFinishLaunching();
     void readConfigfileInfo();
     void BMakeModeTimer_hander();
+    // Files handed to `vaultry` (on its command line, or by a later start) are only logged;
+    // nothing is opened or added to the vault.
+    bool applicationOpenFile(const std::string& fileName);
+    void applicationOpenFiles(const std::vector<std::string>& fileNames);
 
     // Kind lookups, as class operations of the controller.
     static std::int32_t GetImageType(const char* ext) { return vaultry::GetImageType(ext); }
@@ -130,8 +135,11 @@ public:
     // saved kept; a pass phrase the stored password no longer matches (changed elsewhere) is
     // forgotten, so that the next action asks for the password again.
     void refreshVaultLists();
-    std::vector<SettingsStore::ArrayChange> recordChanges_, decryptedChanges_;
-    int shownFilter_ = 0;  // the vault::VaultFilter the shown list is built with
+    // The lists as this run holds them: the records the vault table shows (filtered), every
+    // record, and the records whose plaintext copy exists.
+    const std::vector<std::string>& shownRecords() const { return FileDataArray; }
+    const std::vector<std::string>& allRecords() const { return backupFileDataArray; }
+    const std::vector<std::string>& decryptedRecords() const { return DecrytedDataArray; }
 
     // ---- Password gate ---------------------------------------------------------------------
     // The vault and the preferences sit behind the password; without one, only the
@@ -159,8 +167,8 @@ public:
     // is replaced by its verifier on a match.
     bool checkVaultPassword(const std::string& entered);
     void enterPassword(bool fromButton);
-    std::shared_ptr<password::PassPhrase> passPhrase_;
-    std::string passPhraseVerifier_;  // the stored password the pass phrase was checked against
+    // True while the password prompt was opened for the preferences rather than the vault.
+    bool passwordPromptOpensPreferences() const { return bperfPassW; }
 
     // ---- Hide, unhide, encrypt, decrypt, storage location ----------------------------------
     void HideFileAction();
@@ -201,8 +209,6 @@ public:
     void runLongWork(const std::string& title, Progress& progress, const std::function<void()>& work);
     bool isBusy() const { return longWorkRunning_; }
     bool isMovingStorage() const { return storageMoveRunning_; }
-    std::thread storageMoveThreader;
-    bool storageMoveRunning_ = false;  // main thread only
     // The storage folder ("EncyptedStorePath"), empty when none is set.
     std::string storageFolder() const;
 
@@ -310,6 +316,10 @@ public:
     // parentArray), anything else opens with its default application.
     void imageBrowserCellWasDoubleClicked(std::size_t index);
     void ClickBackAction();  // the items shown before the last folder was opened
+    // What the browser shows now, and how many folders deep it has gone (the trail ClickBack
+    // walks back).
+    const FileNodes& browserItems() const { return browseArray; }
+    std::size_t browserTrailDepth() const { return parentArray.size(); }
     void showInBrowser(FileNodes AppDelegate::*list);
 
     // ---- Trash care ------------------------------------------------------------------------
@@ -347,10 +357,6 @@ public:
     void EraseFileDirectoryPath(const std::string& folder);
     void EraseAllFinishedHanderToMainThread();
     bool isErasing() const { return eraseRunning_; }
-    bool eraseRunning_ = false;  // main thread only
-    std::thread trashSizeThreader;
-    bool trashSizeRunning_ = false;  // main thread only
-    std::shared_ptr<bool> trashSizeAlive_ = std::make_shared<bool>(true);
 
     // ---- Cookie viewer ---------------------------------------------------------------------
     // Readers: each appends to cookArray (the binary reader also fills pagesizeArray).
@@ -390,14 +396,66 @@ public:
     // the default first; and a scan of one chosen profile.
     std::vector<cookies::Profile> cookieProfilesForButton(std::string_view button) const;
     void ScanCookieProfile(const cookies::Profile& profile);
-    // The keyring that opens "v11" Chromium values; the Secret Service unless replaced.
-    std::shared_ptr<cookies::SafeStorage> safeStorage;
+    // The keyring that opens "v11" Chromium values; the Secret Service unless one is given here.
+    void useSafeStorage(std::shared_ptr<cookies::SafeStorage> keyring) { safeStorage = std::move(keyring); }
     void startRemoval(cookies::RemovalPlan plan);
     void ActRemoveCookieDataThreader(std::string path, bool binary, bool firefox, cookies::RemovalPlan plan);
     void RemoveFinishOnMainThread();
     void ActExportCookieDataThreader(std::string folder, CookNodes records);
     void ExportFinishOnMainThread();
     bool cookieWorkerRunning() const { return bCookieWorkerRunning; }
+    // What the cookie page shows and what it was read from: the table's records, the records
+    // of the last opened file (newCookieBtn), the records the last reader produced, the page
+    // sizes of the last binary file, and the cookie folder resolved from "CrumbscopeData" (empty
+    // when none).
+    const CookNodes& cookieRecords() const { return dataController; }
+    const CookNodes& openedCookieRecords() const { return newCookieArray; }
+    const CookNodes& readCookieRecords() const { return cookArray; }
+    const std::vector<std::uint32_t>& cookiePageSizes() const { return pagesizeArray; }
+    const std::string& cookieFolder() const { return bookmarkFileURL; }
+    // Which store the table shows: Firefox's database, or a file the user opened.
+    bool showsFirefoxCookies() const { return bFireFoxCookie; }
+    bool showsOpenedCookieFile() const { return bOpenCookie; }
+
+    // ---- Version check ---------------------------------------------------------------------
+    // The menu's check-for-update command: an up-to-date result is shown too.
+    void CheckforUpdateAction();
+    PRUpdateController& updateWindowController() { return *updateController; }  // the update window
+
+    // ---- Popover, timers and test seams ------------------------------------------------------
+    // The popover's controller: its tidy list and trash settings.
+    PPopoverviewConterller& popoverController() { return *thePopViewController; }
+    // The one-second tick (appearance, automatic tidy) and the automatic trash check.
+    platform::MainThread::TimerId autoTidyTimerId() const { return autoTidyTimer; }
+    platform::MainThread::TimerId autoTrashTimerId() const { return autoTrashTimer; }
+    // Whether the status icon was last set for the dark appearance.
+    bool inDarkMode() const { return isDarkMode; }
+    // For tests and the screenshot tool: put records into the cookie table and the opened-file
+    // list without reading a store.
+    void setCookieRecordsForTest(CookNodes shown, CookNodes opened = {});
+    // For tests: waits for the automatic tidy's worker to end once it has handed back.
+    void joinTidyWorkerForTest();
+
+private:
+    // ---- Vault: pending list changes, the shown filter, the pass phrase, the storage move ----
+    std::vector<SettingsStore::ArrayChange> recordChanges_, decryptedChanges_;
+    int shownFilter_ = 0;  // the vault::VaultFilter the shown list is built with
+    std::shared_ptr<password::PassPhrase> passPhrase_;
+    std::string passPhraseVerifier_;  // the stored password the pass phrase was checked against
+    std::thread storageMoveThreader;
+    bool storageMoveRunning_ = false;  // main thread only
+
+    // ---- Trash care and secure erase ---------------------------------------------------------
+    // Items chosen for erasing and not yet taken by the worker; an erase command given while the
+    // worker runs adds to them instead of starting a second worker.
+    bool eraseRunning_ = false;  // main thread only
+    std::thread trashSizeThreader;
+    bool trashSizeRunning_ = false;  // main thread only
+    std::shared_ptr<bool> trashSizeAlive_ = std::make_shared<bool>(true);
+
+    // ---- Cookie viewer -----------------------------------------------------------------------
+    // The keyring that opens "v11" Chromium values; the Secret Service unless replaced.
+    std::shared_ptr<cookies::SafeStorage> safeStorage;
 
     CookNodes dataController;           // the records the cookie table "dataTableView" shows
     bool bCookieWorkerRunning = false;  // a scan, removal or export runs (main thread only)
@@ -405,12 +463,9 @@ public:
     cookies::RemovalPlan removePlan;    // what the running or last removal takes away
     std::string scanBrowser;            // the browser whose profile the running scan reads
 
-    // ---- Version check ---------------------------------------------------------------------
-    // The menu's check-for-update command: an up-to-date result is shown too.
-    void CheckforUpdateAction();
-    std::unique_ptr<class PRUpdateController> updateController;  // the update window's controller
+    std::unique_ptr<PRUpdateController> updateController;  // the update window's controller
 
-    // ---- Shared state ----------------------------------------------------------------------
+    // ---- Shared state ------------------------------------------------------------------------
     std::vector<std::string> FileDataArray;        // shown vault records
     std::vector<std::string> backupFileDataArray;  // every vault record
     std::vector<std::string> DecrytedDataArray;    // records whose plaintext copy exists
@@ -439,7 +494,6 @@ public:
     NotificationCenter& nc;
     std::unique_ptr<PPopoverviewConterller> thePopViewController;
 
-private:
     bool longWorkRunning_ = false;                        // main thread only
     std::optional<vault::LockTrigger> deferredAutoLock_;  // came while long work ran
     Services s_;

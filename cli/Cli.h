@@ -65,6 +65,9 @@ void addJsonFlag(CLI::App* command, Context& ctx, const std::string& what);
 void addDryRunFlag(CLI::App* command, Context& ctx);
 void addPasswordOptions(CLI::App* command, Context& ctx);
 
+// Run by every vault command before it reads the lists or opens an archive (cli/VaultCommands.cpp).
+void settleRekey(Context& ctx);
+
 // One function per command group, each in its own file.
 void addKindCommands(CLI::App& app, Context& ctx);
 void addSettingsCommands(CLI::App& app, Context& ctx);

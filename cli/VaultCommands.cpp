@@ -65,22 +65,6 @@ std::string absolute(const std::string& path) {
     return ec ? path : p.lexically_normal().string();
 }
 
-// A password change cut short by a crash is settled before anything opens an archive.
-void settleRekey(Context& ctx) {
-    const auto storage = ctx.settings().string(key::EncyptedStorePath);
-    // What a killed run left behind (temporary files, unpack folders, items set aside).
-    vault::sweepLeftovers(storage.value_or(""), records(ctx));
-    if (!storage) return;
-    // A change still running in another process holds the storage folder and is left alone.
-    auto lock = vault::StorageLock::take(*storage);
-    if (!lock) return;
-    if (auto verifier = vault::recoverRekey(*storage)) {
-        ctx.settings().set(key::VaultryPassword, *verifier);
-        if (ctx.settings().flush()) vault::finishRekey(*storage);
-    }
-    vault::rollBackStorageMove(*storage);
-}
-
 // The pass phrase, checked against the stored verifier.
 std::optional<std::string> unlock(Context& ctx) {
     settleRekey(ctx);
@@ -381,6 +365,20 @@ void list(Context& ctx) {
 }
 
 }  // namespace
+
+// Before a vault command reads the lists or opens an archive: what a killed run left behind
+// (temporary files, unpack folders, items set aside) is cleared, and a password change or a
+// storage move cut short is settled. A change still running in another process holds the storage
+// folder and is left alone.
+void settleRekey(Context& ctx) {
+    const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    vault::sweepLeftovers(storage.value_or(""), records(ctx));
+    if (!storage) return;
+    vault::settleInterruptedChanges(*storage, [&ctx](const std::string& verifier) {
+        ctx.settings().set(key::VaultryPassword, verifier);
+        return static_cast<bool>(ctx.settings().flush());
+    });
+}
 
 void addVaultCommands(CLI::App& app, Context& ctx) {
     auto o = std::make_shared<Options>();

@@ -8,9 +8,7 @@
 #include "cli/Prompt.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
-#include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
-#include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 #include "vault/VaultList.h"
 
@@ -28,23 +26,6 @@ struct Options {
 
 bool contains(const Strings& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
-}
-
-// A password change cut short by a crash is settled before the lists are read or an archive is
-// opened, as every vault command does.
-void settlePasswordChange(Context& ctx) {
-    const auto storage = ctx.settings().string(key::EncyptedStorePath);
-    vault::sweepLeftovers(storage.value_or(""),
-                          ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{}));
-    if (!storage) return;
-    // A change still running in another process holds the storage folder and is left alone.
-    auto lock = vault::StorageLock::take(*storage);
-    if (!lock) return;
-    if (auto verifier = vault::recoverRekey(*storage)) {
-        ctx.settings().set(key::VaultryPassword, *verifier);
-        if (ctx.settings().flush()) vault::finishRekey(*storage);
-    }
-    vault::rollBackStorageMove(*storage);
 }
 
 // The storage folder held for the whole command, so that no other process changes the password
@@ -93,7 +74,7 @@ std::string kindName(const std::string& record) {
 }
 
 void listRecords(Context& ctx, const Options& o) {
-    settlePasswordChange(ctx);
+    settleRekey(ctx);
     const auto filter = vault::filterNamed(o.kind);
     if (!filter) throw UsageError("--kind must be one of all, images, docs, medias, folders, other");
     const Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
@@ -112,7 +93,7 @@ void listRecords(Context& ctx, const Options& o) {
 
 // Locks the chosen decrypted items again; an edited copy is saved into its archive first.
 void lockRecords(Context& ctx, const Options& o) {
-    settlePasswordChange(ctx);
+    settleRekey(ctx);
     const auto held = holdStorage(ctx);
     if (!held) return;
     if (o.all == !o.records.empty()) throw UsageError("give the records to lock, or --all");
@@ -165,7 +146,7 @@ void lockRecords(Context& ctx, const Options& o) {
 // Takes records out of the vault. A locked item's plaintext is restored where it came from
 // before its archive is deleted; an unlocked item keeps its copy; a hidden item stays hidden.
 void removeRecords(Context& ctx, const Options& o) {
-    settlePasswordChange(ctx);
+    settleRekey(ctx);
     const auto held = holdStorage(ctx);
     if (!held) return;
     Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});

@@ -111,7 +111,7 @@ QMenu* cookieRowMenu(QtUi& ui, AppDelegate& d, int row, QWidget* parent) {
     const std::string host = record->fileHost().value_or("");
     auto* menu = new QMenu(parent);
     QObject::connect(menu->addAction(tr("Remove")), &QAction::triggered, menu, [&d, table] {
-        d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.dataController));
+        d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.cookieRecords()));
     });
     menu->addSeparator();
     auto* site = menu->addAction(tr("Remove All of This Site"));
@@ -151,7 +151,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     bound.icons = new IconLoader(owner);
 
     if (auto* table = ui.widget<QTableView>(outlet::dataTableView)) {
-        bound.cookies = new CookieTableModel(delegate.dataController, table);
+        bound.cookies = new CookieTableModel(delegate.cookieRecords(), table);
         table->setModel(bound.cookies);
         table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the store's order
         table->setSortingEnabled(true);
@@ -194,7 +194,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     }
 
     if (auto* list = ui.widget<QTableView>(PPopoverviewConterller::kTidyTable)) {
-        bound.tidy = new TidyListModel(*delegate.thePopViewController, *bound.icons, list);
+        bound.tidy = new TidyListModel(delegate.popoverController(), *bound.icons, list);
         list->setModel(bound.tidy);
         list->setIconSize(QSize(28, 28));
         list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -213,7 +213,7 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     }
 
     if (auto* browser = ui.widget<QListView>(outlet::theBroswerView)) {
-        bound.browser = new BrowserModel(delegate.browseArray, *bound.icons, browser);
+        bound.browser = new BrowserModel(delegate.browserItems(), *bound.icons, browser);
         browser->setModel(bound.browser);
         auto* model = bound.browser;
         auto* details = ui.widget<QLabel>(outlet::browserDetailsLab);
@@ -234,8 +234,8 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
 }
 
 void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
-    PPopoverviewConterller& pop = *d.thePopViewController;
-    PRUpdateController& update = *d.updateController;
+    PPopoverviewConterller& pop = d.popoverController();
+    PRUpdateController& update = d.updateWindowController();
     const auto row = [&ui] { return static_cast<long>(ui.number(PPopoverviewConterller::kTidyTable)); };
 
     // Vault and preferences: menu commands, the vault window and its table.
@@ -273,7 +273,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.removeCookies = [&d] { d.ActRemoveCookieData(); };
     c.removeSelectedCookies = [&d, &ui] {
         if (auto* table = ui.widget<QTableView>(outlet::dataTableView))
-            d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.dataController));
+            d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.cookieRecords()));
     };
     c.addKeepDomain = [&d, &ui] {
         auto* field = ui.widget<QLineEdit>(outlet::cookieKeepField);

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "gui/Application.h"
 #include "gui/QtUi.h"
@@ -56,17 +58,29 @@ int main(int argc, char** argv) {
 
     app.setWindowIcon(qt::iconFor(platform::ImageRef::named("appicon")));
     qt::Application vaultryApp(app);
-    QObject::connect(&instance, &qt::SingleInstance::activated, &app,
-                     [&vaultryApp](const QStringList& handed) {
-                         qt::raiseForAnotherStart(vaultryApp.windows.mainWindow(), handed);
-                     });
     AppDelegate& delegate = *vaultryApp.delegate;
+    // Files named on the command line (of this start or a later one) are handed to the controller.
+    const auto handFiles = [&delegate](const QStringList& args) {
+        std::vector<std::string> files;
+        for (const QString& arg : args)
+            if (!arg.startsWith('-')) files.push_back(arg.toStdString());
+        if (files.size() == 1)
+            delegate.applicationOpenFile(files.front());
+        else if (!files.empty())
+            delegate.applicationOpenFiles(files);
+    };
+    QObject::connect(&instance, &qt::SingleInstance::activated, &app,
+                     [&vaultryApp, handFiles](const QStringList& handed) {
+                         qt::raiseForAnotherStart(vaultryApp.windows.mainWindow(), handed);
+                         handFiles(handed);
+                     });
     SettingsStore& settings = vaultryApp.settings;
     qt::SessionLock sessionLock(
         [&delegate](vault::LockTrigger why) { delegate.autoLockDecrypted(why); },
         [&settings] { return vault::autoLockMinutes(settings.number(vault::kAutoLockMinutesKey)); });
     // Started at login it waits in the tray; without a tray the window is the only way in.
     vaultryApp.start(!arguments.contains("--hidden") || !vaultryApp.banner.hasTrayHost());
+    handFiles(arguments);
     const int status = app.exec();
     vaultryApp.shutDown();  // before the controllers join their workers
     return status;

@@ -5,6 +5,7 @@
 #include "app/Notifications.h"
 #include "app/SettingsKeys.h"
 #include "support/FakePorts.h"
+#include "vault/VaultList.h"
 
 namespace vaultry {
 namespace {
@@ -24,9 +25,9 @@ TEST(StartUp, FirstStartWithAnEmptyStore) {
     s.start();
     auto& app = *s.app;
     EXPECT_EQ(AppDelegate::GetAppControllor(), &app);
-    EXPECT_TRUE(app.FileDataArray.empty());
-    EXPECT_TRUE(app.backupFileDataArray.empty());
-    EXPECT_TRUE(app.DecrytedDataArray.empty());
+    EXPECT_TRUE(app.shownRecords().empty());
+    EXPECT_TRUE(app.allRecords().empty());
+    EXPECT_TRUE(app.decryptedRecords().empty());
     EXPECT_EQ(app.StorelocationPath(), "");
     EXPECT_FALSE(s.w.ui.state("autoLunchBtn"));
     EXPECT_TRUE(s.w.ui.state("autoCleanupSelectBtn"));
@@ -38,11 +39,11 @@ TEST(StartUp, FirstStartWithAnEmptyStore) {
     EXPECT_FALSE(s.w.ui.isHidden("startTidyView"));
     EXPECT_FALSE(s.w.ui.isHidden("openView"));
     EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("bannerIcon.png"));
-    EXPECT_FALSE(app.isDarkMode);
-    EXPECT_FALSE(app.bperfPassW);
-    ASSERT_NE(app.autoTidyTimer, 0u);
-    EXPECT_EQ(s.w.mainThread.timers.at(app.autoTidyTimer).interval, std::chrono::seconds(1));
-    EXPECT_TRUE(s.w.mainThread.timers.at(app.autoTidyTimer).repeats);
+    EXPECT_FALSE(app.inDarkMode());
+    EXPECT_FALSE(app.passwordPromptOpensPreferences());
+    ASSERT_NE(app.autoTidyTimerId(), 0u);
+    EXPECT_EQ(s.w.mainThread.timers.at(app.autoTidyTimerId()).interval, std::chrono::seconds(1));
+    EXPECT_TRUE(s.w.mainThread.timers.at(app.autoTidyTimerId()).repeats);
     // Starting writes nothing but the Trash's grant, which Linux needs no one to give.
     SettingsStore onDisk(s.w.paths.settingsFile());
     std::vector<std::string> keys;
@@ -99,9 +100,9 @@ TEST(StartUp, LoadsTheVaultListsAndTheStorageGrant) {
     s.w.settings.set(key::EncyptedStorePath, (s.w.dir / "chosen/vaultry.data").string());
     s.w.settings.set(key::EncyptedFatherStorePath, *s.w.bookmarks.create((s.w.dir / "chosen").string()));
     s.start();
-    EXPECT_EQ(s.app->backupFileDataArray, (StringArray{"/u/a.enc", "/u/b", "/u/a.enc"}));
-    EXPECT_EQ(s.app->FileDataArray, s.app->backupFileDataArray);
-    EXPECT_EQ(s.app->DecrytedDataArray, StringArray{"/u/a.enc"});
+    EXPECT_EQ(s.app->allRecords(), (StringArray{"/u/a.enc", "/u/b", "/u/a.enc"}));
+    EXPECT_EQ(s.app->shownRecords(), s.app->allRecords());
+    EXPECT_EQ(s.app->decryptedRecords(), StringArray{"/u/a.enc"});
     EXPECT_EQ(s.app->StorelocationPath(), (s.w.dir / "chosen/vaultry.data").string());
     EXPECT_EQ(s.w.ui.text("StorePathlab"), s.app->StorelocationPath());
     EXPECT_GE(s.w.ui.outlets["fileTableView"].reloads, 1);
@@ -112,7 +113,7 @@ TEST(StartUp, AWronglyTypedListIsTreatedAsEmpty) {
     s.w.settings.set(key::VaultryDataArray, "oops");
     test::LogCapture log;
     s.start();
-    EXPECT_TRUE(s.app->backupFileDataArray.empty());
+    EXPECT_TRUE(s.app->allRecords().empty());
     EXPECT_TRUE(log.contains("VaultryDataArray"));
 }
 
@@ -123,14 +124,14 @@ TEST(VaultLists, FilteredListNeverShrinksTheStoredList) {
     app.addVaultRecord("/u/x.enc");
     app.addVaultRecord("/u/x.enc");
     app.addVaultRecord("/u/y.tar.gz");
-    app.FileDataArray = {"/u/y.tar.gz"};  // a kind filter shows folders only
+    app.applyVaultFilter(vault::VaultFilter::Folders);  // shows /u/y.tar.gz only
     app.addVaultRecord("/u/z");
     app.saveRecords();
     EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDataArray),
               (StringArray{"/u/x.enc", "/u/x.enc", "/u/y.tar.gz", "/u/z"}));
     app.removeVaultRecord("/u/x.enc", true);  // takes out every equal entry
     app.saveRecords();
-    EXPECT_EQ(app.FileDataArray, (StringArray{"/u/y.tar.gz", "/u/z"}));
+    EXPECT_EQ(app.shownRecords(), (StringArray{"/u/y.tar.gz", "/u/z"}));
     EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDataArray),
               (StringArray{"/u/y.tar.gz", "/u/z"}));
     app.markDecrypted("/u/y.tar.gz");
@@ -149,17 +150,29 @@ TEST(Tick, FollowsTheAppearanceOnlyWhileAutoTidyIsOn) {
     auto& app = *s.app;
     s.w.ui.dark = true;
     s.w.ui.setState("autoCleanupSelectBtn", false);
-    s.w.mainThread.fire(app.autoTidyTimer);
+    s.w.mainThread.fire(app.autoTidyTimerId());
     EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("bannerIcon.png"));
-    EXPECT_FALSE(app.isDarkMode);
+    EXPECT_FALSE(app.inDarkMode());
     s.w.ui.setState("autoCleanupSelectBtn", true);
-    s.w.mainThread.fire(app.autoTidyTimer);
+    s.w.mainThread.fire(app.autoTidyTimerId());
     EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("darkbannerIcon.png"));
-    EXPECT_TRUE(app.isDarkMode);
+    EXPECT_TRUE(app.inDarkMode());
     s.w.ui.dark = false;
-    s.w.mainThread.fire(app.autoTidyTimer);
+    s.w.mainThread.fire(app.autoTidyTimerId());
     EXPECT_EQ(s.w.ui.image("_statusItem"), platform::ImageRef::named("bannerIcon.png"));
-    EXPECT_FALSE(app.isDarkMode);
+    EXPECT_FALSE(app.inDarkMode());
+}
+
+TEST(StartUp, FilesHandedToTheApplicationAreOnlyLogged) {
+    Started s;
+    s.start();
+    test::LogCapture log;
+    EXPECT_TRUE(s.app->applicationOpenFile("/u/dropped.txt"));
+    s.app->applicationOpenFiles({"/u/a", "/u/b"});
+    EXPECT_TRUE(log.contains("FileName1====/u/dropped.txt"));
+    EXPECT_TRUE(log.contains("FileName2====/u/b"));
+    EXPECT_TRUE(s.app->allRecords().empty());
+    EXPECT_TRUE(s.w.workspace.opened.empty());
 }
 
 TEST(Notifications, TwoSendersReachTheOneHandlerInOrder) {

@@ -65,7 +65,7 @@ TEST_F(CookiePage, BrowserButtonsScanWithoutAskingForAccess) {
     EXPECT_FALSE(shown("connectWindow"));
     EXPECT_TRUE(app->cookieWorkerRunning());
     finish();
-    EXPECT_EQ(app->dataController.size(), 3u);
+    EXPECT_EQ(app->cookieRecords().size(), 3u);
 }
 
 TEST_F(CookiePage, AGrantChosenOnTheAccessWindowIsStillHonoured) {
@@ -86,31 +86,31 @@ TEST_F(CookiePage, AGrantChosenOnTheAccessWindowIsStillHonoured) {
     EXPECT_FALSE(w.ui.isHidden("theProgressor"));
     app->ActClickChromeAction();  // ignored: a scan is running
     finish();
-    EXPECT_EQ(app->dataController.size(), 3u);
-    EXPECT_EQ(app->bookmarkFileURL, home.string());
+    EXPECT_EQ(app->cookieRecords().size(), 3u);
+    EXPECT_EQ(app->cookieFolder(), home.string());
     EXPECT_TRUE(app->binaryCookie());
-    EXPECT_FALSE(app->bFireFoxCookie);
+    EXPECT_FALSE(app->showsFirefoxCookies());
     EXPECT_EQ(app->currentScanFilePath(), safari.string());
     EXPECT_FALSE(w.ui.isHidden("theConentView"));
     EXPECT_TRUE(w.ui.isHidden("openView"));
     EXPECT_TRUE(w.ui.isHidden("theProgressor"));
     EXPECT_EQ(w.ui.at("dataTableView").reloads, 1);
-    EXPECT_EQ(app->pagesizeArray.size(), 1u);
+    EXPECT_EQ(app->cookiePageSizes().size(), 1u);
 }
 
 TEST_F(CookiePage, ChromeAndFirefoxScans) {
     grant();
     app->ActClickChromeAction();  // no store yet
     finish();
-    EXPECT_TRUE(app->dataController.empty());
+    EXPECT_TRUE(app->cookieRecords().empty());
     EXPECT_FALSE(app->binaryCookie());
-    EXPECT_FALSE(app->bFireFoxCookie);
+    EXPECT_FALSE(app->showsFirefoxCookies());
     EXPECT_EQ(app->currentScanFilePath(), chrome.string());
 
     writeChrome(2);
     app->ActClickChromeAction();
     finish();
-    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{"c0.com", "c1.com"}));
+    EXPECT_EQ(hosts(app->cookieRecords()), (std::vector<std::string>{"c0.com", "c1.com"}));
 
     const fs::path profile = home / ".mozilla/firefox/ab12.default-release";
     fs::create_directories(profile);
@@ -123,8 +123,8 @@ TEST_F(CookiePage, ChromeAndFirefoxScans) {
         "INSERT INTO moz_cookies(name,value,host,path,expiry,isSecure) VALUES('id','v','.f.org','/',0,1);");
     app->ActClickFireFoxAction();
     finish();
-    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{".f.org"}));
-    EXPECT_TRUE(app->bFireFoxCookie);
+    EXPECT_EQ(hosts(app->cookieRecords()), (std::vector<std::string>{".f.org"}));
+    EXPECT_TRUE(app->showsFirefoxCookies());
     EXPECT_EQ(app->currentScanFilePath(), (profile / "cookies.sqlite").string());
 }
 
@@ -137,7 +137,7 @@ TEST_F(CookiePage, AScanLeavesTheStoreAsItWas) {
     const std::string before = test::readFile(chrome);
     app->ActClickChromeAction();
     finish();
-    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{"c0.com", "c1.com"}));
+    EXPECT_EQ(hosts(app->cookieRecords()), (std::vector<std::string>{"c0.com", "c1.com"}));
     EXPECT_EQ(test::readFile(chrome), before);
     for (const char* suffix : {"-wal", "-shm", "-journal"})
         EXPECT_FALSE(fs::exists(chrome.string() + suffix)) << suffix;
@@ -161,7 +161,7 @@ TEST_F(CookiePage, AScanLeavesTheStoreAsItWas) {
     ASSERT_FALSE(log.empty());
     app->ActClickFireFoxAction();
     finish();
-    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{".wal.org"}));
+    EXPECT_EQ(hosts(app->cookieRecords()), (std::vector<std::string>{".wal.org"}));
     EXPECT_EQ(test::readFile(store), main);
     EXPECT_EQ(test::readFile(store.string() + "-wal"), log);
     sqlite3_close(db);
@@ -178,7 +178,7 @@ TEST_F(CookiePage, FilesOpenedByHand) {
     EXPECT_TRUE(log.contains("headString===636f6f6b=="));
     EXPECT_EQ(w.ui.openPanels.back().directory, w.paths.documents().string());
     EXPECT_FALSE(w.ui.isHidden("newCookieBtn"));
-    EXPECT_EQ(hosts(app->newCookieArray), (std::vector<std::string>{"o.com"}));
+    EXPECT_EQ(hosts(app->openedCookieRecords()), (std::vector<std::string>{"o.com"}));
     EXPECT_EQ(app->currentScanFilePath(), bin.string());
     EXPECT_TRUE(app->binaryCookie());
 
@@ -187,24 +187,24 @@ TEST_F(CookiePage, FilesOpenedByHand) {
     writeChrome(1);
     app->ActClickChromeAction();
     finish();
-    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{"c0.com"}));
+    EXPECT_EQ(hosts(app->cookieRecords()), (std::vector<std::string>{"c0.com"}));
     app->ShowNewCookieRecords();
-    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{"o.com"}));
+    EXPECT_EQ(hosts(app->cookieRecords()), (std::vector<std::string>{"o.com"}));
 
     // A text file starts nothing; the next scan's records land in newCookieArray too.
     test::writeFile(home / "Documents/notes.txt", "hello");
     w.ui.panelAnswers.push_back(platform::Ui::Paths{(home / "Documents/notes.txt").string()});
     app->ActClickOpenCookiesAction();
     EXPECT_FALSE(app->cookieWorkerRunning());
-    EXPECT_TRUE(app->bOpenCookie);
-    EXPECT_TRUE(app->newCookieArray.empty());
+    EXPECT_TRUE(app->showsOpenedCookieFile());
+    EXPECT_TRUE(app->openedCookieRecords().empty());
     app->ActClickChromeAction();
     finish();
-    EXPECT_EQ(hosts(app->newCookieArray), (std::vector<std::string>{"c0.com"}));
+    EXPECT_EQ(hosts(app->openedCookieRecords()), (std::vector<std::string>{"c0.com"}));
 
     // Cancelling changes nothing.
     app->ActClickOpenCookiesAction();
-    EXPECT_EQ(hosts(app->newCookieArray), (std::vector<std::string>{"c0.com"}));
+    EXPECT_EQ(hosts(app->openedCookieRecords()), (std::vector<std::string>{"c0.com"}));
 
     // A Firefox store opened by hand is read, and emptied, in its own layout.
     const fs::path ff = home / "Documents/cookies.sqlite";
@@ -215,11 +215,11 @@ TEST_F(CookiePage, FilesOpenedByHand) {
     w.ui.panelAnswers.push_back(platform::Ui::Paths{ff.string()});
     app->ActClickOpenCookiesAction();
     finish();
-    EXPECT_EQ(hosts(app->dataController), (std::vector<std::string>{"x.org"}));
-    EXPECT_TRUE(app->bFireFoxCookie);
+    EXPECT_EQ(hosts(app->cookieRecords()), (std::vector<std::string>{"x.org"}));
+    EXPECT_TRUE(app->showsFirefoxCookies());
     app->ActRemoveCookieData();
     finish();
-    EXPECT_TRUE(app->dataController.empty());
+    EXPECT_TRUE(app->cookieRecords().empty());
     EXPECT_TRUE(cookies::readStore(ff.string(), cookies::Layout::Firefox).empty());
 }
 
@@ -238,7 +238,7 @@ TEST_F(CookiePage, RemovalIsRefusedWhileTheBrowserRunsAndEmptiesTheStoreOtherwis
     ASSERT_EQ(w.ui.alerts.size(), 1u);
     EXPECT_EQ(w.ui.alerts[0].message, "Please close the browser first");
     EXPECT_EQ(w.ui.alerts[0].defaultTitle, " Ok ");
-    EXPECT_EQ(app->dataController.size(), 2u);  // the table keeps its rows
+    EXPECT_EQ(app->cookieRecords().size(), 2u);  // the table keeps its rows
     EXPECT_EQ(cookies::readStore(chrome.string(), cookies::Layout::Chrome).size(), 2u);
     EXPECT_TRUE(w.ui.isHidden("theProgressor"));
 
@@ -246,19 +246,19 @@ TEST_F(CookiePage, RemovalIsRefusedWhileTheBrowserRunsAndEmptiesTheStoreOtherwis
     app->ActRemoveCookieData();
     finish();
     EXPECT_EQ(w.ui.alerts.size(), 1u);
-    EXPECT_TRUE(app->dataController.empty());
-    EXPECT_TRUE(app->cookArray.empty());
+    EXPECT_TRUE(app->cookieRecords().empty());
+    EXPECT_TRUE(app->readCookieRecords().empty());
     EXPECT_TRUE(cookies::readStore(chrome.string(), cookies::Layout::Chrome).empty());
 
     writeSafari(2);
     app->ActClickSafariAction();
     finish();
-    EXPECT_EQ(app->dataController.size(), 2u);
+    EXPECT_EQ(app->cookieRecords().size(), 2u);
     app->ActRemoveCookieData();
     finish();
     app->ActClickSafariAction();
     finish();
-    EXPECT_TRUE(app->dataController.empty());
+    EXPECT_TRUE(app->cookieRecords().empty());
     const auto sample = cookies::samplecookies();
     EXPECT_EQ(test::readFile(safari), std::string(sample.begin(), sample.end()));
 }
@@ -277,7 +277,7 @@ TEST_F(CookiePage, ExportWritesWhatTheTableShows) {
     EXPECT_EQ(w.workspace.opened, std::vector<std::string>{folder.string()});
     EXPECT_TRUE(w.ui.isHidden("theProgressor"));
 
-    app->dataController.clear();  // an empty table gives an empty file
+    app->setCookieRecordsForTest({}, app->openedCookieRecords());  // an empty table gives an empty file
     app->ActExportCookieData();
     finish();
     EXPECT_EQ(test::readFile(folder / "cookiedata.txt"), "");

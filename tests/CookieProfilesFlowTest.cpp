@@ -28,7 +28,7 @@ struct CookieProfilesPage : ::testing::Test {
         app = std::make_unique<AppDelegate>(w.services());
         app->awakeFromNib();
         app->applicationDidFinishLaunching();
-        app->safeStorage = keyring;
+        app->useSafeStorage(keyring);
         w.settings.set(key::CrumbscopeData, *w.bookmarks.create(home.string()));
         keyring->items["Chrome"] = "chrome-pass";
         store(chrome, {"a.com", "www.a.com", "b.org", "kept.net"}, "v11", "chrome-pass");
@@ -49,7 +49,7 @@ struct CookieProfilesPage : ::testing::Test {
     }
     std::vector<std::string> shown() {
         std::vector<std::string> out;
-        for (const auto& n : app->dataController) out.push_back(*n->fileHost() + "=" + *n->fileValue());
+        for (const auto& n : app->cookieRecords()) out.push_back(*n->fileHost() + "=" + *n->fileValue());
         return out;
     }
 };
@@ -74,8 +74,8 @@ TEST_F(CookieProfilesPage, TheChromeButtonReadsTheDefaultProfileAndOffersTheFami
     keyring->items.clear();
     app->ScanCookieProfile(offered[0]);
     finish();
-    ASSERT_EQ(app->dataController.size(), 4u);
-    EXPECT_EQ(*app->dataController[0]->fileValue(), "(encrypted)");
+    ASSERT_EQ(app->cookieRecords().size(), 4u);
+    EXPECT_EQ(*app->cookieRecords()[0]->fileValue(), "(encrypted)");
     EXPECT_TRUE(app->cookieProfilesForButton("firefox").empty());
 }
 
@@ -94,22 +94,22 @@ TEST_F(CookieProfilesPage, SelectedRowsDomainsAndRemoveAllLeaveTheKeepListAlone)
 
     app->ActRemoveCookiesOfDomains({"a.com"});
     finish();
-    ASSERT_EQ(app->dataController.size(), 1u);
-    EXPECT_EQ(*app->dataController[0]->fileHost(), "kept.net");
+    ASSERT_EQ(app->cookieRecords().size(), 1u);
+    EXPECT_EQ(*app->cookieRecords()[0]->fileHost(), "kept.net");
 
     app->ActRemoveCookieData();
     finish();
-    ASSERT_EQ(app->dataController.size(), 1u);  // kept
+    ASSERT_EQ(app->cookieRecords().size(), 1u);  // kept
     app->ScanCookieProfile(app->cookieProfilesForButton("chrome")[0]);
     finish();
-    ASSERT_EQ(app->dataController.size(), 1u);
-    EXPECT_EQ(*app->dataController[0]->fileHost(), "kept.net");
+    ASSERT_EQ(app->cookieRecords().size(), 1u);
+    EXPECT_EQ(*app->cookieRecords()[0]->fileHost(), "kept.net");
 
     EXPECT_TRUE(app->RemoveCookieKeepDomain("kept.net"));
     EXPECT_FALSE(app->RemoveCookieKeepDomain("kept.net"));
     app->ActRemoveCookieData();
     finish();
-    EXPECT_TRUE(app->dataController.empty());
+    EXPECT_TRUE(app->cookieRecords().empty());
     EXPECT_TRUE(cookies::readStore(chrome.string(), cookies::Layout::Chrome).empty());
     EXPECT_TRUE(w.ui.alerts.empty());
 }

@@ -37,7 +37,7 @@ std::vector<std::string> names(const FileNodes& nodes) {
 struct Tidy {
     test::World w;
     AppDelegate app{w.services()};
-    PPopoverviewConterller& pop = *app.thePopViewController;
+    PPopoverviewConterller& pop = app.popoverController();
     fs::path desktop = w.paths.desktop();
     fs::path store = w.dir / "store";
     fs::path folder = store / "com.Quenmark.sortello";
@@ -115,7 +115,7 @@ TEST(DesktopTidy, WithoutAStorageLocationItAsksWhereThenTidies) {
     t.app.setStorelocationPath("");
     writeFile(t.desktop / "a.txt", "a");
     t.app.ClickTidyAction();
-    EXPECT_FALSE(t.app.tidyThreader.joinable());
+    EXPECT_FALSE(t.app.isTidying());
     EXPECT_TRUE(t.w.ui.isVisible("connectWindow"));
     // The access window shows where tidied items go, not the Trash's access.
     EXPECT_FALSE(t.w.ui.isHidden("startTidyView"));
@@ -130,8 +130,8 @@ TEST(DesktopTidy, WithoutAStorageLocationItAsksWhereThenTidies) {
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app.isTidying(); }));
     EXPECT_TRUE(fs::exists(location / "com.Quenmark.sortello/a.txt"));
     EXPECT_EQ(t.app.getDesktopAllArray().size(), 1u);
-    EXPECT_EQ(t.app.browseArray.size(), 1u);  // the desktop page shows it
-    EXPECT_EQ(t.app.thePopViewController->rowCount(), 1u);
+    EXPECT_EQ(t.app.browserItems().size(), 1u);  // the desktop page shows it
+    EXPECT_EQ(t.app.popoverController().rowCount(), 1u);
     // The location is kept under its own key, never under the Trash's grant.
     EXPECT_TRUE(t.w.settings.data(key::TidyLocationData));
 }
@@ -170,7 +170,7 @@ TEST(DesktopTidy, ADesktopThatHoldsHomeRootStorageOrSettingsIsRefused) {
     const auto refusedWith = [&](const std::string& fragment) {
         const std::size_t before = t.w.ui.alerts.size();
         t.app.ClickTidyAction();
-        EXPECT_FALSE(t.app.tidyThreader.joinable());
+        EXPECT_FALSE(t.app.isTidying());
         ASSERT_EQ(t.w.ui.alerts.size(), before + 1);
         EXPECT_EQ(t.w.ui.alerts.back().message, "The Desktop could not be tidied.");
         EXPECT_NE(t.w.ui.alerts.back().informative.find(fragment), std::string::npos)
@@ -488,29 +488,29 @@ TEST(DesktopBrowser, FoldersOpenInPlaceAndBackReturns) {
     writeFile(t.desktop / "paper.pdf", "pdf");
     t.tidyAndWait();
     t.app.selectFolders();
-    ASSERT_EQ(names(t.app.browseArray), std::vector<std::string>{"photos"});
+    ASSERT_EQ(names(t.app.browserItems()), std::vector<std::string>{"photos"});
     t.app.imageBrowserCellWasDoubleClicked(0);
-    EXPECT_EQ(names(t.app.browseArray), (std::vector<std::string>{"a.txt", "b.jpg", "inner"}));
-    ASSERT_EQ(t.app.parentArray.size(), 1u);
+    EXPECT_EQ(names(t.app.browserItems()), (std::vector<std::string>{"a.txt", "b.jpg", "inner"}));
+    ASSERT_EQ(t.app.browserTrailDepth(), 1u);
     t.app.imageBrowserCellWasDoubleClicked(2);
-    EXPECT_TRUE(t.app.browseArray.empty());
+    EXPECT_TRUE(t.app.browserItems().empty());
     t.app.imageBrowserCellWasDoubleClicked(0);  // nothing there
     t.app.ClickBackAction();
     t.app.imageBrowserCellWasDoubleClicked(1);
     EXPECT_EQ(t.w.workspace.opened, std::vector<std::string>{(t.folder / "photos/b.jpg").string()});
     t.app.ClickBackAction();
-    EXPECT_EQ(names(t.app.browseArray), std::vector<std::string>{"photos"});
+    EXPECT_EQ(names(t.app.browserItems()), std::vector<std::string>{"photos"});
     t.app.ClickBackAction();  // an empty trail: nothing changes
-    EXPECT_EQ(names(t.app.browseArray), std::vector<std::string>{"photos"});
+    EXPECT_EQ(names(t.app.browserItems()), std::vector<std::string>{"photos"});
     t.app.selectDocuments();
-    EXPECT_EQ(names(t.app.browseArray), std::vector<std::string>{"paper.pdf"});
-    EXPECT_TRUE(t.app.parentArray.empty());
+    EXPECT_EQ(names(t.app.browserItems()), std::vector<std::string>{"paper.pdf"});
+    EXPECT_EQ(t.app.browserTrailDepth(), 0u);
     t.app.selectAllDesktop();
-    EXPECT_EQ(t.app.browseArray.size(), 2u);
+    EXPECT_EQ(t.app.browserItems().size(), 2u);
     for (auto select :
          {&AppDelegate::selectPictures, &AppDelegate::selectArchives, &AppDelegate::selectOthers}) {
         (t.app.*select)();
-        EXPECT_TRUE(t.app.browseArray.empty());
+        EXPECT_TRUE(t.app.browserItems().empty());
     }
     EXPECT_GE(t.reloads("theBroswerView"), 8);
 }

@@ -117,8 +117,7 @@ TEST(TipButtons, EachFilterShowsItsImageAndNarrowsTheList) {
     MenuWorld m;
     const Strings all = {"/u/a.jpg.enc",   "/u/b.pdf.enc", "/u/c.mov.enc",
                          "/u/Work.tar.gz", "/u/e.xyz.enc", "/u/hidden.txt"};
-    m.app->backupFileDataArray = all;
-    m.app->FileDataArray = all;
+    for (const auto& record : all) m.app->addVaultRecord(record);
     const std::tuple<const char*, const char*, Strings> cases[] = {
         {"selectImageBtn", "imagenom", {"/u/a.jpg.enc"}},
         {"selectDocBtn", "docnom", {"/u/b.pdf.enc"}},
@@ -131,7 +130,7 @@ TEST(TipButtons, EachFilterShowsItsImageAndNarrowsTheList) {
         const int reloads = m.w.ui.at("fileTableView").reloads;
         m.press(outlet);
         EXPECT_EQ(m.w.ui.image(outlet).value, image);
-        EXPECT_EQ(m.app->FileDataArray, shown);
+        EXPECT_EQ(m.app->shownRecords(), shown);
         EXPECT_EQ(m.w.ui.at("fileTableView").reloads, reloads + 1);
     }
 }
@@ -173,12 +172,12 @@ TEST(MenuCommands, HelpAboutAutomaticTidyAndUnhide) {
     m.w.ui.at("fileTableView").clickedRow = 1;
     m.w.ui.alertAnswers.push_back(platform::AlertAnswer::Alternate);
     m.app->UnHideFileAction();
-    EXPECT_EQ(m.app->FileDataArray, (Strings{"/u/a.jpg.enc", hidden})) << "cancel leaves it hidden";
+    EXPECT_EQ(m.app->shownRecords(), (Strings{"/u/a.jpg.enc", hidden})) << "cancel leaves it hidden";
     m.app->UnHideFileAction();
     ASSERT_FALSE(m.w.ui.alerts.empty());
     EXPECT_EQ(m.w.ui.alerts.back().defaultTitle, " Unhide ");
     EXPECT_EQ(m.w.workspace.revealed, Strings{hidden});
-    EXPECT_EQ(m.app->FileDataArray, Strings{"/u/a.jpg.enc"});
+    EXPECT_EQ(m.app->shownRecords(), Strings{"/u/a.jpg.enc"});
     EXPECT_FALSE(m.w.hiddenFlag.isHidden(hidden));
 }
 

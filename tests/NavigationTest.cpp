@@ -42,10 +42,10 @@ TEST_F(Navigation, CookieButtonsSwapTheirImagesAndRunTheirCommand) {
     EXPECT_EQ(image("newCookieBtn"), "newcookiedown.png");
     EXPECT_EQ(image("safariCookieBtn"), "Safaricookienom.png");
 
-    app.newCookieArray.push_back(std::make_shared<PRCookFileNode>());
+    app.setCookieRecordsForTest(app.cookieRecords(), {std::make_shared<PRCookFileNode>()});
     tip("newCookieBtn");
     EXPECT_EQ(image("newCookieBtn"), "newcookiedown.png");
-    EXPECT_EQ(app.dataController.size(), 1u);
+    EXPECT_EQ(app.cookieRecords().size(), 1u);
     EXPECT_EQ(w.ui.at("dataTableView").reloads, 2);  // the Safari scan's, then this one's
 }
 
@@ -86,7 +86,7 @@ TEST_F(Navigation, KindButtonsShowTheirListTwiceAlike) {
     for (const auto& [outlet, count] : expected) {
         for (int twice = 0; twice < 2; ++twice) {
             kind(outlet);
-            EXPECT_EQ(app.browseArray.size(), count) << outlet;
+            EXPECT_EQ(app.browserItems().size(), count) << outlet;
         }
         std::string shown = image(outlet);
         std::transform(shown.begin(), shown.end(), shown.begin(),

@@ -121,12 +121,12 @@ TEST(PasswordGate, PreferencesAskForThePasswordUnlessTheVaultIsOpen) {
     Gate g;
     g.setStored(*password::makeVerifier("pw"));
     g.app->ClickShowPereferenceWindow();
-    EXPECT_TRUE(g.app->bperfPassW);
+    EXPECT_TRUE(g.app->passwordPromptOpensPreferences());
     EXPECT_FALSE(g.w.ui.isVisible("preferWindows"));
     g.enter("pw", true);
     EXPECT_TRUE(g.w.ui.isVisible("preferWindows"));
     EXPECT_FALSE(g.vaultShown());
-    EXPECT_FALSE(g.app->bperfPassW);
+    EXPECT_FALSE(g.app->passwordPromptOpensPreferences());
 
     g.w.ui.hideWindow("preferWindows");
     g.w.ui.showWindow("thefileManageWindow");

@@ -162,14 +162,14 @@ TEST(AutoTidy, TheTickTidiesNotifiesAndUndoes) {
     t.w.clock.t = nine + hours(5);  // asleep at nine: the next tick after waking tidies
     t.tick();
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.w.notifier.scheduled.empty(); }));
-    t.app.tidyThreader.join();
+    t.app.joinTidyWorkerForTest();
     EXPECT_FALSE(present(t.desktop / "a.txt"));
     EXPECT_TRUE(present(t.desktop / "vaultry.desktop"));  // excluded
     ASSERT_EQ(t.w.notifier.scheduled.size(), 1u);
     EXPECT_EQ(t.w.notifier.scheduled[0].body, "2 items moved into the tidy folder.");
     EXPECT_EQ(t.w.notifier.scheduled[0].actions, (std::vector<std::string>{"Undo"}));
     EXPECT_TRUE(t.w.ui.alerts.empty());
-    EXPECT_EQ(t.app.currentDesktopAllArray.size(), 2u);
+    EXPECT_EQ(t.app.getDesktopAllArray().size(), 2u);
 
     t.tick();  // once a day
     t.w.clock.t += hours(2);
@@ -187,7 +187,7 @@ TEST(AutoTidy, TheTickTidiesNotifiesAndUndoes) {
     EXPECT_EQ(t.w.ui.alerts[0].message,
               "1 item stays in the tidy folder: the Desktop has an item of its name again.");
     EXPECT_EQ(t.w.ui.alerts[0].informative, "a.txt");
-    EXPECT_EQ(t.app.currentDesktopAllArray.size(), 1u);  // the lists show what is left
+    EXPECT_EQ(t.app.getDesktopAllArray().size(), 1u);  // the lists show what is left
 }
 
 TEST(AutoTidy, NeverWithoutATidyLocation) {
@@ -198,7 +198,7 @@ TEST(AutoTidy, NeverWithoutATidyLocation) {
     t.w.clock.t += hours(25);
     t.tick();
     EXPECT_FALSE(t.app.isTidying());
-    EXPECT_FALSE(t.app.tidyThreader.joinable());
+    EXPECT_FALSE(t.app.isTidying());
     EXPECT_TRUE(present(t.desktop / "a.txt"));
     EXPECT_TRUE(t.w.notifier.scheduled.empty());
     EXPECT_TRUE(t.w.ui.alerts.empty());
@@ -220,7 +220,7 @@ TEST(AutoTidy, NeverWithoutATidyLocation) {
     home.w.clock.t += hours(25);
     home.tick();
     EXPECT_FALSE(home.app.isTidying());
-    EXPECT_FALSE(home.app.tidyThreader.joinable());
+    EXPECT_FALSE(home.app.isTidying());
     EXPECT_TRUE(present(home.w.dir / "thesis.txt"));
     EXPECT_TRUE(log.contains("automatic tidy skipped: the desktop folder"));
 

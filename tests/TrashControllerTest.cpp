@@ -34,7 +34,7 @@ struct TrashWorld {
         writeFile(trash / "info/a.txt.trashinfo", "[Trash Info]\n");
         app = std::make_unique<AppDelegate>(w.services());
     }
-    PPopoverviewConterller& view() { return *app->thePopViewController; }
+    PPopoverviewConterller& view() { return app->popoverController(); }
     bool trashEmptied() { return fs::is_empty(trash / "files") && fs::is_empty(trash / "info"); }
     std::size_t duRuns() {
         return std::count_if(w.spawn.calls.begin(), w.spawn.calls.end(),
@@ -192,17 +192,17 @@ TEST(TrashSchedule, TimerAnnouncesADueTrashAndOkEmptiesAfterAsking) {
     test::LogCapture log;
     t.app->startAutoTrashTimer();
     auto& timers = t.w.mainThread.timers;
-    ASSERT_EQ(timers.count(t.app->autoTrashTimer), 1u);
-    EXPECT_EQ(timers.at(t.app->autoTrashTimer).interval, std::chrono::minutes(1));
-    EXPECT_FALSE(timers.at(t.app->autoTrashTimer).repeats);
-    t.w.mainThread.fire(t.app->autoTrashTimer);  // nothing is due: no notification
+    ASSERT_EQ(timers.count(t.app->autoTrashTimerId()), 1u);
+    EXPECT_EQ(timers.at(t.app->autoTrashTimerId()).interval, std::chrono::minutes(1));
+    EXPECT_FALSE(timers.at(t.app->autoTrashTimerId()).repeats);
+    t.w.mainThread.fire(t.app->autoTrashTimerId());  // nothing is due: no notification
     EXPECT_TRUE(t.w.notifier.scheduled.empty());
-    ASSERT_EQ(timers.count(t.app->autoTrashTimer), 1u);
-    EXPECT_EQ(timers.at(t.app->autoTrashTimer).interval, std::chrono::hours(1));
-    EXPECT_TRUE(timers.at(t.app->autoTrashTimer).repeats);
+    ASSERT_EQ(timers.count(t.app->autoTrashTimerId()), 1u);
+    EXPECT_EQ(timers.at(t.app->autoTrashTimerId()).interval, std::chrono::hours(1));
+    EXPECT_TRUE(timers.at(t.app->autoTrashTimerId()).repeats);
 
     t.w.ui.setState("cleanStorageCheckBtn", true);
-    t.w.mainThread.fire(t.app->autoTrashTimer);
+    t.w.mainThread.fire(t.app->autoTrashTimerId());
     EXPECT_TRUE(t.w.ui.alerts.empty());  // announced, not asked
     ASSERT_EQ(t.w.notifier.scheduled.size(), 1u);
     const auto& n = t.w.notifier.scheduled[0];

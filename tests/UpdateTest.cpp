@@ -146,10 +146,10 @@ TEST(UpdateController, AFailedCheckTheUserAskedForSaysSoTheStartCheckOnlyLogs) {
     k.c.reset();
     AppDelegate app(k.w.services());
     app.applicationDidFinishLaunching();  // the automatic check
-    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateController->isChecking(); }));
+    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateWindowController().isChecking(); }));
     EXPECT_TRUE(k.w.ui.alerts.empty());
     app.CheckforUpdateAction();  // the menu's
-    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateController->isChecking(); }));
+    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateWindowController().isChecking(); }));
     ASSERT_EQ(k.w.ui.alerts.size(), 1u);
     EXPECT_EQ(k.w.ui.alerts[0].message, "Could not check for updates: Could not connect to server");
     EXPECT_FALSE(k.shown("noUpdateWindow"));
@@ -186,13 +186,13 @@ TEST(UpdateController, StartUpChecksOnceAndTheCommandAsksAgain) {
     app.applicationDidFinishLaunching();
     // A second request while the first runs is answered by the running one.
     app.CheckforUpdateAction();
-    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateController->isChecking(); }));
+    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateWindowController().isChecking(); }));
     EXPECT_EQ(k.w.http.requested, std::vector<std::string>{Checker::kUrl});
-    EXPECT_EQ(app.updateController->currentVersion(), kVersion);
+    EXPECT_EQ(app.updateWindowController().currentVersion(), kVersion);
     EXPECT_TRUE(k.shown("noUpdateWindow"));
 
     app.CheckforUpdateAction();
-    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateController->isChecking(); }));
+    ASSERT_TRUE(k.w.mainThread.pumpUntil([&] { return !app.updateWindowController().isChecking(); }));
     EXPECT_EQ(k.w.http.requested.size(), 2u);
 }
 

@@ -92,8 +92,8 @@ TEST(VaultConcurrency, GuiAndCliChangesToTheListsAreMerged) {
     g.app->HideFileAction();
     const std::string cliRecord = (docs / "cli.txt.enc").string();
     EXPECT_EQ(g.onDisk(key::VaultryDataArray), (Strings{cliRecord, (docs / "hidden.txt").string()}));
-    EXPECT_TRUE(g.has(g.app->backupFileDataArray, cliRecord));
-    EXPECT_FALSE(g.has(g.app->backupFileDataArray, (docs / "gone.txt").string()));
+    EXPECT_TRUE(g.has(g.app->allRecords(), cliRecord));
+    EXPECT_FALSE(g.has(g.app->allRecords(), (docs / "gone.txt").string()));
 
     // The decrypted list the same way: the GUI decrypts while the CLI has decrypted another.
     writeFile(docs / "gui.txt", "from the window");
@@ -135,7 +135,7 @@ TEST(VaultConcurrency, GuiKeepsTheOriginalWhenItsRecordCannotBeSaved) {
     EXPECT_FALSE(g.app->EncryptFileFolderFunction(item.string()));
     EXPECT_EQ(readFile(item), "the plan");
     EXPECT_FALSE(fs::exists(g.storage / "plan.txt.enc"));
-    EXPECT_FALSE(g.has(g.app->backupFileDataArray, item.string() + ".enc"));
+    EXPECT_FALSE(g.has(g.app->allRecords(), item.string() + ".enc"));
     ASSERT_FALSE(g.w.ui.alerts.empty());
     EXPECT_EQ(g.w.ui.alerts.back().message, "The item could not be recorded in the vault.");
 }
@@ -354,6 +354,50 @@ TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
     third.loadVaultLists();
     EXPECT_FALSE(fs::exists(g.storage / vault::kRekeyJournal));
     EXPECT_TRUE(vault::verifyArchive(g.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw",
+                                     {vault::kNewDerivation, {}, {}}));
+}
+
+// What a run settles first: a committed change hands its verifier over until the caller has
+// stored it, and only then is its journal removed; a change that was not committed is undone
+// without handing anything over.
+TEST(VaultConcurrency, SettlingKeepsAChangeUntilItsVerifierIsStored) {
+    test::TempDir dir;
+    const fs::path storage = dir / "vaultry.data";
+    writeFile(dir / "plain", "plain");
+    fs::create_directories(storage);
+    ASSERT_TRUE(vault::encryptFile(dir / "plain", storage / "a.txt.enc", "old"));
+    ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
+                                        storage / "a.txt.enc.rekey"));
+    writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\ncommitted\nsum " +
+                                                  *vault::copyDigest(storage / "a.txt.enc.rekey") +
+                                                  " a.txt.enc\n");
+    Strings handed;
+    bool stored = false;  // the settings file could not be written
+    const auto settle = [&] {
+        vault::settleInterruptedChanges(storage, [&](const std::string& verifier) {
+            handed.push_back(verifier);
+            return stored;
+        });
+    };
+    settle();
+    EXPECT_EQ(handed, Strings{"verifier"});
+    EXPECT_TRUE(fs::exists(storage / vault::kRekeyJournal));
+    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "new",
+                                     {vault::kNewDerivation, {}, {}}));
+    stored = true;
+    settle();
+    EXPECT_EQ(handed, (Strings{"verifier", "verifier"}));
+    EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
+    settle();  // nothing left to settle
+    EXPECT_EQ(handed.size(), 2u);
+
+    writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\n");
+    writeFile(storage / "a.txt.enc.rekey", "half");
+    settle();
+    EXPECT_EQ(handed.size(), 2u);
+    EXPECT_FALSE(fs::exists(storage / vault::kRekeyJournal));
+    EXPECT_FALSE(fs::exists(storage / "a.txt.enc.rekey"));
+    EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "new",
                                      {vault::kNewDerivation, {}, {}}));
 }
 

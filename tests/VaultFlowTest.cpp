@@ -127,7 +127,7 @@ TEST(VaultFlow, EncryptAndDecryptAFileAndAFolder) {
     writeFile(notes / "plan.txt", "edited");
     EXPECT_FALSE(v.app->DecryptFileFolderFunction(planRecord));
     EXPECT_EQ(readFile(notes / "plan.txt"), "edited");
-    EXPECT_EQ(v.app->DecrytedDataArray.size(), 2u);
+    EXPECT_EQ(v.app->decryptedRecords().size(), 2u);
 }
 
 TEST(VaultFlow, FailuresLeaveTheOriginalAndRecordNothing) {
@@ -161,7 +161,7 @@ TEST(VaultFlow, FailuresLeaveTheOriginalAndRecordNothing) {
     EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "y.txt.enc").string()));
     EXPECT_FALSE(fs::exists(notes / "y.txt"));
     EXPECT_FALSE(v.app->DecryptFileFolderFunction((notes / "missing.tar.gz").string()));
-    EXPECT_TRUE(v.app->DecrytedDataArray.empty());
+    EXPECT_TRUE(v.app->decryptedRecords().empty());
     for (const auto& e : fs::directory_iterator(v.storage))
         EXPECT_EQ(e.path().filename().string().find(".part-"), std::string::npos) << e.path();
 }
@@ -209,7 +209,7 @@ TEST(VaultFlow, AutoLockLocksWhatItCanAndSaysWhatWasLeft) {
     v.app->autoLockDecrypted(vault::LockTrigger::SessionLocked);
     EXPECT_FALSE(fs::exists(v.w.dir / "a.txt"));
     EXPECT_EQ(readFile(v.w.dir / "b.txt"), "beta, edited");
-    EXPECT_EQ(v.app->DecrytedDataArray, std::vector<std::string>{b});
+    EXPECT_EQ(v.app->decryptedRecords(), std::vector<std::string>{b});
     ASSERT_EQ(v.w.notifier.scheduled.size(), 1u);
     const std::string& text = v.w.notifier.scheduled[0].body;
     EXPECT_EQ(text.rfind("The session was locked. Locked: a.txt. Not locked: b.txt (", 0), 0u) << text;
@@ -219,7 +219,7 @@ TEST(VaultFlow, AutoLockLocksWhatItCanAndSaysWhatWasLeft) {
     v.app->ReturnOnPasswordField();
     v.app->autoLockDecrypted(vault::LockTrigger::BeforeSleep);
     EXPECT_FALSE(fs::exists(v.w.dir / "b.txt"));
-    EXPECT_TRUE(v.app->DecrytedDataArray.empty());
+    EXPECT_TRUE(v.app->decryptedRecords().empty());
     EXPECT_EQ(v.w.notifier.scheduled.back().body, "The computer is going to sleep. Locked: b.txt.");
     ASSERT_TRUE(v.app->DecryptFileFolderFunction(b));
     EXPECT_EQ(readFile(v.w.dir / "b.txt"), "beta, edited");

@@ -71,16 +71,16 @@ TEST(VaultFilters, NeverShrinkTheStoredListAndCloseResetsToAll) {
     const std::string a = s.encrypt(s.notes / "a.jpg");
     const std::string b = s.encrypt(s.notes / "b.txt");
     s.app->SelectEncryptedImagesAction();
-    EXPECT_EQ(s.app->FileDataArray, Strings{a});
+    EXPECT_EQ(s.app->shownRecords(), Strings{a});
     EXPECT_EQ(s.app->tableViewViewsForAllRows("name").size(), 1u);  // the rows the table shows
     writeFile(s.notes / "c.txt", "c");
     const std::string c = s.encrypt(s.notes / "c.txt");
     EXPECT_EQ(s.storedRecords(), (Strings{a, b, c}));
     s.app->SelectEncryptedFoldersAction();
-    EXPECT_TRUE(s.app->FileDataArray.empty());
+    EXPECT_TRUE(s.app->shownRecords().empty());
     EXPECT_EQ(s.storedRecords(), (Strings{a, b, c}));
     EXPECT_TRUE(s.app->windowShouldClose());
-    EXPECT_EQ(s.app->FileDataArray, (Strings{a, b, c}));
+    EXPECT_EQ(s.app->shownRecords(), (Strings{a, b, c}));
     EXPECT_TRUE(s.w.ui.alerts.empty());  // nothing decrypted: no offer
 }
 
@@ -90,8 +90,9 @@ TEST(VaultRows, FillFromRecordsAndTheStoredDecryptedList) {
     const fs::path storage = w.dir / "store";
     w.settings.set(key::EncyptedStorePath, storage.string());
     writeFile(storage / "libdata/plan", "II*");
-    app.FileDataArray = {"/u/plan.txt.enc", "/u/bare.txt.enc", "/u/Work.tar.gz", "/u/Notes/secret.txt"};
-    app.DecrytedDataArray = {"/u/bare.txt.enc"};  // in memory only: the rows go by the store
+    for (const char* record : {"/u/plan.txt.enc", "/u/bare.txt.enc", "/u/Work.tar.gz", "/u/Notes/secret.txt"})
+        app.addVaultRecord(record);
+    app.markDecrypted("/u/bare.txt.enc");  // in memory only: the rows go by the store
     w.settings.set(key::VaultryDecryptedDataArray, Strings{"/u/Work.tar.gz"});
 
     EXPECT_EQ(app.tableViewViewForTableColumnRow("name", -1), nullptr);
@@ -206,7 +207,7 @@ TEST(VaultSwitch, AnEditedCopyIsSavedIntoItsArchiveBeforeLocking) {
     EXPECT_FALSE(fs::exists(s.storage / "Work"));
     EXPECT_EQ(readFile(s.storage / "Work.tar.gz"), workArchiveBefore);
     EXPECT_TRUE(s.storedDecrypted().empty());
-    EXPECT_EQ(s.app->FileDataArray, (Strings{plan, work}));  // the records stay
+    EXPECT_EQ(s.app->shownRecords(), (Strings{plan, work}));  // the records stay
 
     // Decrypting again brings the edit back.
     s.row(plan)->ClickSwtichAction();
@@ -326,7 +327,7 @@ TEST(VaultRemove, ALockedItemComesBackBeforeItsArchiveGoes) {
     EXPECT_EQ(readFile(s.w.dir / "Work/a.txt"), "a");
     EXPECT_FALSE(fs::exists(s.storage / "Work.tar.gz"));
     EXPECT_TRUE(s.storedRecords().empty());
-    EXPECT_TRUE(s.app->FileDataArray.empty());
+    EXPECT_TRUE(s.app->shownRecords().empty());
 }
 
 TEST(VaultRemove, NothingIsRemovedWhenTheItemCannotBeRestored) {
@@ -407,7 +408,7 @@ TEST(VaultClose, TheVisibleItemsOffer) {
     s.w.ui.showWindow("thefileManageWindow");
     s.w.ui.alertAnswers = {AlertAnswer::Alternate};
     EXPECT_FALSE(s.app->windowShouldClose());
-    EXPECT_EQ(s.app->FileDataArray.size(), 2u);  // reset to All whatever the answer
+    EXPECT_EQ(s.app->shownRecords().size(), 2u);  // reset to All whatever the answer
     s.w.ui.alertAnswers = {AlertAnswer::Alternate};
     s.w.nc.post(notify::MyClosebuttonMouseDown, s.w.ui.outlet("closedFileWindowButton"));
     EXPECT_TRUE(s.w.ui.isVisible("thefileManageWindow"));
@@ -433,7 +434,7 @@ TEST(VaultClose, TheVisibleItemsOffer) {
     EXPECT_FALSE(fs::exists(s.notes / "plan.txt"));
     EXPECT_FALSE(fs::exists(s.storage / "Work"));
     EXPECT_TRUE(fs::exists(s.storage / "Work.tar.gz"));
-    EXPECT_TRUE(s.app->DecrytedDataArray.empty());
+    EXPECT_TRUE(s.app->decryptedRecords().empty());
     EXPECT_TRUE(s.storedDecrypted().empty());
 
     // Quitting asks nothing.
@@ -464,7 +465,7 @@ TEST(VaultClose, OtherCloseButtonsAndNoStorageFolder) {
     app.markDecrypted("/home/u/plain.txt");
     app.saveDecrypted();
     EXPECT_EQ(app.visibleItemsOffer(), AlertAnswer::Default);
-    EXPECT_EQ(app.DecrytedDataArray, Strings{"/home/u/Work.tar.gz"});
+    EXPECT_EQ(app.decryptedRecords(), Strings{"/home/u/Work.tar.gz"});
     EXPECT_EQ(w.ui.alerts.back().message, "Some items could not be hidden again");
 }
 

@@ -8,8 +8,6 @@
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
-#include "vault/StorageFolder.h"
-#include "vault/StorageLock.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -24,16 +22,12 @@ void AppDelegate::loadVaultLists() {
     ui_.reload("fileTableView");
     const auto storage = settings_.string(key::EncyptedStorePath);
     if (storage) {
-        // A password change cut short by a crash is settled before anything opens an archive; one
-        // still running in another process is left to it.
-        if (auto lock = vault::StorageLock::take(*storage)) {
-            if (auto verifier = vault::recoverRekey(*storage)) {
-                settings_.set(key::VaultryPassword, *verifier);
-                if (auto st = settings_.flush(); st) vault::finishRekey(*storage);
-            }
-            // A move to another storage folder cut short before it was complete.
-            vault::rollBackStorageMove(*storage);
-        }
+        // A password change or a storage move cut short by a crash is settled before anything
+        // opens an archive; one still running in another process is left to it.
+        vault::settleInterruptedChanges(*storage, [this](const std::string& verifier) {
+            settings_.set(key::VaultryPassword, verifier);
+            return static_cast<bool>(settings_.flush());
+        });
         // Earlier versions kept a plain thumbnail of each encrypted picture.
         std::error_code ec;
         for (const auto& record : FileDataArray)

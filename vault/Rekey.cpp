@@ -17,6 +17,7 @@
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
+#include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 
 namespace vaultry::vault {
@@ -219,6 +220,15 @@ void finishRekey(const fs::path& storage) {
     std::error_code ec;
     fs::remove(storage / kRekeyJournal, ec);
     syncFolder(storage);
+}
+
+void settleInterruptedChanges(const fs::path& storage,
+                              const std::function<bool(const std::string& verifier)>& storeVerifier) {
+    auto lock = StorageLock::take(storage);
+    if (!lock) return;
+    if (auto verifier = recoverRekey(storage))
+        if (storeVerifier(*verifier)) finishRekey(storage);
+    rollBackStorageMove(storage);
 }
 
 }  // namespace vaultry::vault

@@ -1,5 +1,6 @@
 #pragma once
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,5 +38,14 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
 // finishRekey()) when the change was committed; nothing when there was none or it was undone.
 std::optional<std::string> recoverRekey(const fs::path& storage);
 void finishRekey(const fs::path& storage);
+
+// What every run does before it reads the vault lists or opens an archive (the GUI at start-up,
+// each vault command of vaultry-cli): with the storage folder's lock held, a password change cut
+// short is settled and a move to another storage folder cut short is taken back. A committed
+// change hands its new verifier to `storeVerifier`, which stores it and says whether it was
+// saved; only then is the journal removed (otherwise the next run hands it over again). A folder
+// whose lock another process holds is left to that process.
+void settleInterruptedChanges(const fs::path& storage,
+                              const std::function<bool(const std::string& verifier)>& storeVerifier);
 
 }  // namespace vaultry::vault

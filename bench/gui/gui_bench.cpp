@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
                           std::to_string(i) + kinds[i % 6]);
         if (i % 10 == 1) decrypted.push_back(records.back());
     }
-    delegate.backupFileDataArray = records;
-    delegate.FileDataArray = records;
+    for (const auto& record : records) delegate.addVaultRecord(record);
     world.settings.set(key::VaultryDecryptedDataArray, decrypted);
 
     QWidget* window = world.windows.topLevels().at("thefileManageWindow");

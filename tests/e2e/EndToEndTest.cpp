@@ -187,7 +187,7 @@ struct AppRun {
         // Every worker has handed back before the controllers go.
         waitFor([this] {
             return !app.delegate->isTidying() && !app.delegate->isMeasuringTrash() &&
-                   !app.delegate->updateController->isChecking() && !app.delegate->isMovingStorage();
+                   !app.delegate->updateWindowController().isChecking() && !app.delegate->isMovingStorage();
         });
     }
     AppDelegate& delegate() { return *app.delegate; }
@@ -521,7 +521,7 @@ TEST(EndToEnd, CheckForUpdateFromTheMenuSaysWhenItFailedAndTheStartCheckStaysSil
     setenv("VAULTRY_UPDATE_URL", test::TestHttpServer::refusedUrl().c_str(), 1);
     Answers answers;
     AppRun run(true);  // its start-up check fails too, silently
-    ASSERT_TRUE(waitFor([&] { return !run.delegate().updateController->isChecking(); }));
+    ASSERT_TRUE(waitFor([&] { return !run.delegate().updateWindowController().isChecking(); }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(answers.alerts.empty());
     QAction* check = run.menuAction("Check for Update…");
@@ -632,7 +632,7 @@ TEST(EndToEnd, ChoosingAnotherStorageFolderMovesTheVault) {
     // Every item still reads as present: it decrypts from the new folder.
     auto* table = run.widget<QTableView>(outlet::fileTableView);
     ASSERT_EQ(table->model()->rowCount(), 1);
-    const std::string record = run.delegate().FileDataArray.at(0);
+    const std::string record = run.delegate().shownRecords().at(0);
     EXPECT_TRUE(run.delegate().DecryptFileFolderFunction(record));
 }
 

@@ -128,13 +128,13 @@ TEST(CookiePage, AScanFillsTheTableAndTheLastFileButtonBringsTheOpenedFileBack) 
     p.finishCookies();
     const int opened = p.views.cookies->rowCount();
     ASSERT_GT(opened, 0);
-    EXPECT_EQ(opened, static_cast<int>(p.app.dataController.size()));
+    EXPECT_EQ(opened, static_cast<int>(p.app.cookieRecords().size()));
     EXPECT_FALSE(p.world.ui.widget<QWidget>("theConentView")->isHidden());
     EXPECT_TRUE(p.world.ui.widget<QWidget>("openView")->isHidden());
     EXPECT_FALSE(p.world.ui.widget<QWidget>("newCookieBtn")->isHidden());
     EXPECT_EQ(p.views.cookies->columnCount(), 7);
     EXPECT_EQ(p.views.cookies->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Website");
-    EXPECT_EQ(p.cell(p.views.cookies, 0, 0).toStdString(), p.app.dataController[0]->fileHost().value_or(""));
+    EXPECT_EQ(p.cell(p.views.cookies, 0, 0).toStdString(), p.app.cookieRecords()[0]->fileHost().value_or(""));
 
     // A later scan of Chrome's store replaces the rows; its button shows it pressed.
     p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
@@ -181,7 +181,7 @@ TEST(CookiePage, ExportWritesTheFileAndOpensItsFolder) {
 
 TEST(TidyList, SearchNarrowsTheListAndAnEmptyFieldRestoresIt) {
     Pages p;
-    auto& pop = *p.app.thePopViewController;
+    auto& pop = p.app.popoverController();
     pop.SetTableControllerArray(
         {p.file("report.txt"), p.file("Repo.zip"), p.file("prep.doc"), p.file("other.png")});
     p.world.ui.reload(PPopoverviewConterller::kTidyTable);
@@ -205,7 +205,7 @@ TEST(TidyList, SearchNarrowsTheListAndAnEmptyFieldRestoresIt) {
 
 TEST(TidyList, DraggingRowZeroOntoRowThreeMovesIt) {
     Pages p;
-    auto& pop = *p.app.thePopViewController;
+    auto& pop = p.app.popoverController();
     pop.SetTableControllerArray(
         {p.file("r0.txt"), p.file("r1.txt"), p.file("r2.txt"), p.file("r3.txt"), p.file("r4.txt")});
     p.world.ui.reload(PPopoverviewConterller::kTidyTable);
@@ -251,7 +251,7 @@ TEST(TrashSettings, TheViewOpensOnTheStoredChoices) {
     p.world.settings.set(key::CleanTimeF, std::string("Two Weeks"));
     p.world.settings.set(key::LastsCleanTrashData, std::string("2.5GB"));
     p.world.settings.set(key::LastCleanDate, p.world.clock.now());
-    p.app.thePopViewController->showTrashSettings();
+    p.app.popoverController().showTrashSettings();
     EXPECT_EQ(p.world.ui.number("storageSlider"), 50);
     EXPECT_EQ(p.world.ui.text("storagelab"), " 3.0GB");
     EXPECT_EQ(p.world.ui.text("theTimeBtn"), "Two Weeks");
@@ -268,9 +268,9 @@ TEST(UpdateWindow, ANewerVersionFillsTheWindow) {
         "<string>99.0</string><key>WhatsNew</key><string>Faster.*Safer.</string></dict></plist>\n";
     p.world.http.responses.insert_or_assign("http://updates.test/v.plist",
                                             platform::Http::Response{200, {list.begin(), list.end()}});
-    p.app.updateController->hidUpdateWindow();  // as at start-up
+    p.app.updateWindowController().hidUpdateWindow();  // as at start-up
     p.world.commands.checkForUpdate();
-    ASSERT_TRUE(p.world.mainThread.pumpUntil([&] { return !p.app.updateController->isChecking(); }));
+    ASSERT_TRUE(p.world.mainThread.pumpUntil([&] { return !p.app.updateWindowController().isChecking(); }));
     unsetenv("VAULTRY_UPDATE_URL");
     auto* window = p.world.windows.topLevels().at("UpdateWindow").data();
     EXPECT_TRUE(window->isVisible());
@@ -396,7 +396,7 @@ TEST(CookiePage, RemoveSelectedTakesTheRecordsOfTheSortedRowsShown) {
     table->selectionModel()->select(p.views.cookies->index(2, 0),
                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ASSERT_EQ(p.cell(p.views.cookies, 2), "b.com");
-    EXPECT_EQ(selectedCookieRows(*table, p.app.dataController), (std::vector<std::size_t>{1, 3}));
+    EXPECT_EQ(selectedCookieRows(*table, p.app.cookieRecords()), (std::vector<std::size_t>{1, 3}));
 
     p.world.commands.removeSelectedCookies();
     p.finishCookies();
@@ -423,7 +423,7 @@ TEST(CookiePage, TheRowMenuRemovesARowOrASiteAndKeepsASiteFromRemoveAll) {
     ASSERT_TRUE(menu);
     EXPECT_EQ(p.texts(*menu),
               (std::vector<std::string>{"Remove", "", "Remove All of This Site", "Keep This Site"}));
-    EXPECT_EQ(selectedCookieRows(*table, p.app.dataController), std::vector<std::size_t>{2})
+    EXPECT_EQ(selectedCookieRows(*table, p.app.cookieRecords()), std::vector<std::size_t>{2})
         << "the row asked about is the selection";
     p.action(*menu, "Keep This Site")->trigger();
     EXPECT_EQ(p.keepShown(), std::vector<std::string>{"b.org"});

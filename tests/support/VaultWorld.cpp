@@ -34,19 +34,19 @@ void VaultWorld::unlock() {
 
 std::string VaultWorld::encrypt(const fs::path& item) {
     EXPECT_TRUE(app->EncryptFileFolderFunction(item.string())) << item;
-    return app->backupFileDataArray.back();
+    return app->allRecords().back();
 }
 
 std::unique_ptr<PSTableCellView> VaultWorld::row(const std::string& record) {
-    for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-        if (app->FileDataArray[r] == record)
+    for (std::size_t r = 0; r < app->shownRecords().size(); ++r)
+        if (app->shownRecords()[r] == record)
             return app->tableViewViewForTableColumnRow("name", std::int64_t(r));
     return nullptr;
 }
 
 void VaultWorld::clickRow(const std::string& record) {
-    for (std::size_t r = 0; r < app->FileDataArray.size(); ++r)
-        if (app->FileDataArray[r] == record) w.ui.at("fileTableView").clickedRow = std::int64_t(r);
+    for (std::size_t r = 0; r < app->shownRecords().size(); ++r)
+        if (app->shownRecords()[r] == record) w.ui.at("fileTableView").clickedRow = std::int64_t(r);
 }
 
 VaultWorld::Strings VaultWorld::storedRecords() {

@@ -123,7 +123,7 @@ int measure() {
         peerMs, scans[1], scans[1] / peerMs);
 
     // A tidy list of 10,000 items.
-    auto& pop = *delegate.thePopViewController;
+    auto& pop = delegate.popoverController();
     const char* words[] = {"report", "holiday", "invoice", "notes", "draft", "scan", "photo", "budget"};
     const char* exts[] = {".pdf", ".png", ".txt", ".zip", ".jpg", ".doc"};
     FileNodes nodes;
@@ -191,13 +191,14 @@ void fillSamples(test::GuiWorld& world, AppDelegate& delegate, const qt::BoundVi
         std::ofstream(root / name) << std::string(4096 + 977 * std::string(name).size(), 'x');
     for (const auto& node : scanFolder(root.string())) delegate.addDesktopNode(node);
     delegate.SortAllDataArray();
-    delegate.thePopViewController->SetTableControllerArray(delegate.getDesktopAllArray());
+    delegate.popoverController().SetTableControllerArray(delegate.getDesktopAllArray());
     world.ui.reload(PPopoverviewConterller::kTidyTable);
 
     const char* hosts[] = {".github.com",       "accounts.example.com", ".news.example.org",
                            "shop.example.net",  ".video.example.tv",    "mail.example.com",
                            ".maps.example.com", "bank.example.de"};
     const char* names[] = {"_gh_sess", "SID", "consent", "cart", "pref", "GMAIL_AT", "NID", "session"};
+    AppDelegate::CookNodes cookies;
     for (int i = 0; i < 40; ++i) {
         auto c = std::make_shared<PRCookFileNode>();
         const QString value = QString("a%1f9c2e1").arg(1000003 * (i + 7) % 999983);
@@ -206,8 +207,9 @@ void fillSamples(test::GuiWorld& world, AppDelegate& delegate, const qt::BoundVi
         c->setTexts(hosts[i % 8], name.toStdString(), i % 3 ? "/" : "/account", value.toStdString());
         c->setSecureValue(i % 3 ? "YES" : "NO");
         c->setExpiredDate(expires.toStdString());
-        delegate.dataController.push_back(c);
+        cookies.push_back(c);
     }
+    delegate.setCookieRecordsForTest(std::move(cookies));
     (void)views;
 }
 
