@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/NotificationCenter.h"
+#include "app/Preferences.h"
 #include "app/SettingsStore.h"
 #include "cookies/CookieRemoval.h"
 #include "cookies/Profiles.h"
@@ -449,7 +450,7 @@ public:
 private:
     Services s_;
     platform::Ui& ui_ = s_.ui;
-    SettingsStore& settings_ = s_.settings;
+    Preferences prefs_{s_.settings};
     mutable std::mutex propertyMutex_;
     std::string currentScanFilePath_;
     std::string storelocationPath_;

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
@@ -105,7 +104,7 @@ void AppDelegate::ClickTidyAction() {
 void AppDelegate::StartTidyActThreader(std::string desktopPath) {
     const std::string folder = tidyStorageFolder();
     tidy::TidyOptions options;
-    options.exclusions = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    options.exclusions = prefs_.tidyExclusions();
     auto outcome = tidy::tidyDesktop(desktopPath, folder, options);
     const std::size_t moved = outcome ? outcome->moved.size() : 0;
     std::size_t failedCount = 0;
@@ -195,16 +194,16 @@ void AppDelegate::autoTidyIfDue() {
     const auto at = tidy::parseHourMinute(ui_.text("tidyTimePicker"));
     if (!at) return;
     const auto now = s_.clock.now();
-    const auto last = settings_.date(key::LastAutoTidyDate);
+    const auto last = prefs_.lastAutoTidyDate();
     if (!last) {
         // Armed now: the first tidy is the next time the chosen moment comes round.
-        settings_.set(key::LastAutoTidyDate, now);
-        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+        prefs_.setLastAutoTidyDate(now);
+        prefs_.save();
         return;
     }
     if (!tidy::autoTidyDue(last, now, at->first, at->second) || tidyRunning_.load()) return;
-    settings_.set(key::LastAutoTidyDate, now);
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    prefs_.setLastAutoTidyDate(now);
+    prefs_.save();
     if (tidyStorageFolder().empty()) {
         logLine("automatic tidy skipped: no tidy location is chosen");
         return;
