@@ -4,8 +4,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "app/SettingsKeys.h"
-#include "platform/Log.h"
 #include "update/VersionCheck.h"
 #include "vault/AutoLock.h"
 #include "vault/PSTableCellView.h"
@@ -35,10 +33,10 @@ void AppDelegate::ActAboutAction() {
 
 void AppDelegate::ClickAutoTidyDesktop() {
     const bool on = ui_.state("autoCleanupSelectBtn");
-    settings_.set(key::BAutoTidy, std::string(on ? "YES" : "NO"));
+    prefs_.setAutoTidy(on);
     // Switched on, the first tidy is the next time the chosen moment comes, not at once.
-    if (on) settings_.set(key::LastAutoTidyDate, s_.clock.now());
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    if (on) prefs_.setLastAutoTidyDate(s_.clock.now());
+    prefs_.save();
 }
 
 namespace {
@@ -63,29 +61,28 @@ std::string trimmed(std::string s) {
 }  // namespace
 
 void AppDelegate::readPreferences() {
-    const int minutes = vault::autoLockMinutes(settings_.number(vault::kAutoLockMinutesKey));
+    const int minutes = vault::autoLockMinutes(prefs_.autoLockMinutes());
     const auto* choice =
         std::find(std::begin(vault::kAutoLockChoices), std::end(vault::kAutoLockChoices), minutes);
     ui_.setNumber("autoLockPopup",
                   choice == std::end(vault::kAutoLockChoices)
                       ? 0
                       : static_cast<double>(std::distance(std::begin(vault::kAutoLockChoices), choice)));
-    ui_.setNumber("erasePassesPopup", settings_.number(key::ErasePasses).value_or(0) == 1 ? 1 : 0);
-    ui_.setText("tidyExclusionList",
-                exclusionLines(settings_.stringArray(key::TidyExclusions).value_or(StringArray{})));
+    ui_.setNumber("erasePassesPopup", prefs_.erasePasses() == 1 ? 1 : 0);
+    ui_.setText("tidyExclusionList", exclusionLines(prefs_.tidyExclusions()));
 }
 
 void AppDelegate::ChangeAutoLockAction() {
     const double index = ui_.number("autoLockPopup");
     if (index < 0 || index >= static_cast<double>(std::size(vault::kAutoLockChoices))) return;
-    settings_.set(vault::kAutoLockMinutesKey,
-                  static_cast<std::uint64_t>(vault::kAutoLockChoices[static_cast<std::size_t>(index)]));
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    prefs_.setAutoLockMinutes(
+        static_cast<std::uint64_t>(vault::kAutoLockChoices[static_cast<std::size_t>(index)]));
+    prefs_.save();
 }
 
 void AppDelegate::ChangeErasePassesAction() {
-    settings_.set(key::ErasePasses, std::uint64_t{ui_.number("erasePassesPopup") == 1 ? 1u : 0u});
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    prefs_.setErasePasses(ui_.number("erasePassesPopup") == 1 ? 1u : 0u);
+    prefs_.save();
 }
 
 namespace {
@@ -102,30 +99,30 @@ bool addPattern(StringArray& list, std::string pattern) {
 }  // namespace
 
 void AppDelegate::AddTidyExclusionAction() {
-    StringArray list = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    StringArray list = prefs_.tidyExclusions();
     if (addPattern(list, ui_.text("tidyExclusionField"))) {
-        settings_.set(key::TidyExclusions, list);
-        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+        prefs_.setTidyExclusions(list);
+        prefs_.save();
     }
     ui_.setText("tidyExclusionField", "");
     ui_.setText("tidyExclusionList", exclusionLines(list));
 }
 
 void AppDelegate::RemoveTidyExclusionAction() {
-    StringArray list = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    StringArray list = prefs_.tidyExclusions();
     const double row = ui_.number("tidyExclusionList");
     if (row < 0 || row >= static_cast<double>(list.size())) return;
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(row));
-    settings_.set(key::TidyExclusions, list);
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    prefs_.setTidyExclusions(list);
+    prefs_.save();
     ui_.setText("tidyExclusionList", exclusionLines(list));
 }
 
 void AppDelegate::KeepLaunchersAction() {
-    StringArray list = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    StringArray list = prefs_.tidyExclusions();
     if (addPattern(list, "*.desktop")) {
-        settings_.set(key::TidyExclusions, list);
-        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+        prefs_.setTidyExclusions(list);
+        prefs_.save();
     }
     ui_.setText("tidyExclusionList", exclusionLines(list));
 }

@@ -2,7 +2,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
 #include "platform/Log.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
@@ -14,7 +13,7 @@ using platform::Alert;
 void AppDelegate::OPenFileManageWindow() {
     ui_.activateApp();
     refreshVaultLists();
-    if (!settings_.contains(key::VaultryPassword)) {
+    if (!prefs_.hasPassword()) {
         ui_.showWindow("CreatePWWindow");
     } else if (ui_.isVisible("thefileManageWindow")) {
         ui_.showWindow("thefileManageWindow");
@@ -62,8 +61,8 @@ void AppDelegate::ClickCreatePasswordDone() {
         // Only a verifier is stored; the pass phrase itself stays in locked memory for the run.
         if (auto verifier = password::makeVerifier(first)) {
             ChooseEncryptedFileStoreLocation();
-            settings_.set(key::VaultryPassword, *verifier);
-            if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+            prefs_.setPasswordVerifier(*verifier);
+            prefs_.save();
             passPhrase_ = std::make_shared<password::PassPhrase>(first);
             passPhraseVerifier_ = *verifier;
         } else {
@@ -80,23 +79,23 @@ void AppDelegate::ClickCreatePasswordDone() {
 }
 
 bool AppDelegate::checkVaultPassword(const std::string& entered) {
-    const auto stored = settings_.string(key::VaultryPassword);
+    const auto stored = prefs_.passwordVerifier();
     if (!stored || !password::matches(*stored, entered)) return false;
     if (!password::isVerifier(*stored)) {
         if (auto verifier = password::makeVerifier(entered)) {
-            settings_.set(key::VaultryPassword, *verifier);
-            if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+            prefs_.setPasswordVerifier(*verifier);
+            prefs_.save();
         }
     }
     passPhrase_ = std::make_shared<password::PassPhrase>(entered);
-    passPhraseVerifier_ = settings_.string(key::VaultryPassword).value_or("");
+    passPhraseVerifier_ = prefs_.passwordVerifier().value_or("");
     return true;
 }
 
 void AppDelegate::enterPassword(bool fromButton) {
     std::string entered = ui_.text("enterPWLab");
     if (!fromButton && entered.empty()) return;
-    if (settings_.contains(key::VaultryPassword) && checkVaultPassword(entered)) {
+    if (prefs_.hasPassword() && checkVaultPassword(entered)) {
         ui_.setHidden("enterPDWarnLab", true);
         ui_.hideWindow("enterPDWindow");
         ui_.setText("enterPWLab", "");
@@ -176,13 +175,9 @@ void AppDelegate::ChangePassWordAction() {
     }
     // From here on every archive opens with the new pass phrase only.
     ui_.hideWindow("preferWindows");
-    settings_.set(key::VaultryPassword, *verifier);
-    if (auto st = settings_.flush(); !st) {
-        // The committed journal stays: the next start stores the verifier.
-        logLine("settings: " + st.error().message);
-    } else if (!storage.empty()) {
-        vault::finishRekey(storage);
-    }
+    prefs_.setPasswordVerifier(*verifier);
+    // Not saved, the committed journal stays: the next start stores the verifier.
+    if (prefs_.save() && !storage.empty()) vault::finishRekey(storage);
     passPhrase_ = std::make_shared<password::PassPhrase>(next);
     passPhraseVerifier_ = *verifier;
 }

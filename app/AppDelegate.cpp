@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "app/Notifications.h"
-#include "app/SettingsKeys.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "platform/Log.h"
@@ -96,9 +95,8 @@ void AppDelegate::awakeFromNib() {
 }
 
 void AppDelegate::readConfigfileInfo() {
-    ui_.setState("autoLunchBtn", settings_.string(key::BAutoLogin) == "YES");
-    const auto tidy = settings_.string(key::BAutoTidy);
-    ui_.setState("autoCleanupSelectBtn", !tidy || *tidy == "YES");
+    ui_.setState("autoLunchBtn", prefs_.autoLogin());
+    ui_.setState("autoCleanupSelectBtn", prefs_.autoTidy());
     readPreferences();
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/NotificationCenter.h"
+#include "app/Preferences.h"
 #include "app/SettingsStore.h"
 #include "cookies/CookieRemoval.h"
 #include "cookies/Profiles.h"
@@ -498,7 +499,7 @@ private:
     std::optional<vault::LockTrigger> deferredAutoLock_;  // came while long work ran
     Services s_;
     platform::Ui& ui_ = s_.ui;
-    SettingsStore& settings_ = s_.settings;
+    Preferences prefs_{s_.settings};
     mutable std::mutex propertyMutex_;
     std::string currentScanFilePath_;
     std::string storelocationPath_;

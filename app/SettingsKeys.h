@@ -30,4 +30,6 @@ inline constexpr const char* LastAutoTidyDate = "LastAutoTidyDate";
 inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
 // Where tidied items go when no vault storage folder is set: a grant of the chosen folder.
 inline constexpr const char* TidyLocationData = "TidyLocationData";
+// Idle minutes before decrypted copies are locked: 0 for never, 5, 15 or 60.
+inline constexpr const char* VaultAutoLockMinutes = "VaultAutoLockMinutes";
 }  // namespace vaultry::key

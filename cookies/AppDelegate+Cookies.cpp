@@ -5,7 +5,6 @@
 #include <fstream>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "cookies/BinaryCookies.h"
 #include "cookies/CookieDatabase.h"
 #include "cookies/CookieStores.h"
@@ -42,8 +41,8 @@ void AppDelegate::ReadFirefoxCookDatabaseFileWithPath(const std::string& path) {
 
 namespace {
 // The folder the stored grant resolves to; empty when there is no usable grant.
-std::string resolveGrant(SettingsStore& settings, platform::Bookmarks& bookmarks) {
-    const auto data = settings.data(key::CrumbscopeData);
+std::string resolveGrant(const Preferences& prefs, platform::Bookmarks& bookmarks) {
+    const auto data = prefs.cookieFolderGrant();
     if (!data) return {};
     const auto resolved = bookmarks.resolve(*data);
     return resolved ? resolved->path : std::string();
@@ -53,7 +52,7 @@ std::string resolveGrant(SettingsStore& settings, platform::Bookmarks& bookmarks
 // Linux has no sandbox: the stores are read directly; a recorded grant is still honoured.
 #define VAULTRY_BROWSER_ACTION(Action, Scan)                                        \
     void AppDelegate::Action() {                                                    \
-        bookmarkFileURL = resolveGrant(settings_, s_.bookmarks);                    \
+        bookmarkFileURL = resolveGrant(prefs_, s_.bookmarks);                       \
         if (!bookmarkFileURL.empty()) s_.bookmarks.startAccessing(bookmarkFileURL); \
         Scan();                                                                     \
     }
@@ -72,9 +71,9 @@ void AppDelegate::clickConnectHomeAction() {
         if (!chosen || chosen->empty()) return;
         if (const auto grant = s_.bookmarks.create(chosen->front())) {
             // One grant serves the trash care and the cookie viewer alike.
-            settings_.set(key::AutoTrashData, *grant);
-            settings_.set(key::CrumbscopeData, *grant);
-            if (const auto saved = settings_.flush(); !saved) logLine(saved.error().message);
+            prefs_.setTrashGrant(*grant);
+            prefs_.setCookieFolderGrant(*grant);
+            prefs_.save();
         }
         ui_.hideWindow("connectWindow");
         initStateBannerView();
@@ -280,7 +279,7 @@ void AppDelegate::ActRemoveCookiesOfDomains(const std::vector<std::string>& doma
 void AppDelegate::startRemoval(cookies::RemovalPlan plan) {
     if (bCookieWorkerRunning) return;
     bCookieWorkerRunning = true;
-    plan.keep = cookies::keepList(settings_);
+    plan.keep = cookies::keepList(prefs_);
     ui_.setState(kProgressor, true);  // animates; stays hidden when it is hidden
     startWorker(removeThreader, [this, path = currentScanFilePath(), binary = binaryCookie(),
                                  firefox = bFireFoxCookie, plan = std::move(plan)]() mutable {
@@ -325,14 +324,14 @@ void AppDelegate::RemoveFinishOnMainThread() {
     ui_.reload(kCookieTable);
 }
 
-std::vector<std::string> AppDelegate::cookieKeepList() const { return cookies::keepList(settings_); }
+std::vector<std::string> AppDelegate::cookieKeepList() const { return cookies::keepList(prefs_); }
 
 bool AppDelegate::AddCookieKeepDomain(const std::string& domain) {
-    return cookies::addKeepDomain(settings_, domain);
+    return cookies::addKeepDomain(prefs_, domain);
 }
 
 bool AppDelegate::RemoveCookieKeepDomain(const std::string& domain) {
-    return cookies::removeKeepDomain(settings_, domain);
+    return cookies::removeKeepDomain(prefs_, domain);
 }
 
 // ---- Export ---------------------------------------------------------------------------------

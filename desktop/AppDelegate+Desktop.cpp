@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
@@ -133,7 +132,7 @@ void AppDelegate::ClickTidyAction() {
     if (tidyThreader.joinable()) tidyThreader.join();  // an automatic tidy has handed back already
     tidyRunning_ = true;
     const std::string folder = tidyStorageFolder();
-    const StringArray exclusions = settings_.stringArray(key::TidyExclusions).value_or(StringArray{});
+    const StringArray exclusions = prefs_.tidyExclusions();
     // The work runs behind the progress window; the lists and alerts follow here, on the main thread.
     Progress progress;
     TidyRun run;
@@ -147,9 +146,7 @@ void AppDelegate::ClickTidyAction() {
 
 void AppDelegate::StartTidyActThreader(std::string desktopPath) {
     // The automatic tidy: nobody watches it, so it has no window and nothing cancels it.
-    const TidyRun run =
-        tidyWork(desktopPath, tidyStorageFolder(),
-                 settings_.stringArray(key::TidyExclusions).value_or(StringArray{}), Progress::none());
+    const TidyRun run = tidyWork(desktopPath, tidyStorageFolder(), prefs_.tidyExclusions(), Progress::none());
     s_.mainThread.performAndWait([&] {
         tidyMovedCount_ = run.moved;
         RefreshFinishTableViewMainThreadHandle(run.records, run.failedCount, run.failedNames, run.error);
@@ -222,16 +219,16 @@ void AppDelegate::autoTidyIfDue() {
     const auto at = tidy::parseHourMinute(ui_.text("tidyTimePicker"));
     if (!at) return;
     const auto now = s_.clock.now();
-    const auto last = settings_.date(key::LastAutoTidyDate);
+    const auto last = prefs_.lastAutoTidyDate();
     if (!last) {
         // Armed now: the first tidy is the next time the chosen moment comes round.
-        settings_.set(key::LastAutoTidyDate, now);
-        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+        prefs_.setLastAutoTidyDate(now);
+        prefs_.save();
         return;
     }
     if (!tidy::autoTidyDue(last, now, at->first, at->second) || tidyRunning_.load()) return;
-    settings_.set(key::LastAutoTidyDate, now);
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    prefs_.setLastAutoTidyDate(now);
+    prefs_.save();
     if (tidyStorageFolder().empty()) {
         logLine("automatic tidy skipped: no tidy location is chosen");
         return;

@@ -105,6 +105,7 @@ public:
 
 private:
     Services s_;
+    Preferences prefs_{s_.settings};
     std::vector<NotificationCenter::Token> observers_;
 
     // ---- Tidy list state -------------------------------------------------------------------

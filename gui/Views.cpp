@@ -16,7 +16,6 @@
 #include <QToolButton>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "cookies/PRCookFileNode.h"
 #include "cookies/Profiles.h"
 #include "desktop/FBFileNode.h"

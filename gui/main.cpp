@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Preferences.h"
 #include "gui/Application.h"
 #include "gui/QtUi.h"
 #include "gui/SessionLock.h"
@@ -74,10 +75,9 @@ int main(int argc, char** argv) {
                          qt::raiseForAnotherStart(vaultryApp.windows.mainWindow(), handed);
                          handFiles(handed);
                      });
-    SettingsStore& settings = vaultryApp.settings;
-    qt::SessionLock sessionLock(
-        [&delegate](vault::LockTrigger why) { delegate.autoLockDecrypted(why); },
-        [&settings] { return vault::autoLockMinutes(settings.number(vault::kAutoLockMinutesKey)); });
+    const Preferences prefs(vaultryApp.settings);
+    qt::SessionLock sessionLock([&delegate](vault::LockTrigger why) { delegate.autoLockDecrypted(why); },
+                                [prefs] { return vault::autoLockMinutes(prefs.autoLockMinutes()); });
     // Started at login it waits in the tray; without a tray the window is the only way in.
     vaultryApp.start(!arguments.contains("--hidden") || !vaultryApp.banner.hasTrayHost());
     handFiles(arguments);

@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "platform/Log.h"
@@ -18,10 +17,6 @@ namespace vaultry {
 namespace {
 
 constexpr const char* kEmptyTrashNotification = "EmptyTrashNow3";
-
-void flushOrLog(SettingsStore& settings) {
-    if (auto st = settings.flush(); !st) logLine(st.error().message);
-}
 
 void logRemoval(const trash::RemoveReport& r) {
     if (!r.ok()) logLine("empty trash: " + std::to_string(r.failed) + " item(s) could not be removed");
@@ -69,12 +64,12 @@ void AppDelegate::ShowTrashSize() {
 }
 
 void AppDelegate::showLastEmptying() {
-    const auto date = settings_.date(key::LastCleanDate);
+    const auto date = prefs_.lastCleanDate();
     if (!date) {
         ui_.setText("trashLastCleanlab", "Not emptied by Vaultry yet.");
         return;
     }
-    const auto size = settings_.string(key::LastsCleanTrashData);
+    const auto size = prefs_.lastCleanSize();
     const std::string dateText = trash::lastCleanDateText(*date);
     thePopViewController->ShowLastCleanUpInfo(size, dateText);
     std::string day = dateText;
@@ -89,9 +84,9 @@ void AppDelegate::StrongEmptyTrash() {
     if (ui_.runAlert({"Are you sure you want to remove all items in the Trash ?", "", " Empty Trash ",
                       " Cancel ", ""}) != platform::AlertAnswer::Default)
         return;
-    settings_.set(key::LastCleanDate, s_.clock.now());
-    settings_.set(key::LastsCleanTrashData, sizeText(getTrashFileSize(), 2));
-    flushOrLog(settings_);
+    prefs_.setLastCleanDate(s_.clock.now());
+    prefs_.setLastCleanSize(sizeText(getTrashFileSize(), 2));
+    prefs_.save();
     logRemoval(trash::emptyAll(trashFolders(s_.paths), trash::Unlock::Yes));
     showLastEmptying();
     ShowTrashSize();
@@ -102,9 +97,9 @@ void AppDelegate::removeAllTrashFile(std::optional<std::uint64_t> measuredSize) 
                       " Cancel ", ""}) != platform::AlertAnswer::Default)
         return;
     // The size is recorded only once the user agreed: a cancelled emptying leaves every key as it was.
-    if (measuredSize) settings_.set(key::LastsCleanTrashData, sizeText(*measuredSize, 2));
-    settings_.set(key::LastCleanDate, s_.clock.now());
-    flushOrLog(settings_);
+    if (measuredSize) prefs_.setLastCleanSize(sizeText(*measuredSize, 2));
+    prefs_.setLastCleanDate(s_.clock.now());
+    prefs_.save();
     logRemoval(trash::emptyAll(trashFolders(s_.paths), trash::Unlock::No));
     showLastEmptying();
     ShowTrashSize();
@@ -112,19 +107,17 @@ void AppDelegate::removeAllTrashFile(std::optional<std::uint64_t> measuredSize) 
 
 void AppDelegate::recordTrashGrant() {
     const std::filesystem::path trashFolder = s_.paths.trash();
-    const auto current = [&](const char* name) {
-        const auto data = settings_.data(name);
+    const auto current = [&](const std::optional<Bytes>& data) {
         if (!data) return false;
         const auto resolved = s_.bookmarks.resolve(*data);
         return resolved && !resolved->stale && std::filesystem::path(resolved->path) == trashFolder;
     };
-    if (current(key::AutoTrashData) && current(key::CrumbscopeData)) return;
+    if (current(prefs_.trashGrant()) && current(prefs_.cookieFolderGrant())) return;
     // Earlier versions kept where tidied items go under the Trash's key: it moves to its own.
-    if (const auto older = settings_.data(key::AutoTrashData);
-        older && !settings_.contains(key::TidyLocationData))
+    if (const auto older = prefs_.trashGrant(); older && !prefs_.hasTidyLocationGrant())
         if (const auto resolved = s_.bookmarks.resolve(*older);
             resolved && !resolved->stale && std::filesystem::path(resolved->path) != trashFolder)
-            settings_.set(key::TidyLocationData, *older);
+            prefs_.setTidyLocationGrant(*older);
     // The freedesktop Trash is made on first use; making it here changes nothing for its users.
     std::error_code ec;
     std::filesystem::create_directories(trashFolder, ec);
@@ -133,9 +126,9 @@ void AppDelegate::recordTrashGrant() {
         logLine("trash: no grant for " + trashFolder.string());
         return;
     }
-    settings_.set(key::AutoTrashData, *grant);
-    settings_.set(key::CrumbscopeData, *grant);
-    flushOrLog(settings_);
+    prefs_.setTrashGrant(*grant);
+    prefs_.setCookieFolderGrant(*grant);
+    prefs_.save();
 }
 
 void AppDelegate::ShowAutoTrash() {
@@ -148,13 +141,13 @@ void AppDelegate::ShowAutoTrash() {
 bool AppDelegate::removeSomeTrashItems() {
     auto& view = *thePopViewController;
     bool applied = false;
-    if (view.BCheckStorage() && settings_.string(key::TrashOnlyOldestItems) == "YES") {
+    if (view.BCheckStorage() && prefs_.trashOnlyOldestItems()) {
         applied = true;
-        const std::uint64_t limit = settings_.number(key::TrashStorage).value_or(0);
+        const std::uint64_t limit = prefs_.trashSizeLimit();
         logPartial(trash::emptyDownTo(trash::pathsOf(trashFolders(s_.paths)), limit, trash::Unlock::No));
     }
     const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
-    if (view.BCheckDate() && interval && settings_.string(key::TrashOnlyOlderItems) == "YES") {
+    if (view.BCheckDate() && interval && prefs_.trashOnlyOlderItems()) {
         applied = true;
         trash::PartialReport r;
         for (const auto& f : trashFolders(s_.paths))
@@ -167,13 +160,12 @@ bool AppDelegate::removeSomeTrashItems() {
 
 bool AppDelegate::trashIsDue() {
     auto& view = *thePopViewController;
-    if (view.BCheckStorage() && settings_.string(key::TrashOnlyOldestItems) != "YES" &&
-        getTrashFileSize() >= settings_.number(key::TrashStorage).value_or(0))
+    if (view.BCheckStorage() && !prefs_.trashOnlyOldestItems() &&
+        getTrashFileSize() >= prefs_.trashSizeLimit())
         return true;
-    if (view.BCheckDate() && settings_.string(key::TrashOnlyOlderItems) != "YES") {
+    if (view.BCheckDate() && !prefs_.trashOnlyOlderItems()) {
         const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
-        if (interval && trash::secondsSince(settings_.date(key::LastCleanDate), s_.clock.now()) >= *interval)
-            return true;
+        if (interval && trash::secondsSince(prefs_.lastCleanDate(), s_.clock.now()) >= *interval) return true;
     }
     return false;
 }
@@ -241,8 +233,7 @@ void AppDelegate::StartSafeDeleteFileAction() {
     if (ui_.runAlert({"Are you sure you want to permanently erase the selected items ?", list, " Erase ",
                       " Cancel ", ""}) != platform::AlertAnswer::Default)
         return;
-    const trash::EraseTool tool =
-        trash::eraseToolForPasses(static_cast<unsigned>(settings_.number(key::ErasePasses).value_or(0)));
+    const trash::EraseTool tool = trash::eraseToolForPasses(static_cast<unsigned>(prefs_.erasePasses()));
     const std::string total = std::to_string(chosen->size());
     eraseRunning_ = true;
     ui_.setHidden("eraseProgresslab", false);

@@ -1,6 +1,5 @@
 #include <cstring>
 
-#include "app/SettingsKeys.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "platform/Log.h"
 #include "trash/Trash.h"
@@ -10,8 +9,8 @@ namespace vaultry {
 void PPopoverviewConterller::ChangeTheTrashTime() {
     const std::string title = s_.ui.text("theTimeBtn");
     if (!trash::intervalOfTimeChoice(title)) return;
-    s_.settings.set(key::CleanTimeF, title);
-    if (auto st = s_.settings.flush(); !st) logLine(st.error().message);
+    prefs_.setCleanTime(title);
+    prefs_.save();
 }
 
 void PPopoverviewConterller::TragTheStorageAction() {
@@ -25,8 +24,8 @@ void PPopoverviewConterller::TragTheStorageAction() {
     std::string label = " ";
     label += size_to_unit(threshold, buffer);
     s_.ui.setText("storagelab", std::move(label));
-    s_.settings.set(key::TrashStorage, threshold);
-    if (auto st = s_.settings.flush(); !st) logLine(st.error().message);
+    prefs_.setTrashSizeLimit(threshold);
+    prefs_.save();
 }
 
 void PPopoverviewConterller::ShowLastCleanUpInfo(const std::optional<std::string>& sizeText,
@@ -38,59 +37,53 @@ void PPopoverviewConterller::ShowLastCleanUpInfo(const std::optional<std::string
 }
 
 void PPopoverviewConterller::ClickTrashChecks() {
-    s_.settings.set(key::TrashCleanByTime, BCheckDate() ? "YES" : "NO");
-    s_.settings.set(key::TrashCleanBySize, BCheckStorage() ? "YES" : "NO");
-    if (auto st = s_.settings.flush(); !st) {
-        // The boxes would read as set while the next start turns the schedule off: say so.
-        logLine(st.error().message);
-        s_.ui.runAlert({"The Trash schedule could not be saved.", st.error().message, " Ok ", "", ""});
-    }
+    prefs_.setTrashCleanByTime(BCheckDate());
+    prefs_.setTrashCleanBySize(BCheckStorage());
+    // The boxes would read as set while the next start turns the schedule off: say so.
+    if (std::string why; !prefs_.save(&why))
+        s_.ui.runAlert({"The Trash schedule could not be saved.", why, " Ok ", "", ""});
 }
 
 void PPopoverviewConterller::ClickTrashOnlyChecks() {
-    s_.settings.set(key::TrashOnlyOlderItems, s_.ui.state("trashOnlyOlderBtn") ? "YES" : "NO");
-    s_.settings.set(key::TrashOnlyOldestItems, s_.ui.state("trashOnlyOldestBtn") ? "YES" : "NO");
-    if (auto st = s_.settings.flush(); !st) {
-        logLine(st.error().message);
-        s_.ui.runAlert({"The Trash schedule could not be saved.", st.error().message, " Ok ", "", ""});
-    }
+    prefs_.setTrashOnlyOlderItems(s_.ui.state("trashOnlyOlderBtn"));
+    prefs_.setTrashOnlyOldestItems(s_.ui.state("trashOnlyOldestBtn"));
+    if (std::string why; !prefs_.save(&why))
+        s_.ui.runAlert({"The Trash schedule could not be saved.", why, " Ok ", "", ""});
 }
 
 void PPopoverviewConterller::showTrashSettings() {
-    if (const auto title = s_.settings.string(key::CleanTimeF); title && trash::intervalOfTimeChoice(*title))
+    if (const auto title = prefs_.cleanTime(); title && trash::intervalOfTimeChoice(*title))
         s_.ui.setText("theTimeBtn", *title);
-    s_.ui.setState("cleanTimeCheckBtn", s_.settings.string(key::TrashCleanByTime) == "YES");
-    s_.ui.setState("cleanStorageCheckBtn", s_.settings.string(key::TrashCleanBySize) == "YES");
-    s_.ui.setState("trashOnlyOlderBtn", s_.settings.string(key::TrashOnlyOlderItems) == "YES");
-    s_.ui.setState("trashOnlyOldestBtn", s_.settings.string(key::TrashOnlyOldestItems) == "YES");
+    s_.ui.setState("cleanTimeCheckBtn", prefs_.trashCleanByTime());
+    s_.ui.setState("cleanStorageCheckBtn", prefs_.trashCleanBySize());
+    s_.ui.setState("trashOnlyOlderBtn", prefs_.trashOnlyOlderItems());
+    s_.ui.setState("trashOnlyOldestBtn", prefs_.trashOnlyOldestItems());
     // The slider stands where the stored limit is, or at the bottom of its range.
-    const auto stored = s_.settings.number(key::TrashStorage);
+    const std::uint64_t stored = prefs_.trashSizeLimit();  // absent: 0, below the smallest
     double best = 0;
     std::string label = "100MB";
-    if (stored && *stored > trash::kSmallestStorageThreshold) {
+    if (stored > trash::kSmallestStorageThreshold) {
         std::uint64_t bestGap = UINT64_MAX;
         for (int v = 0; v <= static_cast<int>(kStorageSliderMaximum); ++v) {
             const std::uint64_t t = trash::storageThresholdForSlider(v, kStorageSliderMaximum);
-            const std::uint64_t gap = t > *stored ? t - *stored : *stored - t;
+            const std::uint64_t gap = t > stored ? t - stored : stored - t;
             if (gap < bestGap) bestGap = gap, best = v;
         }
         char buffer[100] = {};
         label.assign(1, ' ');  // appended, not " " + text: GCC 12 at -O3 warns falsely on that
-        label += size_to_unit(*stored, buffer);
+        label += size_to_unit(stored, buffer);
     }
     s_.ui.setNumber("storageSlider", best);
     s_.ui.setText("storagelab", std::move(label));
-    if (const auto last = s_.settings.date(key::LastCleanDate))
-        ShowLastCleanUpInfo(s_.settings.string(key::LastsCleanTrashData), trash::lastCleanDateText(*last));
+    if (const auto last = prefs_.lastCleanDate())
+        ShowLastCleanUpInfo(prefs_.lastCleanSize(), trash::lastCleanDateText(*last));
 }
 
 std::string PPopoverviewConterller::getTimeFrequency() { return s_.ui.text("theTimeBtn"); }
 bool PPopoverviewConterller::BCheckDate() { return s_.ui.state("cleanTimeCheckBtn"); }
 bool PPopoverviewConterller::BCheckStorage() { return s_.ui.state("cleanStorageCheckBtn"); }
 
-void PPopoverviewConterller::readConfigfileInfo() {
-    s_.ui.setState("autoLunchBtn", s_.settings.string(key::BAutoLogin) == "YES");
-}
+void PPopoverviewConterller::readConfigfileInfo() { s_.ui.setState("autoLunchBtn", prefs_.autoLogin()); }
 
 void PPopoverviewConterller::ClickAutoTrashOnLogin() {
     const bool wanted = s_.ui.state("autoLunchBtn");
@@ -101,8 +94,8 @@ void PPopoverviewConterller::ClickAutoTrashOnLogin() {
         logLine(wanted ? "cannot add the login item" : "cannot remove the login item");
         s_.ui.setState("autoLunchBtn", on);
     }
-    s_.settings.set(key::BAutoLogin, on ? "YES" : "NO");
-    if (auto st = s_.settings.flush(); !st) logLine(st.error().message);
+    prefs_.setAutoLogin(on);
+    prefs_.save();
 }
 
 bool PPopoverviewConterller::addAutoTrashAppAsLoginItem() { return s_.loginItems.setEnabled(true); }

@@ -2,17 +2,13 @@
 
 #include <unistd.h>
 
-#include "app/SettingsKeys.h"
 #include "desktop/SizeText.h"
 #include "platform/AtomicFile.h"
-#include "platform/Log.h"
 
 namespace vaultry::trash {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool yes(const SettingsStore& settings, const char* key) { return settings.string(key) == "YES"; }
 
 std::string systemctlProgram() {
     for (const char* p : {"/usr/bin/systemctl", "/bin/systemctl"})
@@ -36,14 +32,14 @@ Status systemctl(platform::Spawn& spawn, std::vector<std::string> args) {
 
 }  // namespace
 
-ScheduleRules rulesFromSettings(const SettingsStore& settings) {
+ScheduleRules rulesFromSettings(const Preferences& prefs) {
     ScheduleRules rules;
-    rules.byTime = yes(settings, key::TrashCleanByTime);
-    rules.bySize = yes(settings, key::TrashCleanBySize);
-    rules.interval = intervalOfTimeChoice(settings.string(key::CleanTimeF).value_or(""));
-    rules.sizeLimit = settings.number(key::TrashStorage).value_or(0);
-    rules.onlyOlder = yes(settings, key::TrashOnlyOlderItems);
-    rules.onlyOldest = yes(settings, key::TrashOnlyOldestItems);
+    rules.byTime = prefs.trashCleanByTime();
+    rules.bySize = prefs.trashCleanBySize();
+    rules.interval = intervalOfTimeChoice(prefs.cleanTime().value_or(""));
+    rules.sizeLimit = prefs.trashSizeLimit();
+    rules.onlyOlder = prefs.trashOnlyOlderItems();
+    rules.onlyOldest = prefs.trashOnlyOldestItems();
     return rules;
 }
 
@@ -69,22 +65,22 @@ RemoveReport emptyAll(const std::vector<TrashFolder>& folders, Unlock unlock) {
     return total;
 }
 
-ScheduleOutcome applySchedule(platform::Spawn& spawn, SettingsStore& settings,
+ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
                               const std::vector<TrashFolder>& folders, Date now,
                               const std::function<bool()>& confirm, bool dryRun) {
     ScheduleOutcome out;
-    const ScheduleRules rules = rulesFromSettings(settings);
+    const ScheduleRules rules = rulesFromSettings(prefs);
     if (!rules.byTime && !rules.bySize) return out;
     out.sizeBefore = totalSize(spawn, folders);
-    out.action = scheduleAction(rules, out.sizeBefore, secondsSince(settings.date(key::LastCleanDate), now));
+    out.action = scheduleAction(rules, out.sizeBefore, secondsSince(prefs.lastCleanDate(), now));
     switch (out.action) {
         case ScheduleAction::None:
             break;
         case ScheduleAction::EmptyAll:
             if (dryRun || !(out.confirmed = confirm())) break;
-            settings.set(key::LastCleanDate, now);
-            settings.set(key::LastsCleanTrashData, sizeText(out.sizeBefore, 2));
-            if (auto st = settings.flush(); !st) logLine(st.error().message);
+            prefs.setLastCleanDate(now);
+            prefs.setLastCleanSize(sizeText(out.sizeBefore, 2));
+            prefs.save();
             out.emptied = emptyAll(folders, Unlock::No);
             break;
         case ScheduleAction::RemoveOlder:

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsStore.h"
+#include "app/Preferences.h"
 #include "platform/Result.h"
 #include "platform/Spawn.h"
 #include "trash/TrashItems.h"
@@ -17,7 +17,7 @@ namespace vaultry::trash {
 
 // The rules kept in the settings: the two boxes, the time choice ("CleanTimeF"), the size
 // ("TrashStorage", absent counts as 0) and the two options for removing only some items.
-ScheduleRules rulesFromSettings(const SettingsStore& settings);
+ScheduleRules rulesFromSettings(const Preferences& prefs);
 
 // The Trash folders' paths.
 std::vector<std::filesystem::path> pathsOf(const std::vector<TrashFolder>& folders);
@@ -40,7 +40,7 @@ struct ScheduleOutcome {
 // and "LastsCleanTrashData" when it is agreed; removing only some items asks nothing (the user
 // chose that mode for unattended use) and records nothing. With dryRun nothing is asked, recorded
 // or removed: the action says what is due and `partial.chosen` what only-some-items would take.
-ScheduleOutcome applySchedule(platform::Spawn& spawn, SettingsStore& settings,
+ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
                               const std::vector<TrashFolder>& folders, Date now,
                               const std::function<bool()>& confirm, bool dryRun = false);
 

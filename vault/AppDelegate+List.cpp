@@ -2,7 +2,6 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "platform/Log.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
@@ -37,14 +36,14 @@ std::unique_ptr<PSTableCellView> AppDelegate::tableViewViewForTableColumnRow(std
     auto view = std::make_unique<PSTableCellView>(&nc, std::string(column));
     if (static_cast<std::uint64_t>(row) >= FileDataArray.size()) return view;
     // The state comes from the stored list, which is what the last save left.
-    const auto stored = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
+    const auto stored = prefs_.decryptedRecords();
     view->fill(FileDataArray[static_cast<std::size_t>(row)],
                vault::RowLookup::take(storageFolder(), stored, false));
     return view;
 }
 
 std::vector<std::unique_ptr<PSTableCellView>> AppDelegate::tableViewViewsForAllRows(std::string_view column) {
-    const auto stored = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
+    const auto stored = prefs_.decryptedRecords();
     const auto lookup = vault::RowLookup::take(storageFolder(), stored, true);
     std::vector<std::unique_ptr<PSTableCellView>> rows;
     rows.reserve(FileDataArray.size());

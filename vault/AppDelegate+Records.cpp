@@ -2,7 +2,6 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "desktop/FileKind.h"
 #include "platform/Log.h"
 #include "vault/Records.h"
@@ -13,20 +12,19 @@
 namespace vaultry {
 
 void AppDelegate::loadVaultLists() {
-    if (auto records = settings_.stringArray(key::VaultryDataArray)) {
-        backupFileDataArray.insert(backupFileDataArray.end(), records->begin(), records->end());
-        FileDataArray.insert(FileDataArray.end(), records->begin(), records->end());
-    }
-    if (auto decrypted = settings_.stringArray(key::VaultryDecryptedDataArray))
-        DecrytedDataArray.insert(DecrytedDataArray.end(), decrypted->begin(), decrypted->end());
+    const auto records = prefs_.records();
+    backupFileDataArray.insert(backupFileDataArray.end(), records.begin(), records.end());
+    FileDataArray.insert(FileDataArray.end(), records.begin(), records.end());
+    const auto decrypted = prefs_.decryptedRecords();
+    DecrytedDataArray.insert(DecrytedDataArray.end(), decrypted.begin(), decrypted.end());
     ui_.reload("fileTableView");
-    const auto storage = settings_.string(key::EncyptedStorePath);
+    const auto storage = prefs_.storePath();
     if (storage) {
         // A password change or a storage move cut short by a crash is settled before anything
         // opens an archive; one still running in another process is left to it.
         vault::settleInterruptedChanges(*storage, [this](const std::string& verifier) {
-            settings_.set(key::VaultryPassword, verifier);
-            return static_cast<bool>(settings_.flush());
+            prefs_.setPasswordVerifier(verifier);
+            return prefs_.save();
         });
         // Earlier versions kept a plain thumbnail of each encrypted picture.
         std::error_code ec;
@@ -43,16 +41,16 @@ void AppDelegate::loadVaultLists() {
     // Without a vault storage folder, the folder chosen on the access window is the shared
     // location, as its chooser set it in the last run.
     if (!storage) {
-        auto grant = settings_.data(key::TidyLocationData);
+        auto grant = prefs_.tidyLocationGrant();
         // Earlier versions kept the tidy location under the Trash's grant; the Trash itself is
         // never taken for it.
-        if (!grant) grant = settings_.data(key::AutoTrashData);
+        if (!grant) grant = prefs_.trashGrant();
         if (grant)
             if (auto resolved = s_.bookmarks.resolve(*grant);
                 resolved && !resolved->stale && std::filesystem::path(resolved->path) != s_.paths.trash())
                 setStorelocationPath(resolved->path);
     }
-    if (auto grant = settings_.data(key::EncyptedFatherStorePath)) {
+    if (auto grant = prefs_.storeParentGrant()) {
         // A grant that does not resolve, or names another object now, is ignored.
         if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
             s_.bookmarks.startAccessing(resolved->path);
@@ -93,11 +91,8 @@ void applyChanges(StringArray& list, const std::vector<SettingsStore::ArrayChang
 }  // namespace
 
 bool AppDelegate::saveRecords() {
-    auto written = settings_.changeArray(key::VaultryDataArray, recordChanges_);
-    if (!written) {
-        logLine("settings: " + written.error().message);
-        return false;
-    }
+    auto written = prefs_.changeList(Pref::Records, recordChanges_);
+    if (!written) return false;
     recordChanges_.clear();
     // Another process's changes come into the shown list too; without them it stays as it is.
     if (*written != backupFileDataArray) {
@@ -109,26 +104,23 @@ bool AppDelegate::saveRecords() {
 }
 
 bool AppDelegate::saveDecrypted() {
-    auto written = settings_.changeArray(key::VaultryDecryptedDataArray, decryptedChanges_);
-    if (!written) {
-        logLine("settings: " + written.error().message);
-        return false;
-    }
+    auto written = prefs_.changeList(Pref::DecryptedRecords, decryptedChanges_);
+    if (!written) return false;
     decryptedChanges_.clear();
     DecrytedDataArray = std::move(*written);
     return true;
 }
 
 void AppDelegate::refreshVaultLists() {
-    settings_.reload();
-    if (passPhraseKnown() && settings_.string(key::VaultryPassword).value_or("") != passPhraseVerifier_) {
+    prefs_.reload();
+    if (passPhraseKnown() && prefs_.passwordVerifier().value_or("") != passPhraseVerifier_) {
         // The password was changed by another process: the archives no longer open with ours.
         logLine("vault: the password was changed elsewhere; it is asked for again");
         forgetPassPhrase();
     }
-    auto records = settings_.stringArray(key::VaultryDataArray).value_or(StringArray{});
+    auto records = prefs_.records();
     applyChanges(records, recordChanges_);
-    auto decrypted = settings_.stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{});
+    auto decrypted = prefs_.decryptedRecords();
     applyChanges(decrypted, decryptedChanges_);
     if (records == backupFileDataArray && decrypted == DecrytedDataArray) return;
     backupFileDataArray = std::move(records);

@@ -7,7 +7,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
 #include "desktop/FileKind.h"
 #include "platform/Log.h"
 #include "vault/Archive.h"
@@ -69,15 +68,13 @@ void AppDelegate::forgetPassPhrase() {
     vault::ArchiveManifest::forgetKeys();
 }
 
-std::string AppDelegate::storageFolder() const {
-    return settings_.string(key::EncyptedStorePath).value_or("");
-}
+std::string AppDelegate::storageFolder() const { return prefs_.storePath().value_or(""); }
 
 // ---- Hide and unhide ----------------------------------------------------------------------
 
 void AppDelegate::HideFileAction() {
     refreshVaultLists();
-    if (!settings_.contains(key::VaultryPassword)) {
+    if (!prefs_.hasPassword()) {
         ui_.showWindow("CreatePWWindow");
         return;
     }
@@ -95,7 +92,7 @@ void AppDelegate::HideFileAction() {
             continue;
         }
         addVaultRecord(path);
-        if (auto grant = s_.bookmarks.create(path)) settings_.set(path, *grant);
+        if (auto grant = s_.bookmarks.create(path)) prefs_.setItemGrant(path, *grant);
     }
     saveRecords();
     ui_.reload("fileTableView");
@@ -125,11 +122,11 @@ void AppDelegate::UnHiddenFileFolderFunction(const std::string& path) {
 void AppDelegate::EncryptFileAction() {
     ui_.activateApp();
     refreshVaultLists();
-    if (!settings_.contains(key::VaultryPassword)) {
+    if (!prefs_.hasPassword()) {
         ui_.showWindow("CreatePWWindow");
         return;
     }
-    if (!settings_.contains(key::EncyptedStorePath)) {
+    if (!prefs_.hasStorePath()) {
         askForStorageFolder([this] { EncryptFileAction(); });
         return;
     }
@@ -141,7 +138,7 @@ void AppDelegate::EncryptFileAction() {
         itemsPanel(s_.paths.documents(), "Choose the file(s) or folder(s) to encypt and hide."));
     if (!chosen || chosen->empty()) return;
     for (const auto& path : *chosen)
-        if (auto grant = s_.bookmarks.create(path)) settings_.set(path, *grant);
+        if (auto grant = s_.bookmarks.create(path)) prefs_.setItemGrant(path, *grant);
     if (ui_.runAlert(Alert{"Are you sure you want to Encrypt the selected items ?", listText(*chosen),
                            " Encrypt ", " Cancel ", ""}) != AlertAnswer::Default)
         return;
@@ -193,7 +190,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     }
     addVaultRecord(record);
     for (const std::string& granted : {archive.string(), path, parent})
-        if (auto grant = s_.bookmarks.create(granted)) settings_.set(granted, *grant);
+        if (auto grant = s_.bookmarks.create(granted)) prefs_.setItemGrant(granted, *grant);
     // Recorded before the original goes, so that a crash leaves nothing unaccounted for. An item
     // that could not be recorded keeps its original, and its archive goes.
     if (!saveRecords()) {
@@ -366,20 +363,16 @@ void AppDelegate::moveStorageFolder(const std::string& folder) {
 
 bool AppDelegate::switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
                                 const std::vector<std::string>* leftInOld) {
-    const auto oldGrant = settings_.get(key::EncyptedFatherStorePath);
-    settings_.set(key::EncyptedFatherStorePath, grant);
-    settings_.set(key::EncyptedStorePath, storage);
-    if (auto st = settings_.flush(); !st) {
-        logLine("settings: " + st.error().message);
+    const auto oldGrant = prefs_.stored(Pref::StoreParentGrant);
+    prefs_.setStoreParentGrant(grant);
+    prefs_.setStorePath(storage);
+    if (!prefs_.save()) {
         if (leftInOld) vault::rollBackStorageMove(current);
-        if (oldGrant)
-            settings_.set(key::EncyptedFatherStorePath, *oldGrant);
-        else
-            settings_.remove(key::EncyptedFatherStorePath);
+        prefs_.restore(Pref::StoreParentGrant, oldGrant);
         if (current.empty())
-            settings_.remove(key::EncyptedStorePath);
+            prefs_.restore(Pref::StorePath, std::nullopt);
         else
-            settings_.set(key::EncyptedStorePath, current);
+            prefs_.setStorePath(current);
         refuseStorageChange("The settings could not be written");
         return false;
     }
@@ -411,9 +404,9 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
     setStorelocationPath(storage);
     auto grant = s_.bookmarks.create(folder);
     if (!grant) return;
-    settings_.set(key::EncyptedFatherStorePath, *grant);
-    settings_.set(key::EncyptedStorePath, storage);
-    if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+    prefs_.setStoreParentGrant(*grant);
+    prefs_.setStorePath(storage);
+    prefs_.save();
     ui_.setText("StorePathlab", storage);
     if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
     if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
@@ -446,8 +439,8 @@ void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& cho
     logLine(folder);
     setStorelocationPath(folder);
     if (auto grant = s_.bookmarks.create(folder)) {
-        settings_.set(key::TidyLocationData, *grant);
-        if (auto st = settings_.flush(); !st) logLine("settings: " + st.error().message);
+        prefs_.setTidyLocationGrant(*grant);
+        prefs_.save();
     }
     ui_.setImage("tidybutton", "startlocationnombtn.png");
     // The location was asked for by a tidy: it goes on now.

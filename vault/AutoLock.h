@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/SettingsKeys.h"
+
 // When decrypted copies are locked without the user asking: the session locks, the machine is
 // about to sleep, the user logs out, or the session has been idle for the time set in
 // Preferences ("VaultAutoLockMinutes": 0 for never, 5, 15 or 60).
@@ -12,7 +14,7 @@ namespace vaultry::vault {
 
 enum class LockTrigger { SessionLocked, BeforeSleep, Logout, Idle };
 
-inline constexpr const char* kAutoLockMinutesKey = "VaultAutoLockMinutes";
+inline constexpr const char* kAutoLockMinutesKey = key::VaultAutoLockMinutes;
 inline constexpr int kAutoLockChoices[] = {0, 5, 15, 60};
 
 // The stored choice made safe: anything but one of the choices is "never".
