@@ -8,7 +8,8 @@
 // alike; the table gives the medians. The rounds run twice: on every core the process may use,
 // then on core 0 alone (as under `taskset -c 0`), which shows the gain that is not parallelism.
 // Each of our runs happens in a child process so that its peak resident memory can be read.
-// Ours flush their output to disk before they end (fsync); the peers do not.
+// Ours flush their output to disk before they end (fsync, or syncfs for an unpacked folder); the
+// peers do not.
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sched.h>
@@ -149,6 +150,13 @@ double derivationSeconds() {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// The machine's load averages (1, 5, 15 minutes), to say how busy it was while the rounds ran.
+std::string loadAverages() {
+    std::string one, five, fifteen;
+    std::ifstream("/proc/loadavg") >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 unsigned usableCores() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -237,6 +245,7 @@ int main(int argc, char** argv) {
 
     Figures all, one;
     const unsigned allCores = usableCores();
+    const std::string loadBefore = loadAverages();
     for (int r = 0; r < rounds; ++r) runRound(all);
     const auto sizes = std::make_pair(fs::file_size(dir / "peer.tar.gz"), fs::file_size(dir / "our.tar.gz"));
     cpu_set_t saved, core0;
@@ -260,6 +269,8 @@ int main(int argc, char** argv) {
 
     std::printf("data: %zu MiB (half text, half random); %u cores on this machine\n", mib,
                 std::thread::hardware_concurrency());
+    std::printf("load average before the rounds: %s; after: %s\n", loadBefore.c_str(),
+                loadAverages().c_str());
     std::printf(
         "peer key derivation (PBKDF2-SHA256, 600000 rounds): %.2f s, in every peer run;\n"
         "\"ratio +1 KDF\" charges ours one such derivation too\n",

@@ -626,7 +626,10 @@ constexpr std::size_t kBlockIn = 1 << 20;         // tar bytes per compression j
 constexpr std::size_t kMaxMember = 2 * kBlockIn;  // bound on a member's size, in and out
 constexpr std::size_t kMemberHeader = 20;         // gzip header with the length field
 constexpr std::size_t kMemberTrailer = 8;         // CRC-32 and length
-constexpr std::size_t kProbe = 64 * 1024;         // the unit judged compressible or not
+// The room of every buffer that holds a member or its contents while an archive is opened: one
+// size for both, so that buffers that go round are never grown.
+constexpr std::size_t kMemberRoom = kMaxMember + kMemberHeader + kMemberTrailer;
+constexpr std::size_t kProbe = 64 * 1024;  // the unit judged compressible or not
 constexpr int kLevel = 6;
 
 // Order-0 entropy of a piece in bits per byte; above kStoreAbove, deflate gains too little
@@ -855,6 +858,7 @@ libdeflate_decompressor* threadDecompressor() {
 Piece inflateMember(Bytes in, std::uint32_t size, BufferPool& pool) {
     Piece p;
     p.data = pool.take();
+    p.data.reserve(kMemberRoom);
     p.data.resize(std::max<std::size_t>(size, 1));
     libdeflate_decompressor* d = threadDecompressor();
     std::size_t used = 0, produced = 0;
@@ -967,7 +971,7 @@ private:
         bool any = false;
         for (;;) {
             Bytes member = pool_.take();
-            member.reserve(kMaxMember + kMemberHeader + kMemberTrailer);
+            member.reserve(kMemberRoom);
             if (!read(member, kMemberHeader)) return ordered_.close();
             if (any && member.empty()) return ordered_.close();  // ended between members
             if (!hasLengthField(member)) {
@@ -975,8 +979,7 @@ private:
                 return ordered_.close();
             }
             const std::size_t total = getLe32(member.data() + 16);
-            if (total < kMemberHeader + kMemberTrailer + 1 ||
-                total > kMaxMember + kMemberHeader + kMemberTrailer) {
+            if (total < kMemberHeader + kMemberTrailer + 1 || total > kMemberRoom) {
                 report(kDamaged);
                 return ordered_.close();
             }
@@ -1028,6 +1031,7 @@ private:
             }
             Piece out;
             out.data = pool_.take();
+            out.data.reserve(kMemberRoom);
             out.data.resize(kChunk);
             z.next_out = out.data.data();
             z.avail_out = static_cast<uInt>(out.data.size());
