@@ -1233,6 +1233,7 @@ Status linkChainsStayInside(const fs::path& root) {
 // are left to that flush, which writes them out together.
 class EarlyWriteback {
 public:
+    // The file that is being written; empty for an entry that is not a file of its own.
     void begin(fs::path file) {
         path_ = std::move(file);
         fd_.reset();
@@ -1249,7 +1250,8 @@ public:
 
 private:
     void start() {
-        if (fd_.get() < 0) fd_.reset(::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd_.get() < 0 && !path_.empty())
+            fd_.reset(::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (fd_.get() >= 0 && written_ > started_)
             ::sync_file_range(fd_.get(), started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
         started_ = written_;
@@ -1317,7 +1319,7 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(out.get(), entry) != ARCHIVE_OK)
             return fail(archiveError(out.get(), "cannot unpack " + *name));
-        if (type == AE_IFREG && !hardlink) writeback.begin(*into / *name);
+        writeback.begin(type == AE_IFREG && !hardlink ? *into / *name : fs::path());
         for (;;) {
             const void* block = nullptr;
             size_t size = 0;
