@@ -1,10 +1,13 @@
 #include "vault/Archive.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <random>
@@ -222,6 +225,52 @@ TEST(Archive, LargeMixedFoldersPassGzipTarAndUsBothWays) {
         ASSERT_TRUE(placed) << placed.error().message;
         expectSameTree(dir / "src/Work", target / "Work");
     }
+}
+
+// What of a file the page cache holds, and how much of that still waits to be written
+// (cachestat, Linux 6.5 and later); nothing where the kernel cannot tell.
+struct CacheState {
+    std::uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
+};
+std::optional<CacheState> cacheState(const std::filesystem::path& file) {
+    constexpr long kCachestat = 451;  // the same number on every architecture
+    struct {
+        std::uint64_t offset, length;
+    } whole{0, 0};
+    CacheState state{};
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    const long r = ::syscall(kCachestat, fd, &whole, &state, 0);
+    ::close(fd);
+    if (r != 0) return std::nullopt;
+    return state;
+}
+
+// The archive a folder came from may be deleted once it is unpacked, so nothing of what was
+// unpacked may still be waiting in memory to be written when unpackFolder returns.
+TEST(Archive, AnUnpackedFolderIsOnTheDiskWhenItIsPlaced) {
+    TempDir dir;
+    writeFile(dir / "probe", std::string(1 << 20, 'p'));
+    const auto probe = cacheState(dir / "probe");
+    if (!probe) GTEST_SKIP() << "the kernel does not tell what waits to be written (cachestat, Linux 6.5)";
+    if (probe->dirty == 0) GTEST_SKIP() << "this file system keeps nothing waiting to be written";
+
+    makeMixedTree(dir / "src/Work");
+    writeFile(dir / "src/Work/large.bin", randomBytes(20 << 20, 6));  // over a writeback step
+    ASSERT_TRUE(packFolder(dir / "src/Work", dir / "Work.tar.gz", "pw"));
+    std::filesystem::create_directories(dir / "out");
+    auto placed = unpackFolder(dir / "Work.tar.gz", dir / "out", "pw");
+    ASSERT_TRUE(placed) << placed.error().message;
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "out/Work")) {
+        if (!entry.is_regular_file()) continue;
+        ++files;
+        const auto state = cacheState(entry.path());
+        ASSERT_TRUE(state) << entry.path();
+        EXPECT_EQ(state->dirty + state->writeback, 0u) << entry.path().lexically_relative(dir / "out");
+    }
+    EXPECT_EQ(files, 45u);
+    expectSameTree(dir / "src/Work", dir / "out/Work");
 }
 
 TEST(Archive, DamagedMembersAreRefusedAndWriteNothing) {

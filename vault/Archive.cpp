@@ -36,6 +36,9 @@ namespace vaultry::vault {
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
+// Written data is handed to the disk in steps of this much, so that the final flush has little
+// left to wait for.
+constexpr std::size_t kWritebackStep = 8 << 20;
 constexpr std::size_t kBlock = 16;
 constexpr char kMagic[] = "Salted__";
 
@@ -240,12 +243,11 @@ private:
     // Hands written data to the disk as it goes, so the final fsync has little left to wait for.
     void startWriteback(std::size_t n) {
         written_ += n;
-        if (written_ - flushed_ < kWriteback) return;
+        if (written_ - flushed_ < kWritebackStep) return;
         ::sync_file_range(fd_, static_cast<off64_t>(flushed_), static_cast<off64_t>(written_ - flushed_),
                           SYNC_FILE_RANGE_WRITE);
         flushed_ = written_;
     }
-    static constexpr std::size_t kWriteback = 8 << 20;
     std::size_t written_ = 0, flushed_ = 0;
     int fd_ = -1;
     CipherCtx ctx_ = newCtx();
@@ -398,39 +400,80 @@ unsigned usableCores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// Plaintext that is wiped before its memory goes back.
+// Plaintext that is wiped before its memory goes back. Room that is added is not zeroed first:
+// it is always written before it is read, and zeroing a megabyte per member cost more than the
+// inflating did.
 class Bytes {
 public:
     Bytes() = default;
-    explicit Bytes(std::size_t n) : v_(n) {}
-    Bytes(Bytes&& o) noexcept : v_(std::move(o.v_)) { o.v_.clear(); }
+    explicit Bytes(std::size_t n) { resize(n); }
+    Bytes(Bytes&& o) noexcept : p_(std::move(o.p_)), size_(o.size_), room_(o.room_) { o.size_ = o.room_ = 0; }
     Bytes& operator=(Bytes&& o) noexcept {
         if (this != &o) {
             wipe();
-            v_ = std::move(o.v_);
-            o.v_.clear();
+            p_ = std::move(o.p_);
+            size_ = o.size_;
+            room_ = o.room_;
+            o.size_ = o.room_ = 0;
         }
         return *this;
     }
     ~Bytes() { wipe(); }
-    unsigned char* data() { return v_.data(); }
-    const unsigned char* data() const { return v_.data(); }
-    std::size_t size() const { return v_.size(); }
-    bool empty() const { return v_.empty(); }
-    void resize(std::size_t n) { v_.resize(n); }
-    void reserve(std::size_t n) { v_.reserve(n); }
-    void append(const unsigned char* p, std::size_t n) { v_.insert(v_.end(), p, p + n); }
-    // Drops the first n bytes.
-    void consume(std::size_t n) {
-        OPENSSL_cleanse(v_.data(), n);
-        v_.erase(v_.begin(), v_.begin() + static_cast<std::ptrdiff_t>(n));
+    unsigned char* data() { return p_.get(); }
+    const unsigned char* data() const { return p_.get(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // Sizes to n bytes, keeping what was held; new bytes are undefined.
+    void resize(std::size_t n) {
+        reserve(n);
+        size_ = n;
     }
+    void reserve(std::size_t n) {
+        if (n <= room_) return;
+        auto bigger = std::make_unique_for_overwrite<unsigned char[]>(n);
+        if (size_) std::memcpy(bigger.get(), p_.get(), size_);
+        wipe();
+        p_ = std::move(bigger);
+        room_ = n;
+    }
+    void append(const unsigned char* p, std::size_t n) {
+        if (size_ + n > room_) reserve(std::max(size_ + n, 2 * room_));
+        std::memcpy(p_.get() + size_, p, n);
+        size_ += n;
+    }
+    // Empty, keeping the room (and the bytes in it until they are overwritten or wiped).
+    void clear() { size_ = 0; }
 
 private:
     void wipe() {
-        if (!v_.empty()) OPENSSL_cleanse(v_.data(), v_.size());
+        if (p_) ::explicit_bzero(p_.get(), room_);
     }
-    std::vector<unsigned char> v_;
+    std::unique_ptr<unsigned char[]> p_;
+    std::size_t size_ = 0, room_ = 0;
+};
+
+// Buffers passed round between the threads that open an archive and given back when used, so
+// that each member does not take fresh memory (and the page faults of first touching it).
+// At most as many as are in flight at once; wiped when the pool goes.
+class BufferPool {
+public:
+    Bytes take() {
+        std::lock_guard lock(mutex_);
+        if (free_.empty()) return Bytes();
+        Bytes b = std::move(free_.back());
+        free_.pop_back();
+        b.clear();
+        return b;
+    }
+    void give(Bytes b) {
+        if (b.data() == nullptr) return;
+        std::lock_guard lock(mutex_);
+        free_.push_back(std::move(b));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Bytes> free_;
 };
 
 // A fixed set of threads running jobs in the order they were posted. The destructor lets the
@@ -537,7 +580,10 @@ constexpr std::size_t kBlockIn = 1 << 20;         // tar bytes per compression j
 constexpr std::size_t kMaxMember = 2 * kBlockIn;  // bound on a member's size, in and out
 constexpr std::size_t kMemberHeader = 20;         // gzip header with the length field
 constexpr std::size_t kMemberTrailer = 8;         // CRC-32 and length
-constexpr std::size_t kProbe = 64 * 1024;         // the unit judged compressible or not
+// The room of every buffer that holds a member or its contents while an archive is opened: one
+// size for both, so that buffers that go round are never grown.
+constexpr std::size_t kMemberRoom = kMaxMember + kMemberHeader + kMemberTrailer;
+constexpr std::size_t kProbe = 64 * 1024;  // the unit judged compressible or not
 constexpr int kLevel = 6;
 
 // Order-0 entropy of a piece in bits per byte; above kStoreAbove, deflate gains too little
@@ -762,10 +808,13 @@ libdeflate_decompressor* threadDecompressor() {
     return d.get();
 }
 
-Piece inflateMember(const Bytes& in, std::uint32_t size) {
+// Inflates one member into a buffer from `pool`; the member's own buffer goes back to it.
+Piece inflateMember(Bytes in, std::uint32_t size, BufferPool& pool) {
     Piece p;
-    libdeflate_decompressor* d = threadDecompressor();
+    p.data = pool.take();
+    p.data.reserve(kMemberRoom);
     p.data.resize(std::max<std::size_t>(size, 1));
+    libdeflate_decompressor* d = threadDecompressor();
     std::size_t used = 0, produced = 0;
     if (!d ||
         libdeflate_gzip_decompress_ex(d, in.data(), in.size(), p.data.data(), size, &used, &produced) !=
@@ -773,6 +822,7 @@ Piece inflateMember(const Bytes& in, std::uint32_t size) {
         used != in.size() || produced != size)
         p.error = kDamaged;
     p.data.resize(produced);
+    pool.give(std::move(in));
     return p;
 }
 
@@ -783,7 +833,7 @@ Piece inflateMember(const Bytes& in, std::uint32_t size) {
 // A thread of its own decrypts and cuts the stream into members. Members that carry their
 // length (as we write them) are inflated on all cores at once; any other gzip stream, such as
 // one from `tar -czf`, is inflated on that thread as it comes. Either way the caller's thread
-// only unpacks, and at most a few members are held at a time.
+// only unpacks, and at most a few members are held at a time, in buffers that go round.
 class Inflater {
 public:
     explicit Inflater(CipherReader& reader) : reader_(reader), ordered_(2 * usableCores() + 2) {
@@ -796,7 +846,7 @@ public:
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
 
-    // The next inflated piece; size 0 at the end of the stream.
+    // The next inflated piece; size 0 at the end of the stream. The piece before it is done with.
     Result<std::pair<const unsigned char*, std::size_t>> next() {
         for (;;) {
             if (!error_.empty()) return fail(error_);
@@ -806,6 +856,7 @@ public:
                 ended_ = true;
                 continue;
             }
+            pool_.give(std::move(current_.data));
             current_ = piece->get();
             if (!current_.error.empty()) {
                 error_ = current_.error;
@@ -836,18 +887,30 @@ private:
         p.error = std::move(message);
         send(std::move(p));
     }
-    // Reads until `pending` holds n bytes or the input ends. False after a read error.
-    bool fill(Bytes& pending, std::size_t n) {
-        while (pending.size() < n && !inputDone_) {
-            auto piece = reader_.next();
-            if (!piece) {
-                report(piece.error().message);
-                return false;
-            }
-            if (piece->second == 0)
-                inputDone_ = true;
-            else
-                pending.append(piece->first, piece->second);
+    // Makes sure decrypted input is at hand in at_/left_ unless the input has ended. False after
+    // a read error, which is reported.
+    bool refill() {
+        if (left_ > 0 || inputDone_) return true;
+        auto piece = reader_.next();
+        if (!piece) {
+            report(piece.error().message);
+            return false;
+        }
+        at_ = piece->first;
+        left_ = piece->second;
+        inputDone_ = left_ == 0;
+        return true;
+    }
+    // Appends up to n more bytes of input to `to`; fewer only at the end. False after a read error.
+    bool read(Bytes& to, std::size_t n) {
+        while (n > 0) {
+            if (!refill()) return false;
+            if (left_ == 0) break;
+            const std::size_t take = std::min(n, left_);
+            to.append(at_, take);
+            at_ += take;
+            left_ -= take;
+            n -= take;
         }
         return true;
     }
@@ -859,41 +922,41 @@ private:
     }
 
     void split() {
-        Bytes pending;
         bool any = false;
         for (;;) {
-            if (!fill(pending, kMemberHeader)) return ordered_.close();
-            if (any && pending.empty()) return ordered_.close();  // ended between members
-            if (!hasLengthField(pending)) break;
-            const std::size_t total = getLe32(pending.data() + 16);
-            if (total < kMemberHeader + kMemberTrailer + 1 ||
-                total > kMaxMember + kMemberHeader + kMemberTrailer) {
+            Bytes member = pool_.take();
+            member.reserve(kMemberRoom);
+            if (!read(member, kMemberHeader)) return ordered_.close();
+            if (any && member.empty()) return ordered_.close();  // ended between members
+            if (!hasLengthField(member)) {
+                inflateStream(std::move(member));
+                return ordered_.close();
+            }
+            const std::size_t total = getLe32(member.data() + 16);
+            if (total < kMemberHeader + kMemberTrailer + 1 || total > kMemberRoom) {
                 report(kDamaged);
                 return ordered_.close();
             }
-            if (!fill(pending, total)) return ordered_.close();
-            if (pending.size() < total) {
+            if (!read(member, total - kMemberHeader)) return ordered_.close();
+            if (member.size() < total) {
                 report("the archive is cut short");
                 return ordered_.close();
             }
-            const std::uint32_t size = getLe32(pending.data() + total - 4);
+            const std::uint32_t size = getLe32(member.data() + total - 4);
             if (size > kMaxMember) {
                 report(kDamaged);
                 return ordered_.close();
             }
-            auto member = std::make_shared<Bytes>();
-            member->append(pending.data(), total);
-            pending.consume(total);
             any = true;
             if (!workers_) workers_.emplace(usableCores());
-            if (!ordered_.push(workers_->post([member, size] { return inflateMember(*member, size); })))
-                return ordered_.close();
+            auto job = [this, in = std::move(member), size]() mutable {
+                return inflateMember(std::move(in), size, pool_);
+            };
+            if (!ordered_.push(workers_->post(std::move(job)))) return ordered_.close();
         }
-        inflateStream(std::move(pending));
-        ordered_.close();
     }
 
-    // Any gzip stream, one or more members, inflated as it comes.
+    // Any gzip stream, one or more members, inflated as it comes; `first` is its beginning.
     void inflateStream(Bytes first) {
         z_stream z{};
         if (inflateInit2(&z, 15 + 16) != Z_OK) return report("not a gzip stream");
@@ -906,14 +969,10 @@ private:
         bool memberEnded = false;
         for (;;) {
             if (z.avail_in == 0 && !inputDone_) {
-                auto piece = reader_.next();
-                if (!piece) return report(piece.error().message);
-                if (piece->second == 0) {
-                    inputDone_ = true;
-                } else {
-                    z.next_in = const_cast<unsigned char*>(piece->first);
-                    z.avail_in = static_cast<uInt>(piece->second);
-                }
+                if (!refill()) return;
+                z.next_in = const_cast<unsigned char*>(at_);
+                z.avail_in = static_cast<uInt>(left_);
+                left_ = 0;
             }
             if (z.avail_in == 0 && inputDone_) {
                 if (!memberEnded) report("the archive is cut short");
@@ -925,6 +984,8 @@ private:
                 memberEnded = false;
             }
             Piece out;
+            out.data = pool_.take();
+            out.data.reserve(kMemberRoom);
             out.data.resize(kChunk);
             z.next_out = out.data.data();
             z.avail_out = static_cast<uInt>(out.data.size());
@@ -940,7 +1001,11 @@ private:
     }
 
     CipherReader& reader_;
+    const unsigned char* at_ = nullptr;  // the reader's piece not handed on yet
+    std::size_t left_ = 0;
     bool inputDone_ = false;
+    // Declared before the workers and the queue: what they hold goes back to it.
+    BufferPool pool_;
     std::optional<Workers> workers_;
     Pipe<std::future<Piece>> ordered_;
     std::thread splitter_;
@@ -1116,6 +1181,40 @@ Status linkChainsStayInside(const fs::path& root) {
     return {};
 }
 
+// Starts writing a large unpacked file's data to disk while the unpacking goes on, as
+// CipherWriter does for archives, so that the flush at the end has little left to wait for. The
+// file is opened beside libarchive's descriptor once it has a step's worth of data; small files
+// are left to that flush, which writes them out together.
+class EarlyWriteback {
+public:
+    // The file that is being written; empty for an entry that is not a file of its own.
+    void begin(fs::path file) {
+        path_ = std::move(file);
+        fd_.reset();
+        started_ = written_ = 0;
+    }
+    void wrote(std::int64_t end) {
+        written_ = std::max(written_, end);
+        if (written_ - started_ >= static_cast<std::int64_t>(kWritebackStep)) start();
+    }
+    void end() {
+        if (fd_.get() >= 0) start();
+        fd_.reset();
+    }
+
+private:
+    void start() {
+        if (fd_.get() < 0 && !path_.empty())
+            fd_.reset(::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd_.get() >= 0 && written_ > started_)
+            ::sync_file_range(fd_.get(), started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
+        started_ = written_;
+    }
+    fs::path path_;
+    Fd fd_;
+    std::int64_t started_ = 0, written_ = 0;
+};
+
 // Reads the whole decrypted tar stream; when `into` is set, unpacks it there.
 Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::string>* topNames) {
     Inflater inflater(reader);
@@ -1131,7 +1230,7 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
         archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                                                       ARCHIVE_EXTRACT_SECURE_NODOTDOT);
     }
-    std::vector<char> buf(kChunk);
+    EarlyWriteback writeback;
     std::vector<std::string> macCandidates;
     struct archive_entry* entry = nullptr;
     for (;;) {
@@ -1174,6 +1273,7 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(out.get(), entry) != ARCHIVE_OK)
             return fail(archiveError(out.get(), "cannot unpack " + *name));
+        writeback.begin(type == AE_IFREG && !hardlink ? *into / *name : fs::path());
         for (;;) {
             const void* block = nullptr;
             size_t size = 0;
@@ -1185,9 +1285,11 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
                                                : rctx.error);
             if (archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK)
                 return fail(archiveError(out.get(), "cannot unpack " + *name));
+            writeback.wrote(offset + static_cast<la_int64_t>(size));
         }
         if (archive_write_finish_entry(out.get()) != ARCHIVE_OK)
             return fail(archiveError(out.get(), "cannot unpack " + *name));
+        writeback.end();
     }
     if (out && archive_write_close(out.get()) != ARCHIVE_OK)
         return fail(archiveError(out.get(), "cannot unpack"));
@@ -1383,6 +1485,10 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
             fs::remove_all(p, e);
         }
     } cleanup{staging};
+    // Opened before anything is written, so that the flush at the end reports every write that
+    // failed on its way to the disk.
+    Fd stagingFd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (stagingFd.get() < 0) return fail("cannot write in " + targetDir.string() + ": " + why());
 
     Error lastError{"the archive is damaged"};
     for (const Derivation digest : *digests) {
@@ -1400,6 +1506,10 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
         for (const auto& name : top)
             if (fs::symlink_status(realTarget / name, ec).type() != fs::file_type::not_found)
                 return fail(name + " already exists in " + targetDir.string());
+        // Durable before it is in place: the archive it came from may be deleted next. One flush
+        // of the file system rather than one per file and folder, which cost milliseconds each.
+        if (::syncfs(stagingFd.get()) != 0)
+            return fail("cannot write in " + targetDir.string() + ": " + why());
         std::vector<std::string> moved;
         for (const auto& name : top) {
             if (!renameNoReplace(staging / name, realTarget / name)) {

@@ -96,7 +96,8 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& out, std::st
                            const Opening& how = {});
 
 // Decrypts and unpacks a folder archive into `targetDir`. Entries are unpacked into a private
-// folder inside `targetDir` first and moved into place only when the whole stream was sound;
+// folder inside `targetDir` first and moved into place only when the whole stream was sound and
+// what was unpacked is on the disk (flushed, so the archive may be deleted once this returns);
 // names that already exist in `targetDir` are refused, never overwritten. Absolute names, ".."
 // and links that lead outside (also through other links) are refused. Of archives not written
 // as GNU tar (Vaultry's own are), the AppleDouble "._name" members macOS tar adds beside "name"
