@@ -11,7 +11,6 @@
 #include "gui/PopoverContent.h"
 #include "gui/PreferencesWindow.h"
 #include "gui/ProgressWindow.h"
-#include "gui/StorageMoveWindow.h"
 #include "gui/UpdateWindow.h"
 #include "gui/VaultWindow.h"
 
@@ -30,7 +29,6 @@ AppWindows::AppWindows(QtUi& ui, NotificationCenter& nc, Commands& commands)
     about_ = std::make_unique<AboutWindow>(context_);
     update_ = std::make_unique<UpdateWindow>(context_);
     noUpdate_ = std::make_unique<NoUpdateWindow>(context_);
-    storageMove_ = std::make_unique<StorageMoveWindow>(context_);
     progress_ = std::make_unique<ProgressWindow>(context_);
 }
 

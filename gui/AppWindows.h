@@ -29,7 +29,6 @@ class EnterPasswordWindow;
 class AboutWindow;
 class UpdateWindow;
 class NoUpdateWindow;
-class StorageMoveWindow;
 class ProgressWindow;
 
 // Every window and page of the application, each built by its own class, which registers its
@@ -71,7 +70,6 @@ private:
     std::unique_ptr<AboutWindow> about_;
     std::unique_ptr<UpdateWindow> update_;
     std::unique_ptr<NoUpdateWindow> noUpdate_;
-    std::unique_ptr<StorageMoveWindow> storageMove_;
     std::unique_ptr<ProgressWindow> progress_;
 };
 
