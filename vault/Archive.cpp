@@ -372,8 +372,12 @@ public:
             return fail("cannot set up the cipher");
         return {};
     }
-    // Bytes read from the file go to `progress`, which may stop the read.
-    void reportTo(Progress& progress) { progress_ = &progress; }
+    // From here on (the header begin() read counted too) bytes read from the file go to
+    // `progress`, which may stop the read.
+    void reportTo(Progress& progress) {
+        progress_ = &progress;
+        progress.add(16);
+    }
     // The next piece of plaintext; empty at the end. An error when the file cannot be read or
     // the padding at its end is wrong.
     Result<std::pair<const unsigned char*, std::size_t>> next() {
