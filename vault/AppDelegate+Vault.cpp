@@ -153,6 +153,8 @@ void AppDelegate::EncryptFileAction() {
 }
 
 bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
+    lastWorkCancelled_ = false;
+    if (isBusy()) return false;
     const std::string storage = storageFolder();
     if (storage.empty()) {
         askForStorageFolder({});
@@ -179,7 +181,6 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     }
     // Written under a temporary name, flushed, renamed; then read back completely before the
     // original may go.
-    lastWorkCancelled_ = false;
     {
         const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
         Progress progress;
