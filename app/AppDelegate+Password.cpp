@@ -120,6 +120,7 @@ void AppDelegate::ReturnOnPasswordField() { enterPassword(false); }
 void AppDelegate::ClickEnterPasswordButton() { enterPassword(true); }
 
 void AppDelegate::ChangePassWordAction() {
+    if (isBusy()) return;
     std::string next = ui_.text("newPWLab");
     std::string confirm = ui_.text("confirmNewPWLab");
     struct Wipe {
@@ -168,8 +169,18 @@ void AppDelegate::ChangePassWordAction() {
     // Every archive is re-encrypted before the new verifier is stored, so the stored password
     // opens every archive at every moment (a change cut short is finished at the next entry).
     if (!storage.empty()) {
-        if (auto st = vault::changeArchivesPassword(storage, passPhrase(), next, *verifier); !st) {
-            refuse(st.error().message);
+        const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
+        Progress progress;
+        Status changed;
+        runLongWork("Changing the password", progress, [&] {
+            changed = vault::changeArchivesPassword(storage, held->view(), next, *verifier, progress);
+        });
+        if (!changed && changed.error().cancelled) {
+            logLine("password change cancelled; the password was not changed");
+            return;
+        }
+        if (!changed) {
+            refuse(changed.error().message);
             return;
         }
     }

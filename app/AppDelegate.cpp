@@ -40,9 +40,8 @@ AppDelegate::AppDelegate(Services services)
 AppDelegate::~AppDelegate() {
     for (auto token : observers_) nc.removeObserver(token);
     *trashSizeAlive_ = false;
-    for (auto* t :
-         {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader, &exportThreader,
-          &removeThreader, &tidyThreader, &trashSizeThreader, &storageMoveThreader})
+    for (auto* t : {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader,
+                    &exportThreader, &removeThreader, &tidyThreader, &trashSizeThreader})
         if (t->joinable()) t->join();
     if (autoTidyTimer) s_.mainThread.stopTimer(autoTidyTimer);
     if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);

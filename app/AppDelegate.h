@@ -194,9 +194,9 @@ public:
     void openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen);
     void openPanelDidEnd5(const std::optional<platform::Ui::Paths>& chosen);
     void openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen);
-    // Moves an existing vault into `folder`/vaultry.data on a worker, with the progress window
-    // "storageMoveWindow": everything is copied, each copy is verified against its original, and
-    // only then does the vault switch to the new folder. The old folder stays as it is.
+    // Moves an existing vault into `folder`/vaultry.data behind the progress window: everything is
+    // copied, each copy is verified against its original, and only then does the vault switch to
+    // the new folder. The old folder stays as it is; a cancelled move leaves the new one as it was.
     // The same engine as `vaultry-cli vault storage set`, with the folder's lock held throughout.
     void moveStorageFolder(const std::string& folder);
     // Names `storage` in the settings (and its folder's grant). With `leftInOld` (a move out of
@@ -209,6 +209,7 @@ public:
     // the progress window; meanwhile timers leave their work for later and actions are refused.
     void runLongWork(const std::string& title, Progress& progress, const std::function<void()>& work);
     bool isBusy() const { return longWorkRunning_; }
+    bool lastWorkCancelled() const { return lastWorkCancelled_; }
     bool isMovingStorage() const { return storageMoveRunning_; }
     // The storage folder ("EncyptedStorePath"), empty when none is set.
     std::string storageFolder() const;
@@ -442,9 +443,9 @@ private:
     std::vector<SettingsStore::ArrayChange> recordChanges_, decryptedChanges_;
     int shownFilter_ = 0;  // the vault::VaultFilter the shown list is built with
     std::shared_ptr<password::PassPhrase> passPhrase_;
-    std::string passPhraseVerifier_;  // the stored password the pass phrase was checked against
-    std::thread storageMoveThreader;
+    std::string passPhraseVerifier_;   // the stored password the pass phrase was checked against
     bool storageMoveRunning_ = false;  // main thread only
+    bool lastWorkCancelled_ = false;   // the last long work was stopped by its user
 
     // ---- Trash care and secure erase ---------------------------------------------------------
     // Items chosen for erasing and not yet taken by the worker; an erase command given while the

@@ -9,6 +9,7 @@
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
+#include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
@@ -137,8 +138,16 @@ void passwordSet(Context& ctx, const Options& o) {
         return;
     }
     if (o.change && !storage.empty()) {
-        if (auto st = vault::changeArchivesPassword(storage, old, *next, *verifier); !st) {
-            ctx.error("the password could not be changed: " + st.error().message);
+        Status st;
+        {
+            ProgressLine line(ctx);  // cleared before anything else is printed
+            st = vault::changeArchivesPassword(storage, old, *next, *verifier, line.progress());
+        }
+        if (!st) {
+            if (st.error().cancelled)
+                ctx.error("cancelled; nothing was changed", kDeclined);
+            else
+                ctx.error("the password could not be changed: " + st.error().message);
             return;
         }
     }
@@ -172,7 +181,16 @@ void storageSet(Context& ctx, const Options& o) {
     std::optional<vault::StorageMove> move;
     std::error_code ec;
     if (!current.empty() && fs::exists(current, ec)) {
-        auto copied = vault::copyStorageForMove(current, storage);
+        std::optional<Result<vault::StorageMove>> moved;
+        {
+            ProgressLine line(ctx);
+            moved = vault::copyStorageForMove(current, storage, line.progress());
+        }
+        auto& copied = *moved;
+        if (!copied && copied.error().cancelled) {
+            ctx.error("cancelled; nothing was changed", kDeclined);
+            return;
+        }
         if (!copied) return refuse(copied.error().message);
         move = std::move(*copied);
     } else if (auto st = vault::ensurePrivateFolder(storage); !st) {
@@ -249,6 +267,7 @@ void encrypt(Context& ctx, const Options& o) {
         return;
     }
     platform::LinuxBookmarks bookmarks;
+    bool encryptedOne = false;
     for (const auto& raw : o.items) {
         const std::string path = absolute(raw);
         auto plan = vault::planArchive(path, *storage);
@@ -261,7 +280,19 @@ void encrypt(Context& ctx, const Options& o) {
             ctx.error(plan->archive.string() + " is taken by another archive");
             continue;
         }
-        if (auto st = vault::writeArchive(*plan, *pass); !st) {
+        Status st;
+        {
+            ProgressLine line(ctx);  // cleared before anything else is printed
+            st = vault::writeArchive(*plan, *pass, line.progress());
+        }
+        if (!st) {
+            if (st.error().cancelled) {
+                ctx.error(encryptedOne
+                              ? "cancelled; the items printed were encrypted, the rest were left as they were"
+                              : "cancelled; nothing was changed",
+                          kDeclined);
+                break;
+            }
             ctx.error(path + ": " + st.error().message);
             continue;
         }
@@ -279,6 +310,7 @@ void encrypt(Context& ctx, const Options& o) {
             ctx.error(st.error().message + "; it was kept and not encrypted");
             continue;
         }
+        encryptedOne = true;
         std::cout << escaped(plan->record) << '\n';
     }
     password::wipe(*pass);
@@ -292,18 +324,31 @@ void decrypt(Context& ctx, const Options& o) {
     const auto list = records(ctx);
     auto decrypted =
         ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
+    bool decryptedOne = false;
     for (const auto& raw : o.items) {
         const std::string record = absolute(raw);
         if (std::find(list.begin(), list.end(), record) == list.end() || !vault::isEncrypted(record)) {
             ctx.error(escaped(record) + " is not an encrypted item of the vault");
             continue;
         }
-        auto copy = vault::decryptRecord(record, *storage, *pass);
+        std::optional<Result<std::string>> written;
+        {
+            ProgressLine line(ctx);  // cleared before anything else is printed
+            written = vault::decryptRecord(record, *storage, *pass, line.progress());
+        }
+        auto& copy = *written;
+        if (!copy && copy.error().cancelled) {
+            ctx.error(decryptedOne ? "cancelled; the copies printed were written, the rest were not"
+                                   : "cancelled; nothing was changed",
+                      kDeclined);
+            break;
+        }
         if (!copy) {
             ctx.error(record + ": " + copy.error().message);
             continue;
         }
         decrypted.push_back(record);
+        decryptedOne = true;
         saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}});
         std::cout << escaped(*copy) << '\n';
     }

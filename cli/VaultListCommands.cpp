@@ -5,6 +5,7 @@
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
+#include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
@@ -124,9 +125,21 @@ void lockRecords(Context& ctx, const Options& o) {
     Strings lockedNow;
     for (const auto& record : chosen) {
         std::optional<fs::path> leftover;
-        auto locked = vault::lockCopy(storage, record,
-                                      pass ? std::optional<std::string_view>(pass->view()) : std::nullopt,
-                                      manifest, &leftover);
+        std::optional<Result<vault::Locked>> result;
+        {
+            ProgressLine line(ctx);  // cleared before anything else is printed
+            result = vault::lockCopy(storage, record,
+                                     pass ? std::optional<std::string_view>(pass->view()) : std::nullopt,
+                                     manifest, &leftover, line.progress());
+        }
+        auto& locked = *result;
+        if (!locked && locked.error().cancelled) {
+            ctx.error(lockedNow.empty()
+                          ? "cancelled; nothing was changed"
+                          : "cancelled; the items reported were locked, the rest were left as they were",
+                      kDeclined);
+            break;
+        }
         if (!locked) {
             ctx.error(escaped(record) + ": " + locked.error().message + "; its decrypted copy was kept");
             continue;

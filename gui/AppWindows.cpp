@@ -4,7 +4,6 @@
 
 #include "gui/AutoTrashWindow.h"
 #include "gui/ProgressWindow.h"
-#include "gui/StorageMoveWindow.h"
 #include "gui/VaultWindow.h"
 
 namespace vaultry::qt {
@@ -22,7 +21,6 @@ AppWindows::AppWindows(QtUi& ui, NotificationCenter& nc, Commands& commands)
     add<AboutWindow>();
     add<UpdateWindow>();
     add<NoUpdateWindow>();
-    add<StorageMoveWindow>();
     add<ProgressWindow>();
 }
 

@@ -19,7 +19,6 @@
     X(aboutWindow)                                                                        \
     X(UpdateWindow)                                                                       \
     X(noUpdateWindow)                                                                     \
-    X(storageMoveWindow)                                                                  \
     X(progressWindow)                                                                     \
     X(thePopover)                                                                         \
     X(popAttachWindow)                                                                    \
@@ -127,9 +126,6 @@
     X(currentversionlab)                                                                  \
     X(whatsnewContentView)                                                                \
     X(bottomImageView)                                                                    \
-    /* the vault's storage move */                                                        \
-    X(storageMoveLab)                                                                     \
-    X(storageMoveProgress)                                                                \
     /* the progress window of long work */                                                \
     X(progressLab)                                                                        \
     X(progressBar)                                                                        \

@@ -339,7 +339,9 @@ TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
         fs::create_directories(elsewhere);
         g.app->openPanelDidEnd5(platform::Ui::Paths{elsewhere.string()});
         EXPECT_FALSE(g.app->isMovingStorage());
-        EXPECT_FALSE(g.w.ui.isVisible("storageMoveWindow"));
+        EXPECT_EQ(std::count_if(g.w.ui.events.begin(), g.w.ui.events.end(),
+                                [](const std::string& e) { return e.rfind("progress:Moving", 0) == 0; }),
+                  0);
         EXPECT_EQ(g.w.ui.alerts.back().message, "The storage folder was not changed.");
         EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), g.storage.string());
         EXPECT_FALSE(fs::exists(elsewhere / "vaultry.data"));

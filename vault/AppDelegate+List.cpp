@@ -2,6 +2,8 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
+#include "app/PasswordVerifier.h"
+#include "app/SettingsKeys.h"
 #include "platform/Log.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
@@ -91,6 +93,7 @@ void AppDelegate::ClickSwtichOffNotificationHandle(const Notification& n) {
     if (!contains(backupFileDataArray, record)) return;  // removed meanwhile by another process
     std::string error;
     if (!lockDecryptedRecord(record, &error)) {
+        if (lastWorkCancelled_) return;  // as it was: still decrypted
         ui_.runAlert(
             {"The item could not be hidden again", error + ". Its decrypted copy was kept.", " Ok ", "", ""});
         return;
@@ -108,6 +111,11 @@ void AppDelegate::ClickShowInFinderNotificationHandle(const Notification& n) {
 }
 
 bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* error) {
+    lastWorkCancelled_ = false;
+    if (isBusy()) {
+        if (error) *error = "other work is in progress";
+        return false;
+    }
     const std::string storage = storageFolder();
     auto storageLock = vault::StorageLock::take(storage);
     if (!storageLock) {
@@ -117,9 +125,20 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
     vault::CopyManifest manifest =
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     const std::size_t before = manifest.size();
-    const auto pass = listPassPhrase();
+    const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
+    const auto pass = held ? std::optional<std::string_view>(held->view()) : std::nullopt;
     std::optional<std::filesystem::path> leftover;
-    auto locked = vault::lockCopy(storage, record, pass, manifest, &leftover);
+    Progress progress;
+    std::optional<Result<vault::Locked>> result;
+    runLongWork("Locking", progress,
+                [&] { result = vault::lockCopy(storage, record, pass, manifest, &leftover, progress); });
+    auto& locked = *result;
+    if (!locked && locked.error().cancelled) {
+        lastWorkCancelled_ = true;
+        logLine("lock " + record + ": cancelled; the decrypted copy was kept");
+        if (error) *error = "the locking was cancelled";
+        return false;
+    }
     if (!locked) {
         logLine("lock " + record + ": " + locked.error().message);
         if (error) *error = locked.error().message;
@@ -224,12 +243,17 @@ AlertAnswer AppDelegate::visibleItemsOffer() {
     if (answer == AlertAnswer::Other) return answer;
     // Items that cannot be locked (an edited copy that cannot be saved) stay visible and listed.
     std::string failures;
+    bool cancelled = false;
     const auto entries = DecrytedDataArray;
     for (const auto& record : entries) {
         std::string error;
-        if (!lockDecryptedRecord(record, &error)) failures += (failures.empty() ? "" : "\n") + error;
+        if (lockDecryptedRecord(record, &error)) continue;
+        // Stopped by its user: the rest stays visible and nothing quits.
+        if ((cancelled = lastWorkCancelled_)) break;
+        failures += (failures.empty() ? "" : "\n") + error;
     }
     saveDecrypted();
+    if (cancelled) return AlertAnswer::Alternate;
     if (!failures.empty())
         ui_.runAlert({"Some items could not be hidden again",
                       failures + "\nTheir decrypted copies were kept.", " Ok ", "", ""});

@@ -120,6 +120,7 @@ void AppDelegate::UnHiddenFileFolderFunction(const std::string& path) {
 // ---- Encrypt and decrypt ------------------------------------------------------------------
 
 void AppDelegate::EncryptFileAction() {
+    if (isBusy()) return;
     ui_.activateApp();
     refreshVaultLists();
     if (!prefs_.hasPassword()) {
@@ -142,12 +143,15 @@ void AppDelegate::EncryptFileAction() {
     if (ui_.runAlert(Alert{"Are you sure you want to Encrypt the selected items ?", listText(*chosen),
                            " Encrypt ", " Cancel ", ""}) != AlertAnswer::Default)
         return;
-    for (const auto& path : *chosen) EncryptFileFolderFunction(path);
+    for (const auto& path : *chosen)
+        if (!EncryptFileFolderFunction(path) && lastWorkCancelled_) break;  // the rest stays as it is
     saveRecords();
     ui_.reload("fileTableView");
 }
 
 bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
+    lastWorkCancelled_ = false;
+    if (isBusy()) return false;
     const std::string storage = storageFolder();
     if (storage.empty()) {
         askForStorageFolder({});
@@ -174,7 +178,19 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     }
     // Written under a temporary name, flushed, renamed; then read back completely before the
     // original may go.
-    if (auto st = vault::writeArchive(*plan, passPhrase()); !st) return notAvailable(st.error().message);
+    {
+        const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
+        Progress progress;
+        Status written;
+        runLongWork("Encrypting", progress,
+                    [&] { written = vault::writeArchive(*plan, held->view(), progress); });
+        if (!written && written.error().cancelled) {
+            lastWorkCancelled_ = true;
+            logLine("encrypt " + path + ": cancelled; nothing was changed");
+            return false;
+        }
+        if (!written) return notAvailable(written.error().message);
+    }
     const bool folder = plan->folder;
     const std::string& record = plan->record;
     const std::string parent = plan->item.parent_path().string();
@@ -226,6 +242,8 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
 }
 
 bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
+    lastWorkCancelled_ = false;
+    if (isBusy()) return false;
     const std::string storage = storageFolder();
     if (storage.empty()) {
         askForStorageFolder({});
@@ -235,7 +253,17 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
         ui_.showWindow("enterPDWindow");
         return false;
     }
-    auto copy = vault::decryptRecord(record, storage, passPhrase());
+    const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
+    Progress progress;
+    std::optional<Result<std::string>> decrypted;
+    runLongWork("Decrypting", progress,
+                [&] { decrypted = vault::decryptRecord(record, storage, held->view(), progress); });
+    auto& copy = *decrypted;
+    if (!copy && copy.error().cancelled) {
+        lastWorkCancelled_ = true;
+        logLine("decrypt " + record + ": cancelled; nothing was written");
+        return false;
+    }
     if (!copy) {
         ui_.runAlert(Alert{kNotAvailable, copy.error().message, " Ok ", "", ""});
         return false;
@@ -278,12 +306,14 @@ void AppDelegate::autoLockDecrypted(vault::LockTrigger trigger) {
     vault::AutoLockOutcome outcome;
     refreshVaultLists();  // another process may have decrypted or locked items meanwhile
     const std::vector<std::string> open = DecrytedDataArray;
+    bool stopped = false;
     for (const auto& record : open) {
-        std::string why;
-        if (lockDecryptedRecord(record, &why))
+        std::string why = "the locking was cancelled";
+        if (!stopped && lockDecryptedRecord(record, &why))
             outcome.locked.push_back(vault::displayName(record));
         else
             outcome.kept.emplace_back(vault::displayName(record), why);
+        stopped = stopped || lastWorkCancelled_;
     }
     const std::string text = vault::autoLockMessage(trigger, outcome);
     if (text.empty()) return;
@@ -333,7 +363,7 @@ void AppDelegate::refuseStorageChange(const std::string& why) {
 }
 
 void AppDelegate::moveStorageFolder(const std::string& folder) {
-    if (storageMoveRunning_) return;
+    if (isBusy()) return;
     const std::string current = storageFolder();
     const std::string storage = folder + "/vaultry.data";
     if (fs::path(storage) == fs::path(current)) return;
@@ -343,22 +373,21 @@ void AppDelegate::moveStorageFolder(const std::string& folder) {
     // included) changes it while it moves.
     auto storageLock = vault::StorageLock::take(current);
     if (!storageLock) return refuseStorageChange(storageLock.error().message);
-    if (storageMoveThreader.joinable()) storageMoveThreader.join();
     storageMoveRunning_ = true;
-    ui_.setText("storageMoveLab", "Moving the vault to " + storage + " …");
-    ui_.showWindow("storageMoveWindow");
-    auto lock = std::make_shared<vault::StorageLock>(std::move(*storageLock));
-    storageMoveThreader = std::thread([this, current, storage, grant = std::move(*grant), lock]() mutable {
-        auto copied = vault::copyStorageForMove(current, storage);
-        s_.mainThread.performAndWait([&] {
-            storageMoveRunning_ = false;
-            ui_.hideWindow("storageMoveWindow");
-            // A failed copy has already taken back what it put into the new folder.
-            if (!copied) return refuseStorageChange(copied.error().message);
-            switchStorage(storage, current, grant, &copied->leftInOld);
-        });
-        lock.reset();
-    });
+    Progress progress;
+    std::optional<Result<vault::StorageMove>> moved;
+    runLongWork("Moving the vault to " + storage, progress,
+                [&] { moved = vault::copyStorageForMove(current, storage, progress); });
+    storageMoveRunning_ = false;
+    auto& copied = *moved;
+    // A failed or cancelled copy has already taken back what it put into the new folder.
+    if (!copied && copied.error().cancelled) {
+        logLine("storage move to " + storage + " cancelled; the vault stays in " + current);
+        return;
+    }
+    if (!copied) return refuseStorageChange(copied.error().message);
+    // Past this point the move is finished whatever happens: the setting names the new folder.
+    switchStorage(storage, current, *grant, &copied->leftInOld);
 }
 
 bool AppDelegate::switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,

@@ -328,12 +328,22 @@ public:
             return fail("cannot set up the cipher");
         return {};
     }
+    // From here on (the header begin() read counted too) bytes read from the file go to
+    // `progress`, which may stop the read.
+    void reportTo(Progress& progress) {
+        progress_ = &progress;
+        progress.add(16);
+    }
     // The next piece of plaintext; empty at the end. An error when the file cannot be read or
     // the padding at its end is wrong.
     Result<std::pair<const unsigned char*, std::size_t>> next() {
         while (!done_) {
             const ssize_t r = readFull(fd_, in_.data(), kChunk);
             if (r < 0) return fail("cannot read the archive: " + why());
+            if (progress_) {
+                progress_->add(static_cast<std::uint64_t>(r));
+                if (progress_->cancelled()) return cancelledError();
+            }
             if (mac_ && r > 0 && EVP_MAC_update(mac_.get(), in_.data(), static_cast<std::size_t>(r)) != 1)
                 return fail("cannot compute the archive check");
             atEnd_ = r == 0;
@@ -361,6 +371,7 @@ public:
         while (!atEnd_) {
             const ssize_t r = readFull(fd_, in_.data(), kChunk);
             if (r < 0) return fail("cannot read the archive: " + why());
+            if (progress_) progress_->add(static_cast<std::uint64_t>(r));
             if (r > 0 && EVP_MAC_update(mac_.get(), in_.data(), static_cast<std::size_t>(r)) != 1)
                 return fail("cannot compute the archive check");
             atEnd_ = r == 0;
@@ -377,6 +388,7 @@ private:
     int fd_ = -1;
     bool done_ = false;
     bool atEnd_ = false;
+    Progress* progress_ = nullptr;
     MacCtx mac_{nullptr, &EVP_MAC_CTX_free};
     CipherCtx ctx_ = newCtx();
     std::vector<unsigned char> in_ = std::vector<unsigned char>(kChunk);
@@ -1038,7 +1050,8 @@ std::string archiveError(struct archive* a, const std::string& fallback) {
     return e ? std::string(e) : fallback;
 }
 
-Status addTree(struct archive* a, const fs::path& root, const std::string& rootName, std::vector<char>& buf) {
+Status addTree(struct archive* a, const fs::path& root, const std::string& rootName, std::vector<char>& buf,
+               Progress& progress) {
     std::error_code ec;
     std::vector<std::pair<fs::path, std::string>> pending{{root, rootName}};
     EntryPtr entry(archive_entry_new(), &archive_entry_free);
@@ -1079,6 +1092,8 @@ Status addTree(struct archive* a, const fs::path& root, const std::string& rootN
                 if (archive_write_data(a, buf.data(), static_cast<size_t>(n)) != n)
                     return fail(archiveError(a, "cannot write the archive"));
                 left -= n;
+                progress.add(static_cast<std::uint64_t>(n));
+                if (progress.cancelled()) return cancelledError();
             }
         }
         if (S_ISDIR(st.st_mode)) {
@@ -1316,7 +1331,8 @@ ArchiveKind archiveKindOf(const fs::path& archive) {
     return archive.extension() == ".gz" ? ArchiveKind::Folder : ArchiveKind::File;
 }
 
-Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass, ArchiveKind kind) {
+Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass, ArchiveKind kind,
+                   Progress& progress) {
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return fail("cannot read " + source.string() + ": " + why());
     PendingFile out;
@@ -1329,13 +1345,19 @@ Status encryptFile(const fs::path& source, const fs::path& archive, std::string_
         if (r < 0) return fail("cannot read " + source.string() + ": " + why());
         if (r == 0) break;
         if (auto st = writer.write(buf.data(), static_cast<std::size_t>(r)); !st) return st;
+        progress.add(static_cast<std::uint64_t>(r));
+        if (progress.cancelled()) {
+            OPENSSL_cleanse(buf.data(), buf.size());
+            return cancelledError();
+        }
     }
     OPENSSL_cleanse(buf.data(), buf.size());
     if (auto st = writer.finish(); !st) return st;
     return out.commit();
 }
 
-Status packFolder(const fs::path& folder, const fs::path& archive, std::string_view pass) {
+Status packFolder(const fs::path& folder, const fs::path& archive, std::string_view pass,
+                  Progress& progress) {
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(folder, ec))) return fail(folder.string() + " is not a folder");
     PendingFile out;
@@ -1358,7 +1380,7 @@ Status packFolder(const fs::path& folder, const fs::path& archive, std::string_v
     std::vector<char> buf(kChunk);
     fs::path clean = folder;
     if (!clean.has_filename()) clean = clean.parent_path();
-    if (auto st = addTree(a.get(), clean, clean.filename().string(), buf); !st) return st;
+    if (auto st = addTree(a.get(), clean, clean.filename().string(), buf, progress); !st) return st;
     if (archive_write_close(a.get()) != ARCHIVE_OK)
         return fail(wctx.error.empty() ? archiveError(a.get(), "cannot write the archive") : wctx.error);
     if (auto st = gzip.finish(); !st) return st;
@@ -1372,6 +1394,7 @@ namespace {
 // A mismatch is reported as a changed archive whatever else went wrong; otherwise the read's own
 // outcome stands.
 Result<Opened> settle(CipherReader& reader, const Opening& how, Derivation used, Status read) {
+    if (!read && read.error().cancelled) return read.error();
     auto mac = reader.mac();
     if (!mac) return mac.error();
     if (!how.macs.empty() && (!*mac || std::find(how.macs.begin(), how.macs.end(), **mac) == how.macs.end()))
@@ -1431,7 +1454,7 @@ Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, Arc
 }
 
 Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std::string_view pass,
-                           const Opening& how) {
+                           const Opening& how, Progress& progress) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
@@ -1445,6 +1468,7 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std
     if (auto st = out.open(outPath); !st) return st.error();
     CipherReader reader;
     if (auto st = reader.begin(in.get(), ArchiveKind::File, digest, pass, how.macKey); !st) return st.error();
+    reader.reportTo(progress);
     Status read;
     for (;;) {
         auto piece = reader.next();
@@ -1463,7 +1487,8 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std
 }
 
 Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs::path& targetDir,
-                                              std::string_view pass, const Opening& how, Opened* opened) {
+                                              std::string_view pass, const Opening& how, Opened* opened,
+                                              Progress& progress) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
@@ -1496,7 +1521,10 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
         CipherReader reader;
         if (auto st = reader.begin(in.get(), ArchiveKind::Folder, digest, pass, how.macKey); !st)
             return st.error();
+        reader.reportTo(progress);
         auto read = settle(reader, how, digest, readTar(reader, &staging, &top));
+        // The read stops on the reader's thread; what it says on the way out is not the reason.
+        if (progress.cancelled()) return cancelledError();
         if (!read) {
             if (!how.macs.empty()) return read.error();  // the recorded derivation was the only one
             lastError = read.error();
@@ -1528,7 +1556,7 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
 }
 
 Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::string_view pass,
-                             const Opening& how) {
+                             const Opening& how, Progress& progress) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
@@ -1539,6 +1567,7 @@ Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::str
     for (const Derivation digest : *digests) {
         CipherReader reader;
         if (auto st = reader.begin(in.get(), kind, digest, pass, how.macKey); !st) return st.error();
+        reader.reportTo(progress);
         Status st;
         if (kind == ArchiveKind::Folder) {
             st = readTar(reader, nullptr, nullptr);
@@ -1553,6 +1582,7 @@ Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::str
             }
         }
         auto opened = settle(reader, how, digest, st);
+        if (progress.cancelled()) return cancelledError();
         if (opened || !how.macs.empty()) return opened;
         lastError = opened.error();
     }
@@ -1561,8 +1591,8 @@ Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::str
 
 Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::string_view oldPass,
                                 std::string_view newPass, const fs::path& outPath, const Opening& how,
-                                const std::optional<MacKey>& newKey) {
-    auto old = verifyArchive(archive, kind, oldPass, how);
+                                const std::optional<MacKey>& newKey, Progress& progress) {
+    auto old = verifyArchive(archive, kind, oldPass, how, progress);
     if (!old) return old.error();
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
@@ -1580,6 +1610,7 @@ Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::
     if (auto st = reader.begin(in.get(), kind, old->derivation, oldPass, again.macKey); !st)
         return st.error();
     if (auto st = writer.begin(out.fd(), kind, newPass); !st) return st.error();
+    reader.reportTo(progress);
     Status st;
     for (;;) {
         auto piece = reader.next();
@@ -1596,7 +1627,12 @@ Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::
     Opening written;
     written.derivation = kNewDerivation;
     written.macKey = newKey;
-    return verifyArchive(outPath, kind, newPass, written);
+    auto made = verifyArchive(outPath, kind, newPass, written, progress);
+    if (!made) {
+        std::error_code ec;
+        fs::remove(outPath, ec);
+    }
+    return made;
 }
 
 }  // namespace vaultry::vault

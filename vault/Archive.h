@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Result.h"
+#include "util/Progress.h"
 
 // Vault archives, in the format of `openssl enc` ("Salted__", an 8-byte salt, then CBC with PKCS#7
 // padding). A file becomes `name.enc` (AES-128-CBC); a folder becomes `name.tar.gz`, a gzip tar
@@ -80,9 +81,14 @@ inline constexpr const char* kOpensTwoWays =
 // Writes a new archive at `archive` (created 0600, never over an existing one; a failure leaves
 // no file there). The data is flushed to disk before it returns. encryptFile takes the bytes as
 // they are: with ArchiveKind::Folder it expects a gzip tar, as `openssl enc -aes256` would.
+//
+// The functions that read or write a whole archive add to `progress` the bytes they read (of the
+// item when packing, of the archive otherwise) and stop when it is cancelled: nothing they would
+// have written is left, and they return cancelledError(). The caller begins the step.
 Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass,
-                   ArchiveKind kind = ArchiveKind::File);
-Status packFolder(const fs::path& folder, const fs::path& archive, std::string_view pass);
+                   ArchiveKind kind = ArchiveKind::File, Progress& progress = Progress::none());
+Status packFolder(const fs::path& folder, const fs::path& archive, std::string_view pass,
+                  Progress& progress = Progress::none());
 
 // The derivations under which `pass` opens the archive as far as a quick look tells (the padding
 // of the last block; for a folder the gzip magic of the first block too), new one first. More
@@ -93,7 +99,7 @@ Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, Arc
 // Decrypts a file archive to `out`, which must not exist yet; written atomically. Without a
 // derivation in `how`, one that fits is chosen, the new one first.
 Result<Opened> decryptFile(const fs::path& archive, const fs::path& out, std::string_view pass,
-                           const Opening& how = {});
+                           const Opening& how = {}, Progress& progress = Progress::none());
 
 // Decrypts and unpacks a folder archive into `targetDir`. Entries are unpacked into a private
 // folder inside `targetDir` first and moved into place only when the whole stream was sound and
@@ -105,19 +111,22 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& out, std::st
 // Returns the top-level names placed in `targetDir`.
 Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs::path& targetDir,
                                               std::string_view pass, const Opening& how = {},
-                                              Opened* opened = nullptr);
+                                              Opened* opened = nullptr,
+                                              Progress& progress = Progress::none());
 
 // Decrypts the whole archive without writing anything; for a folder the tar stream is read
 // through too. Succeeds only when every byte opens with `pass`.
 Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::string_view pass,
-                             const Opening& how = {});
+                             const Opening& how = {}, Progress& progress = Progress::none());
 
 // Writes a copy of `archive` under `newPass` to `out` (as encryptFile writes), without any
 // plaintext reaching the disk. The old archive is read as `how` says; the new one is verified and,
-// with `newKey`, its MAC returned.
+// with `newKey`, its MAC returned. The old archive is read twice and the new one once: three
+// times the archive's size goes to `progress`.
 Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::string_view oldPass,
                                 std::string_view newPass, const fs::path& out, const Opening& how = {},
-                                const std::optional<MacKey>& newKey = std::nullopt);
+                                const std::optional<MacKey>& newKey = std::nullopt,
+                                Progress& progress = Progress::none());
 
 // Derives the current form's key of `archive` into the store of derived keys, so that a read
 // that follows finds it; run on another thread while other keys are derived. Errors are ignored.

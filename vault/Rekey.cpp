@@ -121,7 +121,7 @@ std::vector<fs::path> archivesIn(const fs::path& storage) {
 }
 
 Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass, std::string_view newPass,
-                              const std::string& newVerifier) {
+                              const std::string& newVerifier, Progress& progress) {
     auto lock = StorageLock::take(storage);
     if (!lock) return fail(lock.error().message);
     if (readJournal(storage)) return fail("an earlier password change is not settled yet; restart Vaultry");
@@ -131,12 +131,20 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     // Every archive is checked against the manifest (or, not recorded yet, must open in exactly
     // one way) before anything is written: a changed archive, or one whose derivation is
     // uncertain, is never re-encrypted, and the change is refused naming it.
+    std::uint64_t bytes = 0;
+    for (const auto& archive : archives) {
+        std::error_code ec;
+        const auto size = fs::file_size(archive, ec);
+        if (!ec) bytes += size;
+    }
+    progress.begin("Checking archives", bytes);
     std::vector<Opening> ways;
     std::string unopened, changed, uncertain;
     for (const auto& archive : archives) {
         const std::string name = archive.filename().string();
         Opening how = oldManifest->openingFor(name);
-        auto opened = verifyArchive(archive, archiveKindOf(archive), oldPass, how);
+        auto opened = verifyArchive(archive, archiveKindOf(archive), oldPass, how, progress);
+        if (progress.cancelled()) return cancelledError();  // nothing written yet
         if (!opened) {
             const std::string& why = opened.error().message;
             std::string& list = why == kChangedOrDamaged ? changed
@@ -173,13 +181,16 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
         finishRekey(storage);
         return e;
     };
+    // Each archive is read twice and its new copy once.
+    progress.begin("Re-encrypting archives", 3 * bytes);
     for (std::size_t i = 0; i < archives.size(); ++i) {
         const auto& archive = archives[i];
         std::error_code ec;
         fs::remove(nextOf(archive), ec);
         // Written, flushed and read back with the new password.
         auto made = reencryptArchive(archive, archiveKindOf(archive), oldPass, newPass, nextOf(archive),
-                                     ways[i], newManifest->macKey());
+                                     ways[i], newManifest->macKey(), progress);
+        if (progress.cancelled()) return undo(cancelledError());
         if (!made) return undo(fail(archive.filename().string() + ": " + made.error().message));
         auto sum = copyDigest(nextOf(archive));
         if (!sum) return undo(fail(archive.filename().string() + ": " + sum.error().message));
@@ -193,6 +204,8 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
         if (!sum) return undo(sum.error());
         journal.sums[ArchiveManifest::kFileName] = *sum;
     }
+    // The last moment to stop: from the committed journal on, the change is finished.
+    if (progress.cancelled()) return undo(cancelledError());
     journal.committed = true;
     if (auto st = writeJournal(storage, journal); !st) return undo(st.error());
     return replaceAll(storage, journal);

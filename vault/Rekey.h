@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Result.h"
+#include "util/Progress.h"
 
 // Changing the vault password re-encrypts every archive in the storage folder. It runs in two
 // phases recorded in a journal in the storage folder:
@@ -31,8 +32,11 @@ std::vector<fs::path> archivesIn(const fs::path& storage);
 // change is refused otherwise, naming those that do not). On success the caller stores
 // `newVerifier` and then calls finishRekey(); until then the committed journal stays, so that a
 // crash in between is finished at the next start.
+// Two steps go to `progress`, both in bytes of archives: "Checking archives" and "Re-encrypting
+// archives". Cancelled before the journal is committed, the new copies and the journal go and
+// cancelledError() is returned; once committed, the change is finished whatever `progress` says.
 Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass, std::string_view newPass,
-                              const std::string& newVerifier);
+                              const std::string& newVerifier, Progress& progress = Progress::none());
 
 // At start: settles a change cut short. Returns the verifier the caller must store (then call
 // finishRekey()) when the change was committed; nothing when there was none or it was undone.

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "platform/AtomicFile.h"
@@ -88,12 +91,95 @@ bool sameContent(const fs::path& a, const fs::path& b) {
     return da && db && *da == *db;
 }
 
+// The bytes of the files in `item`, links not followed.
+std::uint64_t bytesIn(const fs::path& item) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(item, ec);
+    if (ec) return 0;
+    if (fs::is_regular_file(status)) {
+        const auto size = fs::file_size(item, ec);
+        return ec ? 0 : size;
+    }
+    std::uint64_t total = 0;
+    if (fs::is_directory(status))
+        for (auto it = fs::recursive_directory_iterator(item, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (it->is_regular_file(ec) && !it->is_symlink(ec)) total += it->file_size(ec);
+    return total;
+}
+
+// Copies a file, a link or a folder with all it holds to `dst`, which must not exist, keeping
+// permissions; file contents are flushed to disk. The bytes go to `progress`, which may stop it.
+Status copyItem(const fs::path& src, const fs::path& dst, Progress& progress) {
+    struct stat st {};
+    if (::lstat(src.c_str(), &st) != 0) return fail(std::strerror(errno));
+    const mode_t mode = st.st_mode & 07777;
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        fs::create_symlink(fs::read_symlink(src, ec), dst, ec);
+        if (ec) return fail(ec.message());
+        return {};
+    }
+    if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(dst.c_str(), 0700) != 0) return fail(std::strerror(errno));
+        std::error_code ec;
+        std::vector<fs::path> names;
+        for (const auto& e : fs::directory_iterator(src, ec)) names.push_back(e.path().filename());
+        if (ec) return fail(ec.message());
+        for (const auto& name : names)
+            if (auto r = copyItem(src / name, dst / name, progress); !r) return r;
+        if (::chmod(dst.c_str(), mode) != 0) return fail(std::strerror(errno));
+        return {};
+    }
+    if (!S_ISREG(st.st_mode)) return fail("neither a file nor a folder");
+    const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) return fail(std::strerror(errno));
+    const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const int e = errno;
+        ::close(in);
+        return fail(std::strerror(e));
+    }
+    std::vector<char> buf(256 * 1024);
+    Status result;
+    for (;;) {
+        const ssize_t r = ::read(in, buf.data(), buf.size());
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            result = fail(std::strerror(errno));
+            break;
+        }
+        if (r == 0) break;
+        for (ssize_t done = 0; done < r;) {
+            const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(r - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                result = fail(std::strerror(errno));
+                break;
+            }
+            done += w;
+        }
+        if (!result) break;
+        progress.add(static_cast<std::uint64_t>(r));
+        if (progress.cancelled()) {
+            result = cancelledError();
+            break;
+        }
+    }
+    if (result && (::fchmod(out, mode) != 0 || ::fsync(out) != 0)) result = fail(std::strerror(errno));
+    ::close(in);
+    ::close(out);
+    return result;
+}
+
 struct Walk {
     const fs::path& from;
     const fs::path& to;
     const fs::path& staging;
+    std::vector<fs::path> toCopy;   // relative names, not in the new folder yet
     std::vector<fs::path> toPlace;  // relative names, staged and verified
     std::vector<std::string> refused;
+    bool cancelled = false;
 
     void items(const fs::path& rel) {
         std::error_code ec;
@@ -111,17 +197,41 @@ struct Walk {
                     refused.push_back(item.string() + " (a different item of this name is there already)");
                 continue;
             }
+            toCopy.push_back(item);
+        }
+    }
+
+    void copy(Progress& progress) {
+        std::uint64_t bytes = 0;
+        for (const auto& item : toCopy) bytes += bytesIn(from / item);
+        progress.begin("Copying the vault", bytes);
+        std::vector<fs::path> copied;
+        for (const auto& item : toCopy) {
+            std::error_code ec;
             fs::create_directories((staging / item).parent_path(), ec);
-            std::error_code cec;
-            fs::copy(from / item, staging / item,
-                     fs::copy_options::recursive | fs::copy_options::copy_symlinks, cec);
-            if (cec)
-                refused.push_back(item.string() + " (" + cec.message() + ")");
-            else if (!sameContent(from / item, staging / item))
+            if (auto st = copyItem(from / item, staging / item, progress); !st) {
+                if (st.error().cancelled) {
+                    cancelled = true;
+                    return;
+                }
+                refused.push_back(item.string() + " (" + st.error().message + ")");
+            } else {
+                copied.push_back(item);
+            }
+        }
+        progress.begin("Checking the copies", copied.size(), Progress::Unit::items);
+        for (const auto& item : copied) {
+            if (progress.cancelled()) {
+                cancelled = true;
+                return;
+            }
+            if (!sameContent(from / item, staging / item))
                 refused.push_back(item.string() + " (the copy differs from the original)");
             else
                 toPlace.push_back(item);
+            progress.add(1);
         }
+        if (progress.cancelled()) cancelled = true;
     }
 };
 
@@ -138,7 +248,7 @@ bool isWithin(const fs::path& inner, const fs::path& outer) {
     return true;
 }
 
-Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to) {
+Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to, Progress& progress) {
     std::error_code ec;
     if (isWithin(to, from)) {
         if (fs::equivalent(from, to, ec)) return StorageMove{};
@@ -163,8 +273,13 @@ Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to)
         return fail("cannot write in " + to.string());
     }
     const fs::path staging = tmp;
-    Walk walk{from, to, staging, {}, {}};
+    Walk walk{from, to, staging, {}, {}, {}, false};
     walk.items({});
+    if (walk.refused.empty()) walk.copy(progress);
+    if (walk.cancelled) {
+        rollBackStorageMove(from);
+        return cancelledError();
+    }
     if (!walk.refused.empty()) {
         std::string names;
         for (const auto& r : walk.refused) names += (names.empty() ? "" : ", ") + r;

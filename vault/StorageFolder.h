@@ -5,6 +5,7 @@
 
 #include "platform/Result.h"
 #include "platform/Spawn.h"
+#include "util/Progress.h"
 
 namespace vaultry::vault {
 
@@ -29,8 +30,10 @@ struct StorageMove {
 // Fails, and leaves the new folder as it found it, when `to` is `from` or inside it, when an item
 // of the same name in `to` differs from the one in `from`, or when a copy cannot be made whole.
 // Items already in `to` that equal their originals are taken as copied (a move tried again
-// resumes).
-Result<StorageMove> copyStorageForMove(const std::filesystem::path& from, const std::filesystem::path& to);
+// resumes). Two steps go to `progress`: "Copying the vault" (bytes copied) and "Checking the
+// copies" (items); cancelled, the new folder is left as it was found and cancelledError() returned.
+Result<StorageMove> copyStorageForMove(const std::filesystem::path& from, const std::filesystem::path& to,
+                                       Progress& progress = Progress::none());
 // The setting names the new folder: the move is complete.
 void finishStorageMove(const std::filesystem::path& from);
 // Takes back what an unfinished move out of `from` put into its new folder. Nothing when there

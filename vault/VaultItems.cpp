@@ -40,7 +40,24 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
     return plan;
 }
 
-Status writeArchive(ItemArchive& plan, std::string_view pass) {
+namespace {
+
+std::uint64_t bytesIn(const Snapshot& snapshot) {
+    std::uint64_t total = 0;
+    for (const auto& e : snapshot.entries)
+        if (e.type == 'f') total += e.size;
+    return total;
+}
+
+std::uint64_t sizeOf(const fs::path& file) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    return ec ? 0 : size;
+}
+
+}  // namespace
+
+Status writeArchive(ItemArchive& plan, std::string_view pass, Progress& progress) {
     const fs::path storage = plan.archive.parent_path();
     if (auto st = ensurePrivateFolder(storage); !st) return st;
     auto manifest = ArchiveManifest::open(storage, pass);
@@ -50,8 +67,10 @@ Status writeArchive(ItemArchive& plan, std::string_view pass) {
     if (!before->linkedElsewhere.empty())
         return fail(plan.item.string() + " holds " + before->linkedElsewhere.front() +
                     ", which has hard links outside it; its contents would stay under the other names");
-    const Status made =
-        plan.folder ? packFolder(plan.item, plan.archive, pass) : encryptFile(plan.item, plan.archive, pass);
+    const std::string name = plan.item.filename().string();
+    progress.begin("Encrypting " + name, bytesIn(*before));
+    const Status made = plan.folder ? packFolder(plan.item, plan.archive, pass, progress)
+                                    : encryptFile(plan.item, plan.archive, pass, ArchiveKind::File, progress);
     if (!made) return made;
     // Whatever changed while it was packed may be half in the archive: it is packed again later.
     auto after = takeSnapshot(plan.item);
@@ -65,8 +84,11 @@ Status writeArchive(ItemArchive& plan, std::string_view pass) {
     Opening how;
     how.derivation = kNewDerivation;
     how.macKey = manifest->macKey();
-    auto opened =
-        verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass, how);
+    progress.begin("Checking " + name, sizeOf(plan.archive));
+    auto opened = verifyArchive(plan.archive, plan.folder ? ArchiveKind::Folder : ArchiveKind::File, pass,
+                                how, progress);
+    // The last moment to stop: once recorded, the archive is the item's.
+    if (opened && progress.cancelled()) opened = cancelledError();
     Status recorded;
     if (opened) {
         manifest->set(plan.archive.filename().string(), *opened);
@@ -114,7 +136,7 @@ Error twoReadings(const fs::path& archive, const fs::path& target, const std::ve
 }  // namespace
 
 Status openArchiveInto(const fs::path& storage, const fs::path& archive, const fs::path& target,
-                       std::string_view pass) {
+                       std::string_view pass, Progress& progress) {
     // The archive's key and the manifest's key are two independent PBKDF2 runs: side by side.
     std::thread early([&archive, &pass] { prepareKey(archive, pass); });
     auto manifest = ArchiveManifest::open(storage, pass);
@@ -124,8 +146,9 @@ Status openArchiveInto(const fs::path& storage, const fs::path& archive, const f
     Opening how = manifest->openingFor(name);
     const bool known = !how.macs.empty();
     Opened opened;
+    progress.begin("Decrypting " + name, sizeOf(archive));
     if (archiveKindOf(archive) == ArchiveKind::Folder) {
-        auto placed = unpackFolder(archive, target, pass, how, &opened);
+        auto placed = unpackFolder(archive, target, pass, how, &opened, progress);
         if (!placed) return placed.error();
     } else {
         if (!known) {
@@ -134,7 +157,7 @@ Status openArchiveInto(const fs::path& storage, const fs::path& archive, const f
             if (fits->size() > 1) return twoReadings(archive, target, *fits, pass);
             how.derivation = fits->front();
         }
-        auto r = decryptFile(archive, target, pass, how);
+        auto r = decryptFile(archive, target, pass, how, progress);
         if (!r) return r.error();
         opened = *r;
     }
@@ -149,11 +172,12 @@ Status openArchiveInto(const fs::path& storage, const fs::path& archive, const f
 
 namespace {
 
-Status checkOne(ArchiveManifest& manifest, const fs::path& archive, std::string_view pass, bool& learned) {
+Status checkOne(ArchiveManifest& manifest, const fs::path& archive, std::string_view pass, bool& learned,
+                Progress& progress = Progress::none()) {
     const std::string name = archive.filename().string();
     Opening how = manifest.openingFor(name);
     const bool known = !how.macs.empty();
-    auto opened = verifyArchive(archive, archiveKindOf(archive), pass, how);
+    auto opened = verifyArchive(archive, archiveKindOf(archive), pass, how, progress);
     if (!opened) return opened.error();
     if (!known) {
         manifest.set(name, *opened);
@@ -164,11 +188,13 @@ Status checkOne(ArchiveManifest& manifest, const fs::path& archive, std::string_
 
 }  // namespace
 
-Status checkArchive(const fs::path& storage, const fs::path& archive, std::string_view pass) {
+Status checkArchive(const fs::path& storage, const fs::path& archive, std::string_view pass,
+                    Progress& progress) {
     auto manifest = ArchiveManifest::open(storage, pass);
     if (!manifest) return manifest.error();
     bool learned = false;
-    if (auto st = checkOne(*manifest, archive, pass, learned); !st) return st;
+    progress.begin("Checking " + archive.filename().string(), sizeOf(archive));
+    if (auto st = checkOne(*manifest, archive, pass, learned, progress); !st) return st;
     if (learned) (void)manifest->save(storage);
     return {};
 }
@@ -193,13 +219,15 @@ Result<std::vector<std::string>> checkArchives(const fs::path& storage, const st
 }
 
 Status replaceArchive(const fs::path& storage, const fs::path& archive, const fs::path& next,
-                      std::string_view pass) {
+                      std::string_view pass, Progress& progress) {
     auto manifest = ArchiveManifest::open(storage, pass);
     if (!manifest) return manifest.error();
     Opening how;
     how.derivation = kNewDerivation;
     how.macKey = manifest->macKey();
-    auto opened = verifyArchive(next, archiveKindOf(archive), pass, how);
+    progress.begin("Checking " + archive.filename().string(), sizeOf(next));
+    auto opened = verifyArchive(next, archiveKindOf(archive), pass, how, progress);
+    if (opened && progress.cancelled()) opened = cancelledError();
     if (!opened) return opened.error();
     const std::string name = archive.filename().string();
     if (manifest->find(name) && opened->mac) {
@@ -219,13 +247,15 @@ Status removeOriginal(const ItemArchive& plan) {
 }
 
 Result<std::string> decryptRecord(const std::string& record, const std::string& storage,
-                                  std::string_view pass) {
+                                  std::string_view pass, Progress& progress) {
     const std::string archive = archivePath(storage, record);
     std::error_code ec;
     if (!fs::exists(archive, ec)) return fail(archive + " is missing");
     const std::string copy = plaintextCopyPath(storage, record);
     const bool folder = recordKind(record) == RecordKind::EncryptedFolder;
-    if (auto st = openArchiveInto(storage, archive, folder ? fs::path(storage) : fs::path(copy), pass); !st)
+    if (auto st =
+            openArchiveInto(storage, archive, folder ? fs::path(storage) : fs::path(copy), pass, progress);
+        !st)
         return st.error();
     return copy;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Result.h"
+#include "util/Progress.h"
 #include "vault/SafeRemoval.h"
 
 // The steps of encrypting and decrypting one vault item, shared by the GUI flows and the CLI.
@@ -25,20 +26,24 @@ Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& 
 // Writes the archive (created 0600 in a 0700 storage folder), reads it back completely with
 // `pass` and records its MAC in the storage folder's manifest. The item must stay as it is while
 // it is packed (else the archive is dropped); what it was is kept in `plan.packed`. On any failure
-// no archive is left. The item itself is not touched.
-Status writeArchive(ItemArchive& plan, std::string_view pass);
+// no archive is left. The item itself is not touched. Two steps go to `progress`: "Encrypting
+// <name>" (bytes of the item) and "Checking <name>" (bytes of the archive); cancelled, it leaves no
+// archive and the manifest as it was.
+Status writeArchive(ItemArchive& plan, std::string_view pass, Progress& progress = Progress::none());
 // Decrypts an archive of the storage folder into `target`: for a file archive the file to write,
 // for a folder archive the folder to unpack into. The manifest is checked first: a changed
 // archive is refused (kChangedOrDamaged) and nothing is written. An archive the manifest does not
 // know yet is opened as before and then recorded. A file archive that opens under more than one
 // derivation is left as it is: each reading is written beside `target`, and the error names them.
+// The step "Decrypting <name>" counts the bytes of the archive read; cancelled, nothing is written.
 Status openArchiveInto(const std::filesystem::path& storage, const std::filesystem::path& archive,
-                       const std::filesystem::path& target, std::string_view pass);
+                       const std::filesystem::path& target, std::string_view pass,
+                       Progress& progress = Progress::none());
 
 // Checks an archive against the manifest and by decrypting it completely, writing nothing; an
 // archive the manifest does not know yet is recorded once it opens.
 Status checkArchive(const std::filesystem::path& storage, const std::filesystem::path& archive,
-                    std::string_view pass);
+                    std::string_view pass, Progress& progress = Progress::none());
 
 // Checks every archive of the storage folder (or those named) and returns one line per archive
 // that does not hold: "name: reason". An error only when the check cannot begin.
@@ -47,9 +52,11 @@ Result<std::vector<std::string>> checkArchives(const std::filesystem::path& stor
                                                std::string_view pass);
 
 // Puts a new archive, written and verified at `next`, in place of `archive`, keeping the manifest
-// in step: while the rename happens the manifest accepts both.
+// in step: while the rename happens the manifest accepts both. Cancelled while `next` is checked,
+// nothing is replaced.
 Status replaceArchive(const std::filesystem::path& storage, const std::filesystem::path& archive,
-                      const std::filesystem::path& next, std::string_view pass);
+                      const std::filesystem::path& next, std::string_view pass,
+                      Progress& progress = Progress::none());
 
 // Removes the item once its archive is verified and recorded, all or nothing, and only when it
 // is still exactly what was packed. On an error the item is in its place, untouched.
@@ -58,6 +65,6 @@ Status removeOriginal(const ItemArchive& plan);
 // Writes the plaintext copy of an encrypted record (a file where it was, a folder into the
 // storage folder) and returns its path. Nothing is overwritten; a failure writes nothing.
 Result<std::string> decryptRecord(const std::string& record, const std::string& storage,
-                                  std::string_view pass);
+                                  std::string_view pass, Progress& progress = Progress::none());
 
 }  // namespace vaultry::vault

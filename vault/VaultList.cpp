@@ -145,7 +145,7 @@ bool present(const fs::path& p) {
 
 // Encrypts the copy into a temporary archive beside the old one, verifies it and puts it in place.
 Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
-                           std::string_view pass) {
+                           std::string_view pass, std::uint64_t bytes, Progress& progress) {
     const fs::path archive = archivePath(storage.string(), record);
     std::string tmpName = lastComponent(record);
     tmpName.insert(0, 1, '.');
@@ -155,8 +155,10 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
     fs::remove(tmp, ec);  // left over from an earlier attempt that was cut short
     const ArchiveKind kind =
         recordKind(record) == RecordKind::EncryptedFolder ? ArchiveKind::Folder : ArchiveKind::File;
-    Status written = kind == ArchiveKind::Folder ? packFolder(copy, tmp, pass) : encryptFile(copy, tmp, pass);
-    if (written) written = replaceArchive(storage, archive, tmp, pass);
+    progress.begin("Encrypting " + copy.filename().string(), bytes);
+    Status written = kind == ArchiveKind::Folder ? packFolder(copy, tmp, pass, progress)
+                                                 : encryptFile(copy, tmp, pass, ArchiveKind::File, progress);
+    if (written) written = replaceArchive(storage, archive, tmp, pass, progress);
     if (!written) {
         fs::remove(tmp, ec);
         return written;
@@ -169,7 +171,7 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
 
 Result<Locked> lockCopy(const std::string& storage, const std::string& record,
                         std::optional<std::string_view> pass, CopyManifest& manifest,
-                        std::optional<fs::path>* leftover) {
+                        std::optional<fs::path>* leftover, Progress& progress) {
     if (leftover) leftover->reset();
     if (!isEncrypted(record)) {  // nothing was decrypted for it, so there is nothing to remove
         manifest.erase(record);
@@ -189,18 +191,25 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
     if (!before) return before.error();
     auto digest = copyDigest(*copy);
     if (!digest) return digest.error();
+    if (progress.cancelled()) return cancelledError();
     const std::string* known = manifest.find(record);
     const bool changed = !known || *known != *digest;
     if (changed) {
         if (!pass)
             return fail("the vault password has not been entered, so the changes to " + copy->string() +
                         " cannot be saved");
-        if (auto st = saveCopyIntoArchive(storage, record, *copy, *pass); !st) return st.error();
+        std::uint64_t bytes = 0;
+        for (const auto& e : before->entries)
+            if (e.type == 'f') bytes += e.size;
+        // Once the new archive is in place the copy goes: there is no stopping after that.
+        if (auto st = saveCopyIntoArchive(storage, record, *copy, *pass, bytes, progress); !st)
+            return st.error();
         manifest.set(record, *digest);  // the archive now holds the copy as it is
     } else if (pass) {
         // The copy is the only other place the data lives: it goes only when the archive holds.
-        if (auto st = checkArchive(storage, archivePath(storage, record), *pass); !st)
-            return fail(copy->string() + " was kept: " + st.error().message);
+        auto st = checkArchive(storage, archivePath(storage, record), *pass, progress);
+        if (progress.cancelled()) return cancelledError();
+        if (!st) return fail(copy->string() + " was kept: " + st.error().message);
     }
     // The copy leaves its place whole and goes only while it is still what the archive holds.
     if (auto st = removeWhole(*copy, &*before, leftover); !st) return st.error();

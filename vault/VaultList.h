@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Result.h"
+#include "util/Progress.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 
@@ -49,9 +50,12 @@ enum class Locked { CopyRemoved, CopySavedAndRemoved, NoCopy };
 // nothing: on failure the copy stays where it is, whole. The manifest entry is dropped on success;
 // the caller saves the manifest. `pass` is needed only for a changed copy. When the copy left its
 // place but part of it could not be deleted, `leftover` names what stayed (swept at next start).
+// Saving a changed copy reports "Encrypting <name>" and "Checking <name>" to `progress`, checking
+// the archive of an unchanged one "Checking <name>"; cancelled before the archive was replaced or
+// the copy began to go, everything stays as it was and cancelledError() is returned.
 Result<Locked> lockCopy(const std::string& storage, const std::string& record,
                         std::optional<std::string_view> pass, CopyManifest& manifest,
-                        std::optional<fs::path>* leftover = nullptr);
+                        std::optional<fs::path>* leftover = nullptr, Progress& progress = Progress::none());
 
 // True when locking would have to save the copy into its archive: it exists and the manifest
 // does not know it as it is now.

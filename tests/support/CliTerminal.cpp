@@ -12,7 +12,8 @@
 
 namespace vaultry::test {
 
-CliOnTerminal::CliOnTerminal(const std::filesystem::path& home, std::vector<std::string> args) {
+CliOnTerminal::CliOnTerminal(const std::filesystem::path& home, std::vector<std::string> args,
+                             bool errOnTerminal) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
     char name[128];
@@ -38,7 +39,7 @@ CliOnTerminal::CliOnTerminal(const std::filesystem::path& home, std::vector<std:
         ::ioctl(tty, TIOCSCTTY, 0);
         ::dup2(in, 0);
         ::dup2(out, 1);
-        ::dup2(err, 2);
+        ::dup2(errOnTerminal ? tty : err, 2);
         ::close(tty);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);

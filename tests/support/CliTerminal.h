@@ -14,7 +14,9 @@ namespace vaultry::test {
 // test reads what it writes on the terminal and types at it.
 class CliOnTerminal {
 public:
-    CliOnTerminal(const std::filesystem::path& home, std::vector<std::string> args);
+    // With `errOnTerminal`, standard error is the terminal too, as in an interactive shell.
+    CliOnTerminal(const std::filesystem::path& home, std::vector<std::string> args,
+                  bool errOnTerminal = false);
     ~CliOnTerminal();
     CliOnTerminal(const CliOnTerminal&) = delete;
     CliOnTerminal& operator=(const CliOnTerminal&) = delete;

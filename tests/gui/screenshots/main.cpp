@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
 
     for (const char* name :
          {"thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows", "CreatePWWindow",
-          "enterPDWindow", "aboutWindow", "noUpdateWindow", "storageMoveWindow"}) {
+          "enterPDWindow", "aboutWindow", "noUpdateWindow", "progressWindow"}) {
         QWidget* w = windows.topLevels().at(name);
         save(w, dir, name);
         w->hide();
@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
     windows.mainWindow()->hide();
     for (const char* name :
          {"thefileManageWindow", "connectWindow", "autoTrashWindow", "preferWindows", "CreatePWWindow",
-          "enterPDWindow", "aboutWindow", "noUpdateWindow", "UpdateWindow", "storageMoveWindow"}) {
+          "enterPDWindow", "aboutWindow", "noUpdateWindow", "UpdateWindow", "progressWindow"}) {
         QWidget* w = windows.topLevels().at(name);
         save(w, dir, QString("dark-") + name);
         w->hide();
