@@ -2,7 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
 

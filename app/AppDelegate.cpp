@@ -6,8 +6,8 @@
 #include "app/Notifications.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
-#include "platform/Log.h"
 #include "update/PRUpdateController.h"
+#include "util/Log.h"
 #include "util/TimeText.h"
 
 namespace vaultry {

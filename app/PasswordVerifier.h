@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 
 // The vault password is never stored: "VaultryPassword" holds an Argon2id verifier of it.
 namespace vaultry::password {

@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "platform/Log.h"
+#include "util/Log.h"
 
 namespace vaultry {
 namespace {

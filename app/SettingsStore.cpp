@@ -14,8 +14,8 @@
 #include <memory>
 #include <sstream>
 
-#include "platform/AtomicFile.h"
-#include "platform/Log.h"
+#include "util/AtomicFile.h"
+#include "util/Log.h"
 #include "util/TimeText.h"
 
 namespace vaultry {

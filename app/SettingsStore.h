@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 
 namespace vaultry {
 

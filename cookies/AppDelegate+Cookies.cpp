@@ -11,7 +11,7 @@
 #include "cookies/KeepList.h"
 #include "cookies/PRCookFileNode.h"
 #include "cookies/PRRtfController.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 
 namespace fs = std::filesystem;
 

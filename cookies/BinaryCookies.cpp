@@ -9,7 +9,7 @@
 #include <iterator>
 #include <map>
 
-#include "platform/Log.h"
+#include "util/Log.h"
 
 namespace vaultry::cookies {
 namespace {

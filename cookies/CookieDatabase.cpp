@@ -11,7 +11,7 @@
 #include "cookies/BinaryCookies.h"
 #include "cookies/ChromiumCrypto.h"
 #include "cookies/Containers.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cookies/PRCookFileNode.h"
-#include "platform/Result.h"
+#include "util/Result.h"
 
 struct sqlite3;
 

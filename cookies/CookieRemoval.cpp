@@ -10,8 +10,8 @@
 
 #include "cookies/BinaryCookies.h"
 #include "cookies/CookieDatabase.h"
-#include "platform/AtomicFile.h"
-#include "platform/Log.h"
+#include "util/AtomicFile.h"
+#include "util/Log.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
-#include "platform/Result.h"
+#include "util/Result.h"
 
 namespace vaultry::cookies {
 

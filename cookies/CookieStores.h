@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "cookies/PRCookFileNode.h"
-#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
-#include "platform/Result.h"
+#include "util/AtomicFile.h"
+#include "util/Result.h"
 
 namespace vaultry::cookies {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/LockedFields.h"
+#include "util/LockedFields.h"
 
 namespace vaultry {
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "cookies/PRCookFileNode.h"
-#include "platform/Result.h"
+#include "util/Result.h"
 
 namespace vaultry {
 

@@ -6,7 +6,7 @@
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 
 namespace vaultry {
 namespace {

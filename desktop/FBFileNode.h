@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/Image.h"
-#include "platform/LockedFields.h"
+#include "util/LockedFields.h"
 
 namespace vaultry {
 

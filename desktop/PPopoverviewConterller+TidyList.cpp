@@ -9,8 +9,8 @@
 #include "desktop/FileKind.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
-#include "platform/Log.h"
 #include "platform/Outlets.h"
+#include "util/Log.h"
 
 namespace vaultry {
 namespace {

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 #include "vault/SafeRemoval.h"
 
 namespace vaultry::tidy {

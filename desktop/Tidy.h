@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "desktop/FBFileNode.h"
-#include "platform/Result.h"
 #include "util/Progress.h"
+#include "util/Result.h"
 
 namespace vaultry::tidy {
 

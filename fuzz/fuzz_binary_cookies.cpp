@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cookies/BinaryCookies.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = (vaultry::setLogSink([](std::string_view) {}), true);

@@ -9,7 +9,7 @@
 
 #include "cookies/CookieDatabase.h"
 #include "cookies/CookieStores.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = (vaultry::setLogSink([](std::string_view) {}), true);

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/Log.h"
 #include "update/VersionCheck.h"
+#include "util/Log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = (vaultry::setLogSink([](std::string_view) {}), true);

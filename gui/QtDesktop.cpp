@@ -16,7 +16,7 @@
 #include <QUrl>
 
 #include "gui/SingleInstance.h"  // kApplicationId
-#include "platform/Log.h"
+#include "util/Log.h"
 
 namespace vaultry::qt {
 namespace {

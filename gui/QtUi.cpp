@@ -32,8 +32,8 @@
 
 #include "app/AppDelegate.h"
 #include "gui/ColorScheme.h"
-#include "platform/Log.h"
 #include "platform/Outlets.h"
+#include "util/Log.h"
 
 namespace vaultry::qt {
 namespace {

@@ -18,7 +18,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Log.h"
+#include "util/Log.h"
 
 namespace vaultry::qt {
 namespace {

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 
 namespace vaultry::platform {
 

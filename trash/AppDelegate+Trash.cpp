@@ -7,11 +7,11 @@
 #include "app/AppDelegate.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
-#include "platform/Log.h"
 #include "trash/SecureErase.h"
 #include "trash/Trash.h"
 #include "trash/TrashItems.h"
 #include "trash/TrashSchedule.h"
+#include "util/Log.h"
 
 namespace vaultry {
 namespace {

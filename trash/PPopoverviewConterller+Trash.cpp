@@ -1,8 +1,8 @@
 #include <cstring>
 
 #include "desktop/PPopoverviewConterller.h"
-#include "platform/Log.h"
 #include "trash/Trash.h"
+#include "util/Log.h"
 
 namespace vaultry {
 

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <random>
 
-#include "platform/Log.h"
 #include "trash/Trash.h"
+#include "util/Log.h"
 
 namespace vaultry::trash {
 namespace {

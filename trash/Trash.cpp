@@ -12,8 +12,8 @@
 #include <limits>
 #include <vector>
 
-#include "platform/Log.h"
 #include "util/Fd.h"
+#include "util/Log.h"
 #include "util/TimeText.h"
 
 namespace vaultry::trash {

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Result.h"
 #include "platform/Spawn.h"
+#include "util/Result.h"
 
 namespace vaultry::trash {
 

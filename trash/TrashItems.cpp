@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 #include "util/Fd.h"
 
 namespace vaultry::trash {
@@ -336,7 +336,8 @@ std::vector<TrashItem> listItems(const fs::path& trash) {
             TrashItem item;
             item.name = std::move(name);
             item.hasFile = false;
-            if (const auto text = readSmallAt(info.get(), infoName.c_str())) item.info = parseTrashInfo(*text);
+            if (const auto text = readSmallAt(info.get(), infoName.c_str()))
+                item.info = parseTrashInfo(*text);
             items.push_back(std::move(item));
         }
     }

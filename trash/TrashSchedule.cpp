@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "desktop/SizeText.h"
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 
 namespace vaultry::trash {
 namespace fs = std::filesystem;

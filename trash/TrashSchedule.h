@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/Preferences.h"
-#include "platform/Result.h"
 #include "platform/Spawn.h"
 #include "trash/TrashItems.h"
+#include "util/Result.h"
 
 // The Trash schedule as the settings keep it, applied once by the GUI's hourly check, by
 // `vaultry-cli trash check` and by the systemd user timer that runs it.

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "platform/Log.h"
 #include "platform/Version.h"
+#include "util/Log.h"
 
 namespace vaultry {
 

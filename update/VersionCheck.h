@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "platform/Http.h"
-#include "platform/Result.h"
+#include "util/Result.h"
 
 namespace vaultry {
 

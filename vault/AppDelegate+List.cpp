@@ -4,7 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
 #include "vault/Records.h"

@@ -3,7 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "desktop/FileKind.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"

@@ -8,7 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
 #include "desktop/FileKind.h"
-#include "platform/Log.h"
+#include "util/Log.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/Records.h"

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Result.h"
 #include "util/Progress.h"
+#include "util/Result.h"
 
 // Vault archives, in the format of `openssl enc` ("Salted__", an 8-byte salt, then CBC with PKCS#7
 // padding). A file becomes `name.enc` (AES-128-CBC); a folder becomes `name.tar.gz`, a gzip tar

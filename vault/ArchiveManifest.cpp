@@ -9,7 +9,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 #include "vault/StorageLock.h"
 
 namespace vaultry::vault {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 #include "vault/Archive.h"
 
 // The integrity manifest of a storage folder: for every archive, the key derivation it was

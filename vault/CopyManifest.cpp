@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 
 namespace vaultry::vault {
 namespace {

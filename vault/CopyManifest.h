@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 
 // What each decrypted plaintext copy looked like when it was written, so that locking can tell an
 // edited copy (which must go back into its archive) from an untouched one (which is just removed).

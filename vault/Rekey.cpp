@@ -11,9 +11,9 @@
 #include <fstream>
 #include <map>
 
-#include "platform/AtomicFile.h"
-#include "platform/Log.h"
+#include "util/AtomicFile.h"
 #include "util/Fd.h"
+#include "util/Log.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Result.h"
 #include "util/Progress.h"
+#include "util/Result.h"
 
 // Changing the vault password re-encrypts every archive in the storage folder. It runs in two
 // phases recorded in a journal in the storage folder:

@@ -13,9 +13,9 @@
 #include <set>
 #include <utility>
 
-#include "platform/Log.h"
 #include "trash/Trash.h"
 #include "util/Fd.h"
+#include "util/Log.h"
 #include "vault/Archive.h"
 
 namespace vaultry::vault {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 
 // Deleting a user's plaintext (an original after encryption, a decrypted copy when it is locked)
 // all or nothing: the item first leaves its place whole, by one rename into a private folder

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 #include "vault/Archive.h"
 #include "vault/CopyManifest.h"
 #include "vault/StorageLock.h"

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Result.h"
 #include "platform/Spawn.h"
 #include "util/Progress.h"
+#include "util/Result.h"
 
 namespace vaultry::vault {
 

@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 
 namespace vaultry::vault {
 

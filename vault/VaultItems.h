@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Result.h"
 #include "util/Progress.h"
+#include "util/Result.h"
 #include "vault/SafeRemoval.h"
 
 // The steps of encrypting and decrypting one vault item, shared by the GUI flows and the CLI.

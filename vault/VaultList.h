@@ -6,8 +6,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/Result.h"
 #include "util/Progress.h"
+#include "util/Result.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 

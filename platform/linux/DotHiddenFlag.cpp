@@ -11,7 +11,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 
 namespace vaultry::platform {
 namespace {

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/AtomicFile.h"
-#include "platform/Log.h"
+#include "util/AtomicFile.h"
+#include "util/Log.h"
 
 namespace vaultry::platform {
 namespace {

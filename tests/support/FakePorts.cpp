@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Log.h"
 #include "platform/Outlets.h"
+#include "util/Log.h"
 
 namespace vaultry::test {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform/Result.h"
+#include "util/Result.h"
 
 namespace vaultry {
 

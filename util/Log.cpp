@@ -1,4 +1,4 @@
-#include "platform/Log.h"
+#include "util/Log.h"
 
 #include <cstdio>
 #include <mutex>

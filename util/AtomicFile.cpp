@@ -1,4 +1,4 @@
-#include "platform/AtomicFile.h"
+#include "util/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
