@@ -4,6 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
+#include "platform/Outlets.h"
 #include "update/VersionCheck.h"
 #include "vault/AutoLock.h"
 #include "vault/PSTableCellView.h"
@@ -13,8 +14,8 @@
 namespace vaultry {
 
 void AppDelegate::UnHideFileAction() {
-    const std::int64_t row = ui_.clickedRow("fileTableView");
-    if (ui_.isVisible("thefileManageWindow") && row >= 0 &&
+    const std::int64_t row = ui_.clickedRow(outlet::fileTableView);
+    if (ui_.isVisible(outlet::thefileManageWindow) && row >= 0 &&
         static_cast<std::uint64_t>(row) < FileDataArray.size() &&
         !vault::isEncrypted(FileDataArray[static_cast<std::size_t>(row)])) {
         // The same confirmation, reveal and unhide as the row's own switch.
@@ -28,11 +29,11 @@ void AppDelegate::UnHideFileAction() {
 void AppDelegate::ClickHelp() { s_.workspace.openUrl(productPageUrl()); }
 
 void AppDelegate::ActAboutAction() {
-    if (!ui_.isVisible("aboutWindow")) ui_.showWindow("aboutWindow");
+    if (!ui_.isVisible(outlet::aboutWindow)) ui_.showWindow(outlet::aboutWindow);
 }
 
 void AppDelegate::ClickAutoTidyDesktop() {
-    const bool on = ui_.state("autoCleanupSelectBtn");
+    const bool on = ui_.state(outlet::autoCleanupSelectBtn);
     prefs_.setAutoTidy(on);
     // Switched on, the first tidy is the next time the chosen moment comes, not at once.
     if (on) prefs_.setLastAutoTidyDate(s_.clock.now());
@@ -64,16 +65,16 @@ void AppDelegate::readPreferences() {
     const int minutes = vault::autoLockMinutes(prefs_.autoLockMinutes());
     const auto* choice =
         std::find(std::begin(vault::kAutoLockChoices), std::end(vault::kAutoLockChoices), minutes);
-    ui_.setNumber("autoLockPopup",
+    ui_.setNumber(outlet::autoLockPopup,
                   choice == std::end(vault::kAutoLockChoices)
                       ? 0
                       : static_cast<double>(std::distance(std::begin(vault::kAutoLockChoices), choice)));
-    ui_.setNumber("erasePassesPopup", prefs_.erasePasses() == 1 ? 1 : 0);
-    ui_.setText("tidyExclusionList", exclusionLines(prefs_.tidyExclusions()));
+    ui_.setNumber(outlet::erasePassesPopup, prefs_.erasePasses() == 1 ? 1 : 0);
+    ui_.setText(outlet::tidyExclusionList, exclusionLines(prefs_.tidyExclusions()));
 }
 
 void AppDelegate::ChangeAutoLockAction() {
-    const double index = ui_.number("autoLockPopup");
+    const double index = ui_.number(outlet::autoLockPopup);
     if (index < 0 || index >= static_cast<double>(std::size(vault::kAutoLockChoices))) return;
     prefs_.setAutoLockMinutes(
         static_cast<std::uint64_t>(vault::kAutoLockChoices[static_cast<std::size_t>(index)]));
@@ -81,7 +82,7 @@ void AppDelegate::ChangeAutoLockAction() {
 }
 
 void AppDelegate::ChangeErasePassesAction() {
-    prefs_.setErasePasses(ui_.number("erasePassesPopup") == 1 ? 1u : 0u);
+    prefs_.setErasePasses(ui_.number(outlet::erasePassesPopup) == 1 ? 1u : 0u);
     prefs_.save();
 }
 
@@ -100,22 +101,22 @@ bool addPattern(StringArray& list, std::string pattern) {
 
 void AppDelegate::AddTidyExclusionAction() {
     StringArray list = prefs_.tidyExclusions();
-    if (addPattern(list, ui_.text("tidyExclusionField"))) {
+    if (addPattern(list, ui_.text(outlet::tidyExclusionField))) {
         prefs_.setTidyExclusions(list);
         prefs_.save();
     }
-    ui_.setText("tidyExclusionField", "");
-    ui_.setText("tidyExclusionList", exclusionLines(list));
+    ui_.setText(outlet::tidyExclusionField, "");
+    ui_.setText(outlet::tidyExclusionList, exclusionLines(list));
 }
 
 void AppDelegate::RemoveTidyExclusionAction() {
     StringArray list = prefs_.tidyExclusions();
-    const double row = ui_.number("tidyExclusionList");
+    const double row = ui_.number(outlet::tidyExclusionList);
     if (row < 0 || row >= static_cast<double>(list.size())) return;
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(row));
     prefs_.setTidyExclusions(list);
     prefs_.save();
-    ui_.setText("tidyExclusionList", exclusionLines(list));
+    ui_.setText(outlet::tidyExclusionList, exclusionLines(list));
 }
 
 void AppDelegate::KeepLaunchersAction() {
@@ -124,7 +125,7 @@ void AppDelegate::KeepLaunchersAction() {
         prefs_.setTidyExclusions(list);
         prefs_.save();
     }
-    ui_.setText("tidyExclusionList", exclusionLines(list));
+    ui_.setText(outlet::tidyExclusionList, exclusionLines(list));
 }
 
 }  // namespace vaultry

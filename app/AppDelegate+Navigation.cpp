@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "platform/Outlets.h"
 
 // Presses of the skin buttons, dispatched by which button sent them. Senders without a branch
 // here are ignored.
@@ -13,21 +14,21 @@ struct Faces {
 
 // The cookie page's source buttons.
 constexpr Faces kCookieButtons[] = {
-    {"openCookieBtn", "opencooikedown.png", "opencookienom.png"},
-    {"safariCookieBtn", "safaricookiedown.png", "Safaricookienom.png"},
-    {"chromeCookieBtn", "chromecookiedown.png", "chromecookienom.png"},
-    {"firefoxCookieBtn", "firefoxcookiedown.png", "firefoxcookienom.png"},
-    {"newCookieBtn", "newcookiedown.png", "newcookienom.png"},
+    {outlet::openCookieBtn, "opencooikedown.png", "opencookienom.png"},
+    {outlet::safariCookieBtn, "safaricookiedown.png", "Safaricookienom.png"},
+    {outlet::chromeCookieBtn, "chromecookiedown.png", "chromecookienom.png"},
+    {outlet::firefoxCookieBtn, "firefoxcookiedown.png", "firefoxcookienom.png"},
+    {outlet::newCookieBtn, "newcookiedown.png", "newcookienom.png"},
 };
 
 // The desktop browser's kind buttons.
 constexpr Faces kKindButtons[] = {
-    {"currentDesktopBtn", "currentBigDesktopdown.png", "currentBigDesktopnom.png"},
-    {"pictureBtn", "picbigDown.png", "picbignom.png"},
-    {"documentBtn", "docbigdown.png", "docbignom.png"},
-    {"archiveBtn", "archbigdown.png", "archbignom.png"},
-    {"folerBtn", "folderbigdown.png", "folderbignom.png"},
-    {"otherBtn", "othebigdown.png", "otherbignom.png"},
+    {outlet::currentDesktopBtn, "currentBigDesktopdown.png", "currentBigDesktopnom.png"},
+    {outlet::pictureBtn, "picbigDown.png", "picbignom.png"},
+    {outlet::documentBtn, "docbigdown.png", "docbignom.png"},
+    {outlet::archiveBtn, "archbigdown.png", "archbignom.png"},
+    {outlet::folerBtn, "folderbigdown.png", "folderbignom.png"},
+    {outlet::otherBtn, "othebigdown.png", "otherbignom.png"},
 };
 
 // The pressed button of a group shows its down face, the others their normal face.
@@ -55,8 +56,8 @@ void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification& n) {
         switch (*cookie) {
             case 0:
                 ActClickOpenCookiesAction();
-                ui_.setImage("openCookieBtn", "opencookienom.png");
-                ui_.setImage("newCookieBtn", "newcookiedown.png");
+                ui_.setImage(outlet::openCookieBtn, "opencookienom.png");
+                ui_.setImage(outlet::newCookieBtn, "newcookiedown.png");
                 break;
             case 1:
                 ActClickSafariAction();
@@ -73,30 +74,30 @@ void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification& n) {
         }
         return;
     }
-    if (sender == ui_.outlet("connectBtn")) {
-        ui_.setImage("connectBtn", "connectdownbtn.png");
+    if (sender == ui_.outlet(outlet::connectBtn)) {
+        ui_.setImage(outlet::connectBtn, "connectdownbtn.png");
         clickConnectHomeAction();
-        ui_.setImage("connectBtn", "connectnombtn.png");
+        ui_.setImage(outlet::connectBtn, "connectnombtn.png");
         return;
     }
 
     // ---- Storage location, password and the vault's six filters
-    if (sender == ui_.outlet("selectStorageBtn")) {
-        ui_.setImage("selectStorageBtn", "storagedown.png");
+    if (sender == ui_.outlet(outlet::selectStorageBtn)) {
+        ui_.setImage(outlet::selectStorageBtn, "storagedown.png");
         ChooseEncryptedFileStoreLocation();
-        ui_.setImage("selectStorageBtn", "storagenom.png");
+        ui_.setImage(outlet::selectStorageBtn, "storagenom.png");
         return;
     }
-    if (sender == ui_.outlet("changeStorageBtn")) {
+    if (sender == ui_.outlet(outlet::changeStorageBtn)) {
         ChangeStorePathAction();
         return;
     }
-    if (sender == ui_.outlet("changePassWordBtn")) {
+    if (sender == ui_.outlet(outlet::changePassWordBtn)) {
         ChangePassWordAction();
         return;
     }
-    if (sender == ui_.outlet("tidybutton")) {
-        ui_.setImage("tidybutton", "startlocationdownbtn.png");
+    if (sender == ui_.outlet(outlet::tidybutton)) {
+        ui_.setImage(outlet::tidybutton, "startlocationdownbtn.png");
         ChooseStartLocationAction();  // its completion puts the normal face back
         return;
     }
@@ -106,12 +107,12 @@ void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification& n) {
         void (AppDelegate::*select)();
     };
     static constexpr Filter kFilters[] = {
-        {"selectAllBtn", "allnom", &AppDelegate::SelectAllEncryptedFilesAction},
-        {"selectImageBtn", "imagenom", &AppDelegate::SelectEncryptedImagesAction},
-        {"selectDocBtn", "docnom", &AppDelegate::SelectEncryptedDocsAction},
-        {"selectVideoBtn", "medianom", &AppDelegate::SelectEncryptedMediasAction},
-        {"selectFolderBtn", "foldernom", &AppDelegate::SelectEncryptedFoldersAction},
-        {"selectOtherBtn", "othernom", &AppDelegate::SelectEncryptedOtherAction}};
+        {outlet::selectAllBtn, "allnom", &AppDelegate::SelectAllEncryptedFilesAction},
+        {outlet::selectImageBtn, "imagenom", &AppDelegate::SelectEncryptedImagesAction},
+        {outlet::selectDocBtn, "docnom", &AppDelegate::SelectEncryptedDocsAction},
+        {outlet::selectVideoBtn, "medianom", &AppDelegate::SelectEncryptedMediasAction},
+        {outlet::selectFolderBtn, "foldernom", &AppDelegate::SelectEncryptedFoldersAction},
+        {outlet::selectOtherBtn, "othernom", &AppDelegate::SelectEncryptedOtherAction}};
     for (const auto& f : kFilters)
         if (sender == ui_.outlet(f.outlet)) {
             ui_.setImage(f.outlet, f.image);

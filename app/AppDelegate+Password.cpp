@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
+#include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
@@ -14,49 +15,49 @@ void AppDelegate::OPenFileManageWindow() {
     ui_.activateApp();
     refreshVaultLists();
     if (!prefs_.hasPassword()) {
-        ui_.showWindow("CreatePWWindow");
-    } else if (ui_.isVisible("thefileManageWindow")) {
-        ui_.showWindow("thefileManageWindow");
+        ui_.showWindow(outlet::CreatePWWindow);
+    } else if (ui_.isVisible(outlet::thefileManageWindow)) {
+        ui_.showWindow(outlet::thefileManageWindow);
     } else {
         // The prompt opens the vault, whatever an earlier, cancelled prompt was for.
         bperfPassW = false;
-        ui_.showWindow("enterPDWindow");
+        ui_.showWindow(outlet::enterPDWindow);
     }
 }
 
 void AppDelegate::ClickShowPereferenceWindow() {
-    if (ui_.isVisible("thefileManageWindow")) {
-        ui_.showWindow("preferWindows");
+    if (ui_.isVisible(outlet::thefileManageWindow)) {
+        ui_.showWindow(outlet::preferWindows);
         ui_.activateApp();
         return;
     }
     ui_.activateApp();
     bperfPassW = true;
-    ui_.showWindow("enterPDWindow");
+    ui_.showWindow(outlet::enterPDWindow);
 }
 
 void AppDelegate::MyClosebuttonMouseDownHandle(const Notification& n) {
     if (closeButtonOfVaultWindows(n)) return;
-    if (n.object == ui_.outlet("doneButton")) {
+    if (n.object == ui_.outlet(outlet::doneButton)) {
         ClickCreatePasswordDone();
-    } else if (n.object == ui_.outlet("closedButton")) {
-        ui_.setImage("closedButton", "Close_Down.png");
-        ui_.hideWindow("CreatePWWindow");
-        ui_.setImage("closedButton", "Close_Nom.png");
-    } else if (n.object == ui_.outlet("enterPDButton")) {
+    } else if (n.object == ui_.outlet(outlet::closedButton)) {
+        ui_.setImage(outlet::closedButton, "Close_Down.png");
+        ui_.hideWindow(outlet::CreatePWWindow);
+        ui_.setImage(outlet::closedButton, "Close_Nom.png");
+    } else if (n.object == ui_.outlet(outlet::enterPDButton)) {
         ClickEnterPasswordButton();
-    } else if (n.object == ui_.outlet("closedPDWindowButton")) {
-        ui_.hideWindow("enterPDWindow");
+    } else if (n.object == ui_.outlet(outlet::closedPDWindowButton)) {
+        ui_.hideWindow(outlet::enterPDWindow);
     }
 }
 
 void AppDelegate::ClickCreatePasswordDone() {
-    ui_.setImage("doneButton", "donedown.png");
-    std::string first = ui_.text("theCreatePWLab");
-    std::string second = ui_.text("theConfirmPWLab");
+    ui_.setImage(outlet::doneButton, "donedown.png");
+    std::string first = ui_.text(outlet::theCreatePWLab);
+    std::string second = ui_.text(outlet::theConfirmPWLab);
     // The fields hold the pass phrase only as long as it is being read.
-    ui_.setText("theCreatePWLab", "");
-    ui_.setText("theConfirmPWLab", "");
+    ui_.setText(outlet::theCreatePWLab, "");
+    ui_.setText(outlet::theConfirmPWLab, "");
     if (first == second && !first.empty()) {
         // Only a verifier is stored; the pass phrase itself stays in locked memory for the run.
         if (auto verifier = password::makeVerifier(first)) {
@@ -69,13 +70,13 @@ void AppDelegate::ClickCreatePasswordDone() {
             logLine("password: " + verifier.error().message);
         }
     } else {
-        ui_.setHidden("warnlab", false);
-        ui_.setText("theConfirmPWLab", "");
-        ui_.shake("CreatePWWindow");
+        ui_.setHidden(outlet::warnlab, false);
+        ui_.setText(outlet::theConfirmPWLab, "");
+        ui_.shake(outlet::CreatePWWindow);
     }
     password::wipe(first);
     password::wipe(second);
-    ui_.setImage("doneButton", "donenom.png");
+    ui_.setImage(outlet::doneButton, "donenom.png");
 }
 
 bool AppDelegate::checkVaultPassword(const std::string& entered) {
@@ -93,25 +94,25 @@ bool AppDelegate::checkVaultPassword(const std::string& entered) {
 }
 
 void AppDelegate::enterPassword(bool fromButton) {
-    std::string entered = ui_.text("enterPWLab");
+    std::string entered = ui_.text(outlet::enterPWLab);
     if (!fromButton && entered.empty()) return;
     if (prefs_.hasPassword() && checkVaultPassword(entered)) {
-        ui_.setHidden("enterPDWarnLab", true);
-        ui_.hideWindow("enterPDWindow");
-        ui_.setText("enterPWLab", "");
+        ui_.setHidden(outlet::enterPDWarnLab, true);
+        ui_.hideWindow(outlet::enterPDWindow);
+        ui_.setText(outlet::enterPWLab, "");
         if (bperfPassW) {
-            ui_.showWindow("preferWindows");
+            ui_.showWindow(outlet::preferWindows);
             bperfPassW = false;
         } else {
-            if (fromButton) ui_.reload("fileTableView");
-            ui_.showWindow("thefileManageWindow");
+            if (fromButton) ui_.reload(outlet::fileTableView);
+            ui_.showWindow(outlet::thefileManageWindow);
             ui_.activateApp();
-            ui_.centerWindow("thefileManageWindow");
+            ui_.centerWindow(outlet::thefileManageWindow);
         }
     } else {
-        ui_.setHidden("enterPDWarnLab", false);
-        ui_.setText("enterPWLab", "");
-        ui_.shake("enterPDWindow");
+        ui_.setHidden(outlet::enterPDWarnLab, false);
+        ui_.setText(outlet::enterPWLab, "");
+        ui_.shake(outlet::enterPDWindow);
     }
     password::wipe(entered);
 }
@@ -121,8 +122,8 @@ void AppDelegate::ClickEnterPasswordButton() { enterPassword(true); }
 
 void AppDelegate::ChangePassWordAction() {
     if (isBusy()) return;
-    std::string next = ui_.text("newPWLab");
-    std::string confirm = ui_.text("confirmNewPWLab");
+    std::string next = ui_.text(outlet::newPWLab);
+    std::string confirm = ui_.text(outlet::confirmNewPWLab);
     struct Wipe {
         std::string &a, &b;
         ~Wipe() {
@@ -130,18 +131,18 @@ void AppDelegate::ChangePassWordAction() {
             password::wipe(b);
         }
     } wipeOnExit{next, confirm};
-    ui_.setText("newPWLab", "");
-    ui_.setText("confirmNewPWLab", "");
+    ui_.setText(outlet::newPWLab, "");
+    ui_.setText(outlet::confirmNewPWLab, "");
     if (next != confirm || next.empty()) {
-        ui_.setHidden("warnnewPWlab", false);
-        ui_.setText("confirmNewPWLab", "");
-        ui_.shake("preferWindows");
+        ui_.setHidden(outlet::warnnewPWlab, false);
+        ui_.setText(outlet::confirmNewPWLab, "");
+        ui_.shake(outlet::preferWindows);
         return;
     }
     refreshVaultLists();
     if (!passPhraseKnown()) {
         // The archives can only be re-encrypted with the current pass phrase.
-        ui_.showWindow("enterPDWindow");
+        ui_.showWindow(outlet::enterPDWindow);
         return;
     }
     const auto refuse = [this](const std::string& why) {
@@ -185,7 +186,7 @@ void AppDelegate::ChangePassWordAction() {
         }
     }
     // From here on every archive opens with the new pass phrase only.
-    ui_.hideWindow("preferWindows");
+    ui_.hideWindow(outlet::preferWindows);
     prefs_.setPasswordVerifier(*verifier);
     // Not saved, the committed journal stays: the next start stores the verifier.
     if (prefs_.save() && !storage.empty()) vault::finishRekey(storage);

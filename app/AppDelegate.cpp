@@ -6,6 +6,7 @@
 #include "app/Notifications.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
+#include "platform/Outlets.h"
 #include "update/PRUpdateController.h"
 #include "util/Log.h"
 #include "util/TimeText.h"
@@ -81,28 +82,29 @@ void AppDelegate::setStorelocationPath(std::string path) {
 }
 
 void AppDelegate::awakeFromNib() {
-    ui_.setHidden("openView", false);
-    ui_.setHidden("theConentView", true);
-    ui_.setHidden("newCookieBtn", true);
+    ui_.setHidden(outlet::openView, false);
+    ui_.setHidden(outlet::theConentView, true);
+    ui_.setHidden(outlet::newCookieBtn, true);
     // No grant is asked for: the access window offers only the choice of where tidied items go.
-    ui_.setHidden("connectView", true);
-    ui_.setHidden("startTidyView", false);
+    ui_.setHidden(outlet::connectView, true);
+    ui_.setHidden(outlet::startTidyView, false);
     isDarkMode = ui_.darkAppearance();
     readConfigfileInfo();
-    for (const char* label : {"warnlab", "enterPDWarnLab", "warnnewPWlab"}) ui_.setHidden(label, true);
+    for (const char* label : {outlet::warnlab, outlet::enterPDWarnLab, outlet::warnnewPWlab})
+        ui_.setHidden(label, true);
     bperfPassW = false;
 }
 
 void AppDelegate::readConfigfileInfo() {
-    ui_.setState("autoLunchBtn", prefs_.autoLogin());
-    ui_.setState("autoCleanupSelectBtn", prefs_.autoTidy());
+    ui_.setState(outlet::autoLunchBtn, prefs_.autoLogin());
+    ui_.setState(outlet::autoCleanupSelectBtn, prefs_.autoTidy());
     readPreferences();
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     bSafariCookie = false;
     bFireFoxCookie = false;
-    ui_.setHidden("theProgressor", true);
+    ui_.setHidden(outlet::theProgressor, true);
     bookmarkFileURL.clear();
     initStateBannerView();
     loadVaultLists();
@@ -122,7 +124,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::initStateBannerView() {
-    ui_.setImage("_statusItem", ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png");
+    ui_.setImage(outlet::_statusItem, ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png");
 }
 
 void AppDelegate::runLongWork(const std::string& title, Progress& progress,
@@ -143,15 +145,15 @@ void AppDelegate::applicationOpenFiles(const std::vector<std::string>& fileNames
 }
 
 void AppDelegate::BMakeModeTimer_hander() {
-    if (!ui_.state("autoCleanupSelectBtn")) return;
-    const std::string chosen = ui_.text("tidyTimePicker");
+    if (!ui_.state(outlet::autoCleanupSelectBtn)) return;
+    const std::string chosen = ui_.text(outlet::tidyTimePicker);
     const std::string now = hourMinute(s_.clock.now());
     const bool dark = ui_.darkAppearance();
     if (dark && !isDarkMode) {
-        ui_.setImage("_statusItem", "darkbannerIcon.png");
+        ui_.setImage(outlet::_statusItem, "darkbannerIcon.png");
         isDarkMode = true;
     } else if (!dark && isDarkMode) {
-        ui_.setImage("_statusItem", "bannerIcon.png");
+        ui_.setImage(outlet::_statusItem, "bannerIcon.png");
         isDarkMode = false;
     }
     if (chosen == now) logLine("tidy time " + now);

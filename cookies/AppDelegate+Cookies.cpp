@@ -11,6 +11,7 @@
 #include "cookies/KeepList.h"
 #include "cookies/PRCookFileNode.h"
 #include "cookies/PRRtfController.h"
+#include "platform/Outlets.h"
 #include "util/Log.h"
 
 namespace fs = std::filesystem;
@@ -18,8 +19,8 @@ namespace fs = std::filesystem;
 namespace vaultry {
 namespace {
 
-constexpr const char* kProgressor = "theProgressor";
-constexpr const char* kCookieTable = "dataTableView";
+constexpr const char* kProgressor = outlet::theProgressor;
+constexpr const char* kCookieTable = outlet::dataTableView;
 
 }  // namespace
 
@@ -67,7 +68,7 @@ void AppDelegate::clickConnectHomeAction() {
     panel.chooseDirectories = true;
     panel.multipleSelection = false;
     panel.directory = s_.paths.trash().string();
-    ui_.beginSheet("connectWindow", panel, [this](std::optional<platform::Ui::Paths> chosen) {
+    ui_.beginSheet(outlet::connectWindow, panel, [this](std::optional<platform::Ui::Paths> chosen) {
         if (!chosen || chosen->empty()) return;
         if (const auto grant = s_.bookmarks.create(chosen->front())) {
             // One grant serves the trash care and the cookie viewer alike.
@@ -75,7 +76,7 @@ void AppDelegate::clickConnectHomeAction() {
             prefs_.setCookieFolderGrant(*grant);
             prefs_.save();
         }
-        ui_.hideWindow("connectWindow");
+        ui_.hideWindow(outlet::connectWindow);
         initStateBannerView();
     });
 }
@@ -192,8 +193,8 @@ void AppDelegate::ScanFinishOnMainThread() {
         bOpenCookie = false;
     }
     dataController = cookArray;
-    ui_.setHidden("theConentView", false);
-    ui_.setHidden("openView", true);
+    ui_.setHidden(outlet::theConentView, false);
+    ui_.setHidden(outlet::openView, true);
     ui_.reload(kCookieTable);  // a reloaded table has no selection
     stopProgress(ui_);
     bCookieWorkerRunning = false;
@@ -212,7 +213,7 @@ void AppDelegate::ActClickOpenCookiesAction() {
     panel.chooseDirectories = false;
     panel.multipleSelection = false;
     panel.directory = s_.paths.documents().string();
-    ui_.beginSheet("window", panel,
+    ui_.beginSheet(outlet::window, panel,
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd1(chosen); });
 }
 
@@ -222,7 +223,7 @@ void AppDelegate::openPanelDidEnd1(const std::optional<platform::Ui::Paths>& cho
     bOpenCookie = true;
     newCookieArray.clear();
     CheckFilePathISCookie(chosen->front());
-    ui_.setHidden("newCookieBtn", false);
+    ui_.setHidden(outlet::newCookieBtn, false);
 }
 
 void AppDelegate::CheckFilePathISCookie(const std::string& path) {

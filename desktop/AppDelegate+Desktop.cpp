@@ -6,12 +6,13 @@
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
+#include "platform/Outlets.h"
 #include "util/Log.h"
 
 namespace vaultry {
 namespace {
 
-constexpr const char* kBrowser = "theBroswerView";
+constexpr const char* kBrowser = outlet::theBroswerView;
 constexpr const char* kAutoTidyNotification = "AutoTidyDone";
 
 void eraseNode(AppDelegate::FileNodes& list, const std::shared_ptr<FBFileNode>& node) {
@@ -116,9 +117,9 @@ void AppDelegate::ClickTidyAction() {
     if (tidyStorageFolder().empty()) {
         // Nowhere to tidy to yet: the access window asks where tidied items go; the tidy runs
         // once a location is chosen.
-        ui_.setHidden("connectView", true);
-        ui_.setHidden("startTidyView", false);
-        ui_.showWindow("connectWindow");
+        ui_.setHidden(outlet::connectView, true);
+        ui_.setHidden(outlet::startTidyView, false);
+        ui_.showWindow(outlet::connectWindow);
         return;
     }
     const std::string desktop = s_.paths.desktop().string();
@@ -215,8 +216,8 @@ void AppDelegate::UndoLastTidy() {
 }
 
 void AppDelegate::autoTidyIfDue() {
-    if (!ui_.state("autoCleanupSelectBtn")) return;
-    const auto at = tidy::parseHourMinute(ui_.text("tidyTimePicker"));
+    if (!ui_.state(outlet::autoCleanupSelectBtn)) return;
+    const auto at = tidy::parseHourMinute(ui_.text(outlet::tidyTimePicker));
     if (!at) return;
     const auto now = s_.clock.now();
     const auto last = prefs_.lastAutoTidyDate();

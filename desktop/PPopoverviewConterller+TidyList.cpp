@@ -23,11 +23,11 @@ struct KindButton {
 };
 
 constexpr KindButton kKindButtons[] = {
-    {"allBtn", "alldownbbtn", "allnombbtn", &AppDelegate::getDesktopAllArray},
-    {"imageBtn", "imagedownbtn", "imagenombtn", &AppDelegate::getDesktopPicArray},
-    {"docuBtn", "docdownbtn", "docnombtn", &AppDelegate::getDesktopDocArray},
-    {"zipBtn", "zipdownbtn", "zipnombtn", &AppDelegate::getDesktopArchArray},
-    {"folderBtn", "folderdownbtn", "foldernombtn", &AppDelegate::getDesktopFolderArray},
+    {outlet::allBtn, "alldownbbtn", "allnombbtn", &AppDelegate::getDesktopAllArray},
+    {outlet::imageBtn, "imagedownbtn", "imagenombtn", &AppDelegate::getDesktopPicArray},
+    {outlet::docuBtn, "docdownbtn", "docnombtn", &AppDelegate::getDesktopDocArray},
+    {outlet::zipBtn, "zipdownbtn", "zipnombtn", &AppDelegate::getDesktopArchArray},
+    {outlet::folderBtn, "folderdownbtn", "foldernombtn", &AppDelegate::getDesktopFolderArray},
     {outlet::tidyOtherBtn, "otherdownbbtn", "othernombbtn", &AppDelegate::getDesktopOtherArray},
 };
 
@@ -123,7 +123,7 @@ void PPopoverviewConterller::ClickRefreshAct() {
 }
 
 void PPopoverviewConterller::ClickSettingAct() {
-    s_.ui.showWindow("preferWindows");
+    s_.ui.showWindow(outlet::preferWindows);
     s_.ui.reload(kTidyTable);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "platform/Outlets.h"
 
 namespace vaultry {
 
@@ -28,9 +29,9 @@ public:
     // ---- Tidy list -------------------------------------------------------------------------
     using FileNodes = AppDelegate::FileNodes;
     // Outlets of the tidy list: the table, the search field, the kind menu.
-    static constexpr const char* kTidyTable = "tidyTableView";
-    static constexpr const char* kSearchField = "searchField";
-    static constexpr const char* kKindMenu = "thepBtn";
+    static constexpr const char* kTidyTable = outlet::tidyTableView;
+    static constexpr const char* kSearchField = outlet::searchField;
+    static constexpr const char* kKindMenu = outlet::thepBtn;
     // The kind menu's items, in order; the menu's number is the chosen position.
     static constexpr const char* kKindMenuItems[] = {"All Content", "Folders", "Pictures", "Documents",
                                                      "Videos",      "Audios",  "Other"};

@@ -7,6 +7,7 @@
 #include "app/AppDelegate.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
+#include "platform/Outlets.h"
 #include "trash/SecureErase.h"
 #include "trash/Trash.h"
 #include "trash/TrashItems.h"
@@ -58,7 +59,7 @@ void AppDelegate::ShowTrashSize() {
         s_.mainThread.post([this, alive, size] {
             if (!*alive) return;
             trashSizeRunning_ = false;
-            ui_.setText("trashSizelab", sizeText(size, 2));
+            ui_.setText(outlet::trashSizelab, sizeText(size, 2));
         });
     });
 }
@@ -66,7 +67,7 @@ void AppDelegate::ShowTrashSize() {
 void AppDelegate::showLastEmptying() {
     const auto date = prefs_.lastCleanDate();
     if (!date) {
-        ui_.setText("trashLastCleanlab", "Not emptied by Vaultry yet.");
+        ui_.setText(outlet::trashLastCleanlab, "Not emptied by Vaultry yet.");
         return;
     }
     const auto size = prefs_.lastCleanSize();
@@ -75,9 +76,9 @@ void AppDelegate::showLastEmptying() {
     std::string day = dateText;
     std::erase(day, '(');
     std::erase(day, ')');
-    ui_.setText("trashLastCleanlab", size && !size->empty()
-                                         ? "Last emptied on " + day + ", when it held " + *size + "."
-                                         : "Last emptied on " + day + ".");
+    ui_.setText(outlet::trashLastCleanlab, size && !size->empty()
+                                               ? "Last emptied on " + day + ", when it held " + *size + "."
+                                               : "Last emptied on " + day + ".");
 }
 
 void AppDelegate::StrongEmptyTrash() {
@@ -132,10 +133,10 @@ void AppDelegate::recordTrashGrant() {
 }
 
 void AppDelegate::ShowAutoTrash() {
-    if (ui_.isVisible("autoTrashWindow"))
-        ui_.hideWindow("autoTrashWindow");
+    if (ui_.isVisible(outlet::autoTrashWindow))
+        ui_.hideWindow(outlet::autoTrashWindow);
     else
-        ui_.showWindow("autoTrashWindow");
+        ui_.showWindow(outlet::autoTrashWindow);
 }
 
 bool AppDelegate::removeSomeTrashItems() {
@@ -236,20 +237,20 @@ void AppDelegate::StartSafeDeleteFileAction() {
     const trash::EraseTool tool = trash::eraseToolForPasses(static_cast<unsigned>(prefs_.erasePasses()));
     const std::string total = std::to_string(chosen->size());
     eraseRunning_ = true;
-    ui_.setHidden("eraseProgresslab", false);
-    ui_.setText("eraseProgresslab", "0 of " + total);
+    ui_.setHidden(outlet::eraseProgresslab, false);
+    ui_.setText(outlet::eraseProgresslab, "0 of " + total);
     Progress progress;
     trash::EraseRun run;
     runLongWork("Erasing", progress, [&] { run = trash::eraseItems(s_.spawn, tool, *chosen, progress); });
     if (run.report.failed)
         logLine("erase: " + std::to_string(run.report.failed) + " item(s) could not be erased");
     if (!run.report.cancelled) {
-        ui_.setText("eraseProgresslab", total + " of " + total);
+        ui_.setText(outlet::eraseProgresslab, total + " of " + total);
         logLine("erase file finished");
         EraseAllFinishedHanderToMainThread();
         return;
     }
-    ui_.setText("eraseProgresslab", std::to_string(run.gone.size()) + " of " + total);
+    ui_.setText(outlet::eraseProgresslab, std::to_string(run.gone.size()) + " of " + total);
     logLine("erase: cancelled after " + std::to_string(run.report.erased) + " file(s)");
     EraseAllFinishedHanderToMainThread();
     // What was overwritten cannot come back: the user is told exactly what is gone and what is not.
@@ -278,7 +279,7 @@ void AppDelegate::EraseFileDirectoryPath(const std::string& folder) {
 
 void AppDelegate::EraseAllFinishedHanderToMainThread() {
     eraseRunning_ = false;
-    ui_.setHidden("eraseProgresslab", true);
+    ui_.setHidden(outlet::eraseProgresslab, true);
     ShowTrashSize();
 }
 

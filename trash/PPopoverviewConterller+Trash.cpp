@@ -1,13 +1,14 @@
 #include <cstring>
 
 #include "desktop/PPopoverviewConterller.h"
+#include "platform/Outlets.h"
 #include "trash/Trash.h"
 #include "util/Log.h"
 
 namespace vaultry {
 
 void PPopoverviewConterller::ChangeTheTrashTime() {
-    const std::string title = s_.ui.text("theTimeBtn");
+    const std::string title = s_.ui.text(outlet::theTimeBtn);
     if (!trash::intervalOfTimeChoice(title)) return;
     prefs_.setCleanTime(title);
     prefs_.save();
@@ -15,25 +16,26 @@ void PPopoverviewConterller::ChangeTheTrashTime() {
 
 void PPopoverviewConterller::TragTheStorageAction() {
     const std::uint64_t threshold =
-        trash::storageThresholdForSlider(s_.ui.number("storageSlider"), kStorageSliderMaximum);
+        trash::storageThresholdForSlider(s_.ui.number(outlet::storageSlider), kStorageSliderMaximum);
     if (threshold <= trash::kSmallestStorageThreshold) {
-        s_.ui.setText("storagelab", "100MB");  // the stored limit keeps its former value
+        s_.ui.setText(outlet::storagelab, "100MB");  // the stored limit keeps its former value
         return;
     }
     char buffer[100] = {};
     std::string label = " ";
     label += size_to_unit(threshold, buffer);
-    s_.ui.setText("storagelab", std::move(label));
+    s_.ui.setText(outlet::storagelab, std::move(label));
     prefs_.setTrashSizeLimit(threshold);
     prefs_.save();
 }
 
 void PPopoverviewConterller::ShowLastCleanUpInfo(const std::optional<std::string>& sizeText,
                                                  const std::optional<std::string>& dateText) {
-    for (const char* label : {"lastCleanupInfolab", "lastCleanupSizelab", "lastCleanupDatelab"})
+    for (const char* label :
+         {outlet::lastCleanupInfolab, outlet::lastCleanupSizelab, outlet::lastCleanupDatelab})
         s_.ui.setHidden(label, false);
-    if (sizeText) s_.ui.setText("lastCleanupSizelab", *sizeText);
-    if (dateText) s_.ui.setText("lastCleanupDatelab", *dateText);
+    if (sizeText) s_.ui.setText(outlet::lastCleanupSizelab, *sizeText);
+    if (dateText) s_.ui.setText(outlet::lastCleanupDatelab, *dateText);
 }
 
 void PPopoverviewConterller::ClickTrashChecks() {
@@ -45,19 +47,19 @@ void PPopoverviewConterller::ClickTrashChecks() {
 }
 
 void PPopoverviewConterller::ClickTrashOnlyChecks() {
-    prefs_.setTrashOnlyOlderItems(s_.ui.state("trashOnlyOlderBtn"));
-    prefs_.setTrashOnlyOldestItems(s_.ui.state("trashOnlyOldestBtn"));
+    prefs_.setTrashOnlyOlderItems(s_.ui.state(outlet::trashOnlyOlderBtn));
+    prefs_.setTrashOnlyOldestItems(s_.ui.state(outlet::trashOnlyOldestBtn));
     if (std::string why; !prefs_.save(&why))
         s_.ui.runAlert({"The Trash schedule could not be saved.", why, " Ok ", "", ""});
 }
 
 void PPopoverviewConterller::showTrashSettings() {
     if (const auto title = prefs_.cleanTime(); title && trash::intervalOfTimeChoice(*title))
-        s_.ui.setText("theTimeBtn", *title);
-    s_.ui.setState("cleanTimeCheckBtn", prefs_.trashCleanByTime());
-    s_.ui.setState("cleanStorageCheckBtn", prefs_.trashCleanBySize());
-    s_.ui.setState("trashOnlyOlderBtn", prefs_.trashOnlyOlderItems());
-    s_.ui.setState("trashOnlyOldestBtn", prefs_.trashOnlyOldestItems());
+        s_.ui.setText(outlet::theTimeBtn, *title);
+    s_.ui.setState(outlet::cleanTimeCheckBtn, prefs_.trashCleanByTime());
+    s_.ui.setState(outlet::cleanStorageCheckBtn, prefs_.trashCleanBySize());
+    s_.ui.setState(outlet::trashOnlyOlderBtn, prefs_.trashOnlyOlderItems());
+    s_.ui.setState(outlet::trashOnlyOldestBtn, prefs_.trashOnlyOldestItems());
     // The slider stands where the stored limit is, or at the bottom of its range.
     const std::uint64_t stored = prefs_.trashSizeLimit();  // absent: 0, below the smallest
     double best = 0;
@@ -73,26 +75,28 @@ void PPopoverviewConterller::showTrashSettings() {
         label.assign(1, ' ');  // appended, not " " + text: GCC 12 at -O3 warns falsely on that
         label += size_to_unit(stored, buffer);
     }
-    s_.ui.setNumber("storageSlider", best);
-    s_.ui.setText("storagelab", std::move(label));
+    s_.ui.setNumber(outlet::storageSlider, best);
+    s_.ui.setText(outlet::storagelab, std::move(label));
     if (const auto last = prefs_.lastCleanDate())
         ShowLastCleanUpInfo(prefs_.lastCleanSize(), trash::lastCleanDateText(*last));
 }
 
-std::string PPopoverviewConterller::getTimeFrequency() { return s_.ui.text("theTimeBtn"); }
-bool PPopoverviewConterller::BCheckDate() { return s_.ui.state("cleanTimeCheckBtn"); }
-bool PPopoverviewConterller::BCheckStorage() { return s_.ui.state("cleanStorageCheckBtn"); }
+std::string PPopoverviewConterller::getTimeFrequency() { return s_.ui.text(outlet::theTimeBtn); }
+bool PPopoverviewConterller::BCheckDate() { return s_.ui.state(outlet::cleanTimeCheckBtn); }
+bool PPopoverviewConterller::BCheckStorage() { return s_.ui.state(outlet::cleanStorageCheckBtn); }
 
-void PPopoverviewConterller::readConfigfileInfo() { s_.ui.setState("autoLunchBtn", prefs_.autoLogin()); }
+void PPopoverviewConterller::readConfigfileInfo() {
+    s_.ui.setState(outlet::autoLunchBtn, prefs_.autoLogin());
+}
 
 void PPopoverviewConterller::ClickAutoTrashOnLogin() {
-    const bool wanted = s_.ui.state("autoLunchBtn");
+    const bool wanted = s_.ui.state(outlet::autoLunchBtn);
     const bool done = wanted ? addAutoTrashAppAsLoginItem() : deleteAutoTrashAppFromLoginItem();
     // The key and the box say what actually holds, also when the change could not be made.
     const bool on = done ? wanted : s_.loginItems.isEnabled();
     if (!done) {
         logLine(wanted ? "cannot add the login item" : "cannot remove the login item");
-        s_.ui.setState("autoLunchBtn", on);
+        s_.ui.setState(outlet::autoLunchBtn, on);
     }
     prefs_.setAutoLogin(on);
     prefs_.save();

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/Outlets.h"
 #include "platform/Version.h"
 #include "util/Log.h"
 
@@ -14,7 +15,7 @@ PRUpdateController::~PRUpdateController() {
     if (connect.joinable()) connect.join();  // the transfer itself is bounded by its time-outs
 }
 
-void PRUpdateController::awakeFromNib() { s_.ui.setImage("bottomImageView", "mainBottomImage.png"); }
+void PRUpdateController::awakeFromNib() { s_.ui.setImage(outlet::bottomImageView, "mainBottomImage.png"); }
 
 void PRUpdateController::hidUpdateWindow() {
     currentVersion_ = kVersion;
@@ -49,13 +50,13 @@ void PRUpdateController::connectionDidFinish(const std::string& url, Result<Vers
     lastestVersion_ = list->lastestVersion;
     whatsnewString_ = list->whatsNew;
     if (CompareOneString(lastestVersion_, currentVersion_)) {
-        s_.ui.setText("newversionlab", "Vaultry " + lastestVersion_ + " is available.");
-        s_.ui.setText("currentversionlab",
+        s_.ui.setText(outlet::newversionlab, "Vaultry " + lastestVersion_ + " is available.");
+        s_.ui.setText(outlet::currentversionlab,
                       "You are using " + currentVersion_ + " version. Would you like to download it now?");
-        s_.ui.setText("whatsnewContentView", releaseNotesText(whatsnewString_));
+        s_.ui.setText(outlet::whatsnewContentView, releaseNotesText(whatsnewString_));
         s_.ui.showWindow(kWindow);
     } else if (checkUpdate) {
-        s_.ui.showWindow("noUpdateWindow");
+        s_.ui.showWindow(outlet::noUpdateWindow);
     }
 }
 
@@ -63,6 +64,6 @@ void PRUpdateController::ClickNotNowAction() { s_.ui.hideWindow(kWindow); }
 
 void PRUpdateController::ClickGoDownloadAction() { s_.workspace.openUrl(productPageUrl()); }
 
-void PRUpdateController::ClickOkAction() { s_.ui.hideWindow("noUpdateWindow"); }
+void PRUpdateController::ClickOkAction() { s_.ui.hideWindow(outlet::noUpdateWindow); }
 
 }  // namespace vaultry

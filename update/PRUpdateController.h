@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/AppDelegate.h"
+#include "platform/Outlets.h"
 #include "update/VersionCheck.h"
 
 namespace vaultry {
@@ -15,7 +16,7 @@ namespace vaultry {
 class PRUpdateController {
 public:
     // The update window's name as the Ui knows it.
-    static constexpr const char* kWindow = "UpdateWindow";
+    static constexpr const char* kWindow = outlet::UpdateWindow;
 
     explicit PRUpdateController(Services services);
     ~PRUpdateController();

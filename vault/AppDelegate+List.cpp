@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
+#include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
@@ -17,7 +18,7 @@ using platform::AlertAnswer;
 
 namespace {
 
-constexpr const char* kTable = "fileTableView";
+constexpr const char* kTable = outlet::fileTableView;
 
 // Only row views post the switch and reveal notifications, with themselves as the object.
 PSTableCellView* rowOf(const Notification& n) {
@@ -232,14 +233,14 @@ void AppDelegate::QuiteVaultryAction() { ui_.terminate(); }
 AlertAnswer AppDelegate::visibleItemsOffer() {
     refreshVaultLists();
     if (DecrytedDataArray.empty()) {
-        ui_.hideWindow("thefileManageWindow");
+        ui_.hideWindow(outlet::thefileManageWindow);
         return AlertAnswer::Default;
     }
     const AlertAnswer answer = ui_.runAlert(
         {"Some items are visible", "Do you want to hide all the visible items before quitting Vaultry ?",
          " Hide and Quit", " Cancel ", " Quit "});
     if (answer == AlertAnswer::Alternate) return answer;
-    ui_.hideWindow("thefileManageWindow");
+    ui_.hideWindow(outlet::thefileManageWindow);
     if (answer == AlertAnswer::Other) return answer;
     // Items that cannot be locked (an edited copy that cannot be saved) stay visible and listed.
     std::string failures;
@@ -268,17 +269,17 @@ bool AppDelegate::windowShouldClose() {
 
 bool AppDelegate::closeButtonOfVaultWindows(const Notification& n) {
     if (!n.object) return false;
-    if (n.object == ui_.outlet("closedFileWindowButton")) {
+    if (n.object == ui_.outlet(outlet::closedFileWindowButton)) {
         visibleItemsOffer();
         return true;
     }
-    if (n.object == ui_.outlet("closedPDWindowButton")) {
+    if (n.object == ui_.outlet(outlet::closedPDWindowButton)) {
         bperfPassW = false;  // a cancelled prompt forgets why it was opened
-        ui_.hideWindow("enterPDWindow");
+        ui_.hideWindow(outlet::enterPDWindow);
         return true;
     }
-    if (n.object == ui_.outlet("closedPrefWindowButton")) {
-        ui_.hideWindow("preferWindows");
+    if (n.object == ui_.outlet(outlet::closedPrefWindowButton)) {
+        ui_.hideWindow(outlet::preferWindows);
         return true;
     }
     return false;

@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "desktop/FileKind.h"
+#include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
@@ -17,7 +18,7 @@ void AppDelegate::loadVaultLists() {
     FileDataArray.insert(FileDataArray.end(), records.begin(), records.end());
     const auto decrypted = prefs_.decryptedRecords();
     DecrytedDataArray.insert(DecrytedDataArray.end(), decrypted.begin(), decrypted.end());
-    ui_.reload("fileTableView");
+    ui_.reload(outlet::fileTableView);
     const auto storage = prefs_.storePath();
     if (storage) {
         // A password change or a storage move cut short by a crash is settled before anything
@@ -37,7 +38,7 @@ void AppDelegate::loadVaultLists() {
     // items set aside, in the storage folder and the folders of the records.
     vault::sweepLeftovers(storage.value_or(""), backupFileDataArray);
     setStorelocationPath(storage.value_or(""));
-    if (storage) ui_.setText("StorePathlab", *storage);
+    if (storage) ui_.setText(outlet::StorePathlab, *storage);
     // Without a vault storage folder, the folder chosen on the access window is the shared
     // location, as its chooser set it in the last run.
     if (!storage) {
@@ -126,7 +127,7 @@ void AppDelegate::refreshVaultLists() {
     backupFileDataArray = std::move(records);
     FileDataArray = vault::filterRecords(backupFileDataArray, static_cast<vault::VaultFilter>(shownFilter_));
     DecrytedDataArray = std::move(decrypted);
-    ui_.reload("fileTableView");
+    ui_.reload(outlet::fileTableView);
 }
 
 }  // namespace vaultry

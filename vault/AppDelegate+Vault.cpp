@@ -8,6 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
 #include "desktop/FileKind.h"
+#include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
@@ -75,7 +76,7 @@ std::string AppDelegate::storageFolder() const { return prefs_.storePath().value
 void AppDelegate::HideFileAction() {
     refreshVaultLists();
     if (!prefs_.hasPassword()) {
-        ui_.showWindow("CreatePWWindow");
+        ui_.showWindow(outlet::CreatePWWindow);
         return;
     }
     const auto chosen =
@@ -95,7 +96,7 @@ void AppDelegate::HideFileAction() {
         if (auto grant = s_.bookmarks.create(path)) prefs_.setItemGrant(path, *grant);
     }
     saveRecords();
-    ui_.reload("fileTableView");
+    ui_.reload(outlet::fileTableView);
     if (!failed.empty())
         ui_.runAlert(Alert{"These items could not be hidden.", listText(failed), " Ok ", "", ""});
 }
@@ -114,7 +115,7 @@ void AppDelegate::UnHiddenFileFolderFunction(const std::string& path) {
     }
     removeVaultRecord(path, true);
     saveRecords();
-    ui_.reload("fileTableView");
+    ui_.reload(outlet::fileTableView);
 }
 
 // ---- Encrypt and decrypt ------------------------------------------------------------------
@@ -124,7 +125,7 @@ void AppDelegate::EncryptFileAction() {
     ui_.activateApp();
     refreshVaultLists();
     if (!prefs_.hasPassword()) {
-        ui_.showWindow("CreatePWWindow");
+        ui_.showWindow(outlet::CreatePWWindow);
         return;
     }
     if (!prefs_.hasStorePath()) {
@@ -132,7 +133,7 @@ void AppDelegate::EncryptFileAction() {
         return;
     }
     if (!passPhraseKnown()) {
-        ui_.showWindow("enterPDWindow");
+        ui_.showWindow(outlet::enterPDWindow);
         return;
     }
     const auto chosen = ui_.runOpenPanel(
@@ -146,7 +147,7 @@ void AppDelegate::EncryptFileAction() {
     for (const auto& path : *chosen)
         if (!EncryptFileFolderFunction(path) && lastWorkCancelled_) break;  // the rest stays as it is
     saveRecords();
-    ui_.reload("fileTableView");
+    ui_.reload(outlet::fileTableView);
 }
 
 bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
@@ -158,7 +159,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         return false;
     }
     if (!passPhraseKnown()) {
-        ui_.showWindow("enterPDWindow");
+        ui_.showWindow(outlet::enterPDWindow);
         return false;
     }
     const auto notAvailable = [this](const std::string& why) {
@@ -250,7 +251,7 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
         return false;
     }
     if (!passPhraseKnown()) {
-        ui_.showWindow("enterPDWindow");
+        ui_.showWindow(outlet::enterPDWindow);
         return false;
     }
     const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
@@ -277,12 +278,12 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
 void AppDelegate::VerifyArchivesAction() {
     const std::string storage = storageFolder();
     if (storage.empty()) {
-        ui_.centerWindow("connectWindow");
-        ui_.showWindow("connectWindow");
+        ui_.centerWindow(outlet::connectWindow);
+        ui_.showWindow(outlet::connectWindow);
         return;
     }
     if (!passPhraseKnown()) {
-        ui_.showWindow("enterPDWindow");
+        ui_.showWindow(outlet::enterPDWindow);
         return;
     }
     const auto archives = vault::archivesIn(storage);
@@ -317,20 +318,20 @@ void AppDelegate::autoLockDecrypted(vault::LockTrigger trigger) {
     }
     const std::string text = vault::autoLockMessage(trigger, outcome);
     if (text.empty()) return;
-    ui_.reload("fileTableView");
+    ui_.reload(outlet::fileTableView);
     s_.notifier.schedule({"vaultry.autolock", "Vaultry locked your decrypted items", text, {}});
 }
 
 // ---- Storage location ---------------------------------------------------------------------
 
 void AppDelegate::ChooseEncryptedFileStoreLocation() {
-    ui_.beginSheet("CreatePWWindow",
+    ui_.beginSheet(outlet::CreatePWWindow,
                    folderPanel(s_.paths.documents(), "Choose the location to store encypted files."),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd8(chosen); });
 }
 
 void AppDelegate::askForStorageFolder(std::function<void()> then) {
-    ui_.beginSheet("window",
+    ui_.beginSheet(outlet::window,
                    folderPanel(s_.paths.documents(), "Choose the location to store encypted files."),
                    [this, then = std::move(then)](std::optional<platform::Ui::Paths> chosen) {
                        openPanelDidEnd8(chosen);
@@ -339,12 +340,12 @@ void AppDelegate::askForStorageFolder(std::function<void()> then) {
 }
 
 void AppDelegate::ChangeStorePathAction() {
-    ui_.beginSheet("preferWindows", folderPanel(s_.paths.documents()),
+    ui_.beginSheet(outlet::preferWindows, folderPanel(s_.paths.documents()),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd5(chosen); });
 }
 
 void AppDelegate::ChooseStartLocationAction() {
-    ui_.beginSheet("connectWindow", folderPanel(s_.paths.desktop()),
+    ui_.beginSheet(outlet::connectWindow, folderPanel(s_.paths.desktop()),
                    [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd3(chosen); });
 }
 
@@ -407,7 +408,7 @@ bool AppDelegate::switchStorage(const std::string& storage, const std::string& c
     }
     if (leftInOld) vault::finishStorageMove(current);
     setStorelocationPath(storage);
-    ui_.setText("StorePathlab", storage);
+    ui_.setText(outlet::StorePathlab, storage);
     if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
     if (leftInOld && !leftInOld->empty())
         ui_.runAlert(Alert{"The old storage folder was kept.",
@@ -424,7 +425,7 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
     if (!blankRuleHolds(ui_, folder)) return;
     // An existing vault is moved, never repointed at a folder without its archives.
     if (const std::string current = storageFolder(); !current.empty() && present(current)) {
-        ui_.hideWindow("CreatePWWindow");
+        ui_.hideWindow(outlet::CreatePWWindow);
         moveStorageFolder(folder);
         return;
     }
@@ -436,10 +437,10 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
     prefs_.setStoreParentGrant(*grant);
     prefs_.setStorePath(storage);
     prefs_.save();
-    ui_.setText("StorePathlab", storage);
+    ui_.setText(outlet::StorePathlab, storage);
     if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
     if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
-    ui_.hideWindow("CreatePWWindow");
+    ui_.hideWindow(outlet::CreatePWWindow);
 }
 
 void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& chosen) {
@@ -471,9 +472,9 @@ void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& cho
         prefs_.setTidyLocationGrant(*grant);
         prefs_.save();
     }
-    ui_.setImage("tidybutton", "startlocationnombtn.png");
+    ui_.setImage(outlet::tidybutton, "startlocationnombtn.png");
     // The location was asked for by a tidy: it goes on now.
-    ui_.hideWindow("connectWindow");
+    ui_.hideWindow(outlet::connectWindow);
     ClickTidyAction();
 }
 
