@@ -340,7 +340,7 @@ public:
     // autoTrashTimer: a first check a minute after start-up, then one every hour. A check that
     // finds the Trash due announces it with StartShowNotify instead of asking at once.
     void startAutoTrashTimer();
-    void autoTrashCheck_hander();
+    void CleanUpTimer_hander();  // the schedule check the timer runs
     // The schedule check against the settings view's boxes, time choice and "TrashStorage".
     bool trashIsDue();
     // The rules whose "only some items" option is on: older items, or the oldest down to the

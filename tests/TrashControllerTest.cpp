@@ -131,7 +131,7 @@ TEST(TrashSchedule, OnlyOlderItemsOptionRemovesThemQuietly) {
     t.w.ui.setState("cleanTimeCheckBtn", true);
     t.w.ui.setText("theTimeBtn", "Daily");
     t.w.settings.set(key::TrashOnlyOlderItems, "YES");
-    t.app->autoTrashCheck_hander();
+    t.app->CleanUpTimer_hander();
     EXPECT_FALSE(fs::exists(t.trash / "files/old.txt"));
     EXPECT_FALSE(fs::exists(t.trash / "info/old.txt.trashinfo"));
     EXPECT_TRUE(fs::exists(t.trash / "files/new.txt"));
@@ -141,7 +141,7 @@ TEST(TrashSchedule, OnlyOlderItemsOptionRemovesThemQuietly) {
     EXPECT_FALSE(t.w.settings.date(key::LastCleanDate));
 
     t.w.settings.set(key::TrashOnlyOlderItems, "NO");
-    t.app->autoTrashCheck_hander();
+    t.app->CleanUpTimer_hander();
     EXPECT_EQ(t.w.notifier.scheduled.size(), 1u);  // never emptied: the full emptying is due
 }
 
@@ -229,7 +229,7 @@ TEST(TrashSchedule, WithoutNotificationActionsTheQuestionIsAskedInAWindow) {
     t.w.notifier.actions = false;
     t.w.ui.setState("cleanStorageCheckBtn", true);
     t.w.ui.alertAnswers = {AlertAnswer::Alternate};  // "Later"
-    t.app->autoTrashCheck_hander();
+    t.app->CleanUpTimer_hander();
     EXPECT_TRUE(t.w.notifier.scheduled.empty());
     ASSERT_EQ(t.w.ui.alerts.size(), 1u);
     EXPECT_EQ(t.w.ui.alerts[0].message, "Start to empty Trash now");
@@ -237,7 +237,7 @@ TEST(TrashSchedule, WithoutNotificationActionsTheQuestionIsAskedInAWindow) {
     EXPECT_EQ(t.w.ui.alerts[0].alternateTitle, "Later");
     EXPECT_FALSE(t.trashEmptied());
     t.w.ui.alertAnswers = {AlertAnswer::Default, AlertAnswer::Default};  // "OK", then the confirmation
-    t.app->autoTrashCheck_hander();
+    t.app->CleanUpTimer_hander();
     EXPECT_EQ(t.w.ui.alerts.size(), 3u);
     EXPECT_TRUE(t.trashEmptied());
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));

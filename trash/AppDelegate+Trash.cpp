@@ -175,12 +175,12 @@ void AppDelegate::startAutoTrashTimer() {
     if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);
     autoTrashTimer = s_.mainThread.startTimer(std::chrono::minutes(1), false, [this] {
         autoTrashTimer =
-            s_.mainThread.startTimer(std::chrono::hours(1), true, [this] { autoTrashCheck_hander(); });
-        autoTrashCheck_hander();
+            s_.mainThread.startTimer(std::chrono::hours(1), true, [this] { CleanUpTimer_hander(); });
+        CleanUpTimer_hander();
     });
 }
 
-void AppDelegate::autoTrashCheck_hander() {
+void AppDelegate::CleanUpTimer_hander() {
     if (isBusy()) return;  // looked at again within the hour
     removeSomeTrashItems();
     if (trashIsDue()) StartShowNotify();

@@ -434,7 +434,7 @@ TEST(EndToEnd, TheTrashScheduleIsKeptAcrossRestartsAndDrivesTheCheck) {
     EXPECT_TRUE(run.widget<QCheckBox>(outlet::cleanStorageCheckBtn)->isChecked());
     EXPECT_EQ(plain(run.widget<QComboBox>(outlet::theTimeBtn)->currentText()), "Two Weeks");
     // The hourly check finds the Trash due (never emptied, and above the stored limit of 0).
-    run.delegate().autoTrashCheck_hander();
+    run.delegate().CleanUpTimer_hander();
     ASSERT_EQ(run.notifier.scheduled.size(), 1u);
     EXPECT_EQ(run.notifier.scheduled[0].title, "Start to empty Trash now");
     // The notification's OK empties after the question; the last emptying shows at once.
@@ -506,7 +506,7 @@ TEST(EndToEnd, WithoutNotificationActionsTheDueTrashIsAskedInAWindow) {
     Answers answers;
     answers.button("OK");           // the question in place of the notification
     answers.button("Empty Trash");  // and the usual confirmation
-    run.delegate().autoTrashCheck_hander();
+    run.delegate().CleanUpTimer_hander();
     ASSERT_TRUE(waitFor([&] { return answers.done(); }));
     EXPECT_TRUE(run.notifier.scheduled.empty());
     ASSERT_FALSE(answers.alerts.empty());
