@@ -99,7 +99,7 @@ TEST(VaultProgress, CancelledEncryptionLeavesEverythingAsBefore) {
     g.app->saveRecords();
     g.w.ui.alerts.clear();
     const auto before = tree(g.w.dir.path());
-    const Strings records = g.app->backupFileDataArray;
+    const Strings records = g.app->allRecords();
 
     const std::uint64_t fileBytes = big.size() + 3, folderBytes = 700000;
     const std::vector<Point> points{
@@ -117,7 +117,7 @@ TEST(VaultProgress, CancelledEncryptionLeavesEverythingAsBefore) {
         EXPECT_TRUE(g.stepped(p.step));
         EXPECT_TRUE(g.w.ui.alerts.empty()) << g.w.ui.alerts.front().informative;
         EXPECT_EQ(differences(before, tree(g.w.dir.path())), Strings{});
-        EXPECT_EQ(g.app->backupFileDataArray, records);
+        EXPECT_EQ(g.app->allRecords(), records);
         EXPECT_FALSE(g.app->isBusy());
     }
 
@@ -155,7 +155,7 @@ TEST(VaultProgress, CancelledDecryptionAndLockLeaveEverythingAsBefore) {
         EXPECT_TRUE(g.app->lastWorkCancelled());
         EXPECT_TRUE(g.w.ui.alerts.empty());
         EXPECT_EQ(differences(before, tree(g.w.dir.path())), Strings{});
-        EXPECT_TRUE(g.app->DecrytedDataArray.empty());
+        EXPECT_TRUE(g.app->decryptedRecords().empty());
     }
 
     // Locking an edited copy: the archive, the copy and the records stay as they were.
