@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # the programs Vaultry runs: gio gives the storage folder its icon (du and shred are in coreutils).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libglib2.0-bin")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "secure-delete, qt6-image-formats-plugins")
+# gio keeps the folder icon as file metadata, which needs the gvfs metadata service.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
