@@ -14,6 +14,7 @@
 #include "app/SettingsKeys.h"
 #include "desktop/Tidy.h"
 #include "support/FakePorts.h"
+#include "support/TreeState.h"
 #include "trash/SecureErase.h"
 
 namespace vaultry {
@@ -23,27 +24,6 @@ namespace fs = std::filesystem;
 using platform::AlertAnswer;
 using test::readFile;
 using test::writeFile;
-
-// Everything below a folder that a user could tell apart: kind, mode, size, content, link
-// target and modification time of every entry, by relative path.
-std::map<std::string, std::string> tree(const fs::path& root) {
-    std::map<std::string, std::string> out;
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(root, ec))) return out;
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const fs::path p = it->path();
-        struct stat st {};
-        ::lstat(p.c_str(), &st);
-        std::string d = std::to_string(st.st_mode) + ":" + std::to_string(st.st_mtim.tv_sec) + ":";
-        if (S_ISLNK(st.st_mode))
-            d += "link " + fs::read_symlink(p).string();
-        else if (S_ISREG(st.st_mode))
-            d += readFile(p);
-        out[fs::relative(p, root).string()] = d;
-    }
-    return out;
-}
 
 void setMtime(const fs::path& p, std::time_t seconds) {
     const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
@@ -90,13 +70,13 @@ TEST(TidyCancel, CancelledAtAnyItemTheDesktopIsExactlyAsBefore) {
     for (std::uint64_t at = 0; at <= items; ++at) {
         SCOPED_TRACE(at);
         TidyWorld t;
-        const auto desktopBefore = tree(t.desktop);
-        const auto folderBefore = tree(t.folder);
+        const auto desktopBefore = test::treeState(t.desktop);
+        const auto folderBefore = test::treeState(t.folder);
         test::LogCapture log;
         t.w.ui.cancelAt = at;
         t.app.ClickTidyAction();
-        EXPECT_EQ(tree(t.desktop), desktopBefore);
-        EXPECT_EQ(tree(t.folder), folderBefore);
+        EXPECT_EQ(test::treeState(t.desktop), desktopBefore);
+        EXPECT_EQ(test::treeState(t.folder), folderBefore);
         EXPECT_TRUE(t.w.ui.alerts.empty());
         EXPECT_TRUE(log.contains("tidy: cancelled; the desktop is as it was"));
         EXPECT_FALSE(t.app.isTidying());
@@ -126,7 +106,7 @@ TEST(TidyCancel, AcrossFileSystemsAHalfCopyGoesAndTheOriginalStays) {
     writeFile(desktop / "big.bin", std::string(5 << 20, 'B'));  // five buffers
     writeFile(desktop / "c/inner.bin", std::string(3 << 20, 'c'));
     writeFile(desktop / "d.txt", "delta");
-    const auto before = tree(desktop);
+    const auto before = test::treeState(desktop);
     // Every report, the buffers of a copy included, is a point at which Cancel may come.
     for (int at = 0; at < 20; ++at) {
         SCOPED_TRACE(at);
@@ -143,7 +123,7 @@ TEST(TidyCancel, AcrossFileSystemsAHalfCopyGoesAndTheOriginalStays) {
             break;
         }
         EXPECT_TRUE(r.error().cancelled) << r.error().message;
-        EXPECT_EQ(tree(desktop), before);
+        EXPECT_EQ(test::treeState(desktop), before);
         EXPECT_FALSE(fs::exists(folder));  // no copy, whole or half, no move log, not even the folder
     }
     fs::remove_all(other);
@@ -154,7 +134,7 @@ TEST(TidyCancel, AcrossFileSystemsAHalfCopyGoesAndTheOriginalStays) {
 TEST(TidyCancel, ACancelledCopyLeavesNothingBehind) {
     test::TempDir dir;
     writeFile(dir / "from/big.bin", std::string(4 << 20, 'q'));
-    const auto before = tree(dir / "from");
+    const auto before = test::treeState(dir / "from");
     Progress progress;
     int reports = 0;
     progress.watch([&](Progress& p) {
@@ -162,7 +142,7 @@ TEST(TidyCancel, ACancelledCopyLeavesNothingBehind) {
     });
     const auto r = tidy::copyThenDelete((dir / "from").string(), (dir / "to").string(), {}, progress);
     EXPECT_EQ(r.error, tidy::MoveError::Cancelled);
-    EXPECT_EQ(tree(dir / "from"), before);
+    EXPECT_EQ(test::treeState(dir / "from"), before);
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"from"});

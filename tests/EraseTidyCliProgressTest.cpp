@@ -25,6 +25,7 @@
 #include "app/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
+#include "support/TreeState.h"
 
 namespace vaultry {
 namespace {
@@ -32,30 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::readFile;
 using test::writeFile;
-
-// Kind, mode, content and link target of everything below root, by relative path.
-std::map<std::string, std::string> tree(const fs::path& root, bool dotNames = true) {
-    std::map<std::string, std::string> out;
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(root, ec))) return out;
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const fs::path p = it->path();
-        if (!dotNames && p.filename().string().starts_with(".")) {
-            if (it->is_directory()) it.disable_recursion_pending();
-            continue;
-        }
-        struct stat st {};
-        ::lstat(p.c_str(), &st);
-        std::string d = std::to_string(st.st_mode) + ":" + std::to_string(st.st_mtim.tv_sec) + ":";
-        if (S_ISLNK(st.st_mode))
-            d += "link " + fs::read_symlink(p).string();
-        else if (S_ISREG(st.st_mode))
-            d += readFile(p);
-        out[fs::relative(p, root).string()] = d;
-    }
-    return out;
-}
 
 // vaultry-cli started in a session of its own, standard output and error into files; the test
 // signals it when it likes.
@@ -278,18 +255,18 @@ TEST(EraseTidyCli, InterruptedTidyLeavesTheDesktopAsItWas) {
             writeFile(h.desktop / ("item" + std::to_string(i) + ".bin"), std::string(1 << 20, char('a' + i)));
         writeFile(h.desktop / "Folder/inner.txt", "inner");
         writeFile(h.folder / "earlier.txt", "earlier");
-        const auto desktopBefore = tree(h.desktop), folderBefore = tree(h.folder);
+        const auto desktopBefore = test::treeState(h.desktop), folderBefore = test::treeState(h.folder);
         Started s = start(h.home.path(), {"tidy", "run", "--yes", "--json"});
         std::this_thread::sleep_for(std::chrono::microseconds(delay(gen)));
         ::kill(s.pid, SIGINT);
         const int code = s.wait();
         const std::string err = readFile(s.err);
-        if (code == 0 || (code == -SIGINT && tree(h.desktop).empty())) {  // done before the signal
-            EXPECT_TRUE(tree(h.desktop).empty());
+        if (code == 0 || (code == -SIGINT && test::treeState(h.desktop).empty())) {  // done before the signal
+            EXPECT_TRUE(test::treeState(h.desktop).empty());
             continue;
         }
-        EXPECT_EQ(tree(h.desktop), desktopBefore);
-        EXPECT_EQ(tree(h.folder), folderBefore);
+        EXPECT_EQ(test::treeState(h.desktop), desktopBefore);
+        EXPECT_EQ(test::treeState(h.folder), folderBefore);
         if (code == -SIGINT) continue;
         ASSERT_EQ(code, 3) << err;
         ++cancelled;
