@@ -77,29 +77,7 @@ namespace {
 // Starts vaultry-cli and kills it after `delay`; the exit does not matter.
 void runAndKill(Cli& c, std::vector<std::string> args, const std::string& input,
                 std::chrono::microseconds delay) {
-    test::writeFile(c.home / "in", input);
-    args.insert(args.begin(), VAULTRY_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string homeVar = "HOME=" + c.home.path().string(), pathVar = "PATH=/usr/bin:/bin";
-    char* envp[] = {homeVar.data(), pathVar.data(), nullptr};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, (c.home / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    pid_t pid = 0;
-    posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    std::this_thread::sleep_for(delay);
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    test::runCliAndSignal(c.home.path(), std::move(args), input, delay, SIGKILL);
 }
 
 std::vector<std::string> storedRecords(Cli& c) {

@@ -52,30 +52,8 @@ struct Interrupted {
 
 // Starts vaultry-cli, sends it SIGINT after `delay` (as Ctrl-C would) and waits for it.
 Interrupted runAndInterrupt(Cli& c, Strings args, const std::string& input, std::chrono::microseconds delay) {
-    test::writeFile(c.home / "in", input);
-    args.insert(args.begin(), VAULTRY_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string homeVar = "HOME=" + c.home.path().string(), pathVar = "PATH=/usr/bin:/bin";
-    char* envp[] = {homeVar.data(), pathVar.data(), nullptr};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, (c.home / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, (c.home / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    pid_t pid = 0;
-    posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    std::this_thread::sleep_for(delay);
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(c.home / "err")};
+    const test::CliRun r = test::runCliAndSignal(c.home.path(), std::move(args), input, delay, SIGINT);
+    return {r.code, r.err};
 }
 
 // What a run cut short may leave: temporary archives, unpack folders, items put aside, new copies.

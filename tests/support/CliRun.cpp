@@ -4,6 +4,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <csignal>
+#include <thread>
+
 #include "support/FakePorts.h"
 
 extern char** environ;
@@ -59,6 +62,35 @@ CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args, 
 CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string> args,
                      const std::string& text) {
     return spawnCli(home, std::move(args), "", text);
+}
+
+CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::string> args,
+                       const std::string& input, std::chrono::microseconds delay, int signal) {
+    writeFile(home / "in", input);
+    args.insert(args.begin(), VAULTRY_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string homeVar = "HOME=" + home.string(), pathVar = "PATH=/usr/bin:/bin";
+    char* envp[] = {homeVar.data(), pathVar.data(), nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, (home / "in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, (home / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    const int started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    if (started != 0) return {};
+    std::this_thread::sleep_for(delay);
+    ::kill(pid, signal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", readFile(home / "err")};
 }
 
 int runProgram(const std::vector<std::string>& args) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +21,12 @@ CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args,
 // The same with `text` readable on descriptor 3 and nothing on standard input.
 CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string> args,
                      const std::string& text);
+
+// Starts vaultry-cli on `home` with `input` on standard input and nothing on standard output,
+// sends it `signal` after `delay` (SIGINT as Ctrl-C would, SIGKILL as a crash would) and waits:
+// its exit status (-1 when the signal ended it) and what it wrote on standard error.
+CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::string> args,
+                       const std::string& input, std::chrono::microseconds delay, int signal);
 
 // A temporary home to run vaultry-cli in.
 struct CliHome {
