@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QMainWindow>
 #include <QPainter>
+#include <QPointer>
 #include <QProcess>
 #include <QScrollBar>
 #include <QStandardItemModel>
@@ -41,10 +42,17 @@ using namespace vaultry;
 
 namespace {
 
-void save(QWidget* w, const QString& dir, const QString& name) {
+void save(QWidget* widget, const QString& dir, const QString& name) {
+    // A popup may close and be deleted while events are processed (a focus change reaching it
+    // late); then there is nothing to draw.
+    const QPointer<QWidget> w(widget);
     w->show();
     w->raise();
     QTest::qWait(60);
+    if (!w) {
+        std::fprintf(stderr, "%s closed before it could be drawn\n", qPrintable(name));
+        return;
+    }
     const QPixmap shot = w->grab();
     const QString path = dir + "/" + name + ".png";
     if (!shot.save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
