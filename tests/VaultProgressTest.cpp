@@ -225,7 +225,9 @@ TEST(VaultProgress, CancelledPasswordChangeLeavesEverythingAsBefore) {
         EXPECT_TRUE(g.w.ui.alerts.empty());
         EXPECT_EQ(differences(before, tree(g.w.dir.path())), Strings{});
         for (const auto& a : vault::archivesIn(g.storage))
-            EXPECT_TRUE(vault::verifyArchive(a, vault::archiveKindOf(a), "pw")) << a;
+            EXPECT_TRUE(vault::verifyArchive(a, vault::archiveKindOf(a), "pw",
+                                             vault::Opening{vault::kNewDerivation, {}, {}}))
+                << a;
     }
 
     g.noCancel();
@@ -233,7 +235,9 @@ TEST(VaultProgress, CancelledPasswordChangeLeavesEverythingAsBefore) {
     g.w.ui.setText("confirmNewPWLab", "new");
     g.app->ChangePassWordAction();
     for (const auto& a : vault::archivesIn(g.storage))
-        EXPECT_TRUE(vault::verifyArchive(a, vault::archiveKindOf(a), "new")) << a;
+        EXPECT_TRUE(vault::verifyArchive(a, vault::archiveKindOf(a), "new",
+                                         vault::Opening{vault::kNewDerivation, {}, {}}))
+            << a;
 }
 
 TEST(VaultProgress, CancelledStorageMoveLeavesBothFoldersAsBefore) {
