@@ -30,6 +30,7 @@
 #include "platform/Ui.h"
 #include "platform/Workspace.h"
 #include "vault/AutoLock.h"
+#include "vault/Records.h"
 
 namespace vaultry {
 
@@ -122,7 +123,8 @@ public:
     // ---- Vault records ---------------------------------------------------------------------
     // Load at start-up: both record lists, the decrypted list, the storage location and its grant.
     void loadVaultLists();
-    void addVaultRecord(const std::string& record);  // to the full and the shown list
+    // To the full and the shown list, with its kind kept beside it.
+    void addVaultRecord(const std::string& record, vault::RecordKind kind);
     void removeVaultRecord(const std::string& record, bool fromShownList);
     void markDecrypted(const std::string& record);
     void unmarkDecrypted(const std::string& record);
@@ -130,7 +132,7 @@ public:
     // what the settings file holds now (vaultry-cli may have changed it meanwhile); the lists in
     // memory then become what was written. False when the file could not be written: the
     // changes stay pending.
-    bool saveRecords();    // the full list under "VaultryDataArray"
+    bool saveRecords();    // the full list under "VaultryDataArray", the kinds beside it
     bool saveDecrypted();  // the decrypted list under "VaultryDecryptedDataArray"
     // Before a user action: the lists as the settings file holds them now, with changes not yet
     // saved kept; a pass phrase the stored password no longer matches (changed elsewhere) is
@@ -440,7 +442,7 @@ public:
 
 private:
     // ---- Vault: pending list changes, the shown filter, the pass phrase, the storage move ----
-    std::vector<SettingsStore::ArrayChange> recordChanges_, decryptedChanges_;
+    std::vector<SettingsStore::ArrayChange> recordChanges_, kindChanges_, decryptedChanges_;
     int shownFilter_ = 0;  // the vault::VaultFilter the shown list is built with
     std::shared_ptr<password::PassPhrase> passPhrase_;
     std::string passPhraseVerifier_;   // the stored password the pass phrase was checked against

@@ -109,4 +109,13 @@ Result<StringArray> Preferences::changeList(Pref pref,
     return written;
 }
 
+Result<std::vector<StringArray>> Preferences::changeLists(
+    const std::vector<std::pair<Pref, std::vector<SettingsStore::ArrayChange>>>& lists) {
+    std::vector<SettingsStore::ListChanges> all;
+    for (const auto& [pref, changes] : lists) all.push_back({row(pref, PrefType::TextList).key, changes});
+    auto written = store_.changeArrays(all);
+    if (!written) logLine("settings: " + written.error().message);
+    return written;
+}
+
 }  // namespace vaultry

@@ -19,6 +19,7 @@ enum class PrefType { Flag, Text, Number, Date, Data, TextList };
 #define VAULTRY_PREFERENCES(X)                                                   \
     X(Records, key::VaultryDataArray, TextList, StringArray{})                   \
     X(DecryptedRecords, key::VaultryDecryptedDataArray, TextList, StringArray{}) \
+    X(RecordKinds, key::VaultryRecordKinds, TextList, StringArray{})             \
     X(StorePath, key::EncyptedStorePath, Text, std::nullopt)                     \
     X(StoreParentGrant, key::EncyptedFatherStorePath, Data, std::nullopt)        \
     X(PasswordVerifier, key::VaultryPassword, Text, std::nullopt)                \
@@ -71,6 +72,7 @@ public:
     // ---- Vault -----------------------------------------------------------------------------
     StringArray records() const { return textList(Pref::Records); }
     StringArray decryptedRecords() const { return textList(Pref::DecryptedRecords); }
+    StringArray recordKinds() const { return textList(Pref::RecordKinds); }
     bool hasStorePath() const { return isSet(Pref::StorePath); }
     std::optional<std::string> storePath() const { return text(Pref::StorePath); }
     void setStorePath(const std::string& path) { setText(Pref::StorePath, path); }
@@ -142,6 +144,9 @@ public:
     // Edits a list under the file lock, against what the file holds now (see
     // SettingsStore::changeArray), and writes the store; a failure is logged here.
     Result<StringArray> changeList(Pref pref, const std::vector<SettingsStore::ArrayChange>& changes);
+    // Several lists in one write; returns them as written, in order.
+    Result<std::vector<StringArray>> changeLists(
+        const std::vector<std::pair<Pref, std::vector<SettingsStore::ArrayChange>>>& lists);
     // Takes in what other processes wrote.
     void reload() { store_.reload(); }
 

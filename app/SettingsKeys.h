@@ -4,6 +4,9 @@
 namespace vaultry::key {
 inline constexpr const char* VaultryDataArray = "VaultryDataArray";
 inline constexpr const char* VaultryDecryptedDataArray = "VaultryDecryptedDataArray";
+// The kind of each vault record, "<kind> <record>" (hidden, file or folder): a hidden item's name
+// may end as an archive's does. Lists of earlier versions have none until they are settled.
+inline constexpr const char* VaultryRecordKinds = "VaultryRecordKinds";
 inline constexpr const char* EncyptedStorePath = "EncyptedStorePath";
 inline constexpr const char* EncyptedFatherStorePath = "EncyptedFatherStorePath";
 inline constexpr const char* VaultryPassword = "VaultryPassword";

@@ -294,27 +294,37 @@ Status SettingsStore::writeMerged(Dictionary merged) {
 
 Result<StringArray> SettingsStore::changeArray(std::string_view key,
                                                const std::vector<ArrayChange>& changes) {
+    auto written = changeArrays({{key, changes}});
+    if (!written) return written.error();
+    return std::move(written->front());
+}
+
+Result<std::vector<StringArray>> SettingsStore::changeArrays(const std::vector<ListChanges>& lists) {
     std::lock_guard lock(mutex_);
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
     FileLock fileLock(std::filesystem::path(file_) += ".lock");
 
     Dictionary disk = readDisk();
-    // The list starts from what the file holds, never from this process's older copy of it.
-    StringArray list;
-    if (auto it = disk.find(key); it != disk.end())
-        if (const auto* stored = it->second.as<StringArray>()) list = *stored;
-    if (auto d = dirty_.find(key); d != dirty_.end()) dirty_.erase(d);
-    Dictionary merged = mergedWith(std::move(disk));
-    for (const auto& change : changes) {
-        if (change.kind == ArrayChange::Add)
-            list.push_back(change.item);
-        else
-            std::erase(list, change.item);
+    // Each list starts from what the file holds, never from this process's older copy of it.
+    std::vector<StringArray> out;
+    for (const auto& l : lists) {
+        StringArray list;
+        if (auto it = disk.find(l.key); it != disk.end())
+            if (const auto* stored = it->second.as<StringArray>()) list = *stored;
+        if (auto d = dirty_.find(l.key); d != dirty_.end()) dirty_.erase(d);
+        for (const auto& change : l.changes) {
+            if (change.kind == ArrayChange::Add)
+                list.push_back(change.item);
+            else
+                std::erase(list, change.item);
+        }
+        out.push_back(std::move(list));
     }
-    merged.insert_or_assign(std::string(key), list);
+    Dictionary merged = mergedWith(std::move(disk));
+    for (std::size_t i = 0; i < lists.size(); ++i) merged.insert_or_assign(std::string(lists[i].key), out[i]);
     if (auto st = writeMerged(std::move(merged)); !st) return fail(st.error().message);
-    return list;
+    return out;
 }
 
 }  // namespace vaultry

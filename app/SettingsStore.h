@@ -82,6 +82,13 @@ public:
     // writes the store as flush() does, all under the file lock: lists two processes edit at
     // once keep both processes' changes. Returns the list as written.
     Result<StringArray> changeArray(std::string_view key, const std::vector<ArrayChange>& changes);
+    // The same for several lists in one write, so that lists kept in step (a record and its
+    // kind) are never written one without the other. Returns the lists as written, in order.
+    struct ListChanges {
+        std::string_view key;
+        std::vector<ArrayChange> changes;
+    };
+    Result<std::vector<StringArray>> changeArrays(const std::vector<ListChanges>& lists);
 
     Dictionary snapshot() const;
 

@@ -1,11 +1,14 @@
 #pragma once
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/SettingsStore.h"
 #include "platform/linux/LinuxPaths.h"
+#include "vault/Records.h"
 
 namespace vaultry::cli {
 
@@ -67,6 +70,12 @@ void addPasswordOptions(CLI::App* command, Context& ctx);
 
 // Run by every vault command before it reads the lists or opens an archive (cli/VaultCommands.cpp).
 void settleRekey(Context& ctx);
+// Takes in the kind kept with each vault record, settling those of lists from earlier versions.
+void learnKinds(Context& ctx);
+// The list changes that add a record with its kind (or, without one, remove it and its kind).
+std::vector<SettingsStore::ListChanges> recordChanges(const std::string& record,
+                                                      std::optional<vault::RecordKind> kind);
+bool saveRecordChanges(Context& ctx, const std::vector<SettingsStore::ListChanges>& lists);
 
 // One function per command group, each in its own file.
 void addKindCommands(CLI::App& app, Context& ctx);

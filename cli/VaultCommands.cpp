@@ -219,9 +219,16 @@ void hide(Context& ctx, const Options& o, bool on) {
         ctx.error("no vault password is set (vaultry-cli vault password set)");
         return;
     }
+    learnKinds(ctx);
     platform::DotHiddenFlag flag;
     platform::LinuxBookmarks bookmarks;
-    std::vector<SettingsStore::ArrayChange> changes;
+    std::vector<SettingsStore::ListChanges> changes{{key::VaultryDataArray, {}},
+                                                    {key::VaultryRecordKinds, {}}};
+    const auto change = [&changes](const std::string& path, std::optional<vault::RecordKind> kind) {
+        for (auto& [key, list] : recordChanges(path, kind))
+            for (auto& l : changes)
+                if (l.key == key) l.changes.insert(l.changes.end(), list.begin(), list.end());
+    };
     for (const auto& raw : o.items) {
         const std::string path = absolute(raw);
         std::error_code ec;
@@ -231,17 +238,18 @@ void hide(Context& ctx, const Options& o, bool on) {
                 ctx.error("cannot hide " + path);
                 continue;
             }
-            changes.push_back({SettingsStore::ArrayChange::Add, path});
+            vault::learnRecordKind(path, vault::RecordKind::Hidden);
+            change(path, vault::RecordKind::Hidden);
             if (auto grant = bookmarks.create(path)) ctx.settings().set(path, *grant);
         } else {
             if (there && !flag.setHidden(path, false)) {
                 ctx.error("cannot show " + path + " again");
                 continue;
             }
-            changes.push_back({SettingsStore::ArrayChange::Remove, path});
+            change(path, std::nullopt);
         }
     }
-    saveChanges(ctx, key::VaultryDataArray, changes);
+    saveRecordChanges(ctx, changes);
 }
 
 std::optional<std::string> storageOrError(Context& ctx) {
@@ -280,6 +288,10 @@ void encrypt(Context& ctx, const Options& o) {
             ctx.error(plan->archive.string() + " is taken by another archive");
             continue;
         }
+        if (const auto other = vault::archiveClaimant(plan->record, records(ctx)); !other.empty()) {
+            ctx.error(plan->archive.string() + " belongs to " + escaped(other) + " of the vault");
+            continue;
+        }
         Status st;
         {
             ProgressLine line(ctx);  // cleared before anything else is printed
@@ -298,14 +310,17 @@ void encrypt(Context& ctx, const Options& o) {
         }
         for (const std::string& granted : {plan->archive.string(), path, plan->item.parent_path().string()})
             if (auto grant = bookmarks.create(granted)) ctx.settings().set(granted, *grant);
-        if (!saveChanges(ctx, key::VaultryDataArray, {{SettingsStore::ArrayChange::Add, plan->record}})) {
+        const auto kind =
+            plan->folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile;
+        vault::learnRecordKind(plan->record, kind);
+        if (!saveRecordChanges(ctx, recordChanges(plan->record, kind))) {
             // Not recorded: the original stays and the archive goes.
             fs::remove(plan->archive, ec);
             continue;
         }
         if (auto st = vault::removeOriginal(*plan); !st) {
             // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
-            if (saveChanges(ctx, key::VaultryDataArray, {{SettingsStore::ArrayChange::Remove, plan->record}}))
+            if (saveRecordChanges(ctx, recordChanges(plan->record, std::nullopt)))
                 fs::remove(plan->archive, ec);
             ctx.error(st.error().message + "; it was kept and not encrypted");
             continue;
@@ -360,6 +375,7 @@ void decrypt(Context& ctx, const Options& o) {
 void verify(Context& ctx, const Options& o) {
     const auto storage = storageOrError(ctx);
     if (!storage) return;
+    learnKinds(ctx);
     std::vector<fs::path> archives;
     if (o.items.empty()) {
         archives = vault::archivesIn(*storage);
@@ -411,12 +427,45 @@ void list(Context& ctx) {
 
 }  // namespace
 
+void learnKinds(Context& ctx) {
+    const auto entries =
+        ctx.settings().stringArray(key::VaultryRecordKinds).value_or(std::vector<std::string>{});
+    vault::learnRecordKinds(entries);
+    const auto settled = vault::settleRecordKinds(ctx.settings().string(key::EncyptedStorePath).value_or(""),
+                                                  records(ctx), entries);
+    if (settled.empty()) return;
+    vault::learnRecordKinds(settled);
+    std::vector<SettingsStore::ArrayChange> add;
+    for (const auto& entry : settled) add.push_back({SettingsStore::ArrayChange::Add, entry});
+    (void)ctx.settings().changeArray(key::VaultryRecordKinds, add);
+}
+
+std::vector<SettingsStore::ListChanges> recordChanges(const std::string& record,
+                                                      std::optional<vault::RecordKind> kind) {
+    std::vector<SettingsStore::ArrayChange> kinds;
+    for (const auto& entry : vault::kindEntriesOf(record))
+        kinds.push_back({SettingsStore::ArrayChange::Remove, entry});
+    if (kind) kinds.push_back({SettingsStore::ArrayChange::Add, vault::kindEntry(*kind, record)});
+    return {{key::VaultryDataArray,
+             {{kind ? SettingsStore::ArrayChange::Add : SettingsStore::ArrayChange::Remove, record}}},
+            {key::VaultryRecordKinds, std::move(kinds)}};
+}
+
+bool saveRecordChanges(Context& ctx, const std::vector<SettingsStore::ListChanges>& lists) {
+    if (auto st = ctx.settings().changeArrays(lists); !st) {
+        ctx.error(st.error().message);
+        return false;
+    }
+    return true;
+}
+
 // Before a vault command reads the lists or opens an archive: what a killed run left behind
 // (temporary files, unpack folders, items set aside) is cleared, and a password change or a
 // storage move cut short is settled. A change still running in another process holds the storage
 // folder and is left alone.
 void settleRekey(Context& ctx) {
     const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    learnKinds(ctx);
     vault::sweepLeftovers(storage.value_or(""), records(ctx));
     if (!storage) return;
     vault::settleInterruptedChanges(*storage, [&ctx](const std::string& verifier) {

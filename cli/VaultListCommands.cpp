@@ -183,7 +183,13 @@ void removeRecords(Context& ctx, const Options& o) {
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     for (const auto& record : o.records) {
         if (!contains(all, record)) continue;  // named twice
-        if (vault::isEncrypted(record)) {
+        // An archive that another record names too is not this record's to unpack or delete.
+        const std::string claimant = vault::archiveClaimant(record, all);
+        const bool ownsArchive = vault::isEncrypted(record) && claimant.empty();
+        if (!claimant.empty())
+            ctx.error(escaped(record) + ": its archive is also named by " + escaped(claimant) +
+                      "; it was left in the storage folder");
+        if (ownsArchive) {
             auto restored = vault::plaintextBeforeRemoval(
                 storage, record, contains(decrypted, record),
                 pass ? std::optional<std::string_view>(pass->view()) : std::nullopt, manifest);
@@ -194,9 +200,9 @@ void removeRecords(Context& ctx, const Options& o) {
         }
         std::erase(all, record);
         std::erase(decrypted, record);
-        saveRemovals(ctx, key::VaultryDataArray, {record});
+        saveRecordChanges(ctx, recordChanges(record, std::nullopt));
         saveRemovals(ctx, key::VaultryDecryptedDataArray, {record});
-        if (vault::isEncrypted(record) && !storage.empty()) {
+        if (ownsArchive && !storage.empty()) {
             std::error_code ec;
             fs::remove_all(vault::archivePath(storage, record), ec);
             if (ec) ctx.error("cannot delete " + vault::archivePath(storage, record) + ": " + ec.message());

@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "vault/Records.h"
 
 #include <gtest/gtest.h>
 
@@ -121,11 +122,11 @@ TEST(VaultLists, FilteredListNeverShrinksTheStoredList) {
     Started s;
     s.start();
     auto& app = *s.app;
-    app.addVaultRecord("/u/x.enc");
-    app.addVaultRecord("/u/x.enc");
-    app.addVaultRecord("/u/y.tar.gz");
+    app.addVaultRecord("/u/x.enc", vaultry::vault::recordKind("/u/x.enc"));
+    app.addVaultRecord("/u/x.enc", vaultry::vault::recordKind("/u/x.enc"));
+    app.addVaultRecord("/u/y.tar.gz", vaultry::vault::recordKind("/u/y.tar.gz"));
     app.applyVaultFilter(vault::VaultFilter::Folders);  // shows /u/y.tar.gz only
-    app.addVaultRecord("/u/z");
+    app.addVaultRecord("/u/z", vaultry::vault::recordKind("/u/z"));
     app.saveRecords();
     EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDataArray),
               (StringArray{"/u/x.enc", "/u/x.enc", "/u/y.tar.gz", "/u/z"}));

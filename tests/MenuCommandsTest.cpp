@@ -9,6 +9,7 @@
 #include "support/FakePorts.h"
 #include "update/VersionCheck.h"
 #include "vault/AutoLock.h"
+#include "vault/Records.h"
 
 namespace vaultry {
 namespace {
@@ -117,7 +118,7 @@ TEST(TipButtons, EachFilterShowsItsImageAndNarrowsTheList) {
     MenuWorld m;
     const Strings all = {"/u/a.jpg.enc",   "/u/b.pdf.enc", "/u/c.mov.enc",
                          "/u/Work.tar.gz", "/u/e.xyz.enc", "/u/hidden.txt"};
-    for (const auto& record : all) m.app->addVaultRecord(record);
+    for (const auto& record : all) m.app->addVaultRecord(record, vaultry::vault::recordKind(record));
     const std::tuple<const char*, const char*, Strings> cases[] = {
         {"selectImageBtn", "imagenom", {"/u/a.jpg.enc"}},
         {"selectDocBtn", "docnom", {"/u/b.pdf.enc"}},
@@ -161,8 +162,8 @@ TEST(MenuCommands, HelpAboutAutomaticTidyAndUnhide) {
     const std::string hidden = (m.w.dir / "diary.md").string();
     test::writeFile(hidden, "x");
     ASSERT_TRUE(m.app->HiddenFileFolderFunction(hidden));
-    m.app->addVaultRecord("/u/a.jpg.enc");
-    m.app->addVaultRecord(hidden);
+    m.app->addVaultRecord("/u/a.jpg.enc", vaultry::vault::recordKind("/u/a.jpg.enc"));
+    m.app->addVaultRecord(hidden, vaultry::vault::recordKind(hidden));
     m.w.ui.showWindow("thefileManageWindow");
     m.w.ui.at("fileTableView").clickedRow = 0;  // an encrypted row: just the window again
     m.w.ui.events.clear();

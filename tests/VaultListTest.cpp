@@ -10,6 +10,7 @@
 #include "support/VaultWorld.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
+#include "vault/Records.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -91,7 +92,7 @@ TEST(VaultRows, FillFromRecordsAndTheStoredDecryptedList) {
     w.settings.set(key::EncyptedStorePath, storage.string());
     writeFile(storage / "libdata/plan", "II*");
     for (const char* record : {"/u/plan.txt.enc", "/u/bare.txt.enc", "/u/Work.tar.gz", "/u/Notes/secret.txt"})
-        app.addVaultRecord(record);
+        app.addVaultRecord(record, vaultry::vault::recordKind(record));
     app.markDecrypted("/u/bare.txt.enc");  // in memory only: the rows go by the store
     w.settings.set(key::VaultryDecryptedDataArray, Strings{"/u/Work.tar.gz"});
 
@@ -288,7 +289,7 @@ TEST(VaultSwitch, UnhidingAHiddenItemAsksRevealsAndUnhides) {
     const std::string secret = (s.notes / "secret.txt").string();
     writeFile(secret, "s");
     s.w.hiddenFlag.hidden.insert(secret);
-    s.app->addVaultRecord(secret);
+    s.app->addVaultRecord(secret, vaultry::vault::recordKind(secret));
     s.app->saveRecords();
     s.w.ui.alertAnswers = {AlertAnswer::Alternate};
     s.row(secret)->ClickSwtichAction();
@@ -369,11 +370,13 @@ TEST(VaultRemove, UnlockedHiddenAndOrphanRecords) {
     writeFile(s.w.dir / "Work/x", "x");
     writeFile(s.storage / "Work/keep", "someone's decrypted copy");
     s.w.hiddenFlag.hidden.insert(secret);
-    s.app->addVaultRecord(secret);
+    s.app->addVaultRecord(secret, vaultry::vault::recordKind(secret));
     // A record whose archive is missing, and a hidden file whose name ends in .gz.
-    s.app->addVaultRecord((s.notes / "gone.txt.enc").string());
+    s.app->addVaultRecord((s.notes / "gone.txt.enc").string(),
+                          vaultry::vault::recordKind((s.notes / "gone.txt.enc").string()));
     writeFile(s.notes / "logs.gz", "gz");
-    s.app->addVaultRecord((s.notes / "logs.gz").string());
+    s.app->addVaultRecord((s.notes / "logs.gz").string(),
+                          vaultry::vault::recordKind((s.notes / "logs.gz").string()));
     s.app->saveRecords();
     for (int i = 0; i < 3; ++i) {
         s.w.ui.at("fileTableView").clickedRow = 0;

@@ -178,7 +178,11 @@ void AppDelegate::RemoveFileFromListAction() {
         ui_.runAlert({"The item could not be removed", storageLock.error().message + ".", " Ok ", "", ""});
         return;
     }
-    const bool encrypted = vault::isEncrypted(record);
+    // An archive that another record names too is not this record's to unpack or delete.
+    const std::string claimant = vault::archiveClaimant(record, backupFileDataArray);
+    if (!claimant.empty())
+        logLine("remove " + record + ": its archive is also named by " + claimant + "; it stays");
+    const bool encrypted = vault::isEncrypted(record) && claimant.empty();
     // The archive goes only once the plaintext is where the user expects it: restored from the
     // archive, or the unlocked copy, checked and (a folder's) moved beside its record.
     if (encrypted) {

@@ -12,8 +12,26 @@
 
 namespace vaultry {
 
+namespace {
+
+// The kinds kept with the lists, and those of records from earlier versions settled now (the
+// settled ones are written, so that they are decided once).
+void learnKinds(Preferences& prefs, const std::string& storage, const StringArray& records) {
+    const auto entries = prefs.recordKinds();
+    vault::learnRecordKinds(entries);
+    const auto settled = vault::settleRecordKinds(storage, records, entries);
+    if (settled.empty()) return;
+    vault::learnRecordKinds(settled);
+    std::vector<SettingsStore::ArrayChange> add;
+    for (const auto& entry : settled) add.push_back({SettingsStore::ArrayChange::Add, entry});
+    (void)prefs.changeList(Pref::RecordKinds, add);
+}
+
+}  // namespace
+
 void AppDelegate::loadVaultLists() {
     const auto records = prefs_.records();
+    learnKinds(prefs_, prefs_.storePath().value_or(""), records);
     backupFileDataArray.insert(backupFileDataArray.end(), records.begin(), records.end());
     FileDataArray.insert(FileDataArray.end(), records.begin(), records.end());
     const auto decrypted = prefs_.decryptedRecords();
@@ -58,16 +76,22 @@ void AppDelegate::loadVaultLists() {
     }
 }
 
-void AppDelegate::addVaultRecord(const std::string& record) {
+void AppDelegate::addVaultRecord(const std::string& record, vault::RecordKind kind) {
+    vault::learnRecordKind(record, kind);
     backupFileDataArray.push_back(record);
     FileDataArray.push_back(record);
     recordChanges_.push_back({SettingsStore::ArrayChange::Add, record});
+    for (const auto& entry : vault::kindEntriesOf(record))
+        kindChanges_.push_back({SettingsStore::ArrayChange::Remove, entry});
+    kindChanges_.push_back({SettingsStore::ArrayChange::Add, vault::kindEntry(kind, record)});
 }
 
 void AppDelegate::removeVaultRecord(const std::string& record, bool fromShownList) {
     std::erase(backupFileDataArray, record);
     if (fromShownList) std::erase(FileDataArray, record);
     recordChanges_.push_back({SettingsStore::ArrayChange::Remove, record});
+    for (const auto& entry : vault::kindEntriesOf(record))
+        kindChanges_.push_back({SettingsStore::ArrayChange::Remove, entry});
 }
 
 void AppDelegate::markDecrypted(const std::string& record) {
@@ -92,12 +116,15 @@ void applyChanges(StringArray& list, const std::vector<SettingsStore::ArrayChang
 }  // namespace
 
 bool AppDelegate::saveRecords() {
-    auto written = prefs_.changeList(Pref::Records, recordChanges_);
-    if (!written) return false;
+    auto lists = prefs_.changeLists({{Pref::Records, recordChanges_}, {Pref::RecordKinds, kindChanges_}});
+    if (!lists) return false;
     recordChanges_.clear();
+    kindChanges_.clear();
+    vault::learnRecordKinds((*lists)[1]);
+    auto& written = (*lists)[0];
     // Another process's changes come into the shown list too; without them it stays as it is.
-    if (*written != backupFileDataArray) {
-        backupFileDataArray = std::move(*written);
+    if (written != backupFileDataArray) {
+        backupFileDataArray = std::move(written);
         FileDataArray =
             vault::filterRecords(backupFileDataArray, static_cast<vault::VaultFilter>(shownFilter_));
     }
@@ -120,6 +147,7 @@ void AppDelegate::refreshVaultLists() {
         forgetPassPhrase();
     }
     auto records = prefs_.records();
+    learnKinds(prefs_, storageFolder(), records);
     applyChanges(records, recordChanges_);
     auto decrypted = prefs_.decryptedRecords();
     applyChanges(decrypted, decryptedChanges_);

@@ -92,7 +92,7 @@ void AppDelegate::HideFileAction() {
             failed.push_back(path);
             continue;
         }
-        addVaultRecord(path);
+        addVaultRecord(path, vault::RecordKind::Hidden);
         if (auto grant = s_.bookmarks.create(path)) prefs_.setItemGrant(path, *grant);
     }
     saveRecords();
@@ -171,8 +171,8 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
     if (!storageLock) return notAvailable(storageLock.error().message);
     auto plan = vault::planArchive(path, storage);
     if (!plan) return notAvailable(plan.error().message);
-    if (present(plan->archive)) {
-        // Never overwritten: it holds another item's data.
+    if (present(plan->archive) || !vault::archiveClaimant(plan->record, backupFileDataArray).empty()) {
+        // Never overwritten: it holds another item's data (or will, when its drive is back).
         ui_.runAlert(Alert{"An archive with this name is already in the storage folder.",
                            plan->archive.string(), " Ok ", "", ""});
         return false;
@@ -205,7 +205,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
             s_.thumbnailer.writeThumbnail(path, vault::thumbnailPath(storage, record),
                                           platform::Thumbnailer::Size{45, 60});
     }
-    addVaultRecord(record);
+    addVaultRecord(record, folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile);
     for (const std::string& granted : {archive.string(), path, parent})
         if (auto grant = s_.bookmarks.create(granted)) prefs_.setItemGrant(granted, *grant);
     // Recorded before the original goes, so that a crash leaves nothing unaccounted for. An item
@@ -216,6 +216,8 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
                 recordChanges_.erase(std::next(it).base());
                 break;
             }
+        for (const auto& entry : vault::kindEntriesOf(record))
+            std::erase_if(kindChanges_, [&entry](const auto& c) { return c.item == entry; });
         for (auto* list : {&backupFileDataArray, &FileDataArray})
             if (auto it = std::find(list->rbegin(), list->rend(), record); it != list->rend())
                 list->erase(std::next(it).base());

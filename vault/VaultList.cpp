@@ -80,14 +80,12 @@ bool keeps(VaultFilter filter, Category c) {
 RecordParts splitRecord(std::string_view record) {
     RecordParts parts;
     parts.name = nameOf(record);
-    const auto ext = extensionOf(parts.name);
     parts.displayName = parts.name;
-    if (ext == "enc") {
-        parts.kind = RecordKind::EncryptedFile;
+    parts.kind = recordKind(record);
+    if (parts.kind == RecordKind::EncryptedFile) {
         parts.displayName = lessExtension(parts.name);
         parts.innerExtension = extensionOf(parts.displayName);
-    } else if (ext == "gz") {
-        parts.kind = RecordKind::EncryptedFolder;
+    } else if (parts.kind == RecordKind::EncryptedFolder) {
         parts.displayName = lessExtension(lessExtension(parts.name));
     }
     return parts;

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
                           std::to_string(i) + kinds[i % 6]);
         if (i % 10 == 1) decrypted.push_back(records.back());
     }
-    for (const auto& record : records) delegate.addVaultRecord(record);
+    for (const auto& record : records) delegate.addVaultRecord(record, vaultry::vault::recordKind(record));
     world.settings.set(key::VaultryDecryptedDataArray, decrypted);
 
     QWidget* window = world.windows.topLevels().at("thefileManageWindow");

@@ -155,7 +155,7 @@ TEST(VaultTable, RowsShowLockedUnlockedAndHiddenItemsAndTheirButtonsAct) {
     ASSERT_TRUE(g.app->EncryptFileFolderFunction(g.file("photo.png").string()));
     const std::string hidden = g.file("diary.md").string();
     ASSERT_TRUE(g.app->HiddenFileFolderFunction(hidden));
-    g.app->addVaultRecord(hidden);
+    g.app->addVaultRecord(hidden, vaultry::vault::recordKind(hidden));
     g.app->saveRecords();
     g.ui.reload("fileTableView");
     ASSERT_EQ(g.model()->rowCount(), 3);
@@ -301,7 +301,7 @@ TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
     const std::string locked = vault::encryptedRecordFor(plain.string(), false);
     const std::string hidden = g.file("diary.md").string();
     ASSERT_TRUE(g.app->HiddenFileFolderFunction(hidden));
-    g.app->addVaultRecord(hidden);
+    g.app->addVaultRecord(hidden, vaultry::vault::recordKind(hidden));
     g.app->saveRecords();
     g.ui.reload("fileTableView");
     auto* table = g.table();

@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
         delegate.EncryptFileFolderFunction((home / "Documents/Family photos").string());
         const std::string hidden = make("Diary.md");
         delegate.HiddenFileFolderFunction(hidden);
-        delegate.addVaultRecord(hidden);
+        delegate.addVaultRecord(hidden, vaultry::vault::recordKind(hidden));
         delegate.saveRecords();
         delegate.DecryptFileFolderFunction(vault::encryptedRecordFor(opened, false));
         delegate.saveDecrypted();
