@@ -7,6 +7,7 @@
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
+#include "util/NoLinkPath.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
@@ -183,6 +184,12 @@ void removeRecords(Context& ctx, const Options& o) {
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     for (const auto& record : o.records) {
         if (!contains(all, record)) continue;  // named twice
+        // The archive is deleted below: never one whose path depends on a link.
+        if (vault::isEncrypted(record) && !storage.empty())
+            if (const auto plain = pathWithoutLinks(vault::archivePath(storage, record)); !plain) {
+                ctx.error(escaped(plain.error().message) + "; nothing was removed");
+                continue;
+            }
         if (vault::isEncrypted(record)) {
             auto restored = vault::plaintextBeforeRemoval(
                 storage, record, contains(decrypted, record),
