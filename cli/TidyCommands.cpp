@@ -1,7 +1,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -14,6 +16,7 @@
 #include "desktop/FBFileNode.h"
 #include "desktop/FileKind.h"
 #include "desktop/Tidy.h"
+#include "util/NoLinkPath.h"
 
 namespace vaultry::cli {
 namespace {
@@ -91,6 +94,13 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         tidy::TidyOptions options;
         options.exclusions = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
         options.dryRun = ctx.dryRun;
+        // For tests: VAULTRY_TEST_TIDY_STOP="intent:N" (the N-th journal entry written, its move not
+        // made) or "moved:N" stops the process there, so that it can be killed at a known point.
+        if (const char* stop = std::getenv("VAULTRY_TEST_TIDY_STOP"); stop && *stop) {
+            options.onStep = [at = std::string(stop)](std::string_view step, std::size_t n) {
+                if (std::string(step) + ":" + std::to_string(n) == at) ::raise(SIGSTOP);
+            };
+        }
         if (ctx.dryRun) {
             const auto outcome = tidy::tidyDesktop(desktop, folder, options);
             if (!outcome) {
@@ -288,6 +298,11 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
                         "tidy delete");
         for (const auto& name : *deleteNames) {
             const fs::path path = fs::path(folder) / name;
+            // What is deleted is what the name stands for: never something reached through a link.
+            if (const auto plain = pathWithoutLinks(path.string()); !plain) {
+                ctx.error(escaped(plain.error().message));
+                continue;
+            }
             std::error_code ec;
             if (fs::symlink_status(path, ec).type() == fs::file_type::not_found) {
                 ctx.error("no item named '" + escaped(name) + "' in the tidy folder");

@@ -17,6 +17,7 @@
 #include "trash/Trash.h"
 #include "trash/TrashItems.h"
 #include "trash/TrashSchedule.h"
+#include "util/NoLinkPath.h"
 
 namespace vaultry::cli {
 namespace {
@@ -435,17 +436,24 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
     addYesFlag(eraseCmd, ctx);
     addDryRunFlag(eraseCmd, ctx);
     addJsonFlag(eraseCmd, ctx,
-                "{erased, removed, failed, missing: [paths], gone: [paths], left: [paths], partial: [paths], "
-                "cancelled} (with --dry-run: wouldErase)");
+                "{erased, removed, failed, missing: [paths], refused: [paths], otherFileSystems: [paths], "
+                "gone: [paths], left: [paths], partial: [paths], cancelled} (with --dry-run: wouldErase)");
     eraseCmd->callback([&ctx, paths, passes] {
-        std::vector<std::string> present, missing;
+        std::vector<std::string> present, missing, refused;
         for (const auto& p : *paths) {
+            // A path whose meaning depends on a link is refused before anything is asked.
+            const auto resolved = pathWithoutLinks(p);
+            if (!resolved) {
+                ctx.error(escaped(resolved.error().message));
+                refused.push_back(p);
+                continue;
+            }
             std::error_code ec;
-            (std::filesystem::exists(std::filesystem::symlink_status(p, ec)) ? present : missing)
+            (std::filesystem::exists(std::filesystem::symlink_status(*resolved, ec)) ? present : missing)
                 .push_back(p);
         }
         for (const auto& p : missing) ctx.error("no such file or folder: " + escaped(p));
-        nlohmann::json out = {{"missing", missing}};
+        nlohmann::json out = {{"missing", missing}, {"refused", refused}};
         if (ctx.dryRun) {
             out["dryRun"] = true;
             out["wouldErase"] = present;
@@ -498,11 +506,14 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
             if (!untouched.empty()) message += "; left as they were: " + listed(untouched);
             ctx.error(message, kDeclined);
         }
+        for (const auto& p : total.otherFileSystems)
+            ctx.error("left alone, another file system is mounted at " + escaped(p));
         for (const auto& p : run.failing) ctx.error("could not erase everything in " + escaped(p));
         if (ctx.json) {
             out["erased"] = total.erased;
             out["removed"] = total.removed;
             out["failed"] = total.failed;
+            out["otherFileSystems"] = total.otherFileSystems;
             out["gone"] = run.gone;
             out["left"] = run.left;
             out["partial"] = run.partial;
@@ -510,9 +521,11 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
             printJson(out);
             return;
         }
-        if (!total.cancelled)
+        if (!total.cancelled) {
             ctx.info() << "erased " << total.erased << " file(s), removed " << total.removed
                        << " other item(s)\n";
+            if (total.failed) ctx.info() << total.failed << " item(s) not erased\n";
+        }
     });
 
     auto* login = app.add_subcommand("login-item", "Start Vaultry at login: on, off or status");

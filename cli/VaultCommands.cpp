@@ -14,6 +14,7 @@
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "util/NoLinkPath.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
@@ -277,6 +278,11 @@ void encrypt(Context& ctx, const Options& o) {
     platform::LinuxBookmarks bookmarks;
     bool encryptedOne = false;
     for (const auto& raw : o.items) {
+        // The original is deleted once packed: a path whose meaning depends on a link is refused.
+        if (const auto plain = pathWithoutLinks(raw); !plain) {
+            ctx.error(plain.error().message);
+            continue;
+        }
         const std::string path = absolute(raw);
         auto plan = vault::planArchive(path, *storage);
         if (!plan) {

@@ -7,6 +7,7 @@
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
+#include "util/NoLinkPath.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
@@ -189,6 +190,12 @@ void removeRecords(Context& ctx, const Options& o) {
         if (!claimant.empty())
             ctx.error(escaped(record) + ": its archive is also named by " + escaped(claimant) +
                       "; it was left in the storage folder");
+        // The archive is deleted below: never one whose path depends on a link.
+        if (ownsArchive && !storage.empty())
+            if (const auto plain = pathWithoutLinks(vault::archivePath(storage, record)); !plain) {
+                ctx.error(escaped(plain.error().message) + "; nothing was removed");
+                continue;
+            }
         if (ownsArchive) {
             auto restored = vault::plaintextBeforeRemoval(
                 storage, record, contains(decrypted, record),

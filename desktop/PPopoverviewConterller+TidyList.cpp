@@ -11,6 +11,7 @@
 #include "desktop/Tidy.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
+#include "util/NoLinkPath.h"
 
 namespace vaultry {
 namespace {
@@ -207,6 +208,12 @@ void PPopoverviewConterller::ClickDeleteFileAct(long clickedRow) {
     const auto node = rowAt(clickedRow);
     if (!node) return;
     const std::string path = node->fullFilePath();
+    // What is deleted is what the row names: never something reached through a link.
+    if (const auto plain = pathWithoutLinks(path); !plain) {
+        logLine("delete: " + plain.error().message);
+        s_.ui.runAlert({"The item could not be deleted.", plain.error().message, " Ok ", "", ""});
+        return;
+    }
     std::error_code ec;
     std::filesystem::remove_all(path, ec);
     if (std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found) {

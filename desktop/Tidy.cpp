@@ -337,7 +337,130 @@ std::optional<std::string> readText(const std::string& path) {
     return text.str();
 }
 
+constexpr std::string_view kJournalHeader = "vaultry-tidy-journal 1";
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// The journal of the tidy under way: opened at its first move, each entry on disk before the move
+// it announces is made.
+class Journal {
+public:
+    ~Journal() { close(); }
+    bool isOpen() const { return fd_ >= 0; }
+    Status open(const std::string& tidyFolder, const std::string& desktop) {
+        const fs::path path = fs::path(tidyFolder) / kJournalName;
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ < 0)
+            return fail("the tidy journal " + path.string() + " cannot be created: " + errnoText(errno));
+        const std::string head = std::string(kJournalHeader) + "\ndesktop=" + logEncode(desktop) + "\n";
+        if (!writeAll(fd_, head) || ::fsync(fd_) != 0)
+            return fail("the tidy journal " + path.string() + " cannot be written: " + errnoText(errno));
+        // The journal's name must outlive a crash too.
+        const int folder = ::open(tidyFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+        return {};
+    }
+    // One move to be made: the item's device and inode tell later whether it happened.
+    Status add(const struct stat& st, const std::string& name) {
+        const std::string line = "move " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
+                                 logEncode(name) + "\n";
+        if (!writeAll(fd_, line) || ::fdatasync(fd_) != 0)
+            return fail("the tidy journal cannot be written: " + errnoText(errno));
+        return {};
+    }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct JournalEntry {
+    unsigned long long dev = 0, ino = 0;
+    std::string name;
+};
+
+// The desktop and the entries of a journal; a line cut short by a crash (no line break yet) is
+// an entry whose move never started.
+std::optional<std::pair<std::string, std::vector<JournalEntry>>> parseJournal(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto eol = text.find('\n');
+        if (eol == std::string_view::npos) break;
+        lines.push_back(text.substr(0, eol));
+        text = text.substr(eol + 1);
+    }
+    if (lines.size() < 2 || lines[0] != kJournalHeader || !lines[1].starts_with("desktop="))
+        return std::nullopt;
+    std::pair<std::string, std::vector<JournalEntry>> out{logDecode(lines[1].substr(8)), {}};
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
+        if (!line.starts_with("move ")) continue;
+        line.remove_prefix(5);
+        JournalEntry e;
+        const auto number = [&](unsigned long long& v) {
+            const auto sp = line.find(' ');
+            if (sp == std::string_view::npos || sp == 0) return false;
+            try {
+                std::size_t used = 0;
+                v = std::stoull(std::string(line.substr(0, sp)), &used);
+                if (used != sp) return false;
+            } catch (...) {
+                return false;
+            }
+            line.remove_prefix(sp + 1);
+            return true;
+        };
+        if (!number(e.dev) || !number(e.ino)) continue;
+        e.name = logDecode(line);
+        if (isPlainName(e.name)) out.second.push_back(std::move(e));
+    }
+    return out;
+}
+
 }  // namespace
+
+Status recoverJournal(const std::string& tidyFolder) {
+    const fs::path journalPath = fs::path(tidyFolder) / kJournalName;
+    const auto text = readText(journalPath.string());
+    if (!text) return {};
+    const auto journal = parseJournal(*text);
+    if (!journal) return fail("the tidy journal " + journalPath.string() + " cannot be read");
+    const auto& [desktop, entries] = *journal;
+    MoveLog log{desktop, {}};
+    for (const auto& e : entries) {
+        struct stat there {
+        }, original{};
+        if (::lstat((fs::path(tidyFolder) / e.name).c_str(), &there) != 0) continue;  // never arrived
+        // The original still on the desktop: the move did not happen (or its copy was not
+        // finished with), and what is in the tidy folder under that name is not this move's.
+        if (::lstat((fs::path(desktop) / e.name).c_str(), &original) == 0 && original.st_dev == e.dev &&
+            original.st_ino == e.ino)
+            continue;
+        if (std::find(log.names.begin(), log.names.end(), e.name) == log.names.end())
+            log.names.push_back(e.name);
+    }
+    // The interrupted tidy is the last one when it moved something; else the one before stays.
+    if (!log.names.empty())
+        if (auto st = writeFileAtomically(fs::path(tidyFolder) / kMoveLogName, formatMoveLog(log)); !st)
+            return st;
+    if (::unlink(journalPath.c_str()) != 0 && errno != ENOENT)
+        return fail("cannot remove " + journalPath.string() + ": " + errnoText(errno));
+    return {};
+}
 
 std::string formatMoveLog(const MoveLog& log) {
     std::string out(kLogHeader);
@@ -410,6 +533,8 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
         fs::create_directories(tidyFolder, ec);
         if (ec || !fs::is_directory(tidyFolder, ec))
             return fail("cannot create the tidy folder " + tidyFolder + ": " + ec.message());
+        // A tidy killed half-way becomes the tidy before this one.
+        if (auto st = recoverJournal(tidyFolder); !st) return fail(st.error().message);
     }
     // The storage location may lie on the desktop (or be the desktop): the entry holding the
     // tidy folder stays where it is.
@@ -423,6 +548,9 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
     };
     TidyOutcome out;
     MoveLog log{desktop, {}};
+    Journal journal;
+    std::size_t intents = 0;
+    const fs::path journalPath = fs::path(tidyFolder) / kJournalName;
     const std::vector<std::string> names = visibleNames(desktop);
     progress.begin("Tidying the Desktop", names.size(), Progress::Unit::items);
     for (const auto& name : names) {
@@ -446,10 +574,30 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
             progress.add(1);
             continue;
         }
+        if (exists(to)) {
+            out.failed.push_back({name, to + ": an item of that name is already there"});
+            progress.add(1);
+            continue;
+        }
+        struct stat st {};
+        if (::lstat(from.c_str(), &st) != 0) {  // vanished meanwhile
+            progress.add(1);
+            continue;
+        }
+        // The entry is on disk before the move: a kill after it leaves a journal that says
+        // exactly what may have moved.
+        Status written = journal.isOpen() ? Status{} : journal.open(tidyFolder, desktop);
+        if (written) written = journal.add(st, name);
+        if (!written) {
+            out.failed.push_back({name, written.error().message + "; the tidy stopped before moving it"});
+            break;
+        }
+        if (options.onStep) options.onStep("intent", ++intents);
         const MoveResult r = moveItem(from, to, progress);
         if (r.ok()) {
             out.moved.push_back(to);
             log.names.push_back(name);
+            if (options.onStep) options.onStep("moved", log.names.size());
         } else if (r.error == MoveError::Cancelled) {
             break;
         } else if (r.error != MoveError::Vanished) {
@@ -460,18 +608,28 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
     if (progress.cancelled()) {
         if (options.dryRun) return cancelledError();
         auto back = putBack(desktop, tidyFolder, log.names, progress);
+        // What could not go back is in the move log now; the journal has nothing more to say.
+        journal.close();
+        ::unlink(journalPath.c_str());
         if (!hadFolder) fs::remove(tidyFolder, ec);  // made by this run, and empty again
         return back;
     }
+    if (options.dryRun) return out;
+    journal.close();
     // A tidy that moved nothing keeps the log of the one before, which is still the last to undo.
-    if (!options.dryRun && !log.names.empty())
-        if (auto st = writeFileAtomically(fs::path(tidyFolder) / kMoveLogName, formatMoveLog(log)); !st)
+    if (!log.names.empty())
+        if (auto st = writeFileAtomically(fs::path(tidyFolder) / kMoveLogName, formatMoveLog(log)); !st) {
+            // The journal stays: undo still finds every move in it.
             out.failed.push_back({kMoveLogName, "the move log could not be written: " + st.error().message});
+            return out;
+        }
+    ::unlink(journalPath.c_str());
     return out;
 }
 
 Result<UndoOutcome> undoLastTidy(const std::string& tidyFolder) {
     if (tidyFolder.empty()) return fail("no storage location is set");
+    if (auto st = recoverJournal(tidyFolder); !st) return fail(st.error().message);
     const std::string logPath = (fs::path(tidyFolder) / kMoveLogName).string();
     const auto text = readText(logPath);
     if (!text) return fail("there is no tidy to undo");

@@ -63,15 +63,18 @@ std::string desktopRefusal(const std::string& desktop, const std::string& home,
 struct TidyOptions {
     std::vector<std::string> exclusions;  // shell wildcards matched against each name
     bool dryRun = false;                  // list what would move; change nothing
+    // Called after the n-th journal entry is on disk and before its move ("intent"), and after the
+    // n-th move ("moved"); tests stop the process there to kill it at a known point.
+    std::function<void(std::string_view step, std::size_t n)> onStep = {};
 };
 
 // True when name matches one of the patterns ("*.desktop", "todo?.txt", "[Rr]eadme*").
 bool isExcluded(std::string_view name, const std::vector<std::string>& patterns);
 
 // Moves every visible desktop entry into the tidy folder (created with its parents), except the
-// excluded ones, and writes the move log of this tidy into the tidy folder so that it can be
-// undone. An entry that vanishes meanwhile is neither moved nor a failure; the entry that holds
-// the tidy folder itself (a storage location on the desktop) stays.
+// excluded ones, journaling each move before it is made (kJournalName), and writes the move log
+// of this tidy into the tidy folder so that it can be undone. An entry that vanishes meanwhile is neither
+// moved nor a failure; the entry that holds the tidy folder itself (a storage location on the desktop) stays.
 //
 // Reports one item per entry it looks at. Asked to cancel, it stops before the next entry (an
 // entry being copied to another file system stops at its next buffer, its copy removed) and moves
@@ -84,6 +87,18 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
 
 // The move log of the last tidy, in the tidy folder (a dot file, so never listed).
 inline constexpr const char* kMoveLogName = ".vaultry-last-tidy";
+
+// The journal of a tidy under way, beside the move log: each move is appended and flushed before
+// it is made, so that a tidy killed half-way can be undone exactly. A finished tidy turns it into
+// the move log; one left by a killed tidy is turned into the move log by the next tidy or undo,
+// with only the entries whose move happened (see recoverJournal).
+inline constexpr const char* kJournalName = ".vaultry-tidy-journal";
+
+// Turns a journal left by an interrupted tidy into the move log, keeping the entries whose move
+// happened: the item is in the tidy folder and its original (the journal keeps its device and
+// inode) is no longer on the desktop. A journal whose moves all did not happen is dropped and the
+// move log of the tidy before stays. Nothing to do without a journal.
+Status recoverJournal(const std::string& tidyFolder);
 
 struct MoveLog {
     std::string desktop;             // where the items came from
@@ -100,7 +115,8 @@ struct UndoOutcome {
     std::vector<Failure> failed;        // could not be moved; kept in the log for another try
 };
 
-// Moves the items of the last tidy back to where they came from, never overwriting. The log is
+// Moves the items of the last tidy back to where they came from, never overwriting; a tidy that
+// was killed half-way is the last tidy, its journal recovered first. The log is
 // then removed, or keeps only the items that failed for another reason than a taken name.
 Result<UndoOutcome> undoLastTidy(const std::string& tidyFolder);
 

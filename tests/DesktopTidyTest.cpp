@@ -567,6 +567,26 @@ TEST(TidyCli, RunListSearchRestoreDelete) {
     EXPECT_FALSE(fs::exists(folder / "old.jpg"));
     EXPECT_EQ(runCli(home.path(), {"tidy", "delete", "old.jpg", "--yes"}).code, 1);
 
+    // A tidy folder reached through a link: what a name stands for depends on the link, so
+    // nothing is deleted.
+    fs::create_directory_symlink(home / "store", home / "via-link");
+    {
+        SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
+        settings.set(key::EncyptedStorePath, (home / "via-link/vaultry.data").string());
+        ASSERT_TRUE(settings.flush());
+    }
+    r = runCli(home.path(), {"tidy", "delete", "--yes", "line\nbreak"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("refused: " + (home / "via-link").string() + " is a symbolic link"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readFile(folder / "line\nbreak"), "x");
+    {
+        SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
+        settings.set(key::EncyptedStorePath, (home / "store/vaultry.data").string());
+        ASSERT_TRUE(settings.flush());
+    }
+
     // A user-dirs file that switches the desktop off names the home folder: nothing is moved.
     writeFile(home / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/\"\n");
     writeFile(home / "Documents/thesis.odt", "years of work");

@@ -1,6 +1,8 @@
 // Tidy exclusions, dry run, the move log and undo, and the automatic daily tidy: the engine, the
 // controller over fakes, and vaultry-cli's tidy commands.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -12,6 +14,7 @@
 #include "desktop/Tidy.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
+#include "support/TreeState.h"
 
 namespace vaultry {
 namespace {
@@ -273,6 +276,101 @@ TEST(TidyCli, DryRunExclusionsAndUndo) {
     ASSERT_EQ(test::runCli(home.path(), {"tidy", "exclude", "remove", "*.desktop"}).code, 0);
     EXPECT_EQ(test::runCli(home.path(), {"tidy", "exclude", "list"}).out, "");
     EXPECT_EQ(test::runCli(home.path(), {"tidy", "exclude", "add", "a/b"}).code, 2);
+}
+
+// A tidy killed half-way (SIGKILL, at a point the test chooses through the tidy's test hook) is
+// the last tidy: undo takes back exactly the items it moved, never the tidy before's, and an
+// item whose journal entry was written but whose move never happened stays where it is.
+TEST(TidyJournal, AKilledTidyIsUndoneExactly) {
+    // The desktop holds 10 entries: "a-link", "folder", "item0.txt" to "item7.txt".
+    const std::pair<std::string, std::size_t> stops[] = {
+        {"moved:4", 4}, {"intent:4", 3}, {"moved:1", 1}, {"intent:10", 9}};
+    // Beside the desktop (moves are renames) and, where the machine has one, on another file
+    // system (moves are copies, then the original deleted).
+    test::TempDir probe;
+    std::vector<fs::path> elsewhere{{}};
+    struct stat a {
+    }, b{};
+    if (::stat(probe.path().c_str(), &a) == 0 && ::stat("/dev/shm", &b) == 0 && a.st_dev != b.st_dev &&
+        ::access("/dev/shm", W_OK) == 0)
+        elsewhere.push_back(fs::path("/dev/shm") / ("vaultry-tidy-journal-" + std::to_string(::getpid())));
+    for (const auto& other : elsewhere)
+        for (const auto& [stop, moved] : stops) {
+            SCOPED_TRACE(stop + (other.empty() ? "" : " across file systems"));
+            test::TempDir home;
+            const fs::path store = other.empty() ? home / "store" : other;
+            fs::remove_all(store);
+            {
+                SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
+                settings.set(key::EncyptedStorePath, store.string());
+                ASSERT_TRUE(settings.flush());
+            }
+            const fs::path desktop = home / "Desktop", folder = store / "com.Quenmark.sortello";
+            // The tidy before: its item stays in the tidy folder whatever happens to the next one.
+            writeFile(desktop / "earlier.txt", "earlier");
+            ASSERT_EQ(test::runCli(home.path(), {"tidy", "run", "--yes"}).code, 0);
+            ASSERT_TRUE(present(folder / "earlier.txt"));
+            for (int i = 0; i < 8; ++i)
+                writeFile(desktop / ("item" + std::to_string(i) + ".txt"), std::to_string(i));
+            writeFile(desktop / "folder/inside.txt", "inside");
+            fs::create_symlink("item0.txt", desktop / "a-link");
+            const auto desktopBefore = test::treeState(desktop);
+            const auto folderBefore = test::treeState(folder, false);
+
+            ASSERT_TRUE(test::runCliUntilStoppedThenKill(home.path(), {"tidy", "run", "--yes"},
+                                                         {"VAULTRY_TEST_TIDY_STOP=" + stop}));
+            // Killed part-way: some items moved, and the journal says which may have.
+            ASSERT_TRUE(present(folder / tidy::kJournalName));
+            EXPECT_NE(test::treeState(desktop), desktopBefore);
+
+            const auto undo = test::runCli(home.path(), {"tidy", "undo", "--json"});
+            ASSERT_EQ(undo.code, 0) << undo.err;
+            const auto out = nlohmann::json::parse(undo.out);
+            EXPECT_EQ(out["restored"].size(), moved) << undo.out;
+            EXPECT_TRUE(out["missing"].empty()) << undo.out;
+            EXPECT_TRUE(out["taken"].empty()) << undo.out;
+            EXPECT_EQ(test::treeState(desktop), desktopBefore);
+            EXPECT_EQ(test::treeState(folder, false), folderBefore);
+            EXPECT_FALSE(present(folder / tidy::kJournalName));
+            // That undo used the killed tidy up: the tidy before is not undone in its place.
+            EXPECT_TRUE(present(folder / "earlier.txt"));
+            if (!other.empty()) fs::remove_all(other);
+        }
+}
+
+// The next tidy after a kill recovers the journal first: the killed tidy becomes the tidy before,
+// so a tidy that then moves nothing leaves the killed one as the last to undo.
+TEST(TidyJournal, TheNextTidyTakesOverAJournalLeftBehind) {
+    Desk d;
+    tidy::TidyOptions options;
+    options.onStep = [&](std::string_view step, std::size_t n) {
+        if (step == "moved" && n == 2) throw std::runtime_error("killed");  // stands in for a crash
+    };
+    EXPECT_THROW((void)tidy::tidyDesktop(d.desktop.string(), d.folder.string(), options), std::runtime_error);
+    ASSERT_TRUE(present(d.folder / tidy::kJournalName));
+    // Nothing left to move but the excluded rest: the recovered journal is the move log.
+    tidy::TidyOptions all;
+    all.exclusions = {"*"};
+    const auto next = tidy::tidyDesktop(d.desktop.string(), d.folder.string(), all);
+    ASSERT_TRUE(next);
+    EXPECT_TRUE(next->moved.empty());
+    EXPECT_FALSE(present(d.folder / tidy::kJournalName));
+    const auto log = tidy::parseMoveLog(readFile(d.folder / tidy::kMoveLogName));
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->names, (std::vector<std::string>{"Firefox.desktop", "a.txt"}));
+    const auto undo = tidy::undoLastTidy(d.folder.string());
+    ASSERT_TRUE(undo);
+    EXPECT_EQ(undo->restored, (std::vector<std::string>{"Firefox.desktop", "a.txt"}));
+    EXPECT_EQ(readFile(d.desktop / "a.txt"), "a");
+
+    // A move log of the format older tidies wrote is still undone.
+    writeFile(d.folder / "old.txt", "old");
+    writeFile(d.folder / tidy::kMoveLogName,
+              "vaultry-tidy-log 1\ndesktop=" + d.desktop.string() + "\nold.txt\n");
+    const auto old = tidy::undoLastTidy(d.folder.string());
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->restored, std::vector<std::string>{"old.txt"});
+    EXPECT_EQ(readFile(d.desktop / "old.txt"), "old");
 }
 
 }  // namespace

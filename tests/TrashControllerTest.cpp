@@ -350,6 +350,11 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
 
     test::LogCapture log;
     const std::size_t duBefore = t.duRuns();
+    t.w.spawn.answer = [](const test::FakeSpawn::Call& c) {  // a tool that does its work
+        if (c.program != "/usr/bin/du") fs::remove(c.args.back());
+        return platform::Spawn::Output{0, "", ""};
+    };
+    const std::size_t alertsBefore = t.w.ui.alerts.size();
     t.w.ui.panelAnswers = {std::vector<std::string>{chosen.string(), (t.w.dir / "single.txt").string()}};
     t.app->StartSafeDeleteFileAction();
     EXPECT_FALSE(t.app->isErasing());
@@ -359,8 +364,9 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
     for (const auto& c : t.w.spawn.calls)
         if (c.program != "/usr/bin/du") erased.push_back(fs::path(c.args.back()).parent_path().string());
     std::sort(erased.begin(), erased.end());
-    EXPECT_EQ(erased, (std::vector<std::string>{t.w.dir.path().string(), chosen.string(),
-                                                (chosen / "sub").string()}));
+    EXPECT_EQ(erased, (std::vector<std::string>{t.w.dir.path().string(), chosen.string(), chosen.string(),
+                                                (chosen / "sub").string()}));  // .hidden too
+    EXPECT_EQ(t.w.ui.alerts.size(), alertsBefore + 1);  // the question only: all was erased
     EXPECT_FALSE(fs::exists(chosen));
     EXPECT_EQ(test::readFile(outside / "keep.txt"), "precious");
     EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));
@@ -377,6 +383,39 @@ TEST(TrashErase, PanelAlertAndWorkerLeaveEverythingOutsideAlone) {
 
 namespace vaultry {
 namespace {
+
+// Whatever was not erased is said in the result, not only logged: a file the tool failed on, a
+// file refused for its other hard links.
+TEST(TrashErase, WhatWasNotErasedIsSaid) {
+    TrashWorld t;
+    const fs::path chosen = t.w.dir / "chosen";
+    writeFile(chosen / ".env", "KEY=1");
+    writeFile(chosen / "a.txt", "a");
+    writeFile(t.w.dir / "outside.txt", "o");
+    fs::create_hard_link(t.w.dir / "outside.txt", chosen / ".linked");
+    t.w.spawn.answer = [](const test::FakeSpawn::Call& c) {
+        if (c.program == "/usr/bin/du") return platform::Spawn::Output{0, "", ""};
+        if (test::readFile(c.args.back()) == "KEY=1") return platform::Spawn::Output{1, "", "failed"};
+        fs::remove(c.args.back());
+        return platform::Spawn::Output{0, "", ""};
+    };
+    t.w.ui.panelAnswers = {std::vector<std::string>{chosen.string()}};
+    t.app->StartSafeDeleteFileAction();
+    ASSERT_EQ(t.w.ui.alerts.size(), 2u);
+    const auto& result = t.w.ui.alerts[1];
+    EXPECT_EQ(result.message, "Not everything was erased.");
+    EXPECT_NE(result.informative.find("1 file was erased, 0 other item(s) removed, 2 not erased."),
+              std::string::npos)
+        << result.informative;
+    EXPECT_NE(
+        result.informative.find((chosen / ".linked").string() + ": not erased, the file has 2 hard links"),
+        std::string::npos)
+        << result.informative;
+    EXPECT_NE(result.informative.find("Not everything was erased in: " + chosen.string()), std::string::npos);
+    EXPECT_EQ(test::readFile(chosen / ".env"), "KEY=1");
+    EXPECT_EQ(test::readFile(t.w.dir / "outside.txt"), "o");
+    EXPECT_FALSE(fs::exists(chosen / "a.txt"));
+}
 
 // While erasing runs behind the progress window, another erase command is refused at once: no
 // panel, nothing queued; the running erase finishes what it was given.

@@ -5,12 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/mount.h>
+
+#include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "platform/linux/LinuxLoginItems.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "trash/SecureErase.h"
+#include "util/NoLinkPath.h"
 
 namespace vaultry {
 namespace {
@@ -198,10 +204,12 @@ TEST(SecureErase, OverwritesFilesOnlyAndNeverLeavesTheChosenItems) {
         erased.push_back(given.parent_path().string());
     }
     std::sort(erased.begin(), erased.end());
-    EXPECT_EQ(erased, (std::vector<std::string>{"", "", "sub"}));  // not .hidden, no link
-    EXPECT_FALSE(present(f.chosen));                               // the rest goes with the folder
+    EXPECT_EQ(erased, (std::vector<std::string>{"", "", "", "sub"}));  // .hidden too, no link
     EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
-    EXPECT_EQ(r.failed, 3u);  // the fake tool removed nothing itself
+    // The fake tool removed nothing itself: what it did not erase stays, under its own name.
+    EXPECT_EQ(r.failed, 4u);
+    EXPECT_EQ(readFile(f.chosen / ".hidden"), "h");
+    EXPECT_EQ(readFile(f.chosen / "sub/b.txt"), "b");
 
     // A chosen link is removed as a link; a missing item is skipped.
     fs::create_directory_symlink(f.outside, f.dir / "chosen-link");
@@ -259,7 +267,7 @@ TEST(SecureErase, RealSrmAndShred) {
     const auto tool = trash::defaultEraseTool();
     const auto r = trash::eraseItem(spawn, tool, f.chosen);
     EXPECT_TRUE(r.ok()) << r.failed;
-    EXPECT_EQ(r.erased, 3u);
+    EXPECT_EQ(r.erased, 4u);
     EXPECT_FALSE(present(f.chosen));
     EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
 
@@ -316,10 +324,171 @@ TEST(SecureErase, AFileWithOtherHardLinksIsRefused) {
     }
     // Inside a chosen folder the other files are erased; the folder stays with the refused file.
     const auto r = trash::eraseItem(spawn, shred, f.chosen);
-    EXPECT_EQ(r.erased, 3u);
+    EXPECT_EQ(r.erased, 4u);
     EXPECT_EQ(r.refusals.size(), 1u);
     EXPECT_EQ(readFile(f.outside / "keep.txt"), "precious");
     EXPECT_FALSE(present(f.chosen / "a.txt"));
+}
+
+// A tool that overwrites nothing but records what it was given, then deletes it as srm would.
+struct RecordingTool {
+    test::FakeSpawn fake;
+    std::vector<std::string> contents;  // of every file handed over, sorted when read
+    RecordingTool() {
+        fake.answer = [this](const test::FakeSpawn::Call& c) {
+            contents.push_back(readFile(c.args.back()));
+            fs::remove(c.args.back());
+            return platform::Spawn::Output{0, "", ""};
+        };
+    }
+    std::vector<std::string> given() {
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    }
+};
+
+// Every regular file of a tree goes to the tool, names beginning with "." and everything inside
+// folders so named included; the counts say what was overwritten and what was only removed.
+TEST(SecureErase, DotFilesAndDotFoldersAreOverwrittenToo) {
+    test::TempDir dir;
+    const fs::path chosen = dir / "project";
+    writeFile(chosen / ".env", "API_KEY=1");
+    writeFile(chosen / ".git/config", "[core]");
+    writeFile(chosen / ".git/objects/ab/cdef", "blob");
+    writeFile(chosen / "src/.secret", "s");
+    writeFile(chosen / "main.cpp", "m");
+    fs::create_symlink(".env", chosen / ".env-link");
+    RecordingTool tool;
+    EXPECT_EQ(trash::eraseUnits(chosen), 6u);
+    const auto r = trash::eraseItem(tool.fake, {"/usr/bin/srm", {}}, chosen);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(tool.given(), (std::vector<std::string>{"API_KEY=1", "[core]", "blob", "m", "s"}));
+    EXPECT_EQ(r.erased, 5u);
+    EXPECT_EQ(r.removed, 6u);  // the link and the folders .git, .git/objects, .git/objects/ab, src, project
+    EXPECT_FALSE(present(chosen));
+
+    // Folders erased in place (they stay) have their dot files overwritten as well.
+    writeFile(dir / "keep/.bash_history", "history");
+    RecordingTool inPlace;
+    EXPECT_TRUE(trash::EraseFileDirectoryPath(inPlace.fake, {"/usr/bin/srm", {}}, dir / "keep").ok());
+    EXPECT_EQ(inPlace.given(), std::vector<std::string>{"history"});
+    EXPECT_TRUE(fs::is_empty(dir / "keep"));
+
+    // A dot file the tool fails on is counted as not erased and stays under its name: it is never
+    // deleted without being overwritten.
+    writeFile(chosen / ".env", "API_KEY=2");
+    writeFile(chosen / "a.txt", "a");
+    test::FakeSpawn failing;
+    failing.answer = [](const test::FakeSpawn::Call& c) {
+        if (readFile(c.args.back()) == "API_KEY=2") return platform::Spawn::Output{1, "", "failed"};
+        fs::remove(c.args.back());
+        return platform::Spawn::Output{0, "", ""};
+    };
+    const auto f = trash::eraseItem(failing, {"/usr/bin/srm", {}}, chosen);
+    EXPECT_FALSE(f.ok());
+    EXPECT_EQ(f.erased, 1u);
+    EXPECT_EQ(f.failed, 1u);
+    EXPECT_EQ(readFile(chosen / ".env"), "API_KEY=2");
+    EXPECT_FALSE(present(chosen / "a.txt"));
+}
+
+// A file system mounted inside the chosen folder is another volume: nothing on it is entered,
+// overwritten or deleted, and its mount point is listed. The device of each entry is stood in
+// here, as an unprivileged test cannot mount anything.
+TEST(SecureErase, AnotherFileSystemInsideIsLeftAloneAndListed) {
+    test::TempDir dir;
+    const fs::path chosen = dir / "chosen";
+    writeFile(chosen / "a.txt", "a");
+    writeFile(chosen / "usb/photo.jpg", "photo");
+    writeFile(chosen / "usb/.hidden", "h");
+    writeFile(chosen / "deep/bind.txt", "bound");  // a single file can be bind-mounted too
+    writeFile(chosen / "deep/b.txt", "b");
+    const trash::DeviceOf device = [&](const fs::path& p, const struct stat& st) {
+        return p == chosen / "usb" || p == chosen / "deep/bind.txt" ? st.st_dev + 1 : st.st_dev;
+    };
+    RecordingTool tool;
+    EXPECT_EQ(trash::eraseUnits(chosen, device), 2u);
+    const auto run =
+        trash::eraseItems(tool.fake, {"/usr/bin/srm", {}}, {chosen.string()}, Progress::none(), device);
+    EXPECT_EQ(tool.given(), (std::vector<std::string>{"a", "b"}));
+    auto others = run.report.otherFileSystems;
+    std::sort(others.begin(), others.end());
+    EXPECT_EQ(others,
+              (std::vector<std::string>{(chosen / "deep/bind.txt").string(), (chosen / "usb").string()}));
+    EXPECT_EQ(readFile(chosen / "usb/photo.jpg"), "photo");
+    EXPECT_EQ(readFile(chosen / "usb/.hidden"), "h");
+    EXPECT_EQ(readFile(chosen / "deep/bind.txt"), "bound");
+    EXPECT_FALSE(run.report.ok());
+    EXPECT_EQ(run.left, std::vector<std::string>{chosen.string()});
+    EXPECT_EQ(run.partial, std::vector<std::string>{chosen.string()});
+}
+
+// A real mount (root only): a tmpfs mounted inside the folder given to `vaultry-cli erase`.
+TEST(SecureErase, AMountedTmpfsInsideIsLeftAlone) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root; the device check is tested with a fake";
+    test::TempDir dir;
+    const fs::path mnt = dir / "chosen/mnt";
+    writeFile(dir / "chosen/a.txt", "a");
+    fs::create_directories(mnt);
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "), e.g. in a container";
+    writeFile(mnt / "on-the-stick.txt", "stick");
+    writeFile(mnt / ".dot", "dot");
+    const auto r = test::runCli(dir.path(), {"erase", "--yes", (dir / "chosen").string()});
+    const std::string stick = readFile(mnt / "on-the-stick.txt"), dot = readFile(mnt / ".dot");
+    ::umount(mnt.c_str());
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("left alone, another file system is mounted at " + mnt.string()), std::string::npos)
+        << r.err;
+    EXPECT_EQ(stick, "stick");
+    EXPECT_EQ(dot, "dot");
+    EXPECT_FALSE(present(dir / "chosen/a.txt"));
+}
+
+// A path whose meaning depends on a link is refused with its reason, whatever the link is in it;
+// ".." is taken lexically only after the folders before it are proved real; a link as the last
+// component is the link itself.
+TEST(SecureErase, APathThroughALinkIsRefused) {
+    test::TempDir dir;
+    writeFile(dir / "outside/data/keep.txt", "precious");
+    writeFile(dir / "dir/sub/a.txt", "a");
+    fs::create_directory_symlink(dir / "outside/data", dir / "dir/link");
+    const std::string d = (dir / "dir").string();
+    const std::pair<std::string, std::string> refused[] = {
+        {d + "/link/..", d + "/link is a symbolic link"},
+        {d + "/link/keep.txt", d + "/link is a symbolic link"},
+        {d + "/link/../data/", d + "/link is a symbolic link"},
+        {d + "/sub/../link/./keep.txt", d + "/sub/../link is a symbolic link"},
+        {d + "/sub/a.txt/..", d + "/sub/a.txt is not a folder"},
+    };
+    for (const auto& [path, why] : refused) {
+        SCOPED_TRACE(path);
+        const auto resolved = pathWithoutLinks(path);
+        ASSERT_FALSE(resolved);
+        EXPECT_EQ(resolved.error().message, path + ": refused: " + why);
+        RecordingTool tool;
+        const auto r = trash::eraseItem(tool.fake, {"/usr/bin/srm", {}}, path);
+        EXPECT_FALSE(r.ok());
+        ASSERT_EQ(r.refusals.size(), 1u);
+        EXPECT_EQ(r.refusals[0], path + ": refused: " + why);
+        EXPECT_TRUE(tool.given().empty());
+        EXPECT_EQ(trash::eraseUnits(path), 0u);
+        EXPECT_FALSE(trash::EraseFileDirectoryPath(tool.fake, {"/usr/bin/srm", {}}, path).ok());
+        EXPECT_EQ(readFile(dir / "outside/data/keep.txt"), "precious");
+        EXPECT_EQ(readFile(dir / "dir/sub/a.txt"), "a");
+    }
+    EXPECT_EQ(*pathWithoutLinks(d + "/sub/../sub/a.txt"), dir / "dir/sub/a.txt");
+    EXPECT_EQ(*pathWithoutLinks(d + "/link/"), dir / "dir/link");
+    EXPECT_EQ(*pathWithoutLinks("/"), fs::path("/"));
+
+    // What deletes in the Trash engine follows no link on the way either.
+    writeFile(dir / "outside/data/Trash/files/x", "x");
+    EXPECT_FALSE(trash::emptyTrash(dir / "dir/link/Trash", trash::Unlock::No).ok());
+    EXPECT_FALSE(trash::removeTree(dir / "dir/link/keep.txt", trash::Unlock::No).ok());
+    EXPECT_FALSE(trash::removeContents(dir / "dir/link/Trash", trash::Unlock::No).ok());
+    EXPECT_EQ(readFile(dir / "outside/data/Trash/files/x"), "x");
+    EXPECT_EQ(readFile(dir / "outside/data/keep.txt"), "precious");
 }
 
 // vaultry-cli as a user runs it, on a temporary home.
@@ -380,6 +549,37 @@ TEST(TrashCli, SizeEmptyCheckEraseAndLoginItem) {
     EXPECT_EQ(erase.exitCode, 1);
     EXPECT_NE(erase.err.find("hard links"), std::string::npos) << erase.err;
     EXPECT_EQ(readFile(cli.home / "second"), "keep");
+
+    // Dot files are overwritten like any other; one that cannot be makes the exit status 1.
+    writeFile(cli.home / "project/.env", "KEY=1");
+    writeFile(cli.home / "project/.git/HEAD", "ref");
+    fs::create_hard_link(cli.home / "outside/keep.txt", cli.home / "project/.keep-too");
+    erase = cli.run({"erase", "--yes", "--json", (cli.home / "project").string()});
+    EXPECT_EQ(erase.exitCode, 1) << erase.err;
+    EXPECT_NE(erase.err.find(".keep-too: not erased"), std::string::npos) << erase.err;
+    const auto summary = nlohmann::json::parse(erase.out);
+    EXPECT_EQ(summary["erased"], 2);
+    EXPECT_EQ(summary["failed"], 1);
+    EXPECT_EQ(summary["left"], nlohmann::json::array({(cli.home / "project").string()}));
+    EXPECT_FALSE(present(cli.home / "project/.env"));
+    EXPECT_EQ(readFile(cli.home / "project/.keep-too"), "keep");
+    fs::remove(cli.home / "project/.keep-too");
+    erase = cli.run({"erase", "--yes", (cli.home / "project").string()});
+    EXPECT_EQ(erase.exitCode, 0) << erase.err;
+    EXPECT_EQ(erase.out, "erased 0 file(s), removed 1 other item(s)\n");
+
+    // A path through a link is refused before anything is asked or erased.
+    writeFile(cli.home / "outside/sub/file.txt", "sub");
+    fs::create_directory_symlink(cli.home / "outside/sub", cli.home / "to-sub");
+    erase = cli.run(
+        {"erase", "--yes", (cli.home / "to-sub/..").string(), (cli.home / "to-sub/file.txt").string()});
+    EXPECT_EQ(erase.exitCode, 1);
+    EXPECT_NE(erase.err.find((cli.home / "to-sub/..").string() +
+                             ": refused: " + (cli.home / "to-sub").string() + " is a symbolic link"),
+              std::string::npos)
+        << erase.err;
+    EXPECT_EQ(readFile(cli.home / "outside/keep.txt"), "keep");
+    EXPECT_EQ(readFile(cli.home / "outside/sub/file.txt"), "sub");
 
     EXPECT_EQ(cli.run({"login-item", "on"}).exitCode, 0);
     EXPECT_TRUE(present(cli.home / ".config/autostart/vaultry.desktop"));

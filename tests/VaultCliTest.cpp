@@ -66,6 +66,22 @@ TEST(VaultCli, PasswordStorageEncryptDecryptAndList) {
     r = c.run({"vault", "encrypt", "--yes", "--password-stdin", (c.home / "safe").string()}, "new\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("storage folder"), std::string::npos);
+
+    // Encrypting deletes the original: a path through a link ("link/..", "link/file") is refused
+    // with its reason, and nothing is packed or deleted.
+    test::writeFile(c.home / "elsewhere/inner/kept.txt", "kept");
+    fs::create_directory_symlink(c.home / "elsewhere/inner", docs / "link");
+    for (const fs::path& through : {docs / "link/..", docs / "link/kept.txt"}) {
+        r = c.run({"vault", "encrypt", "--yes", "--password-stdin", through.string()}, "new\n");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(
+            r.err.find(through.string() + ": refused: " + (docs / "link").string() + " is a symbolic link"),
+            std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(test::readFile(c.home / "elsewhere/inner/kept.txt"), "kept");
+    EXPECT_TRUE(fs::exists(docs / "h.txt"));
+    EXPECT_EQ(c.run({"vault", "list"}).out.find("elsewhere"), std::string::npos);
 }
 
 }  // namespace

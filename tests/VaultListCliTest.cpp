@@ -78,6 +78,28 @@ TEST(VaultListCli, ListsLocksAndRemoves) {
     EXPECT_EQ(*h.store().stringArray(key::VaultryDataArray), Strings{records[1]});
 }
 
+// Removing an item deletes its archive: with a storage path that goes through a link, what would
+// be deleted depends on the link, so nothing is removed and the reason is said.
+TEST(VaultListCli, AnArchiveReachedThroughALinkIsNotRemoved) {
+    CliHome h;
+    const Strings records = h.setUp();
+    fs::create_directory_symlink(h.home / "Safe", h.home / "SafeLink");
+    {
+        auto s = h.store();
+        s.set(key::EncyptedStorePath, (h.home / "SafeLink/vaultry.data").string());
+        ASSERT_TRUE(s.flush());
+    }
+    const auto r = h.run({"vault", "remove", records[0], "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(
+        r.err.find("refused: " + (h.home / "SafeLink").string() + " is a symbolic link; nothing was removed"),
+        std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(h.storage / "locked.txt.enc"));
+    EXPECT_FALSE(fs::exists(h.notes / "locked.txt"));
+    EXPECT_EQ(*h.store().stringArray(key::VaultryDataArray), records);
+}
+
 TEST(VaultListCli, AnEditedCopyNeedsThePasswordAndIsSaved) {
     CliHome h;
     const Strings records = h.setUp();

@@ -244,21 +244,34 @@ void AppDelegate::StartSafeDeleteFileAction() {
     runLongWork("Erasing", progress, [&] { run = trash::eraseItems(s_.spawn, tool, *chosen, progress); });
     if (run.report.failed)
         logLine("erase: " + std::to_string(run.report.failed) + " item(s) could not be erased");
+    const auto names = [](const std::vector<std::string>& items) {
+        std::string text;
+        for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
+        return text;
+    };
     if (!run.report.cancelled) {
         ui_.setText(outlet::eraseProgresslab, total + " of " + total);
         logLine("erase file finished");
         EraseAllFinishedHanderToMainThread();
+        if (run.report.ok()) return;
+        // Whatever was not overwritten is said: a file left in place is not a success.
+        std::string details = std::to_string(run.report.erased) +
+                              (run.report.erased == 1 ? " file was" : " files were") + " erased, " +
+                              std::to_string(run.report.removed) + " other item(s) removed, " +
+                              std::to_string(run.report.failed) + " not erased.";
+        for (const auto& why : run.report.refusals) details += "\n" + why;
+        if (!run.report.otherFileSystems.empty())
+            details +=
+                "\nLeft alone, another file system is mounted there: " + names(run.report.otherFileSystems) +
+                ".";
+        if (!run.failing.empty()) details += "\nNot everything was erased in: " + names(run.failing) + ".";
+        ui_.runAlert({"Not everything was erased.", details, " Ok ", "", ""});
         return;
     }
     ui_.setText(outlet::eraseProgresslab, std::to_string(run.gone.size()) + " of " + total);
     logLine("erase: cancelled after " + std::to_string(run.report.erased) + " file(s)");
     EraseAllFinishedHanderToMainThread();
     // What was overwritten cannot come back: the user is told exactly what is gone and what is not.
-    const auto names = [](const std::vector<std::string>& items) {
-        std::string text;
-        for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
-        return text;
-    };
     std::vector<std::string> untouched;
     for (const auto& item : run.left)
         if (std::find(run.partial.begin(), run.partial.end(), item) == run.partial.end())

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <random>
 
-#include "trash/Trash.h"
 #include "util/Log.h"
+#include "util/NoLinkPath.h"
 
 namespace vaultry::trash {
 namespace {
@@ -137,20 +137,45 @@ EraseReport eraseFile(platform::Spawn& spawn, const EraseTool& tool, const std::
     return report;
 }
 
-EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool,
-                                   const std::filesystem::path& folder, Progress& progress) {
-    EraseReport report;
+namespace {
+
+dev_t deviceOfEntry(const DeviceOf& deviceOf, const std::filesystem::path& path, const struct stat& st) {
+    return deviceOf ? deviceOf(path, st) : st.st_dev;
+}
+
+// The walk below a chosen folder that lies on file system `device`. Every entry but a folder goes
+// to eraseFile (a regular file is overwritten, dot files too); a folder is walked and, with
+// removeFolders, deleted once empty. Nothing on another file system is entered or deleted.
+void eraseBelow(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& folder,
+                dev_t device, const DeviceOf& deviceOf, bool removeFolders, Progress& progress,
+                EraseReport& report) {
     std::error_code ec;
     std::vector<std::filesystem::path> entries;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        entries.push_back(it->path());
+    std::filesystem::directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    if (ec) {
+        // What cannot be listed cannot be overwritten: said, never passed over in silence.
+        ++report.failed;
+        report.refusals.push_back(folder.string() +
+                                  ": not erased, the folder cannot be read: " + ec.message());
+        return;
+    }
     for (const auto& entry : entries) {
-        if (entry.filename().string().starts_with(".")) continue;
         struct stat st {};
         if (::lstat(entry.c_str(), &st) != 0) continue;
+        if (deviceOfEntry(deviceOf, entry, st) != device) {
+            logLine("erase: another file system is mounted at " + entry.string() + "; left alone");
+            report.otherFileSystems.push_back(entry.string());
+            continue;
+        }
         if (S_ISDIR(st.st_mode)) {
-            report += EraseFileDirectoryPath(spawn, tool, entry, progress);
+            eraseBelow(spawn, tool, entry, device, deviceOf, removeFolders, progress, report);
             if (report.cancelled) break;
+            if (!removeFolders) continue;
+            if (::rmdir(entry.c_str()) == 0)
+                ++report.removed;
+            else if (errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT)
+                ++report.failed;  // a folder that is not empty keeps what was counted already
             continue;
         }
         // Looked at before each file only: a folder whose files are all erased is finished.
@@ -161,28 +186,60 @@ EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool
         report += eraseFile(spawn, tool, entry);
         progress.add(1);
     }
-    return report;
 }
 
-std::size_t eraseUnits(const std::filesystem::path& chosen) {
-    const std::filesystem::path path = withoutTrailingSlashes(chosen);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return 0;
-    if (!S_ISDIR(st.st_mode)) return 1;
+std::size_t unitsBelow(const std::filesystem::path& folder, dev_t device, const DeviceOf& deviceOf) {
     std::size_t n = 0;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->path().filename().string().starts_with(".")) continue;
-        n += eraseUnits(it->path());
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || deviceOfEntry(deviceOf, it->path(), st) != device)
+            continue;
+        n += S_ISDIR(st.st_mode) ? unitsBelow(it->path(), device, deviceOf) : 1;
     }
     return n;
 }
 
+EraseReport refused(const Error& why) {
+    logLine("erase: " + why.message);
+    EraseReport report;
+    report.failed = 1;
+    report.refusals.push_back(why.message);
+    return report;
+}
+
+}  // namespace
+
+EraseReport EraseFileDirectoryPath(platform::Spawn& spawn, const EraseTool& tool,
+                                   const std::filesystem::path& chosen, Progress& progress,
+                                   const DeviceOf& deviceOf) {
+    const auto folder = pathWithoutLinks(chosen.string());
+    if (!folder) return refused(folder.error());
+    EraseReport report;
+    struct stat st {};
+    if (::lstat(folder->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return report;
+    eraseBelow(spawn, tool, *folder, deviceOfEntry(deviceOf, *folder, st), deviceOf, false, progress, report);
+    return report;
+}
+
+std::size_t eraseUnits(const std::filesystem::path& chosen, const DeviceOf& deviceOf) {
+    const auto path = pathWithoutLinks(chosen.string());
+    struct stat st {};
+    if (!path || ::lstat(path->c_str(), &st) != 0) return 0;
+    if (!S_ISDIR(st.st_mode)) return 1;
+    return unitsBelow(*path, deviceOfEntry(deviceOf, *path, st), deviceOf);
+}
+
 EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::filesystem::path& chosen,
-                      Progress& progress) {
-    const std::filesystem::path path = withoutTrailingSlashes(chosen);
-    const std::filesystem::path clean = std::filesystem::absolute(path).lexically_normal();
-    if (clean == clean.root_path()) return {0, 0, 1, {}};  // never the whole file system
+                      Progress& progress, const DeviceOf& deviceOf) {
+    const auto resolved = pathWithoutLinks(chosen.string());
+    if (!resolved) return refused(resolved.error());
+    const std::filesystem::path& path = *resolved;
+    if (path == path.root_path()) {  // never the whole file system
+        EraseReport report;
+        report.failed = 1;
+        return report;
+    }
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return {};
     if (progress.cancelled()) {
@@ -195,20 +252,22 @@ EraseReport eraseItem(platform::Spawn& spawn, const EraseTool& tool, const std::
         progress.add(1);
         return report;
     }
-    EraseReport report = EraseFileDirectoryPath(spawn, tool, path, progress);
+    EraseReport report;
+    eraseBelow(spawn, tool, path, deviceOfEntry(deviceOf, path, st), deviceOf, true, progress, report);
     if (report.cancelled) return report;  // the folder keeps what was not reached
-    const RemoveReport rest = removeTree(path, Unlock::No);
-    report.removed += rest.removed;
-    report.failed += rest.failed;
+    if (::rmdir(path.c_str()) == 0)
+        ++report.removed;
+    else if (errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT)
+        ++report.failed;
     return report;
 }
 
 EraseRun eraseItems(platform::Spawn& spawn, const EraseTool& tool, const std::vector<std::string>& items,
-                    Progress& progress) {
+                    Progress& progress, const DeviceOf& deviceOf) {
     std::size_t total = 0;
     std::vector<bool> there;
     for (const auto& item : items) {
-        total += eraseUnits(item);
+        total += eraseUnits(item, deviceOf);
         there.push_back(present(withoutTrailingSlashes(item)));
     }
     progress.begin("Erasing", total, Progress::Unit::items);
@@ -220,7 +279,7 @@ EraseRun eraseItems(platform::Spawn& spawn, const EraseTool& tool, const std::ve
             continue;
         }
         const std::size_t before = run.report.erased + run.report.removed;
-        const EraseReport r = eraseItem(spawn, tool, items[i], progress);
+        const EraseReport r = eraseItem(spawn, tool, items[i], progress, deviceOf);
         if (!r.ok()) run.failing.push_back(items[i]);
         run.report += r;
         if (!there[i]) continue;  // missing from the start: neither erased nor left

@@ -14,6 +14,7 @@
 
 #include "util/Fd.h"
 #include "util/Log.h"
+#include "util/NoLinkPath.h"
 #include "util/TimeText.h"
 
 namespace vaultry::trash {
@@ -149,9 +150,12 @@ RemoveReport removeContents(const std::filesystem::path& folder, Unlock unlock) 
         ++report.failed;  // a folder must be named: never "/" or a path ending in dots
         return report;
     }
-    Fd parent(::open(clean.parent_path().empty() ? "." : clean.parent_path().c_str(),
-                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parent.get() < 0) return report;
+    // No link is followed on the way to the folder either: what is emptied is what was named.
+    Fd parent(openFolderWithoutLinks(clean.parent_path().empty() ? "." : clean.parent_path()));
+    if (parent.get() < 0) {
+        if (errno != ENOENT) ++report.failed;
+        return report;
+    }
     removeContentsAt(parent.get(), clean.filename().c_str(), unlock, report);
     return report;
 }
@@ -165,8 +169,7 @@ RemoveReport removeTree(const std::filesystem::path& path, Unlock unlock) {
         ++report.failed;  // never "/" nor a folder named by a trailing slash or dots
         return report;
     }
-    Fd parent(::open(clean.parent_path().empty() ? "." : clean.parent_path().c_str(),
-                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd parent(openFolderWithoutLinks(clean.parent_path().empty() ? "." : clean.parent_path()));
     if (parent.get() < 0) {
         if (errno != ENOENT) ++report.failed;
         return report;
@@ -183,8 +186,11 @@ RemoveReport removeEntry(int parentFd, const char* name, Unlock unlock) {
 
 RemoveReport emptyTrash(const std::filesystem::path& trash, Unlock unlock) {
     RemoveReport report;
-    Fd root(::open(trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.get() < 0) return report;  // no Trash yet: nothing to empty
+    Fd root(openFolderWithoutLinks(trash));
+    if (root.get() < 0) {
+        if (errno != ENOENT) ++report.failed;  // a Trash reached through a link is not emptied
+        return report;                         // no Trash yet: nothing to empty
+    }
     removeContentsAt(root.get(), "files", unlock, report);
     removeContentsAt(root.get(), "info", unlock, report);
     if (::unlinkat(root.get(), "directorysizes", 0) == 0)

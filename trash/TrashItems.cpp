@@ -16,6 +16,7 @@
 
 #include "util/AtomicFile.h"
 #include "util/Fd.h"
+#include "util/NoLinkPath.h"
 
 namespace vaultry::trash {
 namespace fs = std::filesystem;
@@ -112,7 +113,7 @@ void forgetDirectorySizes(const fs::path& trash, const std::set<std::string>& re
 // is gone, so that an item never loses its record while any of it stays.
 void removeChosen(const fs::path& trash, const std::vector<const TrashItem*>& items, Unlock unlock,
                   PartialReport& report, const std::vector<std::uint64_t>* bytes = nullptr) {
-    Fd root(::open(trash.c_str(), kDirFlags));
+    Fd root(openFolderWithoutLinks(trash));
     if (root.get() < 0) {
         report.failed += items.size();
         return;

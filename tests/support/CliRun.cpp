@@ -93,6 +93,38 @@ CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::strin
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", readFile(home / "err")};
 }
 
+bool runCliUntilStoppedThenKill(const std::filesystem::path& home, std::vector<std::string> args,
+                                const std::vector<std::string>& env) {
+    args.insert(args.begin(), VAULTRY_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> vars{"HOME=" + home.string(), "PATH=/usr/bin:/bin"};
+    vars.insert(vars.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (auto& v : vars) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, (home / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    const int started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    if (started != 0) return false;
+    int status = 0;
+    if (::waitpid(pid, &status, WUNTRACED) != pid) return false;
+    const bool stopped = WIFSTOPPED(status);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return stopped;
+}
+
 int runProgram(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

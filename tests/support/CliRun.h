@@ -28,6 +28,12 @@ CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string>
 CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::string> args,
                        const std::string& input, std::chrono::microseconds delay, int signal);
 
+// Starts vaultry-cli on `home` with `env` added to its environment (a test hook that makes it
+// stop itself with SIGSTOP at a known point), waits until it has stopped, then kills it with
+// SIGKILL as a crash would. False when it ended without stopping (the hook was never reached).
+bool runCliUntilStoppedThenKill(const std::filesystem::path& home, std::vector<std::string> args,
+                                const std::vector<std::string>& env);
+
 // A temporary home to run vaultry-cli in.
 struct CliHome {
     TempDir home;

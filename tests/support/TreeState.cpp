@@ -25,7 +25,7 @@ std::map<std::string, std::string> treeState(const std::filesystem::path& root, 
             d += "link " + fs::read_symlink(p).string();
         else if (S_ISREG(st.st_mode))
             d += readFile(p);
-        out[fs::relative(p, root).string()] = d;
+        out[p.lexically_relative(root).string()] = d;  // the entry itself, never what a link names
     }
     return out;
 }

@@ -1,0 +1,22 @@
+#pragma once
+#include <filesystem>
+#include <string>
+
+#include "util/Result.h"
+
+namespace vaultry {
+
+// The item a path names when no link is followed on the way to it, as an absolute path: every
+// folder before the last component is looked at with lstat and must be a real folder, ".." is
+// taken lexically once the folders before it are proved real, and trailing slashes and "/." are
+// dropped ("dir/link/" names the link itself). A path whose meaning depends on a link is refused:
+// "PATH: refused: dir/link is a symbolic link". The last component is not looked at, so a link
+// there is the link itself and a missing item stays missing.
+Result<std::filesystem::path> pathWithoutLinks(const std::string& given);
+
+// The folder a path names, resolved as above and opened without following a link in any
+// component (O_RDONLY | O_DIRECTORY | O_NOFOLLOW): -1 with errno set when it cannot be, ELOOP for
+// a path through a link or a folder that is itself a link. The reason is logged.
+int openFolderWithoutLinks(const std::filesystem::path& path);
+
+}  // namespace vaultry
