@@ -14,7 +14,6 @@
 
 #include "util/Fd.h"
 #include "util/Log.h"
-#include "util/NoLinkPath.h"
 #include "util/TimeText.h"
 
 namespace vaultry::trash {
@@ -150,8 +149,8 @@ RemoveReport removeContents(const std::filesystem::path& folder, Unlock unlock) 
         ++report.failed;  // a folder must be named: never "/" or a path ending in dots
         return report;
     }
-    // No link is followed on the way to the folder either: what is emptied is what was named.
-    Fd parent(openFolderWithoutLinks(clean.parent_path().empty() ? "." : clean.parent_path()));
+    Fd parent(::open(clean.parent_path().empty() ? "." : clean.parent_path().c_str(),
+                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.get() < 0) {
         if (errno != ENOENT) ++report.failed;
         return report;
@@ -169,7 +168,8 @@ RemoveReport removeTree(const std::filesystem::path& path, Unlock unlock) {
         ++report.failed;  // never "/" nor a folder named by a trailing slash or dots
         return report;
     }
-    Fd parent(openFolderWithoutLinks(clean.parent_path().empty() ? "." : clean.parent_path()));
+    Fd parent(::open(clean.parent_path().empty() ? "." : clean.parent_path().c_str(),
+                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.get() < 0) {
         if (errno != ENOENT) ++report.failed;
         return report;
@@ -186,10 +186,12 @@ RemoveReport removeEntry(int parentFd, const char* name, Unlock unlock) {
 
 RemoveReport emptyTrash(const std::filesystem::path& trash, Unlock unlock) {
     RemoveReport report;
-    Fd root(openFolderWithoutLinks(trash));
+    // A Trash folder that is itself a link is not ours to empty (a volume's ".Trash-UID" must be a
+    // real folder); the folders above it are the user's setup (a home reached through a link).
+    Fd root(::open(trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
     if (root.get() < 0) {
-        if (errno != ENOENT) ++report.failed;  // a Trash reached through a link is not emptied
-        return report;                         // no Trash yet: nothing to empty
+        if (errno != ENOENT) ++report.failed;
+        return report;  // no Trash yet: nothing to empty
     }
     removeContentsAt(root.get(), "files", unlock, report);
     removeContentsAt(root.get(), "info", unlock, report);

@@ -16,7 +16,6 @@
 
 #include "util/AtomicFile.h"
 #include "util/Fd.h"
-#include "util/NoLinkPath.h"
 
 namespace vaultry::trash {
 namespace fs = std::filesystem;
@@ -113,7 +112,7 @@ void forgetDirectorySizes(const fs::path& trash, const std::set<std::string>& re
 // is gone, so that an item never loses its record while any of it stays.
 void removeChosen(const fs::path& trash, const std::vector<const TrashItem*>& items, Unlock unlock,
                   PartialReport& report, const std::vector<std::uint64_t>* bytes = nullptr) {
-    Fd root(openFolderWithoutLinks(trash));
+    Fd root(::open(trash.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
     if (root.get() < 0) {
         report.failed += items.size();
         return;

@@ -1,13 +1,10 @@
 #include "util/NoLinkPath.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
-
-#include "util/Log.h"
 
 namespace vaultry {
 
@@ -67,18 +64,6 @@ Result<std::filesystem::path> pathWithoutLinks(const std::string& given) {
         if (!S_ISDIR(st.st_mode)) return fail(given + ": refused: " + written + " is not a folder");
     }
     return std::filesystem::path(joined());
-}
-
-int openFolderWithoutLinks(const std::filesystem::path& path) {
-    const auto resolved = pathWithoutLinks(path.string());
-    if (!resolved) {
-        logLine(resolved.error().message);
-        errno = ELOOP;
-        return -1;
-    }
-    const int fd = ::open(resolved->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && errno == ELOOP) logLine(path.string() + ": refused: it is a symbolic link");
-    return fd;
 }
 
 }  // namespace vaultry

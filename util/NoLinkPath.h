@@ -14,9 +14,4 @@ namespace vaultry {
 // there is the link itself and a missing item stays missing.
 Result<std::filesystem::path> pathWithoutLinks(const std::string& given);
 
-// The folder a path names, resolved as above and opened without following a link in any
-// component (O_RDONLY | O_DIRECTORY | O_NOFOLLOW): -1 with errno set when it cannot be, ELOOP for
-// a path through a link or a folder that is itself a link. The reason is logged.
-int openFolderWithoutLinks(const std::filesystem::path& path);
-
 }  // namespace vaultry
