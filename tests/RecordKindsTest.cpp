@@ -38,6 +38,14 @@ struct Kinds : test::VaultWorld {
         EXPECT_EQ(readFile(out / file), text);
     }
     int opens = 0;
+    // Starts again on the lists as an earlier version left them: the records alone, no kinds.
+    void restartAsEarlierVersion(const Strings& records) {
+        app.reset();
+        w.settings.remove(key::VaultryRecordKinds);
+        w.settings.set(key::VaultryDataArray, records);
+        ASSERT_TRUE(w.settings.flush());
+        start();
+    }
 };
 
 TEST(RecordKinds, AHiddenItemNamedLikeAnArchiveStaysHiddenAndLeavesTheArchiveAlone) {
@@ -79,13 +87,7 @@ TEST(RecordKinds, ListsOfEarlierVersionsAreSettledFromTheFilesNotTheNames) {
     writeFile(k.docs / "backup.tar.gz", "the user's own tarball");
     writeFile(k.docs / "notes.enc", "a file the user named so");
     const std::string hidden = (k.docs / "backup.tar.gz").string(), enc = (k.docs / "notes.enc").string();
-    // As an earlier version left them: the records alone, no kinds.
-    k.app.reset();
-    k.w.settings.remove(key::VaultryRecordKinds);
-    k.w.settings.set(key::VaultryDataArray, Strings{folder, hidden, enc});
-    ASSERT_TRUE(k.w.settings.flush());
-
-    k.start();
+    k.restartAsEarlierVersion({folder, hidden, enc});
     k.w.settings.reload();
     EXPECT_TRUE(has(k.storedKinds(), "hidden " + hidden));
     EXPECT_TRUE(has(k.storedKinds(), "hidden " + enc));
@@ -107,11 +109,7 @@ TEST(RecordKinds, TwoRecordsNeverShareOneArchive) {
     // An earlier version's list where a second record names the same archive.
     const std::string twin = (k.docs / "backup.tar.gz").string();
     fs::create_directories(k.docs);
-    k.app.reset();
-    k.w.settings.remove(key::VaultryRecordKinds);
-    k.w.settings.set(key::VaultryDataArray, Strings{folder, twin});
-    ASSERT_TRUE(k.w.settings.flush());
-    k.start();
+    k.restartAsEarlierVersion({folder, twin});
     k.unlock();
 
     // Removing either leaves the archive where it is and unpacks nothing.

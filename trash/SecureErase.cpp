@@ -22,21 +22,6 @@ bool present(const std::filesystem::path& p) {
     return ::lstat(p.c_str(), &st) == 0;
 }
 
-// "a/b///" → "a/b", "a/b/." → "a/b", so that lstat looks at b itself rather than through it; the
-// root stays "/".
-std::filesystem::path withoutTrailingSlashes(const std::filesystem::path& path) {
-    std::string s = path.string();
-    for (;;) {
-        if (s.size() > 1 && s.back() == '/')
-            s.pop_back();
-        else if (s.size() > 2 && s.ends_with("/."))
-            s.resize(s.size() - 2);
-        else
-            break;
-    }
-    return s;
-}
-
 // A fresh random name of the same folder for path, or empty when none could be taken.
 std::filesystem::path renameToRandom(const std::filesystem::path& path) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};

@@ -8,8 +8,7 @@
 
 namespace vaultry {
 
-Result<std::filesystem::path> pathWithoutLinks(const std::string& given) {
-    std::string s = given;
+std::string withoutTrailingSlashes(std::string s) {
     for (;;) {
         if (s.size() > 1 && s.back() == '/')
             s.pop_back();
@@ -18,6 +17,11 @@ Result<std::filesystem::path> pathWithoutLinks(const std::string& given) {
         else
             break;
     }
+    return s;
+}
+
+Result<std::filesystem::path> pathWithoutLinks(const std::string& given) {
+    const std::string s = withoutTrailingSlashes(given);
     if (s.empty()) return fail(given + ": refused: an empty path");
     std::vector<std::string> parts;  // the components as written
     for (std::size_t i = 0; i <= s.size();) {

@@ -14,4 +14,8 @@ namespace vaultry {
 // there is the link itself and a missing item stays missing.
 Result<std::filesystem::path> pathWithoutLinks(const std::string& given);
 
+// "a/b///" → "a/b", "a/b/." → "a/b", so that lstat looks at b itself rather than through it; the
+// root stays "/".
+std::string withoutTrailingSlashes(std::string path);
+
 }  // namespace vaultry
