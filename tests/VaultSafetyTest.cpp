@@ -18,6 +18,7 @@
 #include "vault/PSTableCellView.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultItems.h"
 #include "vault/VaultList.h"
 
@@ -412,48 +413,99 @@ void backdate(const fs::path& p) {
     fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(1));
 }
 
-TEST(VaultSafety, LeftoversOfAKilledRunAreSweptAtStart) {
+// The sweep takes only what the journal names of a run that died, and only while it is still the
+// object that run made; the user's files and folders that merely look like ours stay, however old.
+TEST(VaultSafety, TheSweepTakesOnlyWhatADeadRunWroteDown) {
     Vault v;
     writeFile(v.notes / "plan.txt", "the plan");
     const std::string plan = v.encrypt(v.notes / "plan.txt");
-    // A decryption killed mid-way, a restore killed mid-way, an original set aside for checking,
-    // a copy being deleted, a re-lock's temporary archive.
-    writeFile(v.notes / "plan.txt.part-Ab12Cd", "half the plaintext");
-    writeFile(v.notes / ".vaultry-unpack-x1Y2z3/Work/a.txt", "plaintext");
-    writeFile(v.notes / ".vaultry-keep-Qw3rTy/Draft/d.txt", "the user's draft");
-    writeFile(v.storage / ".vaultry-removing-Zx9Cv8/Work/a.txt", "plaintext");
-    writeFile(v.storage / ".plan.txt.enc.relock", "half an archive");
-    writeFile(v.storage / "Work.tar.gz.part-9aB8c7", "half an archive");
-    const Strings old = {"plan.txt.part-Ab12Cd", ".vaultry-unpack-x1Y2z3", ".vaultry-keep-Qw3rTy"};
-    for (const auto& name : old) backdate(v.notes / name);
-    for (const auto& name : {".vaultry-removing-Zx9Cv8", ".plan.txt.enc.relock", "Work.tar.gz.part-9aB8c7"})
-        backdate(v.storage / name);
-    // The integrity manifest is the vault's own, however old it is.
+    // An item named like a temporary file, decrypted and edited.
+    writeFile(v.notes / "chapter.part-annex1", "chapter one");
+    const std::string chapter = v.encrypt(v.notes / "chapter.part-annex1");
+    v.unlockRow(chapter);
+    writeFile(v.notes / "chapter.part-annex1", "chapter one, edited");
+
+    // The user's own, under names like ours, long untouched.
+    const Strings users = {"thesis.part-second", "song.mp3.part-Q1w2E3", ".vaultry-removing-abc123/keep.txt",
+                           ".vaultry-unpack-x1Y2z3/a.txt", ".vaultry-keep-Qw3rTy/Draft/d.txt"};
+    for (const auto& name : users) writeFile(v.notes / name, "the user's " + name);
+    writeFile(v.storage / ".plan.txt.enc.relock", "the user's");
+    writeFile(v.storage / "Work.tar.gz.part-9aB8c7", "the user's");
+    for (const auto& name : {"thesis.part-second", "song.mp3.part-Q1w2E3", ".vaultry-removing-abc123",
+                             ".vaultry-unpack-x1Y2z3", ".vaultry-keep-Qw3rTy", "chapter.part-annex1"})
+        backdate(v.notes / name);
+    backdate(v.storage / ".plan.txt.enc.relock");
+
+    // What a dead run wrote down: a temporary file, an unpack folder, an item set aside for
+    // checking, and a copy set aside once it was certain to go.
+    using vault::TempKind;
+    test::leaveTemporary(v.storage, TempKind::File, v.notes / "plan.txt.part-Ab12Cd", "half the plaintext");
+    test::leaveTemporary(v.storage, TempKind::Folder, v.notes / ".vaultry-unpack-Zz9Yy8");
+    writeFile(v.notes / ".vaultry-unpack-Zz9Yy8/Work/a.txt", "plaintext");
+    test::leaveTemporary(v.storage, TempKind::Aside, v.notes / ".vaultry-keep-Kk1Kk1");
+    writeFile(v.notes / ".vaultry-keep-Kk1Kk1/Draft2/d.txt", "the user's draft");
+    test::leaveTemporary(v.storage, TempKind::Aside, v.storage / ".vaultry-keep-Rr2Rr2");
+    writeFile(v.storage / ".vaultry-keep-Rr2Rr2/Work/a.txt", "plaintext");
+    fs::rename(v.storage / ".vaultry-keep-Rr2Rr2", v.storage / ".vaultry-removing-Rr2Rr2");
+    // A dead run's file whose place the user's own file took since: not the object that was made.
+    test::leaveTemporary(v.storage, TempKind::File, v.notes / "report.part-Cc3Cc3", "half");
+    fs::remove(v.notes / "report.part-Cc3Cc3");
+    writeFile(v.notes / "report.part-Cc3Cc3", "the user's report");
+    // A run still at work (its entry held): its file stays.
+    auto live = vault::Temporary::reserve(v.storage, TempKind::File, v.notes / "song.mp3.part-Ll4Ll4");
+    ASSERT_TRUE(live);
+    writeFile(v.notes / "song.mp3.part-Ll4Ll4", "in progress");
+    ASSERT_TRUE(live->made(*vault::identityOf(v.notes / "song.mp3.part-Ll4Ll4")));
+    backdate(v.notes / "song.mp3.part-Ll4Ll4");
     const fs::path integrity = v.storage / vault::ArchiveManifest::kFileName;
-    ASSERT_TRUE(fs::exists(integrity));
     const std::string manifest = readFile(integrity);
-    backdate(integrity);
-    // Recent ones may belong to a run going on elsewhere; the user's own names are never taken.
-    writeFile(v.notes / "song.mp3.part-Q1w2E3", "in progress");
-    writeFile(v.notes / "holiday.part-2", "the user's");
 
     v.start();
-    EXPECT_EQ(readFile(v.notes / "Draft/d.txt"), "the user's draft");
-    for (const auto& name : old) EXPECT_FALSE(fs::exists(v.notes / name)) << name;
-    EXPECT_FALSE(fs::exists(v.storage / ".vaultry-removing-Zx9Cv8"));
-    EXPECT_FALSE(fs::exists(v.storage / ".plan.txt.enc.relock"));
-    EXPECT_FALSE(fs::exists(v.storage / "Work.tar.gz.part-9aB8c7"));
-    EXPECT_TRUE(fs::exists(v.notes / "song.mp3.part-Q1w2E3"));
-    EXPECT_TRUE(fs::exists(v.notes / "holiday.part-2"));
+    for (const auto& name : users) EXPECT_EQ(readFile(v.notes / name), "the user's " + name) << name;
+    EXPECT_FALSE(fs::exists(v.notes / "Draft"));  // the user's keep folder was not taken for ours
+    EXPECT_EQ(readFile(v.storage / ".plan.txt.enc.relock"), "the user's");
+    EXPECT_EQ(readFile(v.storage / "Work.tar.gz.part-9aB8c7"), "the user's");
+    EXPECT_EQ(readFile(v.notes / "chapter.part-annex1"), "chapter one, edited");
+    EXPECT_EQ(readFile(v.notes / "report.part-Cc3Cc3"), "the user's report");
+    EXPECT_EQ(readFile(v.notes / "song.mp3.part-Ll4Ll4"), "in progress");
+
+    EXPECT_FALSE(fs::exists(v.notes / "plan.txt.part-Ab12Cd"));
+    EXPECT_FALSE(fs::exists(v.notes / ".vaultry-unpack-Zz9Yy8"));
+    EXPECT_EQ(readFile(v.notes / "Draft2/d.txt"), "the user's draft");
+    EXPECT_FALSE(fs::exists(v.notes / ".vaultry-keep-Kk1Kk1"));
+    EXPECT_FALSE(fs::exists(v.storage / ".vaultry-removing-Rr2Rr2"));
     EXPECT_TRUE(fs::exists(v.storage / "plan.txt.enc"));
     EXPECT_EQ(readFile(integrity), manifest);
 
-    // The command-line tool sweeps too.
-    writeFile(v.notes / "plan.txt.part-Zz11Yy", "half the plaintext");
-    backdate(v.notes / "plan.txt.part-Zz11Yy");
+    // The command-line tool sweeps the same way; the held entry is free once its run ends.
+    live = vault::Temporary();
+    test::leaveTemporary(v.storage, TempKind::File, v.notes / "plan.txt.part-Zz11Yy", "half the plaintext");
     EXPECT_EQ(test::runCli(v.w.dir.path(), {"vault", "list"}).code, 0);
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt.part-Zz11Yy"));
+    for (const auto& name : users) EXPECT_TRUE(fs::exists(v.notes / name)) << name;
+    EXPECT_EQ(readFile(v.notes / "chapter.part-annex1"), "chapter one, edited");
+    EXPECT_EQ(v.storedDecrypted(), Strings{chapter});
     EXPECT_EQ(readFile(integrity), manifest);
+    (void)plan;
+}
+
+// A file system without unnamed files: the temporary file has a name, and it is written down
+// before it is made, so a kill mid-way leaves nothing unaccounted for.
+TEST(VaultSafety, NamedTemporaryFilesAreWrittenDownBeforeTheyAreMade) {
+    Vault v;
+    vault::allowUnnamedFiles(false);
+    struct Restore {
+        ~Restore() { vault::allowUnnamedFiles(true); }
+    } restore;
+    writeFile(v.notes / "plan.txt", "the plan");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    v.unlockRow(plan);
+    EXPECT_EQ(readFile(v.notes / "plan.txt"), "the plan");
+    expectNoLeftovers(v.notes);
+    expectNoLeftovers(v.storage);
+    // Every entry went with its temporary.
+    std::error_code ec;
+    EXPECT_TRUE(fs::is_empty(v.storage / vault::kTemporariesFolder, ec));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "vault/Archive.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultItems.h"
 
 namespace vaultry::vault {
@@ -147,12 +148,12 @@ bool present(const fs::path& p) {
 Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
                            std::string_view pass, std::uint64_t bytes, Progress& progress) {
     const fs::path archive = archivePath(storage.string(), record);
-    std::string tmpName = lastComponent(record);
-    tmpName.insert(0, 1, '.');
-    tmpName.append(".relock");
-    const fs::path tmp = storage / tmpName;
+    // A name of its own, written down in the journal first: a run cut short leaves nothing that a
+    // later one would take for its own by the name.
+    const fs::path tmp = storage / ("." + lastComponent(record) + ".relock-" + randomSuffix());
+    auto entry = Temporary::reserve(storage, TempKind::File, tmp);
+    if (!entry) return entry.error();
     std::error_code ec;
-    fs::remove(tmp, ec);  // left over from an earlier attempt that was cut short
     const ArchiveKind kind =
         recordKind(record) == RecordKind::EncryptedFolder ? ArchiveKind::Folder : ArchiveKind::File;
     progress.begin("Encrypting " + copy.filename().string(), bytes);
@@ -160,10 +161,45 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
                                                  : encryptFile(copy, tmp, pass, ArchiveKind::File, progress);
     if (written) written = replaceArchive(storage, archive, tmp, pass, progress);
     if (!written) {
-        fs::remove(tmp, ec);
+        if (const auto id = identityOf(tmp); id && entry->identity() && *id == *entry->identity())
+            fs::remove(tmp, ec);
         return written;
     }
     syncFolder(storage);
+    return {};
+}
+
+const char* kindWord(char type) {
+    switch (type) {
+        case 'f':
+            return "a file";
+        case 'd':
+            return "a folder";
+        case 'l':
+            return "a symbolic link";
+    }
+    return "a special file";
+}
+
+// Whether what stands at the copy's place is still the copy that was unpacked: never a link, of
+// the record's kind, and the object the manifest noted when it was written. Anything else is not
+// the vault's to pack or delete.
+Status stillTheCopy(const std::string& record, const fs::path& copy, const CopyManifest& manifest,
+                    const char* outcome) {
+    const auto now = identityOf(copy);
+    if (!now) return fail("cannot read " + copy.string());
+    if (now->type == 'l') {
+        std::error_code ec;
+        return fail(copy.string() + " is now a symbolic link to " + fs::read_symlink(copy, ec).string() +
+                    "; " + outcome);
+    }
+    const char expected = recordKind(record) == RecordKind::EncryptedFolder ? 'd' : 'f';
+    if (now->type != expected)
+        return fail(copy.string() + " is now " + kindWord(now->type) + ", not the decrypted " +
+                    (expected == 'd' ? "folder" : "file") + "; " + outcome);
+    if (const Identity* was = manifest.identity(record); was && *was != *now)
+        return fail(copy.string() + " is no longer the copy that was decrypted (another " +
+                    (expected == 'd' ? "folder" : "file") + " took its place); " + outcome);
     return {};
 }
 
@@ -184,6 +220,8 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
         manifest.erase(record);
         return Locked::NoCopy;
     }
+    if (auto st = stillTheCopy(record, *copy, manifest, "it was not locked"); !st) return st.error();
+    JournalScope scope(storage);
     // Nothing is saved or removed unless all of the copy can go: a copy half removed would look
     // changed next time and be packed over the good archive.
     if (auto st = checkRemovable(*copy); !st) return st.error();
@@ -259,6 +297,8 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
     if (!present(archivePath(storage, record))) return false;
     const auto copy = safePlaintextCopy(storage, record);
     if (!unlocked || !copy || !present(*copy)) return restorePlaintext(storage, record, pass);
+    if (auto st = stillTheCopy(record, *copy, manifest, "it was left as it is"); !st) return st.error();
+    JournalScope scope(storage);
 
     const auto digest = copyDigest(*copy);
     const std::string* known = manifest.find(record);
