@@ -508,5 +508,112 @@ TEST(VaultSafety, NamedTemporaryFilesAreWrittenDownBeforeTheyAreMade) {
     EXPECT_TRUE(fs::is_empty(v.storage / vault::kTemporariesFolder, ec));
 }
 
+// ---- Locking packs only the copy that was unpacked ---------------------------------------------
+
+// A decrypted copy replaced by a link, or by another object, is never packed nor removed, by any
+// way of locking (a row, auto-lock, `vault lock`, `vault lock --all`) nor by removal from the
+// vault; the archive keeps what it held and the user's other file stays as it is.
+TEST(VaultSafety, WhatNowStandsAtACopysPlaceIsNeverPackedNorRemoved) {
+    Vault v;
+    writeFile(v.notes / "plan.txt", "the plan");
+    writeFile(v.notes / "Work/a.txt", "work");
+    writeFile(v.notes / "taxes.txt", "the user's taxes");
+    writeFile(v.notes / "Photos/p.txt", "the user's photos");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    const std::string work = v.encrypt(v.notes / "Work");
+    v.unlockRow(plan);
+    v.unlockRow(work);
+    ASSERT_EQ(v.storedDecrypted().size(), 2u);
+    fs::remove(v.notes / "plan.txt");
+    fs::create_symlink(v.notes / "taxes.txt", v.notes / "plan.txt");
+    fs::remove_all(v.storage / "Work");
+    fs::create_symlink(v.notes / "Photos", v.storage / "Work");
+    const auto unchanged = [&] {
+        EXPECT_EQ(readFile(v.opened(plan) / "file"), "the plan");
+        EXPECT_EQ(readFile(v.opened(work) / "Work/a.txt"), "work");
+        EXPECT_EQ(readFile(v.notes / "taxes.txt"), "the user's taxes");
+        EXPECT_EQ(readFile(v.notes / "Photos/p.txt"), "the user's photos");
+        EXPECT_TRUE(fs::is_symlink(v.notes / "plan.txt"));
+        EXPECT_TRUE(fs::is_symlink(v.storage / "Work"));
+        EXPECT_EQ(v.storedDecrypted().size(), 2u);
+    };
+
+    EXPECT_FALSE(v.lockRow(plan));
+    ASSERT_FALSE(v.w.ui.alerts.empty());
+    EXPECT_NE(v.w.ui.alerts.back().informative.find((v.notes / "plan.txt").string() +
+                                                    " is now a symbolic link to " +
+                                                    (v.notes / "taxes.txt").string() + "; it was not locked"),
+              std::string::npos)
+        << v.w.ui.alerts.back().informative;
+    EXPECT_FALSE(v.lockRow(work));
+    unchanged();
+    v.app->autoLockDecrypted(vault::LockTrigger::Idle);
+    unchanged();
+    auto r = v.cli({"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find((v.storage / "Work").string() + " is now a symbolic link to " +
+                         (v.notes / "Photos").string() + "; it was not locked"),
+              std::string::npos)
+        << r.err;
+    r = v.cli({"vault", "lock", plan, "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    unchanged();
+    v.remove(work);
+    r = v.cli({"vault", "remove", plan, "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    v.start();
+    unchanged();
+
+    // Another file moved into the copy's place: the same name and kind, another object.
+    fs::remove(v.notes / "plan.txt");
+    fs::rename(v.notes / "taxes.txt", v.notes / "plan.txt");
+    EXPECT_FALSE(v.lockRow(plan));
+    EXPECT_NE(v.w.ui.alerts.back().informative.find("is no longer the copy that was decrypted"),
+              std::string::npos)
+        << v.w.ui.alerts.back().informative;
+    r = v.cli({"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(readFile(v.notes / "plan.txt"), "the user's taxes");
+    EXPECT_EQ(readFile(v.opened(plan) / "file"), "the plan");
+    EXPECT_TRUE(std::find(v.storedDecrypted().begin(), v.storedDecrypted().end(), plan) !=
+                v.storedDecrypted().end());
+}
+
+// A copy whose decryption cannot be listed (the settings folder is read-only) is taken back: the
+// vault never shows an item locked while its plaintext lies beside it.
+TEST(VaultSafety, ACopyThatCannotBeListedIsTakenBack) {
+    SKIP_AS_ROOT();
+    Vault v;
+    writeFile(v.notes / "plan.txt", "the plan");
+    writeFile(v.notes / "Work/a.txt", "work");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    const std::string work = v.encrypt(v.notes / "Work");
+    {
+        Mode settings(v.w.paths.configHome(), kReadOnly);
+        EXPECT_FALSE(v.app->DecryptFileFolderFunction(plan));
+        EXPECT_FALSE(v.app->DecryptFileFolderFunction(work));
+        EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+        EXPECT_FALSE(fs::exists(v.storage / "Work"));
+        EXPECT_NE(v.w.ui.alerts.back().informative.find("The decrypted copy was removed again"),
+                  std::string::npos)
+            << v.w.ui.alerts.back().informative;
+        auto r = v.cli({"vault", "decrypt", "--password-stdin", plan, work}, "pw\n");
+        EXPECT_NE(r.code, 0);
+        EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+        EXPECT_FALSE(fs::exists(v.storage / "Work"));
+    }
+    EXPECT_TRUE(v.storedDecrypted().empty());
+    v.start();
+    EXPECT_TRUE(v.storedDecrypted().empty());
+    expectNoLeftovers(v.notes);
+    expectNoLeftovers(v.storage);
+    // Writable again, it decrypts and locks as ever.
+    v.unlock();
+    v.unlockRow(plan);
+    EXPECT_EQ(readFile(v.notes / "plan.txt"), "the plan");
+    EXPECT_TRUE(v.lockRow(plan));
+    EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+}
+
 }  // namespace
 }  // namespace vaultry
