@@ -304,6 +304,7 @@ void encrypt(Context& ctx, const Options& o) {
             fs::remove(plan->archive, ec);
             continue;
         }
+        if (plan->intent) (void)plan->intent->markRecorded();
         if (auto st = vault::removeOriginal(*plan); !st) {
             // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
             if (saveChanges(ctx, key::VaultryDataArray, {{SettingsStore::ArrayChange::Remove, plan->record}}))

@@ -227,6 +227,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
                            "", ""});
         return false;
     }
+    if (plan->intent) (void)plan->intent->markRecorded();
     if (auto st = vault::removeOriginal(*plan); !st) {
         // The original stays as it is (changed since it was packed, or not removable), so the
         // archive, which may be older than it, is withdrawn rather than kept beside it.

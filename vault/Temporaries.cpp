@@ -253,6 +253,14 @@ Status Temporary::made(const Identity& id, const std::string& digest) {
     return {};
 }
 
+Status Temporary::markRecorded() {
+    if (!s_ || !s_->fd.valid()) return {};
+    if (::lseek(s_->fd.get(), 0, SEEK_END) < 0 || !writeAll(s_->fd.get(), "recorded\n") ||
+        ::fsync(s_->fd.get()) != 0)
+        return fail("cannot write " + s_->entry.string() + ": " + std::strerror(errno));
+    return {};
+}
+
 void Temporary::keepForSweep() {
     if (!s_) return;
     {
@@ -322,6 +330,8 @@ std::optional<Entry> parseEntry(const std::string& text) {
                 e.path = *value;
             else
                 e.record = *value;
+        } else if (ended && key == "recorded") {
+            e.recorded = true;
         } else if (ended && key == "made") {
             const std::string rest = line.substr(5);
             const auto at = rest.find(" digest ");
@@ -383,7 +393,7 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
         if (e.kind == TempKind::Archive) {
             // Recorded, it is the item's archive. Not recorded, the run died before its original
             // was touched: the archive it made goes, and encrypting the item works again.
-            if (has(records, e.record) || !same) return true;
+            if (e.recorded || has(records, e.record) || !same) return true;
             if (::unlink(e.path.c_str()) != 0) {
                 logLine("could not delete " + e.path.string() + ": " + std::strerror(errno));
                 return false;

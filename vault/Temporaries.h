@@ -62,6 +62,9 @@ public:
 
     // Records the made object (and for a copy, the digest of what was unpacked).
     Status made(const Identity& id, const std::string& digest = {});
+    // The vault now knows the object (an archive's record was saved): a later start keeps it
+    // whatever the lists it reads say.
+    Status markRecorded();
     // The object stays where it is for the next sweep: the entry stays and is let go.
     void keepForSweep();
     bool active() const;
@@ -116,6 +119,7 @@ struct Entry {
     std::string record;
     std::optional<Identity> made;
     std::string digest;
+    bool recorded = false;
 };
 // Calls `settle` on each entry of the journal whose owner is gone (the entry held meanwhile); the
 // entry goes when it returns true. Entries cut short before they were complete go unasked.
