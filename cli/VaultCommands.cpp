@@ -216,6 +216,7 @@ void storageSet(Context& ctx, const Options& o) {
 }
 
 void hide(Context& ctx, const Options& o, bool on) {
+    settleRekey(ctx);
     if (on && !ctx.settings().contains(key::VaultryPassword)) {
         ctx.error("no vault password is set (vaultry-cli vault password set)");
         return;
