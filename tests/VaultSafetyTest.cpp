@@ -615,5 +615,38 @@ TEST(VaultSafety, ACopyThatCannotBeListedIsTakenBack) {
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
 }
 
+// The GUI's start settles a decryption killed before its copy was listed, as the CLI does: the
+// copy that is exactly what was unpacked is listed (and locks as ever), a changed one is reported.
+TEST(VaultSafety, TheStartListsOrReportsACopyAKilledDecryptionLeft) {
+    Vault v;
+    writeFile(v.notes / "plan.txt", "the plan");
+    writeFile(v.notes / "Work/a.txt", "work");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    const std::string work = v.encrypt(v.notes / "Work");
+    const auto killDecrypting = [&](const std::string& record) {
+        const auto killed = test::runCliKilledAt(
+            v.w.dir.path(), {"vault", "decrypt", "--password-stdin", record}, "pw\n", "decrypt-list");
+        EXPECT_TRUE(killed.paused) << killed.run.err;
+    };
+    killDecrypting(work);
+    writeFile(v.storage / "Work/a.txt", "changed after the crash");
+    killDecrypting(plan);
+    v.w.settings.reload();  // as a new process reads it
+    EXPECT_TRUE(v.storedDecrypted().empty());
+    const std::size_t alerts = v.w.ui.alerts.size();
+
+    v.start();
+    EXPECT_EQ(v.storedDecrypted(), Strings{plan});
+    ASSERT_EQ(v.w.ui.alerts.size(), alerts + 1);
+    EXPECT_NE(v.w.ui.alerts.back().informative.find((v.storage / "Work").string() +
+                                                    " is a decrypted copy of " + work),
+              std::string::npos)
+        << v.w.ui.alerts.back().informative;
+    EXPECT_EQ(readFile(v.storage / "Work/a.txt"), "changed after the crash");
+    v.unlock();
+    EXPECT_TRUE(v.lockRow(plan));
+    EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+}
+
 }  // namespace
 }  // namespace vaultry
