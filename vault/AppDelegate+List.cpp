@@ -67,7 +67,7 @@ void AppDelegate::ClickSwtichNotificationHandle(const Notification& n) {
     if (!contains(backupFileDataArray, record)) return;  // removed meanwhile by another process
     if (view->bHidenEncypt) {
         // A decryption that failed does not pretend to have worked: the row shows what is so.
-        if (decryptRecordForList(record)) rememberDecryptedCopy(record);
+        decryptRecordForList(record);  // the copy manifest learns the copy as it is written
         if (contains(DecrytedDataArray, record))
             view->setUnlockedLook();
         else
