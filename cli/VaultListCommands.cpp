@@ -11,6 +11,7 @@
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
 #include "vault/StorageLock.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultList.h"
 
 namespace vaultry::cli {
@@ -192,10 +193,12 @@ void removeRecords(Context& ctx, const Options& o) {
                 continue;
             }
         }
+        vault::testPause("remove-list");
         std::erase(all, record);
         std::erase(decrypted, record);
         saveRemovals(ctx, key::VaultryDataArray, {record});
         saveRemovals(ctx, key::VaultryDecryptedDataArray, {record});
+        vault::restoreSettled(record);
         if (vault::isEncrypted(record) && !storage.empty()) {
             std::error_code ec;
             fs::remove_all(vault::archivePath(storage, record), ec);

@@ -378,5 +378,25 @@ TEST(VaultCli, ADecryptionKilledBeforeItWasListedIsListedOrReported) {
     EXPECT_NE(k.c.run({"vault", "list"}).err.find("does not list as unlocked"), std::string::npos);
 }
 
+// A removal killed after the item was restored and before its record left the vault: the next
+// command lists the restored file as the item's copy, and removing it again finishes the job.
+TEST(VaultCli, ARemovalKilledAfterRestoringListsTheRestoredFile) {
+    KilledRuns k;
+    test::writeFile(k.docs / "plan.txt", "the plan");
+    const std::string file = (k.docs / "plan.txt").string();
+    ASSERT_EQ(k.c.run({"vault", "encrypt", "--yes", "--password-stdin", file}, "pw\n").code, 0);
+    const auto killed =
+        k.killedAt({"vault", "remove", file + ".enc", "--yes", "--password-stdin"}, "remove-list");
+    ASSERT_TRUE(killed.paused) << killed.run.err;
+    EXPECT_EQ(test::readFile(file), "the plan");
+    const auto list = k.c.run({"vault", "list"});
+    EXPECT_EQ(list.out, "file\tunlocked\t" + file + ".enc\n") << list.err;
+    const auto removed = k.c.run({"vault", "remove", file + ".enc", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(removed.code, 0) << removed.err;
+    EXPECT_EQ(test::readFile(file), "the plan");
+    EXPECT_FALSE(fs::exists(k.storage / "plan.txt.enc"));
+    EXPECT_EQ(k.c.run({"vault", "list"}).out, "");
+}
+
 }  // namespace
 }  // namespace vaultry

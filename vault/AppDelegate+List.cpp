@@ -198,6 +198,7 @@ void AppDelegate::RemoveFileFromListAction() {
     removeVaultRecord(record, true);
     saveDecrypted();
     saveRecords();
+    vault::restoreSettled(record);
     ui_.reload(kTable);
     // Only an encrypted record has an archive; never a path formed without a storage folder.
     if (!encrypted || storage.empty()) return;

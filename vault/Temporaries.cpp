@@ -404,12 +404,14 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
         }
         if (e.kind != TempKind::Copy) return false;  // the sweep's
         if (!now || (e.made && !same)) return true;  // no copy of ours stands there
+        // The record left the vault: what stands there is the item itself, restored.
+        if (!has(records, e.record)) return true;
         const bool listed = has(decrypted, e.record);
         const bool whole = same && !e.digest.empty() && [&] {
             auto d = copyDigest(e.path);
             return d && *d == e.digest;
         }();
-        if (listed || (whole && has(records, e.record) && addDecrypted(e.record))) {
+        if (listed || (whole && addDecrypted(e.record))) {
             if (whole) {
                 CopyManifest manifest = CopyManifest::load(storage);
                 if (!manifest.find(e.record)) {

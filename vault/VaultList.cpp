@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <map>
+#include <mutex>
 #include <unordered_map>
 
 #include "desktop/FileKind.h"
@@ -144,6 +146,12 @@ bool present(const fs::path& p) {
     return fs::exists(fs::symlink_status(p, ec));
 }
 
+std::mutex restoresMutex;
+std::map<std::string, Temporary>& pendingRestores() {
+    static std::map<std::string, Temporary> restores;
+    return restores;
+}
+
 // Encrypts the copy into a temporary archive beside the old one, verifies it and puts it in place.
 Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
                            std::string_view pass, std::uint64_t bytes, Progress& progress) {
@@ -274,7 +282,17 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
     if (kind == RecordKind::EncryptedFile) {
         const fs::path target = deletingExtension(record);
         if (present(target)) return fail(target.string() + " already exists");
+        // The restored file stands where the item's decrypted copy would: until the record is
+        // gone from the vault it is written down as one, so that a run killed in between leaves
+        // a copy the next start lists, never plaintext the vault shows as locked.
+        auto intent = Temporary::reserve(storage, TempKind::Copy, target, record);
+        if (!intent) return intent.error();
         if (auto r = openArchiveInto(storage, archive, target, *pass); !r) return r.error();
+        const auto id = identityOf(target);
+        const auto digest = copyDigest(target);
+        if (id && digest) (void)intent->made(*id, *digest);
+        std::lock_guard guard(restoresMutex);
+        pendingRestores()[record] = std::move(*intent);
         return true;
     }
     const fs::path home = fs::path(record).parent_path();
@@ -322,6 +340,11 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
     std::optional<fs::path> leftover;
     if (auto st = removeWhole(*copy, nullptr, &leftover); !st) return st.error();
     return true;
+}
+
+void restoreSettled(const std::string& record) {
+    std::lock_guard guard(restoresMutex);
+    pendingRestores().erase(record);
 }
 
 Status rememberCopy(const std::string& storage, const std::string& record) {
