@@ -1,7 +1,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "desktop/FileKind.h"
 #include "desktop/Tidy.h"
 #include "util/NoLinkPath.h"
+#include "util/TestPause.h"
 
 namespace vaultry::cli {
 namespace {
@@ -94,13 +94,12 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         tidy::TidyOptions options;
         options.exclusions = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
         options.dryRun = ctx.dryRun;
-        // For tests: VAULTRY_TEST_TIDY_STOP="intent:N" (the N-th journal entry written, its move not
-        // made) or "moved:N" stops the process there, so that it can be killed at a known point.
-        if (const char* stop = std::getenv("VAULTRY_TEST_TIDY_STOP"); stop && *stop) {
-            options.onStep = [at = std::string(stop)](std::string_view step, std::size_t n) {
-                if (std::string(step) + ":" + std::to_string(n) == at) ::raise(SIGSTOP);
+        // Pause points for tests: "tidy-intent:N" (the N-th journal entry written, its move not
+        // made) and "tidy-moved:N".
+        if (std::getenv("VAULTRY_TEST_PAUSE"))
+            options.onStep = [](std::string_view step, std::size_t n) {
+                testPause("tidy-" + std::string(step) + ":" + std::to_string(n));
             };
-        }
         if (ctx.dryRun) {
             const auto outcome = tidy::tidyDesktop(desktop, folder, options);
             if (!outcome) {

@@ -15,11 +15,13 @@
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxSpawn.h"
 #include "util/NoLinkPath.h"
+#include "util/TestPause.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultItems.h"
 
 namespace vaultry::cli {
@@ -216,6 +218,7 @@ void storageSet(Context& ctx, const Options& o) {
 }
 
 void hide(Context& ctx, const Options& o, bool on) {
+    settleRekey(ctx);
     if (on && !ctx.settings().contains(key::VaultryPassword)) {
         ctx.error("no vault password is set (vaultry-cli vault password set)");
         return;
@@ -324,6 +327,7 @@ void encrypt(Context& ctx, const Options& o) {
             fs::remove(plan->archive, ec);
             continue;
         }
+        if (plan->intent) (void)plan->intent->markRecorded();
         if (auto st = vault::removeOriginal(*plan); !st) {
             // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
             if (saveRecordChanges(ctx, recordChanges(plan->record, std::nullopt)))
@@ -352,7 +356,7 @@ void decrypt(Context& ctx, const Options& o) {
             ctx.error(escaped(record) + " is not an encrypted item of the vault");
             continue;
         }
-        std::optional<Result<std::string>> written;
+        std::optional<Result<vault::DecryptedCopy>> written;
         {
             ProgressLine line(ctx);  // cleared before anything else is printed
             written = vault::decryptRecord(record, *storage, *pass, line.progress());
@@ -368,10 +372,19 @@ void decrypt(Context& ctx, const Options& o) {
             ctx.error(record + ": " + copy.error().message);
             continue;
         }
+        testPause("decrypt-list");
+        if (!saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}})) {
+            // Unlisted, the copy would stay in plain while the vault shows the item locked.
+            const auto back = vault::takeBackCopy(*storage, *copy);
+            ctx.error(escaped(record) + ": " +
+                      (back ? "the decrypted copy was removed again" : back.error().message));
+            continue;
+        }
+        if (auto st = vault::keepCopy(*storage, record, *copy); !st)
+            std::cerr << "vaultry-cli: warning: " << st.error().message << '\n';
         decrypted.push_back(record);
         decryptedOne = true;
-        saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}});
-        std::cout << escaped(*copy) << '\n';
+        std::cout << escaped(copy->path) << '\n';
     }
     password::wipe(*pass);
 }
@@ -465,15 +478,24 @@ bool saveRecordChanges(Context& ctx, const std::vector<SettingsStore::ListChange
     return true;
 }
 
-// Before a vault command reads the lists or opens an archive: what a killed run left behind
-// (temporary files, unpack folders, items set aside) is cleared, and a password change or a
+// Before a vault command reads the lists or opens an archive: what a killed run left behind, as
+// the storage folder's journal names it (temporary files, unpack folders, items set aside,
+// archives never recorded, copies never listed), is cleared or listed, and a password change or a
 // storage move cut short is settled. A change still running in another process holds the storage
 // folder and is left alone.
 void settleRekey(Context& ctx) {
     const auto storage = ctx.settings().string(key::EncyptedStorePath);
     learnKinds(ctx);
-    vault::sweepLeftovers(storage.value_or(""), records(ctx));
     if (!storage) return;
+    vault::sweepLeftovers(*storage);
+    const auto decrypted =
+        ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
+    for (const auto& report :
+         vault::settleIntents(*storage, records(ctx), decrypted, [&ctx](const std::string& record) {
+             return static_cast<bool>(ctx.settings().changeArray(
+                 key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}}));
+         }))
+        std::cerr << "vaultry-cli: warning: " << report << '\n';
     vault::settleInterruptedChanges(*storage, [&ctx](const std::string& verifier) {
         ctx.settings().set(key::VaultryPassword, verifier);
         return static_cast<bool>(ctx.settings().flush());

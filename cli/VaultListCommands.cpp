@@ -8,10 +8,12 @@
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
 #include "util/NoLinkPath.h"
+#include "util/TestPause.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
 #include "vault/StorageLock.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultList.h"
 
 namespace vaultry::cli {
@@ -205,10 +207,12 @@ void removeRecords(Context& ctx, const Options& o) {
                 continue;
             }
         }
+        testPause("remove-list");
         std::erase(all, record);
         std::erase(decrypted, record);
         saveRecordChanges(ctx, recordChanges(record, std::nullopt));
         saveRemovals(ctx, key::VaultryDecryptedDataArray, {record});
+        vault::restoreSettled(record);
         if (ownsArchive && !storage.empty()) {
             std::error_code ec;
             fs::remove_all(vault::archivePath(storage, record), ec);

@@ -5,6 +5,7 @@
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "support/FakePorts.h"
+#include "support/VaultWorld.h"
 #include "vault/Archive.h"
 #include "vault/Rekey.h"
 #include "vault/VaultItems.h"
@@ -236,11 +237,9 @@ TEST(PasswordGate, AChangeCutShortIsSettledAtTheNextStart) {
         test::writeFile(v.storage / vault::kRekeyJournal,
                         "vaultry-rekey 2\n" + *password::makeVerifier("new") + "\n");
         test::writeFile(v.storage / "a.txt.enc.rekey", "half");
+        // An unpack folder a crash left, as the journal names it.
+        test::leaveTemporary(v.storage, vault::TempKind::Folder, v.storage / ".vaultry-unpack-x1");
         test::writeFile(v.storage / ".vaultry-unpack-x1/W/b.txt", "plaintext left by a crash");
-        // Left long ago: a recent one may belong to a run still going on elsewhere.
-        std::filesystem::last_write_time(
-            v.storage / ".vaultry-unpack-x1",
-            std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
         AppDelegate restarted(v.w.services());
         restarted.loadVaultLists();
         EXPECT_TRUE(v.allOpenWith("old"));

@@ -317,8 +317,8 @@ TEST(TidyJournal, AKilledTidyIsUndoneExactly) {
             const auto desktopBefore = test::treeState(desktop);
             const auto folderBefore = test::treeState(folder, false);
 
-            ASSERT_TRUE(test::runCliUntilStoppedThenKill(home.path(), {"tidy", "run", "--yes"},
-                                                         {"VAULTRY_TEST_TIDY_STOP=" + stop}));
+            ASSERT_TRUE(
+                test::runCliKilledAt(home.path(), {"tidy", "run", "--yes"}, "", "tidy-" + stop).paused);
             // Killed part-way: some items moved, and the journal says which may have.
             ASSERT_TRUE(present(folder / tidy::kJournalName));
             EXPECT_NE(test::treeState(desktop), desktopBefore);

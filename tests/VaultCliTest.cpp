@@ -318,3 +318,101 @@ TEST(VaultCli, KilledWhileLockingOrRemovingNothingIsLost) {
 
 }  // namespace
 }  // namespace vaultry
+
+namespace vaultry {
+namespace {
+
+// A home with a storage folder and the password "pw", and the items given encrypted.
+struct KilledRuns {
+    Cli c;
+    fs::path docs = c.home / "docs";
+    fs::path storage = c.home / "safe/vaultry.data";
+    KilledRuns() {
+        fs::create_directories(c.home / "safe");
+        EXPECT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+        EXPECT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    }
+    test::PausedRun killedAt(std::vector<std::string> args, const std::string& point) {
+        return test::runCliKilledAt(c.home.path(), std::move(args), "pw\n", point);
+    }
+};
+
+// An encryption killed while its archive was being checked: the archive, never recorded, is
+// removed by the next command, and encrypting the item works again.
+TEST(VaultCli, AnEncryptionKilledWhileCheckingLeavesNoArchiveBehind) {
+    KilledRuns k;
+    test::writeFile(k.docs / "plan.txt", "the plan");
+    test::writeFile(k.docs / "Work/x", "w");
+    for (const auto& [item, archive] : {std::pair{k.docs / "plan.txt", k.storage / "plan.txt.enc"},
+                                        std::pair{k.docs / "Work", k.storage / "Work.tar.gz"}}) {
+        SCOPED_TRACE(item);
+        const auto killed =
+            k.killedAt({"vault", "encrypt", "--yes", "--password-stdin", item.string()}, "encrypt-check");
+        ASSERT_TRUE(killed.paused) << killed.run.err;
+        EXPECT_TRUE(fs::exists(archive));  // written, not yet checked nor recorded
+        EXPECT_TRUE(fs::exists(item));
+        EXPECT_EQ(k.c.run({"vault", "list"}).out.find(item.string()), std::string::npos);
+        const auto again = k.c.run({"vault", "encrypt", "--yes", "--password-stdin", item.string()}, "pw\n");
+        EXPECT_EQ(again.code, 0) << again.err;
+        EXPECT_FALSE(fs::exists(item));
+        EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), "pw"));
+        const auto list = k.c.run({"vault", "list"}).out;
+        EXPECT_NE(list.find("locked\t" + item.string()), std::string::npos) << list;
+        EXPECT_EQ(k.c.run({"vault", "list"}).out, list);
+    }
+}
+
+// A decryption killed after its copy was written and before it was listed: the next command
+// lists the copy that is exactly what was unpacked (so that locking takes it away), and reports
+// one that was changed since, leaving it where it is.
+TEST(VaultCli, ADecryptionKilledBeforeItWasListedIsListedOrReported) {
+    KilledRuns k;
+    test::writeFile(k.docs / "plan.txt", "the plan");
+    test::writeFile(k.docs / "Work/x", "w");
+    const std::string file = (k.docs / "plan.txt").string(), folder = (k.docs / "Work").string();
+    ASSERT_EQ(k.c.run({"vault", "encrypt", "--yes", "--password-stdin", file, folder}, "pw\n").code, 0);
+
+    auto killed = k.killedAt({"vault", "decrypt", "--password-stdin", file + ".enc"}, "decrypt-list");
+    ASSERT_TRUE(killed.paused) << killed.run.err;
+    EXPECT_EQ(test::readFile(file), "the plan");
+    auto list = k.c.run({"vault", "list"});
+    EXPECT_NE(list.out.find("file\tunlocked\t" + file + ".enc"), std::string::npos) << list.out << list.err;
+    auto locked = k.c.run({"vault", "lock", "--all", "--yes"});
+    EXPECT_EQ(locked.code, 0) << locked.err;
+    EXPECT_FALSE(fs::exists(file));
+
+    killed = k.killedAt({"vault", "decrypt", "--password-stdin", folder + ".tar.gz"}, "decrypt-list");
+    ASSERT_TRUE(killed.paused) << killed.run.err;
+    test::writeFile(k.storage / "Work/x", "changed after the crash");
+    list = k.c.run({"vault", "list"});
+    EXPECT_NE(list.out.find("folder\tlocked\t" + folder + ".tar.gz"), std::string::npos) << list.out;
+    EXPECT_NE(list.err.find((k.storage / "Work").string() + " is a decrypted copy of " + folder + ".tar.gz"),
+              std::string::npos)
+        << list.err;
+    EXPECT_EQ(test::readFile(k.storage / "Work/x"), "changed after the crash");
+    // Reported again until it is dealt with, never dropped silently.
+    EXPECT_NE(k.c.run({"vault", "list"}).err.find("does not list as unlocked"), std::string::npos);
+}
+
+// A removal killed after the item was restored and before its record left the vault: the next
+// command lists the restored file as the item's copy, and removing it again finishes the job.
+TEST(VaultCli, ARemovalKilledAfterRestoringListsTheRestoredFile) {
+    KilledRuns k;
+    test::writeFile(k.docs / "plan.txt", "the plan");
+    const std::string file = (k.docs / "plan.txt").string();
+    ASSERT_EQ(k.c.run({"vault", "encrypt", "--yes", "--password-stdin", file}, "pw\n").code, 0);
+    const auto killed =
+        k.killedAt({"vault", "remove", file + ".enc", "--yes", "--password-stdin"}, "remove-list");
+    ASSERT_TRUE(killed.paused) << killed.run.err;
+    EXPECT_EQ(test::readFile(file), "the plan");
+    const auto list = k.c.run({"vault", "list"});
+    EXPECT_EQ(list.out, "file\tunlocked\t" + file + ".enc\n") << list.err;
+    const auto removed = k.c.run({"vault", "remove", file + ".enc", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(removed.code, 0) << removed.err;
+    EXPECT_EQ(test::readFile(file), "the plan");
+    EXPECT_FALSE(fs::exists(k.storage / "plan.txt.enc"));
+    EXPECT_EQ(k.c.run({"vault", "list"}).out, "");
+}
+
+}  // namespace
+}  // namespace vaultry

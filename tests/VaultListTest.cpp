@@ -487,6 +487,21 @@ TEST(CopyManifest, ReadsWhatItWritesAndSkipsDamagedLines) {
     EXPECT_EQ(damaged.size(), 1u);
     EXPECT_NE(damaged.find("/u"), nullptr);
 
+    // The object a copy was when it was unpacked is kept with it; lines written before it was
+    // kept still read, without one.
+    vault::CopyManifest tied;
+    tied.set("/u/d.txt.enc", std::string(64, 'e'));
+    tied.setIdentity("/u/d.txt.enc", {2049, 77, 'f', 123456});
+    ASSERT_TRUE(tied.save(dir.path()));
+    const auto again = vault::CopyManifest::load(dir.path());
+    ASSERT_NE(again.identity("/u/d.txt.enc"), nullptr);
+    EXPECT_EQ(*again.identity("/u/d.txt.enc"), (vault::Identity{2049, 77, 'f', 123456}));
+    EXPECT_EQ(again.identity("/u/c.tar.gz"), nullptr);
+    EXPECT_EQ(*again.find("/u/c.tar.gz"), std::string(64, 'b'));
+    const auto older = vault::CopyManifest::parse(std::string(64, 'f') + " 2f75\n");
+    EXPECT_NE(older.find("/u"), nullptr);
+    EXPECT_EQ(older.identity("/u"), nullptr);
+
     writeFile(dir / "f/x", "1");
     const auto before = vault::copyDigest(dir / "f");
     writeFile(dir / "f/x", "2");

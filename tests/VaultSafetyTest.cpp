@@ -18,6 +18,7 @@
 #include "vault/PSTableCellView.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultItems.h"
 #include "vault/VaultList.h"
 
@@ -412,48 +413,256 @@ void backdate(const fs::path& p) {
     fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(1));
 }
 
-TEST(VaultSafety, LeftoversOfAKilledRunAreSweptAtStart) {
+// The sweep takes only what the journal names of a run that died, and only while it is still the
+// object that run made; the user's files and folders that merely look like ours stay, however old.
+TEST(VaultSafety, TheSweepTakesOnlyWhatADeadRunWroteDown) {
     Vault v;
     writeFile(v.notes / "plan.txt", "the plan");
     const std::string plan = v.encrypt(v.notes / "plan.txt");
-    // A decryption killed mid-way, a restore killed mid-way, an original set aside for checking,
-    // a copy being deleted, a re-lock's temporary archive.
-    writeFile(v.notes / "plan.txt.part-Ab12Cd", "half the plaintext");
-    writeFile(v.notes / ".vaultry-unpack-x1Y2z3/Work/a.txt", "plaintext");
-    writeFile(v.notes / ".vaultry-keep-Qw3rTy/Draft/d.txt", "the user's draft");
-    writeFile(v.storage / ".vaultry-removing-Zx9Cv8/Work/a.txt", "plaintext");
-    writeFile(v.storage / ".plan.txt.enc.relock", "half an archive");
-    writeFile(v.storage / "Work.tar.gz.part-9aB8c7", "half an archive");
-    const Strings old = {"plan.txt.part-Ab12Cd", ".vaultry-unpack-x1Y2z3", ".vaultry-keep-Qw3rTy"};
-    for (const auto& name : old) backdate(v.notes / name);
-    for (const auto& name : {".vaultry-removing-Zx9Cv8", ".plan.txt.enc.relock", "Work.tar.gz.part-9aB8c7"})
-        backdate(v.storage / name);
-    // The integrity manifest is the vault's own, however old it is.
+    // An item named like a temporary file, decrypted and edited.
+    writeFile(v.notes / "chapter.part-annex1", "chapter one");
+    const std::string chapter = v.encrypt(v.notes / "chapter.part-annex1");
+    v.unlockRow(chapter);
+    writeFile(v.notes / "chapter.part-annex1", "chapter one, edited");
+
+    // The user's own, under names like ours, long untouched.
+    const Strings users = {"thesis.part-second", "song.mp3.part-Q1w2E3", ".vaultry-removing-abc123/keep.txt",
+                           ".vaultry-unpack-x1Y2z3/a.txt", ".vaultry-keep-Qw3rTy/Draft/d.txt"};
+    for (const auto& name : users) writeFile(v.notes / name, "the user's " + name);
+    writeFile(v.storage / ".plan.txt.enc.relock", "the user's");
+    writeFile(v.storage / "Work.tar.gz.part-9aB8c7", "the user's");
+    for (const auto& name : {"thesis.part-second", "song.mp3.part-Q1w2E3", ".vaultry-removing-abc123",
+                             ".vaultry-unpack-x1Y2z3", ".vaultry-keep-Qw3rTy", "chapter.part-annex1"})
+        backdate(v.notes / name);
+    backdate(v.storage / ".plan.txt.enc.relock");
+
+    // What a dead run wrote down: a temporary file, an unpack folder, an item set aside for
+    // checking, and a copy set aside once it was certain to go.
+    using vault::TempKind;
+    test::leaveTemporary(v.storage, TempKind::File, v.notes / "plan.txt.part-Ab12Cd", "half the plaintext");
+    test::leaveTemporary(v.storage, TempKind::Folder, v.notes / ".vaultry-unpack-Zz9Yy8");
+    writeFile(v.notes / ".vaultry-unpack-Zz9Yy8/Work/a.txt", "plaintext");
+    test::leaveTemporary(v.storage, TempKind::Aside, v.notes / ".vaultry-keep-Kk1Kk1");
+    writeFile(v.notes / ".vaultry-keep-Kk1Kk1/Draft2/d.txt", "the user's draft");
+    test::leaveTemporary(v.storage, TempKind::Aside, v.storage / ".vaultry-keep-Rr2Rr2");
+    writeFile(v.storage / ".vaultry-keep-Rr2Rr2/Work/a.txt", "plaintext");
+    fs::rename(v.storage / ".vaultry-keep-Rr2Rr2", v.storage / ".vaultry-removing-Rr2Rr2");
+    // A dead run's file whose place the user's own file took since: not the object that was made.
+    test::leaveTemporary(v.storage, TempKind::File, v.notes / "report.part-Cc3Cc3", "half");
+    fs::remove(v.notes / "report.part-Cc3Cc3");
+    writeFile(v.notes / "report.part-Cc3Cc3", "the user's report");
+    // A run still at work (its entry held): its file stays.
+    auto live = vault::Temporary::reserve(v.storage, TempKind::File, v.notes / "song.mp3.part-Ll4Ll4");
+    ASSERT_TRUE(live);
+    writeFile(v.notes / "song.mp3.part-Ll4Ll4", "in progress");
+    ASSERT_TRUE(live->made(*vault::identityOf(v.notes / "song.mp3.part-Ll4Ll4")));
+    backdate(v.notes / "song.mp3.part-Ll4Ll4");
     const fs::path integrity = v.storage / vault::ArchiveManifest::kFileName;
-    ASSERT_TRUE(fs::exists(integrity));
     const std::string manifest = readFile(integrity);
-    backdate(integrity);
-    // Recent ones may belong to a run going on elsewhere; the user's own names are never taken.
-    writeFile(v.notes / "song.mp3.part-Q1w2E3", "in progress");
-    writeFile(v.notes / "holiday.part-2", "the user's");
 
     v.start();
-    EXPECT_EQ(readFile(v.notes / "Draft/d.txt"), "the user's draft");
-    for (const auto& name : old) EXPECT_FALSE(fs::exists(v.notes / name)) << name;
-    EXPECT_FALSE(fs::exists(v.storage / ".vaultry-removing-Zx9Cv8"));
-    EXPECT_FALSE(fs::exists(v.storage / ".plan.txt.enc.relock"));
-    EXPECT_FALSE(fs::exists(v.storage / "Work.tar.gz.part-9aB8c7"));
-    EXPECT_TRUE(fs::exists(v.notes / "song.mp3.part-Q1w2E3"));
-    EXPECT_TRUE(fs::exists(v.notes / "holiday.part-2"));
+    for (const auto& name : users) EXPECT_EQ(readFile(v.notes / name), "the user's " + name) << name;
+    EXPECT_FALSE(fs::exists(v.notes / "Draft"));  // the user's keep folder was not taken for ours
+    EXPECT_EQ(readFile(v.storage / ".plan.txt.enc.relock"), "the user's");
+    EXPECT_EQ(readFile(v.storage / "Work.tar.gz.part-9aB8c7"), "the user's");
+    EXPECT_EQ(readFile(v.notes / "chapter.part-annex1"), "chapter one, edited");
+    EXPECT_EQ(readFile(v.notes / "report.part-Cc3Cc3"), "the user's report");
+    EXPECT_EQ(readFile(v.notes / "song.mp3.part-Ll4Ll4"), "in progress");
+
+    EXPECT_FALSE(fs::exists(v.notes / "plan.txt.part-Ab12Cd"));
+    EXPECT_FALSE(fs::exists(v.notes / ".vaultry-unpack-Zz9Yy8"));
+    EXPECT_EQ(readFile(v.notes / "Draft2/d.txt"), "the user's draft");
+    EXPECT_FALSE(fs::exists(v.notes / ".vaultry-keep-Kk1Kk1"));
+    EXPECT_FALSE(fs::exists(v.storage / ".vaultry-removing-Rr2Rr2"));
     EXPECT_TRUE(fs::exists(v.storage / "plan.txt.enc"));
     EXPECT_EQ(readFile(integrity), manifest);
 
-    // The command-line tool sweeps too.
-    writeFile(v.notes / "plan.txt.part-Zz11Yy", "half the plaintext");
-    backdate(v.notes / "plan.txt.part-Zz11Yy");
+    // The command-line tool sweeps the same way; the held entry is free once its run ends.
+    live = vault::Temporary();
+    test::leaveTemporary(v.storage, TempKind::File, v.notes / "plan.txt.part-Zz11Yy", "half the plaintext");
     EXPECT_EQ(test::runCli(v.w.dir.path(), {"vault", "list"}).code, 0);
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt.part-Zz11Yy"));
+    for (const auto& name : users) EXPECT_TRUE(fs::exists(v.notes / name)) << name;
+    EXPECT_EQ(readFile(v.notes / "chapter.part-annex1"), "chapter one, edited");
+    EXPECT_EQ(v.storedDecrypted(), Strings{chapter});
     EXPECT_EQ(readFile(integrity), manifest);
+    (void)plan;
+}
+
+// A file system without unnamed files: the temporary file has a name, and it is written down
+// before it is made, so a kill mid-way leaves nothing unaccounted for.
+TEST(VaultSafety, NamedTemporaryFilesAreWrittenDownBeforeTheyAreMade) {
+    Vault v;
+    vault::allowUnnamedFiles(false);
+    struct Restore {
+        ~Restore() { vault::allowUnnamedFiles(true); }
+    } restore;
+    writeFile(v.notes / "plan.txt", "the plan");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    v.unlockRow(plan);
+    EXPECT_EQ(readFile(v.notes / "plan.txt"), "the plan");
+    expectNoLeftovers(v.notes);
+    expectNoLeftovers(v.storage);
+    // Every entry went with its temporary.
+    std::error_code ec;
+    EXPECT_TRUE(fs::is_empty(v.storage / vault::kTemporariesFolder, ec));
+}
+
+// ---- Locking packs only the copy that was unpacked ---------------------------------------------
+
+// A decrypted copy replaced by a link, or by another object, is never packed nor removed, by any
+// way of locking (a row, auto-lock, `vault lock`, `vault lock --all`) nor by removal from the
+// vault; the archive keeps what it held and the user's other file stays as it is.
+TEST(VaultSafety, WhatNowStandsAtACopysPlaceIsNeverPackedNorRemoved) {
+    Vault v;
+    writeFile(v.notes / "plan.txt", "the plan");
+    writeFile(v.notes / "Work/a.txt", "work");
+    writeFile(v.notes / "taxes.txt", "the user's taxes");
+    writeFile(v.notes / "Photos/p.txt", "the user's photos");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    const std::string work = v.encrypt(v.notes / "Work");
+    v.unlockRow(plan);
+    v.unlockRow(work);
+    ASSERT_EQ(v.storedDecrypted().size(), 2u);
+    fs::remove(v.notes / "plan.txt");
+    fs::create_symlink(v.notes / "taxes.txt", v.notes / "plan.txt");
+    fs::remove_all(v.storage / "Work");
+    fs::create_symlink(v.notes / "Photos", v.storage / "Work");
+    const auto unchanged = [&] {
+        EXPECT_EQ(readFile(v.opened(plan) / "file"), "the plan");
+        EXPECT_EQ(readFile(v.opened(work) / "Work/a.txt"), "work");
+        EXPECT_EQ(readFile(v.notes / "taxes.txt"), "the user's taxes");
+        EXPECT_EQ(readFile(v.notes / "Photos/p.txt"), "the user's photos");
+        EXPECT_TRUE(fs::is_symlink(v.notes / "plan.txt"));
+        EXPECT_TRUE(fs::is_symlink(v.storage / "Work"));
+        EXPECT_EQ(v.storedDecrypted().size(), 2u);
+    };
+
+    EXPECT_FALSE(v.lockRow(plan));
+    ASSERT_FALSE(v.w.ui.alerts.empty());
+    EXPECT_NE(v.w.ui.alerts.back().informative.find((v.notes / "plan.txt").string() +
+                                                    " is now a symbolic link to " +
+                                                    (v.notes / "taxes.txt").string() + "; it was not locked"),
+              std::string::npos)
+        << v.w.ui.alerts.back().informative;
+    EXPECT_FALSE(v.lockRow(work));
+    unchanged();
+    v.app->autoLockDecrypted(vault::LockTrigger::Idle);
+    unchanged();
+    auto r = v.cli({"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find((v.storage / "Work").string() + " is now a symbolic link to " +
+                         (v.notes / "Photos").string() + "; it was not locked"),
+              std::string::npos)
+        << r.err;
+    r = v.cli({"vault", "lock", plan, "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    unchanged();
+    v.remove(work);
+    r = v.cli({"vault", "remove", plan, "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    v.start();
+    unchanged();
+
+    // Another file of the user linked into the copy's place (a second name of it).
+    fs::remove(v.notes / "plan.txt");
+    fs::create_hard_link(v.notes / "taxes.txt", v.notes / "plan.txt");
+    EXPECT_FALSE(v.lockRow(plan));
+    EXPECT_NE(v.w.ui.alerts.back().informative.find("now has other hard links"), std::string::npos)
+        << v.w.ui.alerts.back().informative;
+    r = v.cli({"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(readFile(v.notes / "taxes.txt"), "the user's taxes");
+    EXPECT_EQ(readFile(v.opened(plan) / "file"), "the plan");
+    EXPECT_TRUE(std::find(v.storedDecrypted().begin(), v.storedDecrypted().end(), plan) !=
+                v.storedDecrypted().end());
+
+    // An editor's save (a new file renamed over the copy) is the user's edit: it is packed.
+    fs::remove(v.notes / "plan.txt");
+    writeFile(v.notes / ".plan.txt.swp", "the plan, edited");
+    fs::rename(v.notes / ".plan.txt.swp", v.notes / "plan.txt");
+    EXPECT_TRUE(v.lockRow(plan));
+    EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+    EXPECT_EQ(readFile(v.opened(plan) / "file"), "the plan, edited");
+
+    // Another folder moved into a folder copy's place is not the copy.
+    fs::remove(v.storage / "Work");
+    writeFile(v.w.dir / "Elsewhere/b.txt", "elsewhere");
+    fs::rename(v.w.dir / "Elsewhere", v.storage / "Work");
+    EXPECT_FALSE(v.lockRow(work));
+    EXPECT_NE(v.w.ui.alerts.back().informative.find("another folder took its place"), std::string::npos)
+        << v.w.ui.alerts.back().informative;
+    EXPECT_EQ(readFile(v.storage / "Work/b.txt"), "elsewhere");
+    EXPECT_EQ(readFile(v.opened(work) / "Work/a.txt"), "work");
+}
+
+// A copy whose decryption cannot be listed (the settings folder is read-only) is taken back: the
+// vault never shows an item locked while its plaintext lies beside it.
+TEST(VaultSafety, ACopyThatCannotBeListedIsTakenBack) {
+    SKIP_AS_ROOT();
+    Vault v;
+    writeFile(v.notes / "plan.txt", "the plan");
+    writeFile(v.notes / "Work/a.txt", "work");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    const std::string work = v.encrypt(v.notes / "Work");
+    {
+        Mode settings(v.w.paths.configHome(), kReadOnly);
+        EXPECT_FALSE(v.app->DecryptFileFolderFunction(plan));
+        EXPECT_FALSE(v.app->DecryptFileFolderFunction(work));
+        EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+        EXPECT_FALSE(fs::exists(v.storage / "Work"));
+        EXPECT_NE(v.w.ui.alerts.back().informative.find("The decrypted copy was removed again"),
+                  std::string::npos)
+            << v.w.ui.alerts.back().informative;
+        auto r = v.cli({"vault", "decrypt", "--password-stdin", plan, work}, "pw\n");
+        EXPECT_NE(r.code, 0);
+        EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+        EXPECT_FALSE(fs::exists(v.storage / "Work"));
+    }
+    EXPECT_TRUE(v.storedDecrypted().empty());
+    v.start();
+    EXPECT_TRUE(v.storedDecrypted().empty());
+    expectNoLeftovers(v.notes);
+    expectNoLeftovers(v.storage);
+    // Writable again, it decrypts and locks as ever.
+    v.unlock();
+    v.unlockRow(plan);
+    EXPECT_EQ(readFile(v.notes / "plan.txt"), "the plan");
+    EXPECT_TRUE(v.lockRow(plan));
+    EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
+}
+
+// The GUI's start settles a decryption killed before its copy was listed, as the CLI does: the
+// copy that is exactly what was unpacked is listed (and locks as ever), a changed one is reported.
+TEST(VaultSafety, TheStartListsOrReportsACopyAKilledDecryptionLeft) {
+    Vault v;
+    writeFile(v.notes / "plan.txt", "the plan");
+    writeFile(v.notes / "Work/a.txt", "work");
+    const std::string plan = v.encrypt(v.notes / "plan.txt");
+    const std::string work = v.encrypt(v.notes / "Work");
+    const auto killDecrypting = [&](const std::string& record) {
+        const auto killed = test::runCliKilledAt(
+            v.w.dir.path(), {"vault", "decrypt", "--password-stdin", record}, "pw\n", "decrypt-list");
+        EXPECT_TRUE(killed.paused) << killed.run.err;
+    };
+    killDecrypting(work);
+    writeFile(v.storage / "Work/a.txt", "changed after the crash");
+    killDecrypting(plan);
+    v.w.settings.reload();  // as a new process reads it
+    EXPECT_TRUE(v.storedDecrypted().empty());
+    const std::size_t alerts = v.w.ui.alerts.size();
+
+    v.start();
+    EXPECT_EQ(v.storedDecrypted(), Strings{plan});
+    ASSERT_EQ(v.w.ui.alerts.size(), alerts + 1);
+    EXPECT_NE(v.w.ui.alerts.back().informative.find((v.storage / "Work").string() +
+                                                    " is a decrypted copy of " + work),
+              std::string::npos)
+        << v.w.ui.alerts.back().informative;
+    EXPECT_EQ(readFile(v.storage / "Work/a.txt"), "changed after the crash");
+    v.unlock();
+    EXPECT_TRUE(v.lockRow(plan));
+    EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ void AppDelegate::ClickSwtichNotificationHandle(const Notification& n) {
     if (!contains(backupFileDataArray, record)) return;  // removed meanwhile by another process
     if (view->bHidenEncypt) {
         // A decryption that failed does not pretend to have worked: the row shows what is so.
-        if (decryptRecordForList(record)) rememberDecryptedCopy(record);
+        decryptRecordForList(record);  // the copy manifest learns the copy as it is written
         if (contains(DecrytedDataArray, record))
             view->setUnlockedLook();
         else
@@ -202,6 +202,7 @@ void AppDelegate::RemoveFileFromListAction() {
     removeVaultRecord(record, true);
     saveDecrypted();
     saveRecords();
+    vault::restoreSettled(record);
     ui_.reload(kTable);
     // Only an encrypted record has an archive; never a path formed without a storage folder.
     if (!encrypted || storage.empty()) return;

@@ -8,6 +8,7 @@
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -52,9 +53,23 @@ void AppDelegate::loadVaultLists() {
                 GetImageType(vault::innerExtension(record).c_str()) >= 0)
                 std::filesystem::remove(vault::thumbnailPath(*storage, record), ec);
     }
-    // What a killed run left behind: temporary files and unpack folders (plaintext among them) and
-    // items set aside, in the storage folder and the folders of the records.
-    vault::sweepLeftovers(storage.value_or(""), backupFileDataArray);
+    // What a killed run left behind, as the storage folder's journal names it: temporary files and
+    // unpack folders (plaintext among them), items set aside, archives never recorded and
+    // decrypted copies never listed.
+    if (storage) {
+        vault::sweepLeftovers(*storage);
+        const auto reports = vault::settleIntents(*storage, backupFileDataArray, DecrytedDataArray,
+                                                  [this](const std::string& record) {
+                                                      markDecrypted(record);
+                                                      return saveDecrypted();
+                                                  });
+        if (!reports.empty()) {
+            std::string text;
+            for (const auto& r : reports) text += (text.empty() ? "" : "\n") + r;
+            logLine(text);
+            ui_.runAlert({"A decrypted copy is not listed in the vault", text, " Ok ", "", ""});
+        }
+    }
     setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText(outlet::StorePathlab, *storage);
     // Without a vault storage folder, the folder chosen on the access window is the shared

@@ -229,6 +229,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
                            "", ""});
         return false;
     }
+    if (plan->intent) (void)plan->intent->markRecorded();
     if (auto st = vault::removeOriginal(*plan); !st) {
         // The original stays as it is (changed since it was packed, or not removable), so the
         // archive, which may be older than it, is withdrawn rather than kept beside it.
@@ -258,7 +259,7 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
     }
     const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
     Progress progress;
-    std::optional<Result<std::string>> decrypted;
+    std::optional<Result<vault::DecryptedCopy>> decrypted;
     runLongWork("Decrypting", progress,
                 [&] { decrypted = vault::decryptRecord(record, storage, held->view(), progress); });
     auto& copy = *decrypted;
@@ -271,9 +272,22 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
         ui_.runAlert(Alert{kNotAvailable, copy.error().message, " Ok ", "", ""});
         return false;
     }
-    s_.workspace.reveal(*copy);
     markDecrypted(record);
-    saveDecrypted();
+    if (!saveDecrypted()) {
+        // Unlisted, the copy would stay in plain while the vault shows the item locked: it goes.
+        unmarkDecrypted(record);
+        std::erase_if(decryptedChanges_,
+                      [&record](const SettingsStore::ArrayChange& c) { return c.item == record; });
+        const auto back = vault::takeBackCopy(storage, *copy);
+        ui_.runAlert(Alert{
+            "The item could not be decrypted.",
+            record + "\nThe settings could not be written. " +
+                (back ? std::string("The decrypted copy was removed again.") : back.error().message + "."),
+            " Ok ", "", ""});
+        return false;
+    }
+    if (auto st = vault::keepCopy(storage, record, *copy); !st) logLine(st.error().message);
+    s_.workspace.reveal(copy->path);
     return true;
 }
 

@@ -31,6 +31,7 @@
 #include <thread>
 
 #include "util/Fd.h"
+#include "vault/Temporaries.h"
 
 namespace vaultry::vault {
 namespace {
@@ -160,7 +161,9 @@ MacCtx newMac(const MacKey& key) {
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
 CipherCtx newCtx() { return CipherCtx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free); }
 
-// A new file that becomes `final` only when commit() succeeds; otherwise it is removed.
+// A new file that becomes `final` only when commit() succeeds; otherwise nothing is left. It is
+// made unnamed (O_TMPFILE) and linked in whole where the file system allows; elsewhere it has a
+// name beside `final`, written down in the storage folder's journal first when there is one.
 class PendingFile {
 public:
     Status open(const fs::path& final) {
@@ -168,26 +171,57 @@ public:
         std::error_code ec;
         if (fs::symlink_status(final, ec).type() != fs::file_type::not_found)
             return fail(final.filename().string() + " already exists");
-        tmp_ = final.string() + ".part-XXXXXX";
-        const int fd = ::mkostemp(tmp_.data(), O_CLOEXEC);
-        if (fd < 0) {
-            tmp_.clear();
-            return fail("cannot write " + final.string() + ": " + why());
+        const fs::path folder = final.has_parent_path() ? final.parent_path() : fs::path(".");
+        if (unnamedFilesAllowed() && ::access("/proc/self/fd", X_OK) == 0) {
+            const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                fd_.reset(fd);
+                unnamed_ = true;
+                return {};
+            }
         }
-        ::fchmod(fd, 0600);
-        fd_.reset(fd);
+        const fs::path journal = JournalScope::current();
+        for (;;) {
+            tmp_ = final.string() + ".part-" + randomSuffix();
+            if (!journal.empty()) {
+                auto t = Temporary::reserve(journal, TempKind::File, tmp_);
+                if (!t) return t.error();
+                entry_ = std::move(*t);
+            }
+            const int fd = ::open(tmp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd >= 0) {
+                fd_.reset(fd);
+                break;
+            }
+            const int err = errno;
+            entry_ = Temporary();
+            if (err != EEXIST) {
+                tmp_.clear();
+                return fail("cannot write " + final.string() + ": " + std::strerror(err));
+            }
+        }
+        if (auto id = identityOfOpen(fd_.get())) (void)entry_.made(*id);
         return {};
     }
     int fd() const { return fd_.get(); }
     Status commit() {
         if (::fsync(fd_.get()) != 0) return fail("cannot write " + final_.string() + ": " + why());
-        fd_.reset();
-        if (!renameNoReplace(tmp_, final_)) {
+        if (auto id = identityOfOpen(fd_.get())) notePlacing(final_, *id);
+        bool placed;
+        if (unnamed_) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+            placed = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, final_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        } else {
+            placed = renameNoReplace(tmp_, final_);
+        }
+        if (!placed) {
             const std::string e = errno == EEXIST ? final_.filename().string() + " already exists"
                                                   : "cannot write " + final_.string() + ": " + why();
             return fail(e);
         }
+        fd_.reset();
         tmp_.clear();
+        entry_ = Temporary();
         syncFolder(final_.has_parent_path() ? final_.parent_path() : fs::path("."));
         return {};
     }
@@ -199,6 +233,8 @@ public:
 private:
     fs::path final_;
     std::string tmp_;
+    bool unnamed_ = false;
+    Temporary entry_;  // declared after tmp_: goes once the file is gone
     Fd fd_;
 };
 
@@ -1333,7 +1369,8 @@ ArchiveKind archiveKindOf(const fs::path& archive) {
 
 Status encryptFile(const fs::path& source, const fs::path& archive, std::string_view pass, ArchiveKind kind,
                    Progress& progress) {
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    // Never through a link: what stands at the item's place is what is packed, or nothing.
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (in.get() < 0) return fail("cannot read " + source.string() + ": " + why());
     PendingFile out;
     if (auto st = out.open(archive); !st) return st;
@@ -1500,16 +1537,33 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
     std::error_code ec;
     const fs::path realTarget = fs::canonical(targetDir, ec);
     if (ec) return fail("cannot use " + targetDir.string() + ": " + ec.message());
-    std::string stagingName = (realTarget / ".vaultry-unpack-XXXXXX").string();
-    if (!::mkdtemp(stagingName.data())) return fail("cannot write in " + targetDir.string() + ": " + why());
-    const fs::path staging = stagingName;
+    // Written down in the storage folder's journal before it is made, when there is one, so that
+    // a run killed mid-way leaves nothing a later start cannot prove to be ours.
+    const fs::path journal = JournalScope::current();
+    Temporary entry;
+    fs::path staging;
+    for (;;) {
+        staging = realTarget / (std::string(".vaultry-unpack-") + randomSuffix());
+        if (!journal.empty()) {
+            auto t = Temporary::reserve(journal, TempKind::Folder, staging);
+            if (!t) return t.error();
+            entry = std::move(*t);
+        }
+        if (::mkdir(staging.c_str(), 0700) == 0) break;
+        const int err = errno;
+        entry = Temporary();
+        if (err != EEXIST) return fail("cannot write in " + targetDir.string() + ": " + std::strerror(err));
+    }
+    if (auto id = identityOf(staging)) (void)entry.made(*id);
     struct Cleanup {
         fs::path p;
+        Temporary& entry;
         ~Cleanup() {
             std::error_code e;
             fs::remove_all(p, e);
+            if (e) entry.keepForSweep();  // swept at the next start
         }
-    } cleanup{staging};
+    } cleanup{staging, entry};
     // Opened before anything is written, so that the flush at the end reports every write that
     // failed on its way to the disk.
     Fd stagingFd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -1539,6 +1593,8 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
         if (::syncfs(stagingFd.get()) != 0)
             return fail("cannot write in " + targetDir.string() + ": " + why());
         std::vector<std::string> moved;
+        for (const auto& name : top)
+            if (auto id = identityOf(staging / name)) notePlacing(realTarget / name, *id);
         for (const auto& name : top) {
             if (!renameNoReplace(staging / name, realTarget / name)) {
                 const Error e = fail("cannot place " + name + " in " + targetDir.string() + ": " + why());

@@ -134,17 +134,25 @@ CopyManifest CopyManifest::parse(std::string_view bytes) {
         bytes.remove_prefix(eol == std::string_view::npos ? bytes.size() : eol + 1);
         const auto blank = line.find(' ');
         if (blank != 64) continue;
+        std::string_view rest = line.substr(65);
+        const auto more = rest.find(' ');
+        const std::string_view recordHex = rest.substr(0, more);
         std::string digest, record;
-        if (!fromHex(line.substr(0, 64), digest) || !fromHex(line.substr(65), record) || record.empty())
-            continue;
-        m.entries_[std::move(record)] = toHex(digest);
+        if (!fromHex(line.substr(0, 64), digest) || !fromHex(recordHex, record) || record.empty()) continue;
+        Entry e{toHex(digest), std::nullopt};
+        if (more != std::string_view::npos) e.identity = identityFromText(rest.substr(more + 1));
+        m.entries_[std::move(record)] = std::move(e);
     }
     return m;
 }
 
 std::string CopyManifest::serialize() const {
     std::string out;
-    for (const auto& [record, digest] : entries_) out += digest + ' ' + toHex(record) + '\n';
+    for (const auto& [record, e] : entries_) {
+        out += e.digest + ' ' + toHex(record);
+        if (e.identity) out += ' ' + identityText(*e.identity);
+        out += '\n';
+    }
     return out;
 }
 
@@ -167,18 +175,24 @@ CopyManifest CopyManifest::load(const fs::path& storage) {
 
 const std::string* CopyManifest::find(const std::string& record) const {
     auto it = entries_.find(record);
-    return it == entries_.end() ? nullptr : &it->second;
+    return it == entries_.end() || it->second.digest.empty() ? nullptr : &it->second.digest;
+}
+
+const Identity* CopyManifest::identity(const std::string& record) const {
+    auto it = entries_.find(record);
+    return it == entries_.end() || !it->second.identity ? nullptr : &*it->second.identity;
 }
 
 Status CopyManifest::save(const fs::path& storage) const {
     const FolderLock lock(storage);
     if (!lock.locked()) return fail("cannot write " + (storage / kFileName).string() + ": " + why());
     CopyManifest now = load(storage);
-    for (const auto& [record, digest] : loaded_)
+    for (const auto& [record, e] : loaded_)
         if (!entries_.count(record)) now.entries_.erase(record);
-    for (const auto& [record, digest] : entries_) {
+    for (const auto& [record, e] : entries_) {
         const auto before = loaded_.find(record);
-        if (before == loaded_.end() || before->second != digest) now.entries_[record] = digest;
+        if (e.digest.empty()) continue;  // an object noted without a digest is not a copy's entry
+        if (before == loaded_.end() || !(before->second == e)) now.entries_[record] = e;
     }
     auto st = writeFileAtomically(storage / kFileName, now.serialize(), 0600);
     if (st) loaded_ = entries_;

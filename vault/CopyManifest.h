@@ -1,16 +1,20 @@
 #pragma once
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "util/Result.h"
+#include "vault/Temporaries.h"
 
 // What each decrypted plaintext copy looked like when it was written, so that locking can tell an
 // edited copy (which must go back into its archive) from an untouched one (which is just removed).
 // The manifest lives in the storage folder as ".vaultry-copies" (0600), one line per record:
-// the copy's digest in hex, a blank, the record's bytes in hex. It survives restarts of the GUI
-// and is shared with the command-line tool.
+// the copy's digest in hex, a blank, the record's bytes in hex and, since copies are tied to the
+// object that was unpacked, a blank and that object's device, inode and type ("<dev> <ino> <t>").
+// Lines without the object still read. It survives restarts of the GUI and is shared with the
+// command-line tool.
 namespace vaultry::vault {
 
 namespace fs = std::filesystem;
@@ -30,7 +34,10 @@ public:
     std::string serialize() const;
 
     const std::string* find(const std::string& record) const;
-    void set(const std::string& record, std::string digest) { entries_[record] = std::move(digest); }
+    void set(const std::string& record, std::string digest) { entries_[record].digest = std::move(digest); }
+    // The object the copy was when it was unpacked; nothing for entries written before it was kept.
+    const Identity* identity(const std::string& record) const;
+    void setIdentity(const std::string& record, const Identity& id) { entries_[record].identity = id; }
     void erase(const std::string& record) { entries_.erase(record); }
     std::size_t size() const { return entries_.size(); }
 
@@ -40,8 +47,13 @@ public:
     Status save(const fs::path& storage) const;
 
 private:
-    std::map<std::string, std::string> entries_;         // record -> digest
-    mutable std::map<std::string, std::string> loaded_;  // as load() found them, or as last saved
+    struct Entry {
+        std::string digest;
+        std::optional<Identity> identity;
+        bool operator==(const Entry&) const = default;
+    };
+    std::map<std::string, Entry> entries_;         // by record
+    mutable std::map<std::string, Entry> loaded_;  // as load() found them, or as last saved
 };
 
 }  // namespace vaultry::vault

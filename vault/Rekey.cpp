@@ -19,6 +19,7 @@
 #include "vault/CopyManifest.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
+#include "vault/Temporaries.h"
 
 namespace vaultry::vault {
 namespace {
@@ -124,6 +125,7 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
                               const std::string& newVerifier, Progress& progress) {
     auto lock = StorageLock::take(storage);
     if (!lock) return fail(lock.error().message);
+    JournalScope scope(storage);  // the new archives' temporary files are written down
     if (readJournal(storage)) return fail("an earlier password change is not settled yet; restart Vaultry");
     const auto archives = archivesIn(storage);
     auto oldManifest = ArchiveManifest::open(storage, oldPass);

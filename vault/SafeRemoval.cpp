@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -17,6 +18,7 @@
 #include "util/Fd.h"
 #include "util/Log.h"
 #include "vault/Archive.h"
+#include "vault/Temporaries.h"
 
 namespace vaultry::vault {
 namespace {
@@ -38,18 +40,31 @@ bool mayChange(const fs::path& p) { return ::faccessat(AT_FDCWD, p.c_str(), W_OK
 bool mayList(const fs::path& p) { return ::faccessat(AT_FDCWD, p.c_str(), R_OK | X_OK, AT_EACCESS) == 0; }
 
 // The folder holding an item moved aside, when its name has one of our prefixes.
+fs::path normalizedFolder(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path parent = fs::weakly_canonical(folder.parent_path(), ec);
+    return ec ? folder : parent / folder.filename();
+}
+
 bool isAsideFolder(const fs::path& folder) {
     const std::string name = folder.filename().string();
     return name.rfind(kKeepPrefix, 0) == 0 || name.rfind(kRemovingPrefix, 0) == 0;
 }
 
-bool endsWithPartSuffix(const std::string& name) {
-    // "<name>.part-XXXXXX", as the archive writer names its temporary files.
-    constexpr std::size_t kSuffix = 12;  // ".part-" + 6
-    if (name.size() <= kSuffix || name.compare(name.size() - kSuffix, 6, ".part-") != 0) return false;
-    return std::all_of(name.end() - 6, name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    });
+// The journal entries of the folders this process has set aside, by the folder's path: each goes
+// once its folder is gone or put back, and stays for the next sweep otherwise.
+std::mutex asideMutex;
+std::map<std::string, Temporary>& asideEntries() {
+    static std::map<std::string, Temporary> entries;
+    return entries;
+}
+
+void settleAsideEntry(const fs::path& folder, bool gone) {
+    std::lock_guard guard(asideMutex);
+    auto it = asideEntries().find(folder.string());
+    if (it == asideEntries().end()) return;
+    if (!gone) it->second.keepForSweep();
+    asideEntries().erase(it);
 }
 
 }  // namespace
@@ -150,8 +165,23 @@ Result<fs::path> moveAside(const fs::path& item, const char* prefix) {
     fs::path clean = item.lexically_normal();
     if (!clean.has_filename()) clean = clean.parent_path();
     const fs::path parent = clean.parent_path();
-    std::string folder = (parent / (std::string(prefix) + "XXXXXX")).string();
-    if (!::mkdtemp(folder.data())) return fail("cannot write in " + parent.string() + ": " + why());
+    // Written down before it is made, so that the next start puts back or deletes only this folder.
+    const fs::path journal = JournalScope::current();
+    Temporary entry;
+    std::string folder;
+    for (;;) {
+        folder = (parent / (std::string(prefix) + randomSuffix())).string();
+        if (!journal.empty()) {
+            auto t = Temporary::reserve(journal, TempKind::Aside, folder);
+            if (!t) return t.error();
+            entry = std::move(*t);
+        }
+        if (::mkdir(folder.c_str(), 0700) == 0) break;
+        const int err = errno;
+        entry = Temporary();
+        if (err != EEXIST) return fail("cannot write in " + parent.string() + ": " + std::strerror(err));
+    }
+    if (auto id = identityOf(folder)) (void)entry.made(*id);
     const fs::path aside = fs::path(folder) / clean.filename();
     struct stat st {};
     const bool opened = ::lstat(clean.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
@@ -165,6 +195,10 @@ Result<fs::path> moveAside(const fs::path& item, const char* prefix) {
     }
     if (opened) ::chmod(aside.c_str(), st.st_mode & 07777);
     syncFolder(parent);
+    if (entry.active()) {
+        std::lock_guard guard(asideMutex);
+        asideEntries()[entry.path().string()] = std::move(entry);
+    }
     return aside;
 }
 
@@ -176,8 +210,9 @@ bool putBack(const fs::path& aside, const fs::path& item) {
     const bool moved = renameNoReplace(aside, item);
     if (readOnlyFolder) ::chmod((moved ? item : aside).c_str(), st.st_mode & 07777);
     if (!moved) return false;
-    ::rmdir(aside.parent_path().c_str());
+    const bool emptied = ::rmdir(aside.parent_path().c_str()) == 0;
     syncFolder(item.parent_path());
+    settleAsideEntry(normalizedFolder(aside.parent_path()), emptied);
     return true;
 }
 
@@ -188,6 +223,16 @@ Result<fs::path> commitRemoval(const fs::path& aside) {
     name.replace(0, std::strlen(kKeepPrefix), kRemovingPrefix);
     const fs::path renamed = folder.parent_path() / name;
     if (!renameNoReplace(folder, renamed)) return fail("cannot remove " + aside.string() + ": " + why());
+    {
+        // The same folder under its new name: the entry names both and knows it by its inode.
+        std::lock_guard guard(asideMutex);
+        auto it = asideEntries().find(normalizedFolder(folder).string());
+        if (it != asideEntries().end()) {
+            auto node = asideEntries().extract(it);
+            node.key() = normalizedFolder(renamed).string();
+            asideEntries().insert(std::move(node));
+        }
+    }
     return renamed / aside.filename();
 }
 
@@ -196,6 +241,7 @@ std::optional<fs::path> deleteAside(const fs::path& aside) {
     if (!isAsideFolder(folder)) return aside;  // never anything but our own folder
     const auto report = trash::removeTree(folder, trash::Unlock::Yes);
     syncFolder(folder.parent_path());
+    settleAsideEntry(normalizedFolder(folder), report.ok());
     if (report.ok()) return std::nullopt;
     return folder;
 }
@@ -228,57 +274,57 @@ Status removeWhole(const fs::path& item, const Snapshot* expected, std::optional
     return {};
 }
 
-std::vector<fs::path> sweepLeftovers(const fs::path& storage, const std::vector<std::string>& records,
-                                     std::chrono::seconds minAge) {
-    std::set<fs::path> folders;
-    if (!storage.empty()) folders.insert(storage);
-    for (const auto& r : records) {
-        const fs::path parent = fs::path(r).parent_path();
-        if (parent.is_absolute()) folders.insert(parent);
-    }
-    const std::time_t now = std::time(nullptr);
+std::vector<fs::path> sweepLeftovers(const fs::path& storage) {
     std::vector<fs::path> dealt;
-    for (const auto& folder : folders) {
-        std::error_code ec;
-        std::vector<fs::path> found;
-        for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
-             it.increment(ec)) {
-            const std::string name = it->path().filename().string();
-            const bool ours = name.rfind(".vaultry-unpack-", 0) == 0 || name.rfind(kKeepPrefix, 0) == 0 ||
-                              name.rfind(kRemovingPrefix, 0) == 0 || endsWithPartSuffix(name) ||
-                              (folder == storage && name.front() == '.' &&
-                               (name.ends_with(".relock") || name == ".vaultry-copies.tmp"));
-            if (ours) found.push_back(it->path());
+    detail::forEachLeftEntry(storage, [&dealt](const detail::Entry& e) {
+        if (e.kind != TempKind::File && e.kind != TempKind::Folder && e.kind != TempKind::Aside)
+            return false;  // settled with the vault's lists
+        // Only the object that was made, still there as it was made; anything else at the path
+        // (or an object made but never noted) is left alone.
+        if (!e.made) {
+            if (identityOf(e.path))
+                logLine("left in place: " + e.path.string() + " (not known to be Vaultry's)");
+            return true;
         }
-        for (const auto& path : found) {
-            struct stat st {};
-            if (::lstat(path.c_str(), &st) != 0) continue;
-            if (now - st.st_mtim.tv_sec < minAge.count()) continue;
-            const std::string name = path.filename().string();
-            // Ours are folders (set aside, unpacking) or plain files (temporary); nothing else.
-            const bool folderKind = name.rfind(".vaultry-", 0) == 0 && name.rfind(".vaultry-copies", 0) != 0;
-            if (folderKind ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) continue;
-            if (name.rfind(kKeepPrefix, 0) == 0 && S_ISDIR(st.st_mode)) {
-                // An item set aside for checking: it goes back where it was.
-                std::vector<fs::path> inside;
-                for (auto it = fs::directory_iterator(path, ec); !ec && it != fs::directory_iterator();
-                     it.increment(ec))
-                    inside.push_back(it->path());
-                if (inside.size() == 1 && putBack(inside.front(), folder / inside.front().filename())) {
-                    dealt.push_back(folder / inside.front().filename());
-                } else if (inside.empty()) {
-                    ::rmdir(path.c_str());
-                    dealt.push_back(path);
-                } else {
-                    logLine("left in place: " + path.string() + " (its item's name is taken)");
-                }
-                continue;
+        fs::path folder = e.path;
+        auto now = identityOf(folder);
+        if (e.kind == TempKind::Aside && !(now && *now == *e.made)) {
+            // Set aside and then taken to be deleted: the same folder under the removing name.
+            std::string name = folder.filename().string();
+            if (name.rfind(kKeepPrefix, 0) == 0) {
+                name.replace(0, std::strlen(kKeepPrefix), kRemovingPrefix);
+                folder = folder.parent_path() / name;
+                now = identityOf(folder);
             }
-            const auto report = trash::removeTree(path, trash::Unlock::Yes);
-            if (!report.ok()) logLine("could not delete all of " + path.string());
-            dealt.push_back(path);
         }
-    }
+        if (!now || *now != *e.made) return true;  // gone, or another object took its place
+        const std::string name = folder.filename().string();
+        if (e.kind == TempKind::Aside && name.rfind(kKeepPrefix, 0) == 0) {
+            // An item set aside for checking: it goes back where it was.
+            std::error_code ec;
+            std::vector<fs::path> inside;
+            for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+                 it.increment(ec))
+                inside.push_back(it->path());
+            const fs::path home = folder.parent_path();
+            if (inside.size() == 1 && putBack(inside.front(), home / inside.front().filename())) {
+                dealt.push_back(home / inside.front().filename());
+                return true;
+            }
+            if (inside.empty() && ::rmdir(folder.c_str()) == 0) {
+                dealt.push_back(folder);
+                return true;
+            }
+            logLine("left in place: " + folder.string() + " (its item's name is taken)");
+            return false;
+        }
+        const auto report = trash::removeTree(folder, trash::Unlock::Yes);
+        syncFolder(folder.parent_path());
+        dealt.push_back(folder);
+        if (report.ok()) return true;
+        logLine("could not delete all of " + folder.string());
+        return false;
+    });
     return dealt;
 }
 

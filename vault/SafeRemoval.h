@@ -1,7 +1,6 @@
 #pragma once
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -66,12 +65,10 @@ std::optional<fs::path> deleteAside(const fs::path& aside);
 // after the item left its place is returned in `leftover` (swept at the next start).
 Status removeWhole(const fs::path& item, const Snapshot* expected, std::optional<fs::path>* leftover);
 
-// What a process killed mid-way leaves behind, in the folders Vaultry writes to: temporary
-// "*.part-XXXXXX" files, unpack staging folders, items moved aside. Folders: the storage folder and
-// the folders of the given records (where decrypted files and restored items are written). Only
-// entries untouched for `minAge` are taken, so that a run in progress elsewhere keeps its files.
-// Items kept aside are put back; the rest is deleted. Returns the paths dealt with.
-std::vector<fs::path> sweepLeftovers(const fs::path& storage, const std::vector<std::string>& records,
-                                     std::chrono::seconds minAge = std::chrono::minutes(10));
+// What a process killed mid-way left behind, as the storage folder's journal names it
+// (Temporaries.h): temporary files, unpack folders and items moved aside, each only while it is
+// still the object that was made and its maker is gone. Items kept aside are put back; the rest
+// is deleted. Nothing is taken by its name alone. Returns the paths dealt with.
+std::vector<fs::path> sweepLeftovers(const fs::path& storage);
 
 }  // namespace vaultry::vault

@@ -50,7 +50,7 @@ constexpr const char* kMoveMagic = "vaultry-move 1";
 // Names that belong to a running operation, not to the vault: never carried to a new folder.
 bool transient(const std::string& name) {
     for (const char* prefix : {".vaultry-lock", ".vaultry-rekey", ".vaultry-move", ".vaultry-unpack-",
-                               ".vaultry-copy-", ".vaultry-copies.tmp"})
+                               ".vaultry-copy-", ".vaultry-copies.tmp", ".vaultry-temporaries"})
         if (name.rfind(prefix, 0) == 0) return true;
     if (name.rfind("..vaultry-", 0) == 0) return true;  // the temporary file of a journal's write
     return name == ".directory" || name.find(".part-") != std::string::npos ||

@@ -1,9 +1,11 @@
 #include "vault/VaultItems.h"
+#include "util/TestPause.h"
 
 #include <thread>
 
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
+#include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/StorageFolder.h"
 
@@ -60,6 +62,9 @@ std::uint64_t sizeOf(const fs::path& file) {
 Status writeArchive(ItemArchive& plan, std::string_view pass, Progress& progress) {
     const fs::path storage = plan.archive.parent_path();
     if (auto st = ensurePrivateFolder(storage); !st) return st;
+    JournalScope scope(storage);
+    auto intent = Temporary::reserve(storage, TempKind::Archive, plan.archive, plan.record);
+    if (!intent) return intent.error();
     auto manifest = ArchiveManifest::open(storage, pass);
     if (!manifest) return manifest.error();
     auto before = takeSnapshot(plan.item);
@@ -81,6 +86,7 @@ Status writeArchive(ItemArchive& plan, std::string_view pass, Progress& progress
                     (after ? firstDifference(*before, *after) : after.error().message) +
                     "); it was not encrypted");
     }
+    testPause("encrypt-check");
     Opening how;
     how.derivation = kNewDerivation;
     how.macKey = manifest->macKey();
@@ -100,6 +106,7 @@ Status writeArchive(ItemArchive& plan, std::string_view pass, Progress& progress
         return opened ? recorded.error() : opened.error();
     }
     plan.packed = std::move(*before);
+    plan.intent = std::make_shared<Temporary>(std::move(*intent));
     return {};
 }
 
@@ -137,6 +144,7 @@ Error twoReadings(const fs::path& archive, const fs::path& target, const std::ve
 
 Status openArchiveInto(const fs::path& storage, const fs::path& archive, const fs::path& target,
                        std::string_view pass, Progress& progress) {
+    JournalScope scope(storage);
     // The archive's key and the manifest's key are two independent PBKDF2 runs: side by side.
     std::thread early([&archive, &pass] { prepareKey(archive, pass); });
     auto manifest = ArchiveManifest::open(storage, pass);
@@ -242,22 +250,60 @@ Status replaceArchive(const fs::path& storage, const fs::path& archive, const fs
 }
 
 Status removeOriginal(const ItemArchive& plan) {
+    JournalScope scope(plan.archive.parent_path());
     std::optional<fs::path> leftover;
     return removeWhole(plan.item, &plan.packed, &leftover);
 }
 
-Result<std::string> decryptRecord(const std::string& record, const std::string& storage,
-                                  std::string_view pass, Progress& progress) {
+Result<DecryptedCopy> decryptRecord(const std::string& record, const std::string& storage,
+                                    std::string_view pass, Progress& progress) {
     const std::string archive = archivePath(storage, record);
     std::error_code ec;
     if (!fs::exists(archive, ec)) return fail(archive + " is missing");
-    const std::string copy = plaintextCopyPath(storage, record);
+    DecryptedCopy copy;
+    copy.path = plaintextCopyPath(storage, record);
     const bool folder = recordKind(record) == RecordKind::EncryptedFolder;
-    if (auto st =
-            openArchiveInto(storage, archive, folder ? fs::path(storage) : fs::path(copy), pass, progress);
+    auto intent = Temporary::reserve(storage, TempKind::Copy, copy.path, record);
+    if (!intent) return intent.error();
+    if (auto st = openArchiveInto(storage, archive, folder ? fs::path(storage) : fs::path(copy.path), pass,
+                                  progress);
         !st)
         return st.error();
+    copy.identity = identityOf(copy.path);
+    auto written = takeSnapshot(copy.path);
+    auto digest = copyDigest(copy.path);
+    if (copy.identity && written && digest) {
+        copy.written = std::move(*written);
+        copy.digest = std::move(*digest);
+        (void)intent->made(*copy.identity, copy.digest);
+    }
+    copy.intent = std::make_shared<Temporary>(std::move(*intent));
     return copy;
+}
+
+Status keepCopy(const std::string& storage, const std::string& record, DecryptedCopy& copy) {
+    Status st;
+    if (!copy.digest.empty() && copy.identity) {
+        CopyManifest manifest = CopyManifest::load(storage);
+        manifest.set(record, copy.digest);
+        manifest.setIdentity(record, *copy.identity);
+        st = manifest.save(storage);
+    }
+    copy.intent.reset();
+    return st;
+}
+
+Status takeBackCopy(const std::string& storage, DecryptedCopy& copy) {
+    JournalScope scope(storage);
+    const auto now = identityOf(copy.path);
+    Status st;
+    if (!now || !copy.identity || *now != *copy.identity || copy.digest.empty())
+        st = fail(copy.path + " is no longer the copy that was written; it was left in place");
+    else
+        st = removeWhole(copy.path, &copy.written, nullptr);
+    if (!st && copy.intent) copy.intent->keepForSweep();
+    copy.intent.reset();
+    return st;
 }
 
 }  // namespace vaultry::vault

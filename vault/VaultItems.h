@@ -1,5 +1,7 @@
 #pragma once
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "util/Progress.h"
 #include "util/Result.h"
 #include "vault/SafeRemoval.h"
+#include "vault/Temporaries.h"
 
 // The steps of encrypting and decrypting one vault item, shared by the GUI flows and the CLI.
 namespace vaultry::vault {
@@ -17,6 +20,10 @@ struct ItemArchive {
     std::string record;             // the item's folder + "/" + the archive's name
     bool folder = false;
     Snapshot packed;  // what the archive holds, as writeArchive found it
+    // The archive's entry in the journal, from before it is written until the item is recorded
+    // (or the archive is gone): held while this plan lives, so that a run killed before the
+    // record was saved leaves an archive the next start removes.
+    std::shared_ptr<Temporary> intent;
 };
 
 // Where an item's archive goes; an error when the item does not exist, is a symbolic link or a
@@ -62,9 +69,28 @@ Status replaceArchive(const std::filesystem::path& storage, const std::filesyste
 // is still exactly what was packed. On an error the item is in its place, untouched.
 Status removeOriginal(const ItemArchive& plan);
 
+// A plaintext copy just written, and its entry in the journal (held while this lives).
+struct DecryptedCopy {
+    std::string path;
+    Snapshot written;                  // as it was unpacked
+    std::optional<Identity> identity;  // its top object
+    std::string digest;                // copyDigest as it was unpacked
+    std::shared_ptr<Temporary> intent;
+    const std::string& operator*() const { return path; }
+};
+
 // Writes the plaintext copy of an encrypted record (a file where it was, a folder into the
-// storage folder) and returns its path. Nothing is overwritten; a failure writes nothing.
-Result<std::string> decryptRecord(const std::string& record, const std::string& storage,
-                                  std::string_view pass, Progress& progress = Progress::none());
+// storage folder) and returns it. Nothing is overwritten; a failure writes nothing. The copy is
+// written down in the journal before it appears: until the caller has listed it as decrypted and
+// called keepCopy (or takeBackCopy), a run killed meanwhile leaves a copy the next start lists or
+// reports, never one nobody knows of.
+Result<DecryptedCopy> decryptRecord(const std::string& record, const std::string& storage,
+                                    std::string_view pass, Progress& progress = Progress::none());
+// The record is listed as decrypted: the copy manifest learns the copy (its digest and object),
+// and the journal entry goes.
+Status keepCopy(const std::string& storage, const std::string& record, DecryptedCopy& copy);
+// The record could not be listed: the copy goes again, while it is still as it was written. When
+// it cannot, its entry stays, so that the next start reports it.
+Status takeBackCopy(const std::string& storage, DecryptedCopy& copy);
 
 }  // namespace vaultry::vault

@@ -1,10 +1,13 @@
 #include "vault/VaultList.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
+#include <map>
+#include <mutex>
 #include <unordered_map>
 
 #include "desktop/FileKind.h"
@@ -12,6 +15,7 @@
 #include "vault/Archive.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
+#include "vault/Temporaries.h"
 #include "vault/VaultItems.h"
 
 namespace vaultry::vault {
@@ -141,16 +145,22 @@ bool present(const fs::path& p) {
     return fs::exists(fs::symlink_status(p, ec));
 }
 
+std::mutex restoresMutex;
+std::map<std::string, Temporary>& pendingRestores() {
+    static std::map<std::string, Temporary> restores;
+    return restores;
+}
+
 // Encrypts the copy into a temporary archive beside the old one, verifies it and puts it in place.
 Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
                            std::string_view pass, std::uint64_t bytes, Progress& progress) {
     const fs::path archive = archivePath(storage.string(), record);
-    std::string tmpName = lastComponent(record);
-    tmpName.insert(0, 1, '.');
-    tmpName.append(".relock");
-    const fs::path tmp = storage / tmpName;
+    // A name of its own, written down in the journal first: a run cut short leaves nothing that a
+    // later one would take for its own by the name.
+    const fs::path tmp = storage / ("." + lastComponent(record) + ".relock-" + randomSuffix());
+    auto entry = Temporary::reserve(storage, TempKind::File, tmp);
+    if (!entry) return entry.error();
     std::error_code ec;
-    fs::remove(tmp, ec);  // left over from an earlier attempt that was cut short
     const ArchiveKind kind =
         recordKind(record) == RecordKind::EncryptedFolder ? ArchiveKind::Folder : ArchiveKind::File;
     progress.begin("Encrypting " + copy.filename().string(), bytes);
@@ -158,10 +168,55 @@ Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, c
                                                  : encryptFile(copy, tmp, pass, ArchiveKind::File, progress);
     if (written) written = replaceArchive(storage, archive, tmp, pass, progress);
     if (!written) {
-        fs::remove(tmp, ec);
+        if (const auto id = identityOf(tmp); id && entry->identity() && *id == *entry->identity())
+            fs::remove(tmp, ec);
         return written;
     }
     syncFolder(storage);
+    return {};
+}
+
+const char* kindWord(char type) {
+    switch (type) {
+        case 'f':
+            return "a file";
+        case 'd':
+            return "a folder";
+        case 'l':
+            return "a symbolic link";
+    }
+    return "a special file";
+}
+
+// Whether what stands at the copy's place is still the copy that was unpacked: never a link, of
+// the record's kind, and the object the manifest noted when it was written. Anything else is not
+// the vault's to pack or delete.
+Status stillTheCopy(const std::string& record, const fs::path& copy, const CopyManifest& manifest,
+                    const char* outcome) {
+    const auto now = identityOf(copy);
+    if (!now) return fail("cannot read " + copy.string());
+    if (now->type == 'l') {
+        std::error_code ec;
+        return fail(copy.string() + " is now a symbolic link to " + fs::read_symlink(copy, ec).string() +
+                    "; " + outcome);
+    }
+    const char expected = recordKind(record) == RecordKind::EncryptedFolder ? 'd' : 'f';
+    if (now->type != expected)
+        return fail(copy.string() + " is now " + kindWord(now->type) + ", not the decrypted " +
+                    (expected == 'd' ? "folder" : "file") + "; " + outcome);
+    if (expected == 'f') {
+        // Editors save by writing a new file and renaming it over the old one: a new object, and
+        // still the user's copy. A file with other names is another file linked into its place.
+        struct stat st {};
+        if (::lstat(copy.c_str(), &st) != 0) return fail("cannot read " + copy.string());
+        if (st.st_nlink > 1)
+            return fail(copy.string() +
+                        " now has other hard links (another file was linked into its place); " + outcome);
+        return {};
+    }
+    if (const Identity* was = manifest.identity(record); was && *was != *now)
+        return fail(copy.string() +
+                    " is no longer the copy that was decrypted (another folder took its place); " + outcome);
     return {};
 }
 
@@ -182,6 +237,8 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
         manifest.erase(record);
         return Locked::NoCopy;
     }
+    if (auto st = stillTheCopy(record, *copy, manifest, "it was not locked"); !st) return st.error();
+    JournalScope scope(storage);
     // Nothing is saved or removed unless all of the copy can go: a copy half removed would look
     // changed next time and be packed over the good archive.
     if (auto st = checkRemovable(*copy); !st) return st.error();
@@ -234,7 +291,17 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
     if (kind == RecordKind::EncryptedFile) {
         const fs::path target = deletingExtension(record);
         if (present(target)) return fail(target.string() + " already exists");
+        // The restored file stands where the item's decrypted copy would: until the record is
+        // gone from the vault it is written down as one, so that a run killed in between leaves
+        // a copy the next start lists, never plaintext the vault shows as locked.
+        auto intent = Temporary::reserve(storage, TempKind::Copy, target, record);
+        if (!intent) return intent.error();
         if (auto r = openArchiveInto(storage, archive, target, *pass); !r) return r.error();
+        const auto id = identityOf(target);
+        const auto digest = copyDigest(target);
+        if (id && digest) (void)intent->made(*id, *digest);
+        std::lock_guard guard(restoresMutex);
+        pendingRestores()[record] = std::move(*intent);
         return true;
     }
     const fs::path home = fs::path(record).parent_path();
@@ -257,6 +324,8 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
     if (!present(archivePath(storage, record))) return false;
     const auto copy = safePlaintextCopy(storage, record);
     if (!unlocked || !copy || !present(*copy)) return restorePlaintext(storage, record, pass);
+    if (auto st = stillTheCopy(record, *copy, manifest, "it was left as it is"); !st) return st.error();
+    JournalScope scope(storage);
 
     const auto digest = copyDigest(*copy);
     const std::string* known = manifest.find(record);
@@ -280,6 +349,11 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
     std::optional<fs::path> leftover;
     if (auto st = removeWhole(*copy, nullptr, &leftover); !st) return st.error();
     return true;
+}
+
+void restoreSettled(const std::string& record) {
+    std::lock_guard guard(restoresMutex);
+    pendingRestores().erase(record);
 }
 
 Status rememberCopy(const std::string& storage, const std::string& record) {

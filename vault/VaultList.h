@@ -76,6 +76,9 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
 // when the archive must be opened.
 Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::string& record, bool unlocked,
                                     std::optional<std::string_view> pass, const CopyManifest& manifest);
+// A file restored by plaintextBeforeRemoval stays written down in the journal as the record's
+// copy until its record has left the vault's lists; this says it has (or will stay).
+void restoreSettled(const std::string& record);
 // Whether plaintextBeforeRemoval would open the archive (and so needs the pass phrase).
 bool removalNeedsArchive(const std::string& storage, const std::string& record, bool unlocked);
 

@@ -93,22 +93,30 @@ CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::strin
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", readFile(home / "err")};
 }
 
-bool runCliUntilStoppedThenKill(const std::filesystem::path& home, std::vector<std::string> args,
-                                const std::vector<std::string>& env) {
+PausedRun runCliKilledAt(const std::filesystem::path& home, std::vector<std::string> args,
+                         const std::string& input, const std::string& point) {
+    TempDir io;
+    writeFile(io / "in", input);
+    const std::filesystem::path mark = io / "paused";
     args.insert(args.begin(), VAULTRY_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> vars{"HOME=" + home.string(), "PATH=/usr/bin:/bin"};
-    vars.insert(vars.end(), env.begin(), env.end());
+    std::vector<std::string> env{"HOME=" + home.string(),
+                                 "PATH=/usr/bin:/bin",
+                                 "LANG=C.UTF-8",
+                                 "TZ=UTC",
+                                 "VAULTRY_MOUNTINFO=" + (home / "mountinfo").string(),
+                                 "VAULTRY_TEST_PAUSE=" + point,
+                                 "VAULTRY_TEST_PAUSE_MARK=" + mark.string()};
     std::vector<char*> envp;
-    for (auto& v : vars) envp.push_back(v.data());
+    for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, (home / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 0, (io / "in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
@@ -116,13 +124,24 @@ bool runCliUntilStoppedThenKill(const std::filesystem::path& home, std::vector<s
     const int started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
-    if (started != 0) return false;
+    PausedRun result;
+    if (started != 0) return result;
     int status = 0;
-    if (::waitpid(pid, &status, WUNTRACED) != pid) return false;
-    const bool stopped = WIFSTOPPED(status);
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return stopped;
+    // Until it stands at the point or has ended by itself: no time limit decides anything.
+    for (;;) {
+        if (std::filesystem::exists(mark)) {
+            result.paused = true;
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        if (::waitpid(pid, &status, WNOHANG) == pid) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    result.run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.run.out = readFile(io / "out");
+    result.run.err = readFile(io / "err");
+    return result;
 }
 
 int runProgram(const std::vector<std::string>& args) {

@@ -28,11 +28,15 @@ CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string>
 CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::string> args,
                        const std::string& input, std::chrono::microseconds delay, int signal);
 
-// Starts vaultry-cli on `home` with `env` added to its environment (a test hook that makes it
-// stop itself with SIGSTOP at a known point), waits until it has stopped, then kills it with
-// SIGKILL as a crash would. False when it ended without stopping (the hook was never reached).
-bool runCliUntilStoppedThenKill(const std::filesystem::path& home, std::vector<std::string> args,
-                                const std::vector<std::string>& env);
+// Starts vaultry-cli on `home` with `input` on standard input, lets it run until it reaches the
+// test pause point `point` (VAULTRY_TEST_PAUSE), and kills it there with SIGKILL, as a crash at
+// that moment would. `paused` says whether it got there; otherwise it ran to its end.
+struct PausedRun {
+    bool paused = false;
+    CliRun run;
+};
+PausedRun runCliKilledAt(const std::filesystem::path& home, std::vector<std::string> args,
+                         const std::string& input, const std::string& point);
 
 // A temporary home to run vaultry-cli in.
 struct CliHome {

@@ -57,4 +57,16 @@ VaultWorld::Strings VaultWorld::storedDecrypted() {
     return w.settings.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
 }
 
+void leaveTemporary(const fs::path& storage, vault::TempKind kind, const fs::path& path,
+                    const std::string& text) {
+    auto entry = vault::Temporary::reserve(storage, kind, path);
+    ASSERT_TRUE(entry) << entry.error().message;
+    if (text.empty())
+        fs::create_directories(path);
+    else
+        writeFile(path, text);
+    ASSERT_TRUE(entry->made(*vault::identityOf(path)));
+    entry->keepForSweep();
+}
+
 }  // namespace vaultry::test

@@ -10,6 +10,7 @@
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "vault/PSTableCellView.h"
+#include "vault/Temporaries.h"
 
 namespace vaultry::test {
 
@@ -35,5 +36,10 @@ struct VaultWorld {
         return runCli(w.dir.path(), std::move(args), input);
     }
 };
+
+// What a run that died left: `path` made (a file holding `text`, or a folder when `text` is
+// empty) and written down in the storage folder's journal as `kind`, its owner gone.
+void leaveTemporary(const std::filesystem::path& storage, vault::TempKind kind,
+                    const std::filesystem::path& path, const std::string& text = {});
 
 }  // namespace vaultry::test

@@ -1,0 +1,11 @@
+#pragma once
+#include <string_view>
+
+namespace vaultry {
+
+// A point where tests stop a run to kill it there, as a crash at that moment would: with
+// VAULTRY_TEST_PAUSE naming the point, the process makes the file VAULTRY_TEST_PAUSE_MARK names
+// and waits to be killed. Only builds with tests have the points; elsewhere this does nothing.
+void testPause(std::string_view point);
+
+}  // namespace vaultry
