@@ -134,7 +134,8 @@ TEST(VaultSafety, ACopyThatCannotBeRemovedIsKeptWholeAndNeverPackedAgain) {
         expectNoLeftovers(v.notes);
     }
     // Once it can go, it goes; the unchanged copy is not packed over its archive.
-    EXPECT_TRUE(v.lockRow(plan));
+    v.unlock();
+    EXPECT_TRUE(v.lockRow(plan)) << v.w.ui.alerts.back().informative;
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
     EXPECT_EQ(readFile(v.storage / "plan.txt.enc"), archiveBefore);
     EXPECT_EQ(readFile(v.notes / "other.txt"), "other");
@@ -581,7 +582,8 @@ TEST(VaultSafety, WhatNowStandsAtACopysPlaceIsNeverPackedNorRemoved) {
     fs::remove(v.notes / "plan.txt");
     writeFile(v.notes / ".plan.txt.swp", "the plan, edited");
     fs::rename(v.notes / ".plan.txt.swp", v.notes / "plan.txt");
-    EXPECT_TRUE(v.lockRow(plan));
+    v.unlock();
+    EXPECT_TRUE(v.lockRow(plan)) << v.w.ui.alerts.back().informative;
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
     EXPECT_EQ(readFile(v.opened(plan) / "file"), "the plan, edited");
 
@@ -628,7 +630,8 @@ TEST(VaultSafety, ACopyThatCannotBeListedIsTakenBack) {
     v.unlock();
     v.unlockRow(plan);
     EXPECT_EQ(readFile(v.notes / "plan.txt"), "the plan");
-    EXPECT_TRUE(v.lockRow(plan));
+    v.unlock();
+    EXPECT_TRUE(v.lockRow(plan)) << v.w.ui.alerts.back().informative;
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
 }
 
@@ -661,7 +664,8 @@ TEST(VaultSafety, TheStartListsOrReportsACopyAKilledDecryptionLeft) {
         << v.w.ui.alerts.back().informative;
     EXPECT_EQ(readFile(v.storage / "Work/a.txt"), "changed after the crash");
     v.unlock();
-    EXPECT_TRUE(v.lockRow(plan));
+    v.unlock();
+    EXPECT_TRUE(v.lockRow(plan)) << v.w.ui.alerts.back().informative;
     EXPECT_FALSE(fs::exists(v.notes / "plan.txt"));
 }
 
