@@ -10,6 +10,7 @@
 #include "vault/PSTableCellView.h"
 #include "vault/Records.h"
 #include "vault/StorageLock.h"
+#include "vault/VaultItems.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -118,6 +119,11 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
         return false;
     }
     const std::string storage = storageFolder();
+    std::string unavailable;
+    if (!storage.empty() && !storageAvailable(storage, &unavailable)) {
+        if (error) *error = unavailable;
+        return false;
+    }
     auto storageLock = vault::StorageLock::take(storage);
     if (!storageLock) {
         if (error) *error = storageLock.error().message;
@@ -179,6 +185,7 @@ void AppDelegate::RemoveFileFromListAction() {
         return;
     }
     const bool encrypted = vault::isEncrypted(record);
+    if (encrypted && !storage.empty() && !storageAvailable(storage)) return;
     // The archive goes only once the plaintext is where the user expects it: restored from the
     // archive, or the unlocked copy, checked and (a folder's) moved beside its record.
     if (encrypted) {
@@ -201,9 +208,8 @@ void AppDelegate::RemoveFileFromListAction() {
     ui_.reload(kTable);
     // Only an encrypted record has an archive; never a path formed without a storage folder.
     if (!encrypted || storage.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(vault::archivePath(storage, record), ec);
-    if (ec) logLine("remove " + vault::archivePath(storage, record) + ": " + ec.message());
+    if (auto st = vault::discardArchive(storage, vault::archivePath(storage, record), listPassPhrase()); !st)
+        logLine("remove " + record + ": " + st.error().message);
     vault::CopyManifest manifest = vault::CopyManifest::load(storage);
     if (manifest.find(record)) {
         manifest.erase(record);

@@ -8,6 +8,7 @@
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
+#include "vault/VaultIdentity.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -27,12 +28,8 @@ void AppDelegate::loadVaultLists() {
             prefs_.setPasswordVerifier(verifier);
             return prefs_.save();
         });
-        // Earlier versions kept a plain thumbnail of each encrypted picture.
-        std::error_code ec;
-        for (const auto& record : FileDataArray)
-            if (vault::recordKind(record) == vault::RecordKind::EncryptedFile &&
-                GetImageType(vault::innerExtension(record).c_str()) >= 0)
-                std::filesystem::remove(vault::thumbnailPath(*storage, record), ec);
+        // Earlier versions kept a plain thumbnail of encrypted files.
+        vault::removeEarlierThumbnails(*storage, FileDataArray);
     }
     // What a killed run left behind: temporary files and unpack folders (plaintext among them) and
     // items set aside, in the storage folder and the folders of the records.

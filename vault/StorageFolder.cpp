@@ -31,7 +31,7 @@ Status giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
     const fs::path entry = folder / ".directory";
     std::error_code ec;
     if (!fs::exists(entry, ec))
-        if (auto st = writeFileAtomically(entry, "[Desktop Entry]\nIcon=vaultry-foldericns\n", 0644); !st)
+        if (auto st = writeFileAtomically(entry, "[Desktop Entry]\nIcon=vaultry-foldericns\n", 0600); !st)
             return st;
     const auto r =
         spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", "vaultry-foldericns"});
