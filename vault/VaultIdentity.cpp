@@ -110,6 +110,9 @@ Status requireStorage(SettingsStore& settings, const std::string& storage) {
         auto made = writeMarker(storage);
         if (!made) return made.error();
         id = *made;
+        // Earlier versions may have left it readable by others.
+        std::error_code ec;
+        fs::permissions(storage, fs::perms::owner_all, fs::perm_options::replace, ec);
     }
     // Not stored, the marker is taken in again at the next use: the folder is the vault's now.
     prefs.setStorageFolderId(*id);
