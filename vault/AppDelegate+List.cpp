@@ -186,6 +186,12 @@ void AppDelegate::RemoveFileFromListAction() {
     }
     const bool encrypted = vault::isEncrypted(record);
     if (encrypted && !storage.empty() && !storageAvailable(storage)) return;
+    // Its archive leaves the integrity record too, which only the pass phrase can seal.
+    if (encrypted && !storage.empty() && !listPassPhrase() &&
+        std::filesystem::exists(vault::archivePath(storage, record))) {
+        ui_.showWindow(outlet::enterPDWindow);
+        return;
+    }
     // The archive goes only once the plaintext is where the user expects it: restored from the
     // archive, or the unlocked copy, checked and (a folder's) moved beside its record.
     if (encrypted) {
