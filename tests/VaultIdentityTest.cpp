@@ -146,6 +146,19 @@ TEST(StorageIdentity, AVaultOfAnEarlierVersionGetsItsIdentityOnlyWhereItsArchive
     const auto id = v.setting(key::StorageFolderId);
     ASSERT_TRUE(id);
     EXPECT_NE(readFile(v.storage / vault::kFolderMarker).find(*id), std::string::npos);
+
+    // A marker lost while the folder holds the very manifest the settings record is put back.
+    fs::remove(v.storage / vault::kFolderMarker);
+    r = v.run({"vault", "verify", "--password-stdin"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(readFile(v.storage / vault::kFolderMarker).find(*id), std::string::npos);
+    // Not where the manifest is another one.
+    fs::remove(v.storage / vault::kFolderMarker);
+    writeFile(v.storage / vault::ArchiveManifest::kFileName, "vaultry-integrity 1\n");
+    r = v.run({"vault", "verify", "--password-stdin"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("is not available. Is its drive connected?"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(v.storage / vault::kFolderMarker));
 }
 
 // The GUI refuses the same, with the same words, and its tidy never makes a tidy folder anew on a

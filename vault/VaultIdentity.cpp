@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "app/Preferences.h"
 #include "util/AtomicFile.h"
@@ -29,16 +30,17 @@ std::optional<std::string> readMarker(const fs::path& folder) {
     return id;
 }
 
-// A new marker, never over one that is there (another process may have written it meanwhile):
-// the marker the folder holds afterwards.
-Result<std::string> writeMarker(const fs::path& folder) {
-    unsigned char raw[16];
-    if (RAND_bytes(raw, sizeof raw) != 1) return fail("no random id available");
-    static const char* digits = "0123456789abcdef";
-    std::string id;
-    for (unsigned char c : raw) {
-        id += digits[c >> 4];
-        id += digits[c & 15];
+// A new marker (a random id, or the one given), never over one that is there (another process
+// may have written it meanwhile): the marker the folder holds afterwards.
+Result<std::string> writeMarker(const fs::path& folder, std::string id = {}) {
+    if (id.empty()) {
+        unsigned char raw[16];
+        if (RAND_bytes(raw, sizeof raw) != 1) return fail("no random id available");
+        static const char* digits = "0123456789abcdef";
+        for (unsigned char c : raw) {
+            id += digits[c >> 4];
+            id += digits[c & 15];
+        }
     }
     const fs::path tmp = folder / (std::string(kFolderMarker) + ".new");
     if (auto st = writeFileAtomically(tmp, std::string(kMarkerMagic) + "\n" + id + "\n", 0600); !st)
@@ -85,6 +87,16 @@ Status requireStorage(SettingsStore& settings, const std::string& storage) {
     const auto marker = readMarker(storage);
     if (wanted) {
         if (marker && *marker == *wanted) return {};
+        // A marker lost (a restore that left out dot files) while the folder still holds the
+        // very manifest the settings record: that proves the folder, and the marker is put back.
+        if (!marker)
+            if (std::ifstream in(fs::path(storage) / ArchiveManifest::kFileName, std::ios::binary); in) {
+                const std::string text((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+                const std::string id = ArchiveManifest::identityOf(text);
+                if (id == prefs.integrityIdentity() || id == prefs.integrityIdentityNext())
+                    if (auto put = writeMarker(storage, *wanted); put && *put == *wanted) return {};
+            }
         return fail(storageUnavailable(storage));
     }
     // A vault of an earlier version, or a new one: the folder gets its identity now, if it is
