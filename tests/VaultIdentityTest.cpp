@@ -226,6 +226,10 @@ TEST(IntegrityRecord, AnArchiveAwayWhileTheManifestIsSavedIsCheckedWhenItComesBa
     auto r = v.run({"vault", "verify", "--password-stdin"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "a.txt.enc: missing\n");
+    // A password change would leave it under the old password: it waits for it.
+    r = v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("missing from the storage folder: a.txt.enc"), std::string::npos) << r.err;
     v.encrypt("c.txt", "gamma");  // the manifest is saved while a.txt.enc is away
     // In its place comes another archive that opens with the password.
     writeFile(v.storage / "a.txt.enc", bBytes);

@@ -129,6 +129,14 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     const auto archives = archivesIn(storage);
     auto oldManifest = ArchiveManifest::open(storage, oldPass);
     if (!oldManifest) return oldManifest.error();
+    // An archive that is away would come back under the old password, and the new manifest would
+    // not know it: the change waits until it is back (or removed from the vault).
+    std::string away;
+    for (const auto& name : oldManifest->names()) {
+        std::error_code ec;
+        if (!fs::exists(storage / name, ec)) away += (away.empty() ? "" : ", ") + name;
+    }
+    if (!away.empty()) return fail("these archives are missing from the storage folder: " + away);
     // Every archive is checked against the manifest (or, not recorded yet, must open in exactly
     // one way) before anything is written: a changed archive, or one whose derivation is
     // uncertain, is never re-encrypted, and the change is refused naming it.
