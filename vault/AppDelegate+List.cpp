@@ -186,9 +186,11 @@ void AppDelegate::RemoveFileFromListAction() {
     }
     const bool encrypted = vault::isEncrypted(record);
     if (encrypted && !storage.empty() && !storageAvailable(storage)) return;
-    // Its archive leaves the integrity record too, which only the pass phrase can seal.
+    // Its archive leaves the integrity record too, which only the pass phrase can seal. (One that
+    // must be restored from its archive is refused below without it, and says why.)
     if (encrypted && !storage.empty() && !listPassPhrase() &&
-        std::filesystem::exists(vault::archivePath(storage, record))) {
+        std::filesystem::exists(vault::archivePath(storage, record)) &&
+        !vault::removalNeedsArchive(storage, record, contains(DecrytedDataArray, record))) {
         ui_.showWindow(outlet::enterPDWindow);
         return;
     }
