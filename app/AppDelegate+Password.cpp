@@ -151,9 +151,8 @@ void AppDelegate::ChangePassWordAction() {
     const std::string storage = storageFolder();
     // Archives on a drive that is not there cannot be re-encrypted; a new password stored now
     // would open none of them.
-    std::error_code ec;
-    if (!storage.empty() && !std::filesystem::is_directory(storage, ec)) {
-        refuse("The storage folder " + storage + " is not available. Connect it and try again.");
+    if (std::string why; !storage.empty() && !storageAvailable(storage, &why)) {
+        refuse(why);
         return;
     }
     // Held until the new verifier is stored, so that no other process settles this change.

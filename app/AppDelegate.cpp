@@ -35,6 +35,13 @@ AppDelegate::AppDelegate(Services services)
     for (const auto& [name, handler] : observed)
         observers_.push_back(
             nc.addObserver(name, [this, h = handler](const Notification& n) { (this->*h)(n); }));
+    integrityKeeper_ = std::make_unique<vault::SettingsIntegrityKeeper>(
+        s_.settings, [&notifier = s_.notifier, &main = s_.mainThread](const std::string& message) {
+            logLine("integrity record: " + message);
+            main.post([&notifier, message] {
+                notifier.schedule({"vaultry.integrity", "Vaultry checked your archives", message, {}});
+            });
+        });
     gInstance = this;
 }
 

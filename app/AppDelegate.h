@@ -31,6 +31,7 @@
 #include "platform/Workspace.h"
 #include "vault/AutoLock.h"
 #include "vault/Records.h"
+#include "vault/VaultIdentity.h"
 
 namespace vaultry {
 
@@ -215,6 +216,14 @@ public:
     bool isMovingStorage() const { return storageMoveRunning_; }
     // The storage folder ("EncyptedStorePath"), empty when none is set.
     std::string storageFolder() const;
+    // Whether the storage folder is the vault's own (vault::requireStorage); when it is not, the
+    // user is told (with an alert unless `why` takes the message) and nothing may be done there.
+    bool storageAvailable(const std::string& storage, std::string* why = nullptr);
+    // True when a record of the vault is encrypted: its archive needs the storage folder.
+    bool holdsArchives() const;
+    // The tidy folder may be written to: the storage folder's identity when it lies there, and
+    // the tidy folder's own. The message when it may not.
+    std::string tidyDestinationRefusal(const std::string& folder);
 
     // ---- Vault list, switches, filters, quit and close -------------------------------------
     // Table data source of "fileTableView". A negative row yields no view; a row beyond the
@@ -508,6 +517,8 @@ private:
     std::string storelocationPath_;
     std::atomic<bool> binaryCookie_{false};
     std::vector<NotificationCenter::Token> observers_;
+    // The integrity manifest's identity is kept in the settings vaultry-cli shares.
+    std::unique_ptr<vault::SettingsIntegrityKeeper> integrityKeeper_;
 };
 
 }  // namespace vaultry

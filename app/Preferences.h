@@ -40,6 +40,10 @@ enum class PrefType { Flag, Text, Number, Date, Data, TextList };
     X(LastAutoTidyDate, key::LastAutoTidyDate, Date, std::nullopt)               \
     X(CookieKeepDomains, key::CookieKeepDomains, TextList, StringArray{})        \
     X(TidyLocationGrant, key::TidyLocationData, Data, std::nullopt)              \
+    X(StorageFolderId, key::StorageFolderId, Text, std::nullopt)                 \
+    X(TidyFolderId, key::TidyFolderId, Text, std::nullopt)                       \
+    X(IntegrityIdentity, key::IntegrityIdentity, Text, std::nullopt)             \
+    X(IntegrityIdentityNext, key::IntegrityIdentityNext, Text, std::nullopt)     \
     X(AutoLockMinutes, key::VaultAutoLockMinutes, Number, Value(std::uint64_t{0}))
 
 enum class Pref {
@@ -86,6 +90,16 @@ public:
     // makes a stored value safe).
     std::uint64_t autoLockMinutes() const { return number(Pref::AutoLockMinutes); }
     void setAutoLockMinutes(std::uint64_t minutes) { setNumber(Pref::AutoLockMinutes, minutes); }
+    // The storage folder's marker id (vault/VaultIdentity.h).
+    std::optional<std::string> storageFolderId() const { return text(Pref::StorageFolderId); }
+    void setStorageFolderId(const std::string& id) { setText(Pref::StorageFolderId, id); }
+    std::optional<std::string> tidyFolderId() const { return text(Pref::TidyFolderId); }
+    void setTidyFolderId(const std::string& id) { setText(Pref::TidyFolderId, id); }
+    // The integrity manifest's identity, and the next one while a write of it is in progress.
+    std::optional<std::string> integrityIdentity() const { return text(Pref::IntegrityIdentity); }
+    void setIntegrityIdentity(const std::string& id) { setText(Pref::IntegrityIdentity, id); }
+    std::optional<std::string> integrityIdentityNext() const { return text(Pref::IntegrityIdentityNext); }
+    void setIntegrityIdentityNext(const std::string& id) { setText(Pref::IntegrityIdentityNext, id); }
     // A grant of an item the vault hides or packs, kept under the item's own path.
     void setItemGrant(const std::string& path, const Bytes& grant) { store_.set(path, grant); }
 

@@ -35,4 +35,13 @@ inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
 inline constexpr const char* TidyLocationData = "TidyLocationData";
 // Idle minutes before decrypted copies are locked: 0 for never, 5, 15 or 60.
 inline constexpr const char* VaultAutoLockMinutes = "VaultAutoLockMinutes";
+// The id in the storage folder's marker file: a folder without it is not the vault's (an
+// unplugged drive's empty mount point).
+inline constexpr const char* StorageFolderId = "StorageFolderId";
+// The tidy folder's marker id and the folder it was made in ("<id> <folder>").
+inline constexpr const char* TidyFolderId = "TidyFolderId";
+// The identity of the storage folder's integrity manifest ("<salt hex> <digest hex>"), and the
+// one a save or password change in progress announced before writing it.
+inline constexpr const char* IntegrityIdentity = "IntegrityIdentity";
+inline constexpr const char* IntegrityIdentityNext = "IntegrityIdentityNext";
 }  // namespace vaultry::key

@@ -17,6 +17,7 @@
 #include "desktop/Tidy.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
+#include "vault/VaultIdentity.h"
 
 namespace vaultry::cli {
 namespace {
@@ -125,8 +126,19 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
                        << escaped(folder) << '\n';
             return;
         }
+        // Never into an empty mount point: the items would be hidden under the drive once it is back.
+        if (auto st = vault::requireStorage(ctx.settings(),
+                                            ctx.settings().string(key::EncyptedStorePath).value_or(""));
+            !st) {
+            ctx.error(st.error().message);
+            return;
+        }
         prompt::confirm(ctx, "Move every item on " + escaped(desktop) + " into " + escaped(folder) + "?",
                         "tidy run");
+        if (auto st = vault::requireTidyFolder(ctx.settings(), folder); !st) {
+            ctx.error(st.error().message);
+            return;
+        }
         Result<tidy::TidyOutcome> outcome = fail("not run");
         {
             ProgressLine line(ctx);

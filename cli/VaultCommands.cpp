@@ -22,6 +22,7 @@
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 #include "vault/Temporaries.h"
+#include "vault/VaultIdentity.h"
 #include "vault/VaultItems.h"
 
 namespace vaultry::cli {
@@ -31,6 +32,7 @@ namespace fs = std::filesystem;
 
 struct Options {
     bool change = false;
+    bool reseal = false;
     std::vector<std::string> items;
     std::string folder;
 };
@@ -127,13 +129,12 @@ void passwordSet(Context& ctx, const Options& o) {
         return;
     }
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
-    std::error_code ec;
-    if (o.change && !storage.empty() && !fs::is_directory(storage, ec)) {
+    if (o.change && !storage.empty())
         // Its archives cannot be re-encrypted; a new password stored now would open none of them.
-        ctx.error("the password could not be changed: the storage folder " + storage +
-                  " is not available; connect it and try again");
-        return;
-    }
+        if (auto st = vault::requireStorage(ctx.settings(), storage); !st) {
+            ctx.error(st.error().message);
+            return;
+        }
     // Held until the new verifier is stored, so that no other process settles this change.
     auto lock = vault::StorageLock::take(storage);
     if (!lock) {
@@ -182,8 +183,18 @@ void storageSet(Context& ctx, const Options& o) {
     auto lock = vault::StorageLock::take(current);
     if (!lock) return refuse(lock.error().message);
     std::optional<vault::StorageMove> move;
-    std::error_code ec;
-    if (!current.empty() && fs::exists(current, ec)) {
+    const auto records =
+        ctx.settings().stringArray(key::VaultryDataArray).value_or(std::vector<std::string>{});
+    const bool needsCurrent =
+        std::any_of(records.begin(), records.end(), [](const auto& r) { return vault::isEncrypted(r); });
+    // The vault moves only from its own folder; records whose archives are on a drive that is not
+    // there keep the setting where it is.
+    Status currentThere = current.empty() ? fail("none") : vault::requireStorage(ctx.settings(), current);
+    if (!currentThere && needsCurrent) {
+        ctx.error(currentThere.error().message);
+        return;
+    }
+    if (currentThere) {
         std::optional<Result<vault::StorageMove>> moved;
         {
             ProgressLine line(ctx);
@@ -199,6 +210,13 @@ void storageSet(Context& ctx, const Options& o) {
     } else if (auto st = vault::ensurePrivateFolder(storage); !st) {
         return refuse(st.error().message);
     }
+    // The copy carries the marker of the vault; a new folder gets one of its own.
+    auto id = vault::markStorageFolder(storage);
+    if (!id) {
+        if (move) vault::rollBackStorageMove(current);
+        return refuse(id.error().message);
+    }
+    ctx.settings().set(key::StorageFolderId, *id);
     ctx.settings().set(key::EncyptedFatherStorePath, *grant);
     ctx.settings().set(key::EncyptedStorePath, storage);
     if (auto st = ctx.settings().flush(); !st) {
@@ -262,8 +280,19 @@ std::optional<std::string> storageOrError(Context& ctx) {
     return storage;
 }
 
+// The storage folder, when it is set and is the vault's own (see vault/VaultIdentity.h).
+std::optional<std::string> availableStorage(Context& ctx) {
+    auto storage = storageOrError(ctx);
+    if (!storage) return std::nullopt;
+    if (auto st = vault::requireStorage(ctx.settings(), *storage); !st) {
+        ctx.error(st.error().message);
+        return std::nullopt;
+    }
+    return storage;
+}
+
 void encrypt(Context& ctx, const Options& o) {
-    const auto storage = storageOrError(ctx);
+    const auto storage = availableStorage(ctx);
     if (!storage) return;
     auto pass = unlock(ctx);
     if (!pass) return;
@@ -324,14 +353,16 @@ void encrypt(Context& ctx, const Options& o) {
         vault::learnRecordKind(plan->record, kind);
         if (!saveRecordChanges(ctx, recordChanges(plan->record, kind))) {
             // Not recorded: the original stays and the archive goes.
-            fs::remove(plan->archive, ec);
+            if (auto gone = vault::discardArchive(*storage, plan->archive, *pass); !gone)
+                ctx.error(gone.error().message);
             continue;
         }
         if (plan->intent) (void)plan->intent->markRecorded();
         if (auto st = vault::removeOriginal(*plan); !st) {
             // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
             if (saveRecordChanges(ctx, recordChanges(plan->record, std::nullopt)))
-                fs::remove(plan->archive, ec);
+                if (auto gone = vault::discardArchive(*storage, plan->archive, *pass); !gone)
+                    ctx.error(gone.error().message);
             ctx.error(st.error().message + "; it was kept and not encrypted");
             continue;
         }
@@ -342,7 +373,7 @@ void encrypt(Context& ctx, const Options& o) {
 }
 
 void decrypt(Context& ctx, const Options& o) {
-    const auto storage = storageOrError(ctx);
+    const auto storage = availableStorage(ctx);
     if (!storage) return;
     auto pass = unlock(ctx);
     if (!pass) return;
@@ -389,15 +420,50 @@ void decrypt(Context& ctx, const Options& o) {
     password::wipe(*pass);
 }
 
+// A new integrity record, deliberately: after a manifest was lost or replaced, once every archive
+// is shown to open with the pass phrase.
+void reseal(Context& ctx, const std::string& storage) {
+    auto pass = unlock(ctx);
+    if (!pass) return;
+    try {
+        prompt::confirm(
+            ctx,
+            "Check every archive and write a new integrity record of those that open? Do this only "
+            "if you know why the old one is missing or was replaced",
+            "vault verify --reseal");
+    } catch (...) {
+        password::wipe(*pass);
+        throw;
+    }
+    auto bad = vault::resealArchives(storage, *pass);
+    if (bad && bad->empty()) bad = vault::checkVault(storage, records(ctx), *pass);
+    password::wipe(*pass);
+    if (!bad) {
+        ctx.error(bad.error().message);
+        return;
+    }
+    for (const auto& line : *bad) std::cout << escaped(line) << '\n';
+    if (!bad->empty()) {
+        ctx.exit = kFailed;
+        return;
+    }
+    ctx.info() << "the integrity record was written anew\n";
+}
+
 // Every archive (or those of the named records) against the manifest and by a full decryption
-// to nowhere: a line per archive that does not hold, and exit 1 when there is one.
+// to nowhere: a line per archive that does not hold, a missing one included, and exit 1 when
+// there is one. With --reseal, a new manifest is written once every archive opens.
 void verify(Context& ctx, const Options& o) {
-    const auto storage = storageOrError(ctx);
+    const auto storage = availableStorage(ctx);
     if (!storage) return;
     learnKinds(ctx);
+    if (o.reseal) {
+        if (!o.items.empty()) throw UsageError("--reseal checks every archive; give no records");
+        return reseal(ctx, *storage);
+    }
     std::vector<fs::path> archives;
     if (o.items.empty()) {
-        archives = vault::archivesIn(*storage);
+        // Every record and every manifest entry (checkVault).
     } else {
         const auto list = records(ctx);
         for (const auto& raw : o.items) {
@@ -412,7 +478,8 @@ void verify(Context& ctx, const Options& o) {
     }
     auto pass = unlock(ctx);
     if (!pass) return;
-    auto bad = vault::checkArchives(*storage, archives, *pass);
+    auto bad = o.items.empty() ? vault::checkVault(*storage, records(ctx), *pass)
+                               : vault::checkArchives(*storage, archives, *pass);
     password::wipe(*pass);
     if (!bad) {
         ctx.error(bad.error().message);
@@ -547,6 +614,10 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
     auto* verifyCmd = vault->add_subcommand(
         "verify", "Check every archive (or those of RECORD) against the manifest and by decrypting it");
     verifyCmd->add_option("RECORD", o->items, "Records as `vault list` prints them");
+    verifyCmd->add_flag(
+        "--reseal", o->reseal,
+        "Write a new integrity record once every archive opens with the password (asks first)");
+    addYesFlag(verifyCmd, ctx);
     passFlag(verifyCmd);
     verifyCmd->callback([&ctx, o] { verify(ctx, *o); });
 }

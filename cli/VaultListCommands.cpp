@@ -14,6 +14,8 @@
 #include "vault/SafeRemoval.h"
 #include "vault/StorageLock.h"
 #include "vault/Temporaries.h"
+#include "vault/VaultIdentity.h"
+#include "vault/VaultItems.h"
 #include "vault/VaultList.h"
 
 namespace vaultry::cli {
@@ -110,6 +112,11 @@ void lockRecords(Context& ctx, const Options& o) {
         }
     if (chosen.empty()) return;
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    if (!storage.empty())
+        if (auto st = vault::requireStorage(ctx.settings(), storage); !st) {
+            ctx.error(st.error().message);
+            return;
+        }
     vault::CopyManifest manifest =
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     if (ctx.dryRun) {
@@ -175,9 +182,18 @@ void removeRecords(Context& ctx, const Options& o) {
     prompt::confirm(ctx, "Remove " + std::to_string(o.records.size()) + " item(s) from Vaultry?",
                     "vault remove");
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    const bool encrypted =
+        std::any_of(o.records.begin(), o.records.end(), [](const auto& r) { return vault::isEncrypted(r); });
+    if (encrypted && !storage.empty())
+        if (auto st = vault::requireStorage(ctx.settings(), storage); !st) {
+            ctx.error(st.error().message);
+            return;
+        }
     std::optional<password::PassPhrase> pass;
+    // An archive that goes leaves the integrity record too, which only the pass phrase can seal.
     if (std::any_of(o.records.begin(), o.records.end(), [&](const auto& r) {
-            return vault::removalNeedsArchive(storage, r, contains(decrypted, r));
+            return vault::removalNeedsArchive(storage, r, contains(decrypted, r)) ||
+                   (vault::isEncrypted(r) && !storage.empty() && fs::exists(vault::archivePath(storage, r)));
         })) {
         pass = askPassPhrase(ctx);
         if (!pass) return;
@@ -214,9 +230,11 @@ void removeRecords(Context& ctx, const Options& o) {
         saveRemovals(ctx, key::VaultryDecryptedDataArray, {record});
         vault::restoreSettled(record);
         if (ownsArchive && !storage.empty()) {
-            std::error_code ec;
-            fs::remove_all(vault::archivePath(storage, record), ec);
-            if (ec) ctx.error("cannot delete " + vault::archivePath(storage, record) + ": " + ec.message());
+            if (auto st = vault::discardArchive(
+                    storage, vault::archivePath(storage, record),
+                    pass ? std::optional<std::string_view>(pass->view()) : std::nullopt);
+                !st)
+                ctx.error(st.error().message);
             manifest.erase(record);
         }
         ctx.info() << "removed\t" << escaped(record) << '\n';

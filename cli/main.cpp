@@ -4,6 +4,7 @@
 #include "cli/Cli.h"
 #include "platform/Version.h"
 #include "platform/linux/SecretGuard.h"
+#include "vault/VaultIdentity.h"
 
 namespace vaultry::cli {
 namespace {
@@ -108,6 +109,9 @@ int main(int argc, char** argv) {
     addVaultCommands(app, ctx);
     addVaultListCommands(app, ctx);
     addCompletionCommand(app, ctx);
+    // The integrity manifest's identity lives in the settings the GUI shares.
+    ::vaultry::vault::SettingsIntegrityKeeper keeper(
+        ctx.settings(), [](const std::string& message) { std::cerr << "vaultry-cli: " << message << '\n'; });
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

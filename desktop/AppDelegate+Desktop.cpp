@@ -8,6 +8,7 @@
 #include "desktop/Tidy.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
+#include "vault/VaultIdentity.h"
 
 namespace vaultry {
 namespace {
@@ -55,6 +56,15 @@ TidyRun tidyWork(const std::string& desktop, const std::string& folder, const St
 }  // namespace
 
 std::string AppDelegate::tidyStorageFolder() const { return tidy::storageFolder(StorelocationPath()); }
+
+std::string AppDelegate::tidyDestinationRefusal(const std::string& folder) {
+    // Never into an empty mount point: the items would be hidden under the drive once it is back.
+    const std::string location = StorelocationPath();
+    if (!location.empty() && location == storageFolder())
+        if (auto st = vault::requireStorage(s_.settings, location); !st) return st.error().message;
+    if (auto st = vault::requireTidyFolder(s_.settings, folder); !st) return st.error().message;
+    return {};
+}
 
 void AppDelegate::addDesktopNode(const std::shared_ptr<FBFileNode>& node) {
     const std::string kindName = node->fileKindType();
@@ -131,8 +141,13 @@ void AppDelegate::ClickTidyAction() {
         return;
     }
     if (tidyThreader.joinable()) tidyThreader.join();  // an automatic tidy has handed back already
-    tidyRunning_ = true;
     const std::string folder = tidyStorageFolder();
+    if (const std::string why = tidyDestinationRefusal(folder); !why.empty()) {
+        logLine("tidy: " + why);
+        ui_.runAlert({"The Desktop could not be tidied.", why, " Ok ", "", ""});
+        return;
+    }
+    tidyRunning_ = true;
     const StringArray exclusions = prefs_.tidyExclusions();
     // The work runs behind the progress window; the lists and alerts follow here, on the main thread.
     Progress progress;
@@ -147,7 +162,13 @@ void AppDelegate::ClickTidyAction() {
 
 void AppDelegate::StartTidyActThreader(std::string desktopPath) {
     // The automatic tidy: nobody watches it, so it has no window and nothing cancels it.
-    const TidyRun run = tidyWork(desktopPath, tidyStorageFolder(), prefs_.tidyExclusions(), Progress::none());
+    const std::string folder = tidyStorageFolder();
+    TidyRun run;
+    run.error = tidyDestinationRefusal(folder);
+    if (run.error.empty())
+        run = tidyWork(desktopPath, folder, prefs_.tidyExclusions(), Progress::none());
+    else
+        logLine("tidy: " + run.error);
     s_.mainThread.performAndWait([&] {
         tidyMovedCount_ = run.moved;
         RefreshFinishTableViewMainThreadHandle(run.records, run.failedCount, run.failedNames, run.error);

@@ -20,6 +20,7 @@
 
 #include "util/AtomicFile.h"
 #include "vault/SafeRemoval.h"
+#include "vault/VaultIdentity.h"
 
 namespace vaultry::tidy {
 namespace fs = std::filesystem;
@@ -530,8 +531,14 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
     std::error_code ec;
     const bool hadFolder = fs::exists(tidyFolder, ec);
     if (!options.dryRun) {
-        fs::create_directories(tidyFolder, ec);
-        if (ec || !fs::is_directory(tidyFolder, ec))
+        // Only the tidy folder itself is made: its location missing is a drive that is not there.
+        if (!fs::is_directory(fs::path(tidyFolder).parent_path(), ec))
+            return fail(vault::tidyFolderUnavailable(tidyFolder));
+        if (!hadFolder) {
+            fs::create_directory(tidyFolder, ec);
+            fs::permissions(tidyFolder, fs::perms::owner_all, fs::perm_options::replace, ec);
+        }
+        if (!fs::is_directory(tidyFolder, ec))
             return fail("cannot create the tidy folder " + tidyFolder + ": " + ec.message());
         // A tidy killed half-way becomes the tidy before this one.
         if (auto st = recoverJournal(tidyFolder); !st) return fail(st.error().message);

@@ -44,6 +44,7 @@ struct Tidy {
 
     Tidy() {
         fs::create_directories(desktop);
+        fs::create_directories(store);  // chosen in a folder panel: it exists
         app.setStorelocationPath(store.string());
     }
     int reloads(const char* outlet) { return w.ui.at(outlet).reloads; }

@@ -83,6 +83,18 @@ TEST(LinuxSpawn, FolderIconReportsAFailingOrMissingGio) {
               (std::vector<std::string>{"set", dir.path().string(), "metadata::custom-icon-name",
                                         "vaultry-foldericns"}));
     EXPECT_EQ(test::readFile(dir / ".directory"), "[Desktop Entry]\nIcon=vaultry-foldericns\n");
+    // Private like everything Vaultry writes in the storage folder; one an earlier version left
+    // readable by everyone is made private, one that is not ours is left alone.
+    const auto mode = [&dir] { return fs::status(dir / ".directory").permissions(); };
+    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir / ".directory", static_cast<fs::perms>(0644));
+    EXPECT_TRUE(vault::giveFolderIcon(dir.path(), spawn));
+    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write);
+    test::writeFile(dir / ".directory", "[Desktop Entry]\nIcon=mine\n");
+    fs::permissions(dir / ".directory", static_cast<fs::perms>(0644));
+    EXPECT_TRUE(vault::giveFolderIcon(dir.path(), spawn));
+    EXPECT_EQ(mode(), static_cast<fs::perms>(0644));
+    fs::remove(dir / ".directory");
 
     spawn.answer = [](const test::FakeSpawn::Call&) -> Result<Spawn::Output> {
         return Spawn::Output{1, "", "gio: Setting attribute not supported"};

@@ -29,6 +29,7 @@ struct Desk {
     fs::path desktop = dir / "Desktop";
     fs::path folder = dir / "store/com.Quenmark.sortello";
     Desk() {
+        fs::create_directories(folder.parent_path());  // the location the user chose
         writeFile(desktop / "a.txt", "a");
         writeFile(desktop / "b.png", "b");
         writeFile(desktop / "c 100%.pdf", "c");

@@ -233,6 +233,9 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
             EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), current,
                                              {vault::kNewDerivation, {}, {}}))
                 << archive;
+        // The manifest's identity in the settings followed the change, finished or undone.
+        const auto r = c.run({"vault", "verify", "--password-stdin"}, current + "\n");
+        EXPECT_EQ(r.code, 0) << r.out << r.err;
     }
 }
 

@@ -95,22 +95,33 @@ TEST(VaultFlow, EncryptAndDecryptAFileAndAFolder) {
     EXPECT_FALSE(fs::exists(notes / "plan.txt"));
     EXPECT_FALSE(fs::exists(work));
     EXPECT_EQ(permsOf(v.storage), fs::perms::owner_all);
-    EXPECT_EQ(permsOf(v.storage / "libdata"), fs::perms::owner_all);
     EXPECT_EQ(permsOf(v.storage / "plan.txt.enc"), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(permsOf(v.storage / "My $Work.tar.gz"), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_TRUE(fs::exists(v.storage / "libdata/plan"));
-    // A picture's thumbnail would show the picture itself, unencrypted: none is stored.
-    EXPECT_FALSE(fs::exists(v.storage / "libdata/photo"));
-    ASSERT_EQ(v.w.thumbnailer.sizes.size(), 1u);  // folders get none
-    EXPECT_EQ(v.w.thumbnailer.sizes[0].width, 45);
-    EXPECT_EQ(v.w.thumbnailer.sizes[0].height, 60);
+    // Nothing drawn from an item's content is stored: a thumbnail would be a plain copy of it.
+    EXPECT_FALSE(fs::exists(v.storage / "libdata"));
+    EXPECT_TRUE(v.w.thumbnailer.sizes.empty());
+    // Every file Vaultry wrote in the storage folder is the user's alone, every folder too.
+    for (auto it = fs::recursive_directory_iterator(v.storage); it != fs::recursive_directory_iterator();
+         ++it)
+        EXPECT_EQ(permsOf(it->path()),
+                  it->is_directory() ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write)
+            << it->path();
+    // Each row shows the icon of its item's kind.
+    EXPECT_EQ(v.row((notes / "photo.jpg.enc").string())->imageView,
+              platform::ImageRef::iconOf((notes / "photo.jpg").string()));
+    EXPECT_EQ(v.row(planRecord)->imageView, platform::ImageRef::iconOf((notes / "plan.txt").string()));
 
-    // One left by an earlier version is removed at the next start.
+    // Those an earlier version left (of any file) are removed at the next start; what is not at
+    // a record's thumbnail stays.
     writeFile(v.storage / "libdata/photo", "old plain thumbnail");
+    writeFile(v.storage / "libdata/plan", "old plain thumbnail");
+    writeFile(v.storage / "libdata/other", "not ours");
     AppDelegate again(v.w.services());
     again.applicationDidFinishLaunching();
     EXPECT_FALSE(fs::exists(v.storage / "libdata/photo"));
-    EXPECT_TRUE(fs::exists(v.storage / "libdata/plan"));
+    EXPECT_FALSE(fs::exists(v.storage / "libdata/plan"));
+    EXPECT_TRUE(fs::exists(v.storage / "libdata/other"));
+    EXPECT_EQ(permsOf(v.storage / "libdata"), fs::perms::owner_all);
 
     EXPECT_TRUE(v.app->DecryptFileFolderFunction(planRecord));
     EXPECT_EQ(readFile(notes / "plan.txt"), "the plan");

@@ -310,6 +310,9 @@ TEST(VaultSafety, RemovingAnUnlockedItemWhoseCopyIsGoneRestoresItFirst) {
     EXPECT_EQ(readFile(v.notes / "plan.txt"), "the plan");
     EXPECT_FALSE(fs::exists(v.storage / "plan.txt.enc"));
     EXPECT_TRUE(v.storedRecords().empty());
+    // Its entry left the integrity record with it: nothing is reported missing.
+    v.app->VerifyArchivesAction();
+    EXPECT_EQ(v.w.ui.alerts.back().message, "Every archive is intact.");
 
     // Without the pass phrase nothing can be restored, so nothing is removed.
     writeFile(v.notes / "b.txt", "b");
@@ -319,6 +322,15 @@ TEST(VaultSafety, RemovingAnUnlockedItemWhoseCopyIsGoneRestoresItFirst) {
     v.start();
     v.remove(b);
     EXPECT_EQ(v.w.ui.alerts.back().message, "The item could not be restored");
+    EXPECT_TRUE(fs::exists(v.storage / "b.txt.enc"));
+    EXPECT_EQ(v.storedRecords(), Strings{b});
+
+    // Its copy back in place, nothing needs restoring; but the archive's entry leaves the
+    // integrity record only with the pass phrase, so it is asked for first.
+    writeFile(v.notes / "b.txt", "b");
+    v.w.ui.hideWindow("enterPDWindow");
+    v.remove(b);
+    EXPECT_TRUE(v.w.ui.isVisible("enterPDWindow"));
     EXPECT_TRUE(fs::exists(v.storage / "b.txt.enc"));
     EXPECT_EQ(v.storedRecords(), Strings{b});
 }

@@ -10,6 +10,7 @@
 #include "vault/PSTableCellView.h"
 #include "vault/Records.h"
 #include "vault/StorageLock.h"
+#include "vault/VaultItems.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -118,6 +119,11 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
         return false;
     }
     const std::string storage = storageFolder();
+    std::string unavailable;
+    if (!storage.empty() && !storageAvailable(storage, &unavailable)) {
+        if (error) *error = unavailable;
+        return false;
+    }
     auto storageLock = vault::StorageLock::take(storage);
     if (!storageLock) {
         if (error) *error = storageLock.error().message;
@@ -183,6 +189,15 @@ void AppDelegate::RemoveFileFromListAction() {
     if (!claimant.empty())
         logLine("remove " + record + ": its archive is also named by " + claimant + "; it stays");
     const bool encrypted = vault::isEncrypted(record) && claimant.empty();
+    if (encrypted && !storage.empty() && !storageAvailable(storage)) return;
+    // Its archive leaves the integrity record too, which only the pass phrase can seal. (One that
+    // must be restored from its archive is refused below without it, and says why.)
+    if (encrypted && !storage.empty() && !listPassPhrase() &&
+        std::filesystem::exists(vault::archivePath(storage, record)) &&
+        !vault::removalNeedsArchive(storage, record, contains(DecrytedDataArray, record))) {
+        ui_.showWindow(outlet::enterPDWindow);
+        return;
+    }
     // The archive goes only once the plaintext is where the user expects it: restored from the
     // archive, or the unlocked copy, checked and (a folder's) moved beside its record.
     if (encrypted) {
@@ -206,9 +221,8 @@ void AppDelegate::RemoveFileFromListAction() {
     ui_.reload(kTable);
     // Only an encrypted record has an archive; never a path formed without a storage folder.
     if (!encrypted || storage.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(vault::archivePath(storage, record), ec);
-    if (ec) logLine("remove " + vault::archivePath(storage, record) + ": " + ec.message());
+    if (auto st = vault::discardArchive(storage, vault::archivePath(storage, record), listPassPhrase()); !st)
+        logLine("remove " + record + ": " + st.error().message);
     vault::CopyManifest manifest = vault::CopyManifest::load(storage);
     if (manifest.find(record)) {
         manifest.erase(record);

@@ -9,6 +9,7 @@
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
 #include "vault/Temporaries.h"
+#include "vault/VaultIdentity.h"
 #include "vault/VaultList.h"
 
 namespace vaultry {
@@ -46,12 +47,8 @@ void AppDelegate::loadVaultLists() {
             prefs_.setPasswordVerifier(verifier);
             return prefs_.save();
         });
-        // Earlier versions kept a plain thumbnail of each encrypted picture.
-        std::error_code ec;
-        for (const auto& record : FileDataArray)
-            if (vault::recordKind(record) == vault::RecordKind::EncryptedFile &&
-                GetImageType(vault::innerExtension(record).c_str()) >= 0)
-                std::filesystem::remove(vault::thumbnailPath(*storage, record), ec);
+        // Earlier versions kept a plain thumbnail of encrypted files.
+        vault::removeEarlierThumbnails(*storage, FileDataArray);
     }
     // What a killed run left behind, as the storage folder's journal names it: temporary files and
     // unpack folders (plaintext among them), items set aside, archives never recorded and

@@ -71,6 +71,22 @@ void AppDelegate::forgetPassPhrase() {
 
 std::string AppDelegate::storageFolder() const { return prefs_.storePath().value_or(""); }
 
+bool AppDelegate::holdsArchives() const {
+    const auto records = prefs_.records();
+    return std::any_of(records.begin(), records.end(), [](const auto& r) { return vault::isEncrypted(r); });
+}
+
+bool AppDelegate::storageAvailable(const std::string& storage, std::string* why) {
+    const auto st = vault::requireStorage(s_.settings, storage);
+    if (st) return true;
+    logLine(st.error().message);
+    if (why)
+        *why = st.error().message;
+    else
+        ui_.runAlert(Alert{st.error().message, "", " Ok ", "", ""});
+    return false;
+}
+
 // ---- Hide and unhide ----------------------------------------------------------------------
 
 void AppDelegate::HideFileAction() {
@@ -162,6 +178,7 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         ui_.showWindow(outlet::enterPDWindow);
         return false;
     }
+    if (!storageAvailable(storage)) return false;
     const auto notAvailable = [this](const std::string& why) {
         ui_.runAlert(Alert{kNotAvailable, why, " Ok ", "", ""});
         return false;
@@ -192,19 +209,12 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         }
         if (!written) return notAvailable(written.error().message);
     }
-    const bool folder = plan->folder;
     const std::string& record = plan->record;
     const std::string parent = plan->item.parent_path().string();
     const fs::path archive = plan->archive;
 
-    // A picture's thumbnail would be the picture itself, unencrypted beside its archive, so
-    // pictures get none (their row shows the type's icon); other files get their type's icon.
-    if (!folder && GetImageType(pathExtension(path).c_str()) < 0) {
-        const fs::path libdata = fs::path(storage) / "libdata";
-        if (vault::ensurePrivateFolder(libdata))
-            s_.thumbnailer.writeThumbnail(path, vault::thumbnailPath(storage, record),
-                                          platform::Thumbnailer::Size{45, 60});
-    }
+    // No thumbnail is made: anything drawn from the item's content would lie unencrypted beside
+    // its archive. The row shows the icon of the item's kind.
     addVaultRecord(record, folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile);
     for (const std::string& granted : {archive.string(), path, parent})
         if (auto grant = s_.bookmarks.create(granted)) prefs_.setItemGrant(granted, *grant);
@@ -221,9 +231,8 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         for (auto* list : {&backupFileDataArray, &FileDataArray})
             if (auto it = std::find(list->rbegin(), list->rend(), record); it != list->rend())
                 list->erase(std::next(it).base());
-        std::error_code ec;
-        fs::remove(archive, ec);
-        if (!folder) fs::remove(vault::thumbnailPath(storage, record), ec);
+        if (auto gone = vault::discardArchive(storage, archive, passPhrase()); !gone)
+            logLine(gone.error().message);
         ui_.runAlert(Alert{"The item could not be recorded in the vault.",
                            path + "\nThe settings could not be written. The item was left as it was.", " Ok ",
                            "", ""});
@@ -235,9 +244,8 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         // archive, which may be older than it, is withdrawn rather than kept beside it.
         removeVaultRecord(record, true);
         saveRecords();
-        std::error_code ec;
-        fs::remove(archive, ec);
-        if (!folder) fs::remove(vault::thumbnailPath(storage, record), ec);
+        if (auto gone = vault::discardArchive(storage, archive, passPhrase()); !gone)
+            logLine(gone.error().message);
         ui_.runAlert(Alert{"The item was kept where it is", st.error().message + ". It was not encrypted.",
                            " Ok ", "", ""});
         return false;
@@ -257,6 +265,7 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
         ui_.showWindow(outlet::enterPDWindow);
         return false;
     }
+    if (!storageAvailable(storage)) return false;
     const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
     Progress progress;
     std::optional<Result<vault::DecryptedCopy>> decrypted;
@@ -302,13 +311,16 @@ void AppDelegate::VerifyArchivesAction() {
         ui_.showWindow(outlet::enterPDWindow);
         return;
     }
-    const auto archives = vault::archivesIn(storage);
-    auto bad = vault::checkArchives(storage, archives, passPhrase());
+    if (!storageAvailable(storage)) return;
+    refreshVaultLists();
+    // The check vaultry-cli's `vault verify` makes: every record, every manifest entry.
+    auto bad = vault::checkVault(storage, prefs_.records(), passPhrase());
     if (!bad) {
         ui_.runAlert(Alert{"The archives could not be checked.", bad.error().message, " Ok ", "", ""});
     } else if (bad->empty()) {
-        ui_.runAlert(Alert{"Every archive is intact.", std::to_string(archives.size()) + " archives checked.",
-                           " Ok ", "", ""});
+        ui_.runAlert(Alert{"Every archive is intact.",
+                           std::to_string(vault::archivesIn(storage).size()) + " archives checked.", " Ok ",
+                           "", ""});
     } else {
         ui_.runAlert(
             Alert{"Some archives were changed or cannot be opened.", listText(*bad), " Ok ", "", ""});
@@ -384,6 +396,7 @@ void AppDelegate::moveStorageFolder(const std::string& folder) {
     const std::string current = storageFolder();
     const std::string storage = folder + "/vaultry.data";
     if (fs::path(storage) == fs::path(current)) return;
+    if (!storageAvailable(current)) return;
     auto grant = s_.bookmarks.create(folder);
     if (!grant) return;
     // The folder is held from the copy to the switch, so no other process (vaultry-cli
@@ -410,11 +423,21 @@ void AppDelegate::moveStorageFolder(const std::string& folder) {
 bool AppDelegate::switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
                                 const std::vector<std::string>* leftInOld) {
     const auto oldGrant = prefs_.stored(Pref::StoreParentGrant);
+    const auto oldId = prefs_.stored(Pref::StorageFolderId);
+    // A move's copy carries the vault's marker; a new folder gets one of its own.
+    auto id = vault::markStorageFolder(storage);
+    if (!id) {
+        if (leftInOld) vault::rollBackStorageMove(current);
+        refuseStorageChange(id.error().message);
+        return false;
+    }
+    prefs_.setStorageFolderId(*id);
     prefs_.setStoreParentGrant(grant);
     prefs_.setStorePath(storage);
     if (!prefs_.save()) {
         if (leftInOld) vault::rollBackStorageMove(current);
         prefs_.restore(Pref::StoreParentGrant, oldGrant);
+        prefs_.restore(Pref::StorageFolderId, oldId);
         if (current.empty())
             prefs_.restore(Pref::StorePath, std::nullopt);
         else
@@ -440,7 +463,8 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
     const std::string& folder = chosen->front();
     if (!blankRuleHolds(ui_, folder)) return;
     // An existing vault is moved, never repointed at a folder without its archives.
-    if (const std::string current = storageFolder(); !current.empty() && present(current)) {
+    if (const std::string current = storageFolder();
+        !current.empty() && (present(current) || holdsArchives())) {
         ui_.hideWindow(outlet::CreatePWWindow);
         moveStorageFolder(folder);
         return;
@@ -450,11 +474,15 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
     setStorelocationPath(storage);
     auto grant = s_.bookmarks.create(folder);
     if (!grant) return;
+    if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
+    if (auto id = vault::markStorageFolder(storage))
+        prefs_.setStorageFolderId(*id);
+    else
+        logLine(id.error().message);
     prefs_.setStoreParentGrant(*grant);
     prefs_.setStorePath(storage);
     prefs_.save();
     ui_.setText(outlet::StorePathlab, storage);
-    if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
     if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
     ui_.hideWindow(outlet::CreatePWWindow);
 }
@@ -465,7 +493,8 @@ void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& cho
     if (!blankRuleHolds(ui_, folder)) return;
     // An existing vault moves: everything is copied and checked, and only then does the setting
     // name the new folder; the old folder is left as it is.
-    if (const std::string current = storageFolder(); !current.empty() && present(current)) {
+    if (const std::string current = storageFolder();
+        !current.empty() && (present(current) || holdsArchives())) {
         moveStorageFolder(folder);
         return;
     }

@@ -5,11 +5,15 @@
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 
 #include "util/AtomicFile.h"
+#include "util/Log.h"
+#include "vault/Rekey.h"
 #include "vault/StorageLock.h"
 
 namespace vaultry::vault {
@@ -112,7 +116,58 @@ bool masterKey(std::string_view pass, const std::string& salt, std::uint32_t rou
     return true;
 }
 
+std::atomic<IntegrityKeeper*> installedKeeper{nullptr};
+
+std::optional<std::string> readText(const fs::path& file, bool& unreadable) {
+    unreadable = false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::error_code ec;
+        unreadable = fs::exists(file, ec);
+        return std::nullopt;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool expectedHas(const std::vector<std::string>& expected, const std::string& id) {
+    return std::find(expected.begin(), expected.end(), id) != expected.end();
+}
+
 }  // namespace
+
+std::string unverifiedArchive(const std::string& archiveName) {
+    return archiveName +
+           " is not in the integrity record, so it is unverified; if Vaultry made it, check the archives "
+           "and record them with vaultry-cli vault verify --reseal";
+}
+
+IntegrityKeeper* ArchiveManifest::useKeeper(IntegrityKeeper* keeper) {
+    return installedKeeper.exchange(keeper);
+}
+
+IntegrityKeeper* ArchiveManifest::keeper() { return installedKeeper.load(); }
+
+std::string ArchiveManifest::identityOf(std::string_view text) {
+    std::string saltHex;
+    {
+        std::istringstream lines{std::string(text)};
+        std::string magic, word, kdf, rounds;
+        std::getline(lines, magic);
+        lines >> word >> kdf >> rounds >> saltHex;
+    }
+    unsigned char digest[32];
+    unsigned int n = 0;
+    EVP_Digest(text.data(), text.size(), digest, &n, EVP_sha256(), nullptr);
+    return saltHex + " " + hex(digest, sizeof digest);
+}
+
+std::vector<std::string> ArchiveManifest::names() const {
+    std::vector<std::string> out;
+    for (const auto& [name, e] : entries_) out.push_back(name);
+    return out;
+}
 
 void ArchiveManifest::forgetKeys() {
     std::lock_guard lock(cacheMutex);
@@ -134,15 +189,27 @@ Result<ArchiveManifest> ArchiveManifest::fresh(std::string_view pass) {
 }
 
 Result<ArchiveManifest> ArchiveManifest::open(const fs::path& storage, std::string_view pass) {
-    std::ifstream in(storage / kFileName, std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        if (fs::exists(storage / kFileName, ec)) return fail("cannot read " + (storage / kFileName).string());
-        return fresh(pass);
+    IntegrityKeeper* const keeping = keeper();
+    const std::vector<std::string> expected = keeping ? keeping->expected() : std::vector<std::string>{};
+    bool unreadable = false;
+    const auto text = readText(storage / kFileName, unreadable);
+    if (unreadable) return fail("cannot read " + (storage / kFileName).string());
+    // Once an identity is recorded, the manifest must be there and be that one: one deleted or
+    // put back from an older copy would let swapped or older archives pass.
+    std::string id;
+    if (!expected.empty()) {
+        if (!text) return fail(kIntegrityReplaced);
+        id = identityOf(*text);
+        if (!expectedHas(expected, id)) return fail(kIntegrityReplaced);
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string all = text.str();
+    if (!text) {
+        auto m = fresh(pass);
+        if (!m) return m;
+        m->checked_ = keeping != nullptr;
+        if (keeping) m->adoptEarlierArchives(storage, pass);
+        return m;
+    }
+    const std::string& all = *text;
     // The key line comes first: its salt and rounds say how to derive the keys.
     std::istringstream lines(all);
     std::string magic, keyLine;
@@ -167,7 +234,49 @@ Result<ArchiveManifest> ArchiveManifest::open(const fs::path& storage, std::stri
     m.sealKey_ = expand(master, "vaultry manifest seal");
     if (!sameMac(hmac(m.sealKey_, kCheckLabel), *check)) return fail(kWrongPassForManifest);
     if (auto st = m.parse(all, m.entries_, true); !st) return st.error();
+    m.checked_ = keeping != nullptr;
+    if (keeping && expected.empty()) {
+        m.adoptEarlierArchives(storage, pass);
+    } else if (keeping && expected.front() != id) {
+        // A write that announced this manifest was cut short before it could settle.
+        if (auto st = keeping->settle(id); !st) logLine("integrity record: " + st.error().message);
+    }
     return m;
+}
+
+// The first use under a keeper: archives of versions before the manifest (or written by one
+// that did not keep every entry) are taken in once, each only when it opens completely, and the
+// manifest's identity is recorded; the user is told. From then on an unknown archive is
+// unverified.
+void ArchiveManifest::adoptEarlierArchives(const fs::path& storage, std::string_view pass) {
+    std::string adopted, unopened;
+    for (const auto& archive : archivesIn(storage)) {
+        const std::string name = archive.filename().string();
+        if (find(name)) continue;
+        Opening how;
+        how.macKey = macKey_;
+        auto opened = verifyArchive(archive, archiveKindOf(archive), pass, how);
+        if (opened) {
+            set(name, *opened);
+            adopted += (adopted.empty() ? "" : ", ") + name;
+        } else {
+            unopened += (unopened.empty() ? "" : ", ") + name + " (" + opened.error().message + ")";
+        }
+    }
+    std::error_code ec;
+    if (!fs::is_directory(storage, ec)) return;  // recorded once there is a storage folder
+    if (auto st = save(storage); !st) {
+        logLine("integrity record: " + st.error().message);
+        return;
+    }
+    if (IntegrityKeeper* k = keeper()) {
+        if (!adopted.empty())
+            k->tell(
+                "archives made by an earlier version of Vaultry were checked and recorded in the "
+                "integrity record: " +
+                adopted);
+        if (!unopened.empty()) k->tell("these archives did not open and stay unverified: " + unopened);
+    }
 }
 
 Status ArchiveManifest::parse(std::string_view textView, std::map<std::string, Entry>& into,
@@ -277,12 +386,15 @@ Status ArchiveManifest::save(const fs::path& storage) {
     auto lock = StorageLock::take(storage);
     if (!lock) return lock.error();
     const fs::path file = storage / kFileName;
-    std::ifstream in(file, std::ios::binary);
-    if (in) {
-        std::stringstream text;
-        text << in.rdbuf();
+    bool unreadable = false;
+    if (const auto text = readText(file, unreadable)) {
+        if (IntegrityKeeper* k = keeper()) {
+            const auto expected = k->expected();
+            if (!expected.empty() && !expectedHas(expected, identityOf(*text)))
+                return fail(kIntegrityReplaced);
+        }
         std::map<std::string, Entry> theirs;
-        if (auto st = parse(text.str(), theirs, false); !st) return st;
+        if (auto st = parse(*text, theirs, false); !st) return st;
         for (auto& [name, entry] : theirs)
             if (!touched_.count(name)) entries_[name] = entry;
         for (auto it = entries_.begin(); it != entries_.end();)
@@ -290,15 +402,29 @@ Status ArchiveManifest::save(const fs::path& storage) {
                 it = entries_.erase(it);
             else
                 ++it;
+    } else if (unreadable) {
+        return fail("cannot read " + file.string());
     }
-    std::error_code ec;
-    for (auto it = entries_.begin(); it != entries_.end();)
-        if (!fs::exists(storage / it->first, ec))
-            it = entries_.erase(it);
-        else
-            ++it;
-    if (auto st = writeFileAtomically(file, serialize(), 0600); !st) return st;
+    if (auto st = writeSealed(storage); !st) return st;
     touched_.clear();
+    return {};
+}
+
+Status ArchiveManifest::writeSealed(const fs::path& storage) const {
+    const std::string text = serialize();
+    IntegrityKeeper* const k = keeper();
+    const std::string id = identityOf(text);
+    if (k)
+        if (auto st = k->announce(id); !st) {
+            // Before any identity is recorded there is nothing to keep in step (an earlier
+            // version's vault); afterwards a manifest whose identity is unknown would be refused.
+            if (!k->expected().empty())
+                return fail("cannot record the integrity record: " + st.error().message);
+            logLine("integrity record: " + st.error().message);
+        }
+    if (auto st = writeFileAtomically(storage / kFileName, text, 0600); !st) return st;
+    if (k)
+        if (auto st = k->settle(id); !st) logLine("integrity record: " + st.error().message);
     return {};
 }
 

@@ -42,9 +42,8 @@ void PSTableCellView::fill(const std::string& record, const vault::RowLookup& lo
     switch (parts.kind) {
         case RecordKind::EncryptedFile:
             bHidenEncypt = true;
-            imageView = lookup.hasThumbnail(record)
-                            ? platform::ImageRef::file(vault::thumbnailPath(lookup.storage, record))
-                            : platform::ImageRef::iconOf(record);
+            // The icon of the item's kind, from its own name: no picture is drawn from its content.
+            imageView = platform::ImageRef::iconOf(vault::deletingExtension(record));
             break;
         case RecordKind::EncryptedFolder:
             bHidenEncypt = true;

@@ -37,8 +37,8 @@ public:
     bool filled = false;  // false for a row made beyond the end of the list
 
     // Fills the row for a record: name, picture, lock picture and the state the lookup tells.
-    // An encrypted file shows its thumbnail, or the file icon of its record when it has none; an
-    // encrypted folder the folder picture; a hidden item its name and the file icon of its path.
+    // An encrypted file shows the icon of its item's kind (its name less ".enc"), never a picture
+    // of its content; an encrypted folder the folder picture; a hidden item the icon of its path.
     void fill(const std::string& record, const vault::RowLookup& lookup);
 
     std::string theFilePath() const;

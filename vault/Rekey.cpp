@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "util/AtomicFile.h"
 #include "util/Fd.h"
@@ -130,6 +131,14 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     const auto archives = archivesIn(storage);
     auto oldManifest = ArchiveManifest::open(storage, oldPass);
     if (!oldManifest) return oldManifest.error();
+    // An archive that is away would come back under the old password, and the new manifest would
+    // not know it: the change waits until it is back (or removed from the vault).
+    std::string away;
+    for (const auto& name : oldManifest->names()) {
+        std::error_code ec;
+        if (!fs::exists(storage / name, ec)) away += (away.empty() ? "" : ", ") + name;
+    }
+    if (!away.empty()) return fail("these archives are missing from the storage folder: " + away);
     // Every archive is checked against the manifest (or, not recorded yet, must open in exactly
     // one way) before anything is written: a changed archive, or one whose derivation is
     // uncertain, is never re-encrypted, and the change is refused naming it.
@@ -141,10 +150,16 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     }
     progress.begin("Checking archives", bytes);
     std::vector<Opening> ways;
-    std::string unopened, changed, uncertain;
+    std::string unopened, changed, uncertain, unverified;
     for (const auto& archive : archives) {
         const std::string name = archive.filename().string();
         Opening how = oldManifest->openingFor(name);
+        // Re-encrypted, an unverified archive would be recorded as the vault's own.
+        if (how.macs.empty() && !oldManifest->adoptsUnknown()) {
+            unverified += (unverified.empty() ? "" : ", ") + name;
+            ways.push_back(how);
+            continue;
+        }
         auto opened = verifyArchive(archive, archiveKindOf(archive), oldPass, how, progress);
         if (progress.cancelled()) return cancelledError();  // nothing written yet
         if (!opened) {
@@ -167,10 +182,17 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
             "password; decrypt them and keep the right reading first: " +
             uncertain);
     if (!unopened.empty()) return fail("these archives do not open with the current password: " + unopened);
+    if (!unverified.empty())
+        return fail(
+            "these archives are not in the integrity record, so they are unverified; check them "
+            "with vaultry-cli vault verify --reseal first: " +
+            unverified);
     if (archives.empty()) {
         // Nothing is recorded that matters; the next archive starts a manifest for the new password.
         std::error_code ec;
         fs::remove(storage / ArchiveManifest::kFileName, ec);
+        if (IntegrityKeeper* k = ArchiveManifest::keeper())
+            if (auto st = k->reset(); !st) return st;
         return {};
     }
 
@@ -205,6 +227,14 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
         auto sum = copyDigest(nextManifest(storage));
         if (!sum) return undo(sum.error());
         journal.sums[ArchiveManifest::kFileName] = *sum;
+    }
+    // The new manifest's identity is accepted before it can be put in place, so that a change
+    // finished after a crash finds it expected.
+    if (IntegrityKeeper* k = ArchiveManifest::keeper()) {
+        std::ifstream in(nextManifest(storage), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (auto st = k->announce(ArchiveManifest::identityOf(text.str())); !st) return undo(st.error());
     }
     // The last moment to stop: from the committed journal on, the change is finished.
     if (progress.cancelled()) return undo(cancelledError());

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "util/AtomicFile.h"
 #include "vault/Archive.h"
@@ -29,10 +30,18 @@ Status ensurePrivateFolder(const fs::path& folder) {
 
 Status giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
     const fs::path entry = folder / ".directory";
+    const std::string text = "[Desktop Entry]\nIcon=vaultry-foldericns\n";
     std::error_code ec;
-    if (!fs::exists(entry, ec))
-        if (auto st = writeFileAtomically(entry, "[Desktop Entry]\nIcon=vaultry-foldericns\n", 0644); !st)
-            return st;
+    if (!fs::exists(entry, ec)) {
+        if (auto st = writeFileAtomically(entry, text, 0600); !st) return st;
+    } else if (fs::is_regular_file(fs::symlink_status(entry, ec))) {
+        // Earlier versions wrote it readable by everyone; only our own entry is made private.
+        std::ifstream in(entry, std::ios::binary);
+        std::string there((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (there == text)
+            fs::permissions(entry, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
+                            ec);
+    }
     const auto r =
         spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", "vaultry-foldericns"});
     if (!r) return fail("folder icon: " + r.error().message);

@@ -1,13 +1,16 @@
 #include "vault/VaultItems.h"
 #include "util/TestPause.h"
 
+#include <set>
 #include <thread>
 
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
+#include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
+#include "vault/StorageLock.h"
 
 namespace vaultry::vault {
 
@@ -153,6 +156,7 @@ Status openArchiveInto(const fs::path& storage, const fs::path& archive, const f
     const std::string name = archive.filename().string();
     Opening how = manifest->openingFor(name);
     const bool known = !how.macs.empty();
+    if (!known && !manifest->adoptsUnknown()) return fail(unverifiedArchive(name));
     Opened opened;
     progress.begin("Decrypting " + name, sizeOf(archive));
     if (archiveKindOf(archive) == ArchiveKind::Folder) {
@@ -185,6 +189,7 @@ Status checkOne(ArchiveManifest& manifest, const fs::path& archive, std::string_
     const std::string name = archive.filename().string();
     Opening how = manifest.openingFor(name);
     const bool known = !how.macs.empty();
+    if (!known && !manifest.adoptsUnknown()) return fail(unverifiedArchive(name));
     auto opened = verifyArchive(archive, archiveKindOf(archive), pass, how, progress);
     if (!opened) return opened.error();
     if (!known) {
@@ -207,10 +212,10 @@ Status checkArchive(const fs::path& storage, const fs::path& archive, std::strin
     return {};
 }
 
-Result<std::vector<std::string>> checkArchives(const fs::path& storage, const std::vector<fs::path>& archives,
-                                               std::string_view pass) {
-    auto manifest = ArchiveManifest::open(storage, pass);
-    if (!manifest) return manifest.error();
+namespace {
+
+std::vector<std::string> checkAll(const fs::path& storage, ArchiveManifest& manifest,
+                                  const std::vector<fs::path>& archives, std::string_view pass) {
     std::vector<std::string> bad;
     bool learned = false;
     for (const auto& archive : archives) {
@@ -219,10 +224,83 @@ Result<std::vector<std::string>> checkArchives(const fs::path& storage, const st
             bad.push_back(archive.filename().string() + ": missing");
             continue;
         }
-        if (auto st = checkOne(*manifest, archive, pass, learned); !st)
+        if (auto st = checkOne(manifest, archive, pass, learned); !st)
             bad.push_back(archive.filename().string() + ": " + st.error().message);
     }
-    if (learned) (void)manifest->save(storage);
+    if (learned) (void)manifest.save(storage);
+    return bad;
+}
+
+}  // namespace
+
+Result<std::vector<std::string>> checkArchives(const fs::path& storage, const std::vector<fs::path>& archives,
+                                               std::string_view pass) {
+    auto manifest = ArchiveManifest::open(storage, pass);
+    if (!manifest) return manifest.error();
+    return checkAll(storage, *manifest, archives, pass);
+}
+
+Result<std::vector<std::string>> checkVault(const fs::path& storage, const std::vector<std::string>& records,
+                                            std::string_view pass) {
+    auto manifest = ArchiveManifest::open(storage, pass);
+    if (!manifest) return manifest.error();
+    std::set<std::string> names;
+    for (const auto& record : records)
+        if (isEncrypted(record)) names.insert(lastComponent(record));
+    for (const auto& name : manifest->names()) names.insert(name);
+    for (const auto& archive : archivesIn(storage)) names.insert(archive.filename().string());
+    std::vector<fs::path> archives;
+    for (const auto& name : names) archives.push_back(storage / name);
+    return checkAll(storage, *manifest, archives, pass);
+}
+
+Status discardArchive(const fs::path& storage, const fs::path& archive,
+                      std::optional<std::string_view> pass) {
+    std::error_code ec;
+    fs::remove_all(archive, ec);
+    if (ec) return fail("cannot delete " + archive.string() + ": " + ec.message());
+    if (!pass)
+        return fail("the vault password was not entered, so " + archive.filename().string() +
+                    " stays in the integrity record");
+    auto manifest = ArchiveManifest::open(storage, *pass);
+    if (!manifest) return manifest.error();
+    if (!manifest->find(archive.filename().string())) return {};
+    manifest->erase(archive.filename().string());
+    return manifest->save(storage);
+}
+
+Result<std::vector<std::string>> resealArchives(const fs::path& storage, std::string_view pass) {
+    auto lock = StorageLock::take(storage);
+    if (!lock) return lock.error();
+    auto manifest = ArchiveManifest::fresh(pass);
+    if (!manifest) return manifest.error();
+    std::vector<std::string> bad;
+    for (const auto& archive : archivesIn(storage)) {
+        const std::string name = archive.filename().string();
+        const ArchiveKind kind = archiveKindOf(archive);
+        Opening how;
+        how.macKey = manifest->macKey();
+        if (kind == ArchiveKind::File) {
+            auto fits = derivationsThatOpen(archive, kind, pass);
+            if (!fits) {
+                bad.push_back(name + ": " + fits.error().message);
+                continue;
+            }
+            if (fits->size() > 1) {
+                bad.push_back(name + ": " + kOpensTwoWays);
+                continue;
+            }
+            how.derivation = fits->front();
+        }
+        auto opened = verifyArchive(archive, kind, pass, how);
+        if (!opened) {
+            bad.push_back(name + ": " + opened.error().message);
+            continue;
+        }
+        manifest->set(name, *opened);
+    }
+    if (!bad.empty()) return bad;
+    if (auto st = manifest->writeSealed(storage); !st) return st.error();
     return bad;
 }
 

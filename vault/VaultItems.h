@@ -58,6 +58,23 @@ Result<std::vector<std::string>> checkArchives(const std::filesystem::path& stor
                                                const std::vector<std::filesystem::path>& archives,
                                                std::string_view pass);
 
+// Checks every archive the vault knows of: those of the encrypted records, those the manifest
+// records and those in the storage folder. One line per archive that does not hold, a missing
+// one included ("name: missing"). An error only when the check cannot begin.
+Result<std::vector<std::string>> checkVault(const std::filesystem::path& storage,
+                                            const std::vector<std::string>& records, std::string_view pass);
+
+// Deletes an archive Vaultry made and no longer needs, and takes its entry out of the manifest
+// (the only way an entry leaves it). Without the pass phrase the manifest cannot be sealed again:
+// the archive goes and the error says that its entry stayed.
+Status discardArchive(const std::filesystem::path& storage, const std::filesystem::path& archive,
+                      std::optional<std::string_view> pass);
+
+// Re-seals the storage folder: once every archive in it opens completely with `pass`, a fresh
+// manifest of them is written and its identity recorded. Lines for the archives that do not open
+// (nothing is written then); an error when it cannot begin.
+Result<std::vector<std::string>> resealArchives(const std::filesystem::path& storage, std::string_view pass);
+
 // Puts a new archive, written and verified at `next`, in place of `archive`, keeping the manifest
 // in step: while the rename happens the manifest accepts both. Cancelled while `next` is checked,
 // nothing is replaced.
