@@ -181,6 +181,11 @@ void removeRecords(Context& ctx, const Options& o) {
         }
     prompt::confirm(ctx, "Remove " + std::to_string(o.records.size()) + " item(s) from Vaultry?",
                     "vault remove");
+    // Nothing is restored unless the lists can be written afterwards.
+    if (auto st = ctx.settings().flush(); !st) {
+        ctx.error("the settings could not be written (" + st.error().message + "); nothing was removed");
+        return;
+    }
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
     const bool encrypted =
         std::any_of(o.records.begin(), o.records.end(), [](const auto& r) { return vault::isEncrypted(r); });
@@ -226,8 +231,13 @@ void removeRecords(Context& ctx, const Options& o) {
         testPause("remove-list");
         std::erase(all, record);
         std::erase(decrypted, record);
-        saveRecordChanges(ctx, recordChanges(record, std::nullopt));
         saveRemovals(ctx, key::VaultryDecryptedDataArray, {record});
+        if (!saveRecordChanges(ctx, recordChanges(record, std::nullopt))) {
+            // The record stays, and so does its archive; a restored item is taken as its copy at
+            // the next command.
+            ctx.error(escaped(record) + ": its archive was kept");
+            continue;
+        }
         vault::restoreSettled(record);
         if (ownsArchive && !storage.empty()) {
             if (auto st = vault::discardArchive(

@@ -198,6 +198,14 @@ void AppDelegate::RemoveFileFromListAction() {
         ui_.showWindow(outlet::enterPDWindow);
         return;
     }
+    // Nothing is restored unless the lists can be written afterwards: a record that stays listed
+    // would count as locked while its plaintext lay restored beside it.
+    if (!saveRecords()) {
+        ui_.runAlert({"The item could not be removed",
+                      "The settings could not be written. Nothing was removed from Vaultry.", " Ok ", "",
+                      ""});
+        return;
+    }
     // The archive goes only once the plaintext is where the user expects it: restored from the
     // archive, or the unlocked copy, checked and (a folder's) moved beside its record.
     if (encrypted) {
@@ -216,7 +224,14 @@ void AppDelegate::RemoveFileFromListAction() {
     unmarkDecrypted(record);
     removeVaultRecord(record, true);
     saveDecrypted();
-    saveRecords();
+    if (!saveRecords()) {
+        // The record stays, and so does its archive; the restored item is taken as its copy at
+        // the next start.
+        ui_.reload(kTable);
+        ui_.runAlert({"The item could not be removed",
+                      "The settings could not be written. Its archive was kept.", " Ok ", "", ""});
+        return;
+    }
     vault::restoreSettled(record);
     ui_.reload(kTable);
     // Only an encrypted record has an archive; never a path formed without a storage folder.

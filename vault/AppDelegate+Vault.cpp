@@ -215,7 +215,8 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
 
     // No thumbnail is made: anything drawn from the item's content would lie unencrypted beside
     // its archive. The row shows the icon of the item's kind.
-    addVaultRecord(record, folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile);
+    addVaultRecord(record,
+                   plan->folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile);
     for (const std::string& granted : {archive.string(), path, parent})
         if (auto grant = s_.bookmarks.create(granted)) prefs_.setItemGrant(granted, *grant);
     // Recorded before the original goes, so that a crash leaves nothing unaccounted for. An item

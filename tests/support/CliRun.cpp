@@ -15,11 +15,12 @@ namespace vaultry::test {
 
 namespace {
 
-CliRun spawnCli(const std::filesystem::path& home, std::vector<std::string> args, const std::string& input,
-                const std::optional<std::string>& fd3) {
-    TempDir io;
-    writeFile(io / "in", input);
-    if (fd3) writeFile(io / "fd3", *fd3);
+// Starts vaultry-cli on `home` in a session of its own, with standard input, output and error
+// the files "in", "out" and "err" of `io` (and "fd3" on descriptor 3 when asked): its process id,
+// or -1 when it did not start.
+pid_t startCli(const std::filesystem::path& home, std::vector<std::string> args,
+               const std::filesystem::path& io, const std::vector<std::string>& extraEnv = {},
+               bool fd3 = false) {
     args.insert(args.begin(), VAULTRY_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -28,6 +29,7 @@ CliRun spawnCli(const std::filesystem::path& home, std::vector<std::string> args
                                  "no_proxy=127.0.0.1",
                                  // the volumes' Trash folders of a test are those it lists here
                                  "VAULTRY_MOUNTINFO=" + (home / "mountinfo").string()};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -40,17 +42,26 @@ CliRun spawnCli(const std::filesystem::path& home, std::vector<std::string> args
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    CliRun run;
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data()) == 0) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.code = WEXITSTATUS(status);
-        run.out = readFile(io / "out");
-        run.err = readFile(io / "err");
-    }
+    const int started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
-    return run;
+    return started == 0 ? pid : -1;
+}
+
+CliRun ended(const std::filesystem::path& io, int status) {
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(io / "out"), readFile(io / "err")};
+}
+
+CliRun spawnCli(const std::filesystem::path& home, std::vector<std::string> args, const std::string& input,
+                const std::optional<std::string>& fd3) {
+    TempDir io;
+    writeFile(io / "in", input);
+    if (fd3) writeFile(io / "fd3", *fd3);
+    const pid_t pid = startCli(home, std::move(args), io.path(), {}, fd3.has_value());
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return {};
+    return ended(io.path(), status);
 }
 
 }  // namespace
@@ -66,31 +77,15 @@ CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string>
 
 CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::string> args,
                        const std::string& input, std::chrono::microseconds delay, int signal) {
-    writeFile(home / "in", input);
-    args.insert(args.begin(), VAULTRY_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string homeVar = "HOME=" + home.string(), pathVar = "PATH=/usr/bin:/bin";
-    char* envp[] = {homeVar.data(), pathVar.data(), nullptr};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, (home / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, (home / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    pid_t pid = 0;
-    const int started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    if (started != 0) return {};
+    TempDir io;
+    writeFile(io / "in", input);
+    const pid_t pid = startCli(home, std::move(args), io.path());
+    if (pid < 0) return {};
     std::this_thread::sleep_for(delay);
     ::kill(pid, signal);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", readFile(home / "err")};
+    return ended(io.path(), status);
 }
 
 PausedRun runCliKilledAt(const std::filesystem::path& home, std::vector<std::string> args,
@@ -98,34 +93,10 @@ PausedRun runCliKilledAt(const std::filesystem::path& home, std::vector<std::str
     TempDir io;
     writeFile(io / "in", input);
     const std::filesystem::path mark = io / "paused";
-    args.insert(args.begin(), VAULTRY_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env{"HOME=" + home.string(),
-                                 "PATH=/usr/bin:/bin",
-                                 "LANG=C.UTF-8",
-                                 "TZ=UTC",
-                                 "VAULTRY_MOUNTINFO=" + (home / "mountinfo").string(),
-                                 "VAULTRY_TEST_PAUSE=" + point,
-                                 "VAULTRY_TEST_PAUSE_MARK=" + mark.string()};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, (io / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    pid_t pid = 0;
-    const int started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    const pid_t pid = startCli(home, std::move(args), io.path(),
+                               {"VAULTRY_TEST_PAUSE=" + point, "VAULTRY_TEST_PAUSE_MARK=" + mark.string()});
     PausedRun result;
-    if (started != 0) return result;
+    if (pid < 0) return result;
     int status = 0;
     // Until it stands at the point or has ended by itself: no time limit decides anything.
     for (;;) {
@@ -138,9 +109,7 @@ PausedRun runCliKilledAt(const std::filesystem::path& home, std::vector<std::str
         if (::waitpid(pid, &status, WNOHANG) == pid) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    result.run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.run.out = readFile(io / "out");
-    result.run.err = readFile(io / "err");
+    result.run = ended(io.path(), status);
     return result;
 }
 

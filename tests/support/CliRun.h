@@ -22,7 +22,7 @@ CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args,
 CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string> args,
                      const std::string& text);
 
-// Starts vaultry-cli on `home` with `input` on standard input and nothing on standard output,
+// Starts vaultry-cli on `home` with `input` on standard input,
 // sends it `signal` after `delay` (SIGINT as Ctrl-C would, SIGKILL as a crash would) and waits:
 // its exit status (-1 when the signal ended it) and what it wrote on standard error.
 CliRun runCliAndSignal(const std::filesystem::path& home, std::vector<std::string> args,
