@@ -1,0 +1,37 @@
+// The randomized soak test: sequences of vault operations through the controllers and vaultry-cli,
+// with faults injected, checked after every step against the model of what the user's files must
+// be. A failure prints its shrunk sequence; replay it with RC_PARAMS="reproduce=..." or its seed.
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "soak/SoakCommands.h"
+
+namespace vaultry::soak {
+namespace {
+
+void runSequences() {
+    ++stats().sequences;
+    World world;
+    rc::state::check(Plan{}, world, [](const Plan& p) { return anyCommand(p); });
+}
+
+// Vault operations, with every kind of fault.
+RC_GTEST_PROP(VaultSoak, EveryStepKeepsTheUsersFiles, ()) { runSequences(); }
+
+}  // namespace
+}  // namespace vaultry::soak
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    auto& s = vaultry::soak::stats();
+    s.failures = ::testing::UnitTest::GetInstance()->failed_test_count();
+    if (const char* report = std::getenv("VAULTRY_SOAK_REPORT")) {
+        std::ofstream out(report, std::ios::app);
+        s.write(out);
+    }
+    return rc;
+}
