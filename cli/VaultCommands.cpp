@@ -347,9 +347,12 @@ void decrypt(Context& ctx, const Options& o) {
             ctx.error(record + ": " + copy.error().message);
             continue;
         }
-        decrypted.push_back(record);
         decryptedOne = true;
-        saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}});
+        // A record decrypted again after its copy was deleted is listed once.
+        if (std::find(decrypted.begin(), decrypted.end(), record) == decrypted.end()) {
+            decrypted.push_back(record);
+            saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}});
+        }
         std::cout << escaped(*copy) << '\n';
     }
     password::wipe(*pass);

@@ -145,6 +145,13 @@ void backdate(const fs::path& p, std::chrono::seconds by) {
     ::utimensat(AT_FDCWD, p.c_str(), t, AT_SYMLINK_NOFOLLOW);
 }
 
+std::vector<int> unique(const std::vector<int>& ids) {
+    std::vector<int> out;
+    for (int id : ids)
+        if (std::find(out.begin(), out.end(), id) == out.end()) out.push_back(id);
+    return out;
+}
+
 bool contains(const Strings& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
 }
@@ -480,7 +487,7 @@ void World::encrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
     Choices choices;
     std::set<std::string> taken;
     const bool storageAway = f == Fault::StorageRenamed || f == Fault::StorageEmpty;
-    for (int id : ids) {
+    for (int id : unique(ids)) {
         const Item before = items_.at(id);
         Item done = before;
         const bool can = before.state == Item::Plain && !archiveTaken(before.archiveName()) &&
@@ -517,7 +524,8 @@ void World::encrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
                     problems_.push_back("encrypt exited 0 without naming #" + std::to_string(id));
     } else {
         ++stats().appRuns;
-        for (int id : ids) reported[id] = app().EncryptFileFolderFunction(items_.at(id).place.string());
+        for (int id : ids)
+            reported[id] = app().EncryptFileFolderFunction(items_.at(id).place.string()) || reported[id];
     }
     held.reset();
     settle(choices, reported, killed, "encrypt");
@@ -528,14 +536,17 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
     Choices choices;
     const bool storageAway = f == Fault::StorageRenamed || f == Fault::StorageEmpty;
     std::vector<int> asked;
-    for (int id : ids) {
+    for (int id : unique(ids)) {
         const Item before = items_.at(id);
         if (via == Via::App && before.state == Item::Plain) continue;  // the list shows only vault items
         asked.push_back(id);
         Item done = before;
         const fs::path copy = vault::plaintextCopyPath(storage().string(), before.record());
         std::error_code ec;
-        const bool can = before.state == Item::Locked && !fs::exists(fs::symlink_status(copy, ec));
+        // An unlocked item whose copy the user deleted may be decrypted afresh.
+        const bool can =
+            (before.state == Item::Locked || (before.state == Item::Unlocked && before.copy.empty())) &&
+            !fs::exists(fs::symlink_status(copy, ec));
         if (can) {
             done.state = Item::Unlocked;
             done.copy = before.archive;
@@ -543,6 +554,8 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
         }
         if (!can || storageAway)
             choices[id] = {before};
+        else if (before.state == Item::Unlocked)
+            choices[id] = {done, before};
         else if (f == Fault::None || f == Fault::LockHeld)  // reading needs no lock
             choices[id] = {done};
         else
@@ -564,7 +577,8 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
         if (!killed && r.code != 0 && r.err.empty()) problems_.push_back("decrypt failed without saying why");
     } else {
         ++stats().appRuns;
-        for (int id : asked) reported[id] = app().DecryptFileFolderFunction(items_.at(id).record());
+        for (int id : asked)
+            reported[id] = app().DecryptFileFolderFunction(items_.at(id).record()) || reported[id];
     }
     held.reset();
     settle(choices, reported, killed, "decrypt");
@@ -582,6 +596,7 @@ void World::lock(const std::vector<int>& ids, bool all, Via via, Fault f,
         for (int id : ids)
             if (via == Via::Cli || items_.at(id).state == Item::Unlocked) chosen.push_back(id);
     }
+    if (via == Via::App) chosen = unique(chosen);
     if (chosen.empty()) return;
     const bool storageAway = f == Fault::StorageRenamed || f == Fault::StorageEmpty;
     // The CLI checks every named record first and refuses the lot when one is not unlocked.
@@ -589,7 +604,7 @@ void World::lock(const std::vector<int>& ids, bool all, Via via, Fault f,
                               std::any_of(chosen.begin(), chosen.end(),
                                           [&](int id) { return items_.at(id).state != Item::Unlocked; });
     Choices choices;
-    for (int id : chosen) {
+    for (int id : unique(chosen)) {
         const Item before = items_.at(id);
         Item done = before;
         const bool can = before.state == Item::Unlocked && !refusedWhole;
@@ -627,7 +642,7 @@ void World::lock(const std::vector<int>& ids, bool all, Via via, Fault f,
         } else {
             for (int id : chosen) {
                 std::string why;
-                reported[id] = app().lockDecryptedRecord(items_.at(id).record(), &why);
+                reported[id] = app().lockDecryptedRecord(items_.at(id).record(), &why) || reported[id];
             }
         }
     }
@@ -1012,7 +1027,8 @@ Strings World::check() {
             userFolder || rel == ".config" || rel.starts_with(".config/") || rel == ".local" ||
             rel.starts_with(".local/") || rel == "Drive" || p == store || p == store / ".directory" ||
             p.parent_path() == store / "libdata" || p == store / "libdata" ||
-            (p.parent_path() == store && (name == ".vaultry-integrity" || name == ".vaultry-lock"));
+            (p.parent_path() == store &&
+             (name == ".vaultry-integrity" || name == ".vaultry-lock" || name == ".vaultry-copies"));
         bool insideKnown = false;
         for (auto q = p.parent_path(); q != home() && q.has_parent_path() && q != q.parent_path();
              q = q.parent_path())

@@ -1,0 +1,27 @@
+// Sequences the soak test found, written down: each failed before its fault was mended.
+#include <gtest/gtest.h>
+
+#include "soak/SoakCommands.h"
+
+namespace vaultry::soak {
+namespace {
+
+template <class C, class... Args>
+CmdPtr step(Args&&... args) {
+    return std::make_shared<C>(std::forward<Args>(args)...);
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(SoakRegression, DecryptingAgainAfterTheCopyWasDeletedListsTheRecordOnce) {
+    for (Via again : {Via::Cli, Via::App}) {
+        EXPECT_EQ(
+            replay({step<MakeItem>(0, 0, 0, false, 0u, 64), step<Encrypt>(std::vector<int>{0}, Via::App),
+                    step<Decrypt>(std::vector<int>{0}, Via::App), step<EditCopy>(0, Edit::Delete, 0u),
+                    step<Decrypt>(std::vector<int>{0}, again), step<Lock>(std::vector<int>{0}, Via::Cli)}),
+            Lines{});
+    }
+}
+
+}  // namespace
+}  // namespace vaultry::soak
