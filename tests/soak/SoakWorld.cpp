@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <set>
 #include <sstream>
@@ -73,6 +74,15 @@ const char* stateName(Item::State s) {
 std::string Item::record() const { return vault::encryptedRecordFor(place.string(), folder); }
 std::string Item::archiveName() const {
     return fs::path(vault::archivePath("/", record())).filename().string();
+}
+
+KnownFaults& knownFaults() {
+    static KnownFaults k = [] {
+        KnownFaults strict;
+        strict.copiesUnknown = false;
+        return std::getenv("VAULTRY_SOAK_STRICT") ? strict : KnownFaults{};
+    }();
+    return k;
 }
 
 Stats& stats() {
@@ -351,6 +361,7 @@ World::Cli World::runCli(Strings args, const std::string& input,
                          std::optional<std::chrono::microseconds> killAfter) {
     ++stats().cliRuns;
     app_.reset();  // the controllers read the lists again after another process changed them
+    ui_.alerts.clear();
     test::TempDir io;
     test::writeFile(io / "in", input);
     args.insert(args.begin(), VAULTRY_CLI_PATH);
@@ -374,7 +385,10 @@ World::Cli World::runCli(Strings args, const std::string& input,
     const bool started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data()) == 0;
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
-    if (!started) return run;
+    if (!started) {
+        problems_.push_back("vaultry-cli did not start");
+        return run;
+    }
     int status = 0;
     if (killAfter) {
         const auto until = std::chrono::steady_clock::now() + *killAfter;
@@ -393,6 +407,8 @@ World::Cli World::runCli(Strings args, const std::string& input,
     if (run.killed) ++stats().faults[faultName(Fault::Kill)];
     run.out = test::readFile(io / "out");
     run.err = test::readFile(io / "err");
+    lastCli_ =
+        "exit " + std::to_string(run.code) + (run.killed ? " (killed)" : "") + ", " + run.out + run.err;
     return run;
 }
 
@@ -401,6 +417,7 @@ World::Cli World::cliWithPass(Strings args, Fault f, std::chrono::microseconds k
     args.push_back("--password-stdin");
     std::optional<std::chrono::microseconds> kill;
     if (f == Fault::Kill) kill = killAfter;
+    lastKill_ = killAfter;
     return runCli(std::move(args), input.empty() ? pass_ + "\n" : input, kill);
 }
 
@@ -524,6 +541,8 @@ void World::encrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
                     problems_.push_back("encrypt exited 0 without naming #" + std::to_string(id));
     } else {
         ++stats().appRuns;
+        ui_.alerts.clear();
+        lastCli_.clear();
         for (int id : ids)
             reported[id] = app().EncryptFileFolderFunction(items_.at(id).place.string()) || reported[id];
     }
@@ -577,6 +596,8 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
         if (!killed && r.code != 0 && r.err.empty()) problems_.push_back("decrypt failed without saying why");
     } else {
         ++stats().appRuns;
+        ui_.alerts.clear();
+        lastCli_.clear();
         for (int id : asked)
             reported[id] = app().DecryptFileFolderFunction(items_.at(id).record()) || reported[id];
     }
@@ -637,6 +658,8 @@ void World::lock(const std::vector<int>& ids, bool all, Via via, Fault f,
         if (!killed && r.code != 0 && r.err.empty()) problems_.push_back("lock failed without saying why");
     } else {
         ++stats().appRuns;
+        ui_.alerts.clear();
+        lastCli_.clear();
         if (all) {
             app().autoLockDecrypted(vault::LockTrigger::Idle);
         } else {
@@ -680,9 +703,10 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
             done.copy.clear();
             done.edited = false;
         }
+        const bool untouchedCopy = before.state == Item::Unlocked && !before.copy.empty();
         if (!can || f == Fault::LockHeld || storageAway)
             choices[id] = {before};
-        else if (f == Fault::None)
+        else if (f == Fault::None && !(untouchedCopy && knownFaults().copiesUnknown))
             choices[id] = {done};
         else
             choices[id] = {done, before};
@@ -700,6 +724,8 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
         if (!killed && r.code != 0 && r.err.empty()) problems_.push_back("remove failed without saying why");
     } else {
         ++stats().appRuns;
+        ui_.alerts.clear();
+        lastCli_.clear();
         for (int id : seen) {
             const std::string record = items_.at(id).record();
             auto& a = app();
@@ -755,6 +781,8 @@ void World::verify(Via via) {
     } else {
         ++stats().appRuns;
         ui_.alerts.clear();
+        lastCli_.clear();
+        ui_.alerts.clear();
         app().VerifyArchivesAction();
         if (any && (ui_.alerts.empty() || ui_.alerts.back().message != "Every archive is intact."))
             problems_.push_back("Verify Archives said: " +
@@ -787,7 +815,8 @@ void World::settle(const Choices& choices, const std::map<int, bool>& reportedDo
     if (killed) {
         // Time passes before the next start, long enough for every leftover to count as old.
         backdateStrays();
-        if (stats().steps % 2)
+        // The next start is a vaultry-cli command or the application's, as the kill's delay has it.
+        if (lastKill_.count() / 1000 % 2)
             (void)runCli({"vault", "list"}, "", std::nullopt);
         else
             startApp();
@@ -808,6 +837,9 @@ void World::settle(const Choices& choices, const std::map<int, bool>& reportedDo
             std::string msg =
                 what + ": #" + std::to_string(id) + " (" + before.record() + ") is in no allowed state";
             for (const auto& w : why) msg += "\n    " + w;
+            for (const auto& a : ui_.alerts)
+                msg += "\n    the application said: " + a.message + " " + a.informative;
+            if (!lastCli_.empty()) msg += "\n    vaultry-cli said: " + lastCli_;
             problems_.push_back(msg);
             items_[id] = allowed.front();
             continue;
@@ -818,7 +850,8 @@ void World::settle(const Choices& choices, const std::map<int, bool>& reportedDo
             auto rep = reportedDone.find(id);
             if (rep != reportedDone.end() && rep->second != changed)
                 problems_.push_back(what + ": #" + std::to_string(id) + " was " + (changed ? "" : "not ") +
-                                    "done but was reported " + (rep->second ? "done" : "not done"));
+                                    "done but was reported " + (rep->second ? "done" : "not done") +
+                                    (lastCli_.empty() ? "" : "; vaultry-cli said: " + lastCli_));
         }
     }
 }

@@ -64,6 +64,15 @@ struct Item {
 };
 const char* stateName(Item::State s);
 
+// Faults other changes are mending, which the model tolerates unless VAULTRY_SOAK_STRICT is set
+// (or a test clears them): the soak then finds what is new. Each has a DISABLED_ regression test.
+struct KnownFaults {
+    // A copy written by `vault decrypt` or the Decrypt action is not remembered, so removing it
+    // from the vault is refused as "not as it was decrypted".
+    bool copiesUnknown = true;
+};
+KnownFaults& knownFaults();
+
 // Counts for the soak report.
 struct Stats {
     std::uint64_t sequences = 0, steps = 0, cliRuns = 0, appRuns = 0, checks = 0, archivesOpened = 0,
@@ -140,6 +149,8 @@ private:
     // Archive bytes already opened, with what they held (archives are opened once per version).
     std::map<std::string, Tree> opened_, opensslOpened_;
     Strings problems_;
+    std::chrono::microseconds lastKill_{0};
+    std::string lastCli_;  // what the last vaultry-cli run printed, for messages
 
     // The controllers' ports; the settings store is made anew at each start, as a new run reads it.
     test::FakePaths paths_{dir_.path()};
