@@ -194,6 +194,22 @@ void ChangePassword::show(std::ostream& os) const {
     showArgs(os);
 }
 
+MoveStorage::MoveStorage(const Plan&) : VaultOp({}, Via::Cli) {
+    // With the drive away a move switches to an empty folder (a fault being mended elsewhere).
+    do fault = someFault(Via::Cli);
+    while (knownFaults().moveWithDriveAway &&
+           (fault == Fault::StorageRenamed || fault == Fault::StorageEmpty));
+    if (fault == Fault::Kill) killMs = *rc::gen::inRange(1, 3000);
+}
+void MoveStorage::run(const Plan&, World& w) const {
+    w.moveStorage(fault, killAfter());
+    holds(w);
+}
+void MoveStorage::show(std::ostream& os) const {
+    os << "move the storage folder to a new drive";
+    showArgs(os);
+}
+
 Verify::Verify(const Plan&) : via(someVia()) {}
 void Verify::run(const Plan&, World& w) const {
     w.verify(via);
@@ -213,7 +229,7 @@ void Restart::run(const Plan&, World& w) const {
 
 rc::Gen<CmdPtr> anyCommand(const Plan& p) {
     return rc::gen::exec([p]() -> CmdPtr {
-        enum K { Make, Enc, Dec, Ed, Lk, LkAll, Rm, Pw, Ver, Ls, Rs };
+        enum K { Make, Enc, Dec, Ed, Lk, LkAll, Rm, Pw, Mv, Ver, Ls, Rs };
         const K k = *rc::gen::weightedElement<K>({{5, Make},
                                                   {6, Enc},
                                                   {5, Dec},
@@ -242,6 +258,8 @@ rc::Gen<CmdPtr> anyCommand(const Plan& p) {
                 return std::make_shared<Remove>(p);
             case Pw:
                 return std::make_shared<ChangePassword>(p);
+            case Mv:
+                return std::make_shared<MoveStorage>(p);
             case Ver:
                 return std::make_shared<Verify>(p);
             case Ls:

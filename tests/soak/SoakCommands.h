@@ -97,6 +97,14 @@ struct ChangePassword : VaultOp {
     void show(std::ostream& os) const override;
 };
 
+struct MoveStorage : VaultOp {
+    MoveStorage(Fault fault = Fault::None, int killMs = 0) : VaultOp({}, Via::Cli, fault, killMs) {}
+    explicit MoveStorage(const Plan& p);
+    void checkPreconditions(const Plan&) const override {}
+    void run(const Plan& p, World& w) const override;
+    void show(std::ostream& os) const override;
+};
+
 struct EditCopy : Cmd {
     int id = 0;
     Edit edit = Edit::Write;

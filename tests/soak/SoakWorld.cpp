@@ -80,6 +80,7 @@ KnownFaults& knownFaults() {
     static KnownFaults k = [] {
         KnownFaults strict;
         strict.copiesUnknown = false;
+        strict.moveWithDriveAway = false;
         return std::getenv("VAULTRY_SOAK_STRICT") ? strict : KnownFaults{};
     }();
     return k;
@@ -205,7 +206,7 @@ struct World::Held {
     pid_t holder = 0;
     fs::path away;
     Held(World& world, Fault fault) : w(world), f(fault) {
-        const fs::path drive = w.home() / "Drive";
+        const fs::path drive = w.storage().parent_path();
         switch (f) {
             case Fault::StorageRenamed:
             case Fault::StorageEmpty:
@@ -244,7 +245,7 @@ struct World::Held {
         }
     }
     ~Held() {
-        const fs::path drive = w.home() / "Drive";
+        const fs::path drive = w.storage().parent_path();
         std::error_code ec;
         switch (f) {
             case Fault::StorageRenamed:
@@ -272,6 +273,7 @@ struct World::Held {
 };
 
 World::World() {
+    storage_ = home() / "Drive/vaultry.data";
     std::random_device rd;
     pass_ = "soak pass " + std::to_string(rd() % 100000);
     for (const auto& f : kFolders) fs::create_directories(home() / f);
@@ -770,6 +772,47 @@ void World::changePassword(Via, Fault f, std::chrono::microseconds killAfter) {
     }
 }
 
+void World::moveStorage(Fault f, std::chrono::microseconds killAfter) {
+    ++stats().operations["storage move (vaultry-cli)"];
+    const fs::path target = home() / ("Drive" + std::to_string(oldStorages_.size() + 2));
+    fs::create_directories(target);
+    const fs::path next = target / "vaultry.data";
+    auto held = inject(f);
+    std::optional<std::chrono::microseconds> kill;
+    if (f == Fault::Kill) kill = killAfter;
+    lastKill_ = killAfter;
+    const Cli r = runCli({"vault", "storage", "set", target.string()}, "", kill);
+    held.reset();
+    if (r.killed) {
+        backdateStrays();
+        (void)runCli({"vault", "list"}, "", std::nullopt);
+    }
+    SettingsStore s(paths_.settingsFile());
+    const fs::path now = s.string(key::EncyptedStorePath).value_or("");
+    const bool moved = now == next;
+    if (!moved && now != storage_)
+        problems_.push_back("after a storage move the storage folder is " + now.string());
+    const bool away = f == Fault::StorageRenamed || f == Fault::StorageEmpty;
+    if (!r.killed) {
+        if (f == Fault::None && !moved) problems_.push_back("storage move refused: " + r.err);
+        if ((f == Fault::LockHeld || (away && !knownFaults().moveWithDriveAway)) && moved)
+            problems_.push_back(std::string("storage moved with ") + faultName(f));
+        if ((r.code == 0) != moved)
+            problems_.push_back("storage move exited " + std::to_string(r.code) + " but the storage folder " +
+                                (moved ? "moved" : "stayed"));
+    }
+    if (moved) {
+        if (away) {
+            // What the old folder held is not in the new one: the model follows what is there.
+            for (auto& [id, it] : items_)
+                if (it.state != Item::Plain)
+                    problems_.push_back("#" + std::to_string(id) + " left behind on the drive that was away");
+        }
+        oldStorages_.push_back(storage_);
+        storage_ = next;
+    }
+}
+
 void World::verify(Via via) {
     ++stats().operations[via == Via::Cli ? "verify (vaultry-cli)" : "verify (controller)"];
     bool any = false;
@@ -1041,7 +1084,9 @@ Strings World::check() {
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::path p = it->path();
         const std::string rel = fs::relative(p, home()).string();
-        if (it->is_regular_file(ec) && !it->is_symlink(ec)) {
+        bool inOld = false;
+        for (const auto& o : oldStorages_) inOld = inOld || p.string().starts_with(o.string() + "/");
+        if (it->is_regular_file(ec) && !it->is_symlink(ec) && !inOld) {
             const std::string bytes = test::readFile(p);
             for (const auto& m : lockedMarkers)
                 if (bytes.find(m) != std::string::npos)
@@ -1058,11 +1103,15 @@ Strings World::check() {
         // manifest, the lock, the thumbnails and the folder's icon metadata.
         const bool ours =
             userFolder || rel == ".config" || rel.starts_with(".config/") || rel == ".local" ||
-            rel.starts_with(".local/") || rel == "Drive" || p == store || p == store / ".directory" ||
-            p.parent_path() == store / "libdata" || p == store / "libdata" ||
+            rel.starts_with(".local/") || rel == "Drive" || p == store.parent_path() ||
+            (rel.starts_with("Drive") && p.parent_path() == home()) || p == store ||
+            p == store / ".directory" || p.parent_path() == store / "libdata" || p == store / "libdata" ||
             (p.parent_path() == store &&
              (name == ".vaultry-integrity" || name == ".vaultry-lock" || name == ".vaultry-copies"));
         bool insideKnown = false;
+        for (const auto& old : oldStorages_)
+            insideKnown = insideKnown || p == old.parent_path() || p == old ||
+                          p.string().starts_with(old.string() + "/");
         for (auto q = p.parent_path(); q != home() && q.has_parent_path() && q != q.parent_path();
              q = q.parent_path())
             insideKnown =

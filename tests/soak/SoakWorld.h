@@ -70,6 +70,8 @@ struct KnownFaults {
     // A copy written by `vault decrypt` or the Decrypt action is not remembered, so removing it
     // from the vault is refused as "not as it was decrypted".
     bool copiesUnknown = true;
+    // With the storage drive away, `vault storage set` switches to an empty new folder.
+    bool moveWithDriveAway = true;
 };
 KnownFaults& knownFaults();
 
@@ -100,6 +102,8 @@ public:
     void lock(const std::vector<int>& ids, bool all, Via via, Fault f, std::chrono::microseconds killAfter);
     void remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::microseconds killAfter);
     void changePassword(Via via, Fault f, std::chrono::microseconds killAfter);
+    // `vault storage set` to a new drive folder; the old storage folder is kept as it is.
+    void moveStorage(Fault f, std::chrono::microseconds killAfter);
     void verify(Via via);
     void list();     // `vault list` against the model
     void restart();  // the controllers start again, as at the next run
@@ -110,7 +114,7 @@ public:
     Strings takeProblems();
 
     const fs::path& home() const { return dir_.path(); }
-    fs::path storage() const { return home() / "Drive/vaultry.data"; }
+    fs::path storage() const { return storage_; }
     const std::map<int, Item>& items() const { return items_; }
     const std::string& pass() const { return pass_; }
 
@@ -143,6 +147,8 @@ private:
     test::TempDir scratch_;  // outside the home: openssl's output, pass files
     std::string pass_;
     int passChanges_ = 0;
+    fs::path storage_;
+    std::vector<fs::path> oldStorages_;  // kept after a move, with whatever they held
     std::map<int, Item> items_;
     std::map<std::string, Tree> bystanders_;  // relative path to what it holds (links not followed)
     std::map<std::string, std::pair<unsigned, std::int64_t>> bystanderMeta_;  // mode, mtime
