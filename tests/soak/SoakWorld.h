@@ -72,6 +72,9 @@ struct KnownFaults {
     bool copiesUnknown = true;
     // With the storage drive away, `vault storage set` switches to an empty new folder.
     bool moveWithDriveAway = true;
+    // The sweep of a killed run's leftovers deletes a user's files named like Vaultry's temporary
+    // ones ("x.part-abc123", ".vaultry-removing-xyz"): such bystanders are left out.
+    bool sweepTakesLookalikes = true;
 };
 KnownFaults& knownFaults();
 
