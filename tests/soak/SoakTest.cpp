@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <iostream>
 
 #include "soak/SoakCommands.h"
 
@@ -33,8 +34,19 @@ RC_GTEST_PROP(VaultSoak, EveryStepKeepsTheUsersFiles, ()) { runSequences(); }
 }  // namespace
 }  // namespace vaultry::soak
 
+// Every failed assertion as it happens, with where it was: RapidCheck reports a property's
+// failure only by its own message, and shrinking may hide the first one.
+class PrintFailures : public ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult& r) override {
+        if (r.failed())
+            std::cerr << "failed assertion at " << (r.file_name() ? r.file_name() : "?") << ":"
+                      << r.line_number() << ": " << r.summary() << std::endl;
+    }
+};
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new PrintFailures);
     const int rc = RUN_ALL_TESTS();
     auto& s = vaultry::soak::stats();
     s.failures = ::testing::UnitTest::GetInstance()->failed_test_count();
