@@ -22,6 +22,13 @@ std::vector<int> someItems(const Plan& p) {
     return *rc::gen::container<std::vector<int>>(std::size_t(n), rc::gen::elementOf(all));
 }
 
+// Uniform whatever the size: RapidCheck scales ranges with the size, which would leave the large
+// values (here: the faults listed last, long kill delays) to the end of a run.
+template <class T>
+rc::Gen<T> uniform(T min, T max) {
+    return rc::gen::resize(rc::kNominalSize, rc::gen::inRange<T>(min, max));
+}
+
 Via someVia() { return *rc::gen::element(Via::Cli, Via::App); }
 
 Fault someFault(Via via) {
@@ -34,7 +41,7 @@ Fault someFault(Via via) {
     if (mix.lockHeld) w.push_back({1, Fault::LockHeld});
     std::uint32_t total = 0;
     for (const auto& [weight, f] : w) total += weight;
-    std::uint32_t pick = *rc::gen::inRange<std::uint32_t>(0, total);
+    std::uint32_t pick = *uniform<std::uint32_t>(0, total);
     for (const auto& [weight, f] : w) {
         if (pick < weight) return f;
         pick -= weight;
@@ -65,8 +72,8 @@ MakeItem::MakeItem(int id, int folder, int name, bool isFolder, std::uint32_t se
 
 MakeItem::MakeItem(const Plan& p)
     : id(int(p.items.size())),
-      folder(*rc::gen::inRange<int>(0, int(kFolders.size()))),
-      name(*rc::gen::inRange<int>(0, int(kNames.size()))),
+      folder(*uniform<int>(0, int(kFolders.size()))),
+      name(*uniform<int>(0, int(kNames.size()))),
       size(*rc::gen::weightedElement<int>({{5, 0}, {5, 1}, {1, 2}}) == 0 ? *rc::gen::inRange(0, 64)
                                                                          : *rc::gen::inRange(64, 40000)),
       isFolder(*rc::gen::weightedElement<bool>({{2, false}, {1, true}})),
@@ -115,7 +122,7 @@ void EditCopy::show(std::ostream& os) const {
 
 VaultOp::VaultOp(const Plan& p) : ids(someItems(p)), via(someVia()) {
     fault = someFault(via);
-    if (fault == Fault::Kill) killMs = *rc::gen::inRange(1, 700);
+    if (fault == Fault::Kill) killMs = *uniform(1, 700);
 }
 
 void VaultOp::checkPreconditions(const Plan& p) const {
@@ -161,7 +168,7 @@ void Lock::show(std::ostream& os) const {
 
 LockAll::LockAll(const Plan&) : VaultOp({}, someVia()) {
     fault = someFault(via);
-    if (fault == Fault::Kill) killMs = *rc::gen::inRange(1, 700);
+    if (fault == Fault::Kill) killMs = *uniform(1, 700);
 }
 void LockAll::run(const Plan&, World& w) const {
     w.lock({}, true, via, fault, killAfter());
@@ -183,7 +190,7 @@ void Remove::show(std::ostream& os) const {
 
 ChangePassword::ChangePassword(const Plan&) : VaultOp({}, Via::Cli) {
     fault = someFault(Via::Cli);
-    if (fault == Fault::Kill) killMs = *rc::gen::inRange(1, 3000);
+    if (fault == Fault::Kill) killMs = *uniform(1, 3000);
 }
 void ChangePassword::run(const Plan&, World& w) const {
     w.changePassword(via, fault, killAfter());
@@ -199,7 +206,7 @@ MoveStorage::MoveStorage(const Plan&) : VaultOp({}, Via::Cli) {
     do fault = someFault(Via::Cli);
     while (knownFaults().moveWithDriveAway &&
            (fault == Fault::StorageRenamed || fault == Fault::StorageEmpty));
-    if (fault == Fault::Kill) killMs = *rc::gen::inRange(1, 3000);
+    if (fault == Fault::Kill) killMs = *uniform(1, 3000);
 }
 void MoveStorage::run(const Plan&, World& w) const {
     w.moveStorage(fault, killAfter());
