@@ -1,5 +1,6 @@
 #include "soak/SoakCommands.h"
 
+#include <iostream>
 #include <sstream>
 
 namespace vaultry::soak {
@@ -33,10 +34,11 @@ Via someVia() { return *rc::gen::element(Via::Cli, Via::App); }
 
 Fault someFault(Via via) {
     const auto& mix = faultMix();
+    const bool driveAway = !knownFaults().driveAwayLosesItems;
     std::vector<std::pair<std::uint32_t, Fault>> w{{14, Fault::None}};
     if (mix.kill && via == Via::Cli) w.push_back({6, Fault::Kill});
-    if (mix.storageRenamed) w.push_back({1, Fault::StorageRenamed});
-    if (mix.storageEmpty) w.push_back({1, Fault::StorageEmpty});
+    if (mix.storageRenamed && driveAway) w.push_back({1, Fault::StorageRenamed});
+    if (mix.storageEmpty && driveAway) w.push_back({1, Fault::StorageEmpty});
     if (mix.readOnlySettings) w.push_back({1, Fault::ReadOnlySettings});
     if (mix.lockHeld) w.push_back({1, Fault::LockHeld});
     std::uint32_t total = 0;
@@ -62,6 +64,8 @@ void holds(World& w) {
     if (problems.empty()) return;
     std::string all;
     for (const auto& p : problems) all += "\n  " + p;
+    // Also on standard error as it happens: the log keeps it whatever the shrinking reports.
+    std::cerr << "[soak] step " << stats().steps << " broke the model:" << all << std::endl;
     RC_FAIL("the world broke the model:" + all);
 }
 

@@ -82,6 +82,7 @@ KnownFaults& knownFaults() {
         strict.copiesUnknown = false;
         strict.moveWithDriveAway = false;
         strict.sweepTakesLookalikes = false;
+        strict.driveAwayLosesItems = false;
         return std::getenv("VAULTRY_SOAK_STRICT") ? strict : KnownFaults{};
     }();
     return k;

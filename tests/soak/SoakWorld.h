@@ -75,6 +75,10 @@ struct KnownFaults {
     // The sweep of a killed run's leftovers deletes a user's files named like Vaultry's temporary
     // ones ("x.part-abc123", ".vaultry-removing-xyz"): such bystanders are left out.
     bool sweepTakesLookalikes = true;
+    // With the storage drive away (its folder gone, or an empty folder in its place), encrypting
+    // writes the archive into a new folder there and deletes the original: once the drive is back
+    // the item is nowhere. The drive-away faults are not drawn.
+    bool driveAwayLosesItems = true;
 };
 KnownFaults& knownFaults();
 
