@@ -32,14 +32,15 @@ rc::Gen<T> uniform(T min, T max) {
 
 Via someVia() { return *rc::gen::element(Via::Cli, Via::App); }
 
-Fault someFault(Via via) {
+Fault someFault(Via via, bool removing = false) {
     const auto& mix = faultMix();
     const bool driveAway = !knownFaults().driveAwayLosesItems;
     std::vector<std::pair<std::uint32_t, Fault>> w{{14, Fault::None}};
     if (mix.kill && via == Via::Cli) w.push_back({6, Fault::Kill});
     if (mix.storageRenamed && driveAway) w.push_back({1, Fault::StorageRenamed});
     if (mix.storageEmpty && driveAway) w.push_back({1, Fault::StorageEmpty});
-    if (mix.readOnlySettings) w.push_back({1, Fault::ReadOnlySettings});
+    if (mix.readOnlySettings && !(removing && knownFaults().removeWithReadOnlySettings))
+        w.push_back({1, Fault::ReadOnlySettings});
     if (mix.lockHeld) w.push_back({1, Fault::LockHeld});
     std::uint32_t total = 0;
     for (const auto& [weight, f] : w) total += weight;
@@ -183,6 +184,10 @@ void LockAll::show(std::ostream& os) const {
     showArgs(os);
 }
 
+Remove::Remove(const Plan& p) : VaultOp(someItems(p), someVia()) {
+    fault = someFault(via, true);
+    if (fault == Fault::Kill) killMs = *uniform(1, 700);
+}
 void Remove::run(const Plan&, World& w) const {
     w.remove(ids, via, fault, killAfter());
     holds(w);

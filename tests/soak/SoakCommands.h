@@ -86,6 +86,7 @@ struct LockAll : VaultOp {
 };
 struct Remove : VaultOp {
     using VaultOp::VaultOp;
+    explicit Remove(const Plan& p);
     void run(const Plan& p, World& w) const override;
     void show(std::ostream& os) const override;
 };

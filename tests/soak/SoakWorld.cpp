@@ -83,6 +83,7 @@ KnownFaults& knownFaults() {
         strict.moveWithDriveAway = false;
         strict.sweepTakesLookalikes = false;
         strict.driveAwayLosesItems = false;
+        strict.removeWithReadOnlySettings = false;
         return std::getenv("VAULTRY_SOAK_STRICT") ? strict : KnownFaults{};
     }();
     return k;
@@ -956,13 +957,16 @@ std::optional<Tree> World::openArchive(const Item& it, std::string& why) {
         fs::create_directories(work);
         Tree t;
         if (it.folder) {
-            auto names = vault::unpackFolder(archive, work, pass_);
+            // Vaultry writes only the new derivation; naming it keeps the one-in-128 archive that
+            // would also pass the old ones' padding check from being called ambiguous.
+            const vault::Opening how{vault::kNewDerivation, {}, {}};
+            auto names = vault::unpackFolder(archive, work, pass_, how);
             if (!names) return why = "Vaultry's reader: " + names.error().message, std::nullopt;
             if (names->size() != 1)
                 return why = "the archive holds " + std::to_string(names->size()) + " items", std::nullopt;
             t = readTree(work / names->front());
         } else {
-            auto opened = vault::decryptFile(archive, work / "file", pass_);
+            auto opened = vault::decryptFile(archive, work / "file", pass_, {vault::kNewDerivation, {}, {}});
             if (!opened) return why = "Vaultry's reader: " + opened.error().message, std::nullopt;
             t = readTree(work / "file");
         }

@@ -79,6 +79,9 @@ struct KnownFaults {
     // writes the archive into a new folder there and deletes the original: once the drive is back
     // the item is nowhere. The drive-away faults are not drawn.
     bool driveAwayLosesItems = true;
+    // Removing from the vault with the settings folder read-only restores the item and deletes its
+    // archive, while the vault list keeps the record and nothing is said. Not drawn for removals.
+    bool removeWithReadOnlySettings = true;
 };
 KnownFaults& knownFaults();
 
