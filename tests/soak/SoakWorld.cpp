@@ -267,6 +267,15 @@ struct World::Held {
                     ::kill(holder, SIGKILL);
                     int status = 0;
                     ::waitpid(holder, &status, 0);
+                    // flock's child (sleep) holds the descriptor too and dies a moment later.
+                    const std::string lockFile = (w.storage() / ".vaultry-lock").string();
+                    for (int i = 0; i < 10000; ++i) {
+                        const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+                        const bool free = fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+                        if (fd >= 0) ::close(fd);
+                        if (free) break;
+                        std::this_thread::sleep_for(1ms);
+                    }
                 }
                 break;
             default:
