@@ -32,14 +32,14 @@ rc::Gen<T> uniform(T min, T max) {
 
 Via someVia() { return *rc::gen::element(Via::Cli, Via::App); }
 
-Fault someFault(Via via, bool removing = false) {
+Fault someFault(Via via) {
     const auto& mix = faultMix();
     const bool driveAway = !knownFaults().driveAwayLosesItems;
     std::vector<std::pair<std::uint32_t, Fault>> w{{14, Fault::None}};
     if (mix.kill && via == Via::Cli) w.push_back({6, Fault::Kill});
     if (mix.storageRenamed && driveAway) w.push_back({1, Fault::StorageRenamed});
     if (mix.storageEmpty && driveAway) w.push_back({1, Fault::StorageEmpty});
-    if (mix.readOnlySettings && !(removing && knownFaults().removeWithReadOnlySettings))
+    if (mix.readOnlySettings && !knownFaults().readOnlySettingsBreaksLists)
         w.push_back({1, Fault::ReadOnlySettings});
     if (mix.lockHeld) w.push_back({1, Fault::LockHeld});
     std::uint32_t total = 0;
@@ -185,7 +185,7 @@ void LockAll::show(std::ostream& os) const {
 }
 
 Remove::Remove(const Plan& p) : VaultOp(someItems(p), someVia()) {
-    fault = someFault(via, true);
+    fault = someFault(via);
     if (fault == Fault::Kill) killMs = *uniform(1, 700);
 }
 void Remove::run(const Plan&, World& w) const {

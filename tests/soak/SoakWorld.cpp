@@ -83,7 +83,7 @@ KnownFaults& knownFaults() {
         strict.moveWithDriveAway = false;
         strict.sweepTakesLookalikes = false;
         strict.driveAwayLosesItems = false;
-        strict.removeWithReadOnlySettings = false;
+        strict.readOnlySettingsBreaksLists = false;
         return std::getenv("VAULTRY_SOAK_STRICT") ? strict : KnownFaults{};
     }();
     return k;

@@ -79,9 +79,10 @@ struct KnownFaults {
     // writes the archive into a new folder there and deletes the original: once the drive is back
     // the item is nowhere. The drive-away faults are not drawn.
     bool driveAwayLosesItems = true;
-    // Removing from the vault with the settings folder read-only restores the item and deletes its
-    // archive, while the vault list keeps the record and nothing is said. Not drawn for removals.
-    bool removeWithReadOnlySettings = true;
+    // With the settings folder read-only, decrypting writes the copy but cannot mark it (a
+    // "locked" item with its plaintext out), and removing restores the item and deletes its archive
+    // while the list keeps the record. The read-only settings fault is not drawn.
+    bool readOnlySettingsBreaksLists = true;
 };
 KnownFaults& knownFaults();
 
