@@ -260,6 +260,7 @@ rc::Gen<CmdPtr> anyCommand(const Plan& p) {
                                                   {2, LkAll},
                                                   {2, Rm},
                                                   {1, Pw},
+                                                  {1, Mv},
                                                   {1, Ver},
                                                   {1, Ls},
                                                   {1, Rs}});
