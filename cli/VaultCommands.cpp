@@ -404,7 +404,10 @@ void decrypt(Context& ctx, const Options& o) {
             continue;
         }
         testPause("decrypt-list");
-        if (!saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}})) {
+        // A record decrypted again after its copy was deleted is listed once.
+        const bool listed = std::find(decrypted.begin(), decrypted.end(), record) != decrypted.end();
+        if (!listed &&
+            !saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}})) {
             // Unlisted, the copy would stay in plain while the vault shows the item locked.
             const auto back = vault::takeBackCopy(*storage, *copy);
             ctx.error(escaped(record) + ": " +
@@ -413,7 +416,7 @@ void decrypt(Context& ctx, const Options& o) {
         }
         if (auto st = vault::keepCopy(*storage, record, *copy); !st)
             std::cerr << "vaultry-cli: warning: " << st.error().message << '\n';
-        decrypted.push_back(record);
+        if (!listed) decrypted.push_back(record);
         decryptedOne = true;
         std::cout << escaped(copy->path) << '\n';
     }

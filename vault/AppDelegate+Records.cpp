@@ -107,6 +107,9 @@ void AppDelegate::removeVaultRecord(const std::string& record, bool fromShownLis
 }
 
 void AppDelegate::markDecrypted(const std::string& record) {
+    // Decrypted again after its copy was deleted: it is listed once.
+    if (std::find(DecrytedDataArray.begin(), DecrytedDataArray.end(), record) != DecrytedDataArray.end())
+        return;
     DecrytedDataArray.push_back(record);
     decryptedChanges_.push_back({SettingsStore::ArrayChange::Add, record});
 }
