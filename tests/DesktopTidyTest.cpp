@@ -529,6 +529,7 @@ TEST(TidyCli, RunListSearchRestoreDelete) {
         settings.set(key::EncyptedStorePath, (home / "store/vaultry.data").string());
         ASSERT_TRUE(settings.flush());
     }
+    fs::create_directories(home / "store");  // the location the user chose
     writeFile(home / "Desktop/old.jpg", "jpg");
     writeFile(home / "Desktop/new report.txt", "txt");
     writeFile(home / "Desktop/line\nbreak", "x");

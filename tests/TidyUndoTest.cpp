@@ -141,6 +141,7 @@ struct AutoTidyWorld {
     fs::path store = w.dir / "store";
     fs::path folder = store / "com.Quenmark.sortello";
     AutoTidyWorld() {
+        fs::create_directories(store);  // the location the user chose
         writeFile(desktop / "a.txt", "a");
         writeFile(desktop / "b.txt", "b");
         writeFile(desktop / "vaultry.desktop", "[Desktop Entry]\n");
