@@ -1120,14 +1120,17 @@ Strings World::check() {
         bool userFolder = false;
         for (const auto& f : kFolders) userFolder = userFolder || f == rel || f.starts_with(rel + "/");
         // The settings, the Trash folder the application makes, and in the storage folder the
-        // manifest, the lock, the thumbnails and the folder's icon metadata.
+        // manifest, the lock, the folder's identity, the journal of temporaries, the thumbnails
+        // folder of earlier versions and the folder's icon metadata.
         const bool ours =
             userFolder || rel == ".config" || rel.starts_with(".config/") || rel == ".local" ||
             rel.starts_with(".local/") || rel == "Drive" || p == store.parent_path() ||
             (rel.starts_with("Drive") && p.parent_path() == home()) || p == store ||
             p == store / ".directory" || p.parent_path() == store / "libdata" || p == store / "libdata" ||
             (p.parent_path() == store &&
-             (name == ".vaultry-integrity" || name == ".vaultry-lock" || name == ".vaultry-copies"));
+             (name == ".vaultry-integrity" || name == ".vaultry-lock" || name == ".vaultry-copies" ||
+              name == ".vaultry-id" || name == ".vaultry-temporaries")) ||
+            p.parent_path() == store / ".vaultry-temporaries";
         bool insideKnown = false;
         for (const auto& old : oldStorages_)
             insideKnown = insideKnown || p == old.parent_path() || p == old ||
