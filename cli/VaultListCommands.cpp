@@ -126,6 +126,11 @@ void lockRecords(Context& ctx, const Options& o) {
     prompt::confirm(ctx,
                     "Lock " + std::to_string(chosen.size()) + " item(s) and remove their decrypted copies?",
                     "vault lock");
+    // The copies go only when the list can say so afterwards.
+    if (auto st = ctx.settings().flush(); !st) {
+        ctx.error("the settings could not be written (" + st.error().message + "); nothing was locked");
+        return;
+    }
     std::optional<password::PassPhrase> pass;
     if (std::any_of(chosen.begin(), chosen.end(),
                     [&](const auto& r) { return vault::copyNeedsSaving(storage, r, manifest); })) {

@@ -129,6 +129,11 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
         if (error) *error = storageLock.error().message;
         return false;
     }
+    // The copy goes only when the list can say so afterwards.
+    if (std::string why; !prefs_.save(&why)) {
+        if (error) *error = "the settings could not be written (" + why + ")";
+        return false;
+    }
     vault::CopyManifest manifest =
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     const std::size_t before = manifest.size();

@@ -35,13 +35,11 @@ Via someVia() { return *rc::gen::element(Via::Cli, Via::App); }
 
 Fault someFault(Via via) {
     const auto& mix = faultMix();
-    const bool driveAway = !knownFaults().driveAwayLosesItems;
     std::vector<std::pair<std::uint32_t, Fault>> w{{14, Fault::None}};
     if (mix.kill && via == Via::Cli) w.push_back({6, Fault::Kill});
-    if (mix.storageRenamed && driveAway) w.push_back({1, Fault::StorageRenamed});
-    if (mix.storageEmpty && driveAway) w.push_back({1, Fault::StorageEmpty});
-    if (mix.readOnlySettings && !knownFaults().readOnlySettingsBreaksLists)
-        w.push_back({1, Fault::ReadOnlySettings});
+    if (mix.storageRenamed) w.push_back({1, Fault::StorageRenamed});
+    if (mix.storageEmpty) w.push_back({1, Fault::StorageEmpty});
+    if (mix.readOnlySettings) w.push_back({1, Fault::ReadOnlySettings});
     if (mix.lockHeld) w.push_back({1, Fault::LockHeld});
     std::uint32_t total = 0;
     for (const auto& [weight, f] : w) total += weight;
@@ -217,10 +215,7 @@ void ChangePassword::show(std::ostream& os) const {
 }
 
 MoveStorage::MoveStorage(const Plan&) : VaultOp({}, Via::Cli) {
-    // With the drive away a move switches to an empty folder (a fault being mended elsewhere).
-    do fault = someFault(Via::Cli);
-    while (knownFaults().moveWithDriveAway &&
-           (fault == Fault::StorageRenamed || fault == Fault::StorageEmpty));
+    fault = someFault(Via::Cli);
     if (fault == Fault::Kill) killMs = *uniform(1, 3000);
 }
 void MoveStorage::run(const Plan&, World& w) const {

@@ -23,17 +23,9 @@ TEST(SoakRegression, DecryptingAgainAfterTheCopyWasDeletedListsTheRecordOnce) {
     }
 }
 
-// Faults another change is mending; enabled once it is merged.
-struct Strict {
-    KnownFaults saved = knownFaults();
-    Strict() { knownFaults() = KnownFaults{false, false, false, false, false}; }
-    ~Strict() { knownFaults() = saved; }
-};
-
 // A copy decrypted by `vault decrypt` or the Decrypt action is unknown to the vault: removing the
 // untouched copy from the vault is refused as "not as it was decrypted".
 TEST(SoakRegression, RemovingAnUntouchedDecryptedCopyKeepsIt) {
-    Strict strict;
     for (Via decrypt : {Via::Cli, Via::App})
         for (Via remove : {Via::Cli, Via::App})
             EXPECT_EQ(
@@ -46,7 +38,6 @@ TEST(SoakRegression, RemovingAnUntouchedDecryptedCopyKeepsIt) {
 // The sweep of leftovers, run by every vault command, deletes a user's files named like Vaultry's
 // temporary ones beside an encrypted item ("Notes/x.part-abc123", "Notes/.vaultry-removing-xyz").
 TEST(SoakRegression, TheLeftoverSweepKeepsFilesNamedLikeTemporaryOnes) {
-    Strict strict;
     EXPECT_EQ(replay({step<MakeItem>(0, 2, 0, false, 1u, 10), step<Encrypt>(std::vector<int>{0}, Via::Cli),
                       step<List>(), step<Restart>()}),
               Lines{});
@@ -55,7 +46,6 @@ TEST(SoakRegression, TheLeftoverSweepKeepsFilesNamedLikeTemporaryOnes) {
 // With the storage drive away, `vault encrypt` writes the archive into a folder it makes in the
 // drive's place, deletes the original and exits 0; when the drive is back the file is nowhere.
 TEST(SoakRegression, EncryptingWithTheStorageDriveAwayKeepsTheOriginal) {
-    Strict strict;
     for (Fault away : {Fault::StorageRenamed, Fault::StorageEmpty})
         for (Via via : {Via::Cli, Via::App})
             EXPECT_EQ(replay({step<MakeItem>(1, 0, 0, false, 0u, 0),
@@ -66,15 +56,21 @@ TEST(SoakRegression, EncryptingWithTheStorageDriveAwayKeepsTheOriginal) {
 // With the settings folder read-only (only the unprivileged account meets it: root writes into a
 // read-only folder), removing from the vault window restores the item and deletes its archive but
 // the list keeps the record, and nothing is said; `vault decrypt` writes the plaintext copy but
-// cannot mark it, so the item counts as locked with its plaintext out.
+// cannot mark it, so the item counts as locked with its plaintext out; locking removes the copy
+// while the list keeps it unlocked.
 TEST(SoakRegression, ReadOnlySettingsLeaveTheListsTrue) {
-    Strict strict;
     EXPECT_EQ(replay({step<MakeItem>(0, 3, 2, false, 0u, 10), step<Encrypt>(std::vector<int>{0}, Via::Cli),
                       step<Remove>(std::vector<int>{0}, Via::App, Fault::ReadOnlySettings)}),
               Lines{});
     EXPECT_EQ(replay({step<MakeItem>(0, 3, 3, false, 0u, 10), step<Encrypt>(std::vector<int>{0}, Via::Cli),
                       step<Decrypt>(std::vector<int>{0}, Via::Cli, Fault::ReadOnlySettings)}),
               Lines{});
+    // Locking removed the copy while the list, which could not be written, still showed it unlocked.
+    for (Via lock : {Via::Cli, Via::App})
+        EXPECT_EQ(replay({step<MakeItem>(0, 0, 0, false, 0u, 0), step<Encrypt>(std::vector<int>{0}, Via::Cli),
+                          step<Decrypt>(std::vector<int>{0}, Via::Cli),
+                          step<LockAll>(lock, Fault::ReadOnlySettings)}),
+                  Lines{});
 }
 
 }  // namespace

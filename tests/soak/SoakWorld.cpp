@@ -76,19 +76,6 @@ std::string Item::archiveName() const {
     return fs::path(vault::archivePath("/", record())).filename().string();
 }
 
-KnownFaults& knownFaults() {
-    static KnownFaults k = [] {
-        KnownFaults strict;
-        strict.copiesUnknown = false;
-        strict.moveWithDriveAway = false;
-        strict.sweepTakesLookalikes = false;
-        strict.driveAwayLosesItems = false;
-        strict.readOnlySettingsBreaksLists = false;
-        return std::getenv("VAULTRY_SOAK_STRICT") ? strict : KnownFaults{};
-    }();
-    return k;
-}
-
 Stats& stats() {
     static Stats s;
     return s;
@@ -301,11 +288,7 @@ World::World() {
         {"Drive/other-backup.bin", "beside the storage folder"},
         {"Deep/in ner/plan.txt.part-Zq19aB", "another look-alike"},
     };
-    const bool lookalikes = !knownFaults().sweepTakesLookalikes;
-    for (const auto& [rel, content] : files)
-        if (lookalikes ||
-            (rel.find(".part-") == std::string::npos && rel.find(".vaultry-") == std::string::npos))
-            test::writeFile(home() / rel, content);
+    for (const auto& [rel, content] : files) test::writeFile(home() / rel, content);
     fs::create_hard_link(home() / "My Work/linked.txt", home() / "Documents/linked-elsewhere.txt");
     fs::create_symlink("../Notes/plan.txt", home() / "Desktop/plan link");
     fs::create_symlink("../My Work", home() / "Desktop/work link");
@@ -722,10 +705,9 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
             done.copy.clear();
             done.edited = false;
         }
-        const bool untouchedCopy = before.state == Item::Unlocked && !before.copy.empty();
         if (!can || f == Fault::LockHeld || storageAway)
             choices[id] = {before};
-        else if (f == Fault::None && !(untouchedCopy && knownFaults().copiesUnknown))
+        else if (f == Fault::None)
             choices[id] = {done};
         else
             choices[id] = {done, before};
@@ -810,9 +792,12 @@ void World::moveStorage(Fault f, std::chrono::microseconds killAfter) {
     if (!moved && now != storage_)
         problems_.push_back("after a storage move the storage folder is " + now.string());
     const bool away = f == Fault::StorageRenamed || f == Fault::StorageEmpty;
+    // With its drive away the vault may switch to a new folder only when it holds no archive.
+    bool encrypted = false;
+    for (const auto& [id, it] : items_) encrypted = encrypted || it.state != Item::Plain;
     if (!r.killed) {
         if (f == Fault::None && !moved) problems_.push_back("storage move refused: " + r.err);
-        if ((f == Fault::LockHeld || (away && !knownFaults().moveWithDriveAway)) && moved)
+        if ((f == Fault::LockHeld || (away && encrypted)) && moved)
             problems_.push_back(std::string("storage moved with ") + faultName(f));
         if ((r.code == 0) != moved)
             problems_.push_back("storage move exited " + std::to_string(r.code) + " but the storage folder " +

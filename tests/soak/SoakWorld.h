@@ -64,28 +64,6 @@ struct Item {
 };
 const char* stateName(Item::State s);
 
-// Faults other changes are mending, which the model tolerates unless VAULTRY_SOAK_STRICT is set
-// (or a test clears them): the soak then finds what is new. Each has a DISABLED_ regression test.
-struct KnownFaults {
-    // A copy written by `vault decrypt` or the Decrypt action is not remembered, so removing it
-    // from the vault is refused as "not as it was decrypted".
-    bool copiesUnknown = false;
-    // With the storage drive away, `vault storage set` switches to an empty new folder.
-    bool moveWithDriveAway = false;
-    // The sweep of a killed run's leftovers deletes a user's files named like Vaultry's temporary
-    // ones ("x.part-abc123", ".vaultry-removing-xyz"): such bystanders are left out.
-    bool sweepTakesLookalikes = false;
-    // With the storage drive away (its folder gone, or an empty folder in its place), encrypting
-    // writes the archive into a new folder there and deletes the original: once the drive is back
-    // the item is nowhere. The drive-away faults are not drawn.
-    bool driveAwayLosesItems = false;
-    // With the settings folder read-only, decrypting writes the copy but cannot mark it (a
-    // "locked" item with its plaintext out), and removing restores the item and deletes its archive
-    // while the list keeps the record. The read-only settings fault is not drawn.
-    bool readOnlySettingsBreaksLists = false;
-};
-KnownFaults& knownFaults();
-
 // Counts for the soak report.
 struct Stats {
     std::uint64_t sequences = 0, steps = 0, cliRuns = 0, appRuns = 0, checks = 0, archivesOpened = 0,
