@@ -62,7 +62,7 @@ int main() {
     const double fill = best(10, [&] {
         const auto stored =
             settings.stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
-        const auto lookup = vault::RowLookup::take(storage.string(), stored, true);
+        const auto lookup = vault::RowLookup::take(storage.string(), stored);
         std::vector<std::unique_ptr<PSTableCellView>> rows;
         rows.reserve(records.size());
         for (const auto& r : records) {

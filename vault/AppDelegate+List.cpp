@@ -41,14 +41,13 @@ std::unique_ptr<PSTableCellView> AppDelegate::tableViewViewForTableColumnRow(std
     if (static_cast<std::uint64_t>(row) >= FileDataArray.size()) return view;
     // The state comes from the stored list, which is what the last save left.
     const auto stored = prefs_.decryptedRecords();
-    view->fill(FileDataArray[static_cast<std::size_t>(row)],
-               vault::RowLookup::take(storageFolder(), stored, false));
+    view->fill(FileDataArray[static_cast<std::size_t>(row)], vault::RowLookup::take(storageFolder(), stored));
     return view;
 }
 
 std::vector<std::unique_ptr<PSTableCellView>> AppDelegate::tableViewViewsForAllRows(std::string_view column) {
     const auto stored = prefs_.decryptedRecords();
-    const auto lookup = vault::RowLookup::take(storageFolder(), stored, true);
+    const auto lookup = vault::RowLookup::take(storageFolder(), stored);
     std::vector<std::unique_ptr<PSTableCellView>> rows;
     rows.reserve(FileDataArray.size());
     for (const auto& record : FileDataArray) {

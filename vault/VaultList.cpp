@@ -367,27 +367,11 @@ Status rememberCopy(const std::string& storage, const std::string& record) {
     return manifest.save(storage);
 }
 
-RowLookup RowLookup::take(std::string storage, const std::vector<std::string>& decrypted,
-                          bool listThumbnails) {
+RowLookup RowLookup::take(std::string storage, const std::vector<std::string>& decrypted) {
     RowLookup l;
     l.storage = std::move(storage);
     l.decrypted.insert(decrypted.begin(), decrypted.end());
-    if (listThumbnails && !l.storage.empty()) {
-        std::error_code ec;
-        for (auto it = fs::directory_iterator(fs::path(l.storage) / "libdata", ec);
-             !ec && it != fs::directory_iterator(); it.increment(ec))
-            l.thumbnails.insert(it->path().filename().string());
-        l.listedThumbnails = true;
-    }
     return l;
-}
-
-bool RowLookup::hasThumbnail(const std::string& record) const {
-    if (storage.empty()) return false;
-    if (listedThumbnails)
-        return thumbnails.count(deletingExtension(deletingExtension(lastComponent(record)))) > 0;
-    std::error_code ec;
-    return fs::is_regular_file(thumbnailPath(storage, record), ec);
 }
 
 }  // namespace vaultry::vault

@@ -86,17 +86,13 @@ bool removalNeedsArchive(const std::string& storage, const std::string& record, 
 Status rememberCopy(const std::string& storage, const std::string& record);
 
 // What filling many rows needs, read once: the decrypted records as a set (from the settings
-// store) and the names of the thumbnails present in the storage folder.
+// store).
 struct RowLookup {
     std::string storage;
     std::unordered_set<std::string> decrypted;
-    std::unordered_set<std::string> thumbnails;  // names in storage/libdata
-    bool listedThumbnails = false;               // else each row asks the file system
 
-    static RowLookup take(std::string storage, const std::vector<std::string>& decrypted,
-                          bool listThumbnails);
+    static RowLookup take(std::string storage, const std::vector<std::string>& decrypted);
     bool isDecrypted(const std::string& record) const { return decrypted.count(record) > 0; }
-    bool hasThumbnail(const std::string& record) const;
 };
 
 }  // namespace vaultry::vault
