@@ -205,6 +205,8 @@ public:
     // Names `storage` in the settings (and its folder's grant). With `leftInOld` (a move out of
     // `current`) the move is finished, or taken back when the settings cannot be written; the
     // items the old folder still holds are named in "The old storage folder was kept.".
+    // Drops the integrity identity when `storage` is a new folder without a manifest (not a move).
+    void forgetIntegrityOfOtherFolder(const std::string& storage, bool moved);
     bool switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
                        const std::vector<std::string>* leftInOld);
     void refuseStorageChange(const std::string& why);  // "The storage folder was not changed."

@@ -16,6 +16,7 @@
 #include "platform/linux/LinuxSpawn.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
@@ -217,6 +218,11 @@ void storageSet(Context& ctx, const Options& o) {
         return refuse(id.error().message);
     }
     ctx.settings().set(key::StorageFolderId, *id);
+    if (std::error_code ec; !move && !fs::exists(fs::path(storage) / vault::ArchiveManifest::kFileName, ec)) {
+        // A new vault without archives: the integrity record of the folder left behind is not its.
+        ctx.settings().remove(key::IntegrityIdentity);
+        ctx.settings().remove(key::IntegrityIdentityNext);
+    }
     ctx.settings().set(key::EncyptedFatherStorePath, *grant);
     ctx.settings().set(key::EncyptedStorePath, storage);
     if (auto st = ctx.settings().flush(); !st) {

@@ -433,12 +433,17 @@ bool AppDelegate::switchStorage(const std::string& storage, const std::string& c
         return false;
     }
     prefs_.setStorageFolderId(*id);
+    const auto oldIntegrity = prefs_.stored(Pref::IntegrityIdentity);
+    const auto oldIntegrityNext = prefs_.stored(Pref::IntegrityIdentityNext);
+    forgetIntegrityOfOtherFolder(storage, leftInOld != nullptr);
     prefs_.setStoreParentGrant(grant);
     prefs_.setStorePath(storage);
     if (!prefs_.save()) {
         if (leftInOld) vault::rollBackStorageMove(current);
         prefs_.restore(Pref::StoreParentGrant, oldGrant);
         prefs_.restore(Pref::StorageFolderId, oldId);
+        prefs_.restore(Pref::IntegrityIdentity, oldIntegrity);
+        prefs_.restore(Pref::IntegrityIdentityNext, oldIntegrityNext);
         if (current.empty())
             prefs_.restore(Pref::StorePath, std::nullopt);
         else
@@ -457,6 +462,14 @@ bool AppDelegate::switchStorage(const std::string& storage, const std::string& c
                                " \nRemove it when you no longer need it.",
                            " Ok ", "", ""});
     return true;
+}
+
+void AppDelegate::forgetIntegrityOfOtherFolder(const std::string& storage, bool moved) {
+    // A new vault without archives: the integrity record of the folder left behind is not its.
+    std::error_code ec;
+    if (moved || fs::exists(fs::path(storage) / vault::ArchiveManifest::kFileName, ec)) return;
+    prefs_.restore(Pref::IntegrityIdentity, std::nullopt);
+    prefs_.restore(Pref::IntegrityIdentityNext, std::nullopt);
 }
 
 void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen) {
@@ -480,6 +493,7 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
         prefs_.setStorageFolderId(*id);
     else
         logLine(id.error().message);
+    forgetIntegrityOfOtherFolder(storage, false);
     prefs_.setStoreParentGrant(*grant);
     prefs_.setStorePath(storage);
     prefs_.save();

@@ -73,5 +73,16 @@ TEST(SoakRegression, ReadOnlySettingsLeaveTheListsTrue) {
                   Lines{});
 }
 
+// A vault without archives switched to a new folder while its drive was away kept the old
+// folder's integrity identity: every encryption after it was refused as "the integrity record is
+// missing or was replaced".
+TEST(SoakRegression, ANewFolderChosenWhileTheDriveIsAwayTakesNewItems) {
+    for (Fault away : {Fault::StorageRenamed, Fault::StorageEmpty})
+        EXPECT_EQ(
+            replay({step<Verify>(Via::Cli), step<MoveStorage>(away), step<MakeItem>(2, 0, 0, true, 0u, 64),
+                    step<Encrypt>(std::vector<int>{2}, Via::Cli)}),
+            Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak
