@@ -366,28 +366,9 @@ World::Cli World::runCli(Strings args, const std::string& input,
     ui_.alerts.clear();
     test::TempDir io;
     test::writeFile(io / "in", input);
-    args.insert(args.begin(), VAULTRY_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env{"HOME=" + home().string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "TZ=UTC"};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, (io / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
     Cli run;
-    pid_t pid = 0;
-    const bool started = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data()) == 0;
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    if (!started) {
+    const pid_t pid = test::startCli(home(), std::move(args), io.path());
+    if (pid < 0) {
         problems_.push_back("vaultry-cli did not start");
         return run;
     }

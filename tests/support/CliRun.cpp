@@ -13,14 +13,8 @@ extern char** environ;
 
 namespace vaultry::test {
 
-namespace {
-
-// Starts vaultry-cli on `home` in a session of its own, with standard input, output and error
-// the files "in", "out" and "err" of `io` (and "fd3" on descriptor 3 when asked): its process id,
-// or -1 when it did not start.
 pid_t startCli(const std::filesystem::path& home, std::vector<std::string> args,
-               const std::filesystem::path& io, const std::vector<std::string>& extraEnv = {},
-               bool fd3 = false) {
+               const std::filesystem::path& io, const std::vector<std::string>& extraEnv, bool fd3) {
     args.insert(args.begin(), VAULTRY_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -48,6 +42,8 @@ pid_t startCli(const std::filesystem::path& home, std::vector<std::string> args,
     posix_spawnattr_destroy(&attr);
     return started == 0 ? pid : -1;
 }
+
+namespace {
 
 CliRun ended(const std::filesystem::path& io, int status) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(io / "out"), readFile(io / "err")};

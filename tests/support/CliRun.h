@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -37,6 +39,13 @@ struct PausedRun {
 };
 PausedRun runCliKilledAt(const std::filesystem::path& home, std::vector<std::string> args,
                          const std::string& input, const std::string& point);
+
+// Starts vaultry-cli on `home` in a session of its own, with standard input, output and error
+// the files "in", "out" and "err" of `io` (and "fd3" on descriptor 3 when asked) and `extraEnv`
+// added to its plain environment: its process id, or -1 when it did not start.
+pid_t startCli(const std::filesystem::path& home, std::vector<std::string> args,
+               const std::filesystem::path& io, const std::vector<std::string>& extraEnv = {},
+               bool fd3 = false);
 
 // A temporary home to run vaultry-cli in.
 struct CliHome {
