@@ -1,5 +1,7 @@
 #include "vault/VaultIdentity.h"
 
+#include "vault/Temporaries.h"
+
 #include <fcntl.h>
 #include <openssl/rand.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include "vault/Archive.h"
 #include "vault/Records.h"
 #include "vault/StorageFolder.h"
+#include "vault/Temporaries.h"
 
 namespace vaultry::vault {
 
@@ -42,7 +45,8 @@ Result<std::string> writeMarker(const fs::path& folder, std::string id = {}) {
             id += digits[c & 15];
         }
     }
-    const fs::path tmp = folder / (std::string(kFolderMarker) + ".new");
+    // A name of this call's own: the file removed below is the one written here.
+    const fs::path tmp = folder / (std::string(kFolderMarker) + ".new-" + randomSuffix());
     if (auto st = writeFileAtomically(tmp, std::string(kMarkerMagic) + "\n" + id + "\n", 0600); !st)
         return st.error();
     const bool placed = renameNoReplace(tmp, folder / kFolderMarker);

@@ -257,7 +257,7 @@ Result<std::vector<std::string>> checkVault(const fs::path& storage, const std::
 Status discardArchive(const fs::path& storage, const fs::path& archive,
                       std::optional<std::string_view> pass) {
     std::error_code ec;
-    fs::remove_all(archive, ec);
+    fs::remove(archive, ec);  // an archive is one file: whatever else stands there stays
     if (ec) return fail("cannot delete " + archive.string() + ": " + ec.message());
     if (!pass)
         return fail("the vault password was not entered, so " + archive.filename().string() +
