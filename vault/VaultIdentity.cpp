@@ -1,7 +1,5 @@
 #include "vault/VaultIdentity.h"
 
-#include "vault/Temporaries.h"
-
 #include <fcntl.h>
 #include <openssl/rand.h>
 #include <unistd.h>
