@@ -178,6 +178,12 @@ const std::string* CopyManifest::find(const std::string& record) const {
     return it == entries_.end() || it->second.digest.empty() ? nullptr : &it->second.digest;
 }
 
+std::vector<std::string> CopyManifest::records() const {
+    std::vector<std::string> out;
+    for (const auto& [record, e] : entries_) out.push_back(record);
+    return out;
+}
+
 const Identity* CopyManifest::identity(const std::string& record) const {
     auto it = entries_.find(record);
     return it == entries_.end() || !it->second.identity ? nullptr : &*it->second.identity;

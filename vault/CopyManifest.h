@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/Result.h"
 #include "vault/Temporaries.h"
@@ -39,6 +40,7 @@ public:
     const Identity* identity(const std::string& record) const;
     void setIdentity(const std::string& record, const Identity& id) { entries_[record].identity = id; }
     void erase(const std::string& record) { entries_.erase(record); }
+    std::vector<std::string> records() const;
     std::size_t size() const { return entries_.size(); }
 
     // Writes atomically into the storage folder (temp, fsync, rename), 0600, under the folder's

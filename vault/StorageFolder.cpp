@@ -10,11 +10,18 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "util/AtomicFile.h"
 #include "vault/Archive.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
+#include "vault/Rekey.h"
 #include "vault/StorageLock.h"
+#include "vault/Temporaries.h"
+#include "vault/VaultIdentity.h"
 
 namespace vaultry::vault {
 
@@ -56,15 +63,37 @@ namespace {
 constexpr const char* kMoveJournal = ".vaultry-move";
 constexpr const char* kMoveMagic = "vaultry-move 1";
 
-// Names that belong to a running operation, not to the vault: never carried to a new folder.
-bool transient(const std::string& name) {
-    for (const char* prefix : {".vaultry-lock", ".vaultry-rekey", ".vaultry-move", ".vaultry-unpack-",
-                               ".vaultry-copy-", ".vaultry-copies.tmp", ".vaultry-temporaries"})
-        if (name.rfind(prefix, 0) == 0) return true;
-    if (name.rfind("..vaultry-", 0) == 0) return true;  // the temporary file of a journal's write
-    return name == ".directory" || name.find(".part-") != std::string::npos ||
-           fs::path(name).extension() == ".rekey";
-}
+// What in a storage folder belongs to a running or cut-short operation rather than to the vault,
+// and so is never carried to a new folder: the folder's own bookkeeping files and their
+// atomic-write temporaries, the temporary files and folders its journal names, and the new
+// copies of a password change. Everything else is carried, whatever its name looks like.
+class Bookkeeping {
+public:
+    explicit Bookkeeping(const fs::path& folder) {
+        for (const char* name :
+             {StorageLock::kFileName, kRekeyJournal, kMoveJournal, kTemporariesFolder, ".directory"})
+            names_.insert(name);
+        std::error_code ec;
+        const fs::path real = fs::weakly_canonical(folder, ec);
+        for (const auto& p : journaledTemporaries(folder))
+            if (fs::weakly_canonical(p.parent_path(), ec) == real) names_.insert(p.filename().string());
+        for (const auto& archive : archivesIn(folder)) names_.insert(archive.filename().string() + ".rekey");
+        names_.insert(std::string(ArchiveManifest::kFileName) + ".rekey");
+    }
+    bool has(const std::string& name) const {
+        if (names_.count(name)) return true;
+        // writeFileAtomically's temporary of one of our files: ".<name>.XXXXXX"
+        for (const char* own : {CopyManifest::kFileName, ArchiveManifest::kFileName, kFolderMarker,
+                                kRekeyJournal, kMoveJournal}) {
+            const std::string prefix = std::string(".") + own + ".";
+            if (name.size() == prefix.size() + 6 && name.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    }
+
+private:
+    std::set<std::string> names_;
+};
 
 std::string hex(std::string_view bytes) {
     static const char* digits = "0123456789abcdef";
@@ -182,11 +211,14 @@ Status copyItem(const fs::path& src, const fs::path& dst, Progress& progress) {
 }
 
 struct Walk {
+    Walk(const fs::path& from, const fs::path& to, const fs::path& staging)
+        : from(from), to(to), staging(staging), ours(from) {}
     const fs::path& from;
     const fs::path& to;
     const fs::path& staging;
-    std::vector<fs::path> toCopy;   // relative names, not in the new folder yet
-    std::vector<fs::path> toPlace;  // relative names, staged and verified
+    Bookkeeping ours;
+    std::vector<fs::path> toCopy;             // relative names, not in the new folder yet
+    std::map<fs::path, std::string> toPlace;  // relative names, staged and verified: digest
     std::vector<std::string> refused;
     bool cancelled = false;
 
@@ -197,7 +229,7 @@ struct Walk {
         if (ec) refused.push_back((rel.empty() ? from.string() : rel.string()) + " (" + ec.message() + ")");
         std::sort(names.begin(), names.end());
         for (const auto& name : names) {
-            if (transient(name.string())) continue;
+            if (rel.empty() && ours.has(name.string())) continue;
             const fs::path item = rel / name;
             if (fs::symlink_status(to / item, ec).type() != fs::file_type::not_found) {
                 if (item == "libdata" && fs::is_directory(to / item, ec) && fs::is_directory(from / item, ec))
@@ -234,13 +266,43 @@ struct Walk {
                 cancelled = true;
                 return;
             }
-            if (!sameContent(from / item, staging / item))
+            auto was = copyDigest(from / item), now = copyDigest(staging / item);
+            if (!was || !now || *was != *now)
                 refused.push_back(item.string() + " (the copy differs from the original)");
             else
-                toPlace.push_back(item);
+                toPlace[item] = *now;
             progress.add(1);
         }
         if (progress.cancelled()) cancelled = true;
+    }
+
+    // A decrypted folder is a new object in its new place, and the copy manifest knows copies by
+    // the object that was unpacked: the staged manifest is told the new objects before it is placed.
+    Status renewCopyIdentities() {
+        const auto staged = toPlace.find(CopyManifest::kFileName);
+        if (staged == toPlace.end()) return {};
+        std::ifstream in(staging / CopyManifest::kFileName, std::ios::binary);
+        CopyManifest manifest = CopyManifest::parse(
+            std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+        bool renewed = false;
+        for (const auto& record : manifest.records()) {
+            const Identity* was = manifest.identity(record);
+            if (!was) continue;
+            for (const auto& [item, digest] : toPlace) {
+                if (item.has_parent_path() || identityOf(from / item) != *was) continue;
+                if (const auto now = identityOf(staging / item)) {
+                    manifest.setIdentity(record, *now);
+                    renewed = true;
+                }
+            }
+        }
+        if (!renewed) return {};
+        if (auto st = writeFileAtomically(staging / CopyManifest::kFileName, manifest.serialize(), 0600); !st)
+            return st;
+        auto digest = copyDigest(staging / CopyManifest::kFileName);
+        if (!digest) return digest.error();
+        staged->second = *digest;
+        return {};
     }
 };
 
@@ -276,27 +338,38 @@ Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to,
         rollBackStorageMove(from);
         return st.error();
     }
-    std::string tmp = (to / ".vaultry-copy-XXXXXX").string();
-    if (!::mkdtemp(tmp.data())) {
-        rollBackStorageMove(from);
-        return fail("cannot write in " + to.string());
+    // The staging folder is written down before it is made, so that a rollback removes only it.
+    fs::path staging;
+    for (;;) {
+        staging = to / (".vaultry-copy-" + randomSuffix());
+        if (!appendJournal(from, "staging " + hex(staging.filename().string()))) {
+            rollBackStorageMove(from);
+            return fail("cannot write in " + from.string());
+        }
+        if (::mkdir(staging.c_str(), 0700) == 0) break;
+        if (errno != EEXIST) {
+            rollBackStorageMove(from);
+            return fail("cannot write in " + to.string());
+        }
     }
-    const fs::path staging = tmp;
-    Walk walk{from, to, staging, {}, {}, {}, false};
+    Walk walk{from, to, staging};
     walk.items({});
     if (walk.refused.empty()) walk.copy(progress);
     if (walk.cancelled) {
         rollBackStorageMove(from);
         return cancelledError();
     }
+    if (walk.refused.empty())
+        if (auto st = walk.renewCopyIdentities(); !st)
+            walk.refused.push_back(std::string(CopyManifest::kFileName) + " (" + st.error().message + ")");
     if (!walk.refused.empty()) {
         std::string names;
         for (const auto& r : walk.refused) names += (names.empty() ? "" : ", ") + r;
         rollBackStorageMove(from);
         return fail("not every item could be copied: " + names);
     }
-    for (const auto& item : walk.toPlace) {
-        if (!appendJournal(from, "placed " + hex(item.string())) ||
+    for (const auto& [item, digest] : walk.toPlace) {
+        if (!appendJournal(from, "placed " + hex(item.string()) + " " + digest) ||
             !renameNoReplace(staging / item, to / item)) {
             rollBackStorageMove(from);
             return fail("cannot move " + item.string() + " into " + to.string());
@@ -305,7 +378,8 @@ Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to,
     fs::remove_all(staging, ec);
     StorageMove move;
     for (const auto& e : fs::directory_iterator(from, ec))
-        if (!transient(e.path().filename().string())) move.leftInOld.push_back(e.path().filename().string());
+        if (!walk.ours.has(e.path().filename().string()))
+            move.leftInOld.push_back(e.path().filename().string());
     std::sort(move.leftInOld.begin(), move.leftInOld.end());
     return move;
 }
@@ -325,14 +399,22 @@ void rollBackStorageMove(const fs::path& from) {
     std::error_code ec;
     if (magic == kMoveMagic && !target.empty()) {
         const fs::path to = unhex(target);
-        // Only what this copy placed, and only while it still equals its original.
+        // Only what this copy placed, and only while it is still what was placed.
         for (std::string line; std::getline(in, line);) {
-            if (line.rfind("placed ", 0) != 0) continue;
-            const fs::path item = unhex(line.substr(7));
-            if (sameContent(from / item, to / item)) fs::remove_all(to / item, ec);
+            std::istringstream words(line);
+            std::string key, name, digest;
+            words >> key >> name >> digest;
+            const fs::path item = unhex(name);
+            if (item.empty() || item.is_absolute() || item.filename() == "..") continue;
+            if (key == "staging") {
+                fs::remove_all(to / item, ec);
+            } else if (key == "placed") {
+                const auto now = copyDigest(to / item);
+                // Journals of earlier versions name no digest: the original then tells.
+                if (now && (digest.empty() ? sameContent(from / item, to / item) : *now == digest))
+                    fs::remove_all(to / item, ec);
+            }
         }
-        for (const auto& e : fs::directory_iterator(to, ec))
-            if (e.path().filename().string().rfind(".vaultry-copy-", 0) == 0) fs::remove_all(e.path(), ec);
         if (created == "created") {
             // The folder the copy made goes too when nothing of anybody else's is in it.
             bool empty = true;

@@ -344,6 +344,14 @@ std::optional<Entry> parseEntry(const std::string& text) {
     if (!ended || e.path.empty() || !e.path.is_absolute()) return std::nullopt;
     return e;
 }
+
+std::string readEntryFile(int fd) {
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+    return text;
+}
 }  // namespace
 
 void forEachLeftEntry(const fs::path& storage, const std::function<bool(const Entry&)>& settle) {
@@ -362,11 +370,7 @@ void forEachLeftEntry(const fs::path& storage, const std::function<bool(const En
         if (!lockNow(fd.get(), false) || ::fstat(fd.get(), &st) != 0 || st.st_nlink == 0 ||
             !S_ISREG(st.st_mode))
             continue;  // its owner is at work
-        std::string text;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fd.get(), buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
-        auto entry = parseEntry(text);
+        auto entry = parseEntry(readEntryFile(fd.get()));
         // Cut short before it was complete: its object was never made.
         bool drop = true;
         if (entry) {
@@ -379,6 +383,20 @@ void forEachLeftEntry(const fs::path& storage, const std::function<bool(const En
 }
 
 }  // namespace detail
+
+std::vector<fs::path> journaledTemporaries(const fs::path& storage) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(storage / kTemporariesFolder, ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        if (it->path().extension() != ".entry") continue;
+        Fd fd(::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!fd.valid()) continue;
+        const auto e = detail::parseEntry(detail::readEntryFile(fd.get()));
+        if (e && (e->kind == TempKind::File || e->kind == TempKind::Folder)) out.push_back(e->path);
+    }
+    return out;
+}
 
 std::vector<std::string> settleIntents(const fs::path& storage, const std::vector<std::string>& records,
                                        const std::vector<std::string>& decrypted,

@@ -106,6 +106,9 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
                                        const std::vector<std::string>& decrypted,
                                        const std::function<bool(const std::string&)>& addDecrypted);
 
+// The temporary files and folders the journal of `storage` names, its owners alive or not.
+std::vector<fs::path> journaledTemporaries(const fs::path& storage);
+
 namespace detail {
 // A free entry of a dead owner, as the sweep reads it.
 struct Entry {

@@ -84,5 +84,27 @@ TEST(SoakRegression, ANewFolderChosenWhileTheDriveIsAwayTakesNewItems) {
             Lines{});
 }
 
+// A decrypted folder moved with the storage folder is a new object there, while the copy manifest
+// still named the old one: locking it was refused as "another folder took its place".
+TEST(SoakRegression, ADecryptedFolderLocksAfterTheStorageFolderMoved) {
+    for (Via via : {Via::Cli, Via::App})
+        EXPECT_EQ(replay({step<MakeItem>(0, 0, 0, true, 0u, 0), step<Encrypt>(std::vector<int>{0}, via),
+                          step<Decrypt>(std::vector<int>{0}, via), step<MoveStorage>(),
+                          step<Lock>(std::vector<int>{0}, via)}),
+                  Lines{});
+}
+
+// Names that looked like temporary files ("draft.part-2.txt", "old.rekey") were not carried to a
+// new storage folder, nor named among what the old one still holds: the archive stayed behind and
+// the edited decrypted folder was locked as if deleted.
+TEST(SoakRegression, AStorageMoveCarriesItemsNamedLikeTemporaryOnes) {
+    for (int name : {6, 7})
+        EXPECT_EQ(replay({step<MakeItem>(0, 1, name, true, 3u, 20), step<MakeItem>(1, 2, name, false, 4u, 20),
+                          step<Encrypt>(std::vector<int>{0, 1}, Via::Cli),
+                          step<Decrypt>(std::vector<int>{0}, Via::Cli), step<EditCopy>(0, Edit::AddFile, 1u),
+                          step<MoveStorage>(), step<LockAll>(Via::App), step<Verify>(Via::Cli)}),
+                  Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak

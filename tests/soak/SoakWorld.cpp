@@ -29,7 +29,8 @@ namespace vaultry::soak {
 using namespace std::chrono_literals;
 
 const std::vector<std::string> kFolders{"Desktop", "Documents", "Notes", "My Work", "Deep/in ner"};
-const std::vector<std::string> kNames{"plan.txt", "photo.jpg", "report", "a b.txt", "résumé.odt", "data"};
+const std::vector<std::string> kNames{"plan.txt", "photo.jpg",        "report",    "a b.txt", "résumé.odt",
+                                      "data",     "draft.part-2.txt", "old.rekey", ".profile"};
 
 const char* faultName(Fault f) {
     switch (f) {
