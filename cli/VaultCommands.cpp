@@ -357,12 +357,14 @@ void encrypt(Context& ctx, const Options& o) {
         const auto kind =
             plan->folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile;
         vault::learnRecordKind(plan->record, kind);
+        testPause("encrypt-record");
         if (!saveRecordChanges(ctx, recordChanges(plan->record, kind))) {
             // Not recorded: the original stays and the archive goes.
             if (auto gone = vault::discardArchive(*storage, plan->archive, *pass); !gone)
                 ctx.error(gone.error().message);
             continue;
         }
+        testPause("encrypt-recorded");
         if (plan->intent) (void)plan->intent->markRecorded();
         if (auto st = vault::removeOriginal(*plan); !st) {
             // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
@@ -566,11 +568,14 @@ void settleRekey(Context& ctx) {
     vault::sweepLeftovers(*storage);
     const auto decrypted =
         ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
-    for (const auto& report :
-         vault::settleIntents(*storage, records(ctx), decrypted, [&ctx](const std::string& record) {
-             return static_cast<bool>(ctx.settings().changeArray(
-                 key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}}));
-         }))
+    const auto addDecrypted = [&ctx](const std::string& record) {
+        return static_cast<bool>(ctx.settings().changeArray(key::VaultryDecryptedDataArray,
+                                                            {{SettingsStore::ArrayChange::Add, record}}));
+    };
+    const auto withdraw = [&ctx](const std::string& record) {
+        return saveRecordChanges(ctx, recordChanges(record, std::nullopt));
+    };
+    for (const auto& report : vault::settleIntents(*storage, records(ctx), decrypted, addDecrypted, withdraw))
         std::cerr << "vaultry-cli: warning: " << report << '\n';
     vault::settleInterruptedChanges(*storage, [&ctx](const std::string& verifier) {
         ctx.settings().set(key::VaultryPassword, verifier);

@@ -365,6 +365,45 @@ TEST(VaultCli, AnEncryptionKilledWhileCheckingLeavesNoArchiveBehind) {
     }
 }
 
+// An encryption killed after its archive was checked: before its record was saved, the next
+// command deletes the archive and the integrity record forgets it; after, it removes the original
+// when it is what was packed, and takes the item out of the vault when it changed since.
+TEST(VaultCli, AnEncryptionKilledAroundItsRecordIsFinishedOrUndone) {
+    KilledRuns k;
+    test::writeFile(k.docs / "plan.txt", "the plan");
+    test::writeFile(k.docs / "Work/x", "w");
+    const std::string file = (k.docs / "plan.txt").string(), folder = (k.docs / "Work").string();
+    const auto verify = [&] {
+        const auto r = k.c.run({"vault", "verify", "--password-stdin"}, "pw\n");
+        EXPECT_EQ(r.code, 0) << r.out << r.err;
+    };
+
+    auto killed = k.killedAt({"vault", "encrypt", "--yes", "--password-stdin", file}, "encrypt-record");
+    ASSERT_TRUE(killed.paused) << killed.run.err;
+    EXPECT_EQ(k.c.run({"vault", "list"}).out, "");
+    EXPECT_FALSE(fs::exists(k.storage / "plan.txt.enc"));
+    EXPECT_EQ(test::readFile(file), "the plan");
+    verify();
+
+    killed = k.killedAt({"vault", "encrypt", "--yes", "--password-stdin", file}, "encrypt-recorded");
+    ASSERT_TRUE(killed.paused) << killed.run.err;
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(k.c.run({"vault", "list"}).out, "file\tlocked\t" + file + ".enc\n");
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(vault::verifyArchive(k.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw"));
+    verify();
+
+    killed = k.killedAt({"vault", "encrypt", "--yes", "--password-stdin", folder}, "encrypt-recorded");
+    ASSERT_TRUE(killed.paused) << killed.run.err;
+    test::writeFile(k.docs / "Work/x", "changed after the crash");
+    const auto list = k.c.run({"vault", "list"});
+    EXPECT_EQ(list.out, "file\tlocked\t" + file + ".enc\n");
+    EXPECT_NE(list.err.find(folder + " changed after it was encrypted"), std::string::npos) << list.err;
+    EXPECT_EQ(test::readFile(k.docs / "Work/x"), "changed after the crash");
+    EXPECT_FALSE(fs::exists(k.storage / "Work.tar.gz"));
+    verify();
+}
+
 // A decryption killed after its copy was written and before it was listed: the next command
 // lists the copy that is exactly what was unpacked (so that locking takes it away), and reports
 // one that was changed since, leaving it where it is.

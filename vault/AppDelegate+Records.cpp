@@ -55,16 +55,21 @@ void AppDelegate::loadVaultLists() {
     // decrypted copies never listed.
     if (storage) {
         vault::sweepLeftovers(*storage);
-        const auto reports = vault::settleIntents(*storage, backupFileDataArray, DecrytedDataArray,
-                                                  [this](const std::string& record) {
-                                                      markDecrypted(record);
-                                                      return saveDecrypted();
-                                                  });
+        const auto reports = vault::settleIntents(
+            *storage, backupFileDataArray, DecrytedDataArray,
+            [this](const std::string& record) {
+                markDecrypted(record);
+                return saveDecrypted();
+            },
+            [this](const std::string& record) {
+                removeVaultRecord(record, true);
+                return saveRecords();
+            });
         if (!reports.empty()) {
             std::string text;
             for (const auto& r : reports) text += (text.empty() ? "" : "\n") + r;
             logLine(text);
-            ui_.runAlert({"A decrypted copy is not listed in the vault", text, " Ok ", "", ""});
+            ui_.runAlert({"Vaultry finished work that was cut short", text, " Ok ", "", ""});
         }
     }
     setStorelocationPath(storage.value_or(""));

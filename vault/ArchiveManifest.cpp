@@ -1,5 +1,8 @@
 #include "vault/ArchiveManifest.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -7,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -241,7 +246,33 @@ Result<ArchiveManifest> ArchiveManifest::open(const fs::path& storage, std::stri
         // A write that announced this manifest was cut short before it could settle.
         if (auto st = keeping->settle(id); !st) logLine("integrity record: " + st.error().message);
     }
+    m.dropDiscarded(storage);
     return m;
+}
+
+Status ArchiveManifest::noteDiscarded(const fs::path& storage, const std::string& archiveName) {
+    const fs::path file = storage / kDiscardedFile;
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return fail("cannot write " + file.string() + ": " + std::strerror(errno));
+    const std::string line = hex(archiveName) + "\n";
+    const bool ok =
+        ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!ok) return fail("cannot write " + file.string() + ": " + std::strerror(err));
+    return {};
+}
+
+void ArchiveManifest::dropDiscarded(const fs::path& storage) {
+    std::ifstream in(storage / kDiscardedFile);
+    for (std::string line; std::getline(in, line);) {
+        const auto name = unhex(line);
+        std::error_code ec;
+        if (!name || name->empty() || !entries_.count(*name) ||
+            fs::symlink_status(storage / *name, ec).type() != fs::file_type::not_found)
+            continue;
+        erase(*name);
+    }
 }
 
 // The first use under a keeper: archives of versions before the manifest (or written by one
@@ -407,6 +438,15 @@ Status ArchiveManifest::save(const fs::path& storage) {
     }
     if (auto st = writeSealed(storage); !st) return st;
     touched_.clear();
+    // The note of discarded archives has done its work once none of them is recorded.
+    std::ifstream in(storage / kDiscardedFile);
+    bool done = static_cast<bool>(in);
+    for (std::string line; done && std::getline(in, line);)
+        if (const auto name = unhex(line); name && entries_.count(*name)) done = false;
+    if (done) {
+        std::error_code ec;
+        fs::remove(storage / kDiscardedFile, ec);
+    }
     return {};
 }
 

@@ -58,6 +58,11 @@ public:
 class ArchiveManifest {
 public:
     static constexpr const char* kFileName = ".vaultry-integrity";
+    // Archives deleted while no pass phrase was at hand (an encryption cut short, settled at the
+    // next start), one hex name a line: their entries go when the manifest is next opened with it,
+    // each only while its archive is still absent.
+    static constexpr const char* kDiscardedFile = ".vaultry-discarded";
+    static Status noteDiscarded(const fs::path& storage, const std::string& archiveName);
 
     struct Entry {
         Derivation derivation;
@@ -112,6 +117,7 @@ public:
 private:
     Status parse(std::string_view text, std::map<std::string, Entry>& into, bool checkKeyLine) const;
     void adoptEarlierArchives(const fs::path& storage, std::string_view pass);
+    void dropDiscarded(const fs::path& storage);
 
     std::string salt_;  // raw bytes
     std::uint32_t rounds_ = kPbkdf2Iterations;

@@ -14,6 +14,8 @@
 #include <set>
 #include <utility>
 
+#include <openssl/evp.h>
+
 #include "trash/Trash.h"
 #include "util/Fd.h"
 #include "util/Log.h"
@@ -116,6 +118,29 @@ Result<Snapshot> takeSnapshot(const fs::path& item) {
     for (const auto& [key, l] : links)
         if (l.count > l.seen) snap.linkedElsewhere.push_back(l.name);
     return snap;
+}
+
+std::string snapshotSum(const Snapshot& snapshot) {
+    std::string text;
+    for (const auto& e : snapshot.entries) {
+        text += e.name;
+        text += '\0';
+        text += e.type;
+        text +=
+            std::to_string(e.size) + ' ' + std::to_string(e.mtimeNs) + ' ' + std::to_string(e.inode) + ' ';
+        text += e.linkTarget;
+        text += '\0';
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out += digits[digest[i] >> 4];
+        out += digits[digest[i] & 15];
+    }
+    return out;
 }
 
 std::string firstDifference(const Snapshot& before, const Snapshot& now) {

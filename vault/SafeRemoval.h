@@ -42,6 +42,8 @@ struct Snapshot {
 };
 
 Result<Snapshot> takeSnapshot(const fs::path& item);
+// A digest of everything a snapshot holds, to tell later whether an item is still as it was.
+std::string snapshotSum(const Snapshot& snapshot);
 // The first entry that differs, for messages ("" when none).
 std::string firstDifference(const Snapshot& before, const Snapshot& now);
 

@@ -19,7 +19,9 @@
 
 #include "util/Fd.h"
 #include "util/Log.h"
+#include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
+#include "vault/SafeRemoval.h"
 
 namespace vaultry::vault {
 
@@ -253,6 +255,14 @@ Status Temporary::made(const Identity& id, const std::string& digest) {
     return {};
 }
 
+Status Temporary::notePacked(const fs::path& original, const std::string& packedSum) {
+    if (!s_ || !s_->fd.valid()) return {};
+    const std::string line = "packed " + toHex(normalized(original).string()) + " " + packedSum + "\n";
+    if (::lseek(s_->fd.get(), 0, SEEK_END) < 0 || !writeAll(s_->fd.get(), line) || ::fsync(s_->fd.get()) != 0)
+        return fail("cannot write " + s_->entry.string() + ": " + std::strerror(errno));
+    return {};
+}
+
 Status Temporary::markRecorded() {
     if (!s_ || !s_->fd.valid()) return {};
     if (::lseek(s_->fd.get(), 0, SEEK_END) < 0 || !writeAll(s_->fd.get(), "recorded\n") ||
@@ -332,6 +342,10 @@ std::optional<Entry> parseEntry(const std::string& text) {
                 e.record = *value;
         } else if (ended && key == "recorded") {
             e.recorded = true;
+        } else if (ended && key == "packed") {
+            std::string hex;
+            words >> hex >> e.packed;
+            if (auto original = fromHex(hex)) e.original = *original;
         } else if (ended && key == "made") {
             const std::string rest = line.substr(5);
             const auto at = rest.find(" digest ");
@@ -398,9 +412,63 @@ std::vector<fs::path> journaledTemporaries(const fs::path& storage) {
     return out;
 }
 
+namespace {
+
+// An archive made by an encryption cut short goes, and its integrity entry with it once the pass
+// phrase is at hand.
+bool deleteCutShortArchive(const fs::path& storage, const detail::Entry& e) {
+    if (::unlink(e.path.c_str()) != 0 && errno != ENOENT) {
+        logLine("could not delete " + e.path.string() + ": " + std::strerror(errno));
+        return false;
+    }
+    syncFolder(e.path.parent_path());
+    if (auto st = ArchiveManifest::noteDiscarded(storage, e.path.filename().string()); !st)
+        logLine(st.error().message);
+    logLine("deleted the archive of an encryption that was cut short: " + e.path.string());
+    return true;
+}
+
+// A recorded archive whose run died before the original was removed: the removal is finished
+// when the original is still what was packed; otherwise the newer original stays and the older
+// archive is withdrawn from the vault.
+bool finishEncryption(const fs::path& storage, const detail::Entry& e, bool sameArchive,
+                      const std::function<bool(const std::string&)>& withdraw,
+                      std::vector<std::string>& reports) {
+    std::error_code ec;
+    if (fs::symlink_status(e.original, ec).type() == fs::file_type::not_found) return true;
+    const auto now = takeSnapshot(e.original);
+    if (now && snapshotSum(*now) == e.packed) {
+        JournalScope scope(storage);
+        std::optional<fs::path> leftover;
+        if (auto st = removeWhole(e.original, &*now, &leftover); !st) {
+            reports.push_back(e.original.string() +
+                              " was encrypted, but its original could not be removed (" + st.error().message +
+                              "); delete it once you have checked the encrypted item");
+            return true;
+        }
+        logLine("finished encrypting " + e.original.string() + ": its original was removed");
+        return true;
+    }
+    if (!withdraw(e.record)) {
+        reports.push_back(e.original.string() +
+                          " changed after it was encrypted, and the vault list could not be written to take "
+                          "its older archive out; both were kept for now");
+        return false;
+    }
+    if (sameArchive) deleteCutShortArchive(storage, e);
+    reports.push_back(
+        e.original.string() +
+        " changed after it was encrypted and before its original was removed; it was kept as it "
+        "is and taken out of the vault");
+    return true;
+}
+
+}  // namespace
+
 std::vector<std::string> settleIntents(const fs::path& storage, const std::vector<std::string>& records,
                                        const std::vector<std::string>& decrypted,
-                                       const std::function<bool(const std::string&)>& addDecrypted) {
+                                       const std::function<bool(const std::string&)>& addDecrypted,
+                                       const std::function<bool(const std::string&)>& withdraw) {
     std::vector<std::string> reports;
     const auto has = [](const std::vector<std::string>& list, const std::string& s) {
         return std::find(list.begin(), list.end(), s) != list.end();
@@ -409,16 +477,15 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
         const auto now = identityOf(e.path);
         const bool same = now && e.made && *now == *e.made;
         if (e.kind == TempKind::Archive) {
-            // Recorded, it is the item's archive. Not recorded, the run died before its original
-            // was touched: the archive it made goes, and encrypting the item works again.
-            if (e.recorded || has(records, e.record) || !same) return true;
-            if (::unlink(e.path.c_str()) != 0) {
-                logLine("could not delete " + e.path.string() + ": " + std::strerror(errno));
-                return false;
+            if (has(records, e.record)) {
+                if (e.original.empty()) return true;
+                return finishEncryption(storage, e, same, withdraw, reports);
             }
-            syncFolder(e.path.parent_path());
-            logLine("deleted the archive of an encryption that was cut short: " + e.path.string());
-            return true;
+            // Never recorded, the run died before its original was touched: the archive it made
+            // goes, and encrypting the item works again. Recorded and no longer listed, the record
+            // left the vault since.
+            if (e.recorded || !same) return true;
+            return deleteCutShortArchive(storage, e);
         }
         if (e.kind != TempKind::Copy) return false;  // the sweep's
         if (!now || (e.made && !same)) return true;  // no copy of ours stands there

@@ -62,6 +62,10 @@ public:
 
     // Records the made object (and for a copy, the digest of what was unpacked).
     Status made(const Identity& id, const std::string& digest = {});
+    // An archive is whole and checked, made of `original` as it was then (`packedSum`, a
+    // snapshotSum): once its record is listed, a later start finishes removing the original when
+    // it is still that, or withdraws the record when it is not.
+    Status notePacked(const fs::path& original, const std::string& packedSum);
     // The vault now knows the object (an archive's record was saved): a later start keeps it
     // whatever the lists it reads say.
     Status markRecorded();
@@ -99,12 +103,16 @@ void notePlacing(const fs::path& path, const Identity& id);
 void allowUnnamedFiles(bool allow);
 bool unnamedFilesAllowed();
 
-// What the start of a run settles from the journal, after the sweep: archives of runs that died
-// before recording them, and decrypted copies that were never listed. `addDecrypted` lists a
-// record as decrypted (true when stored). Returns sentences about copies left in place.
+// What the start of a run settles from the journal, after the sweep: an encryption cut short is
+// finished or undone (an archive never recorded goes; a recorded one whose original is still
+// there has the original removed when it is what was packed, or is withdrawn when it changed),
+// and decrypted copies never listed are listed. `addDecrypted` lists a record as decrypted and
+// `withdraw` takes a record out of the vault lists (each true when stored). Returns sentences
+// for the user about what was found.
 std::vector<std::string> settleIntents(const fs::path& storage, const std::vector<std::string>& records,
                                        const std::vector<std::string>& decrypted,
-                                       const std::function<bool(const std::string&)>& addDecrypted);
+                                       const std::function<bool(const std::string&)>& addDecrypted,
+                                       const std::function<bool(const std::string&)>& withdraw);
 
 // The temporary files and folders the journal of `storage` names, its owners alive or not.
 std::vector<fs::path> journaledTemporaries(const fs::path& storage);
@@ -119,6 +127,8 @@ struct Entry {
     std::optional<Identity> made;
     std::string digest;
     bool recorded = false;
+    fs::path original;   // archives: the item packed into it, once the archive was whole
+    std::string packed;  // ... and the snapshotSum of it as it was packed
 };
 // Calls `settle` on each entry of the journal whose owner is gone (the entry held meanwhile); the
 // entry goes when it returns true. Entries cut short before they were complete go unasked.

@@ -99,6 +99,8 @@ Status writeArchive(ItemArchive& plan, std::string_view pass, Progress& progress
     // The last moment to stop: once recorded, the archive is the item's.
     if (opened && progress.cancelled()) opened = cancelledError();
     Status recorded;
+    if (opened)
+        if (auto st = intent->notePacked(plan.item, snapshotSum(*before)); !st) opened = st.error();
     if (opened) {
         manifest->set(plan.archive.filename().string(), *opened);
         recorded = manifest->save(storage);
@@ -259,9 +261,7 @@ Status discardArchive(const fs::path& storage, const fs::path& archive,
     std::error_code ec;
     fs::remove(archive, ec);  // an archive is one file: whatever else stands there stays
     if (ec) return fail("cannot delete " + archive.string() + ": " + ec.message());
-    if (!pass)
-        return fail("the vault password was not entered, so " + archive.filename().string() +
-                    " stays in the integrity record");
+    if (!pass) return ArchiveManifest::noteDiscarded(storage, archive.filename().string());
     auto manifest = ArchiveManifest::open(storage, *pass);
     if (!manifest) return manifest.error();
     if (!manifest->find(archive.filename().string())) return {};
