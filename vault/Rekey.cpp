@@ -189,10 +189,12 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
             unverified);
     if (archives.empty()) {
         // Nothing is recorded that matters; the next archive starts a manifest for the new password.
-        std::error_code ec;
-        fs::remove(storage / ArchiveManifest::kFileName, ec);
+        // The settings forget the manifest first: a manifest removed while they still expect it
+        // would leave every later archive refused.
         if (IntegrityKeeper* k = ArchiveManifest::keeper())
             if (auto st = k->reset(); !st) return st;
+        std::error_code ec;
+        fs::remove(storage / ArchiveManifest::kFileName, ec);
         return {};
     }
 

@@ -106,5 +106,15 @@ TEST(SoakRegression, AStorageMoveCarriesItemsNamedLikeTemporaryOnes) {
                   Lines{});
 }
 
+// A password change of a vault without archives removed the integrity record before it tried to
+// make the settings forget it; with the settings read-only that failed, and every encryption
+// after it was refused as "the integrity record is missing or was replaced".
+TEST(SoakRegression, APasswordChangeThatCannotWriteTheSettingsKeepsTheIntegrityRecord) {
+    EXPECT_EQ(
+        replay({step<Verify>(Via::App), step<MakeItem>(0, 0, 0, true, 0u, 64),
+                step<ChangePassword>(Fault::ReadOnlySettings), step<Encrypt>(std::vector<int>{0}, Via::Cli)}),
+        Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak
