@@ -244,9 +244,75 @@ void Restart::run(const Plan&, World& w) const {
     holds(w);
 }
 
+// ---- Hiding, the Trash and erasing ---------------------------------------------------------------
+
+Hide::Hide(const Plan& p) : ids(someItems(p)), on(*rc::gen::weightedElement<bool>({{2, true}, {1, false}})) {}
+
+void Hide::checkPreconditions(const Plan& p) const {
+    RC_PRE(!ids.empty());
+    for (int id : ids) RC_PRE(p.items.count(id) > 0);
+}
+
+void Hide::run(const Plan&, World& w) const {
+    w.hide(ids, on);
+    holds(w);
+}
+
+void Hide::show(std::ostream& os) const {
+    os << (on ? "hide" : "unhide");
+    for (int id : ids) os << " #" << id;
+    os << " (vaultry-cli)";
+}
+
+TrashPut::TrashPut(const Plan& p)
+    : id(p.items.empty() ? 0 : *rc::gen::elementOf(ids(p))), longAgo(*rc::gen::arbitrary<bool>()) {}
+
+void TrashPut::checkPreconditions(const Plan& p) const { RC_PRE(p.items.count(id) > 0); }
+
+void TrashPut::run(const Plan&, World& w) const {
+    w.trashItem(id, longAgo);
+    holds(w);
+}
+
+void TrashPut::show(std::ostream& os) const {
+    os << "put #" << id << " into the Trash (trash-put" << (longAgo ? ", deleted 60 days ago)" : ")");
+}
+
+EmptyTrash::EmptyTrash(const Plan&)
+    : how(*rc::gen::element(World::Emptying::All, World::Emptying::OlderThan30Days,
+                            World::Emptying::KeepUnder)),
+      seed(*rc::gen::arbitrary<std::uint32_t>()) {}
+
+void EmptyTrash::run(const Plan&, World& w) const {
+    w.emptyTrash(how, seed);
+    holds(w);
+}
+
+void EmptyTrash::show(std::ostream& os) const {
+    os << "vaultry-cli trash empty"
+       << (how == World::Emptying::All               ? ""
+           : how == World::Emptying::OlderThan30Days ? " --older-than 30"
+                                                     : " --keep-under " + std::to_string(seed % 60000));
+}
+
+Erase::Erase(const Plan& p)
+    : id(p.items.empty() ? 0 : *rc::gen::elementOf(ids(p))),
+      throughLink(*rc::gen::weightedElement<bool>({{3, false}, {1, true}})) {}
+
+void Erase::checkPreconditions(const Plan& p) const { RC_PRE(p.items.count(id) > 0); }
+
+void Erase::run(const Plan&, World& w) const {
+    w.erase(id, throughLink);
+    holds(w);
+}
+
+void Erase::show(std::ostream& os) const {
+    os << "vaultry-cli erase #" << id << (throughLink ? " through Desktop/work link" : "");
+}
+
 rc::Gen<CmdPtr> anyCommand(const Plan& p) {
     return rc::gen::exec([p]() -> CmdPtr {
-        enum K { Make, Enc, Dec, Ed, Lk, LkAll, Rm, Pw, Mv, Ver, Ls, Rs };
+        enum K { Make, Enc, Dec, Ed, Lk, LkAll, Rm, Pw, Mv, Ver, Ls, Rs, Hd, Tr, Em, Er };
         const K k = *rc::gen::weightedElement<K>({{5, Make},
                                                   {6, Enc},
                                                   {5, Dec},
@@ -258,7 +324,11 @@ rc::Gen<CmdPtr> anyCommand(const Plan& p) {
                                                   {1, Mv},
                                                   {1, Ver},
                                                   {1, Ls},
-                                                  {1, Rs}});
+                                                  {1, Rs},
+                                                  {1, Hd},
+                                                  {1, Tr},
+                                                  {1, Em},
+                                                  {1, Er}});
         switch (k) {
             case Make:
                 return std::make_shared<MakeItem>(p);
@@ -282,6 +352,14 @@ rc::Gen<CmdPtr> anyCommand(const Plan& p) {
                 return std::make_shared<Verify>(p);
             case Ls:
                 return std::make_shared<List>(p);
+            case Hd:
+                return std::make_shared<Hide>(p);
+            case Tr:
+                return std::make_shared<TrashPut>(p);
+            case Em:
+                return std::make_shared<EmptyTrash>(p);
+            case Er:
+                return std::make_shared<Erase>(p);
             case Rs:
                 break;
         }

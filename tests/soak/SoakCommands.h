@@ -137,6 +137,42 @@ struct Restart : Cmd {
     void show(std::ostream& os) const override { os << "start the application again"; }
 };
 
+struct Hide : Cmd {
+    std::vector<int> ids;
+    bool on = true;
+    Hide(std::vector<int> ids, bool on) : ids(std::move(ids)), on(on) {}
+    explicit Hide(const Plan& p);
+    void checkPreconditions(const Plan& p) const override;
+    void run(const Plan& p, World& w) const override;
+    void show(std::ostream& os) const override;
+};
+struct TrashPut : Cmd {
+    int id = 0;
+    bool longAgo = false;
+    TrashPut(int id, bool longAgo) : id(id), longAgo(longAgo) {}
+    explicit TrashPut(const Plan& p);
+    void checkPreconditions(const Plan& p) const override;
+    void run(const Plan& p, World& w) const override;
+    void show(std::ostream& os) const override;
+};
+struct EmptyTrash : Cmd {
+    World::Emptying how = World::Emptying::All;
+    std::uint32_t seed = 0;
+    EmptyTrash(World::Emptying how, std::uint32_t seed) : how(how), seed(seed) {}
+    explicit EmptyTrash(const Plan& p);
+    void run(const Plan& p, World& w) const override;
+    void show(std::ostream& os) const override;
+};
+struct Erase : Cmd {
+    int id = 0;
+    bool throughLink = false;
+    Erase(int id, bool throughLink) : id(id), throughLink(throughLink) {}
+    explicit Erase(const Plan& p);
+    void checkPreconditions(const Plan& p) const override;
+    void run(const Plan& p, World& w) const override;
+    void show(std::ostream& os) const override;
+};
+
 // Every command, weighted by how often it is drawn.
 rc::Gen<CmdPtr> anyCommand(const Plan& p);
 

@@ -69,7 +69,21 @@ const char* editName(Edit e) {
 }
 
 const char* stateName(Item::State s) {
-    return s == Item::Plain ? "plain" : s == Item::Locked ? "locked" : "unlocked";
+    switch (s) {
+        case Item::Plain:
+            return "plain";
+        case Item::Locked:
+            return "locked";
+        case Item::Unlocked:
+            return "unlocked";
+        case Item::Hidden:
+            return "hidden";
+        case Item::Trashed:
+            return "in the Trash";
+        case Item::Gone:
+            return "gone";
+    }
+    return "?";
 }
 
 std::string Item::record() const { return vault::encryptedRecordFor(place.string(), folder); }
@@ -156,6 +170,14 @@ std::vector<int> unique(const std::vector<int>& ids) {
 
 bool contains(const Strings& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
+}
+
+// Whether the folder's ".hidden" file (the file managers' list of names not to show) names it.
+bool hiddenInFolder(const fs::path& p) {
+    std::istringstream lines(test::readFile(p.parent_path() / ".hidden"));
+    for (std::string l; std::getline(lines, l);)
+        if (l == p.filename().string()) return true;
+    return false;
 }
 
 }  // namespace
@@ -483,7 +505,12 @@ void World::edit(int id, Edit e, std::uint32_t seed) {
     it.edited = true;
 }
 
-void World::encrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::microseconds killAfter) {
+void World::encrypt(const std::vector<int>& given, Via via, Fault f, std::chrono::microseconds killAfter) {
+    // A hidden item stays a hidden one: encrypting it is not a step of this model.
+    std::vector<int> ids;
+    for (int id : given)
+        if (items_.at(id).state != Item::Hidden) ids.push_back(id);
+    if (ids.empty()) return;
     ++stats().operations[via == Via::Cli ? "encrypt (vaultry-cli)" : "encrypt (controller)"];
     Choices choices;
     std::set<std::string> taken;
@@ -541,7 +568,7 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
     std::vector<int> asked;
     for (int id : unique(ids)) {
         const Item before = items_.at(id);
-        if (via == Via::App && before.state == Item::Plain) continue;  // the list shows only vault items
+        if (via == Via::App && !before.encrypted()) continue;  // the list shows only vault items
         asked.push_back(id);
         Item done = before;
         const fs::path copy = vault::plaintextCopyPath(storage().string(), before.record());
@@ -661,12 +688,12 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
     ++stats().operations[via == Via::Cli ? "remove (vaultry-cli)" : "remove (controller)"];
     std::vector<int> chosen;
     for (int id : ids)
-        if (via == Via::Cli || items_.at(id).state != Item::Plain) chosen.push_back(id);
+        if (via == Via::Cli || items_.at(id).encrypted()) chosen.push_back(id);
     if (chosen.empty()) return;
     const bool storageAway = f == Fault::StorageRenamed || f == Fault::StorageEmpty;
     // The CLI refuses the lot when one record is not in the vault.
     const bool refusedWhole =
-        std::any_of(chosen.begin(), chosen.end(), [&](int id) { return items_.at(id).state == Item::Plain; });
+        std::any_of(chosen.begin(), chosen.end(), [&](int id) { return !items_.at(id).encrypted(); });
     Choices choices;
     std::set<int> seen;
     for (int id : chosen) {
@@ -674,7 +701,7 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
         const Item before = items_.at(id);
         Item done = before;
         std::error_code ec;
-        bool can = !refusedWhole && before.state != Item::Plain;
+        bool can = !refusedWhole && before.encrypted();
         if (before.state == Item::Unlocked && before.edited && !before.copy.empty()) can = false;
         if (fs::exists(fs::symlink_status(before.place, ec)) &&
             !(before.state == Item::Unlocked && !before.folder && !before.copy.empty()))
@@ -776,7 +803,7 @@ void World::moveStorage(Fault f, std::chrono::microseconds killAfter) {
     const bool away = f == Fault::StorageRenamed || f == Fault::StorageEmpty;
     // With its drive away the vault may switch to a new folder only when it holds no archive.
     bool encrypted = false;
-    for (const auto& [id, it] : items_) encrypted = encrypted || it.state != Item::Plain;
+    for (const auto& [id, it] : items_) encrypted = encrypted || it.encrypted();
     if (!r.killed) {
         if (f == Fault::None && !moved) problems_.push_back("storage move refused: " + r.err);
         if ((f == Fault::LockHeld || (away && encrypted)) && moved)
@@ -789,7 +816,7 @@ void World::moveStorage(Fault f, std::chrono::microseconds killAfter) {
         if (away) {
             // What the old folder held is not in the new one: the model follows what is there.
             for (auto& [id, it] : items_)
-                if (it.state != Item::Plain)
+                if (it.encrypted())
                     problems_.push_back("#" + std::to_string(id) + " left behind on the drive that was away");
         }
         oldStorages_.push_back(storage_);
@@ -800,7 +827,7 @@ void World::moveStorage(Fault f, std::chrono::microseconds killAfter) {
 void World::verify(Via via) {
     ++stats().operations[via == Via::Cli ? "verify (vaultry-cli)" : "verify (controller)"];
     bool any = false;
-    for (const auto& [id, it] : items_) any = any || it.state != Item::Plain;
+    for (const auto& [id, it] : items_) any = any || it.encrypted();
     if (via == Via::Cli) {
         const Cli r = runCli({"vault", "verify", "--password-stdin"}, pass_ + "\n", std::nullopt);
         if (r.code != 0)
@@ -819,14 +846,128 @@ void World::verify(Via via) {
     }
 }
 
+void World::hide(const std::vector<int>& ids, bool on) {
+    const char* what = on ? "hide" : "unhide";
+    std::vector<int> chosen;
+    for (int id : unique(ids))
+        if (items_.at(id).state == (on ? Item::Plain : Item::Hidden)) chosen.push_back(id);
+    if (chosen.empty()) return;
+    ++stats().operations[std::string(what) + " (vaultry-cli)"];
+    Choices choices;
+    std::map<int, bool> reported;
+    Strings args{"vault", what};
+    for (int id : chosen) {
+        Item done = items_.at(id);
+        done.state = on ? Item::Hidden : Item::Plain;
+        choices[id] = {done};
+        args.push_back(done.place.string());
+    }
+    const Cli r = runCli(args, "", std::nullopt);
+    if (r.code != 0) problems_.push_back(std::string("vault ") + what + " exited " + std::to_string(r.code));
+    settle(choices, reported, false, what);
+}
+
+void World::trashItem(int id, bool longAgo) {
+    Item& it = items_.at(id);
+    if (it.state != Item::Plain) return;
+    ++stats().operations["put into the Trash (trash-put)"];
+    const auto names = [this] {
+        std::set<std::string> out;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(trashFiles(), ec))
+            out.insert(e.path().filename().string());
+        return out;
+    };
+    const auto before = names();
+    const int rc = test::runProgram({"env", "HOME=" + home().string(),
+                                     "XDG_DATA_HOME=" + (home() / ".local/share").string(), "trash-put", "--",
+                                     it.place.string()});
+    std::string added;
+    for (const auto& n : names())
+        if (!before.count(n)) added = n;
+    if (rc != 0 || added.empty()) {
+        problems_.push_back("trash-put " + it.place.string() + " exited " + std::to_string(rc));
+        return;
+    }
+    if (longAgo) {
+        // Deleted sixty days ago, as the item's .trashinfo tells.
+        const fs::path info = trashFiles().parent_path() / "info" / (added + ".trashinfo");
+        std::string text = test::readFile(info);
+        const auto at = text.find("DeletionDate=");
+        if (at != std::string::npos) text.replace(at + 13, 19, "2020-01-02T03:04:05");
+        test::writeFile(info, text);
+    }
+    it.state = Item::Trashed;
+    it.trashName = added;
+    it.trashedLongAgo = longAgo;
+}
+
+void World::emptyTrash(Emptying how, std::uint32_t seed) {
+    Strings args{"trash", "empty", "--yes"};
+    Choices choices;
+    for (const auto& [id, it] : items_) {
+        if (it.state != Item::Trashed) continue;
+        Item gone = it;
+        gone.state = Item::Gone;
+        gone.plain.clear();
+        if (how == Emptying::All || (how == Emptying::OlderThan30Days && it.trashedLongAgo))
+            choices[id] = {gone};
+        else if (how == Emptying::OlderThan30Days)
+            choices[id] = {it};
+        else
+            choices[id] = {gone, it};
+    }
+    switch (how) {
+        case Emptying::All:
+            ++stats().operations["empty the Trash (vaultry-cli)"];
+            break;
+        case Emptying::OlderThan30Days:
+            ++stats().operations["empty the Trash of old items (vaultry-cli)"];
+            args.insert(args.end(), {"--older-than", "30"});
+            break;
+        case Emptying::KeepUnder:
+            ++stats().operations["empty the Trash down to a size (vaultry-cli)"];
+            args.insert(args.end(), {"--keep-under", std::to_string(seed % 60000)});
+            break;
+    }
+    const Cli r = runCli(args, "", std::nullopt);
+    if (r.code != 0) problems_.push_back("trash empty exited " + std::to_string(r.code));
+    settle(choices, {}, false, "empty the Trash");
+}
+
+void World::erase(int id, bool throughLink) {
+    const Item before = items_.at(id);
+    if (before.state == Item::Hidden) return;
+    ++stats().operations[throughLink ? "erase through a link (vaultry-cli)" : "erase (vaultry-cli)"];
+    fs::path path = before.place;
+    // "Desktop/work link" leads to "My Work": a path through it is refused, whatever it names.
+    const bool viaLink = throughLink && before.place.parent_path() == home() / "My Work";
+    if (viaLink) path = home() / "Desktop/work link" / before.place.filename();
+    Item done = before;
+    if (!viaLink && before.state == Item::Plain) {
+        done.state = Item::Gone;
+        done.plain.clear();
+    } else if (!viaLink && before.state == Item::Unlocked && !before.folder && !before.copy.empty()) {
+        done.copy.clear();  // the decrypted copy, in the item's place
+        done.edited = true;
+    }
+    const Cli r = runCli({"erase", "--yes", path.string()}, "", std::nullopt);
+    const bool erased = !(done == before);
+    if ((r.code == 0) != erased)
+        problems_.push_back("erase " + path.string() + " exited " + std::to_string(r.code) + ": " + r.err);
+    settle({{id, {done}}}, {}, false, "erase");
+}
+
 void World::list() {
     ++stats().operations["list (vaultry-cli)"];
     const Cli r = runCli({"vault", "list"}, "", std::nullopt);
     std::set<std::string> want, got;
     for (const auto& [id, it] : items_)
-        if (it.state != Item::Plain)
+        if (it.encrypted())
             want.insert(std::string(it.folder ? "folder" : "file") + '\t' +
                         (it.state == Item::Locked ? "locked" : "unlocked") + '\t' + it.record());
+        else if (it.state == Item::Hidden)
+            want.insert("hidden\thidden\t" + it.place.string());
     std::istringstream lines(r.out);
     for (std::string l; std::getline(lines, l);) got.insert(l);
     if (r.code != 0 || want != got) {
@@ -969,11 +1110,28 @@ Strings World::checkItem(const Item& it) {
     const fs::path copyPath = vault::plaintextCopyPath(storage().string(), record);
     switch (it.state) {
         case Item::Plain:
+        case Item::Hidden:
             if (atPlace != it.plain)
                 out.push_back(it.place.string() + " holds" + describe(atPlace) + ", not" +
                               describe(it.plain) + ": " + firstDiff(it.plain, atPlace));
             if (listed) out.push_back(record + " is still in the vault list");
+            if (contains(all, it.place.string()) != (it.state == Item::Hidden))
+                out.push_back(it.place.string() + (it.state == Item::Hidden ? " is not" : " is") +
+                              " in the vault list as hidden");
+            if (hiddenInFolder(it.place) != (it.state == Item::Hidden))
+                out.push_back(it.place.filename().string() + (it.state == Item::Hidden ? " is not" : " is") +
+                              " named in " + (it.place.parent_path() / ".hidden").string());
             break;
+        case Item::Trashed:
+        case Item::Gone: {
+            if (!atPlace.empty()) out.push_back("something is at " + it.place.string());
+            if (listed || contains(all, it.place.string())) out.push_back(record + " is in the vault list");
+            const Tree inTrash = it.state == Item::Trashed ? readTree(trashFiles() / it.trashName) : Tree{};
+            if (it.state == Item::Trashed && inTrash != it.plain)
+                out.push_back("the Trash holds" + describe(inTrash) + " as " + it.trashName + ", not" +
+                              describe(it.plain) + ": " + firstDiff(it.plain, inTrash));
+            break;
+        }
         case Item::Locked:
         case Item::Unlocked: {
             if (!listed) out.push_back(record + " is not in the vault list");
@@ -1036,7 +1194,8 @@ Strings World::check() {
     Strings decrypted = s.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
     std::set<std::string> wantAll, wantDecrypted;
     for (const auto& [id, it] : items_) {
-        if (it.state != Item::Plain) wantAll.insert(it.record());
+        if (it.encrypted()) wantAll.insert(it.record());
+        if (it.state == Item::Hidden) wantAll.insert(it.place.string());
         if (it.state == Item::Unlocked) wantDecrypted.insert(it.record());
     }
     for (const auto& r : all)
@@ -1062,7 +1221,7 @@ Strings World::check() {
     for (const auto& [id, it] : items_) {
         known.insert(it.place);
         known.insert(vault::plaintextCopyPath(storage().string(), it.record()));
-        if (it.state != Item::Plain) known.insert(vault::archivePath(storage().string(), it.record()));
+        if (it.encrypted()) known.insert(vault::archivePath(storage().string(), it.record()));
         if (it.state == Item::Locked) lockedMarkers.push_back(marker(id));
     }
     const fs::path store = storage();
@@ -1096,7 +1255,9 @@ Strings World::check() {
             p == store / ".directory" || p.parent_path() == store / "libdata" || p == store / "libdata" ||
             (p.parent_path() == store &&
              (name == ".vaultry-integrity" || name == ".vaultry-lock" || name == ".vaultry-copies" ||
-              name == ".vaultry-id" || name == ".vaultry-temporaries")) ||
+              name == ".vaultry-id" || name == ".vaultry-temporaries" || name == ".vaultry-discarded")) ||
+            (name == ".hidden" && std::count(kFolders.begin(), kFolders.end(),
+                                             p.parent_path().lexically_relative(home()).string())) ||
             p.parent_path() == store / ".vaultry-temporaries";
         bool insideKnown = false;
         for (const auto& old : oldStorages_)

@@ -49,15 +49,19 @@ enum class Edit { Write, Append, Truncate, Delete, AddFile, RenameInside };
 const char* editName(Edit e);
 
 struct Item {
-    enum State { Plain, Locked, Unlocked };
+    // Plain, Hidden and Trashed hold `plain` (at its place, or in the Trash as `trashName`).
+    enum State { Plain, Locked, Unlocked, Hidden, Trashed, Gone };
     int id = 0;
     bool folder = false;
     fs::path place;  // where the user keeps it
     State state = Plain;
-    Tree plain;           // Plain: what is at its place
-    Tree archive;         // Locked, Unlocked: what its archive holds
-    Tree copy;            // Unlocked: its decrypted copy (empty when the user deleted it)
-    bool edited = false;  // Unlocked: the copy was changed after it was decrypted
+    Tree plain;             // Plain: what is at its place
+    Tree archive;           // Locked, Unlocked: what its archive holds
+    Tree copy;              // Unlocked: its decrypted copy (empty when the user deleted it)
+    bool edited = false;    // Unlocked: the copy was changed after it was decrypted
+    std::string trashName;  // Trashed: its name in the Trash's files folder
+    bool trashedLongAgo = false;
+    bool encrypted() const { return state == Locked || state == Unlocked; }
     std::string record() const;
     std::string archiveName() const;
     bool operator==(const Item&) const = default;
@@ -94,6 +98,15 @@ public:
     // `vault storage set` to a new drive folder; the old storage folder is kept as it is.
     void moveStorage(Fault f, std::chrono::microseconds killAfter);
     void verify(Via via);
+    // `vault hide` / `vault unhide` of plain (hidden) items.
+    void hide(const std::vector<int>& ids, bool on);
+    // The user puts a plain item into the Trash with trash-put, as deleted long ago or just now.
+    void trashItem(int id, bool longAgo);
+    // `trash empty`: everything, the items deleted more than 30 days ago, or down to a size.
+    enum class Emptying { All, OlderThan30Days, KeepUnder };
+    void emptyTrash(Emptying how, std::uint32_t seed);
+    // `erase` of an item's place, or of the same path reached through a link to its folder.
+    void erase(int id, bool throughLink);
     void list();     // `vault list` against the model
     void restart();  // the controllers start again, as at the next run
 
@@ -104,6 +117,7 @@ public:
 
     const fs::path& home() const { return dir_.path(); }
     fs::path storage() const { return storage_; }
+    fs::path trashFiles() const { return home() / ".local/share/Trash/files"; }
     const std::map<int, Item>& items() const { return items_; }
     const std::string& pass() const { return pass_; }
 
