@@ -17,6 +17,7 @@
 #include "desktop/Tidy.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
+#include "vault/Records.h"
 #include "vault/VaultIdentity.h"
 
 namespace vaultry::cli {
@@ -94,6 +95,10 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         }
         tidy::TidyOptions options;
         options.exclusions = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
+        learnKinds(ctx);
+        options.keep = vault::vaultNamesIn(
+            desktop, ctx.settings().stringArray(key::VaultryDataArray).value_or(StringArray{}),
+            ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{}));
         options.dryRun = ctx.dryRun;
         // Pause points for tests: "tidy-intent:N" (the N-th journal entry written, its move not
         // made) and "tidy-moved:N".

@@ -8,6 +8,7 @@
 #include "desktop/Tidy.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
+#include "vault/Records.h"
 #include "vault/VaultIdentity.h"
 
 namespace vaultry {
@@ -28,10 +29,18 @@ struct TidyRun {
     FileNodes records;  // what the tidy folder holds afterwards, earlier tidies included
 };
 
-TidyRun tidyWork(const std::string& desktop, const std::string& folder, const StringArray& exclusions,
-                 Progress& progress) {
+// Read on the main thread, which owns the vault lists: the patterns, and what the vault keeps on
+// the desktop.
+tidy::TidyOptions tidyOptions(const Preferences& prefs, const std::string& desktop,
+                              const StringArray& records, const StringArray& decrypted) {
     tidy::TidyOptions options;
-    options.exclusions = exclusions;
+    options.exclusions = prefs.tidyExclusions();
+    options.keep = vault::vaultNamesIn(desktop, records, decrypted);
+    return options;
+}
+
+TidyRun tidyWork(const std::string& desktop, const std::string& folder, tidy::TidyOptions options,
+                 Progress& progress) {
     TidyRun run;
     auto outcome = tidy::tidyDesktop(desktop, folder, options, progress);
     if (outcome) {
@@ -148,12 +157,11 @@ void AppDelegate::ClickTidyAction() {
         return;
     }
     tidyRunning_ = true;
-    const StringArray exclusions = prefs_.tidyExclusions();
+    const auto options = tidyOptions(prefs_, desktop, backupFileDataArray, DecrytedDataArray);
     // The work runs behind the progress window; the lists and alerts follow here, on the main thread.
     Progress progress;
     TidyRun run;
-    runLongWork("Tidying the Desktop", progress,
-                [&] { run = tidyWork(desktop, folder, exclusions, progress); });
+    runLongWork("Tidying the Desktop", progress, [&] { run = tidyWork(desktop, folder, options, progress); });
     tidyMovedCount_ = run.moved;
     RefreshFinishTableViewMainThreadHandle(std::move(run.records), run.failedCount, run.failedNames,
                                            run.error);
@@ -165,9 +173,12 @@ void AppDelegate::StartTidyActThreader(std::string desktopPath) {
     const std::string folder = tidyStorageFolder();
     TidyRun run;
     run.error = tidyDestinationRefusal(folder);
-    if (run.error.empty())
-        run = tidyWork(desktopPath, folder, prefs_.tidyExclusions(), Progress::none());
-    else
+    if (run.error.empty()) {
+        tidy::TidyOptions options;
+        s_.mainThread.performAndWait(
+            [&] { options = tidyOptions(prefs_, desktopPath, backupFileDataArray, DecrytedDataArray); });
+        run = tidyWork(desktopPath, folder, options, Progress::none());
+    } else
         logLine("tidy: " + run.error);
     s_.mainThread.performAndWait([&] {
         tidyMovedCount_ = run.moved;

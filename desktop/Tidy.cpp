@@ -568,7 +568,8 @@ Result<TidyOutcome> tidyDesktop(const std::string& desktop, const std::string& t
             progress.add(1);
             continue;
         }
-        if (isExcluded(name, options.exclusions)) {
+        if (isExcluded(name, options.exclusions) ||
+            std::find(options.keep.begin(), options.keep.end(), name) != options.keep.end()) {
             out.excluded.push_back(name);
             progress.add(1);
             continue;

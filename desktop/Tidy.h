@@ -49,7 +49,7 @@ struct Failure {
 struct TidyOutcome {
     std::vector<std::string> moved;     // destination paths (with dryRun: those it would take)
     std::vector<Failure> failed;        // still on the desktop
-    std::vector<std::string> excluded;  // names an exclusion pattern kept on the desktop
+    std::vector<std::string> excluded;  // names kept on the desktop by a pattern or for the vault
 };
 
 // Why a desktop folder must not be tidied, or empty when it may be. Every visible entry of the
@@ -66,6 +66,9 @@ struct TidyOptions {
     // Called after the n-th journal entry is on disk and before its move ("intent"), and after the
     // n-th move ("moved"); tests stop the process there to kill it at a known point.
     std::function<void(std::string_view step, std::size_t n)> onStep = {};
+    // Names the vault works with where they are (a decrypted copy, a hidden item): moved away, a
+    // copy would be taken for deleted when it is locked and stay behind in plain.
+    std::vector<std::string> keep = {};
 };
 
 // True when name matches one of the patterns ("*.desktop", "todo?.txt", "[Rr]eadme*").

@@ -404,6 +404,32 @@ TEST(VaultCli, AnEncryptionKilledAroundItsRecordIsFinishedOrUndone) {
     verify();
 }
 
+// A tidy leaves on the desktop what the vault works with there: the decrypted copy of an unlocked
+// file (moved away, locking would take it for deleted and leave it behind in plain) and a hidden
+// item.
+TEST(VaultCli, ATidyLeavesTheVaultsItemsOnTheDesktop) {
+    KilledRuns k;
+    const fs::path desktop = k.c.home / "Desktop";
+    test::writeFile(desktop / "secret.txt", "secret");
+    test::writeFile(desktop / "shy.txt", "shy");
+    test::writeFile(desktop / "other.txt", "other");
+    const std::string file = (desktop / "secret.txt").string();
+    ASSERT_EQ(k.c.run({"vault", "encrypt", "--yes", "--password-stdin", file}, "pw\n").code, 0);
+    ASSERT_EQ(k.c.run({"vault", "decrypt", "--password-stdin", file + ".enc"}, "pw\n").code, 0);
+    test::writeFile(desktop / "secret.txt", "secret, edited");
+    ASSERT_EQ(k.c.run({"vault", "hide", (desktop / "shy.txt").string()}).code, 0);
+    const auto tidied = k.c.run({"tidy", "run", "--yes"});
+    EXPECT_EQ(tidied.code, 0) << tidied.err;
+    EXPECT_FALSE(fs::exists(desktop / "other.txt"));
+    EXPECT_EQ(test::readFile(desktop / "shy.txt"), "shy");
+    const auto locked = k.c.run({"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(locked.code, 0) << locked.err;
+    EXPECT_FALSE(fs::exists(desktop / "secret.txt"));
+    ASSERT_TRUE(vault::decryptFile(k.storage / "secret.txt.enc", k.c.home / "opened", "pw",
+                                   {vault::kNewDerivation, {}, {}}));
+    EXPECT_EQ(test::readFile(k.c.home / "opened"), "secret, edited");
+}
+
 // A decryption killed after its copy was written and before it was listed: the next command
 // lists the copy that is exactly what was unpacked (so that locking takes it away), and reports
 // one that was changed since, leaving it where it is.

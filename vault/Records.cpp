@@ -197,6 +197,23 @@ std::string plaintextCopyPath(std::string_view storage, std::string_view record)
     return deletingExtension(record);
 }
 
+std::vector<std::string> vaultNamesIn(const std::string& folder, const std::vector<std::string>& records,
+                                      const std::vector<std::string>& decrypted) {
+    const std::filesystem::path where = std::filesystem::path(folder).lexically_normal();
+    std::vector<std::string> names;
+    for (const auto& record : records) {
+        std::filesystem::path place;
+        if (recordKind(record) == RecordKind::Hidden)
+            place = record;
+        else if (recordKind(record) == RecordKind::EncryptedFile &&
+                 std::find(decrypted.begin(), decrypted.end(), record) != decrypted.end())
+            place = plaintextCopyPath("", record);
+        place = place.lexically_normal();
+        if (!place.empty() && place.parent_path() == where) names.push_back(place.filename().string());
+    }
+    return names;
+}
+
 std::string thumbnailPath(std::string_view storage, std::string_view record) {
     return join(join(storage, "libdata"), deletingExtension(deletingExtension(lastComponent(record))));
 }

@@ -44,6 +44,10 @@ std::string archivePath(std::string_view storage, std::string_view record);
 // Encrypted folder: storage + last component less two extensions. Encrypted file: the record
 // less its last extension, where the file was before encryption.
 std::string plaintextCopyPath(std::string_view storage, std::string_view record);
+// The names in `folder` the vault works with where they stand: hidden items, and the decrypted
+// copies of unlocked files (which are written in their item's place).
+std::vector<std::string> vaultNamesIn(const std::string& folder, const std::vector<std::string>& records,
+                                      const std::vector<std::string>& decrypted);
 std::string thumbnailPath(std::string_view storage, std::string_view record);
 std::string displayName(std::string_view record);
 
