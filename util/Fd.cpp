@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "util/TestPause.h"
+
 namespace vaultry {
 
 void Fd::reset(int fd) noexcept {
@@ -14,6 +16,10 @@ void Fd::reset(int fd) noexcept {
 
 bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
+    if (size > 0 && writeFails()) {
+        errno = ENOSPC;
+        return false;
+    }
     while (size > 0) {
         const ssize_t n = ::write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;

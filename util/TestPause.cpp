@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace vaultry {
@@ -16,6 +17,36 @@ void testPause([[maybe_unused]] std::string_view point) {
         if (fd >= 0) ::close(fd);
     }
     for (;;) ::pause();
+#endif
+}
+
+#ifdef VAULTRY_TEST_HOOKS
+namespace {
+std::atomic<long>& writesLeft() {
+    static std::atomic<long> left = [] {
+        const char* n = std::getenv("VAULTRY_TEST_FAIL_WRITES_AFTER");
+        return n ? std::atol(n) : -1L;
+    }();
+    return left;
+}
+}  // namespace
+#endif
+
+void failWritesAfter([[maybe_unused]] long writes) {
+#ifdef VAULTRY_TEST_HOOKS
+    writesLeft() = writes;
+#endif
+}
+
+bool writeFails() {
+#ifdef VAULTRY_TEST_HOOKS
+    auto& left = writesLeft();
+    long now = left.load();
+    while (now > 0 && !left.compare_exchange_weak(now, now - 1)) {
+    }
+    return now == 0;
+#else
+    return false;
 #endif
 }
 

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "util/AtomicFile.h"
+#include "util/Fd.h"
 #include "util/Log.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
@@ -255,8 +256,7 @@ Status ArchiveManifest::noteDiscarded(const fs::path& storage, const std::string
     const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return fail("cannot write " + file.string() + ": " + std::strerror(errno));
     const std::string line = hex(archiveName) + "\n";
-    const bool ok =
-        ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && ::fsync(fd) == 0;
+    const bool ok = writeAll(fd, line) && ::fsync(fd) == 0;
     const int err = errno;
     ::close(fd);
     if (!ok) return fail("cannot write " + file.string() + ": " + std::strerror(err));

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "util/AtomicFile.h"
+#include "util/Fd.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
@@ -118,8 +119,7 @@ bool appendJournal(const fs::path& from, const std::string& line) {
     const int fd = ::open((from / kMoveJournal).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     const std::string text = line + "\n";
-    const bool ok =
-        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
     ::close(fd);
     return ok;
 }
@@ -188,16 +188,10 @@ Status copyItem(const fs::path& src, const fs::path& dst, Progress& progress) {
             break;
         }
         if (r == 0) break;
-        for (ssize_t done = 0; done < r;) {
-            const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(r - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) {
-                result = fail(std::strerror(errno));
-                break;
-            }
-            done += w;
+        if (!writeAll(out, buf.data(), static_cast<std::size_t>(r))) {
+            result = fail(std::strerror(errno));
+            break;
         }
-        if (!result) break;
         progress.add(static_cast<std::uint64_t>(r));
         if (progress.cancelled()) {
             result = cancelledError();
