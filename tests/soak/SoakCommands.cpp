@@ -1,6 +1,5 @@
 #include "soak/SoakCommands.h"
 
-#include <cstdlib>
 #include <iostream>
 #include <sstream>
 
@@ -34,13 +33,11 @@ rc::Gen<T> uniform(T min, T max) {
 Via someVia() { return *rc::gen::element(Via::Cli, Via::App); }
 
 Fault someFault(Via via) {
-    const auto& mix = faultMix();
-    std::vector<std::pair<std::uint32_t, Fault>> w{{14, Fault::None}};
-    if (mix.kill && via == Via::Cli) w.push_back({6, Fault::Kill});
-    if (mix.storageRenamed) w.push_back({1, Fault::StorageRenamed});
-    if (mix.storageEmpty) w.push_back({1, Fault::StorageEmpty});
-    if (mix.readOnlySettings) w.push_back({1, Fault::ReadOnlySettings});
-    if (mix.lockHeld) w.push_back({1, Fault::LockHeld});
+    std::vector<std::pair<std::uint32_t, Fault>> w{{14, Fault::None},        {1, Fault::StorageRenamed},
+                                                   {1, Fault::StorageEmpty}, {1, Fault::ReadOnlySettings},
+                                                   {1, Fault::LockHeld},     {1, Fault::WriteFails},
+                                                   {2, Fault::Alongside}};
+    if (via == Via::Cli) w.push_back({6, Fault::Kill});
     std::uint32_t total = 0;
     for (const auto& [weight, f] : w) total += weight;
     std::uint32_t pick = *uniform<std::uint32_t>(0, total);
@@ -52,16 +49,6 @@ Fault someFault(Via via) {
 }
 
 }  // namespace
-
-FaultMix& faultMix() {
-    // VAULTRY_SOAK_NO_KILL: no kill -9, whose verdicts hang on timing (CI runs fixed seeds).
-    static FaultMix m = [] {
-        FaultMix mix;
-        mix.kill = !std::getenv("VAULTRY_SOAK_NO_KILL");
-        return mix;
-    }();
-    return m;
-}
 
 void holds(World& w) {
     ++stats().steps;
@@ -132,6 +119,7 @@ void EditCopy::show(std::ostream& os) const {
 VaultOp::VaultOp(const Plan& p) : ids(someItems(p)), via(someVia()) {
     fault = someFault(via);
     if (fault == Fault::Kill) killMs = *uniform(1, 700);
+    if (fault == Fault::WriteFails || fault == Fault::Alongside) killMs = *uniform(0, 60);
 }
 
 void VaultOp::checkPreconditions(const Plan& p) const {
@@ -144,6 +132,8 @@ void VaultOp::showArgs(std::ostream& os) const {
     os << " (" << viaName(via) << ")";
     if (fault == Fault::Kill)
         os << " [kill -9 after " << killMs << " ms]";
+    else if (fault == Fault::WriteFails)
+        os << " [writes fail after " << killMs << "]";
     else if (fault != Fault::None)
         os << " [" << faultName(fault) << "]";
 }
@@ -178,6 +168,7 @@ void Lock::show(std::ostream& os) const {
 LockAll::LockAll(const Plan&) : VaultOp({}, someVia()) {
     fault = someFault(via);
     if (fault == Fault::Kill) killMs = *uniform(1, 700);
+    if (fault == Fault::WriteFails || fault == Fault::Alongside) killMs = *uniform(0, 60);
 }
 void LockAll::run(const Plan&, World& w) const {
     w.lock({}, true, via, fault, killAfter());
@@ -191,6 +182,7 @@ void LockAll::show(std::ostream& os) const {
 Remove::Remove(const Plan& p) : VaultOp(someItems(p), someVia()) {
     fault = someFault(via);
     if (fault == Fault::Kill) killMs = *uniform(1, 700);
+    if (fault == Fault::WriteFails || fault == Fault::Alongside) killMs = *uniform(0, 60);
 }
 void Remove::run(const Plan&, World& w) const {
     w.remove(ids, via, fault, killAfter());
@@ -201,9 +193,10 @@ void Remove::show(std::ostream& os) const {
     showArgs(os);
 }
 
-ChangePassword::ChangePassword(const Plan&) : VaultOp({}, Via::Cli) {
-    fault = someFault(Via::Cli);
+ChangePassword::ChangePassword(const Plan&) : VaultOp({}, someVia()) {
+    fault = someFault(via);
     if (fault == Fault::Kill) killMs = *uniform(1, 3000);
+    if (fault == Fault::WriteFails || fault == Fault::Alongside) killMs = *uniform(0, 60);
 }
 void ChangePassword::run(const Plan&, World& w) const {
     w.changePassword(via, fault, killAfter());
@@ -217,6 +210,7 @@ void ChangePassword::show(std::ostream& os) const {
 MoveStorage::MoveStorage(const Plan&) : VaultOp({}, Via::Cli) {
     fault = someFault(Via::Cli);
     if (fault == Fault::Kill) killMs = *uniform(1, 3000);
+    if (fault == Fault::WriteFails || fault == Fault::Alongside) killMs = *uniform(0, 60);
 }
 void MoveStorage::run(const Plan&, World& w) const {
     w.moveStorage(fault, killAfter());

@@ -23,12 +23,6 @@ struct Plan {
     std::set<std::pair<int, int>> places;
 };
 
-// Which faults a run draws; a fault another change is still mending can be left out.
-struct FaultMix {
-    bool kill = true, storageRenamed = true, storageEmpty = true, readOnlySettings = true, lockHeld = true;
-};
-FaultMix& faultMix();
-
 using Cmd = rc::state::Command<Plan, World>;
 using CmdPtr = std::shared_ptr<const Cmd>;
 
@@ -92,6 +86,7 @@ struct Remove : VaultOp {
 };
 struct ChangePassword : VaultOp {
     ChangePassword(Fault fault = Fault::None, int killMs = 0) : VaultOp({}, Via::Cli, fault, killMs) {}
+    ChangePassword(Via via, Fault fault) : VaultOp({}, via, fault) {}
     explicit ChangePassword(const Plan& p);
     void checkPreconditions(const Plan&) const override {}
     void run(const Plan& p, World& w) const override;

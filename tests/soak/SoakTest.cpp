@@ -21,11 +21,31 @@ bool pastDeadline() {
     return until && std::time(nullptr) >= std::atoll(until);
 }
 
+// A command that names itself on standard error as it starts, so that a run's log shows the
+// sequence that led to a failure even when there is no time left to shrink it.
+struct Logged : Cmd {
+    CmdPtr inner;
+    explicit Logged(CmdPtr c) : inner(std::move(c)) {}
+    void checkPreconditions(const Plan& p) const override { inner->checkPreconditions(p); }
+    void apply(Plan& p) const override { inner->apply(p); }
+    void run(const Plan& p, World& w) const override {
+        std::cerr << "[soak] ";
+        inner->show(std::cerr);
+        std::cerr << std::endl;
+        inner->run(p, w);
+    }
+    void show(std::ostream& os) const override { inner->show(os); }
+};
+
 void runSequences() {
     if (pastDeadline()) return;
     ++stats().sequences;
+    std::cerr << "[soak] a new sequence" << std::endl;
     World world;
-    rc::state::check(Plan{}, world, [](const Plan& p) { return anyCommand(p); });
+    rc::state::check(Plan{}, world, [](const Plan& p) {
+        return rc::gen::map(anyCommand(p),
+                            [](CmdPtr c) -> CmdPtr { return std::make_shared<Logged>(std::move(c)); });
+    });
 }
 
 // Vault operations, with every kind of fault.

@@ -18,6 +18,7 @@
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "support/CliRun.h"
+#include "util/TestPause.h"
 #include "vault/Archive.h"
 #include "vault/AutoLock.h"
 #include "vault/Records.h"
@@ -46,6 +47,10 @@ const char* faultName(Fault f) {
             return "settings folder read-only";
         case Fault::LockHeld:
             return "storage lock held by another process";
+        case Fault::WriteFails:
+            return "writes fail (disk full)";
+        case Fault::Alongside:
+            return "vault list and verify run alongside";
     }
     return "?";
 }
@@ -218,7 +223,22 @@ struct World::Held {
     Fault f;
     pid_t holder = 0;
     fs::path away;
-    Held(World& world, Fault fault) : w(world), f(fault) {
+    // Fault::Alongside: the other vaultry-cli runs, started before the operation and awaited after.
+    test::TempDir listIo, verifyIo;
+    pid_t lister = 0, verifier = 0;
+    Held(World& world, Fault fault, std::chrono::microseconds delay) : w(world), f(fault) {
+        if (f == Fault::Alongside) {
+            // Each settles what dead runs left as it starts: a live run's work is not that.
+            test::writeFile(verifyIo / "in", w.pass_ + "\n");
+            lister = test::startCli(w.home(), {"vault", "list"}, listIo.path());
+            verifier = test::startCli(w.home(), {"vault", "verify", "--password-stdin"}, verifyIo.path());
+            std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(delay) / 10);
+        }
+        if (f == Fault::WriteFails) {
+            const long writes = long(std::chrono::duration_cast<std::chrono::milliseconds>(delay).count());
+            w.writesBeforeFull_ = writes;
+            failWritesAfter(writes);
+        }
         const fs::path drive = w.storage().parent_path();
         switch (f) {
             case Fault::StorageRenamed:
@@ -271,6 +291,21 @@ struct World::Held {
             case Fault::ReadOnlySettings:
                 fs::permissions(w.home() / ".config", fs::perms::owner_all, ec);
                 break;
+            case Fault::WriteFails:
+                w.writesBeforeFull_ = -1;
+                failWritesAfter(-1);
+                break;
+            case Fault::Alongside: {
+                int status = 0;
+                if (lister > 0 && ::waitpid(lister, &status, 0) == lister &&
+                    !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+                    w.problems_.push_back("vault list alongside failed: " + test::readFile(listIo / "err"));
+                // Verify may find an archive mid-change; it must end, and say what it found.
+                if (verifier > 0 && ::waitpid(verifier, &status, 0) == verifier && WIFEXITED(status) &&
+                    WEXITSTATUS(status) != 0 && test::readFile(verifyIo / "err").empty())
+                    w.problems_.push_back("vault verify alongside failed without saying why");
+                break;
+            }
             case Fault::LockHeld:
                 if (holder) {
                     ::kill(-holder, SIGKILL);
@@ -390,7 +425,10 @@ World::Cli World::runCli(Strings args, const std::string& input,
     test::TempDir io;
     test::writeFile(io / "in", input);
     Cli run;
-    const pid_t pid = test::startCli(home(), std::move(args), io.path());
+    Strings env;
+    if (writesBeforeFull_ >= 0)
+        env.push_back("VAULTRY_TEST_FAIL_WRITES_AFTER=" + std::to_string(writesBeforeFull_));
+    const pid_t pid = test::startCli(home(), std::move(args), io.path(), env);
     if (pid < 0) {
         problems_.push_back("vaultry-cli did not start");
         return run;
@@ -427,11 +465,11 @@ World::Cli World::cliWithPass(Strings args, Fault f, std::chrono::microseconds k
     return runCli(std::move(args), input.empty() ? pass_ + "\n" : input, kill);
 }
 
-std::unique_ptr<World::Held> World::inject(Fault f) {
+std::unique_ptr<World::Held> World::inject(Fault f, std::chrono::microseconds delay) {
     if (f == Fault::None || f == Fault::Kill) return nullptr;
     ++stats().faults[faultName(f)];
     app();  // the controllers started before the fault, as a running application would be
-    return std::make_unique<Held>(*this, f);
+    return std::make_unique<Held>(*this, f, delay);
 }
 
 bool World::archiveTaken(const std::string& name) const {
@@ -535,7 +573,7 @@ void World::encrypt(const std::vector<int>& given, Via via, Fault f, std::chrono
     }
     std::map<int, bool> reported;
     bool killed = false;
-    auto held = inject(f);
+    auto held = inject(f, killAfter);
     if (via == Via::Cli) {
         Strings args{"vault", "encrypt", "--yes"};
         for (int id : ids) args.push_back(items_.at(id).place.string());
@@ -594,7 +632,7 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
     if (asked.empty()) return;
     std::map<int, bool> reported;
     bool killed = false;
-    auto held = inject(f);
+    auto held = inject(f, killAfter);
     if (via == Via::Cli) {
         Strings args{"vault", "decrypt"};
         for (int id : asked) args.push_back(items_.at(id).record());
@@ -655,7 +693,7 @@ void World::lock(const std::vector<int>& ids, bool all, Via via, Fault f,
     }
     std::map<int, bool> reported;
     bool killed = false;
-    auto held = inject(f);
+    auto held = inject(f, killAfter);
     if (via == Via::Cli) {
         Strings args{"vault", "lock", "--yes"};
         if (all)
@@ -723,7 +761,7 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
     }
     std::map<int, bool> reported;
     bool killed = false;
-    auto held = inject(f);
+    auto held = inject(f, killAfter);
     if (via == Via::Cli) {
         Strings args{"vault", "remove", "--yes"};
         for (int id : chosen) args.push_back(items_.at(id).record());
@@ -753,12 +791,24 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
     settle(choices, reported, killed, "remove");
 }
 
-void World::changePassword(Via, Fault f, std::chrono::microseconds killAfter) {
-    ++stats().operations["password change (vaultry-cli)"];
+void World::changePassword(Via via, Fault f, std::chrono::microseconds killAfter) {
+    ++stats().operations[via == Via::Cli ? "password change (vaultry-cli)" : "password change (controller)"];
     const std::string old = pass_, next = "soak pass " + std::to_string(++passChanges_) + " \xe2\x98\x83";
-    auto held = inject(f);
-    const Cli r =
-        cliWithPass({"vault", "password", "set", "--change"}, f, killAfter, old + "\n" + next + "\n");
+    auto held = inject(f, killAfter);
+    Cli r;
+    if (via == Via::Cli) {
+        r = cliWithPass({"vault", "password", "set", "--change"}, f, killAfter, old + "\n" + next + "\n");
+    } else {
+        // The preferences window: the new password twice, then Change.
+        ++stats().appRuns;
+        ui_.alerts.clear();
+        lastCli_.clear();
+        auto& a = app();
+        ui_.setText("newPWLab", next);
+        ui_.setText("confirmNewPWLab", next);
+        a.ChangePassWordAction();
+        for (const auto& alert : ui_.alerts) r.err += alert.message + " " + alert.informative + "\n";
+    }
     held.reset();
     if (r.killed) {
         backdateStrays();
@@ -769,6 +819,7 @@ void World::changePassword(Via, Fault f, std::chrono::microseconds killAfter) {
     const bool isNew = password::matches(stored, next), isOld = password::matches(stored, old);
     if (isNew) pass_ = next;
     if (!isNew && !isOld) problems_.push_back("after a password change neither password is the vault's");
+    if (via == Via::App) r.code = isNew && r.err.find("could not") == std::string::npos ? 0 : 1;
     if (!r.killed) {
         const bool must = f == Fault::None;
         const bool mustNot = f == Fault::LockHeld || f == Fault::StorageRenamed || f == Fault::StorageEmpty;
@@ -785,7 +836,7 @@ void World::moveStorage(Fault f, std::chrono::microseconds killAfter) {
     const fs::path target = home() / ("Drive" + std::to_string(oldStorages_.size() + 2));
     fs::create_directories(target);
     const fs::path next = target / "vaultry.data";
-    auto held = inject(f);
+    auto held = inject(f, killAfter);
     std::optional<std::chrono::microseconds> kill;
     if (f == Fault::Kill) kill = killAfter;
     lastKill_ = killAfter;

@@ -42,6 +42,8 @@ enum class Fault {
     StorageEmpty,      // ... and an empty folder stands in its place
     ReadOnlySettings,  // the settings folder cannot be written
     LockHeld,          // another process holds the storage folder's lock
+    WriteFails,        // the disk fills: after a few writes (the delay's milliseconds), every one fails
+    Alongside,         // another vaultry-cli runs `vault list` and `vault verify` meanwhile
 };
 const char* faultName(Fault f);
 
@@ -135,7 +137,7 @@ private:
                     const std::string& input = "");
     void startApp();
     AppDelegate& app();
-    std::unique_ptr<Held> inject(Fault f);
+    std::unique_ptr<Held> inject(Fault f, std::chrono::microseconds delay = {});
     // After the operation: settles a kill by an ordinary start, then takes for each item the
     // first acceptable state the world shows. `done` says which items the operation reported done.
     void settle(const Choices& choices, const std::map<int, bool>& reportedDone, bool killed,
@@ -159,7 +161,8 @@ private:
     std::map<std::string, Tree> opened_, opensslOpened_;
     Strings problems_;
     std::chrono::microseconds lastKill_{0};
-    std::string lastCli_;  // what the last vaultry-cli run printed, for messages
+    long writesBeforeFull_ = -1;  // Fault::WriteFails in force: vaultry-cli fails after as many
+    std::string lastCli_;         // what the last vaultry-cli run printed, for messages
 
     // The controllers' ports; the settings store is made anew at each start, as a new run reads it.
     test::FakePaths paths_{dir_.path()};
