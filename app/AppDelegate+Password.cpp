@@ -188,7 +188,17 @@ void AppDelegate::ChangePassWordAction() {
     ui_.hideWindow(outlet::preferWindows);
     prefs_.setPasswordVerifier(*verifier);
     // Not saved, the committed journal stays: the next start stores the verifier.
-    if (prefs_.save() && !storage.empty()) vault::finishRekey(storage);
+    std::string why;
+    if (prefs_.save(&why)) {
+        if (!storage.empty()) vault::finishRekey(storage);
+    } else if (!storage.empty()) {
+        logLine("password change: the settings could not be written: " + why);
+        ui_.runAlert(
+            Alert{"The new password is in use but not saved yet.",
+                  "Every archive opens with the new password now. The settings could not be written (" + why +
+                      "), so Vaultry stores it at its next start.",
+                  " Ok ", "", ""});
+    }
     passPhrase_ = std::make_shared<password::PassPhrase>(next);
     passPhraseVerifier_ = *verifier;
 }

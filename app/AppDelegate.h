@@ -127,6 +127,8 @@ public:
     // To the full and the shown list, with its kind kept beside it.
     void addVaultRecord(const std::string& record, vault::RecordKind kind);
     void removeVaultRecord(const std::string& record, bool fromShownList);
+    // Takes back the unsaved changes of one record: it stays in the lists as it was.
+    void keepVaultRecord(const std::string& record, bool decrypted);
     void markDecrypted(const std::string& record);
     void unmarkDecrypted(const std::string& record);
     // The lists are saved as the additions and removals made since the last save, merged into

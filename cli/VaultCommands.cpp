@@ -157,7 +157,16 @@ void passwordSet(Context& ctx, const Options& o) {
         }
     }
     ctx.settings().set(key::VaultryPassword, *verifier);
-    if (save(ctx) && !storage.empty()) vault::finishRekey(storage);
+    if (auto st = ctx.settings().flush(); !st) {
+        // The archives are under the new password already; the committed change is finished,
+        // and the password stored, by the next vault command or the next start of Vaultry.
+        ctx.error(o.change && !storage.empty()
+                      ? "the archives now open with the new password, but it could not be stored (" +
+                            st.error().message + "); the next vault command or start of Vaultry stores it"
+                      : st.error().message);
+    } else if (!storage.empty()) {
+        vault::finishRekey(storage);
+    }
     password::wipe(old);
     password::wipe(*next);
 }
@@ -229,7 +238,7 @@ void storageSet(Context& ctx, const Options& o) {
         if (move) vault::rollBackStorageMove(current);
         return refuse(st.error().message);
     }
-    if (move) vault::finishStorageMove(current);
+    if (move) vault::finishStorageMove(current, storage);
     platform::LinuxSpawn spawn;
     if (auto st = vault::giveFolderIcon(storage, spawn); !st)
         std::cerr << "vaultry-cli: warning: " << st.error().message << '\n';

@@ -234,15 +234,18 @@ void removeRecords(Context& ctx, const Options& o) {
             }
         }
         testPause("remove-list");
-        std::erase(all, record);
-        std::erase(decrypted, record);
-        saveRemovals(ctx, key::VaultryDecryptedDataArray, {record});
-        if (!saveRecordChanges(ctx, recordChanges(record, std::nullopt))) {
-            // The record stays, and so does its archive; a restored item is taken as its copy at
-            // the next command.
-            ctx.error(escaped(record) + ": its archive was kept");
+        // Both lists in one write: the record leaves them together or stays in both.
+        auto changes = recordChanges(record, std::nullopt);
+        changes.push_back({key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Remove, record}}});
+        if (!saveRecordChanges(ctx, changes)) {
+            // The record stays, and so does its archive; what was restored goes again.
+            if (auto st = vault::takeBackRestored(storage, record); !st)
+                ctx.error(escaped(record) + ": " + st.error().message);
+            ctx.error(escaped(record) + ": nothing was removed");
             continue;
         }
+        std::erase(all, record);
+        std::erase(decrypted, record);
         vault::restoreSettled(record);
         if (ownsArchive && !storage.empty()) {
             if (auto st = vault::discardArchive(

@@ -404,6 +404,32 @@ TEST(VaultCli, AnEncryptionKilledAroundItsRecordIsFinishedOrUndone) {
     verify();
 }
 
+// A process that read the settings before the vault moved takes the folder left behind for the
+// vault's: it is refused there, and nothing it would write lands where the vault never looks.
+TEST(VaultCli, TheFolderLeftBehindByAMoveRefusesWhoeverStillTakesItForTheVault) {
+    KilledRuns k;
+    test::writeFile(k.docs / "plan.txt", "the plan");
+    const fs::path settings = k.c.home / ".config/com.Quenmark.vaultry.plist";
+    const std::string before = test::readFile(settings);
+    fs::create_directories(k.c.home / "new");
+    ASSERT_EQ(k.c.run({"vault", "storage", "set", (k.c.home / "new").string()}).code, 0);
+    const std::string after = test::readFile(settings);
+    test::writeFile(settings, before);  // as a process that read them before the move sees them
+    const std::string item = (k.docs / "plan.txt").string();
+    const auto stale = k.c.run({"vault", "encrypt", "--yes", "--password-stdin", item}, "pw\n");
+    EXPECT_NE(stale.code, 0);
+    EXPECT_NE(stale.err.find("the vault was moved to " + (k.c.home / "new/vaultry.data").string()),
+              std::string::npos)
+        << stale.err;
+    EXPECT_EQ(test::readFile(item), "the plan");
+    EXPECT_FALSE(fs::exists(k.storage / "plan.txt.enc"));
+    test::writeFile(settings, after);
+    const auto done = k.c.run({"vault", "encrypt", "--yes", "--password-stdin", item}, "pw\n");
+    EXPECT_EQ(done.code, 0) << done.err;
+    EXPECT_TRUE(fs::exists(k.c.home / "new/vaultry.data/plan.txt.enc"));
+    EXPECT_EQ(k.c.run({"vault", "verify", "--password-stdin"}, "pw\n").code, 0);
+}
+
 // A tidy leaves on the desktop what the vault works with there: the decrypted copy of an unlocked
 // file (moved away, locking would take it for deleted and leave it behind in plain) and a hidden
 // item.

@@ -225,15 +225,17 @@ void AppDelegate::RemoveFileFromListAction() {
             logLine("remove " + record + ": no archive to restore from");
         }
     }
+    const bool wasDecrypted = contains(DecrytedDataArray, record);
     unmarkDecrypted(record);
     removeVaultRecord(record, true);
-    saveDecrypted();
     if (!saveRecords()) {
-        // The record stays, and so does its archive; the restored item is taken as its copy at
-        // the next start.
+        // The record stays in both lists, and so does its archive; what was restored goes again.
+        keepVaultRecord(record, wasDecrypted);
+        std::string more;
+        if (auto st = vault::takeBackRestored(storage, record); !st) more = " " + st.error().message + ".";
         ui_.reload(kTable);
         ui_.runAlert({"The item could not be removed",
-                      "The settings could not be written. Its archive was kept.", " Ok ", "", ""});
+                      "The settings could not be written. Nothing was removed." + more, " Ok ", "", ""});
         return;
     }
     vault::restoreSettled(record);

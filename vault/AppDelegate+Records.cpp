@@ -135,11 +135,30 @@ void applyChanges(StringArray& list, const std::vector<SettingsStore::ArrayChang
 }
 }  // namespace
 
+void AppDelegate::keepVaultRecord(const std::string& record, bool decrypted) {
+    const auto entries = vault::kindEntriesOf(record);
+    for (auto* changes : {&recordChanges_, &kindChanges_, &decryptedChanges_})
+        std::erase_if(*changes, [&](const auto& c) {
+            return c.item == record || std::find(entries.begin(), entries.end(), c.item) != entries.end();
+        });
+    const auto has = [&record](const StringArray& list) {
+        return std::find(list.begin(), list.end(), record) != list.end();
+    };
+    if (!has(backupFileDataArray)) backupFileDataArray.push_back(record);
+    FileDataArray = vault::filterRecords(backupFileDataArray, static_cast<vault::VaultFilter>(shownFilter_));
+    if (decrypted && !has(DecrytedDataArray)) DecrytedDataArray.push_back(record);
+}
+
 bool AppDelegate::saveRecords() {
-    auto lists = prefs_.changeLists({{Pref::Records, recordChanges_}, {Pref::RecordKinds, kindChanges_}});
+    // The decrypted list's changes go in the same write: a record leaves both or neither.
+    auto lists = prefs_.changeLists({{Pref::Records, recordChanges_},
+                                     {Pref::RecordKinds, kindChanges_},
+                                     {Pref::DecryptedRecords, decryptedChanges_}});
     if (!lists) return false;
     recordChanges_.clear();
     kindChanges_.clear();
+    decryptedChanges_.clear();
+    DecrytedDataArray = std::move((*lists)[2]);
     vault::learnRecordKinds((*lists)[1]);
     auto& written = (*lists)[0];
     // Another process's changes come into the shown list too; without them it stays as it is.

@@ -451,7 +451,7 @@ bool AppDelegate::switchStorage(const std::string& storage, const std::string& c
         refuseStorageChange("The settings could not be written");
         return false;
     }
-    if (leftInOld) vault::finishStorageMove(current);
+    if (leftInOld) vault::finishStorageMove(current, storage);
     setStorelocationPath(storage);
     ui_.setText(outlet::StorePathlab, storage);
     if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "util/AtomicFile.h"
+#include "vault/StorageLock.h"
 
 namespace vaultry::vault {
 namespace {
@@ -192,6 +193,7 @@ const Identity* CopyManifest::identity(const std::string& record) const {
 Status CopyManifest::save(const fs::path& storage) const {
     const FolderLock lock(storage);
     if (!lock.locked()) return fail("cannot write " + (storage / kFileName).string() + ": " + why());
+    if (const std::string moved = movedAwayFrom(storage); !moved.empty()) return fail(moved);
     CopyManifest now = load(storage);
     for (const auto& [record, e] : loaded_)
         if (!entries_.count(record)) now.entries_.erase(record);

@@ -16,6 +16,7 @@
 
 #include "util/AtomicFile.h"
 #include "util/Fd.h"
+#include "util/Log.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
@@ -71,8 +72,8 @@ constexpr const char* kMoveMagic = "vaultry-move 1";
 class Bookkeeping {
 public:
     explicit Bookkeeping(const fs::path& folder) {
-        for (const char* name :
-             {StorageLock::kFileName, kRekeyJournal, kMoveJournal, kTemporariesFolder, ".directory"})
+        for (const char* name : {StorageLock::kFileName, kRekeyJournal, kMoveJournal, kMovedMarker,
+                                 kTemporariesFolder, ".directory"})
             names_.insert(name);
         std::error_code ec;
         const fs::path real = fs::weakly_canonical(folder, ec);
@@ -321,7 +322,7 @@ Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to,
     }
     rollBackStorageMove(from);
     // A journal in the new folder is left from a move out of it that was complete.
-    finishStorageMove(to);
+    fs::remove(to / kMoveJournal, ec);
     const bool created = fs::symlink_status(to, ec).type() == fs::file_type::not_found;
     if (auto st =
             writeFileAtomically(from / kMoveJournal, std::string(kMoveMagic) + "\n" + hex(to.string()) +
@@ -378,8 +379,11 @@ Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to,
     return move;
 }
 
-void finishStorageMove(const fs::path& from) {
+void finishStorageMove(const fs::path& from, const fs::path& to) {
+    if (auto st = writeFileAtomically(from / kMovedMarker, to.string() + "\n", 0600); !st)
+        logLine("storage move: " + st.error().message);
     std::error_code ec;
+    fs::remove(to / kMovedMarker, ec);  // moved back into a folder it once left
     fs::remove(from / kMoveJournal, ec);
 }
 

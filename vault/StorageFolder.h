@@ -34,8 +34,9 @@ struct StorageMove {
 // copies" (items); cancelled, the new folder is left as it was found and cancelledError() returned.
 Result<StorageMove> copyStorageForMove(const std::filesystem::path& from, const std::filesystem::path& to,
                                        Progress& progress = Progress::none());
-// The setting names the new folder: the move is complete.
-void finishStorageMove(const std::filesystem::path& from);
+// The setting names the new folder: the move is complete, and the old folder is marked as the
+// copy left behind (kMovedMarker), so that no process works in it any more.
+void finishStorageMove(const std::filesystem::path& from, const std::filesystem::path& to);
 // Takes back what an unfinished move out of `from` put into its new folder. Nothing when there
 // is no journal.
 void rollBackStorageMove(const std::filesystem::path& from);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -27,6 +28,14 @@ std::map<std::string, Held>& held() {
 
 }  // namespace
 
+std::string movedAwayFrom(const fs::path& storage) {
+    std::ifstream in(storage / kMovedMarker);
+    if (!in) return {};
+    std::string to;
+    std::getline(in, to);
+    return "the vault was moved to " + to + "; " + storage.string() + " is the copy left behind";
+}
+
 Result<StorageLock> StorageLock::take(const fs::path& storage) {
     StorageLock lock;
     std::error_code ec;
@@ -48,6 +57,10 @@ Result<StorageLock> StorageLock::take(const fs::path& storage) {
     if (r != 0) {
         ::close(fd);
         return fail(kStorageBusy);
+    }
+    if (const std::string why = movedAwayFrom(key); !why.empty()) {
+        ::close(fd);
+        return fail(why);
     }
     held().emplace(key, Held{fd, 1});
     lock.key_ = key;

@@ -15,9 +15,9 @@ class StorageLock {
 public:
     static constexpr const char* kFileName = ".vaultry-lock";
 
-    // Takes the lock without waiting; fails when another process holds it. A folder that does
-    // not exist, or where no lock file can be made, has nothing to guard: the lock then holds
-    // nothing and succeeds.
+    // Takes the lock without waiting; fails when another process holds it, or when the vault was
+    // moved out of the folder. A folder that does not exist, or where no lock file can be made,
+    // has nothing to guard: the lock then holds nothing and succeeds.
     static Result<StorageLock> take(const std::filesystem::path& storage);
 
     StorageLock(StorageLock&& other) noexcept;
@@ -33,6 +33,13 @@ private:
     void release();
     std::string key_;
 };
+
+// Left in a storage folder the vault was moved out of, naming the new one: the folder is a copy
+// left behind, and a process that still took it for the vault's (its settings read before the
+// move) is refused there instead of writing what the vault would never see.
+inline constexpr const char* kMovedMarker = ".vaultry-moved";
+// Why a folder with that marker is refused; empty when it has none.
+std::string movedAwayFrom(const std::filesystem::path& storage);
 
 // The sentence given when another process holds the storage folder.
 inline constexpr const char* kStorageBusy =

@@ -151,6 +151,27 @@ std::map<std::string, Temporary>& pendingRestores() {
     return restores;
 }
 
+// What a removal put in an item's place, until the record has left the lists: the object as it
+// was made, or the copy's place in the storage folder it was moved from.
+struct Restored {
+    fs::path path;
+    std::optional<Identity> id;
+    std::string digest;
+    fs::path movedFrom;
+};
+std::map<std::string, Restored>& restored() {
+    static std::map<std::string, Restored> map;
+    return map;
+}
+
+void noteRestored(const std::string& record, const fs::path& path, const fs::path& movedFrom = {}) {
+    Restored r{path, identityOf(path), {}, movedFrom};
+    if (movedFrom.empty())
+        if (auto digest = copyDigest(path)) r.digest = *digest;
+    std::lock_guard guard(restoresMutex);
+    restored()[record] = std::move(r);
+}
+
 // Encrypts the copy into a temporary archive beside the old one, verifies it and puts it in place.
 Status saveCopyIntoArchive(const fs::path& storage, const std::string& record, const fs::path& copy,
                            std::string_view pass, std::uint64_t bytes, Progress& progress) {
@@ -300,12 +321,14 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
         const auto id = identityOf(target);
         const auto digest = copyDigest(target);
         if (id && digest) (void)intent->made(*id, *digest);
+        noteRestored(record, target);
         std::lock_guard guard(restoresMutex);
         pendingRestores()[record] = std::move(*intent);
         return true;
     }
     const fs::path home = fs::path(record).parent_path();
     if (auto r = openArchiveInto(storage, archive, home, *pass); !r) return r.error();
+    noteRestored(record, home / fs::path(plaintextCopyPath(storage, record)).filename());
     return true;
 }
 
@@ -340,6 +363,7 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
     if (renameNoReplace(*copy, home)) {
         syncFolder(home.parent_path());
         syncFolder(storage);
+        noteRestored(record, home, *copy);
         return true;
     }
     if (errno != EXDEV)
@@ -354,6 +378,40 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
 void restoreSettled(const std::string& record) {
     std::lock_guard guard(restoresMutex);
     pendingRestores().erase(record);
+    restored().erase(record);
+}
+
+Status takeBackRestored(const std::string& storage, const std::string& record) {
+    Restored r;
+    {
+        std::lock_guard guard(restoresMutex);
+        const auto it = restored().find(record);
+        if (it == restored().end()) return {};
+        r = it->second;
+    }
+    if (!r.movedFrom.empty()) {
+        if (!renameNoReplace(r.path, r.movedFrom))
+            return fail("cannot move " + r.path.string() + " back to " + r.movedFrom.string() + ": " +
+                        std::strerror(errno));
+        syncFolder(r.path.parent_path());
+        syncFolder(r.movedFrom.parent_path());
+    } else {
+        // Only the object that was written, as it was written: anything else is the user's now.
+        const auto digest = copyDigest(r.path);
+        if (identityOf(r.path) != r.id || !digest || *digest != r.digest)
+            return fail(r.path.string() + " changed after it was restored; it was left in place");
+        // Set aside first where the journal can be written; on a full disk, deleted in place: it
+        // is a copy of what the archive holds.
+        JournalScope scope(storage);
+        std::optional<fs::path> leftover;
+        if (auto st = removeWhole(r.path, nullptr, &leftover); !st) {
+            std::error_code ec;
+            fs::remove_all(r.path, ec);
+            if (ec) return fail("cannot delete " + r.path.string() + ": " + ec.message());
+        }
+    }
+    restoreSettled(record);
+    return {};
 }
 
 Status rememberCopy(const std::string& storage, const std::string& record) {

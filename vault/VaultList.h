@@ -79,6 +79,9 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
 // A file restored by plaintextBeforeRemoval stays written down in the journal as the record's
 // copy until its record has left the vault's lists; this says it has (or will stay).
 void restoreSettled(const std::string& record);
+// The record could not leave the lists: what plaintextBeforeRemoval put in the item's place goes
+// again (a copy moved out of the storage folder goes back there), so that the item is as it was.
+Status takeBackRestored(const std::string& storage, const std::string& record);
 // Whether plaintextBeforeRemoval would open the archive (and so needs the pass phrase).
 bool removalNeedsArchive(const std::string& storage, const std::string& record, bool unlocked);
 

@@ -86,7 +86,7 @@ struct Remove : VaultOp {
 };
 struct ChangePassword : VaultOp {
     ChangePassword(Fault fault = Fault::None, int killMs = 0) : VaultOp({}, Via::Cli, fault, killMs) {}
-    ChangePassword(Via via, Fault fault) : VaultOp({}, via, fault) {}
+    ChangePassword(Via via, Fault fault, int killMs = 0) : VaultOp({}, via, fault, killMs) {}
     explicit ChangePassword(const Plan& p);
     void checkPreconditions(const Plan&) const override {}
     void run(const Plan& p, World& w) const override;

@@ -116,5 +116,30 @@ TEST(SoakRegression, APasswordChangeThatCannotWriteTheSettingsKeepsTheIntegrityR
         Lines{});
 }
 
+// With the disk full, a password change re-encrypted every archive and then could not store the
+// new password: nothing was said, and until the next start the stored password opened nothing.
+// Now the user is told that the new password is in use and stored at the next start.
+TEST(SoakRegression, APasswordChangeThatCannotBeStoredSaysSoAndIsFinishedAtTheNextStart) {
+    for (Via via : {Via::App, Via::Cli})
+        for (int writes : {7, 12})
+            EXPECT_EQ(
+                replay({step<MakeItem>(0, 0, 0, false, 0u, 64), step<Encrypt>(std::vector<int>{0}, Via::App),
+                        step<ChangePassword>(via, Fault::WriteFails, writes)}),
+                Lines{});
+}
+
+// With the disk full, removing an item from the vault restored it to its place and then could not
+// take its record out of the lists: the plaintext stood beside a record still shown as locked.
+// Now what was restored goes again and nothing is removed.
+TEST(SoakRegression, ARemovalThatCannotWriteTheListsRemovesNothing) {
+    for (bool folder : {false, true})
+        for (Via via : {Via::Cli, Via::App})
+            for (int writes : {3, 6})
+                EXPECT_EQ(replay({step<MakeItem>(1, 1, 1, folder, 0u, 64),
+                                  step<Encrypt>(std::vector<int>{1}, Via::App),
+                                  step<Remove>(std::vector<int>{1}, via, Fault::WriteFails, writes)}),
+                          Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak

@@ -302,7 +302,8 @@ struct World::Held {
                     w.problems_.push_back("vault list alongside failed: " + test::readFile(listIo / "err"));
                 // Verify may find an archive mid-change; it must end, and say what it found.
                 if (verifier > 0 && ::waitpid(verifier, &status, 0) == verifier && WIFEXITED(status) &&
-                    WEXITSTATUS(status) != 0 && test::readFile(verifyIo / "err").empty())
+                    WEXITSTATUS(status) != 0 &&
+                    (test::readFile(verifyIo / "out") + test::readFile(verifyIo / "err")).empty())
                     w.problems_.push_back("vault verify alongside failed without saying why");
                 break;
             }
@@ -810,7 +811,9 @@ void World::changePassword(Via via, Fault f, std::chrono::microseconds killAfter
         for (const auto& alert : ui_.alerts) r.err += alert.message + " " + alert.informative + "\n";
     }
     held.reset();
-    if (r.killed) {
+    // Killed, or done but not stored: the next ordinary start settles the change.
+    std::error_code ec;
+    if (r.killed || fs::exists(storage_ / ".vaultry-rekey", ec)) {
         backdateStrays();
         (void)runCli({"vault", "list"}, "", std::nullopt);
     }
@@ -819,15 +822,19 @@ void World::changePassword(Via via, Fault f, std::chrono::microseconds killAfter
     const bool isNew = password::matches(stored, next), isOld = password::matches(stored, old);
     if (isNew) pass_ = next;
     if (!isNew && !isOld) problems_.push_back("after a password change neither password is the vault's");
-    if (via == Via::App) r.code = isNew && r.err.find("could not") == std::string::npos ? 0 : 1;
     if (!r.killed) {
         const bool must = f == Fault::None;
         const bool mustNot = f == Fault::LockHeld || f == Fault::StorageRenamed || f == Fault::StorageEmpty;
         if (must && !isNew) problems_.push_back("password change refused: " + r.err);
         if (mustNot && isNew) problems_.push_back(std::string("password changed with ") + faultName(f));
-        if ((r.code == 0) != isNew)
-            problems_.push_back("password change exited " + std::to_string(r.code) + " but the password is " +
-                                (isNew ? "the new one" : "the old one"));
+        // Refused, it says so; done but not stored, it says that the next start stores it.
+        const bool saidDone = via == Via::Cli
+                                  ? r.code == 0 || r.err.find("the next vault command") != std::string::npos
+                                  : r.err.find("could not be changed") == std::string::npos;
+        if (saidDone != isNew)
+            problems_.push_back(std::string("the password change said it was ") + (saidDone ? "" : "not ") +
+                                "done, but the password is " + (isNew ? "the new one" : "the old one") +
+                                ": " + r.err);
     }
 }
 
