@@ -6,6 +6,7 @@
 #include "util/Log.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
+#include "vault/VaultIdentity.h"
 
 namespace vaultry {
 
@@ -66,6 +67,7 @@ void AppDelegate::ClickCreatePasswordDone() {
             prefs_.save();
             passPhrase_ = std::make_shared<password::PassPhrase>(first);
             passPhraseVerifier_ = *verifier;
+            integrityKeeper_->unlockedWith(passPhraseVerifier_);
         } else {
             logLine("password: " + verifier.error().message);
         }
@@ -90,6 +92,7 @@ bool AppDelegate::checkVaultPassword(const std::string& entered) {
     }
     passPhrase_ = std::make_shared<password::PassPhrase>(entered);
     passPhraseVerifier_ = prefs_.passwordVerifier().value_or("");
+    integrityKeeper_->unlockedWith(passPhraseVerifier_);
     return true;
 }
 
@@ -201,6 +204,7 @@ void AppDelegate::ChangePassWordAction() {
     }
     passPhrase_ = std::make_shared<password::PassPhrase>(next);
     passPhraseVerifier_ = *verifier;
+    integrityKeeper_->unlockedWith(passPhraseVerifier_);
 }
 
 std::string_view AppDelegate::passPhrase() const {

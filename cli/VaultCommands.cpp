@@ -95,6 +95,8 @@ std::optional<std::string> unlock(Context& ctx) {
             ctx.settings().set(key::VaultryPassword, *verifier);
             save(ctx);
         }
+    if (auto* keeper = vault::ArchiveManifest::keeper())
+        keeper->unlockedWith(ctx.settings().string(key::VaultryPassword).value_or(""));
     return entered;
 }
 

@@ -54,7 +54,10 @@ std::optional<password::PassPhrase> askPassPhrase(Context& ctx) {
         return std::nullopt;
     }
     auto pass = prompt::secret(ctx, "Vault password: ");
-    if (password::matches(*stored, std::string(pass.view()))) return pass;
+    if (password::matches(*stored, std::string(pass.view()))) {
+        if (auto* keeper = vault::ArchiveManifest::keeper()) keeper->unlockedWith(*stored);
+        return pass;
+    }
     ctx.error("wrong password", kWrongPassword);
     return std::nullopt;
 }

@@ -217,6 +217,28 @@ TEST(StorageIdentity, TheGuiRefusesOnAnUnpluggedDriveAndTidiesOnlyIntoItsOwnTidy
 // An archive away (a restore, a drive) while the manifest is saved keeps its entry: what comes
 // back in its place is checked, not taken in as an earlier version's archive. `vault verify`
 // with no names says it is missing meanwhile; the GUI's "Verify Archives…" says the same.
+// A process that unlocked with the old password writes no integrity record once another process
+// changed it: a manifest sealed with the old password would open for nobody any more.
+TEST(IntegrityRecord, NothingIsSealedWithAPasswordAnotherProcessChanged) {
+    CliVault v;
+    SettingsStore settings(v.settingsFile);
+    vault::SettingsIntegrityKeeper keeper(settings, {});
+    keeper.unlockedWith(settings.string(key::VaultryPassword).value_or(""));
+    const auto changed = v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew pw\n");
+    ASSERT_EQ(changed.code, 0) << changed.err;
+    auto manifest = vault::ArchiveManifest::open(v.storage, "pw");
+    ASSERT_TRUE(manifest) << manifest.error().message;
+    const auto saved = manifest->save(v.storage);
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().message.find("changed by another Vaultry process"), std::string::npos);
+    EXPECT_FALSE(fs::exists(v.storage / vault::ArchiveManifest::kFileName));
+    writeFile(v.docs / "after.txt", "written with the new password");
+    const auto encrypted =
+        v.run({"vault", "encrypt", "--yes", "--password-stdin", (v.docs / "after.txt").string()}, "new pw\n");
+    EXPECT_EQ(encrypted.code, 0) << encrypted.err;
+    EXPECT_EQ(v.run({"vault", "verify", "--password-stdin"}, "new pw\n").code, 0);
+}
+
 TEST(IntegrityRecord, AnArchiveAwayWhileTheManifestIsSavedIsCheckedWhenItComesBack) {
     CliVault v;
     const std::string a = v.encrypt("a.txt", "alpha");

@@ -455,6 +455,8 @@ Status ArchiveManifest::writeSealed(const fs::path& storage) const {
     IntegrityKeeper* const k = keeper();
     const std::string id = identityOf(text);
     if (k)
+        if (auto st = k->stillUnlocked(); !st) return st;
+    if (k)
         if (auto st = k->announce(id); !st) {
             // Before any identity is recorded there is nothing to keep in step (an earlier
             // version's vault); afterwards a manifest whose identity is unknown would be refused.

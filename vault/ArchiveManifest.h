@@ -53,6 +53,10 @@ public:
     virtual Status reset() = 0;
     // Tells the user what an upgrade did.
     virtual void tell(const std::string& message) = 0;
+    // The verifier of the pass phrase this process works with; a manifest sealed with it is
+    // refused once the stored password is another (changed by another process meanwhile).
+    virtual void unlockedWith(const std::string& verifier) { (void)verifier; }
+    virtual Status stillUnlocked() { return {}; }
 };
 
 class ArchiveManifest {

@@ -209,7 +209,19 @@ Status storeIdentities(SettingsStore& settings, const std::function<void(Prefere
 
 }  // namespace
 
+Status SettingsIntegrityKeeper::stillUnlocked() {
+    // Asked under the storage folder's lock, which a password change holds until its new
+    // password is stored: what is read here is settled.
+    if (verifier_.empty()) return {};
+    settings_.reload();
+    if (Preferences(settings_).passwordVerifier().value_or("") == verifier_) return {};
+    return fail(
+        "the vault password was changed by another Vaultry process meanwhile; nothing was written "
+        "with the old one");
+}
+
 Status SettingsIntegrityKeeper::announce(const std::string& next) {
+    if (auto st = stillUnlocked(); !st) return st;
     return storeIdentities(settings_, [&](Preferences& p) { p.setIntegrityIdentityNext(next); });
 }
 
@@ -221,6 +233,7 @@ Status SettingsIntegrityKeeper::settle(const std::string& current) {
 }
 
 Status SettingsIntegrityKeeper::reset() {
+    if (auto st = stillUnlocked(); !st) return st;
     return storeIdentities(settings_, [](Preferences& p) {
         p.restore(Pref::IntegrityIdentity, std::nullopt);
         p.restore(Pref::IntegrityIdentityNext, std::nullopt);

@@ -58,9 +58,13 @@ public:
     Status settle(const std::string& current) override;
     Status reset() override;
     void tell(const std::string& message) override;
+    void unlockedWith(const std::string& verifier) override { verifier_ = verifier; }
+    // Whether the stored password is still the one this process unlocked with.
+    Status stillUnlocked() override;
 
 private:
     SettingsStore& settings_;
+    std::string verifier_;
     std::function<void(const std::string&)> tell_;
     IntegrityKeeper* before_;
 };
