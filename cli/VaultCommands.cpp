@@ -379,10 +379,18 @@ void encrypt(Context& ctx, const Options& o) {
         if (plan->intent) (void)plan->intent->markRecorded();
         if (auto st = vault::removeOriginal(*plan); !st) {
             // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
-            if (saveRecordChanges(ctx, recordChanges(plan->record, std::nullopt)))
+            if (saveRecordChanges(ctx, recordChanges(plan->record, std::nullopt))) {
                 if (auto gone = vault::discardArchive(*storage, plan->archive, *pass); !gone)
                     ctx.error(gone.error().message);
-            ctx.error(st.error().message + "; it was kept and not encrypted");
+                ctx.error(st.error().message + "; it was kept and not encrypted");
+            } else {
+                // Listed with its archive: the next start finishes the encryption, or withdraws
+                // it when the item changed meanwhile.
+                if (plan->intent) plan->intent->keepForSweep();
+                ctx.error(st.error().message +
+                          "; it was kept, and so was its archive, since the vault list "
+                          "could not be written: the next vault command finishes the encryption");
+            }
             continue;
         }
         encryptedOne = true;

@@ -244,10 +244,21 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         // The original stays as it is (changed since it was packed, or not removable), so the
         // archive, which may be older than it, is withdrawn rather than kept beside it.
         removeVaultRecord(record, true);
-        saveRecords();
-        if (auto gone = vault::discardArchive(storage, archive, passPhrase()); !gone)
-            logLine(gone.error().message);
-        ui_.runAlert(Alert{"The item was kept where it is", st.error().message + ". It was not encrypted.",
+        if (saveRecords()) {
+            if (auto gone = vault::discardArchive(storage, archive, passPhrase()); !gone)
+                logLine(gone.error().message);
+            ui_.runAlert(Alert{"The item was kept where it is",
+                               st.error().message + ". It was not encrypted.", " Ok ", "", ""});
+            return false;
+        }
+        // Listed with its archive: the next start finishes the encryption, or withdraws it when
+        // the item changed meanwhile.
+        keepVaultRecord(record, false);
+        if (plan->intent) plan->intent->keepForSweep();
+        ui_.runAlert(Alert{"The item was kept where it is",
+                           st.error().message +
+                               ". Its archive was kept too, since the settings could not be written; Vaultry "
+                               "finishes the encryption at its next start.",
                            " Ok ", "", ""});
         return false;
     }

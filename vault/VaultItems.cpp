@@ -1,9 +1,10 @@
 #include "vault/VaultItems.h"
-#include "util/TestPause.h"
 
 #include <set>
 #include <thread>
 
+#include "util/Log.h"
+#include "util/TestPause.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
@@ -249,11 +250,24 @@ Result<std::vector<std::string>> checkVault(const fs::path& storage, const std::
     std::set<std::string> names;
     for (const auto& record : records)
         if (isEncrypted(record)) names.insert(lastComponent(record));
+    // An entry whose archive is gone and that no record names is an encryption that did not
+    // happen (cut short, or its record never written on a full disk): it leaves the manifest.
+    bool stale = false;
+    for (const auto& name : manifest->names()) {
+        std::error_code ec;
+        if (!names.count(name) && fs::symlink_status(storage / name, ec).type() == fs::file_type::not_found) {
+            manifest->erase(name);
+            stale = true;
+        }
+    }
     for (const auto& name : manifest->names()) names.insert(name);
     for (const auto& archive : archivesIn(storage)) names.insert(archive.filename().string());
     std::vector<fs::path> archives;
     for (const auto& name : names) archives.push_back(storage / name);
-    return checkAll(storage, *manifest, archives, pass);
+    auto bad = checkAll(storage, *manifest, archives, pass);
+    if (stale)
+        if (auto st = manifest->save(storage); !st) logLine("integrity record: " + st.error().message);
+    return bad;
 }
 
 Status discardArchive(const fs::path& storage, const fs::path& archive,

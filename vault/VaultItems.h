@@ -60,7 +60,8 @@ Result<std::vector<std::string>> checkArchives(const std::filesystem::path& stor
 
 // Checks every archive the vault knows of: those of the encrypted records, those the manifest
 // records and those in the storage folder. One line per archive that does not hold, a missing
-// one included ("name: missing"). An error only when the check cannot begin.
+// one included ("name: missing"). An entry of the manifest whose archive is gone and that no
+// record names leaves the manifest unreported. An error only when the check cannot begin.
 Result<std::vector<std::string>> checkVault(const std::filesystem::path& storage,
                                             const std::vector<std::string>& records, std::string_view pass);
 

@@ -141,5 +141,16 @@ TEST(SoakRegression, ARemovalThatCannotWriteTheListsRemovesNothing) {
                           Lines{});
 }
 
+// With the disk full, an encryption whose record could not be written took its archive back but
+// could not write the integrity record without it: `vault verify` then reported the archive of
+// an item that was never encrypted as missing.
+TEST(SoakRegression, AnEncryptionThatCannotBeRecordedLeavesVerifyClean) {
+    for (int writes : {9, 11, 13})
+        EXPECT_EQ(replay({step<MakeItem>(0, 0, 0, false, 0u, 64),
+                          step<Encrypt>(std::vector<int>{0, 0}, Via::App, Fault::WriteFails, writes),
+                          step<Verify>(Via::Cli)}),
+                  Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak

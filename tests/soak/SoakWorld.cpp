@@ -597,6 +597,8 @@ void World::encrypt(const std::vector<int>& given, Via via, Fault f, std::chrono
             reported[id] = app().EncryptFileFolderFunction(items_.at(id).place.string()) || reported[id];
     }
     held.reset();
+    // Work a full disk cut short is finished by the next ordinary start, as a kill's is.
+    killed = killed || f == Fault::WriteFails;
     settle(choices, reported, killed, "encrypt");
 }
 
@@ -652,6 +654,8 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
             reported[id] = app().DecryptFileFolderFunction(items_.at(id).record()) || reported[id];
     }
     held.reset();
+    // Work a full disk cut short is finished by the next ordinary start, as a kill's is.
+    killed = killed || f == Fault::WriteFails;
     settle(choices, reported, killed, "decrypt");
 }
 
@@ -720,6 +724,8 @@ void World::lock(const std::vector<int>& ids, bool all, Via via, Fault f,
         }
     }
     held.reset();
+    // Work a full disk cut short is finished by the next ordinary start, as a kill's is.
+    killed = killed || f == Fault::WriteFails;
     settle(choices, reported, killed, all ? "lock all" : "lock");
 }
 
@@ -789,6 +795,8 @@ void World::remove(const std::vector<int>& ids, Via via, Fault f, std::chrono::m
         }
     }
     held.reset();
+    // Work a full disk cut short is finished by the next ordinary start, as a kill's is.
+    killed = killed || f == Fault::WriteFails;
     settle(choices, reported, killed, "remove");
 }
 
