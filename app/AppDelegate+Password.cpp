@@ -194,13 +194,18 @@ void AppDelegate::ChangePassWordAction() {
     std::string why;
     if (prefs_.save(&why)) {
         if (!storage.empty()) vault::finishRekey(storage);
-    } else if (!storage.empty()) {
+    } else if (!storage.empty() && vault::rekeyPending(storage)) {
         logLine("password change: the settings could not be written: " + why);
         ui_.runAlert(
             Alert{"The new password is in use but not saved yet.",
                   "Every archive opens with the new password now. The settings could not be written (" + why +
                       "), so Vaultry stores it at its next start.",
                   " Ok ", "", ""});
+    } else {
+        // No archive was re-encrypted: the password stays the one stored.
+        prefs_.setPasswordVerifier(passPhraseVerifier_);
+        refuse("The settings could not be written (" + why + ")");
+        return;
     }
     passPhrase_ = std::make_shared<password::PassPhrase>(next);
     passPhraseVerifier_ = *verifier;

@@ -162,10 +162,10 @@ void passwordSet(Context& ctx, const Options& o) {
     if (auto st = ctx.settings().flush(); !st) {
         // The archives are under the new password already; the committed change is finished,
         // and the password stored, by the next vault command or the next start of Vaultry.
-        ctx.error(o.change && !storage.empty()
+        ctx.error(o.change && !storage.empty() && vault::rekeyPending(storage)
                       ? "the archives now open with the new password, but it could not be stored (" +
                             st.error().message + "); the next vault command or start of Vaultry stores it"
-                      : st.error().message);
+                      : "the password could not be changed: " + st.error().message);
     } else if (!storage.empty()) {
         vault::finishRekey(storage);
     }

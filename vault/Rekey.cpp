@@ -263,6 +263,11 @@ std::optional<std::string> recoverRekey(const fs::path& storage) {
     return j->newVerifier;
 }
 
+bool rekeyPending(const fs::path& storage) {
+    std::error_code ec;
+    return fs::exists(storage / kRekeyJournal, ec);
+}
+
 void finishRekey(const fs::path& storage) {
     std::error_code ec;
     fs::remove(storage / kRekeyJournal, ec);

@@ -24,6 +24,9 @@ namespace vaultry::vault {
 namespace fs = std::filesystem;
 
 inline constexpr const char* kRekeyJournal = ".vaultry-rekey";
+// Whether a password change has re-encrypted the archives and waits for its password to be
+// stored (its journal is there).
+bool rekeyPending(const std::filesystem::path& storage);
 
 // The archives of a storage folder: its "*.enc" and "*.gz" files.
 std::vector<fs::path> archivesIn(const fs::path& storage);

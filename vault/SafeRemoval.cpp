@@ -299,6 +299,19 @@ Status removeWhole(const fs::path& item, const Snapshot* expected, std::optional
     return {};
 }
 
+Status removeOwnCopy(const fs::path& path, const Snapshot* expected) {
+    std::optional<fs::path> leftover;
+    auto st = removeWhole(path, expected, &leftover);
+    if (st) return st;
+    // On an error the copy is in its place as it was; one that changed is the user's now.
+    if (expected)
+        if (const auto now = takeSnapshot(path); !now || !(*now == *expected)) return st;
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (ec) return fail("cannot delete " + path.string() + ": " + ec.message());
+    return {};
+}
+
 std::vector<fs::path> sweepLeftovers(const fs::path& storage) {
     std::vector<fs::path> dealt;
     detail::forEachLeftEntry(storage, [&dealt](const detail::Entry& e) {

@@ -67,6 +67,11 @@ std::optional<fs::path> deleteAside(const fs::path& aside);
 // after the item left its place is returned in `leftover` (swept at the next start).
 Status removeWhole(const fs::path& item, const Snapshot* expected, std::optional<fs::path>* leftover);
 
+// Deletes a copy this process wrote and has just found unchanged (one taken back): set aside
+// first where the journal can be written, deleted in place where it cannot (a full disk), since
+// what it holds is in its archive.
+Status removeOwnCopy(const fs::path& path, const Snapshot* expected);
+
 // What a process killed mid-way left behind, as the storage folder's journal names it
 // (Temporaries.h): temporary files, unpack folders and items moved aside, each only while it is
 // still the object that was made and its maker is gone. Items kept aside are put back; the rest

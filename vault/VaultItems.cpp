@@ -392,7 +392,7 @@ Status takeBackCopy(const std::string& storage, DecryptedCopy& copy) {
     if (!now || !copy.identity || *now != *copy.identity || copy.digest.empty())
         st = fail(copy.path + " is no longer the copy that was written; it was left in place");
     else
-        st = removeWhole(copy.path, &copy.written, nullptr);
+        st = removeOwnCopy(copy.path, &copy.written);
     if (!st && copy.intent) copy.intent->keepForSweep();
     copy.intent.reset();
     return st;

@@ -400,15 +400,8 @@ Status takeBackRestored(const std::string& storage, const std::string& record) {
         const auto digest = copyDigest(r.path);
         if (identityOf(r.path) != r.id || !digest || *digest != r.digest)
             return fail(r.path.string() + " changed after it was restored; it was left in place");
-        // Set aside first where the journal can be written; on a full disk, deleted in place: it
-        // is a copy of what the archive holds.
         JournalScope scope(storage);
-        std::optional<fs::path> leftover;
-        if (auto st = removeWhole(r.path, nullptr, &leftover); !st) {
-            std::error_code ec;
-            fs::remove_all(r.path, ec);
-            if (ec) return fail("cannot delete " + r.path.string() + ": " + ec.message());
-        }
+        if (auto st = removeOwnCopy(r.path, nullptr); !st) return st;
     }
     restoreSettled(record);
     return {};

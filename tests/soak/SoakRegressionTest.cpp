@@ -152,5 +152,23 @@ TEST(SoakRegression, AnEncryptionThatCannotBeRecordedLeavesVerifyClean) {
                   Lines{});
 }
 
+// Without archives nothing waits for the next start: a password change that cannot store the new
+// password on a full disk is refused, and the old one stays (the window said it was in use).
+TEST(SoakRegression, APasswordChangeWithoutArchivesThatCannotBeStoredIsRefused) {
+    for (Via via : {Via::App, Via::Cli})
+        EXPECT_EQ(replay({step<ChangePassword>(via, Fault::WriteFails, 4)}), Lines{});
+}
+
+// With the disk full, a decrypted copy whose listing failed could not be taken back either (the
+// journal of the removal could not be written): it stayed in plain beside a locked record.
+TEST(SoakRegression, ADecryptionThatCannotBeListedTakesItsCopyBack) {
+    for (bool folder : {false, true})
+        for (int writes : {1, 2, 3})
+            EXPECT_EQ(
+                replay({step<MakeItem>(0, 0, 0, folder, 0u, 0), step<Encrypt>(std::vector<int>{0}, Via::App),
+                        step<Decrypt>(std::vector<int>{0}, Via::Cli, Fault::WriteFails, writes)}),
+                Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak
