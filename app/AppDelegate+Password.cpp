@@ -173,10 +173,12 @@ void AppDelegate::ChangePassWordAction() {
     // opens every archive at every moment (a change cut short is finished at the next entry).
     if (!storage.empty()) {
         const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
+        const StringArray records = backupFileDataArray;
         Progress progress;
         Status changed;
         runLongWork("Changing the password", progress, [&] {
-            changed = vault::changeArchivesPassword(storage, held->view(), next, *verifier, progress);
+            changed =
+                vault::changeArchivesPassword(storage, held->view(), next, *verifier, progress, records);
         });
         if (!changed && changed.error().cancelled) {
             logLine("password change cancelled; the password was not changed");

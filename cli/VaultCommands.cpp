@@ -148,7 +148,7 @@ void passwordSet(Context& ctx, const Options& o) {
         Status st;
         {
             ProgressLine line(ctx);  // cleared before anything else is printed
-            st = vault::changeArchivesPassword(storage, old, *next, *verifier, line.progress());
+            st = vault::changeArchivesPassword(storage, old, *next, *verifier, line.progress(), records(ctx));
         }
         if (!st) {
             if (st.error().cancelled)

@@ -18,6 +18,7 @@
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
+#include "vault/Records.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
 #include "vault/Temporaries.h"
@@ -123,7 +124,8 @@ std::vector<fs::path> archivesIn(const fs::path& storage) {
 }
 
 Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass, std::string_view newPass,
-                              const std::string& newVerifier, Progress& progress) {
+                              const std::string& newVerifier, Progress& progress,
+                              const std::optional<std::vector<std::string>>& records) {
     auto lock = StorageLock::take(storage);
     if (!lock) return fail(lock.error().message);
     JournalScope scope(storage);  // the new archives' temporary files are written down
@@ -136,7 +138,11 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     std::string away;
     for (const auto& name : oldManifest->names()) {
         std::error_code ec;
-        if (!fs::exists(storage / name, ec)) away += (away.empty() ? "" : ", ") + name;
+        const bool named =
+            !records || std::any_of(records->begin(), records->end(), [&](const std::string& r) {
+                return isEncrypted(r) && lastComponent(r) == name;
+            });
+        if (named && !fs::exists(storage / name, ec)) away += (away.empty() ? "" : ", ") + name;
     }
     if (!away.empty()) return fail("these archives are missing from the storage folder: " + away);
     // Every archive is checked against the manifest (or, not recorded yet, must open in exactly

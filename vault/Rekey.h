@@ -38,8 +38,11 @@ std::vector<fs::path> archivesIn(const fs::path& storage);
 // Two steps go to `progress`, both in bytes of archives: "Checking archives" and "Re-encrypting
 // archives". Cancelled before the journal is committed, the new copies and the journal go and
 // cancelledError() is returned; once committed, the change is finished whatever `progress` says.
+// With the vault's `records`, an integrity entry whose archive is gone and that no record names
+// (an encryption that did not happen) is left behind instead of stopping the change.
 Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass, std::string_view newPass,
-                              const std::string& newVerifier, Progress& progress = Progress::none());
+                              const std::string& newVerifier, Progress& progress = Progress::none(),
+                              const std::optional<std::vector<std::string>>& records = std::nullopt);
 
 // At start: settles a change cut short. Returns the verifier the caller must store (then call
 // finishRekey()) when the change was committed; nothing when there was none or it was undone.

@@ -429,15 +429,15 @@ bool deleteCutShortArchive(const fs::path& storage, const detail::Entry& e) {
 }
 
 // A recorded archive whose run died before the original was removed: the removal is finished
-// when the original is still what was packed; otherwise the newer original stays and the older
-// archive is withdrawn from the vault.
+// when the original is still what was packed and the archive the one written; otherwise the
+// original stays and the archive is withdrawn from the vault.
 bool finishEncryption(const fs::path& storage, const detail::Entry& e, bool sameArchive,
                       const std::function<bool(const std::string&)>& withdraw,
                       std::vector<std::string>& reports) {
     std::error_code ec;
     if (fs::symlink_status(e.original, ec).type() == fs::file_type::not_found) return true;
     const auto now = takeSnapshot(e.original);
-    if (now && snapshotSum(*now) == e.packed) {
+    if (sameArchive && now && snapshotSum(*now) == e.packed) {
         JournalScope scope(storage);
         std::optional<fs::path> leftover;
         if (auto st = removeWhole(e.original, &*now, &leftover); !st) {
@@ -456,10 +456,10 @@ bool finishEncryption(const fs::path& storage, const detail::Entry& e, bool same
         return false;
     }
     if (sameArchive) deleteCutShortArchive(storage, e);
-    reports.push_back(
-        e.original.string() +
-        " changed after it was encrypted and before its original was removed; it was kept as it "
-        "is and taken out of the vault");
+    reports.push_back(e.original.string() +
+                      (sameArchive ? " changed after it was encrypted and before its original was removed"
+                                   : "'s archive is not the one that was written") +
+                      "; it was kept as it is and taken out of the vault");
     return true;
 }
 

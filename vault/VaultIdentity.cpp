@@ -214,7 +214,9 @@ Status SettingsIntegrityKeeper::stillUnlocked() {
     // password is stored: what is read here is settled.
     if (verifier_.empty()) return {};
     settings_.reload();
-    if (Preferences(settings_).passwordVerifier().value_or("") == verifier_) return {};
+    // Settings that cannot be read say nothing about the password; only another one stored does.
+    const auto stored = Preferences(settings_).passwordVerifier();
+    if (!stored || *stored == verifier_) return {};
     return fail(
         "the vault password was changed by another Vaultry process meanwhile; nothing was written "
         "with the old one");

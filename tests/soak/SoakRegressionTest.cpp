@@ -170,5 +170,15 @@ TEST(SoakRegression, ADecryptionThatCannotBeListedTakesItsCopyBack) {
                 Lines{});
 }
 
+// An encryption that failed on a full disk left an integrity entry for its archive, and every
+// password change after it was refused: "these archives are missing from the storage folder".
+TEST(SoakRegression, APasswordChangeIsNotStoppedByAnEncryptionThatDidNotHappen) {
+    EXPECT_EQ(
+        replay({step<MakeItem>(0, 0, 0, false, 0u, 64), step<MakeItem>(1, 0, 1, true, 0u, 64),
+                step<Encrypt>(std::vector<int>{0}, Via::App),
+                step<Encrypt>(std::vector<int>{1}, Via::Cli, Fault::WriteFails, 8), step<ChangePassword>()}),
+        Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak
