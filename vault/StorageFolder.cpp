@@ -125,6 +125,13 @@ bool appendJournal(const fs::path& from, const std::string& line) {
     return ok;
 }
 
+std::string readNote(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(file, ec))) return {};
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 bool sameContent(const fs::path& a, const fs::path& b) {
     auto da = copyDigest(a), db = copyDigest(b);
     return da && db && *da == *db;
@@ -333,19 +340,23 @@ Result<StorageMove> copyStorageForMove(const fs::path& from, const fs::path& to,
         rollBackStorageMove(from);
         return st.error();
     }
-    // The staging folder is written down before it is made, so that a rollback removes only it.
+    // The staging folder is written down with the object it is once made, so that a rollback
+    // removes only that folder, never one of the same name that was there before.
     fs::path staging;
     for (;;) {
         staging = to / (".vaultry-copy-" + randomSuffix());
-        if (!appendJournal(from, "staging " + hex(staging.filename().string()))) {
-            rollBackStorageMove(from);
-            return fail("cannot write in " + from.string());
-        }
         if (::mkdir(staging.c_str(), 0700) == 0) break;
         if (errno != EEXIST) {
             rollBackStorageMove(from);
             return fail("cannot write in " + to.string());
         }
+    }
+    const auto made = identityOf(staging);
+    if (!made || !appendJournal(from, "staging " + hex(staging.filename().string()) + " " +
+                                          std::to_string(made->dev) + ":" + std::to_string(made->ino))) {
+        ::rmdir(staging.c_str());
+        rollBackStorageMove(from);
+        return fail("cannot write in " + from.string());
     }
     Walk walk{from, to, staging};
     walk.items({});
@@ -383,7 +394,11 @@ void finishStorageMove(const fs::path& from, const fs::path& to) {
     if (auto st = writeFileAtomically(from / kMovedMarker, to.string() + "\n", 0600); !st)
         logLine("storage move: " + st.error().message);
     std::error_code ec;
-    fs::remove(to / kMovedMarker, ec);  // moved back into a folder it once left
+    // Moved back into a folder it once left: the note that move wrote goes (a file of ours only
+    // when it names a storage folder).
+    const std::string note = readNote(to / kMovedMarker);
+    if (note.size() > 13 && note.compare(note.size() - 13, 13, "vaultry.data\n") == 0)
+        fs::remove(to / kMovedMarker, ec);
     fs::remove(from / kMoveJournal, ec);
 }
 
@@ -405,7 +420,9 @@ void rollBackStorageMove(const fs::path& from) {
             const fs::path item = unhex(name);
             if (item.empty() || item.is_absolute() || item.filename() == "..") continue;
             if (key == "staging") {
-                fs::remove_all(to / item, ec);
+                const auto now = identityOf(to / item);
+                if (now && digest == std::to_string(now->dev) + ":" + std::to_string(now->ino))
+                    fs::remove_all(to / item, ec);
             } else if (key == "placed") {
                 const auto now = copyDigest(to / item);
                 // Journals of earlier versions name no digest: the original then tells.
