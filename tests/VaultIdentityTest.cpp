@@ -239,6 +239,25 @@ TEST(IntegrityRecord, NothingIsSealedWithAPasswordAnotherProcessChanged) {
     EXPECT_EQ(v.run({"vault", "verify", "--password-stdin"}, "new pw\n").code, 0);
 }
 
+// A process killed after it announced the first manifest, before the manifest was in place, left
+// an identity no manifest ever had: every later archive was refused as if the record were
+// replaced. A recorded manifest that is deleted is still refused.
+TEST(IntegrityRecord, AFirstManifestCutShortBeforeItWasWrittenBlocksNothing) {
+    CliVault v;
+    {
+        SettingsStore s(v.settingsFile);
+        s.set(key::IntegrityIdentityNext, std::string(64, '1') + " " + std::string(64, '2'));
+        ASSERT_TRUE(s.flush());
+    }
+    ASSERT_FALSE(fs::exists(v.storage / vault::ArchiveManifest::kFileName));
+    v.encrypt("a.txt", "alpha");
+    EXPECT_EQ(v.run({"vault", "verify", "--password-stdin"}).code, 0);
+    fs::remove(v.storage / vault::ArchiveManifest::kFileName);
+    const auto r = v.run({"vault", "verify", "--password-stdin"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE((r.out + r.err).find("integrity record is missing"), std::string::npos) << r.out << r.err;
+}
+
 TEST(IntegrityRecord, AnArchiveAwayWhileTheManifestIsSavedIsCheckedWhenItComesBack) {
     CliVault v;
     const std::string a = v.encrypt("a.txt", "alpha");

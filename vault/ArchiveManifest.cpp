@@ -196,10 +196,16 @@ Result<ArchiveManifest> ArchiveManifest::fresh(std::string_view pass) {
 
 Result<ArchiveManifest> ArchiveManifest::open(const fs::path& storage, std::string_view pass) {
     IntegrityKeeper* const keeping = keeper();
-    const std::vector<std::string> expected = keeping ? keeping->expected() : std::vector<std::string>{};
+    std::vector<std::string> expected = keeping ? keeping->expected() : std::vector<std::string>{};
     bool unreadable = false;
     const auto text = readText(storage / kFileName, unreadable);
     if (unreadable) return fail("cannot read " + (storage / kFileName).string());
+    if (!text && !expected.empty() && !keeping->recorded()) {
+        // The first manifest was announced, and its write cut short before it was in place: no
+        // manifest was ever there to be missed.
+        if (auto st = keeping->reset(); !st) logLine("integrity record: " + st.error().message);
+        expected.clear();
+    }
     // Once an identity is recorded, the manifest must be there and be that one: one deleted or
     // put back from an older copy would let swapped or older archives pass.
     std::string id;

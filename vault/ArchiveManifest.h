@@ -45,6 +45,9 @@ public:
     // The identities the manifest may have: the one recorded, and the one a write in progress
     // announced. Empty when none is recorded yet (a vault of an earlier version).
     virtual std::vector<std::string> expected() = 0;
+    // Whether an identity is recorded, not only announced: none is while the first manifest's
+    // write has not settled.
+    virtual bool recorded() = 0;
     // Before a new manifest is put in place: it is accepted from now on.
     virtual Status announce(const std::string& next) = 0;
     // Once it is in place: it is the one recorded.

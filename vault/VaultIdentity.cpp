@@ -191,6 +191,11 @@ std::vector<std::string> SettingsIntegrityKeeper::expected() {
     return out;
 }
 
+bool SettingsIntegrityKeeper::recorded() {
+    settings_.reload();
+    return Preferences(settings_).integrityIdentity().has_value();
+}
+
 namespace {
 
 // Sets the identities and writes the settings; one that cannot be written is taken back in memory

@@ -54,6 +54,7 @@ public:
     SettingsIntegrityKeeper& operator=(const SettingsIntegrityKeeper&) = delete;
 
     std::vector<std::string> expected() override;
+    bool recorded() override;
     Status announce(const std::string& next) override;
     Status settle(const std::string& current) override;
     Status reset() override;
