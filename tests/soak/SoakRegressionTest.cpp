@@ -180,5 +180,14 @@ TEST(SoakRegression, APasswordChangeIsNotStoppedByAnEncryptionThatDidNotHappen) 
         Lines{});
 }
 
+// Items of the same name share the path of their decrypted copy: a decryption of both reported the
+// one decrypted as done for the other too.
+TEST(SoakRegression, DecryptingItemsOfTheSameNameReportsEachAsItWent) {
+    EXPECT_EQ(
+        replay({step<MakeItem>(0, 0, 4, true, 0u, 64), step<Encrypt>(std::vector<int>{0}, Via::App),
+                step<MakeItem>(2, 1, 4, true, 0u, 0), step<Decrypt>(std::vector<int>{2, 2, 0}, Via::Cli)}),
+        Lines{});
+}
+
 }  // namespace
 }  // namespace vaultry::soak

@@ -641,9 +641,14 @@ void World::decrypt(const std::vector<int>& ids, Via via, Fault f, std::chrono::
         for (int id : asked) args.push_back(items_.at(id).record());
         const Cli r = cliWithPass(args, f, killAfter);
         killed = r.killed;
+        // Items of the same name share their copy's path: a path printed is the first one's that
+        // could be decrypted (the others find the copy there).
+        std::set<std::string> claimed;
         for (int id : asked) {
             const std::string copy = vault::plaintextCopyPath(storage().string(), items_.at(id).record());
-            reported[id] = r.out.find(copy + "\n") != std::string::npos;
+            const bool could = choices[id].size() > 1 || choices[id].front().state != items_.at(id).state;
+            reported[id] = could && !claimed.count(copy) && r.out.find(copy + "\n") != std::string::npos;
+            if (could) claimed.insert(copy);
         }
         if (!killed && r.code != 0 && r.err.empty()) problems_.push_back("decrypt failed without saying why");
     } else {
