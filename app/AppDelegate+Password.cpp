@@ -22,6 +22,7 @@ void AppDelegate::OPenFileManageWindow() {
     } else {
         // The prompt opens the vault, whatever an earlier, cancelled prompt was for.
         bperfPassW = false;
+        pendingNewPassword_.reset();
         ui_.showWindow(outlet::enterPDWindow);
     }
 }
@@ -106,6 +107,7 @@ void AppDelegate::enterPassword(bool fromButton) {
         if (bperfPassW) {
             ui_.showWindow(outlet::preferWindows);
             bperfPassW = false;
+            if (const auto next = std::move(pendingNewPassword_)) changePasswordTo(next->view());
         } else {
             if (fromButton) ui_.reload(outlet::fileTableView);
             ui_.showWindow(outlet::thefileManageWindow);
@@ -142,12 +144,19 @@ void AppDelegate::ChangePassWordAction() {
         ui_.shake(outlet::preferWindows);
         return;
     }
-    refreshVaultLists();
     if (!passPhraseKnown()) {
-        // The archives can only be re-encrypted with the current pass phrase.
+        // The archives can only be re-encrypted with the current pass phrase: the prompt asks
+        // for it, and its entry finishes the change.
+        pendingNewPassword_ = std::make_shared<password::PassPhrase>(next);
+        bperfPassW = true;
         ui_.showWindow(outlet::enterPDWindow);
         return;
     }
+    changePasswordTo(next);
+}
+
+void AppDelegate::changePasswordTo(std::string_view next) {
+    refreshVaultLists();
     const auto refuse = [this](const std::string& why) {
         ui_.runAlert(Alert{"The password could not be changed.", why, " Ok ", "", ""});
     };

@@ -172,6 +172,8 @@ public:
     // True when `entered` is the vault password. A stored plain password from an older version
     // is replaced by its verifier on a match.
     bool checkVaultPassword(const std::string& entered);
+    // Re-encrypts the archives and stores `next` as the vault password; the pass phrase is known.
+    void changePasswordTo(std::string_view next);
     void enterPassword(bool fromButton);
     // True while the password prompt was opened for the preferences rather than the vault.
     bool passwordPromptOpensPreferences() const { return bperfPassW; }
@@ -458,6 +460,9 @@ private:
     std::vector<SettingsStore::ArrayChange> recordChanges_, kindChanges_, decryptedChanges_;
     int shownFilter_ = 0;  // the vault::VaultFilter the shown list is built with
     std::shared_ptr<password::PassPhrase> passPhrase_;
+    // A new password entered while the current pass phrase was not known: the change is finished
+    // once the password prompt has it.
+    std::shared_ptr<password::PassPhrase> pendingNewPassword_;
     std::string passPhraseVerifier_;   // the stored password the pass phrase was checked against
     bool storageMoveRunning_ = false;  // main thread only
     bool lastWorkCancelled_ = false;   // the last long work was stopped by its user

@@ -314,7 +314,9 @@ bool AppDelegate::closeButtonOfVaultWindows(const Notification& n) {
         return true;
     }
     if (n.object == ui_.outlet(outlet::closedPDWindowButton)) {
-        bperfPassW = false;  // a cancelled prompt forgets why it was opened
+        // A cancelled prompt forgets why it was opened, a password change waiting for it too.
+        bperfPassW = false;
+        pendingNewPassword_.reset();
         ui_.hideWindow(outlet::enterPDWindow);
         return true;
     }

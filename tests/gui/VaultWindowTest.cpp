@@ -343,3 +343,37 @@ TEST(VaultTable, TheRowMenuOffersWhatTheRowsStateAllows) {
     EXPECT_EQ(g.world.workspace.revealed.back(), hidden) << "shown in its folder first";
     EXPECT_FALSE(g.world.hiddenFlag.isHidden(hidden));
 }
+
+// Change in the preferences while the pass phrase is not known (the vault locked itself): the
+// prompt asks for the current password, and its entry finishes the change with the new one.
+// A prompt closed instead changes nothing.
+TEST(PasswordWindows, AChangeAsksForTheCurrentPasswordAndIsFinishedByIt) {
+    VaultGui g;
+    g.unlocked();
+    auto& ui = g.ui;
+    const auto change = [&](const char* next) {
+        g.app->forgetPassPhrase();
+        ui.showWindow("preferWindows");
+        QTest::keyClicks(ui.widget<QLineEdit>("newPWLab"), next);
+        QTest::keyClicks(ui.widget<QLineEdit>("confirmNewPWLab"), next);
+        QTest::mouseClick(ui.widget<QWidget>("changePassWordBtn"), Qt::LeftButton);
+        EXPECT_TRUE(ui.isVisible("enterPDWindow")) << "the current password is asked for";
+    };
+    const auto stored = [&] { return g.world.settings.string(key::VaultryPassword).value_or(""); };
+
+    change("cancelled one");
+    QTest::mouseClick(ui.widget<QWidget>("closedPDWindowButton"), Qt::LeftButton);
+    EXPECT_FALSE(ui.isVisible("enterPDWindow"));
+    g.world.commands.openVault();
+    QTest::keyClicks(ui.widget<QLineEdit>("enterPWLab"), "pw");
+    QTest::keyClick(ui.widget<QLineEdit>("enterPWLab"), Qt::Key_Return);
+    EXPECT_TRUE(ui.isVisible("thefileManageWindow"));
+    EXPECT_TRUE(password::matches(stored(), "pw"));
+
+    change("pw two");
+    QTest::keyClicks(ui.widget<QLineEdit>("enterPWLab"), "pw");
+    QTest::keyClick(ui.widget<QLineEdit>("enterPWLab"), Qt::Key_Return);
+    EXPECT_FALSE(ui.isVisible("enterPDWindow"));
+    EXPECT_TRUE(password::matches(stored(), "pw two")) << "the new password is stored";
+    EXPECT_EQ(g.app->passPhrase(), "pw two");
+}
