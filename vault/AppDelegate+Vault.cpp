@@ -315,8 +315,8 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
 void AppDelegate::VerifyArchivesAction() {
     const std::string storage = storageFolder();
     if (storage.empty()) {
-        ui_.centerWindow(outlet::connectWindow);
-        ui_.showWindow(outlet::connectWindow);
+        ui_.runAlert(Alert{"There is no storage folder.",
+                           "Nothing is encrypted yet, so there are no archives to verify.", " Ok ", "", ""});
         return;
     }
     if (!passPhraseKnown()) {

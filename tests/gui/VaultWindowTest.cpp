@@ -19,6 +19,7 @@
 #include "gui/GuiHarness.h"
 #include "gui/SkinWidgets.h"
 #include "gui/VaultTable.h"
+#include "gui/Views.h"
 #include "vault/Records.h"
 
 using namespace vaultry;
@@ -36,16 +37,7 @@ struct VaultGui {
 
     VaultGui() {
         app = std::make_unique<AppDelegate>(world.services());
-        AppDelegate* d = app.get();
-        auto& c = world.commands;
-        c.openVault = [d] { d->OPenFileManageWindow(); };
-        c.hideFiles = [d] { d->HideFileAction(); };
-        c.unhideFiles = [d] { d->UnHideFileAction(); };
-        c.encryptFiles = [d] { d->EncryptFileAction(); };
-        c.returnOnPasswordField = [d] { d->ReturnOnPasswordField(); };
-        c.vaultWindowShouldClose = [d] { return d->windowShouldClose(); };
-        c.removeFromList = [d] { d->RemoveFileFromListAction(); };
-        c.vaultRows = [d] { return d->tableViewViewsForAllRows("fileColumn"); };
+        wireCommands(world.commands, world.ui, *app);
         app->awakeFromNib();
     }
     ~VaultGui() {
@@ -376,4 +368,17 @@ TEST(PasswordWindows, AChangeAsksForTheCurrentPasswordAndIsFinishedByIt) {
     EXPECT_FALSE(ui.isVisible("enterPDWindow"));
     EXPECT_TRUE(password::matches(stored(), "pw two")) << "the new password is stored";
     EXPECT_EQ(g.app->passPhrase(), "pw two");
+}
+
+// "Verify Archives…" before any storage folder says there is nothing to verify, and opens no
+// other window.
+TEST(VaultMenu, VerifyWithoutAStorageFolderSaysThereIsNothingToVerify) {
+    VaultGui g;
+    g.world.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    QString shown;
+    answerWith(" Ok ", &shown);
+    g.world.commands.verifyArchives();
+    EXPECT_EQ(shown, "There is no storage folder.");
+    EXPECT_FALSE(g.ui.isVisible("connectWindow"));
+    EXPECT_FALSE(g.ui.isVisible("enterPDWindow"));
 }
