@@ -74,12 +74,6 @@ void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification& n) {
         }
         return;
     }
-    if (sender == ui_.outlet(outlet::connectBtn)) {
-        ui_.setImage(outlet::connectBtn, "connectdownbtn.png");
-        clickConnectHomeAction();
-        ui_.setImage(outlet::connectBtn, "connectnombtn.png");
-        return;
-    }
 
     // ---- Storage location, password and the vault's six filters
     if (sender == ui_.outlet(outlet::selectStorageBtn)) {

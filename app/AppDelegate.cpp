@@ -92,8 +92,6 @@ void AppDelegate::awakeFromNib() {
     ui_.setHidden(outlet::openView, false);
     ui_.setHidden(outlet::theConentView, true);
     ui_.setHidden(outlet::newCookieBtn, true);
-    // No grant is asked for: the access window offers only the choice of where tidied items go.
-    ui_.setHidden(outlet::connectView, true);
     ui_.setHidden(outlet::startTidyView, false);
     isDarkMode = ui_.darkAppearance();
     readConfigfileInfo();

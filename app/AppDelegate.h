@@ -390,8 +390,6 @@ public:
     void ShowNewCookieRecords();  // what newCookieBtn shows: the records of the last opened file
     void ActRemoveCookieData();
     void ActExportCookieData();
-    // The access window's button: grants the folder it asks for, also to the cookie viewer.
-    void clickConnectHomeAction();
     // Scans of the default stores; a request while a cookie worker runs is ignored.
     void ScanSafariCookieFile();
     void ScanChromeCookieFile();

@@ -62,25 +62,6 @@ VAULTRY_BROWSER_ACTION(ActClickChromeAction, ScanChromeCookieFile)
 VAULTRY_BROWSER_ACTION(ActClickFireFoxAction, ScanFireFoxCookieFile)
 #undef VAULTRY_BROWSER_ACTION
 
-void AppDelegate::clickConnectHomeAction() {
-    platform::OpenPanel panel;
-    panel.chooseFiles = false;
-    panel.chooseDirectories = true;
-    panel.multipleSelection = false;
-    panel.directory = s_.paths.trash().string();
-    ui_.beginSheet(outlet::connectWindow, panel, [this](std::optional<platform::Ui::Paths> chosen) {
-        if (!chosen || chosen->empty()) return;
-        if (const auto grant = s_.bookmarks.create(chosen->front())) {
-            // One grant serves the trash care and the cookie viewer alike.
-            prefs_.setTrashGrant(*grant);
-            prefs_.setCookieFolderGrant(*grant);
-            prefs_.save();
-        }
-        ui_.hideWindow(outlet::connectWindow);
-        initStateBannerView();
-    });
-}
-
 // ---- Scans ----------------------------------------------------------------------------------
 
 namespace {

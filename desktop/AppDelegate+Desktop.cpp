@@ -136,7 +136,6 @@ void AppDelegate::ClickTidyAction() {
     if (tidyStorageFolder().empty()) {
         // Nowhere to tidy to yet: the access window asks where tidied items go; the tidy runs
         // once a location is chosen.
-        ui_.setHidden(outlet::connectView, true);
         ui_.setHidden(outlet::startTidyView, false);
         ui_.showWindow(outlet::connectWindow);
         return;

@@ -123,11 +123,6 @@ void PPopoverviewConterller::ClickRefreshAct() {
     showList(app->getDesktopAllArray());
 }
 
-void PPopoverviewConterller::ClickSettingAct() {
-    s_.ui.showWindow(outlet::preferWindows);
-    s_.ui.reload(kTidyTable);
-}
-
 bool PPopoverviewConterller::tableViewWriteRowsWithIndexes(const std::vector<long>& rows) {
     if (rows.empty()) return false;
     std::lock_guard lock(tidyListMutex_);

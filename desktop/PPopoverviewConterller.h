@@ -54,7 +54,6 @@ public:
     void SelectItemAction();  // the kind menu: shows the list of its chosen item
     void ClickTidyNowAct();   // the tidy button
     void ClickRefreshAct();   // the refresh button: read the tidy folder again, show all
-    void ClickSettingAct();   // the settings button: the preferences window
 
     // Drag reordering inside the table: starting a drag remembers the first row; a drop at row
     // moves that record there. Only tableArray changes. False when nothing can be dragged/dropped.

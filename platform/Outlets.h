@@ -63,8 +63,6 @@
     X(selectFolderBtn)                                                                    \
     X(selectOtherBtn)                                                                     \
     /* access window */                                                                   \
-    X(connectView)                                                                        \
-    X(connectBtn)                                                                         \
     X(startTidyView)                                                                      \
     X(tidybutton)                                                                         \
     /* popover: tidy list (its "other" kind button is not the desktop page's otherBtn) */ \

@@ -200,8 +200,6 @@ def images():
     # Button faces and close buttons.
     img["donenom"] = face(ACCENT)
     img["donedown"] = face(ACCENT_DARK)
-    img["connectnombtn"] = face(ACCENT, 220, 40)
-    img["connectdownbtn"] = face(ACCENT_DARK, 220, 40)
     img["startlocationnombtn"] = face(ACCENT, 220, 40)
     img["startlocationdownbtn"] = face(ACCENT_DARK, 220, 40)
     img["storagenom"] = face("#ffffff", 150, 32, "#cbd5e1")

@@ -33,8 +33,8 @@ TEST(StartUp, FirstStartWithAnEmptyStore) {
     EXPECT_FALSE(s.w.ui.state("autoLunchBtn"));
     EXPECT_TRUE(s.w.ui.state("autoCleanupSelectBtn"));
     EXPECT_EQ(s.w.ui.text("StorePathlab"), "");
-    for (const char* hidden : {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theProgressor", "theConentView",
-                               "newCookieBtn", "connectView"})
+    for (const char* hidden :
+         {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theProgressor", "theConentView", "newCookieBtn"})
         EXPECT_TRUE(s.w.ui.isHidden(hidden)) << hidden;
     // Linux has no sandbox: the access window only ever asks where tidied items go.
     EXPECT_FALSE(s.w.ui.isHidden("startTidyView"));

@@ -68,19 +68,13 @@ TEST_F(CookiePage, BrowserButtonsScanWithoutAskingForAccess) {
     EXPECT_EQ(app->cookieRecords().size(), 3u);
 }
 
-TEST_F(CookiePage, AGrantChosenOnTheAccessWindowIsStillHonoured) {
+// Earlier versions granted a folder to the cookie viewer on an access window.
+TEST_F(CookiePage, AGrantStoredByAnEarlierVersionIsStillHonoured) {
     writeSafari(3);
-    w.ui.panelAnswers.push_back(platform::Ui::Paths{home.string()});
-    app->clickConnectHomeAction();
-    ASSERT_EQ(w.ui.openPanels.size(), 1u);
-    EXPECT_TRUE(w.ui.openPanels[0].chooseDirectories);
-    EXPECT_FALSE(w.ui.openPanels[0].chooseFiles);
-    EXPECT_TRUE(w.settings.data(key::CrumbscopeData));
-    EXPECT_TRUE(w.settings.data(key::AutoTrashData));
-    SettingsStore reread(w.paths.settingsFile());
-    EXPECT_TRUE(reread.data(key::CrumbscopeData));  // flushed
+    const auto grant = w.bookmarks.create(home.string());
+    ASSERT_TRUE(grant);
+    w.settings.set(key::CrumbscopeData, *grant);
 
-    w.ui.events.clear();
     app->ActClickSafariAction();
     EXPECT_FALSE(shown("connectWindow"));
     EXPECT_FALSE(w.ui.isHidden("theProgressor"));

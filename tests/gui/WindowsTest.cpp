@@ -55,10 +55,10 @@ TEST(Windows, EveryNamedControlIsRegisteredAsTheRightWidget) {
         EXPECT_TRUE(ui.widget<QWidget>(w)->isWindow()) << w;
     }
     expectOutlet<PRCustomeWindow>(ui, "thefileManageWindow");
-    for (const char* b : {"openCookieBtn", "safariCookieBtn", "chromeCookieBtn", "firefoxCookieBtn",
-                          "newCookieBtn", "connectBtn", "tidybutton", "selectStorageBtn", "changeStorageBtn",
-                          "changePassWordBtn", "selectAllBtn", "selectImageBtn", "selectDocBtn",
-                          "selectVideoBtn", "selectFolderBtn", "selectOtherBtn"})
+    for (const char* b :
+         {"openCookieBtn", "safariCookieBtn", "chromeCookieBtn", "firefoxCookieBtn", "newCookieBtn",
+          "tidybutton", "selectStorageBtn", "changeStorageBtn", "changePassWordBtn", "selectAllBtn",
+          "selectImageBtn", "selectDocBtn", "selectVideoBtn", "selectFolderBtn", "selectOtherBtn"})
         expectOutlet<PRLeftTipButton>(ui, b);
     for (const char* b :
          {"currentDesktopBtn", "pictureBtn", "documentBtn", "archiveBtn", "folerBtn", "otherBtn"})
@@ -85,8 +85,8 @@ TEST(Windows, EveryNamedControlIsRegisteredAsTheRightWidget) {
     expectOutlet<QTableView>(ui, "fileTableView");
     expectOutlet<QTableView>(ui, "dataTableView");
     expectOutlet<QListView>(ui, "theBroswerView");
-    for (const char* v : {"leftView", "rightView", "openView", "theConentView", "connectView",
-                          "startTidyView", "theProgressor"})
+    for (const char* v :
+         {"leftView", "rightView", "openView", "theConentView", "startTidyView", "theProgressor"})
         expectOutlet<QWidget>(ui, v);
     expectOutlet<QSystemTrayIcon>(ui, "_statusItem");
     expectOutlet<QMenu>(ui, "baMenu");
@@ -97,8 +97,7 @@ TEST(Windows, StartUpShowsTheOpeningViewsAndHidesTheWarnings) {
     AppDelegate delegate(world.services());
     delegate.awakeFromNib();
     auto& ui = world.ui;
-    for (const char* hidden :
-         {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn", "connectView"})
+    for (const char* hidden : {"warnlab", "enterPDWarnLab", "warnnewPWlab", "theConentView", "newCookieBtn"})
         EXPECT_TRUE(ui.isHidden(hidden)) << hidden;
     // Linux has no sandbox: the access window only asks where tidied items go.
     for (const char* shown : {"openView", "startTidyView"}) EXPECT_FALSE(ui.isHidden(shown)) << shown;
@@ -194,8 +193,8 @@ TEST(Images, EveryImageTheControllersAskForIsDrawn) {
     // Every name the controllers ask for, blank-separated.
     std::istringstream names(
         "Close_Down.png Close_Nom.png Safaricookienom.png archbigdown.png archbignom.png "
-        "bannerIcon.png chromecookiedown.png chromecookienom.png connectdownbtn.png "
-        "connectnombtn.png currentBigDesktopdown.png currentBigDesktopnom.png darkbannerIcon.png "
+        "bannerIcon.png chromecookiedown.png chromecookienom.png currentBigDesktopdown.png "
+        "currentBigDesktopnom.png darkbannerIcon.png "
         "docbigdown.png docbignom.png donedown.png donenom.png filetopbanner.png find.png "
         "finddown.png firefoxcookiedown.png firefoxcookienom.png folderbigdown.png folderbignom.png "
         "foldericns.png locktag.png mainBottomImage.png newcookiedown.png newcookienom.png "

@@ -294,7 +294,6 @@ int main(int argc, char** argv) {
     ui.setText("whatsnewContentView", "Faster encryption of large folders.\rA calmer tray popover.");
     save(windows.topLevels().at("UpdateWindow"), dir, "UpdateWindow");
     windows.topLevels().at("UpdateWindow")->hide();
-    ui.setHidden("connectView", true);
     ui.setHidden("startTidyView", false);
     save(windows.topLevels().at("connectWindow"), dir, "connectWindow-location");
     windows.topLevels().at("connectWindow")->hide();
