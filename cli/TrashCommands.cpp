@@ -177,7 +177,7 @@ void addTrashCommands(CLI::App& app, Context& ctx) {
         std::uint64_t total = 0;
         auto volumes = nlohmann::json::array();
         for (const auto& folder : trashFolders(ctx)) {
-            const auto size = trash::fastFolderSizeAtFilePath(spawn, folder.path);
+            const auto size = trash::trashSize(spawn, folder);
             total += size;
             volumes.push_back({{"trash", folder.path.string()},
                                {"mountPoint", folder.mountPoint.string()},

@@ -1,5 +1,6 @@
 // The trash flows of the application controller and the trash settings view, over fake ports.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -25,12 +26,18 @@ struct TrashWorld {
     std::unique_ptr<AppDelegate> app;
     fs::path trash = w.paths.trash();
     TrashWorld() {
-        // du reports 2048 kilobytes for every folder.
+        // du as it counts a folder: its own blocks, and each file in it by its size in kilobytes.
         w.spawn.answer = [](const test::FakeSpawn::Call& c) {
-            return platform::Spawn::Output{
-                0, c.program == "/usr/bin/du" ? "2048\t" + c.args.back() + "\n" : "", ""};
+            if (c.program != "/usr/bin/du") return platform::Spawn::Output{0, "", ""};
+            const fs::path folder = c.args.back();
+            struct stat st {};
+            if (::lstat(folder.c_str(), &st) != 0) return platform::Spawn::Output{1, "", "no such folder"};
+            std::uint64_t kb = static_cast<std::uint64_t>(st.st_blocks) / 2;
+            for (const auto& e : fs::recursive_directory_iterator(folder))
+                if (e.is_regular_file()) kb += (e.file_size() + 1023) / 1024;
+            return platform::Spawn::Output{0, std::to_string(kb) + "\t" + folder.string() + "\n", ""};
         };
-        writeFile(trash / "files/a.txt", "a");
+        writeFile(trash / "files/a.txt", std::string(2 << 20, 'a'));
         writeFile(trash / "info/a.txt.trashinfo", "[Trash Info]\n");
         app = std::make_unique<AppDelegate>(w.services());
     }
@@ -62,9 +69,10 @@ TEST(TrashEmpty, CancelChangesNothingConfirmRecordsThenEmpties) {
     EXPECT_TRUE(fs::is_directory(t.trash));
     EXPECT_EQ(t.w.settings.date(key::LastCleanDate), t.w.clock.t);
     EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
-    // The size is measured on a worker and set on the main thread.
+    // The size is measured on a worker and set on the main thread: the emptied Trash holds
+    // nothing, whatever its empty folders take on the disk.
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
-    EXPECT_EQ(t.w.ui.text("trashSizelab"), "2.10MB");
+    EXPECT_EQ(t.w.ui.text("trashSizelab"), "0.00bytes");
     // The last emptying shows at once, in the settings view and on the page.
     EXPECT_EQ(t.w.ui.text("lastCleanupSizelab"), "2.10MB");
     EXPECT_FALSE(t.w.ui.text("lastCleanupDatelab").empty());

@@ -527,6 +527,9 @@ TEST(TrashCli, SizeEmptyCheckEraseAndLoginItem) {
     EXPECT_NE(due.out.find("Trash emptied (2."), std::string::npos) << due.out;
     EXPECT_NE(due.out.find("Last emptied: 2."), std::string::npos) << due.out;
     EXPECT_NE(cli.run({"trash", "check", "--every", "Two Weeks"}).out.find("not due"), std::string::npos);
+    // The emptied Trash holds nothing, whatever its empty folders take on the disk.
+    EXPECT_EQ(cli.run({"trash", "size", "--bytes"}).out, "0\n");
+    EXPECT_EQ(cli.run({"trash", "size"}).out, "0.00bytes\n");
 
     writeFile(cli.home / "secret/a.txt", "a");
     fs::create_directory_symlink(cli.home / "outside", cli.home / "secret/link");

@@ -141,6 +141,14 @@ std::uint64_t fastFolderSizeAtFilePath(platform::Spawn& spawn, const std::filesy
     return parseDuOutput(result->out);
 }
 
+std::uint64_t contentSize(platform::Spawn& spawn, const std::filesystem::path& folder) {
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+    const std::uint64_t all = fastFolderSizeAtFilePath(spawn, folder);
+    const auto own = static_cast<std::uint64_t>(st.st_blocks) * 512;
+    return all > own ? all - own : 0;
+}
+
 RemoveReport removeContents(const std::filesystem::path& folder, Unlock unlock) {
     RemoveReport report;
     std::filesystem::path clean = folder.lexically_normal();

@@ -19,6 +19,9 @@ std::uint64_t parseDuOutput(std::string_view output);
 
 // The size of a folder as du counts it; a plain file gives its own size, a missing path 0.
 std::uint64_t fastFolderSizeAtFilePath(platform::Spawn& spawn, const std::filesystem::path& path);
+// What a folder holds, as du counts it: the folder's own blocks are left out, so that an empty
+// folder (however large its listing once grew) is 0.
+std::uint64_t contentSize(platform::Spawn& spawn, const std::filesystem::path& folder);
 
 enum class Unlock { No, Yes };
 

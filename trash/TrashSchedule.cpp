@@ -49,9 +49,13 @@ std::vector<fs::path> pathsOf(const std::vector<TrashFolder>& folders) {
     return out;
 }
 
+std::uint64_t trashSize(platform::Spawn& spawn, const TrashFolder& folder) {
+    return contentSize(spawn, folder.path / "files");
+}
+
 std::uint64_t totalSize(platform::Spawn& spawn, const std::vector<TrashFolder>& folders) {
     std::uint64_t total = 0;
-    for (const auto& f : folders) total += fastFolderSizeAtFilePath(spawn, f.path);
+    for (const auto& f : folders) total += trashSize(spawn, f);
     return total;
 }
 

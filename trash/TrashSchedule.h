@@ -22,7 +22,9 @@ ScheduleRules rulesFromSettings(const Preferences& prefs);
 // The Trash folders' paths.
 std::vector<std::filesystem::path> pathsOf(const std::vector<TrashFolder>& folders);
 
-// Their size together, as du counts each.
+// What is in a Trash folder: its files/, as du counts them (an empty Trash is 0).
+std::uint64_t trashSize(platform::Spawn& spawn, const TrashFolder& folder);
+// The size of all of them together.
 std::uint64_t totalSize(platform::Spawn& spawn, const std::vector<TrashFolder>& folders);
 
 // Empties every Trash folder (files/, info/, directorysizes).
