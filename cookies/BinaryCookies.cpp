@@ -99,10 +99,11 @@ std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std:
     if (S + 48 <= end) {
         const double d = std::bit_cast<double>(f.le64(S + 40));
         if (d != 0) {
-            if (std::isfinite(d) && std::fabs(d) < 1e13)
-                node->setExpiredDate(
-                    expiryText(static_cast<std::int64_t>(std::floor(d)) + kAppleEpochOffset));
-            else
+            if (std::isfinite(d) && std::fabs(d) < 1e13) {
+                const std::int64_t seconds = static_cast<std::int64_t>(std::floor(d)) + kAppleEpochOffset;
+                node->setExpiredDate(expiryText(seconds));
+                node->setHasExpired(seconds < std::time(nullptr));
+            } else
                 node->setExpiredDate(GetNSStringDate(std::nullopt));
         }
     }

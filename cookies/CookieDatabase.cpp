@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <set>
 
@@ -212,29 +213,31 @@ void ReadCookDatabaseFileWithPath(const std::string& path, CookNodes& out, Chrom
         rc = eachRow(db, "select value from meta where key='version'",
                      [&](sqlite3_stmt* st) { metaVersion = sqlite3_column_int64(st, 0); });
         if (rc != SQLITE_OK) return rc;
-        const std::string query = "select " + pick(have, {"host_key"}) + "," + pick(have, {"name"}) + "," +
-                                  pick(have, {"path"}) + "," + pick(have, {"expires_utc"}) + "," +
-                                  pick(have, {"secure", "is_secure"}) + "," + pick(have, {"has_expires"}) +
-                                  "," + pick(have, {"encrypted_value"}) + (plainValue ? ",value" : "") +
-                                  " from cookies";
+        const std::string query =
+            "select " + pick(have, {"host_key"}) + "," + pick(have, {"name"}) + "," + pick(have, {"path"}) +
+            "," + pick(have, {"expires_utc"}) + "," + pick(have, {"secure", "is_secure"}) + "," +
+            pick(have, {"encrypted_value"}) + (plainValue ? ",value" : "") + " from cookies";
+        const std::int64_t now = std::time(nullptr);
         return eachRow(db, query, [&](sqlite3_stmt* st) {
             auto node = std::make_shared<PRCookFileNode>();
             setText(*node, &PRCookFileNode::setFileHost, st, 0);
             setText(*node, &PRCookFileNode::setFileName, st, 1);
             setText(*node, &PRCookFileNode::setFilePath, st, 2);
-            if (const std::int64_t expires = sqlite3_column_int64(st, 3))
+            // A session cookie has no expiry; a persistent one is expired once its time has passed.
+            if (const std::int64_t expires = sqlite3_column_int64(st, 3)) {
                 node->setExpiredDate(expiryText(chromeTimeToUnix(expires)));
+                node->setHasExpired(chromeTimeToUnix(expires) < now);
+            }
             if (sqlite3_column_int64(st, 4) == 1) node->setSecureValue("YES");
-            if (sqlite3_column_int64(st, 5) == 1) node->setHasExpired(true);
-            const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 6));
-            const int bytes = sqlite3_column_bytes(st, 6);
+            const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 5));
+            const int bytes = sqlite3_column_bytes(st, 5);
             if (blob && bytes > 0) {
                 const auto* host = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
                 const auto plain = decryptor.decrypt({blob, static_cast<std::size_t>(bytes)},
                                                      host ? host : "", metaVersion >= 24);
                 node->setFileValue(plain ? *plain : kEncryptedValue);
             } else if (plainValue)
-                setText(*node, &PRCookFileNode::setFileValue, st, 7);
+                setText(*node, &PRCookFileNode::setFileValue, st, 6);
             rows.push_back(std::move(node));
         });
     });
@@ -259,13 +262,17 @@ void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out
             "select " + pick(have, {"baseDomain", "host"}) + "," + pick(have, {"name"}) + "," +
             pick(have, {"path"}) + "," + pick(have, {"expiry"}) + "," + pick(have, {"isSecure"}) + "," +
             pick(have, {"value"}) + "," + pick(have, {"originAttributes"}) + " from moz_cookies";
+        const std::int64_t now = std::time(nullptr);
         return eachRow(db, query, [&](sqlite3_stmt* st) {
             auto node = std::make_shared<PRCookFileNode>();
             setText(*node, &PRCookFileNode::setFileHost, st, 0);
             setText(*node, &PRCookFileNode::setFileName, st, 1);
             setText(*node, &PRCookFileNode::setFilePath, st, 2);
-            if (const std::int64_t expiry = sqlite3_column_int64(st, 3))
-                node->setExpiredDate(expiryText(userVersion >= 16 ? expiry / 1000 : expiry));
+            if (const std::int64_t expiry = sqlite3_column_int64(st, 3)) {
+                const std::int64_t seconds = userVersion >= 16 ? expiry / 1000 : expiry;
+                node->setExpiredDate(expiryText(seconds));
+                node->setHasExpired(seconds < now);
+            }
             if (sqlite3_column_int64(st, 4) == 1) node->setSecureValue("YES");
             setText(*node, &PRCookFileNode::setFileValue, st, 5);
             if (const auto* origin = reinterpret_cast<const char*>(sqlite3_column_text(st, 6));

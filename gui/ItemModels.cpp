@@ -119,7 +119,11 @@ QString CookieTableModel::cell(const PRCookFileNode& r, int column) const {
 QVariant CookieTableModel::data(const QModelIndex& index, int role) const {
     const auto record = recordAt(index.row());
     if (!record) return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return cell(*record, index.column());
+    if (role == Qt::DisplayRole) return cell(*record, index.column());
+    // Rows whose expiry has passed are greyed, and say why.
+    if (role == Qt::ToolTipRole)
+        return record->hasExpired() ? QCoreApplication::translate("Vaultry", "Expired")
+                                    : cell(*record, index.column());
     if (role == Qt::ForegroundRole && record->hasExpired()) return QBrush(QColor("#94a3b8"));
     return {};
 }

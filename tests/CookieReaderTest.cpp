@@ -334,6 +334,10 @@ TEST_F(Cookies, FirefoxDatabasesInSecondsAndMilliseconds) {
     EXPECT_FALSE(a[1]->fileName());
     EXPECT_EQ(a[1]->secureValue(), "NO");
     EXPECT_FALSE(a[1]->expiredDate());
+    // Expired once the time has passed; a session cookie never is.
+    EXPECT_TRUE(a[0]->hasExpired());
+    EXPECT_TRUE(b[0]->hasExpired());
+    EXPECT_FALSE(a[1]->hasExpired());
     CookNodes chrome;
     cookies::ReadCookDatabaseFileWithPath(current.string(), chrome);
     EXPECT_TRUE(chrome.empty());

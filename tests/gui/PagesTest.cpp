@@ -469,3 +469,27 @@ TEST(CookiePage, TheKeepListEditorAddsAndRemovesSites) {
     EXPECT_EQ(p.keepShown(), std::vector<std::string>{"b.org"});
     EXPECT_EQ(p.app.cookieKeepList(), std::vector<std::string>{"b.org"});
 }
+
+// Chromium marks nearly every cookie "has expiry": only one whose expiry has passed is greyed, and
+// its tooltip says so; a session cookie never is.
+TEST(CookiePage, OnlyCookiesWhoseExpiryHasPassedAreGreyed) {
+    Pages p;
+    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    const fs::path db = cookies::chromeCookiePath(p.world.paths);
+    fs::create_directories(db.parent_path());
+    test::makeChromeDb(db, true);
+    // 2023-11-14, 2099-01-01, and none.
+    for (const auto& [host, expires] : std::vector<std::pair<std::string, std::string>>{
+             {"past.com", "13344473600000000"}, {"future.com", "15715382400000000"}, {"session.com", "0"}})
+        test::sql(db, "INSERT INTO cookies VALUES(1,'" + host + "','','n','v',x'','/'," + expires +
+                          ",0,0,0," + (expires == "0" ? "0,0" : "1,1") + ",1,0,2,443,0,0,0);");
+    p.press(notify::PRLeftButtonMouseDown, "chromeCookieBtn");
+    p.finishCookies();
+    ASSERT_EQ(p.views.cookies->rowCount(), 3);
+    for (const char* host : {"past.com", "future.com", "session.com"}) {
+        const QModelIndex cell = p.views.cookies->index(p.rowOf(host), 0);
+        const bool expired = std::string(host) == "past.com";
+        EXPECT_EQ(cell.data(Qt::ForegroundRole).isValid(), expired) << host;
+        EXPECT_EQ(cell.data(Qt::ToolTipRole).toString() == "Expired", expired) << host;
+    }
+}
