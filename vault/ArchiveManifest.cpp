@@ -201,9 +201,13 @@ Result<ArchiveManifest> ArchiveManifest::open(const fs::path& storage, std::stri
     const auto text = readText(storage / kFileName, unreadable);
     if (unreadable) return fail("cannot read " + (storage / kFileName).string());
     if (!text && !expected.empty() && !keeping->recorded()) {
-        // The first manifest was announced, and its write cut short before it was in place: no
-        // manifest was ever there to be missed.
-        if (auto st = keeping->reset(); !st) logLine("integrity record: " + st.error().message);
+        // The first manifest was announced and is not in place: its write was cut short, or
+        // another process is writing it now. No manifest was ever there to be missed. The
+        // announcement is dropped only under the storage folder's lock, where no write is under way.
+        auto lock = StorageLock::take(storage);
+        std::error_code ec;
+        if (lock && !fs::exists(fs::symlink_status(storage / kFileName, ec)))
+            if (auto st = keeping->reset(); !st) logLine("integrity record: " + st.error().message);
         expected.clear();
     }
     // Once an identity is recorded, the manifest must be there and be that one: one deleted or
@@ -250,8 +254,16 @@ Result<ArchiveManifest> ArchiveManifest::open(const fs::path& storage, std::stri
     if (keeping && expected.empty()) {
         m.adoptEarlierArchives(storage, pass);
     } else if (keeping && expected.front() != id) {
-        // A write that announced this manifest was cut short before it could settle.
-        if (auto st = keeping->settle(id); !st) logLine("integrity record: " + st.error().message);
+        // A write that announced this manifest was cut short before it could settle. It is settled
+        // under the storage folder's lock, and only while the manifest is still this one: a
+        // process that read it just before another replaced it would record an identity that is
+        // gone, and every archive would then be refused.
+        if (auto lock = StorageLock::take(storage)) {
+            bool unreadableNow = false;
+            const auto now = readText(storage / kFileName, unreadableNow);
+            if (now && identityOf(*now) == id)
+                if (auto st = keeping->settle(id); !st) logLine("integrity record: " + st.error().message);
+        }
     }
     m.dropDiscarded(storage);
     return m;
