@@ -83,6 +83,8 @@ public:
     static constexpr double kStorageSliderMaximum = 100;
     void ChangeTheTrashTime();    // "theTimeBtn" changed: a known title goes to "CleanTimeF"
     void TragTheStorageAction();  // "storageSlider" moved: "storagelab" and "TrashStorage"
+    // "storageSlider" dragged: "storagelab" follows it; nothing is stored until it is let go.
+    std::uint64_t ShowStorageThreshold();
     // The last-emptying labels; each text is set only when given.
     void ShowLastCleanUpInfo(const std::optional<std::string>& sizeText,
                              const std::optional<std::string>& dateText);

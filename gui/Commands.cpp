@@ -48,6 +48,7 @@ std::vector<std::string> unwiredCommands(const Commands& c) {
     check(c.tidyDelete, "tidyDelete");
     check(c.trashTimeChanged, "trashTimeChanged");
     check(c.trashSizeMoved, "trashSizeMoved");
+    check(c.trashSizeDragged, "trashSizeDragged");
     check(c.trashChecksChanged, "trashChecksChanged");
     check(c.trashOnLogin, "trashOnLogin");
     check(c.trashOnlyChanged, "trashOnlyChanged");

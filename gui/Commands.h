@@ -54,6 +54,7 @@ struct Commands {
     Fn tidyDelete;          // ClickDeleteFileAct
     Fn trashTimeChanged;    // ChangeTheTrashTime: "theTimeBtn" changed
     Fn trashSizeMoved;      // TragTheStorageAction: "storageSlider" moved
+    Fn trashSizeDragged;    // ShowStorageThreshold: "storageSlider" dragged
     Fn trashChecksChanged;  // "cleanTimeCheckBtn" or "cleanStorageCheckBtn" toggled by the user
     Fn trashOnLogin;        // ClickAutoTrashOnLogin: the trash settings' login box toggled
     Fn trashOnlyChanged;    // ClickTrashOnlyChecks: "trashOnlyOlderBtn" or "trashOnlyOldestBtn" toggled

@@ -125,6 +125,10 @@ PopoverContent::Part(WindowContext& context) : PagePart(context) {
     auto* slider = new QSlider(Qt::Horizontal);
     slider->setRange(0, static_cast<int>(PPopoverviewConterller::kStorageSliderMaximum));
     wired(slider, outlet::storageSlider, &QSlider::sliderReleased, &Commands::trashSizeMoved);
+    // The label follows a drag; the value is stored when the slider is let go.
+    connect(slider, &QSlider::valueChanged, this, [this, slider] {
+        if (slider->isSliderDown()) run(&Commands::trashSizeDragged);
+    });
     connect(slider, &QSlider::actionTriggered, this, [this, slider](int action) {
         if (action != QAbstractSlider::SliderMove)
             QTimer::singleShot(0, slider, [this] { run(&Commands::trashSizeMoved); });

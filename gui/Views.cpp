@@ -299,6 +299,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     // The popover: trash settings.
     c.trashTimeChanged = [&pop] { pop.ChangeTheTrashTime(); };
     c.trashSizeMoved = [&pop] { pop.TragTheStorageAction(); };
+    c.trashSizeDragged = [&pop] { pop.ShowStorageThreshold(); };
     c.trashChecksChanged = [&pop] { pop.ClickTrashChecks(); };
     c.trashOnLogin = [&pop] { pop.ClickAutoTrashOnLogin(); };
     c.trashOnlyChanged = [&pop] { pop.ClickTrashOnlyChecks(); };

@@ -14,17 +14,23 @@ void PPopoverviewConterller::ChangeTheTrashTime() {
     prefs_.save();
 }
 
-void PPopoverviewConterller::TragTheStorageAction() {
+std::uint64_t PPopoverviewConterller::ShowStorageThreshold() {
     const std::uint64_t threshold =
         trash::storageThresholdForSlider(s_.ui.number(outlet::storageSlider), kStorageSliderMaximum);
     if (threshold <= trash::kSmallestStorageThreshold) {
-        s_.ui.setText(outlet::storagelab, "100MB");  // the stored limit keeps its former value
-        return;
+        s_.ui.setText(outlet::storagelab, "100MB");
+        return threshold;
     }
     char buffer[100] = {};
     std::string label = " ";
     label += size_to_unit(threshold, buffer);
     s_.ui.setText(outlet::storagelab, std::move(label));
+    return threshold;
+}
+
+void PPopoverviewConterller::TragTheStorageAction() {
+    const std::uint64_t threshold = ShowStorageThreshold();
+    if (threshold <= trash::kSmallestStorageThreshold) return;  // the stored limit keeps its value
     prefs_.setTrashSizeLimit(threshold);
     prefs_.save();
 }

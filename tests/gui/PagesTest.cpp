@@ -245,6 +245,25 @@ TEST(TrashSettings, TheSliderShowsItsThresholdAndKeepsTheStoredOneInTheLowestBan
     EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
 }
 
+// The label follows a drag as it goes; the size is stored once the slider is let go.
+TEST(TrashSettings, TheLabelFollowsADragAndTheSizeIsStoredOnRelease) {
+    Pages p;
+    auto* slider = p.world.ui.widget<QSlider>("storageSlider");
+    slider->setValue(slider->maximum() / 4);
+    const auto before = p.world.settings.number(key::TrashStorage);
+    slider->setSliderDown(true);
+    slider->setSliderPosition(slider->maximum() / 2);  // as the mouse drags it
+    QTest::qWait(20);
+    const auto expected =
+        static_cast<std::uint64_t>(static_cast<float>(slider->sliderPosition()) /
+                                   static_cast<float>(slider->maximum()) * 1000 * 1000 * 1000 * 6);
+    EXPECT_EQ(p.world.ui.text("storagelab"), " " + sizeText(expected, 1));
+    EXPECT_EQ(p.world.settings.number(key::TrashStorage), before) << "nothing is stored while dragging";
+    slider->setSliderDown(false);
+    QTest::qWait(20);
+    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
+}
+
 TEST(TrashSettings, TheViewOpensOnTheStoredChoices) {
     Pages p;
     p.world.settings.set(key::TrashStorage, std::uint64_t{3'000'000'000});
