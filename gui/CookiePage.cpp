@@ -121,15 +121,12 @@ CookiePage::Part(WindowContext& context) : PagePart(context) {
     table->horizontalHeader()->setStretchLastSection(true);
     table->setAlternatingRowColors(true);
     table->setShowGrid(false);
+    // Wide columns scroll inside the table; they never widen the window.
+    table->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
+    table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     reg(outlet::dataTableView, table);
     cv->addWidget(table, 1);
     auto* actions = new QHBoxLayout;
-    auto* progress = new QProgressBar;
-    progress->setRange(0, 0);
-    progress->setMaximumWidth(160);
-    progress->setTextVisible(false);
-    reg(outlet::theProgressor, progress);
-    actions->addWidget(progress);
     actions->addStretch(1);
     actions->addWidget(commandButton(localized("Export…"), {}, &Commands::exportCookies));
     actions->addWidget(commandButton(localized("Remove Selected"), {}, &Commands::removeSelectedCookies));
@@ -137,6 +134,14 @@ CookiePage::Part(WindowContext& context) : PagePart(context) {
     cv->addLayout(actions);
     rv->addWidget(content);
     content->hide();
+    // Outside both views: the first scan shows it while the hint is still up.
+    auto* progress = new QProgressBar;
+    progress->setRange(0, 0);
+    progress->setMaximumWidth(160);
+    progress->setTextVisible(false);
+    reg(outlet::theProgressor, progress);
+    rv->addWidget(progress, 0, Qt::AlignHCenter);
+    rv->addSpacing(10);
     body->addWidget(right, 1);
     v->addLayout(body, 1);
 }

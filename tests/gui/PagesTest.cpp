@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
 #include <QSlider>
@@ -511,4 +512,32 @@ TEST(CookiePage, OnlyCookiesWhoseExpiryHasPassedAreGreyed) {
         EXPECT_EQ(cell.data(Qt::ForegroundRole).isValid(), expired) << host;
         EXPECT_EQ(cell.data(Qt::ToolTipRole).toString() == "Expired", expired) << host;
     }
+}
+
+// The first scan's progress shows while the hint is still up; a table of long values scrolls
+// inside itself and leaves the window as wide as it was.
+TEST(CookiePage, TheFirstScanShowsItsProgressAndLongRowsDoNotWidenTheWindow) {
+    Pages p;
+    QWidget* main = p.world.windows.mainWindow();
+    p.world.windows.showPage(AppWindows::Page::Cookies);
+    main->show();
+    QTest::qWait(20);
+    const int width = main->width();
+    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    const fs::path db = cookies::chromeCookiePath(p.world.paths);
+    fs::create_directories(db.parent_path());
+    test::makeChromeDb(db, true);
+    for (int i = 0; i < 20; ++i)
+        test::sql(db, "INSERT INTO cookies VALUES(" + std::to_string(i) + ",'site" + std::to_string(i) +
+                          ".example.com','','n','" + std::string(400, 'v') + "',x'','/" +
+                          std::string(120, 'p') + "',0,0,0,0,0,0,1,0,2,443,0,0,0);");
+    auto* progress = p.world.ui.widget<QWidget>("theProgressor");
+    p.press(notify::PRLeftButtonMouseDown, "chromeCookieBtn");
+    EXPECT_TRUE(progress->isVisibleTo(main)) << "the scan shows its progress at once";
+    p.finishCookies();
+    QTest::qWait(50);
+    EXPECT_EQ(p.views.cookies->rowCount(), 20);
+    EXPECT_FALSE(progress->isVisibleTo(main));
+    EXPECT_EQ(main->width(), width);
+    main->hide();
 }
