@@ -109,7 +109,9 @@ void AppDelegate::enterPassword(bool fromButton) {
             bperfPassW = false;
             if (const auto next = std::move(pendingNewPassword_)) changePasswordTo(next->view());
         } else {
-            if (fromButton) ui_.reload(outlet::fileTableView);
+            // The rows show the lists as they are now, whatever changed while the window was away.
+            refreshVaultLists();
+            ui_.reload(outlet::fileTableView);
             ui_.showWindow(outlet::thefileManageWindow);
             ui_.activateApp();
             ui_.centerWindow(outlet::thefileManageWindow);

@@ -294,6 +294,7 @@ AlertAnswer AppDelegate::visibleItemsOffer() {
         failures += (failures.empty() ? "" : "\n") + error;
     }
     saveDecrypted();
+    ui_.reload(kTable);  // the rows show what was locked
     if (cancelled) return AlertAnswer::Alternate;
     if (!failures.empty())
         ui_.runAlert({"Some items could not be hidden again",

@@ -260,6 +260,18 @@ TEST(VaultTable, ClosingWithVisibleItemsOffersToHideThemWithEachAnswer) {
     EXPECT_TRUE(g.storedDecrypted().empty()) << "Hide and Quit locks them again";
     EXPECT_FALSE(fs::exists(vault::deletingExtension(record)));
     EXPECT_EQ(g.look(record, VaultTableModel::SwitchRole), "switchdown.png");
+
+    // The same through the window's own close button: the rows show what the lists say.
+    g.ui.showWindow("thefileManageWindow");
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      VaultRowDelegate::switchRect(table->visualRect(g.model()->index(0, 0))).center());
+    ASSERT_EQ(g.storedDecrypted(), Strings{record});
+    const QString unlockedLook = g.look(record, VaultTableModel::SwitchRole);
+    answerWith(" Hide and Quit");
+    QTest::mouseClick(g.ui.widget<QWidget>("closedFileWindowButton"), Qt::LeftButton);
+    EXPECT_TRUE(g.storedDecrypted().empty());
+    EXPECT_EQ(g.look(record, VaultTableModel::SwitchRole), "switchdown.png");
+    EXPECT_NE(unlockedLook, "switchdown.png");
 }
 
 namespace {
