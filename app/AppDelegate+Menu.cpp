@@ -69,6 +69,7 @@ void AppDelegate::readPreferences() {
                   choice == std::end(vault::kAutoLockChoices)
                       ? 0
                       : static_cast<double>(std::distance(std::begin(vault::kAutoLockChoices), choice)));
+    ui_.setState(outlet::lockOnSessionLockBtn, prefs_.lockOnSessionLock());
     ui_.setNumber(outlet::erasePassesPopup, prefs_.erasePasses() == 1 ? 1 : 0);
     ui_.setText(outlet::tidyExclusionList, exclusionLines(prefs_.tidyExclusions()));
 }
@@ -78,6 +79,11 @@ void AppDelegate::ChangeAutoLockAction() {
     if (index < 0 || index >= static_cast<double>(std::size(vault::kAutoLockChoices))) return;
     prefs_.setAutoLockMinutes(
         static_cast<std::uint64_t>(vault::kAutoLockChoices[static_cast<std::size_t>(index)]));
+    prefs_.save();
+}
+
+void AppDelegate::ChangeLockOnSessionLockAction() {
+    prefs_.setLockOnSessionLock(ui_.state(outlet::lockOnSessionLockBtn));
     prefs_.save();
 }
 

@@ -276,8 +276,11 @@ public:
     // choice of "erasePassesPopup" (the tool's default, or one fast pass) under "ErasePasses".
     // The tidy exclusions ("TidyExclusions") are listed in "tidyExclusionList": the pattern typed
     // in "tidyExclusionField" is added once, the selected row removed, and KeepLaunchersAction
-    // adds "*.desktop". readPreferences shows what is stored.
+    // adds "*.desktop". readPreferences shows what is stored. ChangeLockOnSessionLockAction keeps
+    // "lockOnSessionLockBtn" under "VaultLockOnSessionLock": "Off" above turns off only the idle
+    // time, this box the locking when the screen locks, the computer sleeps or the session ends.
     void ChangeAutoLockAction();
+    void ChangeLockOnSessionLockAction();
     void ChangeErasePassesAction();
     void AddTidyExclusionAction();
     void RemoveTidyExclusionAction();

@@ -16,35 +16,36 @@ enum class PrefType { Flag, Text, Number, Date, Data, TextList };
 // Every key of the settings file, one row each: the name used in code, the key on disk, how its
 // value is kept, and what an absent key reads as, in its stored form (std::nullopt: "not set").
 // The accessors of Preferences below are the only readers and writers of these keys.
-#define VAULTRY_PREFERENCES(X)                                                   \
-    X(Records, key::VaultryDataArray, TextList, StringArray{})                   \
-    X(DecryptedRecords, key::VaultryDecryptedDataArray, TextList, StringArray{}) \
-    X(RecordKinds, key::VaultryRecordKinds, TextList, StringArray{})             \
-    X(StorePath, key::EncyptedStorePath, Text, std::nullopt)                     \
-    X(StoreParentGrant, key::EncyptedFatherStorePath, Data, std::nullopt)        \
-    X(PasswordVerifier, key::VaultryPassword, Text, std::nullopt)                \
-    X(AutoLogin, key::BAutoLogin, Flag, Value("NO"))                             \
-    X(AutoTidy, key::BAutoTidy, Flag, Value("YES"))                              \
-    X(LastCleanDate, key::LastCleanDate, Date, std::nullopt)                     \
-    X(LastCleanSize, key::LastsCleanTrashData, Text, std::nullopt)               \
-    X(TrashSizeLimit, key::TrashStorage, Number, Value(std::uint64_t{0}))        \
-    X(CleanTime, key::CleanTimeF, Text, std::nullopt)                            \
-    X(TrashGrant, key::AutoTrashData, Data, std::nullopt)                        \
-    X(CookieFolderGrant, key::CrumbscopeData, Data, std::nullopt)                \
-    X(TrashCleanByTime, key::TrashCleanByTime, Flag, Value("NO"))                \
-    X(TrashCleanBySize, key::TrashCleanBySize, Flag, Value("NO"))                \
-    X(TrashOnlyOlderItems, key::TrashOnlyOlderItems, Flag, Value("NO"))          \
-    X(TrashOnlyOldestItems, key::TrashOnlyOldestItems, Flag, Value("NO"))        \
-    X(ErasePasses, key::ErasePasses, Number, Value(std::uint64_t{0}))            \
-    X(TidyExclusions, key::TidyExclusions, TextList, StringArray{})              \
-    X(LastAutoTidyDate, key::LastAutoTidyDate, Date, std::nullopt)               \
-    X(CookieKeepDomains, key::CookieKeepDomains, TextList, StringArray{})        \
-    X(TidyLocationGrant, key::TidyLocationData, Data, std::nullopt)              \
-    X(StorageFolderId, key::StorageFolderId, Text, std::nullopt)                 \
-    X(TidyFolderId, key::TidyFolderId, Text, std::nullopt)                       \
-    X(IntegrityIdentity, key::IntegrityIdentity, Text, std::nullopt)             \
-    X(IntegrityIdentityNext, key::IntegrityIdentityNext, Text, std::nullopt)     \
-    X(AutoLockMinutes, key::VaultAutoLockMinutes, Number, Value(std::uint64_t{0}))
+#define VAULTRY_PREFERENCES(X)                                                     \
+    X(Records, key::VaultryDataArray, TextList, StringArray{})                     \
+    X(DecryptedRecords, key::VaultryDecryptedDataArray, TextList, StringArray{})   \
+    X(RecordKinds, key::VaultryRecordKinds, TextList, StringArray{})               \
+    X(StorePath, key::EncyptedStorePath, Text, std::nullopt)                       \
+    X(StoreParentGrant, key::EncyptedFatherStorePath, Data, std::nullopt)          \
+    X(PasswordVerifier, key::VaultryPassword, Text, std::nullopt)                  \
+    X(AutoLogin, key::BAutoLogin, Flag, Value("NO"))                               \
+    X(AutoTidy, key::BAutoTidy, Flag, Value("YES"))                                \
+    X(LastCleanDate, key::LastCleanDate, Date, std::nullopt)                       \
+    X(LastCleanSize, key::LastsCleanTrashData, Text, std::nullopt)                 \
+    X(TrashSizeLimit, key::TrashStorage, Number, Value(std::uint64_t{0}))          \
+    X(CleanTime, key::CleanTimeF, Text, std::nullopt)                              \
+    X(TrashGrant, key::AutoTrashData, Data, std::nullopt)                          \
+    X(CookieFolderGrant, key::CrumbscopeData, Data, std::nullopt)                  \
+    X(TrashCleanByTime, key::TrashCleanByTime, Flag, Value("NO"))                  \
+    X(TrashCleanBySize, key::TrashCleanBySize, Flag, Value("NO"))                  \
+    X(TrashOnlyOlderItems, key::TrashOnlyOlderItems, Flag, Value("NO"))            \
+    X(TrashOnlyOldestItems, key::TrashOnlyOldestItems, Flag, Value("NO"))          \
+    X(ErasePasses, key::ErasePasses, Number, Value(std::uint64_t{0}))              \
+    X(TidyExclusions, key::TidyExclusions, TextList, StringArray{})                \
+    X(LastAutoTidyDate, key::LastAutoTidyDate, Date, std::nullopt)                 \
+    X(CookieKeepDomains, key::CookieKeepDomains, TextList, StringArray{})          \
+    X(TidyLocationGrant, key::TidyLocationData, Data, std::nullopt)                \
+    X(StorageFolderId, key::StorageFolderId, Text, std::nullopt)                   \
+    X(TidyFolderId, key::TidyFolderId, Text, std::nullopt)                         \
+    X(IntegrityIdentity, key::IntegrityIdentity, Text, std::nullopt)               \
+    X(IntegrityIdentityNext, key::IntegrityIdentityNext, Text, std::nullopt)       \
+    X(AutoLockMinutes, key::VaultAutoLockMinutes, Number, Value(std::uint64_t{0})) \
+    X(LockOnSessionLock, key::VaultLockOnSessionLock, Flag, Value("YES"))
 
 enum class Pref {
 #define VAULTRY_PREF_ENUM(name, key, type, fallback) name,
@@ -90,6 +91,10 @@ public:
     // makes a stored value safe).
     std::uint64_t autoLockMinutes() const { return number(Pref::AutoLockMinutes); }
     void setAutoLockMinutes(std::uint64_t minutes) { setNumber(Pref::AutoLockMinutes, minutes); }
+    // Whether decrypted copies are locked when the screen locks, the computer sleeps or the
+    // session ends; apart from the idle time.
+    bool lockOnSessionLock() const { return flag(Pref::LockOnSessionLock); }
+    void setLockOnSessionLock(bool on) { setFlag(Pref::LockOnSessionLock, on); }
     // The storage folder's marker id (vault/VaultIdentity.h).
     std::optional<std::string> storageFolderId() const { return text(Pref::StorageFolderId); }
     void setStorageFolderId(const std::string& id) { setText(Pref::StorageFolderId, id); }

@@ -35,6 +35,7 @@ inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
 inline constexpr const char* TidyLocationData = "TidyLocationData";
 // Idle minutes before decrypted copies are locked: 0 for never, 5, 15 or 60.
 inline constexpr const char* VaultAutoLockMinutes = "VaultAutoLockMinutes";
+inline constexpr const char* VaultLockOnSessionLock = "VaultLockOnSessionLock";
 // The id in the storage folder's marker file: a folder without it is not the vault's (an
 // unplugged drive's empty mount point).
 inline constexpr const char* StorageFolderId = "StorageFolderId";

@@ -27,6 +27,7 @@ std::vector<std::string> unwiredCommands(const Commands& c) {
     check(c.autoTidyDesktop, "autoTidyDesktop");
     check(c.sortelloOnLogin, "sortelloOnLogin");
     check(c.autoLockChanged, "autoLockChanged");
+    check(c.lockOnSessionLockChanged, "lockOnSessionLockChanged");
     check(c.erasePassesChanged, "erasePassesChanged");
     check(c.addTidyExclusion, "addTidyExclusion");
     check(c.removeTidyExclusion, "removeTidyExclusion");

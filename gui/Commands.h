@@ -12,36 +12,37 @@ namespace vaultry::qt {
 // controls to these; the application's object graph assigns every one of them to a controller.
 struct Commands {
     using Fn = std::function<void()>;
-    Fn openVault;              // OPenFileManageWindow
-    Fn preferences;            // ClickShowPereferenceWindow
-    Fn hideFiles;              // HideFileAction
-    Fn unhideFiles;            // UnHideFileAction
-    Fn encryptFiles;           // EncryptFileAction
-    Fn tidyDesktop;            // ClickTidyAction
-    Fn undoTidy;               // UndoLastTidy
-    Fn emptyTrash;             // StrongEmptyTrash
-    Fn secureErase;            // StartSafeDeleteFileAction
-    Fn automaticTrash;         // ShowAutoTrash
-    Fn checkForUpdate;         // CheckforUpdateAction
-    Fn help;                   // ClickHelp
-    Fn about;                  // ActAboutAction
-    Fn quit;                   // QuiteVaultryAction
-    Fn returnOnPasswordField;  // ReturnOnPasswordField: Return in "enterPWLab"
-    Fn removeFromList;         // RemoveFileFromListAction: the vault table's remove command
-    Fn verifyArchives;         // VerifyArchivesAction: the vault table's menu
-    Fn autoTidyDesktop;        // ClickAutoTidyDesktop: "autoCleanupSelectBtn" toggled
-    Fn sortelloOnLogin;        // ClickSortelloOnLogin: "autoLunchBtn" toggled
-    Fn autoLockChanged;        // ChangeAutoLockAction: "autoLockPopup" changed
-    Fn erasePassesChanged;     // ChangeErasePassesAction: "erasePassesPopup" changed
-    Fn addTidyExclusion;       // AddTidyExclusionAction: "addTidyExclusionBtn" or Return in the field
-    Fn removeTidyExclusion;    // RemoveTidyExclusionAction: "removeTidyExclusionBtn"
-    Fn keepLaunchers;          // KeepLaunchersAction: "keepLaunchersBtn"
-    Fn browserBack;            // ClickBackAction: the desktop browser's back button
-    Fn exportCookies;          // ActExportCookieData
-    Fn removeCookies;          // ActRemoveCookieData
-    Fn removeSelectedCookies;  // ActRemoveSelectedCookies: the selected rows of "dataTableView"
-    Fn addKeepDomain;          // AddCookieKeepDomain: the domain typed in "cookieKeepField"
-    Fn removeKeepDomain;       // RemoveCookieKeepDomain: the domains selected in "cookieKeepList"
+    Fn openVault;                 // OPenFileManageWindow
+    Fn preferences;               // ClickShowPereferenceWindow
+    Fn hideFiles;                 // HideFileAction
+    Fn unhideFiles;               // UnHideFileAction
+    Fn encryptFiles;              // EncryptFileAction
+    Fn tidyDesktop;               // ClickTidyAction
+    Fn undoTidy;                  // UndoLastTidy
+    Fn emptyTrash;                // StrongEmptyTrash
+    Fn secureErase;               // StartSafeDeleteFileAction
+    Fn automaticTrash;            // ShowAutoTrash
+    Fn checkForUpdate;            // CheckforUpdateAction
+    Fn help;                      // ClickHelp
+    Fn about;                     // ActAboutAction
+    Fn quit;                      // QuiteVaultryAction
+    Fn returnOnPasswordField;     // ReturnOnPasswordField: Return in "enterPWLab"
+    Fn removeFromList;            // RemoveFileFromListAction: the vault table's remove command
+    Fn verifyArchives;            // VerifyArchivesAction: the vault table's menu
+    Fn autoTidyDesktop;           // ClickAutoTidyDesktop: "autoCleanupSelectBtn" toggled
+    Fn sortelloOnLogin;           // ClickSortelloOnLogin: "autoLunchBtn" toggled
+    Fn autoLockChanged;           // ChangeAutoLockAction: "autoLockPopup" changed
+    Fn lockOnSessionLockChanged;  // ChangeLockOnSessionLockAction: "lockOnSessionLockBtn" toggled
+    Fn erasePassesChanged;        // ChangeErasePassesAction: "erasePassesPopup" changed
+    Fn addTidyExclusion;          // AddTidyExclusionAction: "addTidyExclusionBtn" or Return in the field
+    Fn removeTidyExclusion;       // RemoveTidyExclusionAction: "removeTidyExclusionBtn"
+    Fn keepLaunchers;             // KeepLaunchersAction: "keepLaunchersBtn"
+    Fn browserBack;               // ClickBackAction: the desktop browser's back button
+    Fn exportCookies;             // ActExportCookieData
+    Fn removeCookies;             // ActRemoveCookieData
+    Fn removeSelectedCookies;     // ActRemoveSelectedCookies: the selected rows of "dataTableView"
+    Fn addKeepDomain;             // AddCookieKeepDomain: the domain typed in "cookieKeepField"
+    Fn removeKeepDomain;          // RemoveCookieKeepDomain: the domains selected in "cookieKeepList"
     // The popover controller's view: tidy list and trash settings.
     Fn tidyNow;             // ClickTidyNowAct
     Fn tidyRefresh;         // freshCurrentDeskTop, then the all list

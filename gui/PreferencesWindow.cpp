@@ -93,6 +93,9 @@ PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
         {localized("Off"), localized("5 minutes"), localized("15 minutes"), localized("60 minutes")});
     wired(lock, outlet::autoLockPopup, &QComboBox::activated, &Commands::autoLockChanged);
     choices->addRow(localized("Lock decrypted items automatically after"), lock);
+    auto* onSession = new QCheckBox(localized("Lock when the screen locks or the computer sleeps"));
+    wired(onSession, outlet::lockOnSessionLockBtn, &QCheckBox::clicked, &Commands::lockOnSessionLockChanged);
+    choices->addRow(QString(), onSession);
     auto* passes = new QComboBox;
     passes->addItems({localized("The tool's default"), localized("1 pass (fast)")});
     passes->setSizeAdjustPolicy(QComboBox::AdjustToContents);

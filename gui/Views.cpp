@@ -263,6 +263,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.sortelloOnLogin = [&d] { d.ClickSortelloOnLogin(); };
     // Preferences: auto-lock, erase passes, tidy exclusions.
     c.autoLockChanged = [&d] { d.ChangeAutoLockAction(); };
+    c.lockOnSessionLockChanged = [&d] { d.ChangeLockOnSessionLockAction(); };
     c.erasePassesChanged = [&d] { d.ChangeErasePassesAction(); };
     c.addTidyExclusion = [&d] { d.AddTidyExclusionAction(); };
     c.removeTidyExclusion = [&d] { d.RemoveTidyExclusionAction(); };

@@ -103,6 +103,7 @@
     X(autoCleanupSelectBtn)                                                               \
     X(tidyTimePicker)                                                                     \
     X(autoLockPopup)                                                                      \
+    X(lockOnSessionLockBtn)                                                               \
     X(erasePassesPopup)                                                                   \
     X(tidyExclusionList)                                                                  \
     X(tidyExclusionField)                                                                 \

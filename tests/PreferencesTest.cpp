@@ -145,14 +145,16 @@ TEST(PreferencesTable, ReadsEveryKeyOfAFileTheEarlierVersionWrote) {
     EXPECT_EQ(prefs.cookieKeepDomains(), (StringArray{"example.org", "ads.example.com"}));
     EXPECT_TRUE(prefs.hasTidyLocationGrant());
     EXPECT_EQ(prefs.autoLockMinutes(), 15u);
+    EXPECT_TRUE(prefs.lockOnSessionLock());  // not in the file: on, as before the box existed
 
     // Every key of the file but the items' grants is a row of the table, and every row is in it
     // but the keys later versions added (an earlier vault gets them at its first use).
     std::set<std::string> inFile, inTable;
     for (const auto& [k, v] : store.snapshot())
         if (k.front() != '/') inFile.insert(k);
-    const std::set<std::string> added = {key::VaultryRecordKinds, key::StorageFolderId, key::TidyFolderId,
-                                         key::IntegrityIdentity, key::IntegrityIdentityNext};
+    const std::set<std::string> added = {key::VaultryRecordKinds,    key::StorageFolderId,
+                                         key::TidyFolderId,          key::IntegrityIdentity,
+                                         key::IntegrityIdentityNext, key::VaultLockOnSessionLock};
     for (const auto& row : preferenceTable())
         if (!added.count(row.key)) inTable.insert(row.key);
     EXPECT_EQ(inFile, inTable);

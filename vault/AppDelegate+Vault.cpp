@@ -340,6 +340,8 @@ void AppDelegate::VerifyArchivesAction() {
 }
 
 void AppDelegate::autoLockDecrypted(vault::LockTrigger trigger) {
+    prefs_.reload();
+    if (trigger != vault::LockTrigger::Idle && !prefs_.lockOnSessionLock()) return;
     if (isBusy()) {
         deferredAutoLock_ = trigger;  // locked as soon as the work in progress ends
         return;

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,6 +21,7 @@
 #include "gui/SkinWidgets.h"
 #include "gui/VaultTable.h"
 #include "gui/Views.h"
+#include "vault/AutoLock.h"
 #include "vault/Records.h"
 
 using namespace vaultry;
@@ -393,4 +395,32 @@ TEST(VaultMenu, VerifyWithoutAStorageFolderSaysThereIsNothingToVerify) {
     EXPECT_EQ(shown, "There is no storage folder.");
     EXPECT_FALSE(g.ui.isVisible("connectWindow"));
     EXPECT_FALSE(g.ui.isVisible("enterPDWindow"));
+}
+
+// "Off" for the idle time leaves the locking on a screen lock, sleep or logout to its own box,
+// on by default: unticked, a screen lock leaves decrypted copies open; the idle time still locks.
+TEST(VaultPreferences, TheSessionLockBoxDecidesAloneWhetherAScreenLockLocks) {
+    VaultGui g;
+    g.unlocked();
+    auto* box = g.ui.widget<QCheckBox>("lockOnSessionLockBtn");
+    ASSERT_TRUE(box->isChecked()) << "on by default";
+    const fs::path plain = g.file("plan.txt");
+    ASSERT_TRUE(g.app->EncryptFileFolderFunction(plain.string()));
+    const std::string record = vault::encryptedRecordFor(plain.string(), false);
+    ASSERT_TRUE(g.app->DecryptFileFolderFunction(record));
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_EQ(g.world.settings.string(key::VaultLockOnSessionLock), "NO");
+    for (auto trigger :
+         {vault::LockTrigger::SessionLocked, vault::LockTrigger::BeforeSleep, vault::LockTrigger::Logout})
+        g.app->autoLockDecrypted(trigger);
+    EXPECT_EQ(g.storedDecrypted(), Strings{record}) << "the copy stays open";
+    g.app->autoLockDecrypted(vault::LockTrigger::Idle);
+    EXPECT_TRUE(g.storedDecrypted().empty()) << "the idle time still locks";
+
+    ASSERT_TRUE(g.app->DecryptFileFolderFunction(record));
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_EQ(g.world.settings.string(key::VaultLockOnSessionLock), "YES");
+    g.app->autoLockDecrypted(vault::LockTrigger::SessionLocked);
+    EXPECT_TRUE(g.storedDecrypted().empty());
 }
