@@ -369,7 +369,7 @@ TEST(VaultConcurrency, SettlingKeepsAChangeUntilItsVerifierIsStored) {
     fs::create_directories(storage);
     ASSERT_TRUE(vault::encryptFile(dir / "plain", storage / "a.txt.enc", "old"));
     ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
-                                        storage / "a.txt.enc.rekey"));
+                                        storage / "a.txt.enc.rekey", {vault::kNewDerivation, {}, {}}));
     writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\ncommitted\nsum " +
                                                   *vault::copyDigest(storage / "a.txt.enc.rekey") +
                                                   " a.txt.enc\n");
@@ -412,7 +412,7 @@ TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
     fs::create_directories(storage);
     ASSERT_TRUE(vault::encryptFile(dir / "plain", storage / "a.txt.enc", "old"));
     ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
-                                        storage / "a.txt.enc.rekey"));
+                                        storage / "a.txt.enc.rekey", {vault::kNewDerivation, {}, {}}));
     const auto sum = vault::copyDigest(storage / "a.txt.enc.rekey");
     ASSERT_TRUE(sum);
     writeFile(storage / vault::kRekeyJournal,
@@ -427,7 +427,7 @@ TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
     // The verified copy back: the change is finished.
     fs::remove(storage / "a.txt.enc.rekey");
     ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
-                                        storage / "a.txt.enc.rekey"));
+                                        storage / "a.txt.enc.rekey", {vault::kNewDerivation, {}, {}}));
     writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\ncommitted\nsum " +
                                                   *vault::copyDigest(storage / "a.txt.enc.rekey") +
                                                   " a.txt.enc\n");
