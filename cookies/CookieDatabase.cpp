@@ -10,6 +10,7 @@
 #include <set>
 
 #include "cookies/BinaryCookies.h"
+#include "cookies/BrowserLock.h"
 #include "cookies/ChromiumCrypto.h"
 #include "cookies/Containers.h"
 #include "util/Log.h"
@@ -86,22 +87,6 @@ int runOn(const std::string& path, const std::function<int(sqlite3*)>& fn) {
     const int rc = c.open(path);
     if (rc != SQLITE_OK) return locked(rc) ? rc : SQLITE_OK;
     return fn(c.db);
-}
-
-bool isHeldLock(const fs::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    const bool held = ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
-}
-
-bool isLink(const fs::path& p) {
-    std::error_code ec;
-    return fs::is_symlink(fs::symlink_status(p, ec));
 }
 
 }  // namespace
@@ -284,18 +269,6 @@ void ReadFirefoxCookDatabaseFileWithPath(const std::string& path, CookNodes& out
         });
     });
     out.insert(out.end(), rows.begin(), rows.end());
-}
-
-bool browserRunning(const std::string& storePath) {
-    const fs::path profile = fs::path(storePath).parent_path();
-    if (isLink(profile / "lock") || isHeldLock(profile / ".parentlock")) return true;
-    // Chrome keeps SingletonLock in its user-data folder, above Default/ (and Default/Network/).
-    fs::path dir = profile;
-    for (int up = 0; up < 3 && !dir.empty(); ++up, dir = dir.parent_path()) {
-        if (isLink(dir / "SingletonLock")) return true;
-        if (dir == dir.parent_path()) break;
-    }
-    return false;
 }
 
 Status removeDatabaseCookies(const std::string& path, bool firefox) {

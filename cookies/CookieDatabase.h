@@ -42,9 +42,6 @@ std::int64_t chromeTimeToUnix(std::int64_t microseconds);
 
 // The text every refused removal reports.
 inline constexpr const char* kBrowserRunning = "the browser must be closed first";
-// The browser that owns the store at path is running: Firefox's `lock` link or a held
-// `.parentlock` in the profile, Chrome's `SingletonLock` in the profile or the folder above it.
-bool browserRunning(const std::string& storePath);
 
 // Deletes every cookie of the database (table `moz_cookies` or `cookies`) and rebuilds the file,
 // with SQLite's secure delete on and the log emptied, so no deleted row stays on disk. Refused

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cookies/BinaryCookies.h"
+#include "cookies/BrowserLock.h"
 #include "cookies/CookieDatabase.h"
 #include "util/AtomicFile.h"
 #include "util/Log.h"

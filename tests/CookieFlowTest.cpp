@@ -226,7 +226,7 @@ TEST_F(CookiePage, RemovalIsRefusedWhileTheBrowserRunsAndEmptiesTheStoreOtherwis
     writeChrome(2);
     app->ActClickChromeAction();
     finish();
-    fs::create_symlink("host-1", home / ".config/google-chrome/SingletonLock");
+    fs::create_symlink("host-1", home / ".config/google-chrome/SingletonLock");  // another computer's
     app->ActRemoveCookieData();
     finish();
     ASSERT_EQ(w.ui.alerts.size(), 1u);
@@ -236,7 +236,10 @@ TEST_F(CookiePage, RemovalIsRefusedWhileTheBrowserRunsAndEmptiesTheStoreOtherwis
     EXPECT_EQ(cookies::readStore(chrome.string(), cookies::Layout::Chrome).size(), 2u);
     EXPECT_TRUE(w.ui.isHidden("theProgressor"));
 
+    // What a killed Chromium leaves on this host does not stand in the way.
     fs::remove(home / ".config/google-chrome/SingletonLock");
+    fs::create_symlink(test::hostName() + "-" + std::to_string(test::endedPid()),
+                       home / ".config/google-chrome/SingletonLock");
     app->ActRemoveCookieData();
     finish();
     EXPECT_EQ(w.ui.alerts.size(), 1u);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -398,7 +399,7 @@ TEST_F(Cookies, RemovalEmptiesTheStoreAndLeavesNoTrace) {
               "'/',0,0,0,0,0,0,1,0,2,443,0,0,0);");
     ASSERT_NE(test::readFile(db).find("SECRET_VALUE_42"), std::string::npos);
 
-    fs::create_symlink("host-1234", dir / "SingletonLock");  // Chrome is running
+    fs::create_symlink("host-1234", dir / "SingletonLock");  // in use on another computer
     EXPECT_FALSE(cookies::removeStore(db.string(), cookies::Layout::Chrome).ok());
     CookNodes out;
     cookies::ReadCookDatabaseFileWithPath(db.string(), out);
@@ -415,10 +416,10 @@ TEST_F(Cookies, RemovalEmptiesTheStoreAndLeavesNoTrace) {
                 << suffix;
         }
 
-    // A Firefox profile with its lock link is refused too.
+    // A Firefox profile whose lock link names a live process is refused too.
     const fs::path ff = dir / "ff.sqlite";
     test::makeFirefoxDb(ff, true);
-    fs::create_symlink("127.0.0.1:+999", dir / "lock");
+    fs::create_symlink("127.0.0.1:" + std::to_string(::getpid()), dir / "lock");
     EXPECT_FALSE(cookies::removeStore(ff.string(), cookies::Layout::Firefox).ok());
     fs::remove(dir / "lock");
     EXPECT_TRUE(cookies::removeStore(ff.string(), cookies::Layout::Firefox).ok());

@@ -1,8 +1,25 @@
 #include "support/CookieFiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
 
 namespace vaultry::test {
+
+int endedPid() {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+std::string hostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
 
 void sql(const std::filesystem::path& db, const std::string& statements) {
     sqlite3* h = nullptr;

@@ -87,6 +87,11 @@ void makeChromeDb(const std::filesystem::path& db, bool current);
 // (host only, expiry in milliseconds, user_version 16).
 void makeFirefoxDb(const std::filesystem::path& db, bool current);
 
+// The number of a process that has ended, and this host's name: a browser's lock link made of
+// them is what a killed browser leaves behind.
+int endedPid();
+std::string hostName();
+
 // A keyring of the Secret Service with the given items; it notes each name it is asked for.
 class FakeKeyring : public cookies::SafeStorage {
 public:
