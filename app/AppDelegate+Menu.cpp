@@ -4,6 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
+#include "desktop/Tidy.h"
 #include "platform/Outlets.h"
 #include "update/VersionCheck.h"
 #include "vault/AutoLock.h"
@@ -35,8 +36,25 @@ void AppDelegate::ActAboutAction() {
 void AppDelegate::ClickAutoTidyDesktop() {
     const bool on = ui_.state(outlet::autoCleanupSelectBtn);
     prefs_.setAutoTidy(on);
+    // The time beside the box is the one the user saw: it is kept as the tidy's time.
+    if (tidy::parseHourMinute(ui_.text(outlet::tidyTimePicker)))
+        prefs_.setTidyTime(ui_.text(outlet::tidyTimePicker));
     // Switched on, the first tidy is the next time the chosen moment comes, not at once.
     if (on) prefs_.setLastAutoTidyDate(s_.clock.now());
+    prefs_.save();
+    // Nothing moves by itself until the user said where tidied items go.
+    if (on && (StorelocationPath().empty() || prefs_.tidyLocationFromVault())) {
+        tidyAfterLocation_ = false;
+        ui_.setHidden(outlet::startTidyView, false);
+        ui_.showWindow(outlet::connectWindow);
+    }
+}
+
+void AppDelegate::ChangeTidyTime() {
+    const std::string chosen = ui_.text(outlet::tidyTimePicker);
+    // Showing the stored time (or the default) in the box is no change.
+    if (!tidy::parseHourMinute(chosen) || prefs_.tidyTime() == chosen) return;
+    prefs_.setTidyTime(chosen);
     prefs_.save();
 }
 

@@ -103,6 +103,7 @@ void AppDelegate::awakeFromNib() {
 void AppDelegate::readConfigfileInfo() {
     ui_.setState(outlet::autoLunchBtn, prefs_.autoLogin());
     ui_.setState(outlet::autoCleanupSelectBtn, prefs_.autoTidy());
+    ui_.setText(outlet::tidyTimePicker, prefs_.tidyTime());
     readPreferences();
 }
 

@@ -271,6 +271,8 @@ public:
     void ClickHelp();
     void ActAboutAction();
     void ClickAutoTidyDesktop();
+    // Stores the time shown beside the automatic tidy's box ("TidyTime").
+    void ChangeTidyTime();
     // Preferences. ChangeAutoLockAction keeps the idle time chosen in "autoLockPopup" (Off, 5,
     // 15 or 60 minutes) under "VaultAutoLockMinutes"; ChangeErasePassesAction keeps the erase
     // choice of "erasePassesPopup" (the tool's default, or one fast pass) under "ErasePasses".
@@ -511,6 +513,7 @@ private:
     std::thread scanBackFileThreader, scanDatabaseThreader, scanFirefoxDatabaseThreader, exportThreader,
         removeThreader;
     platform::MainThread::TimerId autoTidyTimer = 0;
+    bool tidyAfterLocation_ = false;  // the access window was opened by a tidy, which goes on after it
     platform::MainThread::TimerId autoTrashTimer = 0;
     bool isDarkMode = false;
     bool bperfPassW = false;

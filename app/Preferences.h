@@ -40,6 +40,8 @@ enum class PrefType { Flag, Text, Number, Date, Data, TextList };
     X(LastAutoTidyDate, key::LastAutoTidyDate, Date, std::nullopt)                 \
     X(CookieKeepDomains, key::CookieKeepDomains, TextList, StringArray{})          \
     X(TidyLocationGrant, key::TidyLocationData, Data, std::nullopt)                \
+    X(TidyLocationFromVault, key::TidyLocationFromVault, Flag, Value("NO"))        \
+    X(TidyTime, key::TidyTime, Text, std::nullopt)                                 \
     X(StorageFolderId, key::StorageFolderId, Text, std::nullopt)                   \
     X(TidyFolderId, key::TidyFolderId, Text, std::nullopt)                         \
     X(IntegrityIdentity, key::IntegrityIdentity, Text, std::nullopt)               \
@@ -120,6 +122,12 @@ public:
     bool hasTidyLocationGrant() const { return isSet(Pref::TidyLocationGrant); }
     std::optional<Bytes> tidyLocationGrant() const { return data(Pref::TidyLocationGrant); }
     void setTidyLocationGrant(const Bytes& grant) { setData(Pref::TidyLocationGrant, grant); }
+    bool tidyLocationFromVault() const { return flag(Pref::TidyLocationFromVault); }
+    void setTidyLocationFromVault(bool taken) { setFlag(Pref::TidyLocationFromVault, taken); }
+    // The automatic tidy's time, "18:00" until the user sets one.
+    std::string tidyTime() const { return text(Pref::TidyTime).value_or("18:00"); }
+    bool hasTidyTime() const { return isSet(Pref::TidyTime); }
+    void setTidyTime(const std::string& hourMinute) { setText(Pref::TidyTime, hourMinute); }
 
     // ---- Trash -----------------------------------------------------------------------------
     std::optional<Date> lastCleanDate() const { return date(Pref::LastCleanDate); }

@@ -31,8 +31,13 @@ inline constexpr const char* TidyExclusions = "TidyExclusions";
 inline constexpr const char* LastAutoTidyDate = "LastAutoTidyDate";
 // Domains whose cookies removal leaves alone.
 inline constexpr const char* CookieKeepDomains = "CookieKeepDomains";
-// Where tidied items go when no vault storage folder is set: a grant of the chosen folder.
+// Where tidied items go: a grant of the folder chosen for them.
 inline constexpr const char* TidyLocationData = "TidyLocationData";
+// "YES" while that folder was not chosen but taken over from where the vault is (items tidied by
+// earlier versions were moved there): the automatic tidy waits for a folder the user chose.
+inline constexpr const char* TidyLocationFromVault = "TidyLocationFromVault";
+// The time of day of the automatic tidy, "HH:mm"; absent until the user set the box or the time.
+inline constexpr const char* TidyTime = "TidyTime";
 // Idle minutes before decrypted copies are locked: 0 for never, 5, 15 or 60.
 inline constexpr const char* VaultAutoLockMinutes = "VaultAutoLockMinutes";
 inline constexpr const char* VaultLockOnSessionLock = "VaultLockOnSessionLock";

@@ -8,6 +8,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "app/Preferences.h"
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
@@ -15,6 +16,8 @@
 #include "desktop/FBFileNode.h"
 #include "desktop/FileKind.h"
 #include "desktop/Tidy.h"
+#include "desktop/TidyLocation.h"
+#include "platform/linux/LinuxBookmarks.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
 #include "vault/Records.h"
@@ -25,10 +28,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The tidy folder under the storage location Vaultry starts with; empty when none is set.
-std::string tidyFolder(Context& ctx) {
-    return tidy::storageFolder(ctx.settings().string(key::EncyptedStorePath).value_or(""));
+// The folder chosen for tidied items, after a tidy folder that earlier versions kept in the vault's
+// storage folder is moved out of it; empty when none is chosen.
+std::string tidyLocation(Context& ctx) {
+    Preferences prefs(ctx.settings());
+    platform::LinuxBookmarks bookmarks;
+    std::string tell;
+    const std::string location = tidy::takeTidyFolderOutOfStorage(prefs, bookmarks, ctx.paths.trash(), tell);
+    return location;  // what could not move was logged, on standard error
 }
+
+// The tidy folder in the tidy location; empty when none is chosen.
+std::string tidyFolder(Context& ctx) { return tidy::storageFolder(tidyLocation(ctx)); }
 
 void printRecords(const FileNodes& nodes, bool json) {
     if (json) {
@@ -61,7 +72,7 @@ FileNodes records(const std::string& folder) {
 std::string requireFolder(Context& ctx) {
     const std::string folder = tidyFolder(ctx);
     if (folder.empty()) {
-        ctx.error("no storage location is set; choose one in Vaultry first");
+        ctx.error("no tidy location is chosen; choose one with 'vaultry-cli tidy location FOLDER'");
         return {};
     }
     return folder;
@@ -71,7 +82,41 @@ std::string requireFolder(Context& ctx) {
 
 void addTidyCommands(CLI::App& app, Context& ctx) {
     auto* tidyCmd =
-        app.add_subcommand("tidy", "Tidy the desktop into the storage location")->require_subcommand(1);
+        app.add_subcommand("tidy", "Tidy the desktop into the tidy folder")->require_subcommand(1);
+
+    auto* location = tidyCmd->add_subcommand(
+        "location", "Print the folder tidied items go to, or choose it (the tidy folder moves along)");
+    auto chosen = std::make_shared<std::string>();
+    location->add_option("FOLDER", *chosen, "An existing folder outside the vault's storage folder");
+    location->callback([&ctx, chosen] {
+        Preferences prefs(ctx.settings());
+        platform::LinuxBookmarks bookmarks;
+        const std::string current = tidyLocation(ctx);
+        if (chosen->empty()) {
+            if (current.empty()) return (void)ctx.error("no tidy location is chosen");
+            std::cout << escaped(current) << (prefs.tidyLocationFromVault() ? " (not chosen yet)" : "")
+                      << '\n';
+            return;
+        }
+        std::error_code ec;
+        const fs::path folder = fs::absolute(*chosen, ec).lexically_normal();
+        if (ec || !fs::is_directory(folder, ec)) return (void)ctx.error("not a folder: " + escaped(*chosen));
+        if (const std::string storage = prefs.storePath().value_or(""); !storage.empty()) {
+            const auto inside =
+                fs::weakly_canonical(folder, ec).lexically_relative(fs::weakly_canonical(storage, ec));
+            if (!inside.empty() && *inside.begin() != "..")
+                return (void)ctx.error("tidied items cannot go into the vault's storage folder " +
+                                       escaped(storage));
+        }
+        auto grant = bookmarks.create(folder.string());
+        if (!grant) return (void)ctx.error("cannot keep a grant of " + escaped(folder.string()));
+        tidy::moveTidyFolder(current, folder.string());  // what could not move is logged
+        prefs.setTidyLocationGrant(*grant);
+        prefs.setTidyLocationFromVault(false);
+        if (std::string why; !prefs.save(&why))
+            return (void)ctx.error("the settings could not be written: " + why);
+        ctx.info() << "tidied items go to " << escaped(tidy::storageFolder(folder.string())) << '\n';
+    });
 
     auto* run = tidyCmd->add_subcommand(
         "run", "Move every desktop item (except dot files and exclusions) into the tidy folder");
@@ -86,9 +131,9 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         const std::string folder = requireFolder(ctx);
         if (folder.empty()) return;
         const std::string desktop = ctx.paths.desktop().string();
-        const std::string refusal = tidy::desktopRefusal(
-            desktop, ctx.paths.home().string(), ctx.settings().string(key::EncyptedStorePath).value_or(""),
-            ctx.paths.configHome().string());
+        const std::string refusal =
+            tidy::desktopRefusal(desktop, ctx.paths.home().string(), fs::path(folder).parent_path().string(),
+                                 ctx.paths.configHome().string());
         if (!refusal.empty()) {
             ctx.error("not tidying: " + refusal);
             return;
@@ -129,13 +174,6 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
             for (const auto& f : outcome->failed) std::cout << "would stay: " << escaped(f.message) << '\n';
             ctx.info() << names.size() << (names.size() == 1 ? " item" : " items") << " would move into "
                        << escaped(folder) << '\n';
-            return;
-        }
-        // Never into an empty mount point: the items would be hidden under the drive once it is back.
-        if (auto st = vault::requireStorage(ctx.settings(),
-                                            ctx.settings().string(key::EncyptedStorePath).value_or(""));
-            !st) {
-            ctx.error(st.error().message);
             return;
         }
         prompt::confirm(ctx, "Move every item on " + escaped(desktop) + " into " + escaped(folder) + "?",

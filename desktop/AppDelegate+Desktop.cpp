@@ -68,9 +68,6 @@ std::string AppDelegate::tidyStorageFolder() const { return tidy::storageFolder(
 
 std::string AppDelegate::tidyDestinationRefusal(const std::string& folder) {
     // Never into an empty mount point: the items would be hidden under the drive once it is back.
-    const std::string location = StorelocationPath();
-    if (!location.empty() && location == storageFolder())
-        if (auto st = vault::requireStorage(s_.settings, location); !st) return st.error().message;
     if (auto st = vault::requireTidyFolder(s_.settings, folder); !st) return st.error().message;
     return {};
 }
@@ -136,6 +133,7 @@ void AppDelegate::ClickTidyAction() {
     if (tidyStorageFolder().empty()) {
         // Nowhere to tidy to yet: the access window asks where tidied items go; the tidy runs
         // once a location is chosen.
+        tidyAfterLocation_ = true;
         ui_.setHidden(outlet::startTidyView, false);
         ui_.showWindow(outlet::connectWindow);
         return;
@@ -261,8 +259,13 @@ void AppDelegate::autoTidyIfDue() {
     if (!tidy::autoTidyDue(last, now, at->first, at->second) || tidyRunning_.load()) return;
     prefs_.setLastAutoTidyDate(now);
     prefs_.save();
-    if (tidyStorageFolder().empty()) {
+    // Files move by themselves only to a place the user chose, at a time the user saw beside the box.
+    if (tidyStorageFolder().empty() || prefs_.tidyLocationFromVault()) {
         logLine("automatic tidy skipped: no tidy location is chosen");
+        return;
+    }
+    if (!prefs_.hasTidyTime()) {
+        logLine("automatic tidy skipped: its time was never set");
         return;
     }
     const std::string desktop = s_.paths.desktop().string();

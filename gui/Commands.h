@@ -30,6 +30,7 @@ struct Commands {
     Fn removeFromList;            // RemoveFileFromListAction: the vault table's remove command
     Fn verifyArchives;            // VerifyArchivesAction: the vault table's menu
     Fn autoTidyDesktop;           // ClickAutoTidyDesktop: "autoCleanupSelectBtn" toggled
+    Fn tidyTimeChanged;           // ChangeTidyTime: "tidyTimePicker" changed
     Fn sortelloOnLogin;           // ClickSortelloOnLogin: "autoLunchBtn" toggled
     Fn autoLockChanged;           // ChangeAutoLockAction: "autoLockPopup" changed
     Fn lockOnSessionLockChanged;  // ChangeLockOnSessionLockAction: "lockOnSessionLockBtn" toggled

@@ -78,7 +78,7 @@ PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
     time->setAlignment(Qt::AlignCenter);
     time->setToolTip(localized("Scroll or type to change the time"));
     time->setMinimumHeight(30);
-    reg(outlet::tidyTimePicker, time);
+    wired(time, outlet::tidyTimePicker, &QTimeEdit::timeChanged, &Commands::tidyTimeChanged);
     tidyRow->addWidget(autoTidy);
     tidyRow->addWidget(time);
     tidyRow->addStretch(1);

@@ -248,6 +248,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.removeFromList = [&d] { d.RemoveFileFromListAction(); };
     c.verifyArchives = [&d] { d.VerifyArchivesAction(); };
     c.autoTidyDesktop = [&d] { d.ClickAutoTidyDesktop(); };
+    c.tidyTimeChanged = [&d] { d.ChangeTidyTime(); };
     c.help = [&d] { d.ClickHelp(); };
     c.about = [&d] { d.ActAboutAction(); };
     c.quit = [&d] { d.QuiteVaultryAction(); };

@@ -41,6 +41,7 @@ struct Home : test::CliHome {
         test::sql(cookies,
                   "INSERT INTO cookies VALUES(1,'.c.com','','sid','v','','/',0,1,0,0,0,0,1,0,2,443,0,0,0);");
         EXPECT_EQ(run({"vault", "storage", "set", (home / "safe").string()}).code, 0);
+        test::chooseTidyLocation(home.path(), home / "tidied");
         EXPECT_EQ(run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
         locked = (docs / "a.txt.enc").string();
         unlocked = (docs / "b.txt.enc").string();
@@ -290,7 +291,7 @@ TEST(CliDryRun, SaysWhatWouldHappenAndChangesNothing) {
     auto r = h.run({"tidy", "run", "--dry-run"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "would move note.txt\n1 item would move into " +
-                         (h.storage / "com.Quenmark.sortello").string() + "\n");
+                         (h.home / "tidied/com.Quenmark.sortello").string() + "\n");
     EXPECT_TRUE(fs::exists(h.home / "Desktop/note.txt"));
 
     r = h.run({"trash", "empty", "--dry-run"});

@@ -521,13 +521,26 @@ using test::runCli;
 TEST(TidyCli, RunListSearchRestoreDelete) {
     test::TempDir home;
     fs::create_directories(home / "Desktop");
-    EXPECT_EQ(runCli(home.path(), {"tidy", "list"}).code, 1);  // no storage location yet
+    EXPECT_EQ(runCli(home.path(), {"tidy", "list"}).code, 1);  // no tidy location yet
     {
+        // A vault storage folder is not a tidy location.
         SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
         settings.set(key::EncyptedStorePath, (home / "store/vaultry.data").string());
         ASSERT_TRUE(settings.flush());
     }
-    fs::create_directories(home / "store");  // the location the user chose
+    fs::create_directories(home / "store/vaultry.data");
+    writeFile(home / "Desktop/keep.txt", "keep");
+    auto refused = runCli(home.path(), {"tidy", "run", "--yes"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("no tidy location is chosen"), std::string::npos) << refused.err;
+    EXPECT_EQ(runCli(home.path(), {"tidy", "location", (home / "store/vaultry.data/in").string()}).code, 1);
+    fs::create_directories(home / "store/vaultry.data/in");
+    refused = runCli(home.path(), {"tidy", "location", (home / "store/vaultry.data/in").string()});
+    EXPECT_NE(refused.err.find("cannot go into the vault's storage folder"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(runCli(home.path(), {"tidy", "location", (home / "store").string()}).code, 0);
+    EXPECT_EQ(runCli(home.path(), {"tidy", "location"}).out, (home / "store").string() + "\n");
+    fs::remove(home / "Desktop/keep.txt");
     writeFile(home / "Desktop/old.jpg", "jpg");
     writeFile(home / "Desktop/new report.txt", "txt");
     writeFile(home / "Desktop/line\nbreak", "x");
@@ -538,7 +551,7 @@ TEST(TidyCli, RunListSearchRestoreDelete) {
     EXPECT_TRUE(fs::exists(home / "Desktop/old.jpg"));
     auto r = runCli(home.path(), {"tidy", "run", "--yes"});
     EXPECT_EQ(r.code, 0) << r.err;
-    const fs::path folder = home / "store/vaultry.data/com.Quenmark.sortello";
+    const fs::path folder = home / "store/com.Quenmark.sortello";
     EXPECT_TRUE(fs::exists(folder / "old.jpg"));
 
     r = runCli(home.path(), {"tidy", "list"});
@@ -570,22 +583,14 @@ TEST(TidyCli, RunListSearchRestoreDelete) {
     // A tidy folder reached through a link: what a name stands for depends on the link, so
     // nothing is deleted.
     fs::create_directory_symlink(home / "store", home / "via-link");
-    {
-        SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
-        settings.set(key::EncyptedStorePath, (home / "via-link/vaultry.data").string());
-        ASSERT_TRUE(settings.flush());
-    }
+    test::chooseTidyLocation(home.path(), home / "via-link");
     r = runCli(home.path(), {"tidy", "delete", "--yes", "line\nbreak"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("refused: " + (home / "via-link").string() + " is a symbolic link"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(readFile(folder / "line\nbreak"), "x");
-    {
-        SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
-        settings.set(key::EncyptedStorePath, (home / "store/vaultry.data").string());
-        ASSERT_TRUE(settings.flush());
-    }
+    test::chooseTidyLocation(home.path(), home / "store");
 
     // A user-dirs file that switches the desktop off names the home folder: nothing is moved.
     writeFile(home / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/\"\n");

@@ -132,9 +132,7 @@ struct Home {
         const fs::path location = store.empty() ? home / "store" : store;
         folder = location / "com.Quenmark.sortello";
         fs::create_directories(desktop);
-        SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
-        settings.set(key::EncyptedStorePath, location.string());
-        EXPECT_TRUE(settings.flush());
+        test::chooseTidyLocation(home.path(), location);
     }
 };
 

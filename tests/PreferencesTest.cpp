@@ -154,7 +154,8 @@ TEST(PreferencesTable, ReadsEveryKeyOfAFileTheEarlierVersionWrote) {
         if (k.front() != '/') inFile.insert(k);
     const std::set<std::string> added = {key::VaultryRecordKinds,    key::StorageFolderId,
                                          key::TidyFolderId,          key::IntegrityIdentity,
-                                         key::IntegrityIdentityNext, key::VaultLockOnSessionLock};
+                                         key::IntegrityIdentityNext, key::VaultLockOnSessionLock,
+                                         key::TidyLocationFromVault, key::TidyTime};
     for (const auto& row : preferenceTable())
         if (!added.count(row.key)) inTable.insert(row.key);
     EXPECT_EQ(inFile, inTable);

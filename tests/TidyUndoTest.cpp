@@ -148,6 +148,7 @@ struct AutoTidyWorld {
         w.settings.set(key::TidyExclusions, StringArray{"*.desktop"});
         w.ui.setState("autoCleanupSelectBtn", true);
         w.ui.setText("tidyTimePicker", "09:00");
+        w.settings.set(key::TidyTime, "09:00");  // set by the user beside the box
     }
     void tick() { app.BMakeModeTimer_hander(); }
 };
@@ -236,13 +237,135 @@ TEST(AutoTidy, NeverWithoutATidyLocation) {
     EXPECT_FALSE(off.w.settings.date(key::LastAutoTidyDate));
 }
 
-TEST(TidyCli, DryRunExclusionsAndUndo) {
+// The box is on by default, but nothing moves by itself until the user chose where tidied items go
+// (the vault's storage folder never stands in for that) and set the time shown beside the box, which
+// is kept across starts.
+TEST(AutoTidy, WaitsForAChosenLocationAndATimeTheUserSet) {
+    using namespace std::chrono;
+    test::World w;
+    fs::create_directories(w.dir / "Safe/vaultry.data");
+    w.settings.set(key::EncyptedStorePath, (w.dir / "Safe/vaultry.data").string());
+    writeFile(w.paths.desktop() / "a.txt", "a");
+    test::LogCapture log;
+    auto app = std::make_unique<AppDelegate>(w.services());
+    app->awakeFromNib();
+    app->applicationDidFinishLaunching();
+    EXPECT_TRUE(w.ui.state("autoCleanupSelectBtn"));
+    EXPECT_EQ(w.ui.text("tidyTimePicker"), "18:00");
+    EXPECT_EQ(app->tidyStorageFolder(), "");
+    const auto sixPm = [&] { return tidy::lastScheduledMoment(w.clock.t, 18, 0) + hours(24); };
+    app->BMakeModeTimer_hander();  // arms
+    w.clock.t = sixPm() + minutes(1);
+    app->BMakeModeTimer_hander();
+    EXPECT_FALSE(app->isTidying());
+    EXPECT_TRUE(present(w.paths.desktop() / "a.txt"));
+    EXPECT_TRUE(log.contains("automatic tidy skipped: no tidy location is chosen"));
+
+    // Ticking the box asks where tidied items go; the answer moves nothing yet.
+    app->ClickAutoTidyDesktop();
+    EXPECT_TRUE(w.ui.isVisible("connectWindow"));
+    EXPECT_EQ(w.settings.string(key::TidyTime), "18:00");
+    fs::create_directories(w.dir / "Tidied");
+    app->openPanelDidEnd3(platform::Ui::Paths{(w.dir / "Tidied").string()});
+    EXPECT_FALSE(w.ui.isVisible("connectWindow"));
+    EXPECT_TRUE(present(w.paths.desktop() / "a.txt"));
+
+    // A time set in the box is kept; showing the stored one is no change.
+    w.ui.setText("tidyTimePicker", "07:30");
+    app->ChangeTidyTime();
+    EXPECT_EQ(w.settings.string(key::TidyTime), "07:30");
+    app.reset();
+    w.ui.setText("tidyTimePicker", "");
+    app = std::make_unique<AppDelegate>(w.services());
+    app->awakeFromNib();
+    app->applicationDidFinishLaunching();
+    EXPECT_EQ(w.ui.text("tidyTimePicker"), "07:30");
+    EXPECT_EQ(app->tidyStorageFolder(), (w.dir / "Tidied/com.Quenmark.sortello").string());
+    w.clock.t = tidy::lastScheduledMoment(w.clock.t, 7, 30) + hours(24) + minutes(1);
+    app->BMakeModeTimer_hander();
+    ASSERT_TRUE(w.mainThread.pumpUntil([&] { return !w.notifier.scheduled.empty(); }));
+    app->joinTidyWorkerForTest();
+    EXPECT_EQ(readFile(w.dir / "Tidied/com.Quenmark.sortello/a.txt"), "a");
+    EXPECT_EQ(w.notifier.scheduled[0].actions, (std::vector<std::string>{"Undo"}));
+}
+
+// Items tidied into the vault's storage folder by the earlier version move out of it, with the log
+// that undoes their tidy; the folder the vault was chosen in takes them without counting as chosen.
+TEST(TidyFolder, MovesOutOfTheStorageFolderAndItsTidyStillUndoes) {
+    test::World w;
+    const fs::path storage = w.dir / "Safe/vaultry.data", old = storage / "com.Quenmark.sortello";
+    w.settings.set(key::EncyptedStorePath, storage.string());
+    w.settings.set(key::TidyTime, "09:00");
+    writeFile(w.paths.desktop() / "a.txt", "a");
+    fs::create_directories(old);
+    {  // the earlier version's tidy
+        tidy::TidyOptions options;
+        ASSERT_TRUE(tidy::tidyDesktop(w.paths.desktop().string(), old.string(), options));
+    }
+    ASSERT_TRUE(present(old / "a.txt"));
+    {
+        AppDelegate app(w.services());
+        app.awakeFromNib();
+        app.applicationDidFinishLaunching();
+        const fs::path moved = w.dir / "Safe/com.Quenmark.sortello";
+        EXPECT_FALSE(present(old));
+        EXPECT_EQ(readFile(moved / "a.txt"), "a");
+        EXPECT_EQ(app.tidyStorageFolder(), moved.string());
+        EXPECT_EQ(app.getDesktopAllArray().size(), 1u);
+        EXPECT_TRUE(w.ui.alerts.empty());
+        EXPECT_EQ(w.settings.string(key::TidyLocationFromVault), "YES");
+        app.UndoLastTidy();
+        EXPECT_EQ(readFile(w.paths.desktop() / "a.txt"), "a");
+        EXPECT_TRUE(w.ui.alerts.empty());
+
+        // Not chosen: the automatic tidy leaves the desktop alone.
+        test::LogCapture log;
+        w.ui.setState("autoCleanupSelectBtn", true);
+        app.BMakeModeTimer_hander();
+        w.clock.t += std::chrono::hours(25);
+        app.BMakeModeTimer_hander();
+        EXPECT_FALSE(app.isTidying());
+        EXPECT_TRUE(log.contains("automatic tidy skipped: no tidy location is chosen"));
+
+        // A folder inside the vault is refused; another one takes the tidy folder along.
+        fs::create_directories(storage / "inside");
+        app.openPanelDidEnd3(platform::Ui::Paths{(storage / "inside").string()});
+        ASSERT_EQ(w.ui.alerts.size(), 1u);
+        EXPECT_EQ(w.ui.alerts[0].message, "Tidied items cannot go into the vault's storage folder.");
+        fs::create_directories(w.dir / "Tidied");
+        app.openPanelDidEnd3(platform::Ui::Paths{(w.dir / "Tidied").string()});
+        EXPECT_TRUE(fs::is_directory(w.dir / "Tidied/com.Quenmark.sortello"));
+        EXPECT_FALSE(present(moved));
+        EXPECT_EQ(w.settings.string(key::TidyLocationFromVault), "NO");
+        EXPECT_TRUE(present(w.paths.desktop() / "a.txt"));  // choosing is not tidying
+    }
+
+    // The command line moves it the same way, and its undo works from the new place.
     test::TempDir home;
+    const fs::path cliOld = home / "safe/vaultry.data/com.Quenmark.sortello";
     {
         SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
-        settings.set(key::EncyptedStorePath, (home / "store").string());
+        settings.set(key::EncyptedStorePath, (home / "safe/vaultry.data").string());
         ASSERT_TRUE(settings.flush());
     }
+    writeFile(home / "Desktop/b.txt", "b");
+    fs::create_directories(cliOld);
+    {
+        tidy::TidyOptions options;
+        ASSERT_TRUE(tidy::tidyDesktop((home / "Desktop").string(), cliOld.string(), options));
+    }
+    auto r = test::runCli(home.path(), {"tidy", "undo"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readFile(home / "Desktop/b.txt"), "b");
+    EXPECT_TRUE(fs::is_directory(home / "safe/com.Quenmark.sortello"));
+    EXPECT_FALSE(present(cliOld));
+    EXPECT_EQ(test::runCli(home.path(), {"tidy", "location"}).out,
+              (home / "safe").string() + " (not chosen yet)\n");
+}
+
+TEST(TidyCli, DryRunExclusionsAndUndo) {
+    test::TempDir home;
+    test::chooseTidyLocation(home.path(), home / "store");
     writeFile(home / "Desktop/report.txt", "r");
     writeFile(home / "Desktop/app.desktop", "[Desktop Entry]\n");
 
@@ -302,11 +425,7 @@ TEST(TidyJournal, AKilledTidyIsUndoneExactly) {
             test::TempDir home;
             const fs::path store = other.empty() ? home / "store" : other;
             fs::remove_all(store);
-            {
-                SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
-                settings.set(key::EncyptedStorePath, store.string());
-                ASSERT_TRUE(settings.flush());
-            }
+            test::chooseTidyLocation(home.path(), store);
             const fs::path desktop = home / "Desktop", folder = store / "com.Quenmark.sortello";
             // The tidy before: its item stays in the tidy folder whatever happens to the next one.
             writeFile(desktop / "earlier.txt", "earlier");

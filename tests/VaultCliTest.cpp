@@ -444,6 +444,7 @@ TEST(VaultCli, ATidyLeavesTheVaultsItemsOnTheDesktop) {
     ASSERT_EQ(k.c.run({"vault", "decrypt", "--password-stdin", file + ".enc"}, "pw\n").code, 0);
     test::writeFile(desktop / "secret.txt", "secret, edited");
     ASSERT_EQ(k.c.run({"vault", "hide", (desktop / "shy.txt").string()}).code, 0);
+    test::chooseTidyLocation(k.c.home.path(), k.c.home / "tidied");
     const auto tidied = k.c.run({"tidy", "run", "--yes"});
     EXPECT_EQ(tidied.code, 0) << tidied.err;
     EXPECT_FALSE(fs::exists(desktop / "other.txt"));

@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "desktop/FileKind.h"
+#include "desktop/TidyLocation.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Records.h"
@@ -72,20 +73,11 @@ void AppDelegate::loadVaultLists() {
             ui_.runAlert({"Vaultry finished work that was cut short", text, " Ok ", "", ""});
         }
     }
-    setStorelocationPath(storage.value_or(""));
     if (storage) ui_.setText(outlet::StorePathlab, *storage);
-    // Without a vault storage folder, the folder chosen on the access window is the shared
-    // location, as its chooser set it in the last run.
-    if (!storage) {
-        auto grant = prefs_.tidyLocationGrant();
-        // Earlier versions kept the tidy location under the Trash's grant; the Trash itself is
-        // never taken for it.
-        if (!grant) grant = prefs_.trashGrant();
-        if (grant)
-            if (auto resolved = s_.bookmarks.resolve(*grant);
-                resolved && !resolved->stale && std::filesystem::path(resolved->path) != s_.paths.trash())
-                setStorelocationPath(resolved->path);
-    }
+    // Tidied items go to the folder chosen for them, never into the vault's storage folder.
+    std::string tell;
+    setStorelocationPath(tidy::takeTidyFolderOutOfStorage(prefs_, s_.bookmarks, s_.paths.trash(), tell));
+    if (!tell.empty()) ui_.runAlert({"The tidy folder was left where it was.", tell, " Ok ", "", ""});
     if (auto grant = prefs_.storeParentGrant()) {
         // A grant that does not resolve, or names another object now, is ignored.
         if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)

@@ -8,6 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
 #include "desktop/FileKind.h"
+#include "desktop/TidyLocation.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Archive.h"
@@ -465,7 +466,6 @@ bool AppDelegate::switchStorage(const std::string& storage, const std::string& c
         return false;
     }
     if (leftInOld) vault::finishStorageMove(current, storage);
-    setStorelocationPath(storage);
     ui_.setText(outlet::StorePathlab, storage);
     if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
     if (leftInOld && !leftInOld->empty())
@@ -497,8 +497,6 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
         return;
     }
     const std::string storage = folder + "/vaultry.data";
-    // The shared location is the storage folder, as start-up sets it next time.
-    setStorelocationPath(storage);
     auto grant = s_.bookmarks.create(folder);
     if (!grant) return;
     if (auto st = vault::ensurePrivateFolder(storage); !st) logLine(st.error().message);
@@ -540,15 +538,30 @@ void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& cho
     if (!chosen || chosen->size() != 1) return;
     const std::string& folder = chosen->front();
     logLine(folder);
-    setStorelocationPath(folder);
-    if (auto grant = s_.bookmarks.create(folder)) {
-        prefs_.setTidyLocationGrant(*grant);
-        prefs_.save();
+    // Tidied items stay out of the vault's private folder.
+    if (const std::string storage = storageFolder(); !storage.empty()) {
+        std::error_code ec;
+        const auto inside =
+            fs::weakly_canonical(folder, ec).lexically_relative(fs::weakly_canonical(storage, ec));
+        if (!inside.empty() && *inside.begin() != "..") {
+            ui_.runAlert({"Tidied items cannot go into the vault's storage folder.",
+                          "Choose a folder outside " + storage + ".", " Ok ", "", ""});
+            return;
+        }
     }
+    auto grant = s_.bookmarks.create(folder);
+    if (!grant) return;
+    // Items tidied so far go along to the new place, with the log that undoes the last tidy.
+    if (const std::string tell = tidy::moveTidyFolder(StorelocationPath(), folder); !tell.empty())
+        ui_.runAlert({"The tidy folder was left where it was.", tell, " Ok ", "", ""});
+    setStorelocationPath(folder);
+    prefs_.setTidyLocationGrant(*grant);
+    prefs_.setTidyLocationFromVault(false);
+    prefs_.save();
     ui_.setImage(outlet::tidybutton, "startlocationnombtn.png");
-    // The location was asked for by a tidy: it goes on now.
     ui_.hideWindow(outlet::connectWindow);
-    ClickTidyAction();
+    // Asked for by a tidy, the tidy goes on now; asked for by the automatic tidy's box, nothing moves yet.
+    if (std::exchange(tidyAfterLocation_, false)) ClickTidyAction();
 }
 
 }  // namespace vaultry

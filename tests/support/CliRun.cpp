@@ -1,6 +1,7 @@
 #include "support/CliRun.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -118,6 +119,12 @@ int runProgram(const std::vector<std::string>& args) {
     int status = 0;
     if (waitpid(pid, &status, 0) < 0) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void chooseTidyLocation(const std::filesystem::path& home, const std::filesystem::path& location) {
+    std::filesystem::create_directories(location);
+    const auto r = runCli(home, {"tidy", "location", location.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
 }
 
 }  // namespace vaultry::test

@@ -21,6 +21,9 @@ struct CliRun {
 CliRun runCli(const std::filesystem::path& home, std::vector<std::string> args,
               const std::string& input = "");
 // The same with `text` readable on descriptor 3 and nothing on standard input.
+// Chooses `location` (made when missing) as the folder tidied items go to, as the user would.
+void chooseTidyLocation(const std::filesystem::path& home, const std::filesystem::path& location);
+
 CliRun runCliWithFd3(const std::filesystem::path& home, std::vector<std::string> args,
                      const std::string& text);
 
