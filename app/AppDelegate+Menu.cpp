@@ -27,7 +27,14 @@ void AppDelegate::UnHideFileAction() {
     OPenFileManageWindow();
 }
 
-void AppDelegate::ClickHelp() { s_.workspace.openUrl(productPageUrl()); }
+void AppDelegate::ClickHelp() {
+    if (const auto address = helpAddress(s_.paths.installedDocs())) {
+        s_.workspace.openUrl(*address);
+        return;
+    }
+    ui_.runAlert(
+        {"Vaultry's documentation is not installed.", "Its manual page: man vaultry", " Ok ", "", ""});
+}
 
 void AppDelegate::ActAboutAction() {
     if (!ui_.isVisible(outlet::aboutWindow)) ui_.showWindow(outlet::aboutWindow);

@@ -265,8 +265,8 @@ public:
     std::optional<std::string_view> listPassPhrase() const;
     // Menu commands. UnHideFileAction unhides the vault table's clicked row when it is a hidden
     // item (asking first, as its switch does); otherwise it opens the vault window, where hidden
-    // items are unhidden row by row. ClickHelp opens the product page; ActAboutAction shows the
-    // about window; ClickAutoTidyDesktop stores the automatic tidy box under "BAutoTidy".
+    // items are unhidden row by row. ClickHelp opens the help page, else the installed README;
+    // ActAboutAction shows the about window; ClickAutoTidyDesktop stores the box under "BAutoTidy".
     void UnHideFileAction();
     void ClickHelp();
     void ActAboutAction();
@@ -440,7 +440,8 @@ public:
     bool showsOpenedCookieFile() const { return bOpenCookie; }
 
     // ---- Version check ---------------------------------------------------------------------
-    // The menu's check-for-update command: an up-to-date result is shown too.
+    // The menu's check-for-update command: an up-to-date result is shown too. A build without a
+    // version list says that the package manager updates Vaultry instead.
     void CheckforUpdateAction();
     PRUpdateController& updateWindowController() { return *updateController; }  // the update window
 

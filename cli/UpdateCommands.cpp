@@ -14,13 +14,19 @@ void addUpdateCommands(CLI::App& app, Context& ctx) {
     auto* check = update->add_subcommand(
         "check",
         "Compare this version with the newest one the maker publishes (exit 1 when the list "
-        "cannot be fetched or read)");
+        "cannot be fetched or read, or when this build has no update check)");
     auto url = std::make_shared<std::string>();
     check->add_option("--url", *url,
-                      "Address of the version list (default: VAULTRY_UPDATE_URL or the built-in one)");
+                      "Address of the version list (default: VAULTRY_UPDATE_URL or the built-in one; "
+                      "without either there is no update check)");
     addJsonFlag(check, ctx, "{current, latest, updateAvailable, notes}; exit 0 either way");
     check->callback([&ctx, url] {
         const std::string address = url->empty() ? versionListUrl() : *url;
+        if (address.empty()) {
+            ctx.error(std::string("the update check is off in this build: ") +
+                      "the system's package manager (for example apt) updates Vaultry");
+            return;
+        }
         platform::LinuxHttp http;
         auto list = fetchVersionList(http, address);
         if (!list) {

@@ -14,6 +14,7 @@
 #include "gui/Builders.h"
 #include "gui/QtUi.h"
 #include "platform/Outlets.h"
+#include "update/VersionCheck.h"
 
 namespace vaultry::qt {
 namespace {}  // namespace
@@ -37,7 +38,8 @@ StatusBanner::StatusBanner(QtUi& ui, AppWindows& windows, Commands& commands)
         {"Secure Erase…", &Commands::secureErase},
         {"Automatic Trash…", &Commands::automaticTrash},
         {nullptr, nullptr},
-        {"Check for Update…", &Commands::checkForUpdate},
+        // A build without a version list says who updates it; the command then explains.
+        {updateCheckOffered() ? "Check for Update…" : kUpdateCheckOffTitle, &Commands::checkForUpdate},
         {"Help", &Commands::help},
         {"About Vaultry", &Commands::about},
         {nullptr, nullptr},

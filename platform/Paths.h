@@ -19,6 +19,8 @@ public:
     virtual std::filesystem::path trash() const = 0;       // dataHome()/Trash
     // The mount table whose volumes may hold Trash folders of their own; none by default.
     virtual std::filesystem::path mountTable() const { return {}; }
+    // The folder the installation puts Vaultry's README, copyright and changelog in.
+    virtual std::filesystem::path installedDocs() const = 0;
     std::filesystem::path settingsFile() const { return configHome() / "com.Quenmark.vaultry.plist"; }
 };
 

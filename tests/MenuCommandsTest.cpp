@@ -136,11 +136,39 @@ TEST(TipButtons, EachFilterShowsItsImageAndNarrowsTheList) {
     }
 }
 
-TEST(MenuCommands, HelpAboutAutomaticTidyAndUnhide) {
+TEST(MenuCommands, HelpOpensTheHelpPageTheBuildNames) {
+    test::Env help("VAULTRY_HELP_URL", "https://help.test/vaultry#readme");
+    MenuWorld m;
+    test::writeFile(m.w.paths.installedDocs() / "README.md", "# Vaultry\n");
+    m.app->ClickHelp();
+    EXPECT_EQ(m.w.workspace.urls, Strings{"https://help.test/vaultry#readme"});
+    EXPECT_TRUE(m.w.ui.alerts.empty());
+}
+
+TEST(MenuCommands, HelpWithoutAHelpPageOpensTheInstalledReadme) {
+    test::Env help("VAULTRY_HELP_URL", "");
+    MenuWorld m;
+    const auto readme = m.w.paths.installedDocs() / "README.md";
+    test::writeFile(readme, "# Vaultry\n");
+    m.app->ClickHelp();
+    ASSERT_EQ(m.w.workspace.urls.size(), 1u);
+    EXPECT_EQ(m.w.workspace.urls[0], fileUrl(readme));
+    EXPECT_EQ(m.w.workspace.urls[0], "file://" + readme.string()) << "a temporary path needs no escapes";
+    EXPECT_TRUE(m.w.ui.alerts.empty());
+}
+
+TEST(MenuCommands, HelpWithNothingToOpenSaysWhereTheManualIs) {
+    test::Env help("VAULTRY_HELP_URL", "");
     MenuWorld m;
     m.app->ClickHelp();
-    EXPECT_EQ(m.w.workspace.urls, Strings{productPageUrl()});
+    EXPECT_TRUE(m.w.workspace.urls.empty());
+    ASSERT_EQ(m.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(m.w.ui.alerts[0].message, "Vaultry's documentation is not installed.");
+    EXPECT_NE(m.w.ui.alerts[0].informative.find("man vaultry"), std::string::npos);
+}
 
+TEST(MenuCommands, AboutAutomaticTidyAndUnhide) {
+    MenuWorld m;
     m.app->ActAboutAction();
     m.app->ActAboutAction();
     EXPECT_EQ(std::count(m.w.ui.events.begin(), m.w.ui.events.end(), "show:aboutWindow"), 1)

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 
@@ -82,6 +83,48 @@ TEST(VersionList, ReadsOnlyAnXmlListThatNamesTheNewestVersion) {
              versionList("9.9").substr(0, 60),
          })
         EXPECT_FALSE(parseVersionList(bad)) << bad;
+}
+
+TEST(Addresses, NoBuiltInAddressNamesAPlaceholderHost) {
+    for (const char* address : {kDefaultVersionListUrl, kDefaultProductPageUrl, kDefaultHelpPageUrl})
+        EXPECT_EQ(std::string(address).find(".example"), std::string::npos) << address;
+}
+
+TEST(Addresses, TheEnvironmentOverridesEachAndSetToNothingTurnsItOff) {
+    {
+        test::Env env("VAULTRY_UPDATE_URL", "http://updates.test/v.plist");
+        EXPECT_EQ(versionListUrl(), "http://updates.test/v.plist");
+        EXPECT_TRUE(updateCheckOffered());
+    }
+    {
+        test::Env env("VAULTRY_UPDATE_URL", "");
+        EXPECT_EQ(versionListUrl(), "");
+        EXPECT_FALSE(updateCheckOffered());
+    }
+    test::Env product("VAULTRY_PRODUCT_URL", "https://get.test/");
+    test::Env help("VAULTRY_HELP_URL", "https://help.test/");
+    EXPECT_EQ(productPageUrl(), "https://get.test/");
+    EXPECT_EQ(helpPageUrl(), "https://help.test/");
+}
+
+TEST(Addresses, AFileUrlEscapesEverythingButPlainNameCharacters) {
+    EXPECT_EQ(fileUrl("/usr/share/doc/vaultry/README.md"), "file:///usr/share/doc/vaultry/README.md");
+    EXPECT_EQ(fileUrl("/opt/x y/a#%\xC3\xA9?.md"), "file:///opt/x%20y/a%23%25%C3%A9%3F.md");
+}
+
+TEST(Addresses, HelpIsTheHelpPageElseTheInstalledReadme) {
+    test::TempDir docs;
+    {
+        test::Env help("VAULTRY_HELP_URL", "https://help.test/");
+        EXPECT_EQ(helpAddress(docs.path()), "https://help.test/");
+    }
+    test::Env help("VAULTRY_HELP_URL", "");
+    EXPECT_EQ(helpAddress(docs.path()), std::nullopt);
+    EXPECT_EQ(helpAddress({}), std::nullopt);
+    test::writeFile(docs / "README", "plain");
+    EXPECT_EQ(helpAddress(docs.path()), fileUrl(docs / "README"));
+    test::writeFile(docs / "README.md", "# Vaultry");
+    EXPECT_EQ(helpAddress(docs.path()), fileUrl(docs / "README.md"));
 }
 
 // The controller over fake ports, with the version list at a fixed address.
@@ -196,6 +239,43 @@ TEST(UpdateController, StartUpChecksOnceAndTheCommandAsksAgain) {
     EXPECT_EQ(k.w.http.requested.size(), 2u);
 }
 
+TEST(UpdateController, WithoutAVersionListNothingIsAskedAndTheCommandSaysThePackageManagerUpdates) {
+    test::Env off("VAULTRY_UPDATE_URL", "");
+    test::World w;
+    test::LogCapture log;
+    AppDelegate app(w.services());
+    app.applicationDidFinishLaunching();  // the automatic check
+    EXPECT_FALSE(app.updateWindowController().isChecking());
+    w.mainThread.pump();
+    EXPECT_TRUE(w.http.requested.empty());
+    EXPECT_FALSE(log.contains("Connection failed!"));
+    EXPECT_TRUE(w.ui.alerts.empty());
+
+    app.CheckforUpdateAction();  // the menu's
+    EXPECT_FALSE(app.updateWindowController().isChecking());
+    EXPECT_TRUE(w.http.requested.empty());
+    ASSERT_EQ(w.ui.alerts.size(), 1u);
+    EXPECT_EQ(w.ui.alerts[0].message, "This build of Vaultry does not check for updates.");
+    EXPECT_NE(w.ui.alerts[0].informative.find("package manager"), std::string::npos);
+    EXPECT_EQ(std::count(w.ui.events.begin(), w.ui.events.end(), "show:noUpdateWindow"), 0);
+    EXPECT_EQ(std::count(w.ui.events.begin(), w.ui.events.end(), "show:UpdateWindow"), 0);
+}
+
+TEST(UpdateController, DownloadWithoutADownloadPageOpensWhatHelpOpens) {
+    Checker k;
+    test::Env product("VAULTRY_PRODUCT_URL", "");
+    {
+        test::Env help("VAULTRY_HELP_URL", "https://help.test/");
+        k.c->ClickGoDownloadAction();
+        EXPECT_EQ(k.w.workspace.urls, std::vector<std::string>{"https://help.test/"});
+    }
+    test::Env help("VAULTRY_HELP_URL", "");
+    const auto readme = k.w.paths.installedDocs() / "README.md";
+    test::writeFile(readme, "# Vaultry\n");
+    k.c->ClickGoDownloadAction();
+    EXPECT_EQ(k.w.workspace.urls, (std::vector<std::string>{"https://help.test/", fileUrl(readme)}));
+}
+
 // The whole path over the network: the controller with the libcurl adapter against a local server.
 TEST(UpdateController, AgainstARealServer) {
     test::TestHttpServer server({
@@ -269,6 +349,26 @@ TEST(UpdateCli, ChecksTheListItIsGiven) {
         EXPECT_EQ(bad.err.rfind("vaultry-cli: cannot check for updates at " + url + ": ", 0), 0u) << bad.err;
     }
     EXPECT_EQ(runCli({"update"}).code, 2);
+}
+
+TEST(UpdateCli, ABuildWithoutAVersionListSaysThePackageManagerUpdatesIt) {
+    for (const bool json : {false, true}) {
+        test::TempDir home, io;
+        test::writeFile(io / "in", "");
+        std::vector<std::string> args{"update", "check"};
+        if (json) args.emplace_back("--json");
+        const pid_t pid = test::startCli(home.path(), args, io.path(), {"VAULTRY_UPDATE_URL="});
+        ASSERT_GT(pid, 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1) << json;
+        EXPECT_EQ(test::readFile(io / "out"), "") << json;
+        EXPECT_EQ(test::readFile(io / "err"),
+                  "vaultry-cli: the update check is off in this build: the system's package manager (for "
+                  "example apt) updates Vaultry\n")
+            << json;
+    }
 }
 
 TEST(UpdateCli, JsonSaysWhetherAnUpdateIsAvailableAndNotesAreEscaped) {

@@ -22,7 +22,8 @@ for f in bin/vaultry-cli share/applications/$id.desktop share/metainfo/$id.metai
   share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/symbolic/apps/$id-symbolic.svg \
   share/man/man1/vaultry.1.gz share/man/man1/vaultry-cli.1.gz \
   share/bash-completion/completions/vaultry-cli share/zsh/vendor-completions/_vaultry-cli \
-  share/fish/vendor_completions.d/vaultry-cli.fish share/doc/vaultry/copyright share/doc/vaultry/changelog.gz; do
+  share/fish/vendor_completions.d/vaultry-cli.fish share/doc/vaultry/copyright share/doc/vaultry/changelog.gz \
+  share/doc/vaultry/README.md; do
   [ -f "$usr/$f" ] || fail "not installed: /usr/$f"
 done
 [ -f "$build/vaultry" ] && { [ -x "$usr/bin/vaultry" ] || fail "not installed: /usr/bin/vaultry"; }

@@ -4,6 +4,10 @@
 namespace vaultry {
 
 void AppDelegate::CheckforUpdateAction() {
+    if (!updateCheckOffered()) {
+        ui_.runAlert({kUpdateCheckOffMessage, kUpdateCheckOffInformative, " Ok ", "", ""});
+        return;
+    }
     updateController->checkUpdate = true;
     updateController->reportFailure = true;
     updateController->checkServerVersion();

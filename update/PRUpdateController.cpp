@@ -24,9 +24,11 @@ void PRUpdateController::hidUpdateWindow() {
 
 void PRUpdateController::checkServerVersion() {
     if (checking_) return;
+    const std::string url = versionListUrl();
+    // A build without a version list leaves updates to the package manager: nothing to ask.
+    if (url.empty()) return;
     if (connect.joinable()) connect.join();  // finished: its last step has already run
     checking_ = true;
-    const std::string url = versionListUrl();
     // The worker hands its result over by value and does not wait for the main thread, so the
     // controller can go away (joining the worker) without a deadlock.
     connect = std::thread([this, url, alive = alive_] {
@@ -62,7 +64,12 @@ void PRUpdateController::connectionDidFinish(const std::string& url, Result<Vers
 
 void PRUpdateController::ClickNotNowAction() { s_.ui.hideWindow(kWindow); }
 
-void PRUpdateController::ClickGoDownloadAction() { s_.workspace.openUrl(productPageUrl()); }
+void PRUpdateController::ClickGoDownloadAction() {
+    // Without a download page of its own, the help page tells where the new version is.
+    auto page = productPageUrl();
+    if (page.empty()) page = helpAddress(s_.paths.installedDocs()).value_or("");
+    if (!page.empty()) s_.workspace.openUrl(page);
+}
 
 void PRUpdateController::ClickOkAction() { s_.ui.hideWindow(outlet::noUpdateWindow); }
 

@@ -27,9 +27,11 @@ public:
     // Takes the running version and hides the update window; runs at start-up before the check.
     void hidUpdateWindow();
     // Starts the download of the version list. While one is running no second one starts; the
-    // running one answers, and sees a checkUpdate set in the meantime.
+    // running one answers, and sees a checkUpdate set in the meantime. Without a version list
+    // (updateCheckOffered() is false) it does nothing.
     void checkServerVersion();
     void ClickNotNowAction();
+    // Opens the download page; without one, what Help opens.
     void ClickGoDownloadAction();
     void ClickOkAction();
     static bool CompareOneString(std::string_view newest, std::string_view running) {

@@ -15,9 +15,15 @@
 namespace vaultry {
 namespace {
 
+// A variable set to nothing overrides too: it turns the address off.
 std::string fromEnvironment(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
-    return value && *value ? value : fallback;
+    return value ? value : fallback;
+}
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
@@ -60,6 +66,35 @@ std::optional<std::string> stringItem(plist_t dict, const char* key) {
 
 std::string versionListUrl() { return fromEnvironment("VAULTRY_UPDATE_URL", kDefaultVersionListUrl); }
 std::string productPageUrl() { return fromEnvironment("VAULTRY_PRODUCT_URL", kDefaultProductPageUrl); }
+std::string helpPageUrl() { return fromEnvironment("VAULTRY_HELP_URL", kDefaultHelpPageUrl); }
+
+bool updateCheckOffered() { return !versionListUrl().empty(); }
+
+std::string fileUrl(const std::filesystem::path& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const unsigned char c : path.string()) {
+        if (isUnreserved(c) || c == '/') {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += kHex[c >> 4];
+            url += kHex[c & 0xF];
+        }
+    }
+    return url;
+}
+
+std::optional<std::string> helpAddress(const std::filesystem::path& installedDocs) {
+    if (auto page = helpPageUrl(); !page.empty()) return page;
+    if (installedDocs.empty()) return std::nullopt;
+    std::error_code ec;
+    for (const char* name : {"README.md", "README"}) {
+        const auto readme = installedDocs / name;
+        if (std::filesystem::is_regular_file(readme, ec)) return fileUrl(readme);
+    }
+    return std::nullopt;
+}
 
 Result<VersionList> parseVersionList(std::string_view body) {
     // The maker publishes XML; other forms the property-list reader knows are not accepted here.

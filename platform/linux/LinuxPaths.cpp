@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/Version.h"
+
 namespace vaultry::platform {
 namespace {
 
@@ -64,5 +66,7 @@ std::filesystem::path LinuxPaths::mountTable() const {
     const char* v = std::getenv("VAULTRY_MOUNTINFO");
     return v && *v ? std::filesystem::path(v) : std::filesystem::path("/proc/self/mountinfo");
 }
+
+std::filesystem::path LinuxPaths::installedDocs() const { return kInstalledDocDir; }
 
 }  // namespace vaultry::platform

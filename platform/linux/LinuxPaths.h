@@ -17,6 +17,8 @@ public:
     std::filesystem::path trash() const override { return dataHome() / "Trash"; }
     // /proc/self/mountinfo, or the file named by VAULTRY_MOUNTINFO (tests and containers).
     std::filesystem::path mountTable() const override;
+    // As the build was configured: <prefix>/share/doc/vaultry.
+    std::filesystem::path installedDocs() const override;
 
 private:
     std::filesystem::path userDir(const char* name, const char* fallback) const;

@@ -159,8 +159,9 @@ struct Home {
     TempDir dir;
     Home() {
         setenv("HOME", dir.path().c_str(), 1);
-        for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DESKTOP_DIR", "XDG_DOCUMENTS_DIR",
-                              "XDG_DOWNLOAD_DIR", "VAULTRY_UPDATE_URL", "VAULTRY_PRODUCT_URL"})
+        for (const char* v :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DESKTOP_DIR", "XDG_DOCUMENTS_DIR", "XDG_DOWNLOAD_DIR",
+              "VAULTRY_UPDATE_URL", "VAULTRY_PRODUCT_URL", "VAULTRY_HELP_URL"})
             unsetenv(v);
         fs::create_directories(desktop());
         fs::create_directories(dir / "Documents");

@@ -6,10 +6,12 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <cstdlib>
 #include <filesystem>
@@ -300,6 +302,70 @@ TEST(UpdateWindow, ANewerVersionFillsTheWindow) {
     EXPECT_EQ(p.world.ui.text("whatsnewContentView"), "Faster.\nSafer.");
     p.world.commands.updateNotNow();
     EXPECT_FALSE(window->isVisible());
+}
+
+// The tray menu's entry with this title, or none.
+QAction* menuEntry(Pages& p, const QString& title) {
+    for (QAction* a : p.world.banner.menu()->actions())
+        if (a->text() == title) return a;
+    return nullptr;
+}
+
+// Presses the default button of the next alert and keeps its texts.
+void acceptNextAlert(QString* texts) {
+    QTimer::singleShot(0, [texts] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        *texts = box->text() + "|" + box->informativeText();
+        box->accept();
+    });
+}
+
+TEST(UpdateMenu, ABuildWithoutAVersionListSaysInTheMenuThatThePackageManagerUpdatesIt) {
+    test::Env off("VAULTRY_UPDATE_URL", "");
+    Pages p;
+    EXPECT_EQ(menuEntry(p, "Check for Update…"), nullptr);
+    QAction* entry = menuEntry(p, "Update Check Off: Your Package Manager Updates Vaultry…");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->isEnabled());
+
+    p.app.updateWindowController().hidUpdateWindow();  // as at start-up
+    p.app.updateWindowController().checkServerVersion();
+    EXPECT_FALSE(p.app.updateWindowController().isChecking());
+
+    QString texts;
+    acceptNextAlert(&texts);
+    entry->trigger();
+    EXPECT_EQ(texts.toStdString(),
+              "This build of Vaultry does not check for updates.|Vaultry is updated with the rest of the "
+              "system by its package manager (for example apt).");
+    EXPECT_FALSE(p.app.updateWindowController().isChecking());
+    EXPECT_TRUE(p.world.http.requested.empty());
+    EXPECT_FALSE(p.world.ui.isVisible("UpdateWindow"));
+    EXPECT_FALSE(p.world.ui.isVisible("noUpdateWindow"));
+}
+
+TEST(UpdateMenu, ABuildWithAVersionListOffersTheCheck) {
+    test::Env on("VAULTRY_UPDATE_URL", "http://updates.test/v.plist");
+    Pages p;
+    EXPECT_NE(menuEntry(p, "Check for Update…"), nullptr);
+    EXPECT_EQ(menuEntry(p, "Update Check Off: Your Package Manager Updates Vaultry…"), nullptr);
+}
+
+TEST(HelpMenu, OpensTheHelpPageOrElseTheInstalledReadme) {
+    test::Env help("VAULTRY_HELP_URL", "");
+    Pages p;
+    QAction* entry = menuEntry(p, "Help");
+    ASSERT_NE(entry, nullptr);
+    const auto readme = p.world.paths.installedDocs() / "README.md";
+    test::writeFile(readme, "# Vaultry\n");
+    entry->trigger();
+    ASSERT_EQ(p.world.workspace.urls.size(), 1u);
+    EXPECT_EQ(p.world.workspace.urls[0], "file://" + readme.string());
+
+    help.set("VAULTRY_HELP_URL", "https://help.test/vaultry");
+    entry->trigger();
+    EXPECT_EQ(p.world.workspace.urls.back(), "https://help.test/vaultry");
 }
 
 TEST(DesktopBrowser, KindButtonsChooseTheListAndFoldersOpenInPlace) {

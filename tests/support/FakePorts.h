@@ -166,6 +166,7 @@ public:
     std::filesystem::path configHome() const override { return root_ / ".config"; }
     std::filesystem::path dataHome() const override { return root_ / ".local/share"; }
     std::filesystem::path trash() const override { return dataHome() / "Trash"; }
+    std::filesystem::path installedDocs() const override { return root_ / "usr/share/doc/vaultry"; }
     std::filesystem::path desktopDir;  // the desktop as the user-dirs file names it, when set
 
 private:
