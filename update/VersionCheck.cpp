@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "platform/Version.h"
+#include "trash/TrashItems.h"
 
 namespace vaultry {
 namespace {
@@ -19,11 +20,6 @@ namespace {
 std::string fromEnvironment(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value ? value : fallback;
-}
-
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
@@ -71,18 +67,8 @@ std::string helpPageUrl() { return fromEnvironment("VAULTRY_HELP_URL", kDefaultH
 bool updateCheckOffered() { return !versionListUrl().empty(); }
 
 std::string fileUrl(const std::filesystem::path& path) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (const unsigned char c : path.string()) {
-        if (isUnreserved(c) || c == '/') {
-            url += static_cast<char>(c);
-        } else {
-            url += '%';
-            url += kHex[c >> 4];
-            url += kHex[c & 0xF];
-        }
-    }
-    return url;
+    // The same escaping as a .trashinfo path: every byte but unreserved ASCII and "/".
+    return "file://" + trash::percentEncode(path.string());
 }
 
 std::optional<std::string> helpAddress(const std::filesystem::path& installedDocs) {
