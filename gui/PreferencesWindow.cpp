@@ -95,7 +95,7 @@ PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
     choices->addRow(localized("Lock decrypted items automatically after"), lock);
     auto* onSession = new QCheckBox(localized("Lock when the screen locks or the computer sleeps"));
     wired(onSession, outlet::lockOnSessionLockBtn, &QCheckBox::clicked, &Commands::lockOnSessionLockChanged);
-    choices->addRow(QString(), onSession);
+    choices->addRow(onSession);  // the whole width: its text is longer than the field column
     auto* passes = new QComboBox;
     passes->addItems({localized("The tool's default"), localized("1 pass (fast)")});
     passes->setSizeAdjustPolicy(QComboBox::AdjustToContents);
