@@ -50,11 +50,7 @@ void AppDelegate::ClickAutoTidyDesktop() {
     if (on) prefs_.setLastAutoTidyDate(s_.clock.now());
     prefs_.save();
     // Nothing moves by itself until the user said where tidied items go.
-    if (on && (StorelocationPath().empty() || prefs_.tidyLocationFromVault())) {
-        tidyAfterLocation_ = false;
-        ui_.setHidden(outlet::startTidyView, false);
-        ui_.showWindow(outlet::connectWindow);
-    }
+    if (on && (StorelocationPath().empty() || prefs_.tidyLocationFromVault())) askTidyLocation(false);
 }
 
 void AppDelegate::ChangeTidyTime() {

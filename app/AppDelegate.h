@@ -515,6 +515,8 @@ private:
         removeThreader;
     platform::MainThread::TimerId autoTidyTimer = 0;
     bool tidyAfterLocation_ = false;  // the access window was opened by a tidy, which goes on after it
+    // Shows the access window, which asks where tidied items go.
+    void askTidyLocation(bool thenTidy);
     platform::MainThread::TimerId autoTrashTimer = 0;
     bool isDarkMode = false;
     bool bperfPassW = false;

@@ -101,13 +101,10 @@ void addTidyCommands(CLI::App& app, Context& ctx) {
         std::error_code ec;
         const fs::path folder = fs::absolute(*chosen, ec).lexically_normal();
         if (ec || !fs::is_directory(folder, ec)) return (void)ctx.error("not a folder: " + escaped(*chosen));
-        if (const std::string storage = prefs.storePath().value_or(""); !storage.empty()) {
-            const auto inside =
-                fs::weakly_canonical(folder, ec).lexically_relative(fs::weakly_canonical(storage, ec));
-            if (!inside.empty() && *inside.begin() != "..")
-                return (void)ctx.error("tidied items cannot go into the vault's storage folder " +
-                                       escaped(storage));
-        }
+        if (const std::string storage = prefs.storePath().value_or("");
+            tidy::insideStorage(folder.string(), storage))
+            return (void)ctx.error("tidied items cannot go into the vault's storage folder " +
+                                   escaped(storage));
         auto grant = bookmarks.create(folder.string());
         if (!grant) return (void)ctx.error("cannot keep a grant of " + escaped(folder.string()));
         tidy::moveTidyFolder(current, folder.string());  // what could not move is logged

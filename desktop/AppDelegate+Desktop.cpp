@@ -128,14 +128,17 @@ void AppDelegate::SortAllDataArray() {
         sortNewestFirst(*list);
 }
 
+void AppDelegate::askTidyLocation(bool thenTidy) {
+    tidyAfterLocation_ = thenTidy;
+    ui_.setHidden(outlet::startTidyView, false);
+    ui_.showWindow(outlet::connectWindow);
+}
+
 void AppDelegate::ClickTidyAction() {
     if (tidyRunning_.load() || isBusy()) return;
     if (tidyStorageFolder().empty()) {
-        // Nowhere to tidy to yet: the access window asks where tidied items go; the tidy runs
-        // once a location is chosen.
-        tidyAfterLocation_ = true;
-        ui_.setHidden(outlet::startTidyView, false);
-        ui_.showWindow(outlet::connectWindow);
+        // Nowhere to tidy to yet: the tidy runs once a location is chosen.
+        askTidyLocation(true);
         return;
     }
     const std::string desktop = s_.paths.desktop().string();

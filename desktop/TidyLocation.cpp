@@ -31,6 +31,14 @@ std::string chosenLocation(const Preferences& prefs, platform::Bookmarks& bookma
     return resolved->path;
 }
 
+bool insideStorage(const std::string& folder, const std::string& storage) {
+    if (storage.empty()) return false;
+    std::error_code ec;
+    const auto inside =
+        fs::weakly_canonical(folder, ec).lexically_relative(fs::weakly_canonical(storage, ec));
+    return !inside.empty() && *inside.begin() != "..";
+}
+
 std::string moveTidyFolder(const std::string& from, const std::string& to) {
     const std::string old = storageFolder(from), next = storageFolder(to);
     if (old.empty() || next.empty() || !isRealFolder(old)) return {};

@@ -13,6 +13,10 @@ namespace vaultry::tidy {
 std::string chosenLocation(const Preferences& prefs, platform::Bookmarks& bookmarks,
                            const std::filesystem::path& trash);
 
+// Whether `folder` is the vault's storage folder or lies inside it (links resolved): tidied items
+// never go there.
+bool insideStorage(const std::string& folder, const std::string& storage);
+
 // Moves the tidy folder of `from` into the location `to` with one rename, so that the items, the
 // move log and an undo go along. Nothing happens when `from` has no tidy folder. Empty when done
 // or nothing was there; otherwise what to tell the user: the folder stays where it is when `to`

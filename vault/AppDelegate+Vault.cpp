@@ -539,15 +539,10 @@ void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& cho
     const std::string& folder = chosen->front();
     logLine(folder);
     // Tidied items stay out of the vault's private folder.
-    if (const std::string storage = storageFolder(); !storage.empty()) {
-        std::error_code ec;
-        const auto inside =
-            fs::weakly_canonical(folder, ec).lexically_relative(fs::weakly_canonical(storage, ec));
-        if (!inside.empty() && *inside.begin() != "..") {
-            ui_.runAlert({"Tidied items cannot go into the vault's storage folder.",
-                          "Choose a folder outside " + storage + ".", " Ok ", "", ""});
-            return;
-        }
+    if (const std::string storage = storageFolder(); tidy::insideStorage(folder, storage)) {
+        ui_.runAlert({"Tidied items cannot go into the vault's storage folder.",
+                      "Choose a folder outside " + storage + ".", " Ok ", "", ""});
+        return;
     }
     auto grant = s_.bookmarks.create(folder);
     if (!grant) return;
