@@ -17,7 +17,7 @@ namespace vaultry::qt {
 // The preferences window `preferWindows`: storage folder, password, start-up.
 template <>
 PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
-    auto* bv = bannerWindow(outlet::preferWindows, localized("Vaultry Preferences"), QSize(520, 820),
+    auto* bv = bannerWindow(outlet::preferWindows, localized("Vaultry Preferences"), QSize(520, 860),
                             new PTopWindowView, localized("Preferences"),
                             localized("Storage, password and start-up"), outlet::closedPrefWindowButton,
                             QMargins(24, 18, 24, 22))
