@@ -32,6 +32,12 @@ constexpr KindButton kKindButtons[] = {
     {outlet::tidyOtherBtn, "otherdownbbtn", "othernombbtn", &AppDelegate::getDesktopOtherArray},
 };
 
+std::string joined(const std::vector<std::string>& parts, const std::string& between) {
+    std::string out;
+    for (const auto& part : parts) out += (out.empty() ? "" : between) + part;
+    return out;
+}
+
 void eraseNode(AppDelegate::FileNodes& list, const std::shared_ptr<FBFileNode>& node) {
     list.erase(std::remove(list.begin(), list.end(), node), list.end());
 }
@@ -144,23 +150,46 @@ bool PPopoverviewConterller::tableViewAcceptDrop(long row) {
 }
 
 void PPopoverviewConterller::CopyAction(long selectedRow) {
-    if (auto node = rowAt(selectedRow)) s_.workspace.copyText(node->fullFilePath());
+    if (auto node = rowAt(selectedRow)) copyItems({node});
 }
 
 void PPopoverviewConterller::ClickCopyFileAct(long clickedRow) {
-    if (auto node = rowAt(clickedRow)) s_.workspace.copyFile(node->fullFilePath());
+    if (auto node = rowAt(clickedRow)) copyItems({node});
 }
 
 void PPopoverviewConterller::doubleclickAction(long selectedRow) {
-    if (auto node = rowAt(selectedRow)) s_.workspace.open(node->fullFilePath());
+    if (auto node = rowAt(selectedRow)) openItem(node);
 }
 
 void PPopoverviewConterller::ClickOpenFileAct(long clickedRow) {
-    if (auto node = rowAt(clickedRow)) s_.workspace.open(node->fullFilePath());
+    if (auto node = rowAt(clickedRow)) openItem(node);
 }
 
 void PPopoverviewConterller::ClickShowInFinderAct(long clickedRow) {
-    if (auto node = rowAt(clickedRow)) s_.workspace.reveal(node->fullFilePath());
+    if (auto node = rowAt(clickedRow)) revealItem(node);
+}
+
+void PPopoverviewConterller::ClickRestoreFileAct(long clickedRow) {
+    if (auto node = rowAt(clickedRow)) restoreItems({node});
+}
+
+void PPopoverviewConterller::ClickDeleteFileAct(long clickedRow) {
+    if (auto node = rowAt(clickedRow)) deleteItems({node});
+}
+
+void PPopoverviewConterller::openItem(const std::shared_ptr<FBFileNode>& item) {
+    if (item) s_.workspace.open(item->fullFilePath());
+}
+
+void PPopoverviewConterller::revealItem(const std::shared_ptr<FBFileNode>& item) {
+    if (item) s_.workspace.reveal(item->fullFilePath());
+}
+
+void PPopoverviewConterller::copyItems(const FileNodes& items) {
+    std::vector<std::string> paths;
+    for (const auto& node : items)
+        if (node) paths.push_back(node->fullFilePath());
+    if (!paths.empty()) s_.workspace.copyFiles(paths);
 }
 
 void PPopoverviewConterller::removeRecord(const std::shared_ptr<FBFileNode>& node) {
@@ -174,49 +203,79 @@ void PPopoverviewConterller::removeRecord(const std::shared_ptr<FBFileNode>& nod
     s_.ui.reload(kTidyTable);
 }
 
-void PPopoverviewConterller::ClickRestoreFileAct(long clickedRow) {
-    const auto node = rowAt(clickedRow);
-    if (!node) return;
-    const std::string name = node->fileName();
-    const std::string to = (s_.paths.desktop() / name).string();
-    const tidy::MoveResult moved = tidy::moveItem(node->fullFilePath(), to);
-    switch (moved.error) {
-        case tidy::MoveError::None:
-        case tidy::MoveError::Vanished:  // no longer in the tidy folder: the record goes too
-            if (!moved.ok()) logLine("restore: " + moved.message);
-            removeRecord(node);
-            return;
-        case tidy::MoveError::NameTaken:
-            s_.ui.runAlert({"The Desktop already has an item named \"" + name + "\".",
-                            "Nothing was restored. Rename or move the item on the Desktop, then try again.",
-                            " Ok ", "", ""});
-            return;
-        case tidy::MoveError::Failed:
-        case tidy::MoveError::Cancelled:  // nothing cancels a restore; listed for completeness
-            logLine("restore: " + moved.message);
-            s_.ui.runAlert({"The item could not be moved to the Desktop.", moved.message, " Ok ", "", ""});
-            return;
+void PPopoverviewConterller::restoreItems(const FileNodes& items) {
+    std::vector<std::string> taken, failures;
+    for (const auto& node : items) {
+        if (!node) continue;
+        const std::string name = node->fileName();
+        const tidy::MoveResult moved =
+            tidy::moveItem(node->fullFilePath(), (s_.paths.desktop() / name).string());
+        switch (moved.error) {
+            case tidy::MoveError::None:
+            case tidy::MoveError::Vanished:  // no longer in the tidy folder: the record goes too
+                if (!moved.ok()) logLine("restore: " + moved.message);
+                removeRecord(node);
+                break;
+            case tidy::MoveError::NameTaken:
+                taken.push_back("\"" + name + "\"");
+                break;
+            case tidy::MoveError::Failed:
+            case tidy::MoveError::Cancelled:  // nothing cancels a restore; listed for completeness
+                logLine("restore: " + moved.message);
+                failures.push_back(moved.message);
+                break;
+        }
     }
+    if (!taken.empty()) {
+        const bool one = taken.size() == 1;
+        s_.ui.runAlert({std::string(one ? "The Desktop already has an item named "
+                                        : "The Desktop already has items named ") +
+                            joined(taken, ", ") + ".",
+                        std::string(items.size() == 1 ? "Nothing was restored."
+                                    : one             ? "That item was not restored."
+                                                      : "Those items were not restored.") +
+                            " Rename or move the item on the Desktop, then try again.",
+                        " Ok ", "", ""});
+    }
+    if (!failures.empty())
+        s_.ui.runAlert({items.size() == 1 ? "The item could not be moved to the Desktop."
+                                          : "Some items could not be moved to the Desktop.",
+                        joined(failures, "\n"), " Ok ", "", ""});
 }
 
-void PPopoverviewConterller::ClickDeleteFileAct(long clickedRow) {
-    const auto node = rowAt(clickedRow);
-    if (!node) return;
-    const std::string path = node->fullFilePath();
-    // What is deleted is what the row names: never something reached through a link.
-    if (const auto plain = pathWithoutLinks(path); !plain) {
-        logLine("delete: " + plain.error().message);
-        s_.ui.runAlert({"The item could not be deleted.", plain.error().message, " Ok ", "", ""});
+void PPopoverviewConterller::deleteItems(const FileNodes& items) {
+    FileNodes chosen;
+    for (const auto& node : items)
+        if (node) chosen.push_back(node);
+    if (chosen.empty()) return;
+    const std::string what = chosen.size() == 1 ? "\"" + chosen.front()->fileName() + "\""
+                                                : "these " + std::to_string(chosen.size()) + " items";
+    if (s_.ui.runAlert({"Are you sure you want to delete " + what + "?",
+                        "Deleted items do not go to the Trash and cannot be brought back.", " Delete ",
+                        " Cancel ", ""}) != platform::AlertAnswer::Default)
         return;
+    std::vector<std::string> failures;
+    for (const auto& node : chosen) {
+        const std::string path = node->fullFilePath();
+        // What is deleted is what the row names: never something reached through a link.
+        if (const auto plain = pathWithoutLinks(path); !plain) {
+            logLine("delete: " + plain.error().message);
+            failures.push_back(plain.error().message);
+            continue;
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found) {
+            logLine("delete: " + path + ": " + ec.message());
+            failures.push_back(path + ": " + ec.message());
+            continue;
+        }
+        removeRecord(node);
     }
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-    if (std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found) {
-        logLine("delete: " + path + ": " + ec.message());
-        s_.ui.runAlert({"The item could not be deleted.", ec.message(), " Ok ", "", ""});
-        return;
-    }
-    removeRecord(node);
+    if (!failures.empty())
+        s_.ui.runAlert(
+            {chosen.size() == 1 ? "The item could not be deleted." : "Some items could not be deleted.",
+             joined(failures, "\n"), " Ok ", "", ""});
 }
 
 void PPopoverviewConterller::controlTextDidChange() {

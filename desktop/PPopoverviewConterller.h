@@ -60,18 +60,27 @@ public:
     bool tableViewWriteRowsWithIndexes(const std::vector<long>& rows);
     bool tableViewAcceptDrop(long row);
 
-    // Row commands. row is the table's selected or clicked row (-1 for none); a row outside the
-    // rows does nothing.
-    void CopyAction(long selectedRow);         // the path as text
-    void ClickCopyFileAct(long clickedRow);    // the file itself
-    void doubleclickAction(long selectedRow);  // open with the default application
+    // Row commands: the item commands below for one row. row is the table's selected or
+    // clicked row (-1 for none); a row outside the rows does nothing.
+    void CopyAction(long selectedRow);
+    void ClickCopyFileAct(long clickedRow);
+    void doubleclickAction(long selectedRow);
     void ClickOpenFileAct(long clickedRow);
     void ClickShowInFinderAct(long clickedRow);
-    // Back to the desktop under its name; refused with an alert when the desktop already holds
-    // that name (nothing is overwritten) or the move fails; the record stays then.
     void ClickRestoreFileAct(long clickedRow);
-    // Deleted for good (not to the Trash); the record goes only once the item is gone.
     void ClickDeleteFileAct(long clickedRow);
+
+    // Item commands, for items shown anywhere: the tidy list's rows, or what is selected on the
+    // Desktop page (which may lie inside a tidied folder).
+    void openItem(const std::shared_ptr<FBFileNode>& item);    // with its default application
+    void revealItem(const std::shared_ptr<FBFileNode>& item);  // in the file manager
+    void copyItems(const FileNodes& items);                    // as a file manager copies them
+    // Back to the desktop under their names. A name the desktop already holds is refused (nothing
+    // is overwritten), and so is a failed move; those records stay, and one alert says why.
+    void restoreItems(const FileNodes& items);
+    // Asks first, then deletes for good (not to the Trash); a record goes only once its item is
+    // gone, and one alert names what could not be deleted.
+    void deleteItems(const FileNodes& items);
 
     // The search field changed: an empty text shows the chosen list again, any other text
     // narrows the rows shown on a search thread.

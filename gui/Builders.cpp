@@ -1,10 +1,13 @@
 #include "gui/Builders.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -98,6 +101,34 @@ void titles(QBoxLayout* into, const QString& title, const QString& subtitle) {
 
 void WindowPart::run(Commands::Fn Commands::*command) {
     if (const auto& fn = commands_.*command) fn();
+}
+
+void WindowPart::itemCommands(QAbstractItemView* view, const ItemCommands& c) {
+    const auto action = [this, view](const char* title, Commands::Fn Commands::*command,
+                                     QList<QKeySequence> keys) {
+        auto* a = new QAction(localized(title), view);
+        a->setShortcuts(keys);
+        a->setShortcutContext(Qt::WidgetShortcut);
+        connect(a, &QAction::triggered, this, [this, command] { run(command); });
+        view->addAction(a);
+        return a;
+    };
+    const QList<QKeySequence> copyKeys = QKeySequence::keyBindings(QKeySequence::Copy);
+    QList<QAction*> menu{action("Open", c.open, {Qt::Key_Return, Qt::Key_Enter}),
+                         action("Show in Folder", c.reveal, {}),
+                         action("Copy", c.copy, c.copyKey ? QList<QKeySequence>{} : copyKeys),
+                         action("Restore to Desktop", c.restore, {}),
+                         action("Delete", c.remove, QKeySequence::keyBindings(QKeySequence::Delete))};
+    if (c.copyKey) action("Copy", c.copyKey, copyKeys);
+    // The menu is about the item under the pointer, which a right click has made the selection.
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, view, [view, menu](QPoint at) {
+        if (!view->indexAt(at).isValid()) return;
+        auto* popup = new QMenu(view);
+        popup->setAttribute(Qt::WA_DeleteOnClose);
+        popup->addActions(menu);
+        popup->popup(view->viewport()->mapToGlobal(at));
+    });
 }
 
 void WindowPart::reg(const std::string& name, QObject* object) {

@@ -18,6 +18,8 @@
 #include "gui/Commands.h"
 #include "platform/Outlets.h"
 
+class QAbstractItemView;
+
 namespace vaultry {
 class NotificationCenter;
 }
@@ -142,6 +144,18 @@ protected:
     using Kinds = const char* const (&)[6];
     void kindButtons(QHBoxLayout* row, Kinds outlets, Kinds images, const std::function<SkinButton*()>& make,
                      int iconSide, int side);
+    // The commands on a view's items: its context menu (Open, Show in Folder, Copy, Restore to
+    // Desktop, Delete) and its keys: Enter opens, Delete deletes (asking first), Ctrl+C copies,
+    // through copyKey when given, else through the menu's Copy.
+    struct ItemCommands {
+        Commands::Fn Commands::*open;
+        Commands::Fn Commands::*reveal;
+        Commands::Fn Commands::*copy;
+        Commands::Fn Commands::*restore;
+        Commands::Fn Commands::*remove;
+        Commands::Fn Commands::*copyKey = nullptr;
+    };
+    void itemCommands(QAbstractItemView* view, const ItemCommands& commands);
     // Registers a control and runs a command whenever it sends the signal.
     template <typename Control, typename Signal>
     Control* wired(Control* control, const char* outlet, Signal signal, Commands::Fn Commands::*command) {

@@ -43,10 +43,17 @@ std::vector<std::string> unwiredCommands(const Commands& c) {
     check(c.tidyKindMenu, "tidyKindMenu");
     check(c.tidySearch, "tidySearch");
     check(c.tidyOpen, "tidyOpen");
+    check(c.tidyDoubleClick, "tidyDoubleClick");
     check(c.tidyReveal, "tidyReveal");
     check(c.tidyCopy, "tidyCopy");
+    check(c.tidyCopyKey, "tidyCopyKey");
     check(c.tidyRestore, "tidyRestore");
     check(c.tidyDelete, "tidyDelete");
+    check(c.desktopOpen, "desktopOpen");
+    check(c.desktopReveal, "desktopReveal");
+    check(c.desktopCopy, "desktopCopy");
+    check(c.desktopRestore, "desktopRestore");
+    check(c.desktopDelete, "desktopDelete");
     check(c.trashTimeChanged, "trashTimeChanged");
     check(c.trashSizeMoved, "trashSizeMoved");
     check(c.trashSizeDragged, "trashSizeDragged");

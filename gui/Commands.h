@@ -45,15 +45,24 @@ struct Commands {
     Fn addKeepDomain;             // AddCookieKeepDomain: the domain typed in "cookieKeepField"
     Fn removeKeepDomain;          // RemoveCookieKeepDomain: the domains selected in "cookieKeepList"
     // The popover controller's view: tidy list and trash settings.
-    Fn tidyNow;             // ClickTidyNowAct
-    Fn tidyRefresh;         // freshCurrentDeskTop, then the all list
-    Fn tidyKindMenu;        // SelectItemAction: "thepBtn" changed
-    Fn tidySearch;          // the search field "searchField" changed
-    Fn tidyOpen;            // ClickOpenFileAct (also a double click: doubleclickAction)
-    Fn tidyReveal;          // ClickShowInFinderAct
-    Fn tidyCopy;            // ClickCopyFileAct
-    Fn tidyRestore;         // ClickRestoreFileAct
-    Fn tidyDelete;          // ClickDeleteFileAct
+    Fn tidyNow;          // ClickTidyNowAct
+    Fn tidyRefresh;      // freshCurrentDeskTop, then the all list
+    Fn tidyKindMenu;     // SelectItemAction: "thepBtn" changed
+    Fn tidySearch;       // the search field "searchField" changed
+    Fn tidyOpen;         // ClickOpenFileAct: the row menu's Open, and Enter
+    Fn tidyDoubleClick;  // doubleclickAction
+    Fn tidyReveal;       // ClickShowInFinderAct
+    Fn tidyCopy;         // ClickCopyFileAct: the row menu's Copy
+    Fn tidyCopyKey;      // CopyAction: Ctrl+C
+    Fn tidyRestore;      // ClickRestoreFileAct
+    Fn tidyDelete;       // ClickDeleteFileAct
+    // The Desktop page's item menu and keys, on the items selected in "theBroswerView". Open (and
+    // Enter) does what a double click does: one folder opens in place.
+    Fn desktopOpen;
+    Fn desktopReveal;
+    Fn desktopCopy;
+    Fn desktopRestore;
+    Fn desktopDelete;
     Fn trashTimeChanged;    // ChangeTheTrashTime: "theTimeBtn" changed
     Fn trashSizeMoved;      // TragTheStorageAction: "storageSlider" moved
     Fn trashSizeDragged;    // ShowStorageThreshold: "storageSlider" dragged

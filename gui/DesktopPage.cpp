@@ -55,6 +55,8 @@ DesktopPage::Part(WindowContext& context) : PagePart(context) {
     browser->setUniformItemSizes(false);  // names wrap onto a second line as they need
     browser->setWordWrap(true);
     browser->setProperty("role", "well");
+    itemCommands(browser, {&Commands::desktopOpen, &Commands::desktopReveal, &Commands::desktopCopy,
+                           &Commands::desktopRestore, &Commands::desktopDelete});
     reg(outlet::theBroswerView, browser);
     auto* row = new QHBoxLayout;
     row->setSpacing(14);

@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMimeData>
+#include <QPainter>
 #include <QPixmap>
+#include <QTimer>
 #include <algorithm>
 #include <numeric>
 
@@ -19,6 +21,17 @@ namespace vaultry::qt {
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
 QString q(const std::optional<std::string>& s) { return s ? QString::fromStdString(*s) : QString(); }
+
+// A picture centred on a clear square the size of an icon: it takes an icon's room, so the names
+// under pictures and icons line up.
+QImage onIconSquare(const QImage& picture) {
+    constexpr int kSide = 64;
+    QImage square(kSide, kSide, QImage::Format_ARGB32_Premultiplied);
+    square.fill(Qt::transparent);
+    QPainter painter(&square);
+    painter.drawImage((kSide - picture.width()) / 2, (kSide - picture.height()) / 2, picture);
+    return square;
+}
 }  // namespace
 
 // ---- Icons ------------------------------------------------------------------------------------
@@ -49,10 +62,15 @@ QIcon IconLoader::icon(const platform::ImageRef& image) {
             const QSize full = reader.size();
             QImage picture;
             const auto [w, h] = pictureIconSize(full.width(), full.height());
-            if (w > 0 && h > 0) {  // never decoded at full size
+            const QImage::Format format = reader.imageFormat();
+            if (w > 0 && h > 0 && (format == QImage::Format_Mono || format == QImage::Format_MonoLSB)) {
+                // A scaled read loses a one-bit picture's colours; at a bit a pixel it is small.
+                picture = reader.read().scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            } else if (w > 0 && h > 0) {  // never decoded at full size
                 reader.setScaledSize(QSize(w, h));
                 picture = reader.read();
             }
+            if (!picture.isNull()) picture = onIconSquare(picture);
             QMetaObject::invokeMethod(
                 this,
                 [this, path, picture] {
@@ -241,11 +259,23 @@ bool TidyListModel::dropMimeData(const QMimeData* data, Qt::DropAction action, i
 BrowserModel::BrowserModel(const Items& source, IconLoader& icons, QObject* parent)
     : QAbstractListModel(parent), source_(source), icons_(icons) {
     connect(&icons_, &IconLoader::loaded, this, [this](const QString& path) {
+        bool shown = false;
         for (size_t i = 0; i < items_.size(); ++i)
             if (q(items_[i]->fullFilePath()) == path) {
                 const auto at = index(static_cast<int>(i));
                 emit dataChanged(at, at, {Qt::DecorationRole});
+                shown = true;
             }
+        // A new picture can change the size of its item: the view lays the items out again (once
+        // for the pictures that arrive together), or it would leave the name drawn where the old
+        // layout had put it as well.
+        if (!shown || relayoutPending_) return;
+        relayoutPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            relayoutPending_ = false;
+            emit layoutAboutToBeChanged();
+            emit layoutChanged();
+        });
     });
 }
 

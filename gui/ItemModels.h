@@ -112,6 +112,7 @@ private:
     const Items& source_;
     Items items_;
     IconLoader& icons_;
+    bool relayoutPending_ = false;
 };
 
 }  // namespace vaultry::qt

@@ -66,17 +66,9 @@ PopoverContent::Part(WindowContext& context) : PagePart(context) {
     list->setShowGrid(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setDragDropMode(QAbstractItemView::InternalMove);
-    list->setContextMenuPolicy(Qt::ActionsContextMenu);
-    for (const auto& [title, command] : {std::pair{"Open", &Commands::tidyOpen},
-                                         {"Show in Folder", &Commands::tidyReveal},
-                                         {"Copy", &Commands::tidyCopy},
-                                         {"Restore to Desktop", &Commands::tidyRestore},
-                                         {"Delete", &Commands::tidyDelete}}) {
-        auto* a = new QAction(localized(title), list);
-        connect(a, &QAction::triggered, this, [this, command = command] { run(command); });
-        list->addAction(a);
-    }
-    connect(list, &QAbstractItemView::doubleClicked, this, [this] { run(&Commands::tidyOpen); });
+    itemCommands(list, {&Commands::tidyOpen, &Commands::tidyReveal, &Commands::tidyCopy,
+                        &Commands::tidyRestore, &Commands::tidyDelete, &Commands::tidyCopyKey});
+    connect(list, &QAbstractItemView::doubleClicked, this, [this] { run(&Commands::tidyDoubleClick); });
     reg(outlet::tidyTableView, list);
     tv->addWidget(list, 1);
     auto* tidyRow = new QHBoxLayout;

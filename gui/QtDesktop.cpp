@@ -43,12 +43,19 @@ bool QtWorkspace::open(const std::string& path) {
 
 bool QtWorkspace::openUrl(const std::string& url) { return QDesktopServices::openUrl(QUrl(q(url))); }
 
-void QtWorkspace::copyText(const std::string& text) { QApplication::clipboard()->setText(q(text)); }
-
-void QtWorkspace::copyFile(const std::string& path) {
+void QtWorkspace::copyFiles(const std::vector<std::string>& paths) {
+    QList<QUrl> urls;
+    QStringList texts;
+    QByteArray gnome = "copy";  // what GNOME's file managers paste from
+    for (const auto& path : paths) {
+        urls << QUrl::fromLocalFile(q(path));
+        texts << q(path);
+        gnome += "\n" + urls.back().toEncoded();
+    }
     auto* mime = new QMimeData;
-    mime->setUrls({QUrl::fromLocalFile(q(path))});
-    mime->setText(q(path));
+    mime->setUrls(urls);
+    mime->setText(texts.join('\n'));
+    mime->setData("x-special/gnome-copied-files", gnome);
     QApplication::clipboard()->setMimeData(mime);
 }
 

@@ -17,8 +17,7 @@ public:
     bool reveal(const std::string& path) override;
     bool open(const std::string& path) override;
     bool openUrl(const std::string& url) override;
-    void copyText(const std::string& text) override;
-    void copyFile(const std::string& path) override;
+    void copyFiles(const std::vector<std::string>& paths) override;
 };
 
 // The file URI FileManager1.ShowItems expects: every byte outside the unreserved set

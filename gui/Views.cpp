@@ -65,6 +65,25 @@ void showDetails(QLabel* details, BrowserModel* model, QListView* view) {
     details->setText(html);
 }
 
+// The Desktop page's selected items with their rows, top to bottom.
+std::vector<std::pair<std::size_t, std::shared_ptr<FBFileNode>>> selectedBrowserItems(QtUi& ui) {
+    std::vector<std::pair<std::size_t, std::shared_ptr<FBFileNode>>> out;
+    auto* view = ui.widget<QListView>(outlet::theBroswerView);
+    auto* model = view ? qobject_cast<BrowserModel*>(view->model()) : nullptr;
+    if (!model || !view->selectionModel()) return out;
+    auto rows = view->selectionModel()->selectedIndexes();
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.row() < b.row(); });
+    for (const auto& index : rows)
+        if (auto item = model->itemAt(index.row())) out.emplace_back(std::size_t(index.row()), item);
+    return out;
+}
+
+FileNodes itemsOf(const std::vector<std::pair<std::size_t, std::shared_ptr<FBFileNode>>>& chosen) {
+    FileNodes out;
+    for (const auto& [at, item] : chosen) out.push_back(item);
+    return out;
+}
+
 // The cookie table's record at a row of the view.
 std::shared_ptr<PRCookFileNode> cookieAt(const QTableView& table, int row) {
     const auto* model = qobject_cast<const CookieTableModel*>(table.model());
@@ -294,10 +313,26 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.tidyKindMenu = [&pop] { pop.SelectItemAction(); };
     c.tidySearch = [&pop] { pop.controlTextDidChange(); };
     c.tidyOpen = [&pop, row] { pop.ClickOpenFileAct(row()); };
+    c.tidyDoubleClick = [&pop, row] { pop.doubleclickAction(row()); };
     c.tidyReveal = [&pop, row] { pop.ClickShowInFinderAct(row()); };
     c.tidyCopy = [&pop, row] { pop.ClickCopyFileAct(row()); };
+    c.tidyCopyKey = [&pop, row] { pop.CopyAction(row()); };
     c.tidyRestore = [&pop, row] { pop.ClickRestoreFileAct(row()); };
     c.tidyDelete = [&pop, row] { pop.ClickDeleteFileAct(row()); };
+    // The Desktop page: its selected items, through the tidy list's item commands.
+    const auto selected = [&ui] { return selectedBrowserItems(ui); };
+    c.desktopOpen = [&d, &pop, selected] {
+        const auto chosen = selected();
+        if (chosen.size() == 1) return d.imageBrowserCellWasDoubleClicked(chosen.front().first);
+        for (const auto& [at, item] : chosen) pop.openItem(item);
+    };
+    c.desktopReveal = [&pop, selected] {
+        // They share a folder: showing the first shows it.
+        if (const auto chosen = selected(); !chosen.empty()) pop.revealItem(chosen.front().second);
+    };
+    c.desktopCopy = [&pop, selected] { pop.copyItems(itemsOf(selected())); };
+    c.desktopRestore = [&pop, selected] { pop.restoreItems(itemsOf(selected())); };
+    c.desktopDelete = [&pop, selected] { pop.deleteItems(itemsOf(selected())); };
     // The popover: trash settings.
     c.trashTimeChanged = [&pop] { pop.ChangeTheTrashTime(); };
     c.trashSizeMoved = [&pop] { pop.TragTheStorageAction(); };

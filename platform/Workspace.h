@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace vaultry::platform {
 
@@ -10,8 +11,8 @@ public:
     virtual bool reveal(const std::string& path) = 0;  // select the item in the file browser
     virtual bool open(const std::string& path) = 0;    // with its default application
     virtual bool openUrl(const std::string& url) = 0;
-    virtual void copyText(const std::string& text) = 0;  // clipboard
-    virtual void copyFile(const std::string& path) = 0;  // clipboard, as a file
+    // Onto the clipboard as files, for a file manager to paste; a text editor pastes the paths.
+    virtual void copyFiles(const std::vector<std::string>& paths) = 0;
 };
 
 }  // namespace vaultry::platform

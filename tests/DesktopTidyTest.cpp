@@ -435,8 +435,8 @@ TEST(TidyList, RowCommandsActOnlyOnARealRow) {
         t.pop.ClickRestoreFileAct(row);
         t.pop.ClickDeleteFileAct(row);
     }
-    EXPECT_TRUE(t.w.workspace.copiedTexts.empty() && t.w.workspace.copiedFiles.empty() &&
-                t.w.workspace.opened.empty() && t.w.workspace.revealed.empty());
+    EXPECT_TRUE(t.w.workspace.copied.empty() && t.w.workspace.opened.empty() &&
+                t.w.workspace.revealed.empty() && t.w.ui.alerts.empty());
     EXPECT_EQ(t.pop.tableArray.size(), 5u);
     const std::string r1 = (t.folder / "r1.jpg").string();
     t.pop.CopyAction(1);
@@ -444,8 +444,7 @@ TEST(TidyList, RowCommandsActOnlyOnARealRow) {
     t.pop.doubleclickAction(1);
     t.pop.ClickOpenFileAct(1);
     t.pop.ClickShowInFinderAct(1);
-    EXPECT_EQ(t.w.workspace.copiedTexts, std::vector<std::string>{r1});
-    EXPECT_EQ(t.w.workspace.copiedFiles, std::vector<std::string>{r1});
+    EXPECT_EQ(t.w.workspace.copied, (std::vector<std::vector<std::string>>{{r1}, {r1}}));
     EXPECT_EQ(t.w.workspace.opened, (std::vector<std::string>{r1, r1}));
     EXPECT_EQ(t.w.workspace.revealed, std::vector<std::string>{r1});
 }
@@ -467,7 +466,14 @@ TEST(TidyList, RestoreNeverOverwritesAndDeleteRemovesForGood) {
     EXPECT_TRUE(t.app.getDesktopPicArray().empty());
     EXPECT_EQ(t.app.getDesktopAllArray().size(), 4u);
 
+    // Deleting asks first; a No keeps the item.
+    t.w.ui.alertAnswers = {platform::AlertAnswer::Alternate};
     t.pop.ClickDeleteFileAct(1);  // r2.zip
+    ASSERT_EQ(t.w.ui.alerts.size(), 2u);
+    EXPECT_EQ(t.w.ui.alerts[1].message, "Are you sure you want to delete \"r2.zip\"?");
+    EXPECT_EQ(t.w.ui.alerts[1].defaultTitle, " Delete ");
+    EXPECT_TRUE(fs::exists(t.folder / "r2.zip"));
+    t.pop.ClickDeleteFileAct(1);
     EXPECT_FALSE(fs::exists(t.folder / "r2.zip"));
     EXPECT_FALSE(fs::exists(t.desktop / "r2.zip"));
     EXPECT_TRUE(t.app.getDesktopArchArray().empty());
@@ -475,7 +481,7 @@ TEST(TidyList, RestoreNeverOverwritesAndDeleteRemovesForGood) {
     t.w.ui.setText("searchField", "");
     t.pop.controlTextDidChange();
     EXPECT_EQ(names(t.pop.tableArray), (std::vector<std::string>{"r0.txt", "r3.txt", "r4.bin"}));
-    EXPECT_EQ(t.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(t.w.ui.alerts.size(), 3u);
 }
 
 TEST(DesktopBrowser, FoldersOpenInPlaceAndBackReturns) {

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
@@ -206,6 +207,24 @@ TEST(TidyList, SearchNarrowsTheListAndAnEmptyFieldRestoresIt) {
     EXPECT_EQ(model->rowCount(), 4);  // an empty field shows the whole list at once
 }
 
+TEST(TidyList, ADoubleClickOpensTheRowAndCtrlCCopiesIt) {
+    Pages p;
+    auto& pop = p.app.popoverController();
+    const auto one = p.file("one.txt"), two = p.file("two.txt");
+    pop.SetTableControllerArray({one, two});
+    p.world.ui.reload(PPopoverviewConterller::kTidyTable);
+    auto* list = p.world.ui.widget<QTableView>("tidyTableView");
+    list->setCurrentIndex(p.views.tidy->index(1, 0));
+    emit list->doubleClicked(p.views.tidy->index(1, 0));
+    EXPECT_EQ(p.world.workspace.opened, std::vector<std::string>{two->fullFilePath()});
+    QAction* copy = nullptr;
+    for (auto* a : list->actions())
+        if (a->shortcuts().contains(QKeySequence(QKeySequence::Copy))) copy = a;
+    ASSERT_NE(copy, nullptr);
+    copy->trigger();
+    EXPECT_EQ(p.world.workspace.copied, std::vector<std::vector<std::string>>{{two->fullFilePath()}});
+}
+
 TEST(TidyList, DraggingRowZeroOntoRowThreeMovesIt) {
     Pages p;
     auto& pop = p.app.popoverController();
@@ -317,7 +336,7 @@ void acceptNextAlert(QString* texts) {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         *texts = box->text() + "|" + box->informativeText();
-        box->accept();
+        box->defaultButton()->click();
     });
 }
 
@@ -429,12 +448,148 @@ TEST(Icons, PicturesAreDecodedSmallOffTheMainThreadAndCached) {
     icons.waitForDone();
     EXPECT_EQ(icons.decodedCount(), 2);
     EXPECT_EQ(loaded.size(), 2);
-    const QSize size = icons.icon(ref).availableSizes().value(0);
-    EXPECT_EQ(size, QSize(64, 36));
+    // Drawn 64 by 36, in the middle of an icon's square.
+    const QImage shown = icons.icon(ref).pixmap(64, 64).toImage();
+    EXPECT_EQ(icons.icon(ref).availableSizes().value(0), QSize(64, 64));
+    EXPECT_EQ(qAlpha(shown.pixel(32, 10)), 0);
+    EXPECT_EQ(QColor(shown.pixel(32, 32)), QColor(Qt::darkCyan));
     icons.icon(ref);
     icons.waitForDone();
     EXPECT_EQ(icons.decodedCount(), 2);  // cached
     EXPECT_FALSE(icons.icon(platform::ImageRef::file((dir.path() / "broken.png").string())).isNull());
+
+    // A one-bit picture keeps its colours.
+    QImage mono(200, 200, QImage::Format_Mono);
+    mono.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+    mono.fill(0);
+    const fs::path red = dir.path() / "red.png";
+    ASSERT_TRUE(mono.save(QString::fromStdString(red.string())));
+    const auto redRef = platform::ImageRef::file(red.string());
+    icons.icon(redRef);
+    icons.waitForDone();
+    EXPECT_EQ(QColor(icons.icon(redRef).pixmap(64, 64).toImage().pixel(32, 32)), QColor(Qt::red));
+}
+
+// The Desktop page as the user meets it: the main window shown on it, its items in the browser.
+struct DesktopPageShown : Pages {
+    QListView* browser = world.ui.widget<QListView>("theBroswerView");
+    fs::path desktop = world.paths.desktop();
+    DesktopPageShown() {
+        world.windows.showPage(AppWindows::Page::Desktop);
+        QWidget* main = world.windows.mainWindow();
+        main->show();
+        main->activateWindow();  // keys reach the focused view of the active window
+        EXPECT_TRUE(QTest::qWaitForWindowActive(main));
+        fs::create_directories(desktop);
+    }
+    ~DesktopPageShown() { world.windows.mainWindow()->hide(); }
+    void show(const FileNodes& nodes) {
+        for (const auto& n : nodes) app.addDesktopNode(n);
+        press(notify::FBLeftButtonMouseDown, "currentDesktopBtn");
+    }
+    int rowOf(const std::string& name) {
+        for (int r = 0; r < views.browser->rowCount(); ++r)
+            if (cell(views.browser, r).toStdString() == name) return r;
+        ADD_FAILURE() << name << " is not shown";
+        return -1;
+    }
+    void select(std::initializer_list<const char*> items) {
+        browser->clearSelection();
+        for (const char* name : items)
+            browser->selectionModel()->select(views.browser->index(rowOf(name)), QItemSelectionModel::Select);
+        browser->window()->activateWindow();  // again, after an alert
+        EXPECT_TRUE(QTest::qWaitForWindowActive(browser->window()));
+        browser->setFocus();
+    }
+    std::vector<std::string> shown() {
+        std::vector<std::string> out;
+        for (int r = 0; r < views.browser->rowCount(); ++r)
+            out.push_back(cell(views.browser, r).toStdString());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    QPoint centre(const char* name) {
+        return browser->visualRect(views.browser->index(rowOf(name))).center();
+    }
+};
+
+TEST(DesktopPage, TheItemMenuAndKeysActOnTheSelectedItems) {
+    DesktopPageShown p;
+    const auto a = p.file("a.txt"), b = p.file("b.txt"), c = p.file("c.txt");
+    fs::create_directories(p.home / "items/box");
+    std::ofstream(p.home / "items/box/inner.txt") << "x";
+    p.show({a, b, c, makeFileNode((p.home / "items/box").string())});
+    ASSERT_EQ(p.views.browser->rowCount(), 4);
+
+    // A right click on an item makes it the selection and offers the tidy list's commands.
+    QTest::mouseClick(p.browser->viewport(), Qt::RightButton, {}, p.centre("b.txt"));
+    emit p.browser->customContextMenuRequested(p.centre("b.txt"));
+    auto* menu = p.browser->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(p.texts(*menu),
+              (std::vector<std::string>{"Open", "Show in Folder", "Copy", "Restore to Desktop", "Delete"}));
+    p.action(*menu, "Show in Folder")->trigger();
+    EXPECT_EQ(p.world.workspace.revealed, std::vector<std::string>{b->fullFilePath()});
+    p.action(*menu, "Open")->trigger();
+    EXPECT_EQ(p.world.workspace.opened, std::vector<std::string>{b->fullFilePath()});
+    menu->close();
+
+    // Ctrl+C copies the selection; Enter opens each item of it.
+    p.select({"a.txt", "c.txt"});
+    QTest::keyClick(p.browser, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(p.world.workspace.copied,
+              (std::vector<std::vector<std::string>>{{a->fullFilePath(), c->fullFilePath()}}));
+    QTest::keyClick(p.browser, Qt::Key_Return);
+    EXPECT_EQ(p.world.workspace.opened.size(), 3u);
+
+    // Delete asks, then deletes for good.
+    QString asked;
+    acceptNextAlert(&asked);
+    QTest::keyClick(p.browser, Qt::Key_Delete);
+    EXPECT_TRUE(asked.startsWith("Are you sure you want to delete these 2 items?")) << asked.toStdString();
+    EXPECT_FALSE(fs::exists(a->fullFilePath()) || fs::exists(c->fullFilePath()));
+    EXPECT_EQ(p.shown(), (std::vector<std::string>{"b.txt", "box"}));
+    EXPECT_EQ(names(p.app.getDesktopAllArray()).size(), 2u);
+
+    // Restore to Desktop moves the item back and out of the lists.
+    p.select({"b.txt"});
+    p.world.commands.desktopRestore();
+    EXPECT_TRUE(fs::exists(p.desktop / "b.txt"));
+    EXPECT_EQ(p.shown(), std::vector<std::string>{"box"});
+
+    // Enter on a folder opens it in place, as a double click does.
+    p.select({"box"});
+    QTest::keyClick(p.browser, Qt::Key_Enter);
+    EXPECT_EQ(p.shown(), std::vector<std::string>{"inner.txt"});
+}
+
+TEST(DesktopPage, PicturesArrivingLaterLeaveNoOldLayoutBehind) {
+    DesktopPageShown p;
+    FileNodes nodes;
+    for (const char* name : {"wide.png", "tall.png", "note.txt"}) {
+        const fs::path path = p.home / "items" / name;
+        fs::create_directories(path.parent_path());
+        if (fs::path(name).extension() == ".png") {
+            QImage image(name[0] == 'w' ? QSize(640, 200) : QSize(100, 400), QImage::Format_RGB32);
+            image.fill(Qt::darkGreen);
+            ASSERT_TRUE(image.save(QString::fromStdString(path.string())));
+        } else {
+            std::ofstream(path) << name;
+        }
+        nodes.push_back(makeFileNode(path.string()));
+    }
+    p.show(nodes);
+    QTest::qWait(20);  // the first paint, with the icons of the kinds
+    p.views.icons->waitForDone();
+    QTest::qWait(20);
+    // Where the view draws each item is where a fresh layout puts it.
+    std::vector<QRect> drawn;
+    for (int r = 0; r < p.views.browser->rowCount(); ++r)
+        drawn.push_back(p.browser->visualRect(p.views.browser->index(r)));
+    p.browser->doItemsLayout();
+    for (int r = 0; r < p.views.browser->rowCount(); ++r)
+        EXPECT_EQ(drawn[std::size_t(r)], p.browser->visualRect(p.views.browser->index(r)))
+            << p.cell(p.views.browser, r).toStdString();
 }
 
 TEST(CookiePage, TheProfileDropDownsListEveryProfileAndAPlainClickReadsTheDefault) {

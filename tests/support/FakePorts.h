@@ -175,12 +175,12 @@ private:
 
 class FakeWorkspace : public platform::Workspace {
 public:
-    std::vector<std::string> revealed, opened, urls, copiedTexts, copiedFiles;
+    std::vector<std::string> revealed, opened, urls;
+    std::vector<std::vector<std::string>> copied;  // each copy's paths
     bool reveal(const std::string& p) override { return revealed.push_back(p), true; }
     bool open(const std::string& p) override { return opened.push_back(p), true; }
     bool openUrl(const std::string& u) override { return urls.push_back(u), true; }
-    void copyText(const std::string& t) override { copiedTexts.push_back(t); }
-    void copyFile(const std::string& p) override { copiedFiles.push_back(p); }
+    void copyFiles(const std::vector<std::string>& p) override { copied.push_back(p); }
 };
 
 class FakeHiddenFlag : public platform::HiddenFlag {
