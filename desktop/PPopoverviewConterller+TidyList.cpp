@@ -234,7 +234,8 @@ void PPopoverviewConterller::restoreItems(const FileNodes& items) {
                         std::string(items.size() == 1 ? "Nothing was restored."
                                     : one             ? "That item was not restored."
                                                       : "Those items were not restored.") +
-                            " Rename or move the item on the Desktop, then try again.",
+                            (one ? " Rename or move the item" : " Rename or move the items") +
+                            " on the Desktop, then try again.",
                         " Ok ", "", ""});
     }
     if (!failures.empty())
