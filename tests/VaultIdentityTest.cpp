@@ -38,11 +38,21 @@ struct CliVault {
     test::CliRun run(std::vector<std::string> args, const std::string& input = "pw\n") {
         return test::runCli(home, std::move(args), input);
     }
+    // These tests also read archives without their manifest. A file archive then fits a second key
+    // derivation about once in 128 salts, which Vaultry rightly refuses to guess; such an archive
+    // is made again, with a new salt.
     std::string encrypt(const std::string& name, const std::string& text) {
-        writeFile(docs / name, text);
-        const auto r = run({"vault", "encrypt", "--yes", "--password-stdin", (docs / name).string()});
-        EXPECT_EQ(r.code, 0) << r.err;
-        return (docs / name).string() + ".enc";
+        const std::string record = (docs / name).string() + ".enc";
+        for (int tries = 0; tries < 20; ++tries) {
+            writeFile(docs / name, text);
+            const auto r = run({"vault", "encrypt", "--yes", "--password-stdin", (docs / name).string()});
+            EXPECT_EQ(r.code, 0) << r.err;
+            const auto fits =
+                vault::derivationsThatOpen(storage / (name + ".enc"), vault::ArchiveKind::File, "pw");
+            if (!fits || fits->size() == 1) break;
+            EXPECT_EQ(run({"vault", "remove", "--yes", "--password-stdin", record}).code, 0);
+        }
+        return record;
     }
     void forget(std::initializer_list<const char*> keys) {
         SettingsStore s(settingsFile);
