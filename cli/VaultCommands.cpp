@@ -591,10 +591,15 @@ void settleRekey(Context& ctx) {
         return static_cast<bool>(ctx.settings().changeArray(key::VaultryDecryptedDataArray,
                                                             {{SettingsStore::ArrayChange::Add, record}}));
     };
+    const auto removeDecrypted = [&ctx](const std::string& record) {
+        return static_cast<bool>(ctx.settings().changeArray(key::VaultryDecryptedDataArray,
+                                                            {{SettingsStore::ArrayChange::Remove, record}}));
+    };
     const auto withdraw = [&ctx](const std::string& record) {
         return saveRecordChanges(ctx, recordChanges(record, std::nullopt));
     };
-    for (const auto& report : vault::settleIntents(*storage, records(ctx), decrypted, addDecrypted, withdraw))
+    for (const auto& report :
+         vault::settleIntents(*storage, records(ctx), decrypted, addDecrypted, removeDecrypted, withdraw))
         std::cerr << "vaultry-cli: warning: " << report << '\n';
     vault::settleInterruptedChanges(*storage, [&ctx](const std::string& verifier) {
         ctx.settings().set(key::VaultryPassword, verifier);

@@ -64,10 +64,14 @@ std::optional<password::PassPhrase> askPassPhrase(Context& ctx) {
 
 // Takes the records out of the list as the settings file holds it now: what another process added
 // meanwhile stays.
-void saveRemovals(Context& ctx, const char* key, const Strings& removed) {
+bool saveRemovals(Context& ctx, const char* key, const Strings& removed) {
     std::vector<SettingsStore::ArrayChange> changes;
     for (const auto& r : removed) changes.push_back({SettingsStore::ArrayChange::Remove, r});
-    if (auto st = ctx.settings().changeArray(key, changes); !st) ctx.error(st.error().message);
+    if (auto st = ctx.settings().changeArray(key, changes); !st) {
+        ctx.error(st.error().message);
+        return false;
+    }
+    return true;
 }
 
 std::string kindName(const std::string& record) {
@@ -141,14 +145,16 @@ void lockRecords(Context& ctx, const Options& o) {
         if (!pass) return;
     }
     Strings lockedNow;
+    std::vector<vault::Temporary> unlisting;  // held until the list no longer names the records
     for (const auto& record : chosen) {
         std::optional<fs::path> leftover;
         std::optional<Result<vault::Locked>> result;
+        vault::Temporary note;
         {
             ProgressLine line(ctx);  // cleared before anything else is printed
             result = vault::lockCopy(storage, record,
                                      pass ? std::optional<std::string_view>(pass->view()) : std::nullopt,
-                                     manifest, &leftover, line.progress());
+                                     manifest, note, &leftover, line.progress());
         }
         auto& locked = *result;
         if (!locked && locked.error().cancelled) {
@@ -167,9 +173,11 @@ void lockRecords(Context& ctx, const Options& o) {
                       << " could not be deleted completely; it is deleted again at the next start\n";
         std::erase(decrypted, record);
         lockedNow.push_back(record);
+        unlisting.push_back(std::move(note));
         ctx.info() << "locked\t" << escaped(record) << '\n';
     }
-    saveRemovals(ctx, key::VaultryDecryptedDataArray, lockedNow);
+    if (!saveRemovals(ctx, key::VaultryDecryptedDataArray, lockedNow))
+        for (auto& note : unlisting) note.keepForSweep();  // the next start unlists them
     if (!storage.empty())
         if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
 }

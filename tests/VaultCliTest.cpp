@@ -12,6 +12,7 @@
 #include "app/SettingsStore.h"
 #include "vault/Archive.h"
 #include "vault/Rekey.h"
+#include "vault/VaultList.h"
 
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
@@ -248,6 +249,46 @@ namespace {
 // Killed at many moments while locking and removing, every item stays whole somewhere: an edited
 // copy either in its place or saved in its archive, and a removed item's plaintext in its place
 // before its archive is gone.
+// A lock killed after a copy went and before the list was saved left the item listed as unlocked
+// with no copy anywhere. Its note in the journal lets the next start finish it: the record leaves
+// the list when its copy is gone, and stays when the copy was put back. The notes are let go here as
+// a dead run's are.
+TEST(VaultCli, ALockKilledBeforeItsListWasSavedIsFinishedByTheNextStart) {
+    Cli c;
+    const fs::path storage = c.home / "safe/vaultry.data";
+    fs::create_directories(c.home / "safe");
+    ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    const fs::path gone = c.home / "docs/.profile", kept = c.home / "docs/kept.txt";
+    test::writeFile(gone, "gone");
+    test::writeFile(kept, "kept");
+    const std::string goneRecord = gone.string() + ".enc", keptRecord = kept.string() + ".enc";
+    ASSERT_EQ(
+        c.run({"vault", "encrypt", "--yes", "--password-stdin", gone.string(), kept.string()}, "pw\n").code,
+        0);
+    ASSERT_EQ(c.run({"vault", "decrypt", "--password-stdin", goneRecord, keptRecord}, "pw\n").code, 0);
+
+    vault::CopyManifest manifest = vault::CopyManifest::load(storage);
+    vault::Temporary removed;
+    ASSERT_TRUE(vault::lockCopy(storage.string(), goneRecord, "pw", manifest, removed));
+    removed.keepForSweep();
+    ASSERT_FALSE(fs::exists(gone));
+    auto cutShort = vault::Temporary::reserve(storage, vault::TempKind::Locking, kept, keptRecord);
+    ASSERT_TRUE(cutShort);
+    cutShort->keepForSweep();
+
+    EXPECT_EQ(c.run({"vault", "list"}).out,
+              "file\tlocked\t" + goneRecord + "\nfile\tunlocked\t" + keptRecord + "\n");
+    EXPECT_FALSE(vault::CopyManifest::load(storage).find(goneRecord));
+    EXPECT_EQ(test::readFile(kept), "kept");
+    auto r = c.run({"vault", "decrypt", "--password-stdin", goneRecord}, "pw\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::readFile(gone), "gone");
+    r = c.run({"vault", "lock", "--all", "--yes", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(gone) || fs::exists(kept));
+}
+
 TEST(VaultCli, KilledWhileLockingOrRemovingNothingIsLost) {
     Cli c;
     const fs::path storage = c.home / "safe/vaultry.data";

@@ -170,7 +170,8 @@ TEST(VaultSafety, FilesOfAnotherOwnerStopALockBeforeAnythingGoes) {
     if (pid == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
         vault::CopyManifest m = vault::CopyManifest::load(storage);
-        ::_exit(vault::lockCopy(storage.string(), record, std::nullopt, m) ? 0 : 1);
+        vault::Temporary unlisting;
+        ::_exit(vault::lockCopy(storage.string(), record, std::nullopt, m, unlisting) ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);

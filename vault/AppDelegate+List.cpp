@@ -141,8 +141,10 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
     std::optional<std::filesystem::path> leftover;
     Progress progress;
     std::optional<Result<vault::Locked>> result;
-    runLongWork("Locking", progress,
-                [&] { result = vault::lockCopy(storage, record, pass, manifest, &leftover, progress); });
+    vault::Temporary unlisting;  // held until the list no longer names the record
+    runLongWork("Locking", progress, [&] {
+        result = vault::lockCopy(storage, record, pass, manifest, unlisting, &leftover, progress);
+    });
     auto& locked = *result;
     if (!locked && locked.error().cancelled) {
         lastWorkCancelled_ = true;
@@ -160,7 +162,7 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
                       leftover->string() + " is out of sight and is deleted again when Vaultry starts next.",
                       " Ok ", "", ""});
     unmarkDecrypted(record);
-    saveDecrypted();
+    if (!saveDecrypted()) unlisting.keepForSweep();  // the next start unlists it
     if (manifest.size() != before)
         if (auto st = manifest.save(storage); !st) logLine(st.error().message);
     return true;

@@ -63,6 +63,10 @@ void AppDelegate::loadVaultLists() {
                 return saveDecrypted();
             },
             [this](const std::string& record) {
+                unmarkDecrypted(record);
+                return saveDecrypted();
+            },
+            [this](const std::string& record) {
                 removeVaultRecord(record, true);
                 return saveRecords();
             });

@@ -41,13 +41,15 @@ const char* kindName(TempKind kind) {
             return "archive";
         case TempKind::Copy:
             return "copy";
+        case TempKind::Locking:
+            return "locking";
     }
     return "";
 }
 
 std::optional<TempKind> kindNamed(std::string_view name) {
-    for (const auto k :
-         {TempKind::File, TempKind::Folder, TempKind::Aside, TempKind::Archive, TempKind::Copy})
+    for (const auto k : {TempKind::File, TempKind::Folder, TempKind::Aside, TempKind::Archive, TempKind::Copy,
+                         TempKind::Locking})
         if (name == kindName(k)) return k;
     return std::nullopt;
 }
@@ -468,6 +470,7 @@ bool finishEncryption(const fs::path& storage, const detail::Entry& e, bool same
 std::vector<std::string> settleIntents(const fs::path& storage, const std::vector<std::string>& records,
                                        const std::vector<std::string>& decrypted,
                                        const std::function<bool(const std::string&)>& addDecrypted,
+                                       const std::function<bool(const std::string&)>& removeDecrypted,
                                        const std::function<bool(const std::string&)>& withdraw) {
     std::vector<std::string> reports;
     const auto has = [](const std::vector<std::string>& list, const std::string& s) {
@@ -486,6 +489,19 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
             // left the vault since.
             if (e.recorded || !same) return true;
             return deleteCutShortArchive(storage, e);
+        }
+        if (e.kind == TempKind::Locking) {
+            // A lock cut short. Its copy in place (the sweep puts back a copy set aside for its
+            // check), the item stays unlocked; its copy gone, the item is locked, as its archive
+            // holds it, and its record leaves the decrypted list.
+            if (now || !has(decrypted, e.record)) return true;
+            if (!removeDecrypted(e.record)) return false;
+            CopyManifest manifest = CopyManifest::load(storage);
+            if (manifest.find(e.record)) {
+                manifest.erase(e.record);
+                if (auto st = manifest.save(storage); !st) logLine(st.error().message);
+            }
+            return true;
         }
         if (e.kind != TempKind::Copy) return false;  // the sweep's
         if (!now || (e.made && !same)) return true;  // no copy of ours stands there

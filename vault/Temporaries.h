@@ -28,6 +28,7 @@ enum class TempKind {
     Aside,    // a folder holding an item set aside: put back, or deleted once it was to go
     Archive,  // an archive not yet recorded: deleted unless its record is in the vault
     Copy,     // a decrypted copy not yet listed: listed when it is what was unpacked, else reported
+    Locking,  // a decrypted copy a lock removes: once it is gone, its record is unlisted
 };
 
 // The object at a path as the system knows it: its device, inode, type (f, d, l, o) and, for
@@ -106,12 +107,14 @@ bool unnamedFilesAllowed();
 // What the start of a run settles from the journal, after the sweep: an encryption cut short is
 // finished or undone (an archive never recorded goes; a recorded one whose original is still
 // there has the original removed when it is what was packed, or is withdrawn when it changed),
-// and decrypted copies never listed are listed. `addDecrypted` lists a record as decrypted and
-// `withdraw` takes a record out of the vault lists (each true when stored). Returns sentences
-// for the user about what was found.
+// decrypted copies never listed are listed, and a lock cut short after its copy went is finished
+// (its record is unlisted). `addDecrypted` lists a record as decrypted, `removeDecrypted` unlists
+// it and `withdraw` takes a record out of the vault lists (each true when stored). Returns
+// sentences for the user about what was found.
 std::vector<std::string> settleIntents(const fs::path& storage, const std::vector<std::string>& records,
                                        const std::vector<std::string>& decrypted,
                                        const std::function<bool(const std::string&)>& addDecrypted,
+                                       const std::function<bool(const std::string&)>& removeDecrypted,
                                        const std::function<bool(const std::string&)>& withdraw);
 
 // The temporary files and folders the journal of `storage` names, its owners alive or not.

@@ -244,7 +244,7 @@ Status stillTheCopy(const std::string& record, const fs::path& copy, const CopyM
 }  // namespace
 
 Result<Locked> lockCopy(const std::string& storage, const std::string& record,
-                        std::optional<std::string_view> pass, CopyManifest& manifest,
+                        std::optional<std::string_view> pass, CopyManifest& manifest, Temporary& unlisting,
                         std::optional<fs::path>* leftover, Progress& progress) {
     if (leftover) leftover->reset();
     if (!isEncrypted(record)) {  // nothing was decrypted for it, so there is nothing to remove
@@ -287,6 +287,9 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
         if (progress.cancelled()) return cancelledError();
         if (!st) return fail(copy->string() + " was kept: " + st.error().message);
     }
+    auto note = Temporary::reserve(storage, TempKind::Locking, *copy, record);
+    if (!note) return fail(copy->string() + " was kept: " + note.error().message);
+    unlisting = std::move(*note);
     // The copy leaves its place whole and goes only while it is still what the archive holds.
     if (auto st = removeWhole(*copy, &*before, leftover); !st) return st.error();
     manifest.erase(record);

@@ -10,6 +10,7 @@
 #include "util/Result.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
+#include "vault/Temporaries.h"
 
 // The vault list's work on records and files: kind filters, locking a decrypted item again and
 // restoring a locked item's plaintext. No windows here; the controller and the command-line tool
@@ -53,8 +54,11 @@ enum class Locked { CopyRemoved, CopySavedAndRemoved, NoCopy };
 // Saving a changed copy reports "Encrypting <name>" and "Checking <name>" to `progress`, checking
 // the archive of an unchanged one "Checking <name>"; cancelled before the archive was replaced or
 // the copy began to go, everything stays as it was and cancelledError() is returned.
+// Before the copy goes, `unlisting` receives the journal's note of it: the caller holds it until
+// its decrypted list no longer names the record, so that a run killed in between has the record
+// unlisted by the next start (or lets it go with keepForSweep when the list cannot be saved).
 Result<Locked> lockCopy(const std::string& storage, const std::string& record,
-                        std::optional<std::string_view> pass, CopyManifest& manifest,
+                        std::optional<std::string_view> pass, CopyManifest& manifest, Temporary& unlisting,
                         std::optional<fs::path>* leftover = nullptr, Progress& progress = Progress::none());
 
 // True when locking would have to save the copy into its archive: it exists and the manifest
