@@ -204,6 +204,28 @@ TEST(PasswordWindows, TheStrengthMeterFollowsTheNewPasswordAsItIsTyped) {
     if (auto* sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>()) sheet->reject();
 }
 
+// Preferences asked for before any password exists: the create window comes first, and the
+// preferences open once the password is made (here with the storage choice cancelled).
+TEST(PasswordWindows, PreferencesInAFreshHomeCreateThePasswordThenOpen) {
+    VaultGui g;
+    auto& ui = g.ui;
+    g.world.commands.preferences();
+    ASSERT_TRUE(ui.isVisible("CreatePWWindow"));
+    EXPECT_FALSE(ui.isVisible("enterPDWindow"));
+    QTest::keyClicks(ui.widget<QLineEdit>("theCreatePWLab"), "pw one");
+    QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw one");
+    QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
+    QFileDialog* sheet = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>();
+        return sheet && sheet->isVisible();
+    }));
+    sheet->reject();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui.isVisible("preferWindows"); }));
+    EXPECT_FALSE(ui.isVisible("CreatePWWindow"));
+    EXPECT_TRUE(password::matches(g.world.settings.string(key::VaultryPassword).value_or(""), "pw one"));
+}
+
 TEST(VaultTable, RowsShowLockedUnlockedAndHiddenItemsAndTheirButtonsAct) {
     VaultGui g;
     g.unlocked();
