@@ -1,4 +1,6 @@
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
@@ -15,9 +17,8 @@ using platform::Alert;
 void AppDelegate::OPenFileManageWindow() {
     ui_.activateApp();
     refreshVaultLists();
-    if (!prefs_.hasPassword()) {
-        ui_.showWindow(outlet::CreatePWWindow);
-    } else if (ui_.isVisible(outlet::thefileManageWindow)) {
+    if (offerNewPassword()) return;
+    if (ui_.isVisible(outlet::thefileManageWindow)) {
         ui_.showWindow(outlet::thefileManageWindow);
     } else {
         // The prompt opens the vault, whatever an earlier, cancelled prompt was for.
@@ -34,8 +35,17 @@ void AppDelegate::ClickShowPereferenceWindow() {
         return;
     }
     ui_.activateApp();
+    // A fresh home has no password to ask for: it is made first, as for the vault.
+    if (offerNewPassword(true)) return;
     bperfPassW = true;
     ui_.showWindow(outlet::enterPDWindow);
+}
+
+bool AppDelegate::offerNewPassword(bool thenPreferences) {
+    if (prefs_.hasPassword()) return false;
+    bperfPassW = thenPreferences;
+    ui_.showWindow(outlet::CreatePWWindow);
+    return true;
 }
 
 void AppDelegate::MyClosebuttonMouseDownHandle(const Notification& n) {
@@ -63,7 +73,13 @@ void AppDelegate::ClickCreatePasswordDone() {
     if (first == second && !first.empty()) {
         // Only a verifier is stored; the pass phrase itself stays in locked memory for the run.
         if (auto verifier = password::makeVerifier(first)) {
-            ChooseEncryptedFileStoreLocation();
+            std::function<void()> then;
+            if (std::exchange(bperfPassW, false))
+                then = [this] {
+                    ui_.hideWindow(outlet::CreatePWWindow);
+                    ui_.showWindow(outlet::preferWindows);
+                };
+            ChooseEncryptedFileStoreLocation(std::move(then));
             prefs_.setPasswordVerifier(*verifier);
             prefs_.save();
             passPhrase_ = std::make_shared<password::PassPhrase>(first);

@@ -175,7 +175,11 @@ public:
     // Re-encrypts the archives and stores `next` as the vault password; the pass phrase is known.
     void changePasswordTo(std::string_view next);
     void enterPassword(bool fromButton);
-    // True while the password prompt was opened for the preferences rather than the vault.
+    // Without a vault password, shows the create-password window and returns true; once a
+    // password is made the preferences open when `thenPreferences`.
+    bool offerNewPassword(bool thenPreferences = false);
+    // True while the password prompt (or, without a password, the create-password window) was
+    // opened for the preferences rather than the vault.
     bool passwordPromptOpensPreferences() const { return bperfPassW; }
 
     // ---- Hide, unhide, encrypt, decrypt, storage location ----------------------------------
@@ -193,9 +197,10 @@ public:
     // notification what was locked and what was left. Called on session lock, before sleep, at
     // logout and when idle (vault/AutoLock.h).
     void autoLockDecrypted(vault::LockTrigger trigger);
-    void ChooseEncryptedFileStoreLocation();  // first choice, a sheet on CreatePWWindow
-    void ChangeStorePathAction();             // a sheet on preferWindows
-    void ChooseStartLocationAction();         // tidybutton: a sheet on connectWindow
+    // The first choice, a sheet on CreatePWWindow; `then` runs when the sheet ends, chosen or not.
+    void ChooseEncryptedFileStoreLocation(std::function<void()> then = {});
+    void ChangeStorePathAction();      // a sheet on preferWindows
+    void ChooseStartLocationAction();  // tidybutton: a sheet on connectWindow
     // Asks for the vault storage folder (encrypting needs one); then runs `then` when one was set.
     void askForStorageFolder(std::function<void()> then);
     void openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen);

@@ -63,4 +63,8 @@ void wipe(std::string& s) {
     s.clear();
 }
 
+void wipe(char* bytes, std::size_t size) {
+    if (size > 0) sodium_memzero(bytes, size);
+}
+
 }  // namespace vaultry::password

@@ -34,5 +34,7 @@ private:
 
 // Overwrites a string's bytes before it is dropped.
 void wipe(std::string& s);
+// The same for bytes another library holds (a toolkit's copy of a field's text).
+void wipe(char* bytes, std::size_t size);
 
 }  // namespace vaultry::password

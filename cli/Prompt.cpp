@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 namespace vaultry::cli::prompt {
@@ -118,15 +119,29 @@ bool fromTerminal(const Context& ctx) {
     return !p.stdinLine && p.fd < 0 && p.file.empty();
 }
 
-void confirm(Context& ctx, const std::string& question, const std::string& command) {
-    if (ctx.yes) return;
+namespace {
+
+// The answer typed at the terminal, or nothing when there is no terminal to ask at.
+std::optional<bool> answerAtTerminal(const std::string& question) {
     Tty tty;
-    if (!tty.open()) throw UsageError(command + " asks first and there is no terminal to ask at: add --yes");
+    if (!tty.open()) return std::nullopt;
     tty.write(question + " [y/N] ");
     std::string answer;
     if (!readLine(tty.fd(), answer)) tty.write("\n");
-    if (answer == "y" || answer == "Y" || answer == "yes" || answer == "YES") return;
-    throw Stop{kDeclined, "declined; nothing changed"};
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
+}
+
+}  // namespace
+
+void confirm(Context& ctx, const std::string& question, const std::string& command) {
+    if (ctx.yes) return;
+    const auto yes = answerAtTerminal(question);
+    if (!yes) throw UsageError(command + " asks first and there is no terminal to ask at: add --yes");
+    if (!*yes) throw Stop{kDeclined, "declined; nothing changed"};
+}
+
+bool ask(Context& ctx, const std::string& question) {
+    return ctx.yes || answerAtTerminal(question).value_or(false);
 }
 
 password::PassPhrase secret(Context& ctx, const std::string& prompt) {

@@ -12,6 +12,10 @@ namespace vaultry::cli::prompt {
 // command in the usage error.
 void confirm(Context& ctx, const std::string& question, const std::string& command);
 
+// The same question for a choice a script should not make unawares: -y answers it beforehand,
+// and without a terminal the answer is no.
+bool ask(Context& ctx, const std::string& question);
+
 // One pass phrase from the source the command line chose: --password-stdin, --password-fd,
 // --password-file (one line each, so a change reads two), else typed at the terminal without
 // echo. Nothing to read from is a usage error.

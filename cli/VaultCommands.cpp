@@ -6,6 +6,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "app/PasswordStrength.h"
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "cli/Cli.h"
@@ -100,6 +101,17 @@ std::optional<std::string> unlock(Context& ctx) {
     return entered;
 }
 
+// A weak new password is told with its verdict and questioned: -y or a "y" at the terminal keeps
+// it; without a terminal it is declined rather than waited for.
+bool keepIfWeak(Context& ctx, std::string_view next) {
+    const auto verdict = password::rate(next);
+    if (!password::isWeak(verdict.level)) return true;
+    std::cerr << "vaultry-cli: " << verdict.text << '\n';
+    if (prompt::ask(ctx, "Use it anyway?")) return true;
+    ctx.error("the new password is weak; nothing changed (--yes uses it anyway)", kDeclined);
+    return false;
+}
+
 void passwordSet(Context& ctx, const Options& o) {
     const auto stored = ctx.settings().string(key::VaultryPassword);
     if (stored && !o.change) throw UsageError("a vault password is set already; change it with --change");
@@ -117,6 +129,11 @@ void passwordSet(Context& ctx, const Options& o) {
     if (next->empty()) {
         password::wipe(*next);
         ctx.error("an empty password is refused");
+        return;
+    }
+    if (!keepIfWeak(ctx, *next)) {
+        password::wipe(*next);
+        password::wipe(old);
         return;
     }
     if (prompt::fromTerminal(ctx)) {
@@ -618,6 +635,7 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
     auto* set = password->add_subcommand("set", "Set the first password, or change it with --change");
     set->add_flag("--change", o->change,
                   "Change the password: asks for the current one first (stdin, fd, file: two lines)");
+    addYesFlag(set, ctx);
     passFlag(set);
     set->callback([&ctx, o] { passwordSet(ctx, *o); });
 

@@ -23,8 +23,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.quenmark.com/vaultry")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt plugins are loaded at run time, so no library dependency names them; nor does one name
 # the programs Vaultry runs: gio gives the storage folder its icon (du and shred are in coreutils).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libglib2.0-bin")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "secure-delete, qt6-image-formats-plugins")
+# qt6-wayland lets the windows open on a Wayland session; the platform themes give them the
+# desktop's file chooser (through the portal) and its colours.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland, libqt6svg6, libglib2.0-bin")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  "secure-delete, qt6-image-formats-plugins, qt6-xdgdesktopportal-platformtheme, qt6-gtk-platformtheme")
 # gio keeps the folder icon as file metadata, which needs the gvfs metadata service.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs")
 set(CPACK_STRIP_FILES ON)

@@ -8,10 +8,14 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/PasswordStrength.h"
+#include "app/PasswordVerifier.h"
 #include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
 
@@ -228,19 +232,62 @@ QHBoxLayout* WindowPart::tiles(std::initializer_list<Tile> tiles) {
 }
 
 WindowPart::Twice WindowPart::passwordTwice(QVBoxLayout* into, const char* firstOutlet,
-                                            const QString& firstPlaceholder, const char* secondOutlet,
-                                            const QString& secondPlaceholder, const char* warnOutlet,
-                                            const QString& warnText) {
+                                            const QString& firstPlaceholder, Meter meter,
+                                            const char* secondOutlet, const QString& secondPlaceholder,
+                                            const char* warnOutlet, const QString& warnText) {
     auto* first = secureField(firstPlaceholder);
     reg(firstOutlet, first);
     auto* second = secureField(secondPlaceholder);
     reg(secondOutlet, second);
     into->addWidget(first);
+    into->addLayout(strengthMeter(first, meter));
     into->addWidget(second);
     auto* warn = warning(warnText);
     reg(warnOutlet, warn);
     into->addWidget(warn);
     return {first, second};
+}
+
+QVBoxLayout* WindowPart::strengthMeter(QLineEdit* field, Meter meter) {
+    auto* bar = new QProgressBar;
+    bar->setRange(0, static_cast<int>(password::Strength::VeryStrong) + 1);
+    bar->setTextVisible(false);
+    bar->setProperty("role", "strength");
+    reg(meter.bar, bar);
+    auto* verdict = new QLabel;
+    verdict->setProperty("role", "faint");
+    verdict->setWordWrap(true);
+    reg(meter.verdict, verdict);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(4);
+    for (QWidget* w : {static_cast<QWidget*>(bar), static_cast<QWidget*>(verdict)}) {
+        // The fields below stay where they are while the meter comes and goes.
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+        w->hide();
+        column->addWidget(w);
+    }
+    connect(field, &QLineEdit::textChanged, bar, [bar, verdict](const QString& text) {
+        bar->setHidden(text.isEmpty());
+        verdict->setHidden(text.isEmpty());
+        if (text.isEmpty()) {
+            bar->setValue(0);
+            verdict->clear();
+            return;
+        }
+        // The one copy of the password made here is wiped as soon as it is rated.
+        QByteArray typed = text.toUtf8();
+        const auto rated = password::rate(std::string_view(typed.constData(), typed.size()));
+        password::wipe(typed.data(), typed.size());
+        const int level = static_cast<int>(rated.level);
+        bar->setValue(level + 1);
+        bar->setProperty("level", level);
+        bar->style()->unpolish(bar);
+        bar->style()->polish(bar);
+        verdict->setText(QString::fromStdString(rated.text));
+    });
+    return column;
 }
 
 void WindowPart::kindButtons(QHBoxLayout* row, Kinds outlets, Kinds images,

@@ -131,14 +131,20 @@ protected:
         bool primary;
     };
     QHBoxLayout* tiles(std::initializer_list<Tile> tiles);
-    // A password typed twice, with the warning shown while the two differ.
+    // A new password typed twice, with the warning shown while the two differ. Under the first
+    // field a meter tells, as the user types, how hard the password is to guess: a bar and a line
+    // of text, both hidden while the field is empty. It never stands in the way of a choice.
     struct Twice {
         QLineEdit* first;
         QLineEdit* second;
     };
+    struct Meter {
+        const char* bar;
+        const char* verdict;
+    };
     Twice passwordTwice(QVBoxLayout* into, const char* firstOutlet, const QString& firstPlaceholder,
-                        const char* secondOutlet, const QString& secondPlaceholder, const char* warnOutlet,
-                        const QString& warnText);
+                        Meter meter, const char* secondOutlet, const QString& secondPlaceholder,
+                        const char* warnOutlet, const QString& warnText);
     // The row of skin buttons that pick a kind of tidied item: all items, pictures, documents,
     // archives, folders and others, in this order, each under its outlet with its image.
     using Kinds = const char* const (&)[6];
@@ -169,6 +175,8 @@ protected:
     Commands& commands_;
 
 private:
+    // The meter under a new password's field, as a column for passwordTwice to place.
+    QVBoxLayout* strengthMeter(QLineEdit* field, Meter meter);
     // Titles, sizes and registers a top-level window; returns the layout of its content.
     QVBoxLayout* windowFrame(QWidget* window, const char* outlet, const QString& windowTitle, QSize size,
                              QMargins margins);

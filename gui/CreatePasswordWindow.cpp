@@ -14,7 +14,8 @@ CreatePasswordWindow::Part(WindowContext& context) : WindowPart(context) {
                             QMargins(28, 22, 28, 24))
                    .body;
     const auto [first, second] =
-        passwordTwice(bv, outlet::theCreatePWLab, localized("Password"), outlet::theConfirmPWLab,
+        passwordTwice(bv, outlet::theCreatePWLab, localized("Password"),
+                      {outlet::createPWStrengthBar, outlet::createPWStrengthLab}, outlet::theConfirmPWLab,
                       localized("Confirm password"), outlet::warnlab,
                       localized("The passwords do not match. Please type them again."));
     bv->addWidget(heading(

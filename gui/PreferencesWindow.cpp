@@ -17,7 +17,7 @@ namespace vaultry::qt {
 // The preferences window `preferWindows`: storage folder, password, start-up.
 template <>
 PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
-    auto* bv = bannerWindow(outlet::preferWindows, localized("Vaultry Preferences"), QSize(520, 860),
+    auto* bv = bannerWindow(outlet::preferWindows, localized("Vaultry Preferences"), QSize(520, 900),
                             new PTopWindowView, localized("Preferences"),
                             localized("Storage, password and start-up"), outlet::closedPrefWindowButton,
                             QMargins(24, 18, 24, 22))
@@ -48,7 +48,8 @@ PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
 
     bv->addSpacing(6);
     bv->addWidget(heading(localized("Change password"), "section"));
-    passwordTwice(bv, outlet::newPWLab, localized("New password"), outlet::confirmNewPWLab,
+    passwordTwice(bv, outlet::newPWLab, localized("New password"),
+                  {outlet::newPWStrengthBar, outlet::newPWStrengthLab}, outlet::confirmNewPWLab,
                   localized("Confirm new password"), outlet::warnnewPWlab,
                   localized("The passwords do not match."));
     auto* pwRow = new QHBoxLayout;

@@ -74,6 +74,11 @@ QTabBar::tab:selected { color: #4f46e5; border-bottom: 2px solid #4f46e5; }
 QCheckBox { spacing: 8px; }
 QProgressBar { border: none; background: #e2e8f0; border-radius: 3px; max-height: 6px; }
 QProgressBar::chunk { background: #6366f1; border-radius: 3px; }
+QProgressBar[role="strength"]::chunk { background: #dc2626; }
+QProgressBar[role="strength"][level="1"]::chunk { background: #ea580c; }
+QProgressBar[role="strength"][level="2"]::chunk { background: #ca8a04; }
+QProgressBar[role="strength"][level="3"]::chunk { background: #16a34a; }
+QProgressBar[role="strength"][level="4"]::chunk { background: #15803d; }
 QSlider { min-height: 22px; }
 QSlider::groove:horizontal { height: 4px; background: #e2e8f0; border-radius: 2px; }
 QSlider::sub-page:horizontal { background: #6366f1; border-radius: 2px; }

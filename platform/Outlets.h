@@ -96,6 +96,8 @@
     X(selectStorageBtn)                                                                   \
     X(changeStorageBtn)                                                                   \
     X(newPWLab)                                                                           \
+    X(newPWStrengthBar)                                                                   \
+    X(newPWStrengthLab)                                                                   \
     X(confirmNewPWLab)                                                                    \
     X(warnnewPWlab)                                                                       \
     X(changePassWordBtn)                                                                  \
@@ -113,6 +115,8 @@
     /* password windows */                                                                \
     X(closedButton)                                                                       \
     X(theCreatePWLab)                                                                     \
+    X(createPWStrengthBar)                                                                \
+    X(createPWStrengthLab)                                                                \
     X(theConfirmPWLab)                                                                    \
     X(warnlab)                                                                            \
     X(doneButton)                                                                         \

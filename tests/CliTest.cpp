@@ -6,6 +6,7 @@
 #include <csignal>
 #include <nlohmann/json.hpp>
 
+#include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
 #include "app/SettingsStore.h"
 #include "support/CliRun.h"
@@ -42,7 +43,7 @@ struct Home : test::CliHome {
                   "INSERT INTO cookies VALUES(1,'.c.com','','sid','v','','/',0,1,0,0,0,0,1,0,2,443,0,0,0);");
         EXPECT_EQ(run({"vault", "storage", "set", (home / "safe").string()}).code, 0);
         test::chooseTidyLocation(home.path(), home / "tidied");
-        EXPECT_EQ(run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+        EXPECT_EQ(run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
         locked = (docs / "a.txt.enc").string();
         unlocked = (docs / "b.txt.enc").string();
         const auto r = run({"vault", "encrypt", "-y", "--password-stdin", (docs / "a.txt").string(),
@@ -188,11 +189,12 @@ TEST(CliOnTerminal, ThePassPhraseIsTypedWithoutEchoAndAWrongOneIsFour) {
     EXPECT_EQ(t.wait(), 0) << t.err();
     EXPECT_EQ(readFile(h.docs / "a.txt"), "a");
 
-    // A new password is typed twice.
+    // A new password is typed twice; a weak one is questioned before it is typed again.
     test::CliOnTerminal change(h.home.path(), {"vault", "password", "set", "--change"});
     const std::vector<std::pair<std::string, std::string>> dialogue = {
         {"Vault password: ", "pw\n"},
         {"New vault password: ", "two\n"},
+        {"Use it anyway? [y/N] ", "y\n"},
         {"Repeat the new password: ", "two\n"}};
     for (const auto& [asked, typed] : dialogue) {
         ASSERT_TRUE(change.waitFor(asked)) << change.screen;
@@ -223,6 +225,60 @@ TEST(CliOnTerminal, EchoComesBackWhenThePromptIsEndedByCtrlCOrSigterm) {
     EXPECT_TRUE(t.echoes());
 }
 
+// ---- a weak new password ----------------------------------------------------------------------
+
+bool storedPasswordIs(const test::CliHome& c, const std::string& pass) {
+    SettingsStore settings(c.home / ".config/com.Quenmark.vaultry.plist");
+    const auto stored = settings.string(key::VaultryPassword);
+    return stored && password::matches(*stored, pass);
+}
+
+TEST(CliWeakPassword, IsToldAndWithoutATerminalDeclinedUnlessYesKeepsIt) {
+    const std::string verdict =
+        "vaultry-cli: Very weak: guessed in less than a second at 10\u2074 guesses/s\n";
+    const std::string declined =
+        "vaultry-cli: the new password is weak; nothing changed (--yes uses it anyway)\n";
+    test::CliHome fresh;
+    auto r = fresh.run({"vault", "password", "set", "--password-stdin"}, "password\n");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, verdict + declined);
+    EXPECT_FALSE(storedPasswordIs(fresh, "password"));
+    // A strong one is taken without a word.
+    r = fresh.run({"vault", "password", "set", "--password-stdin"}, "correct horse battery staple\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(storedPasswordIs(fresh, "correct horse battery staple"));
+
+    // A change to a weak password leaves the archives and the stored password as they were.
+    Home h;
+    r = h.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nblue kettle\n");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "vaultry-cli: Weak: guessed in about 11 hours at 10\u2074 guesses/s\n" + declined);
+    EXPECT_TRUE(storedPasswordIs(h, "pw"));
+    EXPECT_EQ(h.run({"vault", "verify", "--password-stdin"}, "pw\n").code, 0);
+    // --yes keeps it, still told.
+    r = h.run({"vault", "password", "set", "--change", "--yes", "--password-stdin"}, "pw\npassword\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, verdict);
+    EXPECT_TRUE(storedPasswordIs(h, "password"));
+    EXPECT_EQ(h.run({"vault", "verify", "--password-stdin"}, "password\n").code, 0);
+}
+
+TEST(CliWeakPassword, AtTheTerminalANoKeepsTheOldPassword) {
+    Home h;
+    test::CliOnTerminal t(h.home.path(), {"vault", "password", "set", "--change"});
+    ASSERT_TRUE(t.waitFor("Vault password: ")) << t.screen;
+    t.type("pw\n");
+    ASSERT_TRUE(t.waitFor("New vault password: ")) << t.screen;
+    t.type("password\n");
+    ASSERT_TRUE(t.waitFor("Use it anyway? [y/N] ")) << t.screen;
+    t.type("\n");  // no answer is no
+    EXPECT_EQ(t.wait(), 3) << t.err();
+    EXPECT_EQ(t.screen.find("Repeat"), std::string::npos);
+    EXPECT_NE(t.err().find("Very weak: guessed in less than a second"), std::string::npos) << t.err();
+    EXPECT_TRUE(storedPasswordIs(h, "pw"));
+}
+
 // ---- pass phrase sources ----------------------------------------------------------------------
 
 TEST(CliPassword, FromADescriptorOrAFileOneLineEach) {
@@ -231,12 +287,13 @@ TEST(CliPassword, FromADescriptorOrAFileOneLineEach) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readFile(h.docs / "a.txt"), "a");
     // A change reads the current and the new password as two lines.
-    r = test::runCliWithFd3(h.home.path(), {"vault", "password", "set", "--change", "--password-fd", "3"},
-                            "pw\nfd\n");
+    r = test::runCliWithFd3(
+        h.home.path(), {"vault", "password", "set", "--yes", "--change", "--password-fd", "3"}, "pw\nfd\n");
     EXPECT_EQ(r.code, 0) << r.err;
 
     writeFile(h.home / "pass", "fd\nfile\n");
-    r = h.run({"vault", "password", "set", "--change", "--password-file", (h.home / "pass").string()});
+    r = h.run(
+        {"vault", "password", "set", "--yes", "--change", "--password-file", (h.home / "pass").string()});
     EXPECT_EQ(r.code, 0) << r.err;
     writeFile(h.home / "pass", "file\n");
     r = h.run({"vault", "lock", "-y", "--password-file", (h.home / "pass").string(), "--all"});

@@ -136,6 +136,50 @@ TEST(PasswordGate, PreferencesAskForThePasswordUnlessTheVaultIsOpen) {
     EXPECT_FALSE(g.w.ui.isVisible("enterPDWindow"));
 }
 
+// A fresh home has no password to ask for: the preferences offer to create it, as the vault does,
+// and open once it is made, whether a storage folder was chosen on the way or not.
+TEST(PasswordGate, PreferencesInAFreshHomeCreateThePasswordFirst) {
+    for (const bool chooseStorage : {false, true}) {
+        SCOPED_TRACE(chooseStorage);
+        Gate g;
+        g.app->ClickShowPereferenceWindow();
+        EXPECT_TRUE(g.w.ui.isVisible("CreatePWWindow"));
+        EXPECT_FALSE(g.w.ui.isVisible("enterPDWindow")) << "no password to enter";
+        EXPECT_FALSE(g.w.ui.isVisible("preferWindows"));
+        g.w.ui.setText("theCreatePWLab", "pw");
+        g.w.ui.setText("theConfirmPWLab", "px");
+        g.click("doneButton");
+        EXPECT_FALSE(g.w.ui.isVisible("preferWindows")) << "a mismatch leaves the create window up";
+        if (chooseStorage) {
+            std::filesystem::create_directories(g.w.dir / "Safe");
+            g.w.ui.panelAnswers.push_back(platform::Ui::Paths{(g.w.dir / "Safe").string()});
+        }
+        g.w.ui.setText("theCreatePWLab", "pw");
+        g.w.ui.setText("theConfirmPWLab", "pw");
+        g.click("doneButton");
+        EXPECT_TRUE(password::matches(g.stored(), "pw"));
+        EXPECT_TRUE(g.app->passPhraseKnown());
+        EXPECT_FALSE(g.w.ui.isVisible("CreatePWWindow"));
+        EXPECT_TRUE(g.w.ui.isVisible("preferWindows"));
+        EXPECT_FALSE(g.app->passwordPromptOpensPreferences());
+        EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath).has_value(), chooseStorage);
+    }
+}
+
+TEST(PasswordGate, APasswordCreatedForTheVaultOpensNoPreferences) {
+    Gate g;
+    g.app->ClickShowPereferenceWindow();
+    g.click("closedButton");
+    g.app->OPenFileManageWindow();
+    EXPECT_TRUE(g.w.ui.isVisible("CreatePWWindow"));
+    EXPECT_FALSE(g.app->passwordPromptOpensPreferences());
+    g.w.ui.setText("theCreatePWLab", "pw");
+    g.w.ui.setText("theConfirmPWLab", "pw");
+    g.click("doneButton");
+    EXPECT_TRUE(password::matches(g.stored(), "pw"));
+    EXPECT_FALSE(g.w.ui.isVisible("preferWindows"));
+}
+
 TEST(PasswordGate, ACancelledPromptForgetsWhyItWasOpened) {
     for (const bool byCloseButton : {true, false}) {
         Gate g;

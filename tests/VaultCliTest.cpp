@@ -34,7 +34,7 @@ TEST(VaultCli, PasswordStorageEncryptDecryptAndList) {
     fs::create_directories(c.home / "safe");
     EXPECT_EQ(c.run({"vault", "storage", "set", (c.home / "my safe").string()}).code, 1);
     ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
-    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     EXPECT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 2);
     // The settings never hold the password itself.
     EXPECT_EQ(test::readFile(c.home / ".config/com.Quenmark.vaultry.plist").find(">pw<"), std::string::npos);
@@ -50,7 +50,8 @@ TEST(VaultCli, PasswordStorageEncryptDecryptAndList) {
     r = c.run({"vault", "decrypt", "--password-stdin", file + ".enc"}, "wrong\n");
     EXPECT_EQ(r.code, 4);
     EXPECT_EQ(r.err, "vaultry-cli: wrong password\n");
-    ASSERT_EQ(c.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n").code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew\n").code,
+              0);
     r = c.run({"vault", "decrypt", "--password-stdin", file + ".enc", folder + ".tar.gz"}, "new\n");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(test::readFile(file), "secret text");
@@ -115,7 +116,7 @@ TEST(VaultCli, VerifyReportsEveryChangedArchiveAndAnEmptyPasswordIsRefused) {
     auto r = c.run({"vault", "password", "set", "--password-stdin"}, "\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "vaultry-cli: an empty password is refused\n");
-    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     EXPECT_EQ(c.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\n\n").code, 1);
     const std::string a = (docs / "a.txt").string(), b = (docs / "b.txt").string(),
                       w = (docs / "Work").string();
@@ -153,7 +154,7 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
     const fs::path storage = c.home / "safe/vaultry.data";
     fs::create_directories(c.home / "safe");
     ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
-    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     std::mt19937 gen(4);
     std::uniform_int_distribution<int> delay(0, 400000);
     const std::string big(3 << 20, 'z');
@@ -220,7 +221,7 @@ TEST(VaultCli, KilledAtAnyMomentNothingIsLost) {
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE(round);
         const std::string next = "pw" + std::to_string(round);
-        runAndKill(c, {"vault", "password", "set", "--change", "--password-stdin"},
+        runAndKill(c, {"vault", "password", "set", "--yes", "--change", "--password-stdin"},
                    current + "\n" + next + "\n", std::chrono::microseconds(delay(gen) * 3));
         ASSERT_EQ(c.run({"vault", "list"}).code, 0);
         SettingsStore s(c.home / ".config/com.Quenmark.vaultry.plist");
@@ -294,7 +295,7 @@ TEST(VaultCli, KilledWhileLockingOrRemovingNothingIsLost) {
     const fs::path storage = c.home / "safe/vaultry.data";
     fs::create_directories(c.home / "safe");
     ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
-    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     std::mt19937 gen(7);
     std::uniform_int_distribution<int> delay(0, 300000);
     const std::string big(2 << 20, 'q');
@@ -374,7 +375,7 @@ struct KilledRuns {
     KilledRuns() {
         fs::create_directories(c.home / "safe");
         EXPECT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
-        EXPECT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+        EXPECT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     }
     test::PausedRun killedAt(std::vector<std::string> args, const std::string& point) {
         return test::runCliKilledAt(c.home.path(), std::move(args), "pw\n", point);

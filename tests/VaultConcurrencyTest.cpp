@@ -146,7 +146,7 @@ TEST(VaultConcurrency, GuiAsksForThePasswordAgainAfterAChangeElsewhere) {
     Gui g;
     const fs::path item = g.w.dir / "docs/after.txt";
     writeFile(item, "written after the change");
-    auto r = g.cli({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n");
+    auto r = g.cli({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew\n");
     ASSERT_EQ(r.code, 0) << r.err;
     g.w.ui.hideWindow("enterPDWindow");
     g.choose({item.string()});
@@ -183,7 +183,7 @@ TEST(VaultConcurrency, PasswordChangeWithTheStorageFolderAbsentIsRefused) {
     EXPECT_NE(g.w.ui.alerts.back().informative.find(g.storage.string()), std::string::npos);
     EXPECT_EQ(g.verifierOnDisk(), before);
 
-    auto r = g.cli({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n");
+    auto r = g.cli({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("not available"), std::string::npos) << r.err;
     EXPECT_EQ(g.verifierOnDisk(), before);
@@ -204,7 +204,7 @@ TEST(VaultConcurrency, AStorageFolderInUseIsLeftToItsHolder) {
     };
     fs::create_directories(home / "safe");
     ASSERT_EQ(cli({"vault", "storage", "set", (home / "safe").string()}).code, 0);
-    ASSERT_EQ(cli({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    ASSERT_EQ(cli({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     writeFile(home / "a.txt", "a");
     writeFile(home / "b.txt", "b");
     ASSERT_EQ(cli({"vault", "encrypt", "--yes", "--password-stdin", (home / "a.txt").string()}, "pw\n").code,

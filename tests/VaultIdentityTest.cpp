@@ -33,7 +33,7 @@ struct CliVault {
     CliVault() {
         fs::create_directories(drive);
         EXPECT_EQ(run({"vault", "storage", "set", drive.string()}, "").code, 0);
-        EXPECT_EQ(run({"vault", "password", "set", "--password-stdin"}).code, 0);
+        EXPECT_EQ(run({"vault", "password", "set", "--yes", "--password-stdin"}).code, 0);
     }
     test::CliRun run(std::vector<std::string> args, const std::string& input = "pw\n") {
         return test::runCli(home, std::move(args), input);
@@ -103,7 +103,8 @@ TEST(StorageIdentity, AnUnpluggedDriveRefusesEveryActionAndNothingIsCreatedOrDel
             EXPECT_EQ(r.code, 1) << args[1] << ' ' << mountPoint;
             EXPECT_EQ(r.err, refused) << args[1];
         }
-        auto r = v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n");
+        auto r =
+            v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nharbour lantern 42\n");
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(r.err, refused);
         EXPECT_FALSE(fs::exists(v.storage));
@@ -236,7 +237,8 @@ TEST(IntegrityRecord, NothingIsSealedWithAPasswordAnotherProcessChanged) {
     SettingsStore settings(v.settingsFile);
     vault::SettingsIntegrityKeeper keeper(settings, {});
     keeper.unlockedWith(settings.string(key::VaultryPassword).value_or(""));
-    const auto changed = v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew pw\n");
+    const auto changed =
+        v.run({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew pw\n");
     ASSERT_EQ(changed.code, 0) << changed.err;
     auto manifest = vault::ArchiveManifest::open(v.storage, "pw");
     ASSERT_TRUE(manifest) << manifest.error().message;
@@ -280,7 +282,7 @@ TEST(IntegrityRecord, AnArchiveAwayWhileTheManifestIsSavedIsCheckedWhenItComesBa
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "a.txt.enc: missing\n");
     // A password change would leave it under the old password: it waits for it.
-    r = v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n");
+    r = v.run({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("missing from the storage folder: a.txt.enc"), std::string::npos) << r.err;
     v.encrypt("c.txt", "gamma");  // the manifest is saved while a.txt.enc is away
@@ -321,7 +323,7 @@ TEST(IntegrityRecord, AnArchiveAwayWhileTheManifestIsSavedIsCheckedWhenItComesBa
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "x.txt.enc: " + vault::unverifiedArchive("x.txt.enc") + "\n");
     // Nor is it re-encrypted by a password change.
-    r = v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n");
+    r = v.run({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("unverified"), std::string::npos) << r.err;
 
@@ -409,7 +411,7 @@ TEST(IntegrityRecord, AManifestDeletedOrReplacedIsReportedAndResealedOnlyDeliber
     EXPECT_EQ(r.code, 0) << r.out << r.err;
 
     // A password change writes a new manifest: its identity follows.
-    r = v.run({"vault", "password", "set", "--change", "--password-stdin"}, "pw\nnew\n");
+    r = v.run({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew\n");
     ASSERT_EQ(r.code, 0) << r.err;
     r = v.run({"vault", "verify", "--password-stdin"}, "new\n");
     EXPECT_EQ(r.code, 0) << r.out << r.err;

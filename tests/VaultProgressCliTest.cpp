@@ -30,7 +30,7 @@ struct Cli {
     Cli() {
         fs::create_directories(home / "safe");
         EXPECT_EQ(run({"vault", "storage", "set", (home / "safe").string()}).code, 0);
-        EXPECT_EQ(run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+        EXPECT_EQ(run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     }
     test::CliRun run(Strings args, const std::string& input = "") {
         return test::runCli(home.path(), std::move(args), input);
@@ -125,7 +125,7 @@ TEST(VaultProgressCli, InterruptedPasswordChangeIsUndoneOrFinished) {
     int cancelled = 0;
     for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);
-        const std::string next = "pw" + std::to_string(round);
+        const std::string next = "harbour lantern " + std::to_string(round);
         const std::string verifierBefore = c.verifier();
         std::map<std::string, std::string> archivesBefore;
         for (const auto& a : vault::archivesIn(c.storage)) archivesBefore[a.string()] = test::readFile(a);
@@ -185,7 +185,8 @@ TEST(VaultProgressCli, CtrlCWhileTheProgressLineShowsCancels) {
     {
         test::CliOnTerminal t(
             c.home.path(),
-            {"vault", "password", "set", "--change", "--password-file", (c.home / "pw").string()}, true);
+            {"vault", "password", "set", "--yes", "--change", "--password-file", (c.home / "pw").string()},
+            true);
         ASSERT_TRUE(t.waitFor("archives"));
         t.signal(SIGINT);
         EXPECT_EQ(t.wait(), 3);

@@ -92,10 +92,7 @@ bool AppDelegate::storageAvailable(const std::string& storage, std::string* why)
 
 void AppDelegate::HideFileAction() {
     refreshVaultLists();
-    if (!prefs_.hasPassword()) {
-        ui_.showWindow(outlet::CreatePWWindow);
-        return;
-    }
+    if (offerNewPassword()) return;
     const auto chosen =
         ui_.runOpenPanel(itemsPanel(s_.paths.documents(), "Choose the file(s) or folder(s) to hide."));
     if (!chosen || chosen->empty()) return;
@@ -141,10 +138,7 @@ void AppDelegate::EncryptFileAction() {
     if (isBusy()) return;
     ui_.activateApp();
     refreshVaultLists();
-    if (!prefs_.hasPassword()) {
-        ui_.showWindow(outlet::CreatePWWindow);
-        return;
-    }
+    if (offerNewPassword()) return;
     if (!prefs_.hasStorePath()) {
         askForStorageFolder([this] { EncryptFileAction(); });
         return;
@@ -367,10 +361,13 @@ void AppDelegate::autoLockDecrypted(vault::LockTrigger trigger) {
 
 // ---- Storage location ---------------------------------------------------------------------
 
-void AppDelegate::ChooseEncryptedFileStoreLocation() {
+void AppDelegate::ChooseEncryptedFileStoreLocation(std::function<void()> then) {
     ui_.beginSheet(outlet::CreatePWWindow,
                    folderPanel(s_.paths.documents(), "Choose the location to store encypted files."),
-                   [this](std::optional<platform::Ui::Paths> chosen) { openPanelDidEnd8(chosen); });
+                   [this, then = std::move(then)](std::optional<platform::Ui::Paths> chosen) {
+                       openPanelDidEnd8(chosen);
+                       if (then) then();
+                   });
 }
 
 void AppDelegate::askForStorageFolder(std::function<void()> then) {

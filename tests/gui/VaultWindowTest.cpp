@@ -4,9 +4,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QTableView>
@@ -137,6 +139,91 @@ TEST(PasswordWindows, CreateThenEnterOpensTheVaultAndAWrongEntryShakesInPlace) {
     EXPECT_FALSE(ui.isVisible("enterPDWindow"));
     EXPECT_TRUE(ui.isVisible("thefileManageWindow"));
     EXPECT_TRUE(ui.isHidden("enterPDWarnLab"));
+}
+
+// Under the first field of each new password, a bar and a verdict follow what is typed; an empty
+// field shows neither, and the verdict fits its line.
+TEST(PasswordWindows, TheStrengthMeterFollowsTheNewPasswordAsItIsTyped) {
+    VaultGui g;
+    auto& ui = g.ui;
+    struct Meter {
+        const char *window, *field, *bar, *verdict, *second;
+    };
+    for (const Meter m :
+         {Meter{"CreatePWWindow", "theCreatePWLab", "createPWStrengthBar", "createPWStrengthLab",
+                "theConfirmPWLab"},
+          Meter{"preferWindows", "newPWLab", "newPWStrengthBar", "newPWStrengthLab", "confirmNewPWLab"}}) {
+        SCOPED_TRACE(m.window);
+        ui.showWindow(m.window);
+        auto* field = ui.widget<QLineEdit>(m.field);
+        auto* bar = ui.widget<QProgressBar>(m.bar);
+        auto* verdict = ui.widget<QLabel>(m.verdict);
+        ASSERT_TRUE(field && bar && verdict);
+        EXPECT_TRUE(ui.isHidden(m.bar));
+        EXPECT_TRUE(ui.isHidden(m.verdict));
+        EXPECT_EQ(ui.text(m.verdict), "");
+
+        QTest::keyClicks(field, "password");
+        EXPECT_FALSE(ui.isHidden(m.bar));
+        EXPECT_FALSE(ui.isHidden(m.verdict));
+        EXPECT_EQ(ui.text(m.verdict), "Very weak: guessed in less than a second at 10\u2074 guesses/s");
+        const int weak = bar->value();
+        QTest::keyClicks(field, " of mine, kX9$mQ2!vL7@");
+        EXPECT_EQ(ui.text(m.verdict).rfind("Very strong: guessed in centuries", 0), 0u) << ui.text(m.verdict);
+        EXPECT_GT(bar->value(), weak);
+        EXPECT_EQ(bar->value(), bar->maximum());
+        // Between the two fields, and not cut off.
+        QApplication::processEvents();  // the layout takes in the new text
+        QWidget* second = ui.widget<QWidget>(m.second);
+        EXPECT_LT(field->geometry().bottom(), bar->geometry().top());
+        EXPECT_LT(verdict->geometry().bottom(), second->geometry().top());
+        EXPECT_GE(verdict->height(), verdict->heightForWidth(verdict->width()));
+        QWidget* window = ui.widget<QWidget>(m.window);
+        EXPECT_LE(window->layout()->sizeHint().height(), window->height()) << "every row at its height";
+
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        EXPECT_TRUE(ui.isHidden(m.bar));
+        EXPECT_TRUE(ui.isHidden(m.verdict));
+        EXPECT_EQ(ui.text(m.verdict), "");
+        QTest::keyClicks(field, "blue kettle");
+        EXPECT_EQ(ui.text(m.verdict), "Weak: guessed in about 11 hours at 10\u2074 guesses/s");
+        // The controller empties the field once it has read it: the verdict goes with it.
+        ui.setText(m.field, "");
+        EXPECT_TRUE(ui.isHidden(m.verdict));
+    }
+    // A weak password is taken all the same.
+    ui.hideWindow("preferWindows");
+    g.world.commands.openVault();
+    QTest::keyClicks(ui.widget<QLineEdit>("theCreatePWLab"), "pw");
+    QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw");
+    EXPECT_TRUE(ui.text("createPWStrengthLab").rfind("Very weak", 0) == 0);
+    QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
+    EXPECT_TRUE(password::matches(g.world.settings.string(key::VaultryPassword).value_or(""), "pw"));
+    EXPECT_TRUE(ui.isHidden("createPWStrengthLab"));
+    if (auto* sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>()) sheet->reject();
+}
+
+// Preferences asked for before any password exists: the create window comes first, and the
+// preferences open once the password is made (here with the storage choice cancelled).
+TEST(PasswordWindows, PreferencesInAFreshHomeCreateThePasswordThenOpen) {
+    VaultGui g;
+    auto& ui = g.ui;
+    g.world.commands.preferences();
+    ASSERT_TRUE(ui.isVisible("CreatePWWindow"));
+    EXPECT_FALSE(ui.isVisible("enterPDWindow"));
+    QTest::keyClicks(ui.widget<QLineEdit>("theCreatePWLab"), "pw one");
+    QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw one");
+    QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
+    QFileDialog* sheet = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>();
+        return sheet && sheet->isVisible();
+    }));
+    sheet->reject();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui.isVisible("preferWindows"); }));
+    EXPECT_FALSE(ui.isVisible("CreatePWWindow"));
+    EXPECT_TRUE(password::matches(g.world.settings.string(key::VaultryPassword).value_or(""), "pw one"));
 }
 
 TEST(VaultTable, RowsShowLockedUnlockedAndHiddenItemsAndTheirButtonsAct) {

@@ -304,6 +304,18 @@ int main(int argc, char** argv) {
     ui.setText("theCreatePWLab", "secret");
     save(windows.topLevels().at("CreatePWWindow"), dir, "CreatePWWindow-mismatch");
     windows.topLevels().at("CreatePWWindow")->hide();
+    ui.setHidden("warnlab", true);
+    // The strength meters under a typed new password.
+    const auto strengthShots = [&](const QString& prefix) {
+        for (auto [window, field] :
+             {std::pair{"CreatePWWindow", "theCreatePWLab"}, {"preferWindows", "newPWLab"}}) {
+            ui.setText(field, "Se cret");
+            save(windows.topLevels().at(window), dir, prefix + window + "-strength");
+            windows.topLevels().at(window)->hide();
+            ui.setText(field, "");
+        }
+    };
+    strengthShots("");
 
     QTimer::singleShot(100, [&] {
         if (QWidget* box = QApplication::activeModalWidget()) {
@@ -382,6 +394,7 @@ int main(int argc, char** argv) {
         save(w, dir, QString("dark-") + name);
         w->hide();
     }
+    strengthShots("dark-");
     qt::applyStyle(false);
     return 0;
 }
