@@ -259,7 +259,7 @@ TEST(VaultCli, ALockKilledBeforeItsListWasSavedIsFinishedByTheNextStart) {
     const fs::path storage = c.home / "safe/vaultry.data";
     fs::create_directories(c.home / "safe");
     ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
-    ASSERT_EQ(c.run({"vault", "password", "set", "--password-stdin"}, "pw\n").code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
     const fs::path gone = c.home / "docs/.profile", kept = c.home / "docs/kept.txt";
     test::writeFile(gone, "gone");
     test::writeFile(kept, "kept");
