@@ -290,6 +290,44 @@ TEST(VaultCli, ALockKilledBeforeItsListWasSavedIsFinishedByTheNextStart) {
     EXPECT_FALSE(fs::exists(gone) || fs::exists(kept));
 }
 
+// A removal of an unlocked folder killed after it moved the folder's copy home and before the
+// lists were saved left the record listed as unlocked, its copy gone from the storage folder and
+// its plaintext beside the record. The next start puts the copy back where the record expects it.
+TEST(VaultCli, ARemovalKilledBeforeItsListsWereSavedIsUndoneByTheNextStart) {
+    Cli c;
+    const fs::path storage = c.home / "safe/vaultry.data";
+    fs::create_directories(c.home / "safe");
+    ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
+    const fs::path folder = c.home / "docs/Plans";
+    test::writeFile(folder / "a.txt", "a");
+    const std::string record = folder.string() + ".tar.gz";
+    ASSERT_EQ(c.run({"vault", "encrypt", "--yes", "--password-stdin", folder.string()}, "pw\n").code, 0);
+    ASSERT_EQ(c.run({"vault", "decrypt", "--password-stdin", record}, "pw\n").code, 0);
+    ASSERT_TRUE(fs::exists(storage / "Plans/a.txt"));
+
+    // Killed right after the move: the child ends without settling anything.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const auto moved = vault::plaintextBeforeRemoval(storage.string(), record, true, "pw",
+                                                         vault::CopyManifest::load(storage));
+        ::_exit(moved && *moved ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(fs::exists(folder / "a.txt"));
+
+    EXPECT_EQ(c.run({"vault", "list"}).out, "folder\tunlocked\t" + record + "\n");
+    EXPECT_EQ(test::readFile(storage / "Plans/a.txt"), "a");
+    EXPECT_FALSE(fs::exists(folder));
+    auto r = c.run({"vault", "remove", "--yes", "--password-stdin", record}, "pw\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::readFile(folder / "a.txt"), "a");
+    EXPECT_EQ(c.run({"vault", "list"}).out, "");
+}
+
 TEST(VaultCli, KilledWhileLockingOrRemovingNothingIsLost) {
     Cli c;
     const fs::path storage = c.home / "safe/vaultry.data";

@@ -19,9 +19,11 @@
 
 #include "util/Fd.h"
 #include "util/Log.h"
+#include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
 #include "vault/SafeRemoval.h"
+#include "vault/VaultList.h"
 
 namespace vaultry::vault {
 
@@ -43,13 +45,15 @@ const char* kindName(TempKind kind) {
             return "copy";
         case TempKind::Locking:
             return "locking";
+        case TempKind::Restoring:
+            return "restoring";
     }
     return "";
 }
 
 std::optional<TempKind> kindNamed(std::string_view name) {
     for (const auto k : {TempKind::File, TempKind::Folder, TempKind::Aside, TempKind::Archive, TempKind::Copy,
-                         TempKind::Locking})
+                         TempKind::Locking, TempKind::Restoring})
         if (name == kindName(k)) return k;
     return std::nullopt;
 }
@@ -501,6 +505,21 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
                 manifest.erase(e.record);
                 if (auto st = manifest.save(storage); !st) logLine(st.error().message);
             }
+            return true;
+        }
+        if (e.kind == TempKind::Restoring) {
+            // A removal cut short after it moved an unlocked folder's copy home. Once the record
+            // has left the vault the removal is done; while it is listed as unlocked, the copy goes
+            // back into the storage folder, where the record's copy belongs.
+            if (!has(records, e.record) || !same) return true;
+            const auto copy = safePlaintextCopy(storage.string(), e.record);
+            if (has(decrypted, e.record) && copy && renameNoReplace(e.path, *copy)) {
+                syncFolder(e.path.parent_path());
+                syncFolder(copy->parent_path());
+                return true;
+            }
+            reports.push_back(e.path.string() + " was being taken out of the vault with " + e.record +
+                              " when the work was cut short; it was left where it is");
             return true;
         }
         if (e.kind != TempKind::Copy) return false;  // the sweep's

@@ -23,12 +23,13 @@ namespace fs = std::filesystem;
 inline constexpr const char* kTemporariesFolder = ".vaultry-temporaries";
 
 enum class TempKind {
-    File,     // a temporary file: deleted
-    Folder,   // an unpack folder: deleted
-    Aside,    // a folder holding an item set aside: put back, or deleted once it was to go
-    Archive,  // an archive not yet recorded: deleted unless its record is in the vault
-    Copy,     // a decrypted copy not yet listed: listed when it is what was unpacked, else reported
-    Locking,  // a decrypted copy a lock removes: once it is gone, its record is unlisted
+    File,       // a temporary file: deleted
+    Folder,     // an unpack folder: deleted
+    Aside,      // a folder holding an item set aside: put back, or deleted once it was to go
+    Archive,    // an archive not yet recorded: deleted unless its record is in the vault
+    Copy,       // a decrypted copy not yet listed: listed when it is what was unpacked, else reported
+    Locking,    // a decrypted copy a lock removes: once it is gone, its record is unlisted
+    Restoring,  // a folder's copy a removal moves home: back into the storage folder while listed
 };
 
 // The object at a path as the system knows it: its device, inode, type (f, d, l, o) and, for
@@ -107,10 +108,11 @@ bool unnamedFilesAllowed();
 // What the start of a run settles from the journal, after the sweep: an encryption cut short is
 // finished or undone (an archive never recorded goes; a recorded one whose original is still
 // there has the original removed when it is what was packed, or is withdrawn when it changed),
-// decrypted copies never listed are listed, and a lock cut short after its copy went is finished
-// (its record is unlisted). `addDecrypted` lists a record as decrypted, `removeDecrypted` unlists
-// it and `withdraw` takes a record out of the vault lists (each true when stored). Returns
-// sentences for the user about what was found.
+// decrypted copies never listed are listed, a lock cut short after its copy went is finished (its
+// record is unlisted), and a removal cut short after it moved a folder's copy home is undone (the
+// copy goes back into the storage folder). `addDecrypted` lists a record as decrypted, `removeDecrypted`
+// unlists it and `withdraw` takes a record out of the vault lists (each true when stored). Returns sentences
+// for the user about what was found.
 std::vector<std::string> settleIntents(const fs::path& storage, const std::vector<std::string>& records,
                                        const std::vector<std::string>& decrypted,
                                        const std::function<bool(const std::string&)>& addDecrypted,

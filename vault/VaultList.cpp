@@ -363,10 +363,19 @@ Result<bool> plaintextBeforeRemoval(const std::string& storage, const std::strin
     // A folder's copy lives in the private storage folder; it goes back beside its record.
     const fs::path home = fs::path(record).parent_path() / copy->filename();
     if (present(home)) return fail(home.string() + " already exists");
+    // Written down until the record has left the lists: a run killed in between has the copy put
+    // back by the next start.
+    auto intent = Temporary::reserve(storage, TempKind::Restoring, home, record);
+    if (!intent) return intent.error();
+    if (const auto id = identityOf(*copy); !id || !intent->made(*id))
+        return fail("cannot write in " + storage + ": the move of " + copy->string() +
+                    " was not written down");
     if (renameNoReplace(*copy, home)) {
         syncFolder(home.parent_path());
         syncFolder(storage);
         noteRestored(record, home, *copy);
+        std::lock_guard guard(restoresMutex);
+        pendingRestores()[record] = std::move(*intent);
         return true;
     }
     if (errno != EXDEV)
