@@ -90,6 +90,20 @@ void answerWith(const QString& title, QString* shown = nullptr) {
     });
 }
 
+// Types "pw one" twice into the create window and presses Done; the storage folder's sheet that
+// then opens on the window, or null when none does.
+QFileDialog* createPasswordUntilTheSheet(qt::QtUi& ui) {
+    QTest::keyClicks(ui.widget<QLineEdit>("theCreatePWLab"), "pw one");
+    QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw one");
+    QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
+    QFileDialog* sheet = nullptr;
+    const bool shown = QTest::qWaitFor([&] {
+        sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>();
+        return sheet && sheet->isVisible();
+    });
+    return shown ? sheet : nullptr;
+}
+
 }  // namespace
 
 TEST(PasswordWindows, CreateThenEnterOpensTheVaultAndAWrongEntryShakesInPlace) {
@@ -99,16 +113,9 @@ TEST(PasswordWindows, CreateThenEnterOpensTheVaultAndAWrongEntryShakesInPlace) {
     fs::create_directories(safe);
     g.world.commands.openVault();
     ASSERT_TRUE(ui.isVisible("CreatePWWindow")) << "no password yet: the create window";
-    QTest::keyClicks(ui.widget<QLineEdit>("theCreatePWLab"), "pw one");
-    QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw one");
-    QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
-
     // The storage folder is chosen in a sheet on the create window.
-    QFileDialog* sheet = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>();
-        return sheet && sheet->isVisible();
-    }));
+    QFileDialog* sheet = createPasswordUntilTheSheet(ui);
+    ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     sheet->setDirectory(QString::fromStdString(g.world.dir.path().string()));
     sheet->selectFile(QString::fromStdString(safe.string()));
@@ -212,14 +219,8 @@ TEST(PasswordWindows, PreferencesInAFreshHomeCreateThePasswordThenOpen) {
     g.world.commands.preferences();
     ASSERT_TRUE(ui.isVisible("CreatePWWindow"));
     EXPECT_FALSE(ui.isVisible("enterPDWindow"));
-    QTest::keyClicks(ui.widget<QLineEdit>("theCreatePWLab"), "pw one");
-    QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw one");
-    QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
-    QFileDialog* sheet = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>();
-        return sheet && sheet->isVisible();
-    }));
+    QFileDialog* sheet = createPasswordUntilTheSheet(ui);
+    ASSERT_NE(sheet, nullptr);
     sheet->reject();
     ASSERT_TRUE(QTest::qWaitFor([&] { return ui.isVisible("preferWindows"); }));
     EXPECT_FALSE(ui.isVisible("CreatePWWindow"));
