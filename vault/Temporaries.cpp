@@ -527,26 +527,39 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
         // The record left the vault: what stands there is the item itself, restored.
         if (!has(records, e.record)) return true;
         const bool listed = has(decrypted, e.record);
-        const bool whole = same && !e.digest.empty() && [&] {
-            auto d = copyDigest(e.path);
-            return d && *d == e.digest;
-        }();
-        if (listed || (whole && addDecrypted(e.record))) {
-            if (whole) {
-                CopyManifest manifest = CopyManifest::load(storage);
-                if (!manifest.find(e.record)) {
-                    manifest.set(e.record, e.digest);
-                    manifest.setIdentity(e.record, *e.made);
-                    if (auto st = manifest.save(storage); !st) logLine(st.error().message);
-                }
+        if (same) {
+            // The object we placed: a copy enters its place only whole and flushed, so it is the
+            // item's unlocked copy, edited since or not.
+            if (!listed && !addDecrypted(e.record)) {
+                reports.push_back(e.path.string() + " is a decrypted copy of " + e.record +
+                                  ", but the vault list could not be written to show it unlocked; it was "
+                                  "left in place");
+                return false;
             }
+            // Its digest is kept only while the copy is still what was unpacked; without one,
+            // locking packs the copy again.
+            const bool unchanged = !e.digest.empty() && [&] {
+                auto d = copyDigest(e.path);
+                return d && *d == e.digest;
+            }();
+            CopyManifest manifest = CopyManifest::load(storage);
+            const std::string* known = manifest.find(e.record);
+            if (unchanged && (!known || *known != e.digest)) {
+                manifest.set(e.record, e.digest);
+                manifest.setIdentity(e.record, *e.made);
+            } else if (!unchanged && known) {
+                manifest.erase(e.record);
+            }
+            if (!unchanged && !listed)
+                logLine("listed " + e.path.string() +
+                        " as unlocked, left by a decryption cut short; locking packs it again");
+            if (auto st = manifest.save(storage); !st) logLine(st.error().message);
             return true;
         }
-        reports.push_back(e.path.string() +
-                          (same ? " is a decrypted copy of " : " may be a decrypted copy of ") + e.record +
-                          " that the vault does not list as unlocked" +
-                          (same && !e.digest.empty() ? " and it was changed since" : "") +
-                          "; it was left in place: check it, then delete it or encrypt it again");
+        if (listed) return true;
+        reports.push_back(e.path.string() + " may be a decrypted copy of " + e.record +
+                          " that the vault does not list as unlocked; it was left in place: check it, then "
+                          "delete it or encrypt it again");
         return false;
     });
     return reports;

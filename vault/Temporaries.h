@@ -27,7 +27,7 @@ enum class TempKind {
     Folder,     // an unpack folder: deleted
     Aside,      // a folder holding an item set aside: put back, or deleted once it was to go
     Archive,    // an archive not yet recorded: deleted unless its record is in the vault
-    Copy,       // a decrypted copy not yet listed: listed when it is what was unpacked, else reported
+    Copy,       // a decrypted copy not yet listed: listed when it is the object placed, else reported
     Locking,    // a decrypted copy a lock removes: once it is gone, its record is unlisted
     Restoring,  // a folder's copy a removal moves home: back into the storage folder while listed
 };
