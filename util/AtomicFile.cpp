@@ -84,6 +84,46 @@ Status writeFileAtomically(const std::filesystem::path& path, std::string_view b
     return {};
 }
 
+Result<bool> createFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
+    const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+    const auto failed = [&path](int err) {
+        return fail("cannot write " + path.string() + ": " + std::strerror(err));
+    };
+    // An unnamed file where the file system has them; a named temporary file elsewhere.
+    std::string temp;
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        temp = folder.string() + "/." + path.filename().string() + ".XXXXXX";
+        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0) return failed(errno);
+    }
+    ::fchmod(fd, mode);
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (!temp.empty()) ::unlink(temp.c_str());
+        return failed(err);
+    }
+    // A link, unlike a plain rename, never replaces what is there.
+    int placed;
+    if (temp.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        placed = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    } else {
+        placed = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+        if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) placed = ::link(temp.c_str(), path.c_str());
+    }
+    const int err = errno;
+    ::close(fd);
+    if (!temp.empty()) ::unlink(temp.c_str());  // after a rename, nothing of that name is left
+    if (placed != 0) {
+        if (err == EEXIST) return false;
+        return failed(err);
+    }
+    syncFolder(folder);
+    return true;
+}
+
 FolderLock::FolderLock(const std::filesystem::path& folder) {
     fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0) return;
