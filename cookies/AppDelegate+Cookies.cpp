@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "app/AppDelegate.h"
+#include "app/ShowInFileManager.h"
 #include "cookies/BinaryCookies.h"
 #include "cookies/CookieDatabase.h"
 #include "cookies/CookieStores.h"
@@ -341,7 +342,7 @@ void AppDelegate::ActExportCookieDataThreader(std::string folder, CookNodes reco
 void AppDelegate::ExportFinishOnMainThread() {
     stopProgress(ui_);
     bCookieWorkerRunning = false;
-    s_.workspace.open(cookies::exportFolder(s_.paths).string());
+    openOrOfferPath(s_.workspace, ui_, cookies::exportFolder(s_.paths).string());
 }
 
 }  // namespace vaultry

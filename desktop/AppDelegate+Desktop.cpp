@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
+#include "app/ShowInFileManager.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
@@ -314,7 +315,7 @@ void AppDelegate::imageBrowserCellWasDoubleClicked(std::size_t index) {
     const auto node = browseArray[index];
     const std::string path = node->fullFilePath();
     if (node->fileKindType() != kind::Folder) {
-        s_.workspace.open(path);
+        openOrOfferPath(s_.workspace, ui_, path);
         return;
     }
     FileNodes entries = scanFolder(path);

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/Notifications.h"
+#include "app/ShowInFileManager.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/FileKind.h"
 #include "desktop/PPopoverviewConterller.h"
@@ -178,11 +179,11 @@ void PPopoverviewConterller::ClickDeleteFileAct(long clickedRow) {
 }
 
 void PPopoverviewConterller::openItem(const std::shared_ptr<FBFileNode>& item) {
-    if (item) s_.workspace.open(item->fullFilePath());
+    if (item) openOrOfferPath(s_.workspace, s_.ui, item->fullFilePath());
 }
 
 void PPopoverviewConterller::revealItem(const std::shared_ptr<FBFileNode>& item) {
-    if (item) s_.workspace.reveal(item->fullFilePath());
+    if (item) showInFileManager(s_.workspace, s_.ui, item->fullFilePath());
 }
 
 void PPopoverviewConterller::copyItems(const FileNodes& items) {

@@ -1,21 +1,31 @@
 #include "gui/QtDesktop.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMimeData>
+#include <QProcess>
 #include <QSaveFile>
 #include <QThread>
 #include <QUrl>
+#include <filesystem>
+#include <optional>
 
 #include "gui/SingleInstance.h"  // kApplicationId
+#include "platform/linux/FolderHandler.h"
+#include "platform/linux/LinuxSpawn.h"
 #include "util/Log.h"
 
 namespace vaultry::qt {
@@ -27,18 +37,110 @@ QString showItemsUri(const std::string& path) {
     return QString::fromLatin1(QUrl::fromLocalFile(q(path)).toEncoded(QUrl::FullyEncoded));
 }
 
-bool QtWorkspace::reveal(const std::string& path) {
-    QDBusInterface fm("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                      "org.freedesktop.FileManager1", QDBusConnection::sessionBus());
-    if (fm.isValid()) {
-        QDBusMessage reply = fm.call("ShowItems", QStringList{showItemsUri(path)}, QString());
-        if (reply.type() != QDBusMessage::ErrorMessage) return true;
+QString activationToken() {
+    for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"})
+        if (QString token = qEnvironmentVariable(name); !token.isEmpty()) return token;
+    return {};
+}
+
+namespace {
+
+// Starts the file manager of an application entry on a folder, with the activation token in its
+// environment. The program is found through PATH, never in the working folder.
+bool startFileManager(const platform::DesktopEntry& entry, const std::string& folder) {
+    const auto args = platform::execArguments(entry, folder, showItemsUri(folder).toStdString());
+    if (!args) return false;
+    const auto program = platform::LinuxSpawn::resolveProgram(args->front());
+    if (!program) {
+        logLine("reveal: " + entry.id + " cannot run: " + args->front() + " is not found");
+        return false;
     }
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(q(path)).absolutePath()));
+    QProcess process;
+    process.setProgram(q(*program));
+    QStringList arguments;
+    for (std::size_t i = 1; i < args->size(); ++i) arguments << q((*args)[i]);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(QDir::homePath());
+    process.setStandardInputFile(QProcess::nullDevice());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (const QString token = activationToken(); !token.isEmpty()) {
+        environment.insert("XDG_ACTIVATION_TOKEN", token);
+        environment.insert("DESKTOP_STARTUP_ID", token);
+    }
+    process.setProcessEnvironment(environment);
+    if (!process.startDetached()) {
+        logLine("reveal: " + entry.id + " did not start");
+        return false;
+    }
+    return true;
+}
+
+// The file manager that opens folders here, or none (logged with the reason).
+std::optional<platform::DesktopEntry> folderFileManager() {
+    const auto dirs = platform::XdgDirs::fromEnvironment();
+    auto manager = platform::folderFileManager(dirs);
+    if (!manager) {
+        const auto chosen = platform::defaultApplication(dirs, "inode/directory");
+        logLine(chosen ? "reveal: folders open with " + chosen->id + ", which is no file manager"
+                       : std::string("reveal: no file manager is installed"));
+    }
+    return manager;
+}
+
+}  // namespace
+
+QtWorkspace::QtWorkspace(QDBusConnection bus) : bus_(std::move(bus)) {}
+
+bool QtWorkspace::askFileManager(const QString& method, const std::string& path) {
+    if (!bus_.isConnected()) return false;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                       "org.freedesktop.FileManager1", method);
+    call << QStringList{showItemsUri(path)} << activationToken();
+    const QDBusMessage reply = bus_.call(call, QDBus::Block);
+    if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    if (reply.errorName() != "org.freedesktop.DBus.Error.ServiceUnknown")
+        logLine("reveal: FileManager1." + method.toStdString() + ": " + reply.errorMessage().toStdString());
+    return false;
+}
+
+bool QtWorkspace::askPortal(const std::string& path) {
+    const QString portal = "org.freedesktop.portal.Desktop";
+    QDBusConnectionInterface* names = bus_.isConnected() ? bus_.interface() : nullptr;
+    if (!names || (!names->isServiceRegistered(portal).value() &&
+                   !names->activatableServiceNames().value().contains(portal)))
+        return false;
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(portal, "/org/freedesktop/portal/desktop",
+                                                       "org.freedesktop.portal.OpenURI", "OpenDirectory");
+    QVariantMap options;
+    if (const QString token = activationToken(); !token.isEmpty()) options.insert("activation_token", token);
+    call << QString() << QVariant::fromValue(QDBusUnixFileDescriptor(fd)) << options;
+    ::close(fd);  // the message holds a copy
+    const QDBusMessage reply = bus_.call(call, QDBus::Block);
+    if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    logLine("reveal: the portal's OpenDirectory: " + reply.errorMessage().toStdString());
+    return false;
+}
+
+bool QtWorkspace::reveal(const std::string& path) {
+    if (askFileManager("ShowItems", path)) return true;
+    // The portal and the folder's default handler both end in the default handler of folders,
+    // so both are only asked when that is a file manager.
+    const auto manager = folderFileManager();
+    if (!manager) return false;
+    if (askPortal(path)) return true;
+    return startFileManager(*manager, QFileInfo(q(path)).absolutePath().toStdString());
 }
 
 bool QtWorkspace::open(const std::string& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(q(path)));
+    std::error_code ec;
+    if (!std::filesystem::is_directory(path, ec))
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(q(path)));
+    if (askFileManager("ShowFolders", path)) return true;
+    const auto manager = folderFileManager();
+    return manager && startFileManager(*manager, path);
 }
 
 bool QtWorkspace::openUrl(const std::string& url) { return QDesktopServices::openUrl(QUrl(q(url))); }
@@ -58,6 +160,8 @@ void QtWorkspace::copyFiles(const std::vector<std::string>& paths) {
     mime->setData("x-special/gnome-copied-files", gnome);
     QApplication::clipboard()->setMimeData(mime);
 }
+
+void QtWorkspace::copyText(const std::string& text) { QApplication::clipboard()->setText(q(text)); }
 
 std::optional<platform::Thumbnailer::Size> QtThumbnailer::imageSize(const std::string& path) {
     QImageReader reader(q(path));

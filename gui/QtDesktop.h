@@ -10,15 +10,30 @@
 
 namespace vaultry::qt {
 
-// Reveal through the file manager's D-Bus interface (falling back to opening the folder), open
-// with the default application, and the clipboard.
+// Reveal and folders go to a file manager only: its D-Bus interface (FileManager1), then the
+// desktop portal, then the default handler of folders when that is a file manager. A web browser
+// is never handed a folder. Files open with their default application; and the clipboard.
 class QtWorkspace final : public platform::Workspace {
 public:
+    explicit QtWorkspace(QDBusConnection bus = QDBusConnection::sessionBus());
     bool reveal(const std::string& path) override;
     bool open(const std::string& path) override;
     bool openUrl(const std::string& url) override;
     void copyFiles(const std::vector<std::string>& paths) override;
+    void copyText(const std::string& text) override;
+
+private:
+    // FileManager1's ShowItems (select the items) or ShowFolders (open the folders).
+    bool askFileManager(const QString& method, const std::string& path);
+    // The portal's OpenDirectory, when the portal is on the bus.
+    bool askPortal(const std::string& path);
+
+    QDBusConnection bus_;
 };
+
+// What lets the file manager's window come to the front: the activation token or startup id
+// this process was given (XDG_ACTIVATION_TOKEN, DESKTOP_STARTUP_ID), else empty.
+QString activationToken();
 
 // The file URI FileManager1.ShowItems expects: every byte outside the unreserved set
 // percent-encoded, so names with '#', '%', '?' or blanks reach the file manager whole.

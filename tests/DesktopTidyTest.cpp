@@ -449,6 +449,23 @@ TEST(TidyList, RowCommandsActOnlyOnARealRow) {
     EXPECT_EQ(t.w.workspace.revealed, std::vector<std::string>{r1});
 }
 
+TEST(TidyList, WhereNothingCanShowOrOpenAnItemItsPathIsOfferedToCopy) {
+    Listed t;
+    t.w.workspace.fileManager = false;
+    const std::string r1 = (t.folder / "r1.jpg").string();
+    t.w.ui.alertAnswers = {platform::AlertAnswer::Default, platform::AlertAnswer::Alternate};
+    t.pop.ClickShowInFinderAct(1);
+    t.pop.ClickOpenFileAct(1);
+    ASSERT_EQ(t.w.ui.alerts.size(), 2u);
+    EXPECT_EQ(t.w.ui.alerts[0].message, "No file manager can show this item.");
+    EXPECT_EQ(t.w.ui.alerts[1].message, "No application can open this item.");
+    EXPECT_EQ(t.w.ui.alerts[1].defaultTitle, " Copy ");
+    // Copy was chosen once, Close once.
+    EXPECT_EQ(t.w.workspace.copiedTexts, std::vector<std::string>{r1});
+    EXPECT_EQ(t.w.workspace.revealed, std::vector<std::string>{r1});
+    EXPECT_EQ(t.w.workspace.opened, std::vector<std::string>{r1});
+}
+
 TEST(TidyList, RestoreNeverOverwritesAndDeleteRemovesForGood) {
     Listed t;
     t.search("r");  // the records must also leave the search's full copy

@@ -285,6 +285,37 @@ TEST(VaultSwitch, AFailedDecryptionLeavesTheRowLocked) {
     EXPECT_EQ(s.storedDecrypted(), Strings{more});
 }
 
+TEST(VaultReveal, WithoutAFileManagerThePathIsOfferedToCopyAndNothingElseOpens) {
+    ListWorld s;
+    fs::create_directories(s.w.dir / "Work");
+    writeFile(s.w.dir / "Work/a.txt", "a1");
+    const std::string work = s.encrypt(s.w.dir / "Work");
+    s.w.workspace.fileManager = false;
+    s.w.ui.alerts.clear();
+    // Decrypting shows the copy; no file manager can, so its path is offered instead.
+    s.w.ui.alertAnswers = {AlertAnswer::Alternate};
+    auto row = s.row(work);
+    row->ClickSwtichAction();
+    const std::string copy = (s.storage / "Work").string();
+    ASSERT_TRUE(fs::exists(copy));
+    ASSERT_EQ(s.w.ui.alerts.size(), 1u);
+    EXPECT_EQ(s.w.ui.alerts[0].message, "No file manager can show this item.");
+    EXPECT_EQ(s.w.ui.alerts[0].informative.rfind(copy + "\n", 0), 0u) << s.w.ui.alerts[0].informative;
+    EXPECT_EQ(s.w.ui.alerts[0].defaultTitle, " Copy ");
+    EXPECT_EQ(s.w.ui.alerts[0].alternateTitle, " Close ");
+    EXPECT_TRUE(s.w.workspace.copiedTexts.empty());
+    // "Show in Folder", answered with Copy: the path is on the clipboard, as text only.
+    row->ClickShowInFinderAction();
+    ASSERT_EQ(s.w.ui.alerts.size(), 2u);
+    EXPECT_EQ(s.w.workspace.copiedTexts, Strings{copy});
+    EXPECT_TRUE(s.w.workspace.copied.empty());
+    EXPECT_EQ(s.w.workspace.revealed, (Strings{copy, copy}));
+    // With a file manager there is nothing to ask.
+    s.w.workspace.fileManager = true;
+    row->ClickShowInFinderAction();
+    EXPECT_EQ(s.w.ui.alerts.size(), 2u);
+}
+
 TEST(VaultSwitch, UnhidingAHiddenItemAsksRevealsAndUnhides) {
     ListWorld s;
     const std::string secret = (s.notes / "secret.txt").string();

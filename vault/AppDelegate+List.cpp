@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
+#include "app/ShowInFileManager.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/CopyManifest.h"
@@ -78,7 +79,7 @@ void AppDelegate::ClickSwtichNotificationHandle(const Notification& n) {
                       "Unhide files are no longer protected by vaultry.", " Unhide ", " Cancel ", ""}) !=
         AlertAnswer::Default)
         return;
-    s_.workspace.reveal(record);
+    showInFileManager(s_.workspace, ui_, record);
     unhideRecordForList(record);
 }
 
@@ -108,7 +109,7 @@ void AppDelegate::ClickShowInFinderNotificationHandle(const Notification& n) {
     const auto copy = vault::safePlaintextCopy(storageFolder(), view->theFilePath());
     std::error_code ec;
     if (copy && std::filesystem::exists(std::filesystem::symlink_status(*copy, ec)))
-        s_.workspace.reveal(copy->string());
+        showInFileManager(s_.workspace, ui_, copy->string());
 }
 
 bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* error) {

@@ -7,6 +7,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/PasswordVerifier.h"
+#include "app/ShowInFileManager.h"
 #include "desktop/FileKind.h"
 #include "desktop/TidyLocation.h"
 #include "platform/Outlets.h"
@@ -303,7 +304,7 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
         return false;
     }
     if (auto st = vault::keepCopy(storage, record, *copy); !st) logLine(st.error().message);
-    s_.workspace.reveal(copy->path);
+    showInFileManager(s_.workspace, ui_, copy->path);
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusVariant>
@@ -19,6 +20,7 @@
 #include <QVariantMap>
 
 #include "GuiHarness.h"
+#include "app/ShowInFileManager.h"
 #include "gui/QtDesktop.h"
 #include "gui/SingleInstance.h"
 
@@ -36,12 +38,14 @@ TEST(ShowItemsUri, ANameWithBlanksHashPercentAndAccentsArrivesWhole) {
     EXPECT_EQ(QUrl(uri).toLocalFile().toStdString(), path);
 }
 
-// A session bus of our own, so nothing reaches the user's desktop.
+// A session bus of our own, so nothing reaches the user's desktop. With a configuration file of
+// its own (bareBusConfig) no service on the machine is started on demand.
 class PrivateBus {
 public:
-    PrivateBus() {
+    explicit PrivateBus(const QString& configFile = {}) {
         if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) return;
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        daemon_.start("dbus-daemon", {configFile.isEmpty() ? "--session" : "--config-file=" + configFile,
+                                      "--nofork", "--nopidfile", "--print-address=1"});
         if (!daemon_.waitForStarted(30000)) return;
         while (!daemon_.canReadLine() && daemon_.waitForReadyRead(30000)) {
         }
@@ -63,6 +67,19 @@ private:
     QString address_;
     QStringList names_;
 };
+
+// A session bus configuration without the machine's activatable services, listening in `dir`.
+QString bareBusConfig(const std::filesystem::path& dir) {
+    test::writeFile(dir / "bus.conf",
+                    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                    "<busconfig><type>session</type><listen>unix:dir=" +
+                        dir.string() +
+                        "</listen><auth>EXTERNAL</auth>"
+                        "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    return QString::fromStdString((dir / "bus.conf").string());
+}
 
 // The notification service of a desktop, keeping what it was asked to show.
 class FakeNotifications final : public QObject {
@@ -120,6 +137,166 @@ TEST(DesktopNotifications, CarryTheDesktopEntryAndTheInstalledIcon) {
     // The name cmake --install gives the icons under hicolor/*/apps, found through the icon theme.
     EXPECT_EQ(shown[0].icon, "com.Quenmark.vaultry");
     EXPECT_EQ(notifier.delivered(), std::vector<std::string>{"EmptyTrashNow3"});
+}
+
+// A file manager on the session bus, keeping what it was asked to show.
+class FakeFileManager final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    struct Call {
+        QString method;
+        QStringList uris;
+        QString startupId;
+    };
+    std::vector<Call> calls() {
+        QMutexLocker lock(&mutex_);
+        return calls_;
+    }
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId) { note("ShowItems", uris, startupId); }
+    void ShowFolders(const QStringList& uris, const QString& startupId) {
+        note("ShowFolders", uris, startupId);
+    }
+    void ShowItemProperties(const QStringList& uris, const QString& startupId) {
+        note("ShowItemProperties", uris, startupId);
+    }
+
+private:
+    void note(const QString& method, const QStringList& uris, const QString& startupId) {
+        QMutexLocker lock(&mutex_);
+        calls_.push_back({method, uris, startupId});
+    }
+    QMutex mutex_;
+    std::vector<Call> calls_;
+};
+
+TEST(Reveal, TheFileManagerOnTheBusShowsTheItemAndComesToTheFront) {
+    test::guiApp();
+    test::TempDir dir;
+    PrivateBus bus(bareBusConfig(dir.path()));
+    if (bus.address().isEmpty())
+        GTEST_SKIP() << "dbus-daemon is not installed; it gives the test a session bus";
+    QThread serviceThread;
+    FakeFileManager service;
+    service.moveToThread(&serviceThread);
+    serviceThread.start();
+    QDBusConnection server = bus.connect("fake-file-manager");
+    ASSERT_TRUE(
+        server.registerObject("/org/freedesktop/FileManager1", &service, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(server.registerService("org.freedesktop.FileManager1"));
+
+    test::Env token("XDG_ACTIVATION_TOKEN", "token-42");
+    const std::filesystem::path copy = dir / "safe/vaultry.data/Work #1";
+    std::filesystem::create_directories(copy);
+    qt::QtWorkspace workspace(bus.connect("vaultry"));
+    EXPECT_TRUE(workspace.reveal(copy.string()));
+    EXPECT_TRUE(workspace.open(copy.string()));  // a folder opened goes to the file manager too
+    serviceThread.quit();
+    serviceThread.wait();
+
+    const auto calls = service.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].method, "ShowItems");
+    EXPECT_EQ(calls[0].uris, QStringList{qt::showItemsUri(copy.string())});
+    EXPECT_EQ(calls[0].uris[0],
+              "file://" + QString::fromStdString((dir / "safe/vaultry.data/Work%20%231").string()));
+    EXPECT_EQ(calls[0].startupId, "token-42");
+    EXPECT_EQ(calls[1].method, "ShowFolders");
+    EXPECT_EQ(calls[1].uris, calls[0].uris);
+    EXPECT_EQ(calls[1].startupId, "token-42");
+}
+
+// The applications of a desktop without a file manager on the bus: a configuration and data home of
+// their own, none of the machine's, and programs that write down how they were started.
+struct FolderHandlers {
+    test::TempDir dir;
+    test::Env env;
+    FolderHandlers() {
+        const std::pair<const char*, const char*> folders[] = {{"XDG_CONFIG_HOME", "config"},
+                                                               {"XDG_CONFIG_DIRS", "etc-xdg"},
+                                                               {"XDG_DATA_HOME", "data"},
+                                                               {"XDG_DATA_DIRS", "share"}};
+        for (const auto& [name, sub] : folders) env.set(name, (dir / sub).c_str());
+        env.set("XDG_CURRENT_DESKTOP", nullptr);
+        env.set("XDG_ACTIVATION_TOKEN", "token-7");
+    }
+    // An application entry whose program notes its arguments and activation token in <name>.ran.
+    void application(const std::string& name, const std::string& categories) {
+        const std::filesystem::path program = dir / name;
+        test::writeFile(program,
+                        "#!/bin/sh\nprintf '%s\\n' \"$@\" \"token=$XDG_ACTIVATION_TOKEN\" > \"$0.tmp\"\n"
+                        "mv \"$0.tmp\" \"$0.ran\"\n");
+        std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+        test::writeFile(dir / "data/applications" / (name + ".desktop"),
+                        "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=\"" + program.string() +
+                            "\" %U\nCategories=" + categories + "\nMimeType=inode/directory;text/html;\n");
+    }
+    void foldersOpenWith(const std::string& name) {
+        test::writeFile(dir / "config/mimeapps.list",
+                        "[Default Applications]\ninode/directory=" + name + ".desktop\n");
+    }
+    // What the program was started with, once it ran; empty when it did not within the time.
+    std::string ran(const std::string& name, int milliseconds) {
+        const QDeadlineTimer deadline(milliseconds);
+        while (!std::filesystem::exists(dir / (name + ".ran")) && !deadline.hasExpired()) QThread::msleep(20);
+        return std::filesystem::exists(dir / (name + ".ran")) ? test::readFile(dir / (name + ".ran")) : "";
+    }
+};
+
+TEST(Reveal, WithoutAFileManagerAWebBrowserIsNeverHandedTheFolderAndThePathIsOffered) {
+    test::guiApp();
+    FolderHandlers apps;
+    apps.application("browser", "Network;WebBrowser;");
+    apps.foldersOpenWith("browser");
+    const std::filesystem::path copy = apps.dir / "safe/vaultry.data/Work";
+    std::filesystem::create_directories(copy);
+    // No session bus at all, and (where dbus-daemon is installed) one with neither a file manager
+    // nor the portal on it.
+    std::vector<QDBusConnection> buses{QDBusConnection::connectToBus(
+        "unix:path=" + QString::fromStdString((apps.dir / "no-bus").string()), "no-bus")};
+    PrivateBus bus(bareBusConfig(apps.dir.path()));
+    if (!bus.address().isEmpty()) buses.push_back(bus.connect("vaultry"));
+    for (const auto& connection : buses) {
+        qt::QtWorkspace workspace(connection);
+        EXPECT_FALSE(workspace.reveal(copy.string()));
+        EXPECT_FALSE(workspace.open(copy.string()));
+
+        // The controllers then offer the path, and Copy puts it on the clipboard as text.
+        test::FakeUi ui;
+        QApplication::clipboard()->clear();
+        showInFileManager(workspace, ui, copy.string());
+        ASSERT_EQ(ui.alerts.size(), 1u);
+        EXPECT_EQ(ui.alerts[0].message, "No file manager can show this item.");
+        EXPECT_EQ(ui.alerts[0].defaultTitle, " Copy ");
+        EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(copy.string()));
+    }
+    QDBusConnection::disconnectFromBus("no-bus");
+    EXPECT_EQ(apps.ran("browser", 1500), "") << "the browser was started";
+}
+
+TEST(Reveal, WithoutFileManager1TheDefaultFileManagerOpensTheFolder) {
+    test::guiApp();
+    FolderHandlers apps;
+    apps.application("browser", "Network;WebBrowser;");
+    apps.application("files", "System;FileManager;");
+    apps.foldersOpenWith("files");
+    const std::filesystem::path copy = apps.dir / "safe/vaultry.data/plan b.txt";
+    test::writeFile(copy, "plan");
+    qt::QtWorkspace workspace(QDBusConnection::connectToBus(
+        "unix:path=" + QString::fromStdString((apps.dir / "no-bus").string()), "no-bus"));
+    // The folder the item is in, as the entry's %U asks: a file URI.
+    EXPECT_TRUE(workspace.reveal(copy.string()));
+    EXPECT_EQ(apps.ran("files", 30000),
+              qt::showItemsUri(copy.parent_path().string()).toStdString() + "\ntoken=token-7\n");
+    std::filesystem::remove(apps.dir / "files.ran");
+    // A folder opened: that folder itself.
+    EXPECT_TRUE(workspace.open(copy.parent_path().string()));
+    EXPECT_EQ(apps.ran("files", 30000),
+              qt::showItemsUri(copy.parent_path().string()).toStdString() + "\ntoken=token-7\n");
+    QDBusConnection::disconnectFromBus("no-bus");
+    EXPECT_EQ(apps.ran("browser", 500), "");
 }
 
 // Two starts of the real program on a temporary home.

@@ -177,10 +177,13 @@ class FakeWorkspace : public platform::Workspace {
 public:
     std::vector<std::string> revealed, opened, urls;
     std::vector<std::vector<std::string>> copied;  // each copy's paths
-    bool reveal(const std::string& p) override { return revealed.push_back(p), true; }
-    bool open(const std::string& p) override { return opened.push_back(p), true; }
+    std::vector<std::string> copiedTexts;
+    bool fileManager = true;  // false: a desktop where neither reveal nor open finds a handler
+    bool reveal(const std::string& p) override { return revealed.push_back(p), fileManager; }
+    bool open(const std::string& p) override { return opened.push_back(p), fileManager; }
     bool openUrl(const std::string& u) override { return urls.push_back(u), true; }
     void copyFiles(const std::vector<std::string>& p) override { copied.push_back(p); }
+    void copyText(const std::string& text) override { copiedTexts.push_back(text); }
 };
 
 class FakeHiddenFlag : public platform::HiddenFlag {
