@@ -16,6 +16,7 @@
 #include "platform/linux/SecretGuard.h"
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
+#include "util/AtomicFile.h"
 #include "vault/StorageFolder.h"
 
 namespace vaultry::platform {
@@ -26,6 +27,7 @@ using test::present;
 using test::readFile;
 using test::TestHttpServer;
 using test::writeFile;
+using Strings = std::vector<std::string>;
 using namespace std::chrono_literals;
 
 using test::Env;
@@ -72,42 +74,154 @@ TEST(LinuxSpawn, BareNamesAreFoundThroughPathNeverInTheWorkingFolder) {
     fs::current_path(before);
 }
 
-// The storage folder's icon: gio runs with its argument vector, and its failure is reported.
-TEST(LinuxSpawn, FolderIconReportsAFailingOrMissingGio) {
+// The storage folder's icon, where it is installed: a data folder of the XDG search path whose
+// hicolor theme holds it.
+struct FolderIconWorld {
     test::TempDir dir;
+    fs::path store = dir / "safe/vaultry.data";
+    test::Env env;
     test::FakeSpawn spawn;
-    EXPECT_TRUE(vault::giveFolderIcon(dir.path(), spawn));
-    ASSERT_EQ(spawn.calls.size(), 1u);
-    EXPECT_EQ(spawn.calls[0].program, "gio");
-    EXPECT_EQ(spawn.calls[0].args,
-              (std::vector<std::string>{"set", dir.path().string(), "metadata::custom-icon-name",
-                                        "vaultry-foldericns"}));
-    EXPECT_EQ(test::readFile(dir / ".directory"), "[Desktop Entry]\nIcon=vaultry-foldericns\n");
-    // Private like everything Vaultry writes in the storage folder; one an earlier version left
-    // readable by everyone is made private, one that is not ours is left alone.
-    const auto mode = [&dir] { return fs::status(dir / ".directory").permissions(); };
-    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write);
-    fs::permissions(dir / ".directory", static_cast<fs::perms>(0644));
-    EXPECT_TRUE(vault::giveFolderIcon(dir.path(), spawn));
-    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write);
-    test::writeFile(dir / ".directory", "[Desktop Entry]\nIcon=mine\n");
-    fs::permissions(dir / ".directory", static_cast<fs::perms>(0644));
-    EXPECT_TRUE(vault::giveFolderIcon(dir.path(), spawn));
-    EXPECT_EQ(mode(), static_cast<fs::perms>(0644));
-    fs::remove(dir / ".directory");
+    FolderIconWorld() {
+        env.set("XDG_DATA_HOME", (dir / "home-data").c_str());
+        env.set("XDG_DATA_DIRS", (dir / "share").c_str());
+        writeFile(
+            dir / "share/icons/hicolor/scalable/places" / (std::string(vault::kFolderIconName) + ".svg"),
+            "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
+        fs::create_directories(store);
+    }
+    // `gio info --query-writable` as it answers with GVfs (metadata writable) or without.
+    void gvfs(bool runs) {
+        spawn.answer = [runs](const test::FakeSpawn::Call& call) -> Result<Spawn::Output> {
+            if (call.args.at(0) == "info")
+                return Spawn::Output{0,
+                                     "Settable attributes:\n standard::symlink-target (bytestring)\n"
+                                     "Writable attribute namespaces:\n xattr (string, Copy with file)\n" +
+                                         std::string(runs ? " metadata (string, Copy with file)\n" : ""),
+                                     ""};
+            return Spawn::Output{0, "", ""};
+        };
+    }
+    std::string entry() const { return readFile(store / ".directory"); }
+    fs::perms mode() const { return fs::status(store / ".directory").permissions(); }
+};
 
-    spawn.answer = [](const test::FakeSpawn::Call&) -> Result<Spawn::Output> {
-        return Spawn::Output{1, "", "gio: Setting attribute not supported"};
+const std::string kOurEntry = "[Desktop Entry]\nIcon=com.Quenmark.vaultry-folder\n";
+
+TEST(FolderIcon, WhereGvfsRunsItsMetadataAndTheEntryForDolphinAreWritten) {
+    FolderIconWorld w;
+    w.gvfs(true);
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    ASSERT_EQ(w.spawn.calls.size(), 2u);
+    EXPECT_EQ(w.spawn.calls[0].program, "gio");
+    EXPECT_EQ(w.spawn.calls[0].args, (Strings{"info", "--query-writable", w.store.string()}));
+    EXPECT_EQ(w.spawn.calls[1].program, "gio");
+    EXPECT_EQ(w.spawn.calls[1].args, (Strings{"set", w.store.string(), "metadata::custom-icon-name",
+                                              "com.Quenmark.vaultry-folder"}));
+    EXPECT_EQ(w.entry(), kOurEntry);
+    EXPECT_EQ(w.mode(), fs::perms::owner_read | fs::perms::owner_write);
+
+    // A real failure of gio where GVfs runs is reported.
+    w.spawn.answer = [](const test::FakeSpawn::Call& call) -> Result<Spawn::Output> {
+        if (call.args.at(0) == "info")
+            return Spawn::Output{0, "Writable attribute namespaces:\n metadata (string)\n", ""};
+        return Spawn::Output{1, "", "gio: Error setting attribute: the metadata daemon is gone"};
     };
-    auto st = vault::giveFolderIcon(dir.path(), spawn);
+    const auto st = vault::giveFolderIcon(w.store, w.spawn);
     ASSERT_FALSE(st);
-    EXPECT_NE(st.error().message.find("Setting attribute not supported"), std::string::npos);
-    spawn.answer = [](const test::FakeSpawn::Call&) -> Result<Spawn::Output> {
+    EXPECT_NE(st.error().message.find("the metadata daemon is gone"), std::string::npos)
+        << st.error().message;
+    EXPECT_EQ(w.entry(), kOurEntry);
+}
+
+TEST(FolderIcon, WithoutGvfsOrGioOnlyTheEntryForDolphinIsWrittenAndNothingIsSaid) {
+    FolderIconWorld w;
+    w.gvfs(false);
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    ASSERT_EQ(w.spawn.calls.size(), 1u);  // asked, and nothing set
+    EXPECT_EQ(w.spawn.calls[0].args.at(0), "info");
+    EXPECT_EQ(w.entry(), kOurEntry);
+
+    fs::remove(w.store / ".directory");
+    w.spawn.answer = [](const test::FakeSpawn::Call&) -> Result<Spawn::Output> {
         return fail("cannot run gio: not found in PATH");
     };
-    st = vault::giveFolderIcon(dir.path(), spawn);
-    ASSERT_FALSE(st);
-    EXPECT_NE(st.error().message.find("not found in PATH"), std::string::npos);
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    EXPECT_EQ(w.entry(), kOurEntry);
+
+    // The real gio, on a machine without a session bus here: nothing to set, nothing said.
+    platform::LinuxSpawn real;
+    test::Env noBus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (w.dir / "no-bus").string());
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, real));
+}
+
+TEST(FolderIcon, AUsersEntryIsNeverReplacedAndOursOfAnEarlierVersionIsBroughtUpToDate) {
+    FolderIconWorld w;
+    w.gvfs(false);
+    // The user's own entry, view settings and all, stays as it is, readable as the user left it.
+    const std::string mine = "[Desktop Entry]\nIcon=folder-red\n\n[Dolphin]\nViewMode=1\n";
+    writeFile(w.store / ".directory", mine);
+    fs::permissions(w.store / ".directory", static_cast<fs::perms>(0644));
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    EXPECT_EQ(w.entry(), mine);
+    EXPECT_EQ(w.mode(), static_cast<fs::perms>(0644));
+    EXPECT_FALSE(vault::isOurFolderEntry(w.store / ".directory"));
+
+    // So does a link, whatever it points at, and what it points at.
+    fs::remove(w.store / ".directory");
+    writeFile(w.dir / "elsewhere", kOurEntry);
+    fs::create_symlink(w.dir / "elsewhere", w.store / ".directory");
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    EXPECT_TRUE(fs::is_symlink(w.store / ".directory"));
+    EXPECT_EQ(readFile(w.dir / "elsewhere"), kOurEntry);
+    EXPECT_FALSE(vault::isOurFolderEntry(w.store / ".directory"));
+
+    // Ours of an earlier version named an icon nobody installed, and was readable by everyone: it
+    // names the installed one now and is private; what Dolphin added to it stays.
+    fs::remove(w.store / ".directory");
+    writeFile(w.store / ".directory", "[Desktop Entry]\nIcon=vaultry-foldericns\n\n[Dolphin]\nViewMode=1\n");
+    fs::permissions(w.store / ".directory", static_cast<fs::perms>(0644));
+    EXPECT_TRUE(vault::isOurFolderEntry(w.store / ".directory"));
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    EXPECT_EQ(w.entry(), "[Desktop Entry]\nIcon=com.Quenmark.vaultry-folder\n\n[Dolphin]\nViewMode=1\n");
+    EXPECT_EQ(w.mode(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(FolderIcon, WithoutTheInstalledIconNothingIsWrittenOrRun) {
+    FolderIconWorld w;
+    fs::remove_all(w.dir / "share/icons");
+    w.gvfs(true);
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    EXPECT_TRUE(w.spawn.calls.empty());
+    EXPECT_FALSE(present(w.store / ".directory"));
+    // In the user's own data folder it counts as installed too.
+    writeFile(w.dir / "home-data/icons/hicolor/scalable/places/com.Quenmark.vaultry-folder.svg", "<svg/>");
+    EXPECT_TRUE(vault::giveFolderIcon(w.store, w.spawn));
+    EXPECT_EQ(w.entry(), kOurEntry);
+}
+
+TEST(AtomicFile, CreatesAFileOnlyWhereNoneIs) {
+    test::TempDir dir;
+    auto made = createFileAtomically(dir / "entry", "first", 0600);
+    ASSERT_TRUE(made) << made.error().message;
+    EXPECT_TRUE(*made);
+    EXPECT_EQ(readFile(dir / "entry"), "first");
+    EXPECT_EQ(fs::status(dir / "entry").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    made = createFileAtomically(dir / "entry", "second");
+    ASSERT_TRUE(made);
+    EXPECT_FALSE(*made);
+    EXPECT_EQ(readFile(dir / "entry"), "first");
+    // A link at the name, even one to nothing, is something there: neither it nor its target is written.
+    fs::create_symlink(dir / "target", dir / "link");
+    made = createFileAtomically(dir / "link", "through");
+    ASSERT_TRUE(made);
+    EXPECT_FALSE(*made);
+    EXPECT_FALSE(present(dir / "target"));
+    // Nothing is left beside them.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Strings{"entry", "link"}));
+    EXPECT_FALSE(createFileAtomically(dir / "missing/entry", "x"));
 }
 
 TEST(LinuxSpawn, DrainsBothPipesAndReportsFailures) {

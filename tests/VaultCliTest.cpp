@@ -621,3 +621,66 @@ TEST(VaultCli, ARemovalKilledAfterRestoringListsTheRestoredFile) {
 
 }  // namespace
 }  // namespace vaultry
+
+namespace vaultry {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The storage folder's icon: given without a word where GVfs is not there (no session bus here),
+// never taken for an archive or a stray file, and through a move ours is written anew while a
+// user's own .directory goes along with everything else.
+TEST(VaultCli, TheStorageFolderGetsItsIconQuietlyAndMovesKeepAUsersEntry) {
+    test::CliHome c;
+    test::writeFile(c.home / ".local/share/icons/hicolor/scalable/places/com.Quenmark.vaultry-folder.svg",
+                    "<svg/>");
+    const std::string ours = "[Desktop Entry]\nIcon=com.Quenmark.vaultry-folder\n";
+    for (const char* name : {"one", "two", "three"}) fs::create_directories(c.home / name);
+    auto r = c.run({"vault", "storage", "set", (c.home / "one").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const fs::path one = c.home / "one/vaultry.data", two = c.home / "two/vaultry.data",
+                   three = c.home / "three/vaultry.data";
+    EXPECT_EQ(test::readFile(one / ".directory"), ours);
+    EXPECT_EQ(fs::status(one / ".directory").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n").code, 0);
+    test::writeFile(c.home / "docs/plan.txt", "the plan");
+    test::writeFile(c.home / "docs/Work/x", "w");
+    r = c.run({"vault", "encrypt", "--yes", "--password-stdin", (c.home / "docs/plan.txt").string(),
+               (c.home / "docs/Work").string()},
+              "pw\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Neither verify nor list takes the entry for an archive, nor the start of a run for a leftover.
+    r = c.run({"vault", "verify", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ((r.out + r.err).find(".directory"), std::string::npos) << r.out << r.err;
+    r = c.run({"vault", "list"});
+    EXPECT_EQ((r.out + r.err).find(".directory"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(test::readFile(one / ".directory"), ours);
+
+    // Moved: ours is written anew in the new folder and is not counted among what the old one keeps.
+    r = c.run({"vault", "storage", "set", (c.home / "two").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(".directory"), std::string::npos) << r.err;
+    EXPECT_EQ(test::readFile(two / ".directory"), ours);
+    EXPECT_TRUE(fs::exists(two / "plan.txt.enc"));
+
+    // The user's own entry is the user's: it goes along and is never replaced by ours.
+    const std::string mine = "[Desktop Entry]\nIcon=folder-red\n[Dolphin]\nViewMode=1\n";
+    test::writeFile(two / ".directory", mine);
+    r = c.run({"vault", "storage", "set", (c.home / "three").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(test::readFile(three / ".directory"), mine);
+    EXPECT_EQ(test::readFile(two / ".directory"), mine);
+    EXPECT_NE(r.err.find(".directory"), std::string::npos) << "the old folder still holds it: " << r.err;
+    EXPECT_EQ(c.run({"vault", "verify", "--password-stdin"}, "pw\n").code, 0);
+    EXPECT_EQ(
+        c.run({"vault", "decrypt", "--password-stdin", (c.home / "docs/Work.tar.gz").string()}, "pw\n").code,
+        0);
+    EXPECT_EQ(test::readFile(three / "Work/x"), "w");
+}
+
+}  // namespace
+}  // namespace vaultry

@@ -541,6 +541,46 @@ TEST(VaultStorageMove, ACopyNotSwitchedToIsTakenBack) {
     EXPECT_EQ(left, (Strings{"a.txt.enc", "mine.txt.enc"}));
 }
 
+TEST(VaultStorageMove, OnlyOurFolderIconEntryStaysBehind) {
+    test::TempDir dir;
+    const fs::path from = dir / "old/vaultry.data", to = dir / "new/vaultry.data";
+    writeFile(from / "a.txt.enc", "A");
+    writeFile(from / ".directory", "[Desktop Entry]\nIcon=com.Quenmark.vaultry-folder\n");
+    fs::create_directories(dir / "new");
+    auto moved = vault::copyStorageForMove(from, to);
+    ASSERT_TRUE(moved) << moved.error().message;
+    EXPECT_EQ(moved->leftInOld, Strings{"a.txt.enc"});  // ours is written anew where the vault goes
+    EXPECT_FALSE(fs::exists(to / ".directory"));
+    // Taken back, the folder the copy made goes even with our entry written into it meanwhile.
+    writeFile(to / ".directory", "[Desktop Entry]\nIcon=com.Quenmark.vaultry-folder\n");
+    vault::rollBackStorageMove(from);
+    EXPECT_FALSE(fs::exists(to));
+
+    // A decrypted folder that happens to be named .directory is the user's, as is a user's entry.
+    fs::remove(from / ".directory");
+    writeFile(from / ".directory/x", "plaintext of a decrypted folder");
+    moved = vault::copyStorageForMove(from, to);
+    ASSERT_TRUE(moved) << moved.error().message;
+    EXPECT_EQ(moved->leftInOld, (Strings{".directory", "a.txt.enc"}));
+    EXPECT_EQ(readFile(to / ".directory/x"), "plaintext of a decrypted folder");
+    vault::rollBackStorageMove(from);
+    EXPECT_FALSE(fs::exists(to));
+    fs::remove_all(from / ".directory");
+    writeFile(from / ".directory", "[Desktop Entry]\nIcon=folder-red\n");
+    moved = vault::copyStorageForMove(from, to);
+    ASSERT_TRUE(moved) << moved.error().message;
+    EXPECT_EQ(readFile(to / ".directory"), "[Desktop Entry]\nIcon=folder-red\n");
+    // A user's entry that turns up in a folder the copy made keeps that folder.
+    vault::rollBackStorageMove(from);
+    EXPECT_FALSE(fs::exists(to / "a.txt.enc"));
+    EXPECT_FALSE(fs::exists(to / ".directory"));
+    ASSERT_TRUE(vault::copyStorageForMove(from, to));
+    fs::remove(to / ".directory");
+    writeFile(to / ".directory", "[Desktop Entry]\nIcon=folder-blue\n");
+    vault::rollBackStorageMove(from);
+    EXPECT_EQ(readFile(to / ".directory"), "[Desktop Entry]\nIcon=folder-blue\n");
+}
+
 TEST(VaultStorageMove, ACopyThatFailsChangesNothing) {
     if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions; runs in the unprivileged run";
     test::TempDir home;

@@ -20,6 +20,7 @@ id=com.Quenmark.vaultry
 
 for f in bin/vaultry-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
   share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/symbolic/apps/$id-symbolic.svg \
+  share/icons/hicolor/scalable/places/$id-folder.svg \
   share/man/man1/vaultry.1.gz share/man/man1/vaultry-cli.1.gz \
   share/bash-completion/completions/vaultry-cli share/zsh/vendor-completions/_vaultry-cli \
   share/fish/vendor_completions.d/vaultry-cli.fish share/doc/vaultry/copyright share/doc/vaultry/changelog.gz \

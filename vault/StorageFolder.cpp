@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/linux/FolderHandler.h"
 #include "util/AtomicFile.h"
 #include "util/Fd.h"
 #include "util/Log.h"
@@ -37,27 +38,103 @@ Status ensurePrivateFolder(const fs::path& folder) {
     return {};
 }
 
-Status giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
-    const fs::path entry = folder / ".directory";
-    const std::string text = "[Desktop Entry]\nIcon=vaultry-foldericns\n";
+namespace {
+
+std::string readNote(const fs::path& file) {
     std::error_code ec;
-    if (!fs::exists(entry, ec)) {
-        if (auto st = writeFileAtomically(entry, text, 0600); !st) return st;
-    } else if (fs::is_regular_file(fs::symlink_status(entry, ec))) {
-        // Earlier versions wrote it readable by everyone; only our own entry is made private.
-        std::ifstream in(entry, std::ios::binary);
-        std::string there((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (there == text)
-            fs::permissions(entry, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
-                            ec);
+    if (!fs::is_regular_file(fs::symlink_status(file, ec))) return {};
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The icon's name in versions that did not install it.
+constexpr const char* kFormerFolderIconName = "vaultry-foldericns";
+constexpr const char* kFolderEntry = ".directory";
+
+bool folderIconInstalled() {
+    const auto dirs = platform::XdgDirs::fromEnvironment();
+    std::vector<fs::path> roots{dirs.dataHome};
+    roots.insert(roots.end(), dirs.dataDirs.begin(), dirs.dataDirs.end());
+    std::error_code ec;
+    for (const auto& root : roots)
+        if (fs::is_regular_file(
+                root / "icons/hicolor/scalable/places" / (std::string(kFolderIconName) + ".svg"), ec))
+            return true;
+    return false;
+}
+
+std::string ourFolderEntry() { return std::string("[Desktop Entry]\nIcon=") + kFolderIconName + "\n"; }
+
+// Our entry of an earlier version with the icon's name of now, every other line (a file manager's
+// view settings) kept.
+std::string withCurrentIconName(const std::string& text) {
+    std::istringstream in(text);
+    std::string out, group;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.front() == '[') group = line;
+        std::string key = line.substr(0, line.find('='));
+        key.erase(key.find_last_not_of(" \t") + 1);
+        if (group == "[Desktop Entry]" && key == "Icon" && line.find('=') != std::string::npos)
+            line = std::string("Icon=") + kFolderIconName;
+        out += line + "\n";
     }
-    const auto r =
-        spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", "vaultry-foldericns"});
-    if (!r) return fail("folder icon: " + r.error().message);
-    if (r->exitCode != 0)
-        return fail("folder icon: gio set " + folder.string() + " failed" +
-                    (r->err.empty() ? "" : ": " + r->err));
+    return out;
+}
+
+// The entry for Dolphin: made where none is, brought up to date where it is ours, and left as it
+// is where it is the user's.
+Status writeFolderEntry(const fs::path& folder) {
+    const fs::path entry = folder / kFolderEntry;
+    std::error_code ec;
+    if (fs::symlink_status(entry, ec).type() == fs::file_type::not_found) {
+        auto made = createFileAtomically(entry, ourFolderEntry(), 0600);
+        if (!made) return fail("folder icon: " + made.error().message);
+        return {};
+    }
+    if (!isOurFolderEntry(entry)) return {};
+    if (platform::readDesktopEntry(entry, kFolderEntry)->icon != kFolderIconName)
+        if (auto st = writeFileAtomically(entry, withCurrentIconName(readNote(entry)), 0600); !st)
+            return fail("folder icon: " + st.error().message);
+    // Earlier versions wrote it readable by everyone.
+    fs::permissions(entry, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, ec);
     return {};
+}
+
+// GVfs keeps file metadata where it runs, and its metadata namespace is writable then; elsewhere
+// (no gio, no GVfs, no session bus) there is nothing to set the icon in.
+bool gvfsKeepsMetadata(const fs::path& folder, platform::Spawn& spawn) {
+    const auto info = spawn.run("gio", {"info", "--query-writable", folder.string()});
+    if (!info || info->exitCode != 0) return false;
+    std::istringstream lines(info->out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name;
+        if (words >> name && name == "metadata") return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool isOurFolderEntry(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(file, ec))) return false;
+    const auto entry = platform::readDesktopEntry(file, kFolderEntry);
+    return entry && (entry->icon == kFolderIconName || entry->icon == kFormerFolderIconName);
+}
+
+Status giveFolderIcon(const fs::path& folder, platform::Spawn& spawn) {
+    if (!folderIconInstalled()) return {};
+    Status result = writeFolderEntry(folder);
+    if (!gvfsKeepsMetadata(folder, spawn)) return result;
+    const auto r = spawn.run("gio", {"set", folder.string(), "metadata::custom-icon-name", kFolderIconName});
+    std::string failure;
+    if (!r)
+        failure = r.error().message;
+    else if (r->exitCode != 0)
+        failure = "gio set " + folder.string() + " failed" + (r->err.empty() ? "" : ": " + r->err);
+    if (failure.empty()) return result;
+    return fail(result ? "folder icon: " + failure : result.error().message + "; " + failure);
 }
 
 namespace {
@@ -72,9 +149,11 @@ constexpr const char* kMoveMagic = "vaultry-move 1";
 class Bookkeeping {
 public:
     explicit Bookkeeping(const fs::path& folder) {
-        for (const char* name : {StorageLock::kFileName, kRekeyJournal, kMoveJournal, kMovedMarker,
-                                 kTemporariesFolder, ".directory"})
+        for (const char* name :
+             {StorageLock::kFileName, kRekeyJournal, kMoveJournal, kMovedMarker, kTemporariesFolder})
             names_.insert(name);
+        // Our icon entry is written anew in the new folder; a user's is the user's and goes along.
+        if (isOurFolderEntry(folder / kFolderEntry)) names_.insert(kFolderEntry);
         std::error_code ec;
         const fs::path real = fs::weakly_canonical(folder, ec);
         for (const auto& p : journaledTemporaries(folder))
@@ -123,13 +202,6 @@ bool appendJournal(const fs::path& from, const std::string& line) {
     const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
     ::close(fd);
     return ok;
-}
-
-std::string readNote(const fs::path& file) {
-    std::error_code ec;
-    if (!fs::is_regular_file(fs::symlink_status(file, ec))) return {};
-    std::ifstream in(file, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 bool sameContent(const fs::path& a, const fs::path& b) {
@@ -435,7 +507,8 @@ void rollBackStorageMove(const fs::path& from) {
             bool empty = true;
             for (const auto& e : fs::directory_iterator(to, ec)) {
                 const std::string name = e.path().filename().string();
-                if (name != ".directory" && name != StorageLock::kFileName) empty = false;
+                if (name != StorageLock::kFileName && !(name == kFolderEntry && isOurFolderEntry(e.path())))
+                    empty = false;
             }
             if (empty && !ec) fs::remove_all(to, ec);
         }

@@ -12,11 +12,21 @@ namespace vaultry::vault {
 // Creates the folder (and the folders above it) and makes it private to the user (0700).
 Status ensurePrivateFolder(const std::filesystem::path& folder);
 
-// The file browsers' custom icon of the storage folder: a ".directory" entry (Dolphin and
-// others) and GIO's custom icon through `gio` (found through PATH by the spawn adapter). A failure
-// of either, a missing `gio` included, is returned: the icon is a nicety, so callers report it
-// and go on.
+// The icon file managers show for the storage folder, by the name it is installed under in the
+// hicolor icon theme.
+inline constexpr const char* kFolderIconName = "com.Quenmark.vaultry-folder";
+// The file managers' icon of the storage folder, given where the icon is installed (in the
+// hicolor theme of XDG_DATA_HOME or XDG_DATA_DIRS; elsewhere a file manager would show a missing
+// icon): what each file manager reads. A ".directory" entry for Dolphin and the other KDE file
+// managers, written only where none is or the one there is ours (a user's is never replaced), and
+// GVfs metadata through `gio set` (GNOME Files, Nemo, Caja) where GVfs keeps metadata. Where
+// neither applies, nothing is done and nothing is said; a real failure of either is returned:
+// the icon is a nicety, so callers report it and go on.
 Status giveFolderIcon(const std::filesystem::path& folder, platform::Spawn& spawn);
+// A ".directory" Vaultry wrote: a file (no link) whose entry names our icon, by its name of now or
+// of an earlier version. A storage move leaves it behind and writes it anew; a user's is carried
+// like everything else.
+bool isOurFolderEntry(const std::filesystem::path& file);
 
 // Moving the vault to another storage folder. Everything of the old folder (archives,
 // thumbnails, manifests, decrypted copies) is copied into the new one, and each copy is checked
