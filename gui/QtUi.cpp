@@ -66,6 +66,10 @@ QIcon iconFor(const platform::ImageRef& image) {
     return {};
 }
 
+QIcon trayIconFor(const platform::ImageRef& fallback) {
+    return QIcon::fromTheme(kTrayIconName, iconFor(fallback));
+}
+
 void QtUi::registerOutlet(const std::string& name, QObject* object) {
     if (!outlet::isKnown(name)) refuse(name);
     objects_[name] = object;
@@ -188,7 +192,7 @@ void QtUi::setImage(std::string_view outlet, const platform::ImageRef& image) {
     if (auto* b = qobject_cast<QAbstractButton*>(o)) {
         b->setIcon(iconFor(image));
     } else if (auto* tray = qobject_cast<QSystemTrayIcon*>(o)) {
-        tray->setIcon(iconFor(image));
+        tray->setIcon(trayIconFor(image));
     } else if (auto* l = qobject_cast<QLabel*>(o)) {
         const QIcon icon = iconFor(image);
         l->setPixmap(icon.pixmap(l->size().isEmpty() ? QSize(64, 64) : l->size()));

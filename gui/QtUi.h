@@ -13,6 +13,14 @@ namespace vaultry::qt {
 // Turns the core's image names, files and "icon of path" into pixels.
 QIcon iconFor(const platform::ImageRef& image);
 
+// The tray icon's name in the icon theme: the symbolic icon installed under hicolor. A
+// StatusNotifierItem host (KDE Plasma, GNOME Shell's AppIndicator support) takes it by name and
+// paints it in the panel's colours.
+inline constexpr char kTrayIconName[] = "com.Quenmark.vaultry-symbolic";
+// The tray icon: the themed symbolic icon where it is installed, else the picture named (the light
+// or dark pixmap the controller chooses).
+QIcon trayIconFor(const platform::ImageRef& fallback);
+
 // The Qt adapter of the Ui port. Windows register their widgets under the names of the outlet list
 // (platform/Outlets.h); a registered outlet whose widget is gone keeps its state here. A name
 // outside the list, or one no window registered, is refused: logged, and reported to the refusal

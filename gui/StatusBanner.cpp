@@ -58,8 +58,8 @@ StatusBanner::StatusBanner(QtUi& ui, AppWindows& windows, Commands& commands)
     connect(statusItem_, &QSystemTrayIcon::activated, this, &StatusBanner::activated);
     ui_.registerOutlet(outlet::_statusItem, statusItem_);
     ui_.registerOutlet(outlet::baMenu, baMenu_);
-    statusItem_->setIcon(
-        iconFor(platform::ImageRef::named(ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png")));
+    statusItem_->setIcon(trayIconFor(
+        platform::ImageRef::named(ui_.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png")));
     if (hasTrayHost()) statusItem_->show();
 }
 

@@ -152,11 +152,16 @@ def images():
                          '<path d="M64 22l34 13v25c0 21-14 38-34 45-20-7-34-24-34-45V35z" fill="#ffffff"/>'
                          '<circle cx="64" cy="56" r="9" fill="#4f46e5"/><rect x="59.5" y="60" width="9" height="20" '
                          'rx="4.5" fill="#4f46e5"/>')
-    # The symbolic variant for panels and notifications: the shield alone, one flat colour the
-    # desktop recolours, on a 16-unit grid.
-    img["appicon-symbolic"] = svg(16, 16, '<path d="M8 1l6 2.3v4.4c0 3.7-2.5 6.6-6 7.8-3.5-1.2-6-4.1-6-7.8V3.3z'
+    # The symbolic variant for panels, the tray and notifications: the shield alone, one flat
+    # colour the desktop recolours, on a 16-unit grid. GTK and GNOME Shell paint every fill of a
+    # symbolic icon in the panel's colour; KDE replaces the "current-color-scheme" style sheet with
+    # its colour scheme, which the shield takes through currentColor.
+    img["appicon-symbolic"] = svg(16, 16, '<style id="current-color-scheme" type="text/css">'
+                                  '.ColorScheme-Text { color:#bebebe; }</style>'
+                                  '<path class="ColorScheme-Text" '
+                                  'd="M8 1l6 2.3v4.4c0 3.7-2.5 6.6-6 7.8-3.5-1.2-6-4.1-6-7.8V3.3z'
                                   'M8 5.2a1.6 1.6 0 0 0-.8 3v2.6h1.6V8.2a1.6 1.6 0 0 0-.8-3z" '
-                                  'fill="#bebebe" fill-rule="evenodd"/>')
+                                  'fill="currentColor" fill-rule="evenodd"/>')
     # Desktop kind tiles.
     for base, nom, down, g in [("currentBigDesktop", "currentBigDesktopnom", "currentBigDesktopdown", "desktop"),
                                ("picbig", "picbignom", "picbigDown", "picture"),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary DESTDIR, as a package is made, and checks what lands there:
-# the programs, the application entry and AppStream data (with their validators), the icons, the
-# manual pages (they render without warnings) and the completion scripts (bash completes them).
+# the programs, the application entry and AppStream data (with their validators), the icons (drawn
+# by librsvg), the manual pages (they render without warnings) and the completion scripts (bash
+# completes them).
 # A validator that is not installed is skipped with the reason; the test is then reported skipped.
 set -euo pipefail
 build=$1
@@ -41,6 +42,15 @@ if command -v appstreamcli >/dev/null; then
   grep -q '<release ' "$usr/share/metainfo/$id.metainfo.xml" || fail "no release in the AppStream data"
 else
   skipped+=("appstreamcli is not installed (Debian: appstream)")
+fi
+
+# The icons are SVG a desktop's own renderer draws.
+if command -v rsvg-convert >/dev/null; then
+  for svg in "$usr"/share/icons/hicolor/*/*/$id*.svg; do
+    rsvg-convert -w 64 -h 64 -o "$work/icon.png" "$svg" || fail "rsvg-convert ${svg#$work/root}"
+  done
+else
+  skipped+=("rsvg-convert is not installed (Debian: librsvg2-bin)")
 fi
 
 # The manual pages render, and vaultry-cli's names every command group, the exit codes, the

@@ -13,7 +13,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardItemModel>
+#include <QSvgRenderer>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTest>
@@ -226,6 +228,68 @@ TEST(Images, TheTrayIconTakesTheImageTheControllerSets) {
     world.ui.setImage("_statusItem", "darkbannerIcon.png");
     EXPECT_EQ(world.ui.image("_statusItem").value, "darkbannerIcon.png");
     EXPECT_FALSE(world.banner.statusItem()->icon().isNull());
+}
+
+// Where the symbolic icon is installed, the tray item carries its name in the icon theme, which a
+// StatusNotifierItem host looks up and paints in the panel's colours; where it is not, the light or
+// dark pixmap stays.
+TEST(Images, TheTrayIconIsTheThemedSymbolicIconWithThePixmapsAsFallback) {
+    test::guiApp();
+    test::TempDir dir;
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    // hicolor as Debian installs it: its index names the folder of symbolic icons.
+    test::writeFile(dir / "icons/hicolor/index.theme",
+                    "[Icon Theme]\nName=Hicolor\nDirectories=symbolic/apps\n\n[symbolic/apps]\nMinSize=8\n"
+                    "Size=16\nMaxSize=512\nContext=Applications\nType=Scalable\n");
+    QFile installed(":/assets/appicon-symbolic.svg");
+    ASSERT_TRUE(installed.open(QIODevice::ReadOnly));
+    test::writeFile(dir / "icons/hicolor/symbolic/apps" / (std::string(kTrayIconName) + ".svg"),
+                    installed.readAll().toStdString());
+    QIcon::setThemeSearchPaths({QString::fromStdString((dir / "icons").string())});
+    QIcon::setThemeName("hicolor");
+    {
+        test::GuiWorld world;
+        QSystemTrayIcon* tray = world.banner.statusItem();
+        EXPECT_EQ(tray->icon().name(), kTrayIconName);
+        // The controller's light or dark choice keeps the themed icon; its pixmap is the fallback.
+        world.ui.setImage("_statusItem", "darkbannerIcon.png");
+        EXPECT_EQ(tray->icon().name(), kTrayIconName);
+        EXPECT_EQ(world.ui.image("_statusItem").value, "darkbannerIcon.png");
+        const QImage drawn = tray->icon().pixmap(QSize(16, 16), 1.0).toImage();
+        EXPECT_GT(qAlpha(drawn.pixel(8, 3)), 200) << "the shield is drawn";
+        EXPECT_EQ(QColor(drawn.pixel(8, 3)).name(), "#bebebe") << "in its one colour";
+        EXPECT_LT(qAlpha(drawn.pixel(8, 7)), 40) << "with the keyhole cut out";
+    }
+    QIcon::setThemeSearchPaths({QString::fromStdString((dir / "no-icons").string())});
+    {
+        test::GuiWorld world;
+        QSystemTrayIcon* tray = world.banner.statusItem();
+        EXPECT_TRUE(tray->icon().name().isEmpty());
+        const char* pixmap = world.ui.darkAppearance() ? "darkbannerIcon.png" : "bannerIcon.png";
+        EXPECT_EQ(tray->icon().pixmap(QSize(22, 22), 1.0).toImage(),
+                  iconFor(platform::ImageRef::named(pixmap)).pixmap(QSize(22, 22), 1.0).toImage());
+    }
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(themeName);
+}
+
+TEST(Images, TheSymbolicIconIsValidSvgOfOneColour) {
+    test::guiApp();
+    QSvgRenderer renderer(QStringLiteral(":/assets/appicon-symbolic.svg"));
+    EXPECT_TRUE(renderer.isValid());
+    EXPECT_EQ(renderer.defaultSize(), QSize(16, 16));
+    QFile file(":/assets/appicon-symbolic.svg");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QStringList colours;
+    for (auto it = QRegularExpression("#[0-9a-fA-F]{6}").globalMatch(text); it.hasNext();)
+        colours << it.next().captured().toLower();
+    colours.removeDuplicates();
+    EXPECT_EQ(colours, QStringList{"#bebebe"});
+    // KDE paints the colour-scheme class in the panel's text colour; the shield takes it.
+    EXPECT_TRUE(text.contains("current-color-scheme"));
+    EXPECT_TRUE(text.contains("fill=\"currentColor\""));
 }
 
 // Answers the next modal alert by pressing the button with this exact title.
