@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -148,6 +149,25 @@ bool AppDelegate::applicationOpenFile(const std::string& fileName) {
 
 void AppDelegate::applicationOpenFiles(const std::vector<std::string>& fileNames) {
     for (const auto& name : fileNames) logLine("FileName2====" + name);
+}
+
+void AppDelegate::tellRunningInBackground() {
+    if (prefs_.backgroundNoticeGiven()) return;
+    s_.notifier.remove(kBackgroundNotification);
+    s_.notifier.setResponseHandler([this](const std::string& identifier, const std::string& action) {
+        userNotificationCenterDidActivateNotification(identifier, action);
+    });
+    s_.notifier.schedule({kBackgroundNotification,
+                          "Vaultry is still running",
+                          "Its window is closed, and decrypted items are still locked in time, the desktop "
+                          "tidied and the Trash emptied on schedule. Start Vaultry again to open the "
+                          "window; Quit Vaultry is in its Commands menu.",
+                          {}});
+    // Without a notification service nobody was told: the next time tries again.
+    const auto shown = s_.notifier.delivered();
+    if (std::find(shown.begin(), shown.end(), kBackgroundNotification) == shown.end()) return;
+    prefs_.setBackgroundNoticeGiven(true);
+    prefs_.save();
 }
 
 void AppDelegate::BMakeModeTimer_hander() {

@@ -91,6 +91,11 @@ public:
     // nothing is opened or added to the vault.
     bool applicationOpenFile(const std::string& fileName);
     void applicationOpenFiles(const std::vector<std::string>& fileNames);
+    // Vaultry goes on without a window and without a tray icon (its window was closed on a desktop
+    // that has no tray): the user is told so once per installation, in a notification whose click
+    // brings the main window back. Auto-lock, the automatic tidy and the Trash schedule go on.
+    void tellRunningInBackground();
+    static constexpr const char* kBackgroundNotification = "RunningInBackground";
 
     // Kind lookups, as class operations of the controller.
     static std::int32_t GetImageType(const char* ext) { return vaultry::GetImageType(ext); }

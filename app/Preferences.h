@@ -47,7 +47,8 @@ enum class PrefType { Flag, Text, Number, Date, Data, TextList };
     X(IntegrityIdentity, key::IntegrityIdentity, Text, std::nullopt)               \
     X(IntegrityIdentityNext, key::IntegrityIdentityNext, Text, std::nullopt)       \
     X(AutoLockMinutes, key::VaultAutoLockMinutes, Number, Value(std::uint64_t{0})) \
-    X(LockOnSessionLock, key::VaultLockOnSessionLock, Flag, Value("YES"))
+    X(LockOnSessionLock, key::VaultLockOnSessionLock, Flag, Value("YES"))          \
+    X(BackgroundNoticeGiven, key::BackgroundNoticeGiven, Flag, Value("NO"))
 
 enum class Pref {
 #define VAULTRY_PREF_ENUM(name, key, type, fallback) name,
@@ -128,6 +129,9 @@ public:
     std::string tidyTime() const { return text(Pref::TidyTime).value_or("18:00"); }
     bool hasTidyTime() const { return isSet(Pref::TidyTime); }
     void setTidyTime(const std::string& hourMinute) { setText(Pref::TidyTime, hourMinute); }
+    // Whether the user was told that Vaultry runs on in the background without a tray icon.
+    bool backgroundNoticeGiven() const { return flag(Pref::BackgroundNoticeGiven); }
+    void setBackgroundNoticeGiven(bool given) { setFlag(Pref::BackgroundNoticeGiven, given); }
 
     // ---- Trash -----------------------------------------------------------------------------
     std::optional<Date> lastCleanDate() const { return date(Pref::LastCleanDate); }

@@ -50,4 +50,7 @@ inline constexpr const char* TidyFolderId = "TidyFolderId";
 // one a save or password change in progress announced before writing it.
 inline constexpr const char* IntegrityIdentity = "IntegrityIdentity";
 inline constexpr const char* IntegrityIdentityNext = "IntegrityIdentityNext";
+// "YES" once the user was told that Vaultry goes on running without a window and without a tray
+// icon: told once per installation.
+inline constexpr const char* BackgroundNoticeGiven = "BackgroundNoticeGiven";
 }  // namespace vaultry::key

@@ -46,6 +46,7 @@ public:
     void offerTrayCommands(QMenu* menu, std::function<void(QWidget* anchor)> openPopover) {
         main_->offerTrayCommands(menu, std::move(openPopover));
     }
+    void withdrawTrayCommands() { main_->withdrawTrayCommands(); }
 
 private:
     template <typename P, typename... Extra>

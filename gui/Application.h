@@ -1,10 +1,12 @@
 #pragma once
+#include <QPointer>
 #include <memory>
 
 #include "app/AppDelegate.h"
 #include "app/NotificationCenter.h"
 #include "app/SettingsStore.h"
 #include "gui/AppWindows.h"
+#include "gui/BackgroundPortal.h"
 #include "gui/Commands.h"
 #include "gui/QtDesktop.h"
 #include "gui/QtMainThread.h"
@@ -20,6 +22,7 @@
 #include "platform/linux/SystemClock.h"
 
 class QApplication;
+class QDBusConnection;
 
 namespace vaultry::qt {
 
@@ -30,6 +33,8 @@ struct PortChoices {
     platform::Notifier* notifier = nullptr;
     platform::Http* http = nullptr;
     platform::LoginItems* loginItems = nullptr;
+    // Where the tray and the background portal are looked for; null: the session bus.
+    const QDBusConnection* bus = nullptr;
 };
 
 // The object graph of `vaultry`: the Linux ports, the settings store, every window, the tray
@@ -43,7 +48,8 @@ public:
     Application& operator=(const Application&) = delete;
 
     // The start-up of the application: the controller wakes, the main window shows (unless
-    // started hidden in the tray), the launch finishes.
+    // started hidden, as at login), the launch finishes. Started hidden on a desktop where no tray
+    // comes, the user is told once that Vaultry runs in the background.
     void start(bool showMainWindow = true);
     // Ends the workers' waits on the main loop; call after the event loop has ended.
     void shutDown();
@@ -67,6 +73,14 @@ public:
     StatusBanner banner{ui, windows, commands};
     std::unique_ptr<AppDelegate> delegate;
     BoundViews views;
+    std::unique_ptr<BackgroundPortal> portal;
+
+private:
+    void trayHostChanged(bool present);
+    void mainWindowClosing();
+
+    QPointer<QObject> quitHook_;
+    bool quitting_ = false;  // a quit is closing the windows
 };
 
 }  // namespace vaultry::qt

@@ -1,5 +1,6 @@
 #include "gui/MainWindow.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QLabel>
 #include <QMainWindow>
@@ -82,6 +83,12 @@ MainWindow::MainWindow(WindowContext& context) : WindowPart(context) {
     row->addWidget(pages_, 1);
     connect(group, &QButtonGroup::idClicked, this, [this](int id) { showPage(static_cast<Page>(id)); });
     main_->setCentralWidget(central);
+    // The window may be all there is of Vaultry on the screen: the usual key ends it.
+    auto* quit = new QAction(localized("Quit Vaultry"), main_);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcutContext(Qt::WindowShortcut);
+    connect(quit, &QAction::triggered, this, [this] { run(&Commands::quit); });
+    main_->addAction(quit);
     showPage(Page::Vault);
 }
 
@@ -100,6 +107,10 @@ MainWindow::Page MainWindow::currentPage() const { return static_cast<Page>(page
 
 void MainWindow::offerTrayCommands(QMenu* menu, std::function<void(QWidget*)> openPopover) {
     auto* layout = static_cast<QVBoxLayout*>(trayBar_->layout());
+    if (layout->count() > 0) {  // built before the tray came
+        trayBar_->show();
+        return;
+    }
     auto* panel = new QPushButton(localized("Quick Panel"));
     panel->setIcon(named("bannerIcon"));
     panel->setMinimumHeight(34);
@@ -110,8 +121,16 @@ void MainWindow::offerTrayCommands(QMenu* menu, std::function<void(QWidget*)> op
     more->setMenu(menu);
     layout->addWidget(panel);
     layout->addWidget(more);
+    auto* note =
+        new QLabel(localized("Closing this window leaves Vaultry running; Quit Vaultry is under "
+                             "Commands."));
+    note->setWordWrap(true);
+    note->setProperty("role", "faint");
+    layout->addWidget(note);
     trayBar_->show();
 }
+
+void MainWindow::withdrawTrayCommands() { trayBar_->hide(); }
 
 MainWindow::~MainWindow() = default;
 

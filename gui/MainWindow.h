@@ -22,8 +22,10 @@ public:
     QMainWindow* window() const { return main_; }
     void showPage(Page page);
     Page currentPage() const;
-    // Without a tray host the main window carries the tray menu and the popover button.
+    // Without a tray host the main window carries the tray menu and the popover button, and says
+    // that closing it leaves Vaultry running; a tray that appears takes them back.
     void offerTrayCommands(QMenu* menu, std::function<void(QWidget* anchor)> openPopover);
+    void withdrawTrayCommands();
 
 private:
     QMainWindow* main_ = nullptr;

@@ -13,6 +13,8 @@
 #include "gui/AppWindows.h"
 #include "gui/Builders.h"
 #include "gui/QtUi.h"
+#include "gui/StatusNotifierItem.h"
+#include "gui/TrayWatch.h"
 #include "platform/Outlets.h"
 #include "update/VersionCheck.h"
 
@@ -70,7 +72,7 @@ StatusBanner::~StatusBanner() {
     delete baMenu_;
 }
 
-bool StatusBanner::hasTrayHost() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool StatusBanner::hasTrayHost() const { return trayWatch_ && trayWatch_->host() != TrayWatch::Host::None; }
 
 void StatusBanner::activated(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) ClickStateBanner();
@@ -176,6 +178,40 @@ QWidget* StatusBanner::detachableWindowForPopover() {
     popAttachWindow_->show();
     popAttachWindow_->raise();
     return popAttachWindow_;
+}
+
+void StatusBanner::followTray(const QDBusConnection& bus) {
+    if (trayWatch_) return;
+    trayWatch_ = new TrayWatch(bus, this);
+    connect(trayWatch_, &TrayWatch::changed, this, &StatusBanner::showInTray);
+}
+
+// One icon at a time: a StatusNotifierItem host is asked first, since an X11 tray on such a
+// desktop is often only its stand-in. Qt's own icon stays hidden then, or the host would show two.
+void StatusBanner::showInTray() {
+    const TrayWatch::Host host = trayWatch_->host();
+    if (host == TrayWatch::Host::StatusNotifier) {
+        statusItem_->hide();
+        if (!notifierItem_) {
+            notifierItem_ = new StatusNotifierItem(trayWatch_->bus(), *statusItem_, *baMenu_, this);
+            connect(notifierItem_, &StatusNotifierItem::activated, this, [this] { ClickStateBanner(); });
+        }
+        // A watcher that took over from another knows no item yet.
+        if (notifierWatcher_ != trayWatch_->watcherOwner()) {
+            notifierWatcher_ = trayWatch_->watcherOwner();
+            notifierItem_->registerWithWatcher();
+        }
+    } else {
+        delete notifierItem_;
+        notifierItem_ = nullptr;
+        notifierWatcher_.clear();
+        statusItem_->setVisible(host == TrayWatch::Host::XEmbed);
+    }
+    const bool present = host != TrayWatch::Host::None;
+    if (trayKnown_ && present == trayPresent_) return;
+    trayKnown_ = true;
+    trayPresent_ = present;
+    emit trayHostChanged(present);
 }
 
 }  // namespace vaultry::qt

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+class QDBusConnection;
 class QMenu;
 class QWidget;
 
@@ -11,6 +12,8 @@ namespace vaultry::qt {
 
 class QtUi;
 class AppWindows;
+class StatusNotifierItem;
+class TrayWatch;
 struct Commands;
 
 // The tray icon `_statusItem` with its menu `baMenu`, and the popover: a frameless popup by the
@@ -26,6 +29,12 @@ public:
     QMenu* menu() const { return baMenu_; }
     // True when a tray host shows the icon; otherwise the main window offers the menu.
     bool hasTrayHost() const;
+    // From now on the icon follows the desktop's tray on `bus`: a StatusNotifierItem where a
+    // host shows them, else the X11 tray's icon, and again whenever a tray appears (a panel that
+    // starts after Vaultry) or a new one takes over. Until the first look has answered there is
+    // no tray host.
+    void followTray(const QDBusConnection& bus);
+    StatusNotifierItem* notifierItem() const { return notifierItem_; }
 
     // Shows the popover below the anchor (the icon's area; anchor widget when given).
     void ClickStateBanner(QWidget* anchor = nullptr);
@@ -35,9 +44,14 @@ public:
     QFrame* popover() const { return qobject_cast<QFrame*>(thePopover_.data()); }
     QWidget* detachedWindow() const { return popAttachWindow_; }
 
+signals:
+    // A tray host appeared or went; also once when the first look has answered.
+    void trayHostChanged(bool present);
+
 private:
     QRect anchorRect(QWidget* anchor) const;
     void activated(QSystemTrayIcon::ActivationReason reason);
+    void showInTray();
 
     QtUi& ui_;
     AppWindows& windows_;
@@ -47,6 +61,11 @@ private:
     // A QWidget pointer: it is read while the popover is being destroyed, when it is no QFrame.
     QPointer<QWidget> thePopover_;
     QPointer<QWidget> popAttachWindow_;
+    TrayWatch* trayWatch_ = nullptr;
+    StatusNotifierItem* notifierItem_ = nullptr;
+    QString notifierWatcher_;  // the watcher the item registered with
+    bool trayKnown_ = false;
+    bool trayPresent_ = false;
 };
 
 }  // namespace vaultry::qt

@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
             std::printf(
                 "Usage: vaultry [--hidden] [--version] [--help]\n"
                 "\n"
-                "  --hidden      start in the tray only, without the main window (the login entry\n"
-                "                starts it so); a desktop without a tray shows the window anyway\n"
+                "  --hidden      start without the main window, in the tray where there is one (the\n"
+                "                login entry starts it so); a later start of vaultry shows the window\n"
                 "  -v, --version print the version and exit\n"
                 "  -h, --help    print this help and exit\n"
                 "\n"
@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
         case qt::SingleInstance::Role::First:
             break;
     }
-    QApplication::setQuitOnLastWindowClosed(false);  // the tray icon keeps the application alive
+    // Vaultry runs on with its windows closed, with or without a tray icon.
+    QApplication::setQuitOnLastWindowClosed(false);
     qt::applyStyle();
 
     app.setWindowIcon(qt::iconFor(platform::ImageRef::named("appicon")));
@@ -78,8 +79,9 @@ int main(int argc, char** argv) {
     const Preferences prefs(vaultryApp.settings);
     qt::SessionLock sessionLock([&delegate](vault::LockTrigger why) { delegate.autoLockDecrypted(why); },
                                 [prefs] { return vault::autoLockMinutes(prefs.autoLockMinutes()); });
-    // Started at login it waits in the tray; without a tray the window is the only way in.
-    vaultryApp.start(!arguments.contains("--hidden") || !vaultryApp.banner.hasTrayHost());
+    // Started at login it waits in the tray, or in the background until a later start shows the
+    // window; a panel may bring its tray only after Vaultry.
+    vaultryApp.start(!arguments.contains("--hidden"));
     handFiles(arguments);
     const int status = app.exec();
     vaultryApp.shutDown();  // before the controllers join their workers

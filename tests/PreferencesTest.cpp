@@ -155,7 +155,8 @@ TEST(PreferencesTable, ReadsEveryKeyOfAFileTheEarlierVersionWrote) {
     const std::set<std::string> added = {key::VaultryRecordKinds,    key::StorageFolderId,
                                          key::TidyFolderId,          key::IntegrityIdentity,
                                          key::IntegrityIdentityNext, key::VaultLockOnSessionLock,
-                                         key::TidyLocationFromVault, key::TidyTime};
+                                         key::TidyLocationFromVault, key::TidyTime,
+                                         key::BackgroundNoticeGiven};
     for (const auto& row : preferenceTable())
         if (!added.count(row.key)) inTable.insert(row.key);
     EXPECT_EQ(inFile, inTable);

@@ -207,6 +207,10 @@ void AppDelegate::userNotificationCenterDidDeliverNotification(const std::string
 
 void AppDelegate::userNotificationCenterDidActivateNotification(const std::string& identifier,
                                                                 const std::string& action) {
+    if (identifier == kBackgroundNotification) {
+        ui_.showWindow(outlet::window);
+        return;
+    }
     if (action.empty()) {
         logLine("notification clicked: " + identifier);
         return;

@@ -8,8 +8,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +25,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QThread>
@@ -39,6 +45,7 @@
 #include "desktop/PPopoverviewConterller.h"
 #include "gui/Application.h"
 #include "gui/ItemModels.h"
+#include "gui/PrivateBus.h"
 #include "gui/Style.h"
 #include "gui/VaultTable.h"
 #include "platform/Outlets.h"
@@ -170,17 +177,26 @@ struct Home {
     fs::path trash() const { return dir / ".local/share/Trash"; }
 };
 
+// A bus that cannot be reached: the tray and the portal of the desktop the tests run on stay out.
+QDBusConnection noBus() {
+    return QDBusConnection::connectToBus(QString("unix:path=/nonexistent/vaultry-e2e-bus"),
+                                         "vaultry-e2e-no-bus");
+}
+
 // One run of the application: the object graph of `vaultry`, started as main() starts it.
 struct AppRun {
     test::FakeWorkspace workspace;
     test::FakeNotifier notifier;
     test::FakeLoginItems loginItems;
     test::FakeHttp http;  // answers nothing: the start-up check fails at once, silently
+    QDBusConnection bus;  // where the tray and the portal are looked for
     qt::Application app;
 
-    // realHttp: the libcurl adapter, as `vaultry` has it.
-    explicit AppRun(bool realHttp = false)
-        : app(*qApp, qt::PortChoices{&workspace, &notifier, realHttp ? nullptr : &http, &loginItems}) {
+    // realHttp: the libcurl adapter, as `vaultry` has it. desktopBus: a session bus to look for the
+    // tray and the portal on; none by default.
+    explicit AppRun(bool realHttp = false, std::optional<QDBusConnection> desktopBus = std::nullopt)
+        : bus(desktopBus ? *desktopBus : noBus()),
+          app(*qApp, qt::PortChoices{&workspace, &notifier, realHttp ? nullptr : &http, &loginItems, &bus}) {
         app.start();
         QCoreApplication::processEvents();
     }
@@ -757,6 +773,114 @@ TEST(EndToEnd, TheCookiePageOffersProfilesRemovesFromARowsMenuAndKeepsTheKeptSit
     EXPECT_EQ(stored(), std::vector<std::string>{"b.org"});
 }
 
+// ---- Without a tray --------------------------------------------------------------------------
+
+namespace {
+
+// The XDG desktop portal's Background interface, answering as the portal does: a request object
+// whose Response says what was granted.
+class FakeBackgroundPortal final : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Background")
+    Q_PROPERTY(uint version READ version)
+public:
+    struct Request {
+        QString parentWindow;
+        QVariantMap options;
+    };
+    std::vector<Request> requests;
+    uint version() const { return 2; }
+
+public slots:
+    QDBusObjectPath RequestBackground(const QString& parentWindow, const QVariantMap& options) {
+        requests.push_back({parentWindow, options});
+        const QString path = "/org/freedesktop/portal/desktop/request/" +
+                             message().service().mid(1).replace('.', '_') + "/" +
+                             options.value("handle_token").toString();
+        QDBusMessage response =
+            QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+        response << 0u << QVariantMap{{"background", true}, {"autostart", false}};
+        connection().send(response);
+        return QDBusObjectPath(path);
+    }
+};
+
+}  // namespace
+
+TEST(EndToEnd, WithoutATrayClosingTheMainWindowLeavesVaultryRunningAndSaysSoOnce) {
+    Home home;
+    {
+        AppRun run;
+        QCoreApplication::processEvents();  // the look for a tray has answered: none
+        ASSERT_TRUE(run.main()->isVisible());
+        EXPECT_FALSE(run.app.banner.hasTrayHost());
+        // Quit is where the window says it is.
+        auto* commands = findByText<QPushButton>(run.main(), "Commands");
+        ASSERT_NE(commands, nullptr);
+        ASSERT_TRUE(commands->isVisibleTo(run.main()));
+        ASSERT_NE(commands->menu(), nullptr);
+        bool quitInMenu = false;
+        for (QAction* a : commands->menu()->actions()) quitInMenu |= plain(a->text()) == "Quit Vaultry";
+        EXPECT_TRUE(quitInMenu);
+        bool quitAsked = false;
+        run.app.commands.quit = [&] { quitAsked = true; };
+
+        // Closed while a loop runs, as by its title bar: a quit would end the loop early.
+        QEventLoop loop;
+        QTimer::singleShot(0, run.main(), [&] { run.main()->close(); });
+        QTimer::singleShot(500, &loop, [&] { loop.exit(7); });
+        EXPECT_EQ(loop.exec(), 7) << "the loop was ended";
+        EXPECT_FALSE(quitAsked);
+        EXPECT_FALSE(run.main()->isVisible());
+        EXPECT_NE(run.delegate().autoTrashTimerId(), 0u) << "the Trash schedule goes on";
+        EXPECT_NE(run.delegate().autoTidyTimerId(), 0u) << "the tidy's clock goes on";
+        ASSERT_EQ(run.notifier.scheduled.size(), 1u);
+        EXPECT_EQ(run.notifier.scheduled[0].identifier, AppDelegate::kBackgroundNotification);
+        EXPECT_EQ(run.notifier.scheduled[0].title, "Vaultry is still running");
+        EXPECT_EQ(run.app.settings.string(key::BackgroundNoticeGiven), "YES");
+
+        // Its click brings the window back; closing it again says nothing more.
+        ASSERT_TRUE(run.notifier.handler);
+        run.notifier.handler(AppDelegate::kBackgroundNotification, "");
+        EXPECT_TRUE(run.main()->isVisible());
+        run.main()->close();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(run.main()->isVisible());
+        EXPECT_EQ(run.notifier.scheduled.size(), 1u);
+        EXPECT_FALSE(quitAsked);
+    }
+    {
+        // Once per installation: the next start does not say it again.
+        AppRun run;
+        QCoreApplication::processEvents();
+        run.main()->close();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(run.notifier.scheduled.empty());
+    }
+}
+
+TEST(EndToEnd, WithoutATrayVaultryAsksTheDesktopPortalToLetItRunInTheBackground) {
+    Home home;
+    test::PrivateBus bus;
+    if (bus.address().isEmpty()) GTEST_SKIP() << test::PrivateBus::kMissing;
+    QDBusConnection desktop = bus.connect("desktop");
+    FakeBackgroundPortal portal;
+    ASSERT_TRUE(desktop.registerObject("/org/freedesktop/portal/desktop", &portal,
+                                       QDBusConnection::ExportAllContents));
+    ASSERT_TRUE(desktop.registerService("org.freedesktop.portal.Desktop"));
+
+    AppRun run(false, bus.connect("vaultry"));
+    QSignalSpy answered(run.app.portal.get(), &qt::BackgroundPortal::answered);
+    ASSERT_TRUE(test::eventually([&] { return answered.count() == 1; })) << "no answer reached Vaultry";
+    EXPECT_FALSE(run.app.banner.hasTrayHost());
+    ASSERT_EQ(portal.requests.size(), 1u);
+    EXPECT_EQ(portal.requests[0].parentWindow, "");
+    EXPECT_EQ(portal.requests[0].options.value("autostart"), QVariant(false))
+        << "the login entry starts Vaultry";
+    EXPECT_FALSE(portal.requests[0].options.value("reason").toString().isEmpty());
+    EXPECT_EQ(answered.at(0).at(0).toUInt(), 0u);
+}
+
 TEST(EndToEnd, NoCommandIsLeftUnwiredAfterStartUp) {
     Home home;
     AppRun run;
@@ -773,3 +897,5 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#include "EndToEndTest.moc"
