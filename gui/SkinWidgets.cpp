@@ -10,6 +10,7 @@
 #include <QStyleOptionButton>
 #include <QSvgRenderer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "app/Notifications.h"
 #include "gui/QtUi.h"
@@ -225,8 +226,18 @@ void SkinWindow::paintEvent(QPaintEvent*) {
     p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
+bool startSystemMove(QWidget* window) {
+    QWindow* handle = window ? window->window()->windowHandle() : nullptr;
+    return handle && handle->startSystemMove();
+}
+
 void SkinWindow::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
+        dragging_ = false;
+        if (systemMove && systemMove(this)) {
+            event->accept();
+            return;
+        }
         dragging_ = true;
         dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
         event->accept();

@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "app/NotificationCenter.h"
@@ -128,6 +129,11 @@ using PWindowView = BannerView<kTopBanner>;
 using PDWindowView = BannerView<kPasswordBanner>;
 using PTopWindowView = BannerView<kFileBanner>;
 
+// Hands a window over to the compositor or window manager to be moved with the pointer that is
+// pressed now; false where the platform cannot (an X11 window manager without _NET_WM_MOVERESIZE,
+// the offscreen platform), and the caller then follows the pointer itself.
+bool startSystemMove(QWidget* window);
+
 // A frameless window on a white ground that moves when dragged by its background.
 class SkinWindow : public QWidget {
     Q_OBJECT
@@ -136,6 +142,9 @@ public:
     // Asked before the window is closed from outside (the close command or the window manager); false keeps
     // it open.
     std::function<bool()> shouldClose;
+    // How a press on the background starts the move; the window follows the pointer itself when this
+    // answers false. On Wayland only the compositor can move a window.
+    std::function<bool(QWidget*)> systemMove = startSystemMove;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
