@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -91,6 +92,8 @@ void onEvent(QObject* target, QEvent::Type type, std::function<void()> call) {
         return false;
     });
 }
+
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
 QLabel* picture(const char* image, int side) {
     auto* l = new QLabel;

@@ -86,6 +86,10 @@ void onKeyPress(QObject* target, std::function<bool(QKeyEvent*)> handle);
 // Calls a function each time the target gets an event of the type; the event goes on.
 void onEvent(QObject* target, QEvent::Type type, std::function<void()> call);
 
+// True on a Wayland session, where a window knows neither its own place on the screen nor anyone
+// else's: the compositor places windows, and popups relative to their parent window.
+bool onWayland();
+
 // What every window needs while it builds itself: the Ui adapter to register its outlets with,
 // the notification centre its skin buttons post to, and the commands its controls run.
 struct WindowContext {

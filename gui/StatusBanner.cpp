@@ -1,14 +1,16 @@
 #include "gui/StatusBanner.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QEvent>
 #include <QFrame>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/AppWindows.h"
 #include "gui/Builders.h"
@@ -19,7 +21,16 @@
 #include "update/VersionCheck.h"
 
 namespace vaultry::qt {
-namespace {}  // namespace
+
+QPoint popoverPosition(const QRect& opener, QSize size, const std::optional<QRect>& screen) {
+    QPoint at(opener.center().x() - size.width() / 2, opener.bottom() + 4);
+    if (!screen) return at;
+    const QRect& area = *screen;
+    if (at.y() + size.height() > area.bottom()) at.setY(opener.top() - size.height() - 4);
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width())));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
+    return at;
+}
 
 StatusBanner::StatusBanner(QtUi& ui, AppWindows& windows, Commands& commands)
     : ui_(ui), windows_(windows), commands_(commands) {
@@ -78,11 +89,11 @@ void StatusBanner::activated(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) ClickStateBanner();
 }
 
-QRect StatusBanner::anchorRect(QWidget* anchor) const {
-    if (anchor) return QRect(anchor->mapToGlobal(QPoint(0, 0)), anchor->size());
+std::optional<QRect> StatusBanner::iconRect() const {
+    if (onWayland()) return std::nullopt;  // the icon's geometry, if any, is not where it is
     const QRect icon = statusItem_->geometry();
-    if (icon.isValid() && !icon.isEmpty()) return icon;
-    return QRect(QCursor::pos(), QSize(1, 1));
+    if (!icon.isValid() || icon.isEmpty()) return std::nullopt;
+    return icon;
 }
 
 void StatusBanner::ClickStateBanner(QWidget* anchor) {
@@ -95,7 +106,14 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
         popAttachWindow_->activateWindow();
         return;
     }
-    auto* pop = new QFrame(nullptr, Qt::Popup | Qt::FramelessWindowHint);
+    const std::optional<QRect> icon = anchor ? std::nullopt : iconRect();
+    if (!anchor && !icon) {
+        detachableWindowForPopover();
+        return;
+    }
+    // A popup of the opener's window: on Wayland it becomes an xdg_popup placed relative to that
+    // window, the only placement a compositor honours.
+    auto* pop = new QFrame(anchor ? anchor->window() : nullptr, Qt::Popup | Qt::FramelessWindowHint);
     pop->setObjectName(outlet::thePopover);
     pop->setAttribute(Qt::WA_DeleteOnClose);
     pop->setStyleSheet(
@@ -131,17 +149,15 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
     thePopover_ = pop;
     ui_.registerOutlet(outlet::thePopover, pop);
 
-    // Below the icon, centred on it, kept on the screen; above it when the icon sits low.
     pop->adjustSize();
-    const QRect a = anchorRect(anchor);
-    const QScreen* screen = QGuiApplication::screenAt(a.center());
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
-    QPoint at(a.center().x() - pop->width() / 2, a.bottom() + 4);
-    if (at.y() + pop->height() > area.bottom()) at.setY(a.top() - pop->height() - 4);
-    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - pop->width())));
-    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - pop->height())));
-    pop->move(at);
+    const QRect at = anchor ? QRect(anchor->mapToGlobal(QPoint(0, 0)), anchor->size()) : *icon;
+    std::optional<QRect> area;
+    if (!onWayland()) {
+        const QScreen* screen = QGuiApplication::screenAt(at.center());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    }
+    pop->move(popoverPosition(at, pop->size(), area));
     pop->show();
 }
 
@@ -167,14 +183,18 @@ QWidget* StatusBanner::detachableWindowForPopover() {
             if (popAttachWindow_ && windows_.popoverContent()->window() == popAttachWindow_)
                 windows_.returnPopoverContent();
         });
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), w);
+        connect(escape, &QShortcut::activated, w, &QWidget::close);
         popAttachWindow_ = w;
         ui_.registerOutlet(outlet::popAttachWindow, w);
     }
-    const QPoint where = thePopover_ ? thePopover_->pos() : QCursor::pos();
+    // Where the popover was, on X11; a compositor places a new window itself.
+    const std::optional<QPoint> where =
+        thePopover_ && !onWayland() ? std::optional<QPoint>(thePopover_->pos()) : std::nullopt;
     popAttachWindow_->layout()->addWidget(windows_.popoverContent());
     windows_.popoverContent()->show();
     if (thePopover_) thePopover_->close();
-    popAttachWindow_->move(where);
+    if (where) popAttachWindow_->move(*where);
     popAttachWindow_->show();
     popAttachWindow_->raise();
     return popAttachWindow_;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <optional>
 
 class QDBusConnection;
 class QMenu;
@@ -16,9 +17,17 @@ class StatusNotifierItem;
 class TrayWatch;
 struct Commands;
 
+// Where a popover of `size` opens for the widget at `opener` (global coordinates, from that
+// widget's mapToGlobal): below it and centred on it. With the screen's area known it is kept on
+// the screen, above the opener when there is no room below. Without (Wayland) it is not: the
+// compositor keeps the popup on the screen, and the position only says where it sits in relation
+// to the window of the opener.
+QPoint popoverPosition(const QRect& opener, QSize size, const std::optional<QRect>& screen);
+
 // The tray icon `_statusItem` with its menu `baMenu`, and the popover: a frameless popup by the
-// icon that closes on a click elsewhere, is made afresh for every showing, and can be torn off
-// into a window of its own (`popAttachWindow`).
+// widget or icon that opens it, closes on a click elsewhere, is made afresh for every showing, and
+// can be torn off into a window of its own (`popAttachWindow`). Where the icon's place is unknown
+// (Wayland, a StatusNotifierItem host) the icon opens the torn-off window instead.
 class StatusBanner final : public QObject {
     Q_OBJECT
 public:
@@ -36,10 +45,12 @@ public:
     void followTray(const QDBusConnection& bus);
     StatusNotifierItem* notifierItem() const { return notifierItem_; }
 
-    // Shows the popover below the anchor (the icon's area; anchor widget when given).
+    // Shows the popover below `anchor`, a popup of the anchor's window; without an anchor, below
+    // the tray icon where its place is known, else as the torn-off window.
     void ClickStateBanner(QWidget* anchor = nullptr);
     void popoverDidClose();
-    // Moves the popover's content into a window of its own and closes the popover.
+    // Moves the popover's content into a window of its own and closes the popover. Escape closes
+    // the window.
     QWidget* detachableWindowForPopover();
     QFrame* popover() const { return qobject_cast<QFrame*>(thePopover_.data()); }
     QWidget* detachedWindow() const { return popAttachWindow_; }
@@ -49,7 +60,8 @@ signals:
     void trayHostChanged(bool present);
 
 private:
-    QRect anchorRect(QWidget* anchor) const;
+    // The tray icon's area on the screen, when the platform tells it.
+    std::optional<QRect> iconRect() const;
     void activated(QSystemTrayIcon::ActivationReason reason);
     void showInTray();
 

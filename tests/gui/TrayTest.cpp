@@ -197,12 +197,14 @@ TEST(StatusNotifierTray, TheItemRegistersCarriesTheTrayMenuAndOpensThePanel) {
     EXPECT_EQ(clicked.type(), QDBusMessage::ReplyMessage) << clicked.errorMessage().toStdString();
     EXPECT_TRUE(eventually([&] { return aboutShown; }));
 
-    // A left click on the icon opens the quick panel.
-    ASSERT_FALSE(world.banner.popover());
+    // A left click on the icon opens the quick panel: in a window of its own, since the item's place
+    // on the screen is the host's.
+    ASSERT_FALSE(world.banner.detachedWindow());
     const QDBusMessage activated =
         panel.call(qt::StatusNotifierItem::kItemPath, kItemInterface, "Activate", {100, 10});
     EXPECT_EQ(activated.type(), QDBusMessage::ReplyMessage) << activated.errorMessage().toStdString();
-    EXPECT_TRUE(eventually([&] { return world.banner.popover() && world.banner.popover()->isVisible(); }));
+    EXPECT_TRUE(eventually(
+        [&] { return world.banner.detachedWindow() && world.banner.detachedWindow()->isVisible(); }));
 }
 
 TEST(StatusNotifierTray, APanelThatStartsLaterGetsTheIconAndARestartedOneGetsItAgain) {

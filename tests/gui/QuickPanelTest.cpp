@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QWindow>
+#include <cstdlib>
+
+#include "gui/GuiHarness.h"
+
+using namespace vaultry;
+using namespace vaultry::qt;
+
+namespace {
+
+QPushButton* quickPanelButton(QWidget* main) {
+    for (auto* b : main->findChildren<QPushButton*>())
+        if (b->text() == "Quick Panel") return b;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(QuickPanel, OpensAsAPopupOfTheWindowOfItsButton) {
+    test::GuiWorld world;
+    QMainWindow* main = world.windows.mainWindow();
+    world.windows.offerTrayCommands(world.banner.menu(),
+                                    [&](QWidget* anchor) { world.banner.ClickStateBanner(anchor); });
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
+    QPushButton* button = quickPanelButton(main);
+    ASSERT_NE(button, nullptr);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QPointer<QFrame> pop = world.banner.popover();
+    ASSERT_TRUE(pop);
+    EXPECT_TRUE(pop->isVisible());
+    EXPECT_TRUE(pop->windowFlags() & Qt::Popup);
+    EXPECT_EQ(pop->parentWidget(), main);
+    ASSERT_NE(pop->windowHandle(), nullptr);
+    EXPECT_EQ(pop->windowHandle()->transientParent(), main->windowHandle())
+        << "on Wayland an xdg_popup of the main window";
+    pop->close();
+    QApplication::processEvents();
+}
+
+TEST(QuickPanel, OpensBelowTheWidgetThatOpensItAndGoesWhereThatWidgetGoes) {
+    test::GuiWorld world;
+    // A window small enough that the panel fits below it on the test screen.
+    QWidget opener;
+    auto* button = new QPushButton("Quick Panel", &opener);
+    button->setGeometry(30, 10, 120, 30);
+    opener.resize(200, 50);
+    opener.move(300, 20);
+    opener.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&opener));
+
+    world.banner.ClickStateBanner(button);
+    QPointer<QFrame> pop = world.banner.popover();
+    ASSERT_TRUE(pop);
+    EXPECT_EQ(pop->parentWidget(), &opener);
+    EXPECT_EQ(pop->windowHandle()->transientParent(), opener.windowHandle());
+    const QRect at(button->mapToGlobal(QPoint(0, 0)), button->size());
+    const QPoint first = pop->pos();
+    EXPECT_LE(std::abs(pop->geometry().center().x() - at.center().x()), 1) << "centred on the button";
+    EXPECT_GT(first.y(), at.bottom());
+    EXPECT_LE(first.y(), at.bottom() + 8) << "just below the button";
+    pop->close();
+    QApplication::processEvents();
+
+    opener.move(opener.pos() + QPoint(17, 11));
+    QApplication::processEvents();
+    ASSERT_EQ(button->mapToGlobal(QPoint(0, 0)), at.topLeft() + QPoint(17, 11));
+    world.banner.ClickStateBanner(button);
+    ASSERT_TRUE(world.banner.popover());
+    EXPECT_EQ(world.banner.popover()->pos(), first + QPoint(17, 11));
+    world.banner.popover()->close();
+    QApplication::processEvents();
+}
+
+TEST(QuickPanel, BelowItsOpenerAndOnWaylandNeverPushedAwayFromIt) {
+    const QRect opener(400, 300, 80, 30);
+    const QSize size(200, 150);
+    // Below the opener, centred on it.
+    EXPECT_EQ(popoverPosition(opener, size, QRect(0, 0, 1920, 1080)), QPoint(339, 333));
+    // Where the screen is known and there is no room below, above it; kept on the screen.
+    EXPECT_EQ(popoverPosition(opener, size, QRect(0, 0, 1000, 420)), QPoint(339, 146));
+    EXPECT_EQ(popoverPosition(QRect(0, 10, 20, 20), size, QRect(0, 0, 1000, 800)).x(), 0);
+    // On Wayland the position is only the place beside the opener within its window; the
+    // compositor slides or flips the popup onto the screen.
+    EXPECT_EQ(popoverPosition(QRect(-50, 2000, 80, 30), size, std::nullopt), QPoint(-110, 2033));
+}
+
+TEST(QuickPanel, FromATrayIconWhosePlaceIsUnknownItOpensAsAWindowThatEscapeCloses) {
+    test::GuiWorld world;
+    auto& banner = world.banner;
+    ASSERT_TRUE(banner.statusItem()->geometry().isEmpty()) << "no tray shows the icon here";
+    banner.ClickStateBanner();
+    EXPECT_EQ(banner.popover(), nullptr) << "a popup of nothing would open wherever the pointer is";
+    QPointer<QWidget> window = banner.detachedWindow();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->windowFlags() & Qt::FramelessWindowHint) << "a window the user can move";
+    EXPECT_EQ((window->windowFlags() & Qt::WindowType_Mask), Qt::Window);
+    EXPECT_EQ(world.windows.popoverContent()->window(), window.data());
+
+    banner.ClickStateBanner();  // the icon again: the same window
+    EXPECT_EQ(banner.detachedWindow(), window.data());
+
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Escape);
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull() || !window->isVisible());
+    EXPECT_EQ(world.windows.popoverContent()->window(), world.windows.topLevels().at("autoTrashWindow"));
+}
