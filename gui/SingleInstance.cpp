@@ -30,6 +30,28 @@ constexpr qint64 kMaxMessage = 256 * 1024;  // a list of arguments, never more
 
 }  // namespace
 
+QVariantMap startupPlatformData() {
+    QVariantMap data;
+    if (const QString token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN"); !token.isEmpty())
+        data.insert(kActivationTokenKey, token);
+    if (const QString id = qEnvironmentVariable("DESKTOP_STARTUP_ID"); !id.isEmpty())
+        data.insert(kDesktopStartupIdKey, id);
+    return data;
+}
+
+QByteArray encodeHandOver(const QStringList& arguments, const QVariantMap& platformData) {
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out << arguments << platformData;
+    return message;
+}
+
+bool decodeHandOver(QDataStream& in, QStringList& arguments, QVariantMap& platformData) {
+    in.startTransaction();
+    in >> arguments >> platformData;
+    return in.commitTransaction();
+}
+
 SingleInstance::SingleInstance(QString runtimeDir, QObject* parent)
     : QObject(parent), runtimeDir_(std::move(runtimeDir)) {
     if (runtimeDir_.isEmpty())
@@ -45,7 +67,7 @@ QString SingleInstance::socketPath() const {
     return QDir(runtimeDir_).filePath(QString(kApplicationId) + ".socket");
 }
 
-SingleInstance::Role SingleInstance::claim(const QStringList& arguments) {
+SingleInstance::Role SingleInstance::claim(const QStringList& arguments, const QVariantMap& platformData) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
         bus.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
@@ -54,8 +76,14 @@ SingleInstance::Role SingleInstance::claim(const QStringList& arguments) {
             if (bus.interface()->isServiceRegistered(kApplicationId).value()) {
                 QDBusMessage call =
                     QDBusMessage::createMethodCall(kApplicationId, kObjectPath, kInterface, "Activate");
-                call << arguments;
-                const QDBusMessage reply = bus.call(call, QDBus::Block, kAnswerMs);
+                call << arguments << platformData;
+                QDBusMessage reply = bus.call(call, QDBus::Block, kAnswerMs);
+                if (reply.type() == QDBusMessage::ErrorMessage &&
+                    reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")) {
+                    // A running Vaultry of an earlier version takes the arguments alone.
+                    call.setArguments({arguments});
+                    reply = bus.call(call, QDBus::Block, kAnswerMs);
+                }
                 if (reply.type() == QDBusMessage::ReplyMessage) return Role::HandedOver;
                 logLine("the running Vaultry does not answer: " + reply.errorMessage().toStdString());
                 return Role::Unreachable;
@@ -80,7 +108,7 @@ SingleInstance::Role SingleInstance::claim(const QStringList& arguments) {
         bus.interface()->unregisterService(kApplicationId);
         ownsName_ = false;
     }
-    if (handOverBySocket(arguments)) return Role::HandedOver;
+    if (handOverBySocket(arguments, platformData)) return Role::HandedOver;
     logLine("the running Vaultry does not answer on " + socketPath().toStdString());
     return Role::Unreachable;
 }
@@ -121,17 +149,16 @@ void SingleInstance::serve(QLocalSocket* client) {
             return;
         }
         QDataStream in(client);
-        in.startTransaction();
         QStringList arguments;
-        in >> arguments;
-        if (!in.commitTransaction()) return;  // the rest is still on its way
-        Activate(arguments);
+        QVariantMap platformData;
+        if (!decodeHandOver(in, arguments, platformData)) return;  // the rest is still on its way
+        Activate(arguments, platformData);
         client->write("1");
         client->disconnectFromServer();
     });
 }
 
-bool SingleInstance::handOverBySocket(const QStringList& arguments) const {
+bool SingleInstance::handOverBySocket(const QStringList& arguments, const QVariantMap& platformData) const {
     // The lock's holder may be a moment away from listening.
     for (int tries = 0; tries < 50; ++tries) {
         QLocalSocket socket;
@@ -140,27 +167,53 @@ bool SingleInstance::handOverBySocket(const QStringList& arguments) const {
             QThread::msleep(100);
             continue;
         }
-        QByteArray message;
-        QDataStream out(&message, QIODevice::WriteOnly);
-        out << arguments;
-        socket.write(message);
+        socket.write(encodeHandOver(arguments, platformData));
         if (!socket.waitForBytesWritten(kAnswerMs)) return false;
         return socket.waitForReadyRead(kAnswerMs) && socket.read(1) == "1";
     }
     return false;
 }
 
-void SingleInstance::Activate(const QStringList& arguments) { emit activated(arguments); }
+void SingleInstance::Activate(const QStringList& arguments, const QVariantMap& platformData) {
+    emit activated(arguments, platformData);
+}
 
-void raiseForAnotherStart(QWidget* window, const QStringList& arguments) {
+void SingleInstance::Activate(const QStringList& arguments) { emit activated(arguments, {}); }
+
+QString takeActivationToken(const QVariantMap& platformData, bool wayland) {
+    QString token = platformData.value(kActivationTokenKey).toString();
+    // GLib's launchers on Wayland hand the same token to both variables; an X11 startup id is no
+    // token, and there the window manager is asked to raise the window anyway.
+    if (token.isEmpty() && wayland) token = platformData.value(kDesktopStartupIdKey).toString();
+    if (token.isEmpty() || !wayland) return {};
+    qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    return token;
+}
+
+void raiseForAnotherStart(QWidget* window, const QStringList& arguments, const QVariantMap& platformData,
+                          bool wayland) {
     // Another autostart finds the tray already there; only a start by hand brings the window.
     if (arguments.contains("--hidden") || !window) return;
+    const bool withToken = !takeActivationToken(platformData, wayland).isEmpty();
     if (window->isMinimized()) window->showNormal();
     window->show();
     window->raise();
     window->activateWindow();
-    logLine(window->isVisible() ? "another start: main window raised"
-                                : "another start: main window not shown");
+    // Qt removes the token once used; one this compositor had no use for must not reach the
+    // programs Vaultry starts later.
+    if (withToken) qunsetenv("XDG_ACTIVATION_TOKEN");
+    if (!window->isVisible())
+        logLine("another start: main window not shown");
+    else if (!wayland)
+        logLine("another start: main window raised");
+    else if (withToken)
+        logLine(
+            "another start: main window shown; the desktop was asked to bring it forward with the "
+            "start's activation token");
+    else
+        logLine(
+            "another start: asked to show the main window; without an activation token from the "
+            "launcher the desktop may keep it behind others");
 }
 
 }  // namespace vaultry::qt

@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
             delegate.applicationOpenFiles(files);
     };
     QObject::connect(&instance, &qt::SingleInstance::activated, &app,
-                     [&vaultryApp, handFiles](const QStringList& handed) {
-                         qt::raiseForAnotherStart(vaultryApp.windows.mainWindow(), handed);
+                     [&vaultryApp, handFiles](const QStringList& handed, const QVariantMap& platformData) {
+                         qt::raiseForAnotherStart(vaultryApp.windows.mainWindow(), handed, platformData);
                          handFiles(handed);
                      });
     const Preferences prefs(vaultryApp.settings);
