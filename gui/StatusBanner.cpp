@@ -26,7 +26,17 @@ QPoint popoverPosition(const QRect& opener, QSize size, const std::optional<QRec
     QPoint at(opener.center().x() - size.width() / 2, opener.bottom() + 4);
     if (!screen) return at;
     const QRect& area = *screen;
-    if (at.y() + size.height() > area.bottom()) at.setY(opener.top() - size.height() - 4);
+    if (at.y() + size.height() > area.bottom()) {
+        if (opener.top() - size.height() - 4 >= area.top()) {
+            at.setY(opener.top() - size.height() - 4);
+        } else {
+            // Room neither below nor above (a short screen, an opener half-way down): beside it,
+            // on the right where it fits, so that it never covers its own button.
+            const bool right = opener.right() + 4 + size.width() <= area.right();
+            at = QPoint(right ? opener.right() + 4 : opener.left() - size.width() - 4,
+                        opener.center().y() - size.height() / 2);
+        }
+    }
     at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width())));
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
     return at;

@@ -87,6 +87,10 @@ TEST(QuickPanel, BelowItsOpenerAndOnWaylandNeverPushedAwayFromIt) {
     // Where the screen is known and there is no room below, above it; kept on the screen.
     EXPECT_EQ(popoverPosition(opener, size, QRect(0, 0, 1000, 420)), QPoint(339, 146));
     EXPECT_EQ(popoverPosition(QRect(0, 10, 20, 20), size, QRect(0, 0, 1000, 800)).x(), 0);
+    // Room neither below nor above: beside it, never over it.
+    EXPECT_EQ(popoverPosition(opener, QSize(200, 310), QRect(0, 0, 1000, 600)), QPoint(483, 159));
+    EXPECT_EQ(popoverPosition(QRect(880, 300, 80, 30), QSize(200, 310), QRect(0, 0, 1000, 600)),
+              QPoint(676, 159));
     // On Wayland the position is only the place beside the opener within its window; the
     // compositor slides or flips the popup onto the screen.
     EXPECT_EQ(popoverPosition(QRect(-50, 2000, 80, 30), size, std::nullopt), QPoint(-110, 2033));
