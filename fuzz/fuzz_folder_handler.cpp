@@ -20,7 +20,10 @@ fs::path root;  // outlives the handler that deletes it, registered later
 
 const XdgDirs& dirs() {
     static const XdgDirs made = [] {
-        root = fs::temp_directory_path() / ("fuzz-folder-handler-" + std::to_string(::getpid()));
+        // A folder of our own (mkdtemp makes it new), the only one the exit handler deletes.
+        std::string name = (fs::temp_directory_path() / "fuzz-folder-handler-XXXXXX").string();
+        if (!::mkdtemp(name.data())) std::abort();
+        root = name;
         XdgDirs d;
         d.configHome = root / "config";
         d.dataHome = root / "data";

@@ -111,11 +111,15 @@ Result<bool> createFileAtomically(const std::filesystem::path& path, std::string
         placed = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
     } else {
         placed = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
-        if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) placed = ::link(temp.c_str(), path.c_str());
+        if (placed == 0) {
+            temp.clear();  // renamed: the name is no longer ours to delete
+        } else if (errno == EINVAL || errno == ENOSYS) {
+            placed = ::link(temp.c_str(), path.c_str());
+        }
     }
     const int err = errno;
     ::close(fd);
-    if (!temp.empty()) ::unlink(temp.c_str());  // after a rename, nothing of that name is left
+    if (!temp.empty()) ::unlink(temp.c_str());  // the temporary file we made, still under its name
     if (placed != 0) {
         if (err == EEXIST) return false;
         return failed(err);
