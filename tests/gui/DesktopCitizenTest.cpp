@@ -21,6 +21,7 @@
 
 #include "GuiHarness.h"
 #include "app/ShowInFileManager.h"
+#include "gui/PrivateBus.h"
 #include "gui/QtDesktop.h"
 #include "gui/SingleInstance.h"
 
@@ -38,35 +39,7 @@ TEST(ShowItemsUri, ANameWithBlanksHashPercentAndAccentsArrivesWhole) {
     EXPECT_EQ(QUrl(uri).toLocalFile().toStdString(), path);
 }
 
-// A session bus of our own, so nothing reaches the user's desktop. With a configuration file of
-// its own (bareBusConfig) no service on the machine is started on demand.
-class PrivateBus {
-public:
-    explicit PrivateBus(const QString& configFile = {}) {
-        if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) return;
-        daemon_.start("dbus-daemon", {configFile.isEmpty() ? "--session" : "--config-file=" + configFile,
-                                      "--nofork", "--nopidfile", "--print-address=1"});
-        if (!daemon_.waitForStarted(30000)) return;
-        while (!daemon_.canReadLine() && daemon_.waitForReadyRead(30000)) {
-        }
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        for (const auto& name : names_) QDBusConnection::disconnectFromBus(name);
-        daemon_.kill();
-        daemon_.waitForFinished(30000);
-    }
-    const QString& address() const { return address_; }
-    QDBusConnection connect(const QString& name) {
-        names_ << name;
-        return QDBusConnection::connectToBus(address_, name);
-    }
-
-private:
-    QProcess daemon_;
-    QString address_;
-    QStringList names_;
-};
+using test::PrivateBus;
 
 // A session bus configuration without the machine's activatable services, listening in `dir`.
 QString bareBusConfig(const std::filesystem::path& dir) {

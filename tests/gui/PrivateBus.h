@@ -13,12 +13,14 @@
 namespace vaultry::test {
 
 // A session bus of our own (dbus-daemon), so that nothing reaches the user's desktop; ended with
-// the object. address() is empty when dbus-daemon is not installed.
+// the object. address() is empty when dbus-daemon is not installed. With a configuration file of
+// its own no service on the machine is started on demand.
 class PrivateBus {
 public:
-    PrivateBus() {
+    explicit PrivateBus(const QString& configFile = {}) {
         if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) return;
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        daemon_.start("dbus-daemon", {configFile.isEmpty() ? "--session" : "--config-file=" + configFile,
+                                      "--nofork", "--nopidfile", "--print-address=1"});
         if (!daemon_.waitForStarted(30000)) return;
         while (!daemon_.canReadLine() && daemon_.waitForReadyRead(30000)) {
         }
