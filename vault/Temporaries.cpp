@@ -544,16 +544,18 @@ std::vector<std::string> settleIntents(const fs::path& storage, const std::vecto
             }();
             CopyManifest manifest = CopyManifest::load(storage);
             const std::string* known = manifest.find(e.record);
-            if (unchanged && (!known || *known != e.digest)) {
-                manifest.set(e.record, e.digest);
-                manifest.setIdentity(e.record, *e.made);
-            } else if (!unchanged && known) {
-                manifest.erase(e.record);
+            if (unchanged ? !known || *known != e.digest : known != nullptr) {
+                if (unchanged) {
+                    manifest.set(e.record, e.digest);
+                    manifest.setIdentity(e.record, *e.made);
+                } else {
+                    manifest.erase(e.record);
+                }
+                if (auto st = manifest.save(storage); !st) logLine(st.error().message);
             }
             if (!unchanged && !listed)
                 logLine("listed " + e.path.string() +
                         " as unlocked, left by a decryption cut short; locking packs it again");
-            if (auto st = manifest.save(storage); !st) logLine(st.error().message);
             return true;
         }
         if (listed) return true;
