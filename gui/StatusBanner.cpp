@@ -3,13 +3,14 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFrame>
-#include <QKeySequence>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
-#include <QShortcut>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "gui/AppWindows.h"
@@ -22,21 +23,41 @@
 
 namespace vaultry::qt {
 
-QPoint popoverPosition(const QRect& opener, QSize size, const std::optional<QRect>& screen) {
+namespace {
+
+// True when `window` is `owner` or one of its dialogs: a child window or one kept above it.
+bool belongsTo(const QWidget* window, const QWidget* owner) {
+    for (const QWidget* w = window; w; w = w->parentWidget())
+        if (w == owner) return true;
+    if (!window || !window->windowHandle() || !owner->windowHandle()) return false;
+    for (const QWindow* w = window->windowHandle(); w; w = w->transientParent())
+        if (w == owner->windowHandle()) return true;
+    return false;
+}
+
+}  // namespace
+
+QPoint popoverPosition(const QRect& opener, QSize size, const std::optional<QRect>& screen,
+                       const QRect& window) {
     QPoint at(opener.center().x() - size.width() / 2, opener.bottom() + 4);
-    if (!screen) return at;
-    const QRect& area = *screen;
+    const QRect area = screen.value_or(window);
+    if (area.isEmpty()) return at;
     if (at.y() + size.height() > area.bottom()) {
         if (opener.top() - size.height() - 4 >= area.top()) {
             at.setY(opener.top() - size.height() - 4);
         } else {
             // Room neither below nor above (a short screen, an opener half-way down): beside it,
-            // on the right where it fits, so that it never covers its own button.
-            const bool right = opener.right() + 4 + size.width() <= area.right();
+            // so that it never covers its own button. On the screen, on the right where it fits;
+            // in a window, on its wider side.
+            const bool right = screen ? opener.right() + 4 + size.width() <= area.right()
+                                      : opener.center().x() <= area.center().x();
             at = QPoint(right ? opener.right() + 4 : opener.left() - size.width() - 4,
                         opener.center().y() - size.height() / 2);
         }
     }
+    // Without the screen, the compositor keeps the popup on it; sliding along the side it is on,
+    // it never comes over the opener.
+    if (!screen) return at;
     at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width())));
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
     return at;
@@ -118,7 +139,7 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
     }
     const std::optional<QRect> icon = anchor ? std::nullopt : iconRect();
     if (!anchor && !icon) {
-        detachableWindowForPopover();
+        detachableWindowForPopover(/*closeWhenLeft=*/true);
         return;
     }
     // A popup of the opener's window: on Wayland it becomes an xdg_popup placed relative to that
@@ -167,7 +188,9 @@ void StatusBanner::ClickStateBanner(QWidget* anchor) {
         if (!screen) screen = QGuiApplication::primaryScreen();
         area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
     }
-    pop->move(popoverPosition(at, pop->size(), area));
+    const QRect window =
+        anchor ? QRect(anchor->window()->mapToGlobal(QPoint(0, 0)), anchor->window()->size()) : QRect();
+    pop->move(popoverPosition(at, pop->size(), area, window));
     pop->show();
 }
 
@@ -181,8 +204,9 @@ void StatusBanner::popoverDidClose() {
     pop->deleteLater();
 }
 
-QWidget* StatusBanner::detachableWindowForPopover() {
+QWidget* StatusBanner::detachableWindowForPopover(bool closeWhenLeft) {
     if (!popAttachWindow_) {
+        closeWhenLeft_ = closeWhenLeft;
         auto* w = new QWidget(nullptr, Qt::Window);
         w->setObjectName(outlet::popAttachWindow);
         w->setWindowTitle("Vaultry");
@@ -193,8 +217,22 @@ QWidget* StatusBanner::detachableWindowForPopover() {
             if (popAttachWindow_ && windows_.popoverContent()->window() == popAttachWindow_)
                 windows_.returnPopoverContent();
         });
-        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), w);
-        connect(escape, &QShortcut::activated, w, &QWidget::close);
+        // Escape closes it, as it closes the other windows: a key press its controls leave alone.
+        onKeyPress(w, [w](QKeyEvent* key) {
+            if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier) return false;
+            w->close();
+            return true;
+        });
+        // Opened in a popover's stead, it goes as a popover would: when another window takes
+        // the focus. Not while a dialog or menu of its own has it, and only once the focus has
+        // settled, so a dialog about to open does not close the window it belongs to.
+        onEvent(w, QEvent::WindowDeactivate, [this, w] {
+            QTimer::singleShot(0, w, [this, w] {
+                if (closeWhenLeft_ && w->isVisible() && !belongsTo(QApplication::activeWindow(), w) &&
+                    !QApplication::activeModalWidget() && !QApplication::activePopupWidget())
+                    w->close();
+            });
+        });
         popAttachWindow_ = w;
         ui_.registerOutlet(outlet::popAttachWindow, w);
     }

@@ -18,11 +18,13 @@ class TrayWatch;
 struct Commands;
 
 // Where a popover of `size` opens for the widget at `opener` (global coordinates, from that
-// widget's mapToGlobal): below it and centred on it. With the screen's area known it is kept on
-// the screen, above the opener when there is no room below. Without (Wayland) it is not: the
-// compositor keeps the popup on the screen, and the position only says where it sits in relation
-// to the window of the opener.
-QPoint popoverPosition(const QRect& opener, QSize size, const std::optional<QRect>& screen);
+// widget's mapToGlobal): below it and centred on it; above it where there is no room below; beside
+// it where there is room for neither. With the screen's area known that is where the room is
+// measured, and the popover is kept on the screen. Without (Wayland), where the opener stands on
+// the screen is unknown: the room is measured in the opener's `window`, and the compositor keeps
+// the popup on the screen.
+QPoint popoverPosition(const QRect& opener, QSize size, const std::optional<QRect>& screen,
+                       const QRect& window = {});
 
 // The tray icon `_statusItem` with its menu `baMenu`, and the popover: a frameless popup by the
 // widget or icon that opens it, closes on a click elsewhere, is made afresh for every showing, and
@@ -50,8 +52,9 @@ public:
     void ClickStateBanner(QWidget* anchor = nullptr);
     void popoverDidClose();
     // Moves the popover's content into a window of its own and closes the popover. Escape closes
-    // the window.
-    QWidget* detachableWindowForPopover();
+    // the window; with `closeWhenLeft` (the window opened where no popover can) so does another
+    // window taking the focus.
+    QWidget* detachableWindowForPopover(bool closeWhenLeft = false);
     QFrame* popover() const { return qobject_cast<QFrame*>(thePopover_.data()); }
     QWidget* detachedWindow() const { return popAttachWindow_; }
 
@@ -76,6 +79,7 @@ private:
     TrayWatch* trayWatch_ = nullptr;
     StatusNotifierItem* notifierItem_ = nullptr;
     QString notifierWatcher_;  // the watcher the item registered with
+    bool closeWhenLeft_ = false;
     bool trayKnown_ = false;
     bool trayPresent_ = false;
 };

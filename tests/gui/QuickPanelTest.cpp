@@ -91,9 +91,16 @@ TEST(QuickPanel, BelowItsOpenerAndOnWaylandNeverPushedAwayFromIt) {
     EXPECT_EQ(popoverPosition(opener, QSize(200, 310), QRect(0, 0, 1000, 600)), QPoint(483, 159));
     EXPECT_EQ(popoverPosition(QRect(880, 300, 80, 30), QSize(200, 310), QRect(0, 0, 1000, 600)),
               QPoint(676, 159));
-    // On Wayland the position is only the place beside the opener within its window; the
-    // compositor slides or flips the popup onto the screen.
+    // On Wayland the room is measured in the opener's window; the compositor slides the popup onto
+    // the screen, so a popup that does not fit below or above within the window goes beside the
+    // opener, on the window's wider side, where sliding cannot bring it over the opener.
     EXPECT_EQ(popoverPosition(QRect(-50, 2000, 80, 30), size, std::nullopt), QPoint(-110, 2033));
+    const QRect window(0, 0, 926, 632);
+    EXPECT_EQ(popoverPosition(QRect(400, 10, 80, 30), size, std::nullopt, window), QPoint(339, 43));
+    EXPECT_EQ(popoverPosition(QRect(400, 590, 80, 30), size, std::nullopt, window), QPoint(339, 436));
+    const QSize tall(363, 508);
+    EXPECT_EQ(popoverPosition(QRect(16, 463, 180, 32), tall, std::nullopt, window), QPoint(199, 224));
+    EXPECT_EQ(popoverPosition(QRect(800, 300, 100, 32), tall, std::nullopt, window), QPoint(433, 61));
 }
 
 TEST(QuickPanel, FromATrayIconWhosePlaceIsUnknownItOpensAsAWindowThatEscapeCloses) {
@@ -119,4 +126,57 @@ TEST(QuickPanel, FromATrayIconWhosePlaceIsUnknownItOpensAsAWindowThatEscapeClose
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull() || !window->isVisible());
     EXPECT_EQ(world.windows.popoverContent()->window(), world.windows.topLevels().at("autoTrashWindow"));
+}
+
+TEST(QuickPanel, OpenedFromTheTrayAsAWindowItClosesWhenAnotherWindowTakesTheFocus) {
+    test::GuiWorld world;
+    auto& banner = world.banner;
+    const auto settle = [] {
+        QApplication::processEvents();
+        QApplication::processEvents();
+    };
+    banner.ClickStateBanner();
+    QPointer<QWidget> window = banner.detachedWindow();
+    ASSERT_TRUE(window);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    {  // a dialog of its own takes the focus: the window stays
+        QWidget dialog(window, Qt::Dialog);
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        settle();
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(window->isVisible());
+    }
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    QWidget other;
+    other.resize(100, 100);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    settle();
+    EXPECT_TRUE(window.isNull() || !window->isVisible()) << "another window took the focus";
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(world.windows.popoverContent()->window(), world.windows.topLevels().at("autoTrashWindow"));
+
+    // Torn off by the user's choice, the window stays when the focus goes elsewhere.
+    QPushButton opener("Quick Panel");
+    opener.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&opener));
+    banner.ClickStateBanner(&opener);
+    ASSERT_TRUE(banner.popover());
+    window = banner.detachableWindowForPopover();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    settle();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    QApplication::processEvents();
 }
