@@ -396,19 +396,60 @@ platform::Ui::Paths chosen(const QFileDialog& dialog) {
     return out;
 }
 
+// True where the desktop's own picker stands in for Qt's dialog: Qt then builds none of its widgets.
+bool desktopPickerFromQt() {
+    QFileDialog probe;
+    return probe.findChild<QListView*>("listView") == nullptr;
+}
+
+// The desktop's picker takes files or one folder, never both at once: where a panel takes both,
+// the user says first which it is to be. Qt's own dialog takes both together. Nothing when the
+// user cancels.
+std::optional<platform::OpenPanel> oneKind(platform::OpenPanel panel, bool desktopPicker, QWidget* parent) {
+    if (!(panel.chooseFiles && panel.chooseDirectories) || !desktopPicker) return panel;
+    QMessageBox box(parent);
+    box.setWindowTitle("Vaultry");
+    box.setTextFormat(Qt::PlainText);
+    box.setText(panel.message.empty() ? tr("Choose files or a folder.") : tr(panel.message));
+    QAbstractButton* files = box.addButton(tr("Files…"), QMessageBox::AcceptRole);
+    QAbstractButton* folder = box.addButton(tr("Folder…"), QMessageBox::AcceptRole);
+    QAbstractButton* cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(qobject_cast<QPushButton*>(files));
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == files) {
+        panel.chooseDirectories = false;
+    } else if (box.clickedButton() == folder) {
+        panel.chooseFiles = false;
+        panel.multipleSelection = false;
+    } else {
+        return std::nullopt;
+    }
+    return panel;
+}
+
 }  // namespace
 
-std::optional<platform::Ui::Paths> QtUi::runOpenPanel(const platform::OpenPanel& panel) {
+bool QtUi::desktopPicker() const { return desktopPicker_.value_or(desktopPickerFromQt()); }
+
+std::optional<platform::Ui::Paths> QtUi::runOpenPanel(const platform::OpenPanel& asked) {
+    const auto panel = oneKind(asked, desktopPicker(), QApplication::activeWindow());
+    if (!panel) return std::nullopt;
     QFileDialog dialog(QApplication::activeWindow());
-    configure(dialog, panel);
+    configure(dialog, *panel);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return chosen(dialog);
 }
 
-void QtUi::beginSheet(std::string_view window, const platform::OpenPanel& panel,
+void QtUi::beginSheet(std::string_view window, const platform::OpenPanel& asked,
                       std::function<void(std::optional<Paths>)> done) {
+    const auto panel = oneKind(asked, desktopPicker(), windowOf(window));
+    if (!panel) {
+        done(std::nullopt);
+        return;
+    }
     auto* dialog = new QFileDialog(windowOf(window));
-    configure(*dialog, panel);
+    configure(*dialog, *panel);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/Ui.h"
@@ -35,6 +36,9 @@ public:
     using Refusals = std::function<void(std::string_view name)>;
     // For every adapter of the process (tests install one before building any window).
     static void onRefusal(Refusals handler) { refusals_ = std::move(handler); }
+    // Whether the desktop's own file picker (the portal's, GTK's, Plasma's) stands in for Qt's
+    // dialog; unset, Qt says. Tests set it to see the desktop's way on a platform without one.
+    static void assumeDesktopPicker(std::optional<bool> present) { desktopPicker_ = present; }
     QObject* object(std::string_view name) const;
     template <typename T>
     T* widget(std::string_view name) const {
@@ -81,12 +85,14 @@ private:
     Fallback& fallback(std::string_view name);
     QWidget* windowOf(std::string_view name) const;
     void refuse(std::string_view name);
+    bool desktopPicker() const;
 
     std::map<std::string, QPointer<QObject>, std::less<>> objects_;
     std::map<std::string, Reloader, std::less<>> reloaders_;
     std::map<std::string, platform::ImageRef, std::less<>> images_;
     std::map<std::string, Fallback, std::less<>> fallbacks_;
     static inline Refusals refusals_;
+    static inline std::optional<bool> desktopPicker_;
 };
 
 }  // namespace vaultry::qt

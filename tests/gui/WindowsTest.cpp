@@ -350,6 +350,78 @@ TEST(OpenPanels, APanelForFilesAndFoldersReturnsBothKindsChosenTogether) {
     EXPECT_EQ(paths, (std::vector<std::string>{(root / "Photos").string(), (root / "notes.txt").string()}));
 }
 
+// The desktop's picker takes files or one folder: a panel for both asks which first.
+TEST(OpenPanels, WithTheDesktopsPickerAPanelForBothKindsAsksFilesOrFolderFirst) {
+    test::GuiWorld world;
+    qt::QtUi::assumeDesktopPicker(true);
+    struct Reset {
+        ~Reset() { qt::QtUi::assumeDesktopPicker(std::nullopt); }
+    } reset;
+    const auto root = world.dir.path() / "pick";
+    std::filesystem::create_directories(root / "Photos");
+    std::ofstream(root / "notes.txt") << "x";
+    platform::OpenPanel panel;
+    panel.chooseFiles = panel.chooseDirectories = panel.multipleSelection = true;
+    panel.directory = root.string();
+    panel.message = "Choose the file(s) or folder(s) to hide.";
+
+    // Presses `title` in the question, then hands the picker that follows to `pick`.
+    const auto answer = [](QString title, std::function<void(QFileDialog*)> pick) {
+        QTimer::singleShot(0, [title, pick] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr) << "no question before the picker";
+            EXPECT_EQ(box->text(), "Choose the file(s) or folder(s) to hide.");
+            QStringList titles;
+            for (QAbstractButton* b : box->buttons()) titles << b->text();
+            titles.sort();
+            EXPECT_EQ(titles, (QStringList{"Cancel", "Files…", "Folder…"}));
+            if (pick)
+                QTimer::singleShot(0, [pick] {
+                    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                    ASSERT_NE(dialog, nullptr);
+                    pick(dialog);
+                });
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == title) b->click();
+        });
+    };
+
+    answer("Folder…", [&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+        dialog->selectFile(QString::fromStdString((root / "Photos").string()));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    auto chosen = world.ui.runOpenPanel(panel);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, std::vector<std::string>{(root / "Photos").string()});
+
+    answer("Files…", [&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+        dialog->selectFile(QString::fromStdString((root / "notes.txt").string()));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    chosen = world.ui.runOpenPanel(panel);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, std::vector<std::string>{(root / "notes.txt").string()});
+
+    answer("Cancel", nullptr);
+    EXPECT_FALSE(world.ui.runOpenPanel(panel).has_value());
+
+    // A sheet asks the same; a panel of one kind goes straight to the picker.
+    std::optional<std::optional<platform::Ui::Paths>> answered;
+    answer("Cancel", nullptr);
+    world.ui.beginSheet("window", panel, [&](std::optional<platform::Ui::Paths> p) { answered = p; });
+    ASSERT_TRUE(answered.has_value());
+    EXPECT_FALSE(answered->has_value());
+    panel.chooseDirectories = false;
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr) << "files only: no question";
+        dialog->reject();
+    });
+    EXPECT_FALSE(world.ui.runOpenPanel(panel).has_value());
+}
+
 TEST(Windows, ATablesNumberIsItsClickedRow) {
     test::GuiWorld world;
     auto* table = world.ui.widget<QTableView>("fileTableView");
