@@ -245,6 +245,7 @@ QWidget* StatusBanner::detachableWindowForPopover(bool closeWhenLeft) {
     if (where) popAttachWindow_->move(*where);
     popAttachWindow_->show();
     popAttachWindow_->raise();
+    popAttachWindow_->activateWindow();
     return popAttachWindow_;
 }
 
@@ -262,7 +263,14 @@ void StatusBanner::showInTray() {
         statusItem_->hide();
         if (!notifierItem_) {
             notifierItem_ = new StatusNotifierItem(trayWatch_->bus(), *statusItem_, *baMenu_, this);
-            connect(notifierItem_, &StatusNotifierItem::activated, this, [this] { ClickStateBanner(); });
+            connect(notifierItem_, &StatusNotifierItem::activated, this, [this](const QString& token) {
+                // Qt's Wayland plugin activates the next window with the token it finds here.
+                const bool withToken = onWayland() && !token.isEmpty();
+                if (withToken) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+                ClickStateBanner();
+                // One this compositor had no use for must not reach the programs started later.
+                if (withToken) qunsetenv("XDG_ACTIVATION_TOKEN");
+            });
         }
         // A watcher that took over from another knows no item yet.
         if (notifierWatcher_ != trayWatch_->watcherOwner()) {

@@ -16,6 +16,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtEndian>
+#include <utility>
 
 #include "util/Log.h"
 
@@ -290,6 +291,9 @@ public:
 public slots:
     void ContextMenu(int x, int y) { item_.contextMenu(x, y); }
     void Activate(int x, int y) { item_.activate(x, y); }
+    // Plasma's hosts send this just before Activate: the token lets the window the click opens
+    // come to the front on Wayland.
+    void ProvideXdgActivationToken(const QString& token) { item_.provideActivationToken(token); }
     void SecondaryActivate(int, int) {}
     void Scroll(int, const QString&) {}
 
@@ -491,10 +495,13 @@ SniPixmaps StatusNotifierItem::iconPixmaps() const {
 
 SniToolTip StatusNotifierItem::toolTip() const { return {QString(), {}, title(), QString()}; }
 
+void StatusNotifierItem::provideActivationToken(const QString& token) { activationToken_ = token; }
+
 void StatusNotifierItem::activate(int, int) {
-    // After the host has its answer.
+    // After the host has its answer. A token serves the one click it came with.
     QMetaObject::invokeMethod(
-        this, [this] { emit activated(); }, Qt::QueuedConnection);
+        this, [this, token = std::exchange(activationToken_, QString())] { emit activated(token); },
+        Qt::QueuedConnection);
 }
 
 void StatusNotifierItem::contextMenu(int x, int y) {

@@ -142,11 +142,12 @@ public:
     SniPixmaps iconPixmaps() const;
     SniToolTip toolTip() const;
     void activate(int x, int y);
+    void provideActivationToken(const QString& token);
     void contextMenu(int x, int y);
 
 signals:
-    // A left click on the icon.
-    void activated();
+    // A left click on the icon, with the activation token the host gave for it, if any.
+    void activated(const QString& activationToken);
     void registered();
 
 private:
@@ -163,6 +164,7 @@ private:
     bool registered_ = false;
     qint64 iconKey_ = 0;
     QString toolTipShown_;
+    QString activationToken_;
 };
 
 }  // namespace vaultry::qt

@@ -84,11 +84,24 @@ TEST(StatusNotifierTray, TheItemRegistersCarriesTheTrayMenuAndOpensThePanel) {
     // A left click on the icon opens the quick panel: in a window of its own, since the item's place
     // on the screen is the host's.
     ASSERT_FALSE(world.banner.detachedWindow());
+    // Plasma's host hands a Wayland activation token over first; it serves that click alone and
+    // is not left for the programs Vaultry starts.
+    const QDBusMessage token = panel.call(qt::StatusNotifierItem::kItemPath, kItemInterface,
+                                          "ProvideXdgActivationToken", {QString("token-1")});
+    EXPECT_EQ(token.type(), QDBusMessage::ReplyMessage) << token.errorMessage().toStdString();
+    QSignalSpy clicks(world.banner.notifierItem(), &qt::StatusNotifierItem::activated);
     const QDBusMessage activated =
         panel.call(qt::StatusNotifierItem::kItemPath, kItemInterface, "Activate", {100, 10});
     EXPECT_EQ(activated.type(), QDBusMessage::ReplyMessage) << activated.errorMessage().toStdString();
     EXPECT_TRUE(eventually(
         [&] { return world.banner.detachedWindow() && world.banner.detachedWindow()->isVisible(); }));
+    ASSERT_EQ(clicks.count(), 1);
+    EXPECT_EQ(clicks.at(0).at(0).toString(), "token-1");
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    world.banner.detachedWindow()->close();
+    panel.call(qt::StatusNotifierItem::kItemPath, kItemInterface, "Activate", {100, 10});
+    ASSERT_TRUE(eventually([&] { return clicks.count() == 2; }));
+    EXPECT_EQ(clicks.at(1).at(0).toString(), "") << "a token serves one click";
 }
 
 TEST(StatusNotifierTray, APanelThatStartsLaterGetsTheIconAndARestartedOneGetsItAgain) {
