@@ -7,8 +7,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTimeEdit>
 #include <QVBoxLayout>
+#include <algorithm>
+
 #include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
 
@@ -17,11 +21,27 @@ namespace vaultry::qt {
 // The preferences window `preferWindows`: storage folder, password, start-up.
 template <>
 PreferencesWindow::Part(WindowContext& context) : WindowPart(context) {
-    auto* bv = bannerWindow(outlet::preferWindows, localized("Vaultry Preferences"), QSize(520, 900),
-                            new PTopWindowView, localized("Preferences"),
-                            localized("Storage, password and start-up"), outlet::closedPrefWindowButton,
-                            QMargins(24, 18, 24, 22))
-                   .body;
+    const Panel panel = bannerWindow(outlet::preferWindows, localized("Vaultry Preferences"), QSize(520, 900),
+                                     new PTopWindowView, localized("Preferences"),
+                                     localized("Storage, password and start-up"),
+                                     outlet::closedPrefWindowButton, QMargins(24, 18, 24, 22));
+    QVBoxLayout* bv = panel.body;
+    // On a screen shorter than the window (a 768-pixel laptop) the window takes the screen's
+    // height and its settings scroll under the banner.
+    auto* scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setStyleSheet("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }");
+    QWidget* body = bv->parentWidget();
+    delete panel.window->layout()->replaceWidget(body, scroll);
+    scroll->setWidget(body);
+    SkinWindow* window = panel.window;
+    onEvent(window, QEvent::Show, [window] {
+        const QScreen* screen = window->screen();
+        const int room = screen ? screen->availableGeometry().height() - 32 : 900;
+        window->setFixedHeight(std::clamp(room, 360, 900));
+    });
 
     bv->addWidget(heading(localized("Vault storage"), "section"));
     auto* store = card();
