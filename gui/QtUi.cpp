@@ -411,8 +411,9 @@ std::optional<platform::OpenPanel> oneKind(platform::OpenPanel panel, bool deskt
     box.setWindowTitle("Vaultry");
     box.setTextFormat(Qt::PlainText);
     box.setText(panel.message.empty() ? tr("Choose files or a folder.") : tr(panel.message));
-    QAbstractButton* files = box.addButton(tr("Files…"), QMessageBox::AcceptRole);
-    QAbstractButton* folder = box.addButton(tr("Folder…"), QMessageBox::AcceptRole);
+    // The roles only place the buttons: Cancel, Folder…, Files… on GNOME, in the desktop's order elsewhere.
+    QAbstractButton* files = box.addButton(tr("Files…"), QMessageBox::YesRole);
+    QAbstractButton* folder = box.addButton(tr("Folder…"), QMessageBox::NoRole);
     QAbstractButton* cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(qobject_cast<QPushButton*>(files));
     box.setEscapeButton(cancel);
