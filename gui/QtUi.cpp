@@ -405,8 +405,10 @@ bool desktopPickerFromQt() {
 // The desktop's picker takes files or one folder, never both at once: where a panel takes both,
 // the user says first which it is to be. Qt's own dialog takes both together. Nothing when the
 // user cancels.
+bool bothKinds(const platform::OpenPanel& panel) { return panel.chooseFiles && panel.chooseDirectories; }
+
 std::optional<platform::OpenPanel> oneKind(platform::OpenPanel panel, bool desktopPicker, QWidget* parent) {
-    if (!(panel.chooseFiles && panel.chooseDirectories) || !desktopPicker) return panel;
+    if (!bothKinds(panel) || !desktopPicker) return panel;
     QMessageBox box(parent);
     box.setWindowTitle("Vaultry");
     box.setTextFormat(Qt::PlainText);
@@ -434,7 +436,7 @@ std::optional<platform::OpenPanel> oneKind(platform::OpenPanel panel, bool deskt
 bool QtUi::desktopPicker() const { return desktopPicker_.value_or(desktopPickerFromQt()); }
 
 std::optional<platform::Ui::Paths> QtUi::runOpenPanel(const platform::OpenPanel& asked) {
-    const auto panel = oneKind(asked, desktopPicker(), QApplication::activeWindow());
+    const auto panel = oneKind(asked, bothKinds(asked) && desktopPicker(), QApplication::activeWindow());
     if (!panel) return std::nullopt;
     QFileDialog dialog(QApplication::activeWindow());
     configure(dialog, *panel);
@@ -444,7 +446,7 @@ std::optional<platform::Ui::Paths> QtUi::runOpenPanel(const platform::OpenPanel&
 
 void QtUi::beginSheet(std::string_view window, const platform::OpenPanel& asked,
                       std::function<void(std::optional<Paths>)> done) {
-    const auto panel = oneKind(asked, desktopPicker(), windowOf(window));
+    const auto panel = oneKind(asked, bothKinds(asked) && desktopPicker(), windowOf(window));
     if (!panel) {
         done(std::nullopt);
         return;
