@@ -16,6 +16,7 @@
 #include "gui/AppWindows.h"
 #include "gui/Builders.h"
 #include "gui/QtUi.h"
+#include "gui/SingleInstance.h"
 #include "gui/StatusNotifierItem.h"
 #include "gui/TrayWatch.h"
 #include "platform/Outlets.h"
@@ -264,9 +265,8 @@ void StatusBanner::showInTray() {
         if (!notifierItem_) {
             notifierItem_ = new StatusNotifierItem(trayWatch_->bus(), *statusItem_, *baMenu_, this);
             connect(notifierItem_, &StatusNotifierItem::activated, this, [this](const QString& token) {
-                // Qt's Wayland plugin activates the next window with the token it finds here.
-                const bool withToken = onWayland() && !token.isEmpty();
-                if (withToken) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+                const bool withToken =
+                    !takeActivationToken({{kActivationTokenKey, token}}, onWayland()).isEmpty();
                 ClickStateBanner();
                 // One this compositor had no use for must not reach the programs started later.
                 if (withToken) qunsetenv("XDG_ACTIVATION_TOKEN");

@@ -131,34 +131,32 @@ TEST(QuickPanel, FromATrayIconWhosePlaceIsUnknownItOpensAsAWindowThatEscapeClose
 TEST(QuickPanel, OpenedFromTheTrayAsAWindowItClosesWhenAnotherWindowTakesTheFocus) {
     test::GuiWorld world;
     auto& banner = world.banner;
-    const auto settle = [] {
+    // Gives `w` the focus and lets the window it took it from hear of that.
+    const auto focus = [](QWidget* w) {
+        w->activateWindow();
+        if (!QTest::qWaitForWindowActive(w)) return false;
         QApplication::processEvents();
         QApplication::processEvents();
+        return true;
     };
     banner.ClickStateBanner();
     QPointer<QWidget> window = banner.detachedWindow();
     ASSERT_TRUE(window);
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(focus(window));
 
     {  // a dialog of its own takes the focus: the window stays
         QWidget dialog(window, Qt::Dialog);
         dialog.show();
-        dialog.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-        settle();
+        ASSERT_TRUE(focus(&dialog));
         ASSERT_TRUE(window);
         EXPECT_TRUE(window->isVisible());
     }
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(focus(window));
 
     QWidget other;
     other.resize(100, 100);
     other.show();
-    other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-    settle();
+    ASSERT_TRUE(focus(&other));
     EXPECT_TRUE(window.isNull() || !window->isVisible()) << "another window took the focus";
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(world.windows.popoverContent()->window(), world.windows.topLevels().at("autoTrashWindow"));
@@ -170,11 +168,8 @@ TEST(QuickPanel, OpenedFromTheTrayAsAWindowItClosesWhenAnotherWindowTakesTheFocu
     banner.ClickStateBanner(&opener);
     ASSERT_TRUE(banner.popover());
     window = banner.detachableWindowForPopover();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-    settle();
+    ASSERT_TRUE(focus(window));
+    ASSERT_TRUE(focus(&other));
     ASSERT_TRUE(window);
     EXPECT_TRUE(window->isVisible());
     window->close();

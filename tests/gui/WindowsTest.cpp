@@ -324,14 +324,20 @@ TEST(Alerts, TitlesKeepTheirBlanksAndEachButtonGivesItsAnswer) {
     EXPECT_EQ(world.ui.runAlert(offer), platform::AlertAnswer::Other);
 }
 
-TEST(OpenPanels, APanelForFilesAndFoldersReturnsBothKindsChosenTogether) {
-    test::GuiWorld world;
-    const auto root = world.dir.path() / "pick";
+// A folder `root` holding a folder and a file, and a panel for any number of both, opening there.
+static platform::OpenPanel panelForBothKinds(const std::filesystem::path& root) {
     std::filesystem::create_directories(root / "Photos");
     std::ofstream(root / "notes.txt") << "x";
     platform::OpenPanel panel;
     panel.chooseFiles = panel.chooseDirectories = panel.multipleSelection = true;
     panel.directory = root.string();
+    return panel;
+}
+
+TEST(OpenPanels, APanelForFilesAndFoldersReturnsBothKindsChosenTogether) {
+    test::GuiWorld world;
+    const auto root = world.dir.path() / "pick";
+    platform::OpenPanel panel = panelForBothKinds(root);
     QTimer::singleShot(0, [] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
@@ -358,11 +364,7 @@ TEST(OpenPanels, WithTheDesktopsPickerAPanelForBothKindsAsksFilesOrFolderFirst) 
         ~Reset() { qt::QtUi::assumeDesktopPicker(std::nullopt); }
     } reset;
     const auto root = world.dir.path() / "pick";
-    std::filesystem::create_directories(root / "Photos");
-    std::ofstream(root / "notes.txt") << "x";
-    platform::OpenPanel panel;
-    panel.chooseFiles = panel.chooseDirectories = panel.multipleSelection = true;
-    panel.directory = root.string();
+    platform::OpenPanel panel = panelForBothKinds(root);
     panel.message = "Choose the file(s) or folder(s) to hide.";
 
     // Presses `title` in the question, then hands the picker that follows to `pick`.
