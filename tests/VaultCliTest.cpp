@@ -439,7 +439,8 @@ TEST(VaultCli, AnEncryptionKilledWhileCheckingLeavesNoArchiveBehind) {
         const auto again = k.c.run({"vault", "encrypt", "--yes", "--password-stdin", item.string()}, "pw\n");
         EXPECT_EQ(again.code, 0) << again.err;
         EXPECT_FALSE(fs::exists(item));
-        EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), "pw"));
+        EXPECT_TRUE(vault::verifyArchive(archive, vault::archiveKindOf(archive), "pw",
+                                         {vault::kNewDerivation, {}, {}}));
         const auto list = k.c.run({"vault", "list"}).out;
         EXPECT_NE(list.find("locked\t" + item.string()), std::string::npos) << list;
         EXPECT_EQ(k.c.run({"vault", "list"}).out, list);
@@ -471,7 +472,8 @@ TEST(VaultCli, AnEncryptionKilledAroundItsRecordIsFinishedOrUndone) {
     EXPECT_TRUE(fs::exists(file));
     EXPECT_EQ(k.c.run({"vault", "list"}).out, "file\tlocked\t" + file + ".enc\n");
     EXPECT_FALSE(fs::exists(file));
-    EXPECT_TRUE(vault::verifyArchive(k.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw"));
+    EXPECT_TRUE(vault::verifyArchive(k.storage / "plan.txt.enc", vault::ArchiveKind::File, "pw",
+                                     {vault::kNewDerivation, {}, {}}));
     verify();
 
     killed = k.killedAt({"vault", "encrypt", "--yes", "--password-stdin", folder}, "encrypt-recorded");
