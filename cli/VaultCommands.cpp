@@ -343,7 +343,13 @@ void encrypt(Context& ctx, const Options& o) {
     }
     platform::LinuxBookmarks bookmarks;
     bool encryptedOne = false;
-    for (const auto& raw : o.items) {
+    vault::KeysAhead ahead;  // the keys of the items to come, on every core
+    for (std::size_t i = 0; i < o.items.size(); ++i)
+        vault::deriveAheadToWrite(ahead, i, vault::archiveKindToWrite(absolute(o.items[i])), *pass);
+    ahead.start();
+    for (std::size_t i = 0; i < o.items.size(); ++i) {
+        const std::string& raw = o.items[i];
+        ahead.reached(i);
         // The original is deleted once packed: a path whose meaning depends on a link is refused.
         if (const auto plain = pathWithoutLinks(raw); !plain) {
             ctx.error(plain.error().message);
@@ -425,8 +431,14 @@ void decrypt(Context& ctx, const Options& o) {
     auto decrypted =
         ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
     bool decryptedOne = false;
-    for (const auto& raw : o.items) {
-        const std::string record = absolute(raw);
+    vault::KeysAhead ahead;
+    for (std::size_t i = 0; i < o.items.size(); ++i)
+        vault::deriveAheadToRead(ahead, i, fs::path(*storage) / vault::lastComponent(absolute(o.items[i])),
+                                 *pass);
+    ahead.start();
+    for (std::size_t i = 0; i < o.items.size(); ++i) {
+        ahead.reached(i);
+        const std::string record = absolute(o.items[i]);
         if (std::find(list.begin(), list.end(), record) == list.end() || !vault::isEncrypted(record)) {
             ctx.error(escaped(record) + " is not an encrypted item of the vault");
             continue;

@@ -138,15 +138,28 @@ void lockRecords(Context& ctx, const Options& o) {
         ctx.error("the settings could not be written (" + st.error().message + "); nothing was locked");
         return;
     }
+    std::vector<bool> saving;
+    for (const auto& record : chosen) saving.push_back(vault::copyNeedsSaving(storage, record, manifest));
     std::optional<password::PassPhrase> pass;
-    if (std::any_of(chosen.begin(), chosen.end(),
-                    [&](const auto& r) { return vault::copyNeedsSaving(storage, r, manifest); })) {
+    if (std::find(saving.begin(), saving.end(), true) != saving.end()) {
         pass = askPassPhrase(ctx);
         if (!pass) return;
     }
+    // The keys of the edited copies' new archives, on every core ahead of the copy at hand.
+    vault::KeysAhead ahead;
+    for (std::size_t i = 0; pass && i < chosen.size(); ++i)
+        if (saving[i])
+            vault::deriveAheadToWrite(ahead, i,
+                                      vault::recordKind(chosen[i]) == vault::RecordKind::EncryptedFolder
+                                          ? vault::ArchiveKind::Folder
+                                          : vault::ArchiveKind::File,
+                                      pass->view());
+    ahead.start();
     Strings lockedNow;
     std::vector<vault::Temporary> unlisting;  // held until the list no longer names the records
-    for (const auto& record : chosen) {
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const std::string& record = chosen[i];
+        ahead.reached(i);
         std::optional<fs::path> leftover;
         std::optional<Result<vault::Locked>> result;
         vault::Temporary note;

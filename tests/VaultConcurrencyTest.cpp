@@ -371,7 +371,7 @@ TEST(VaultConcurrency, SettlingKeepsAChangeUntilItsVerifierIsStored) {
     ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
                                         storage / "a.txt.enc.rekey", {vault::kNewDerivation, {}, {}}));
     writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\ncommitted\nsum " +
-                                                  *vault::copyDigest(storage / "a.txt.enc.rekey") +
+                                                  *vault::contentSha256(storage / "a.txt.enc.rekey") +
                                                   " a.txt.enc\n");
     Strings handed;
     bool stored = false;  // the settings file could not be written
@@ -413,7 +413,7 @@ TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
     ASSERT_TRUE(vault::encryptFile(dir / "plain", storage / "a.txt.enc", "old"));
     ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
                                         storage / "a.txt.enc.rekey", {vault::kNewDerivation, {}, {}}));
-    const auto sum = vault::copyDigest(storage / "a.txt.enc.rekey");
+    const auto sum = vault::contentSha256(storage / "a.txt.enc.rekey");
     ASSERT_TRUE(sum);
     writeFile(storage / vault::kRekeyJournal,
               "vaultry-rekey 2\nverifier\ncommitted\nsum " + *sum + " a.txt.enc\n");
@@ -429,7 +429,7 @@ TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
     ASSERT_TRUE(vault::reencryptArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "old", "new",
                                         storage / "a.txt.enc.rekey", {vault::kNewDerivation, {}, {}}));
     writeFile(storage / vault::kRekeyJournal, "vaultry-rekey 2\nverifier\ncommitted\nsum " +
-                                                  *vault::copyDigest(storage / "a.txt.enc.rekey") +
+                                                  *vault::contentSha256(storage / "a.txt.enc.rekey") +
                                                   " a.txt.enc\n");
     EXPECT_EQ(vault::recoverRekey(storage), std::optional<std::string>("verifier"));
     EXPECT_TRUE(vault::verifyArchive(storage / "a.txt.enc", vault::ArchiveKind::File, "new",
@@ -440,7 +440,7 @@ TEST(VaultConcurrency, ReplacePhaseTakesOnlyVerifiedCopies) {
     const fs::path nextManifest = manifest.string() + ".rekey";
     writeFile(manifest, "the manifest of the old password");
     writeFile(nextManifest, "the manifest that was written");
-    const auto manifestSum = vault::copyDigest(nextManifest);
+    const auto manifestSum = vault::contentSha256(nextManifest);
     ASSERT_TRUE(manifestSum);
     const std::string journal = "vaultry-rekey 2\nverifier\ncommitted\nsum " + *manifestSum + " " +
                                 vault::ArchiveManifest::kFileName + "\n";

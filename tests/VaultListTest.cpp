@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "app/AppDelegate.h"
@@ -543,6 +544,53 @@ TEST(CopyManifest, ReadsWhatItWritesAndSkipsDamagedLines) {
     writeFile(dir / "f/y", "");
     EXPECT_NE(*before, *vault::copyDigest(dir / "f"));
     EXPECT_FALSE(vault::copyDigest(dir / "missing"));
+}
+
+// The change digest of a copy covers every byte, also of a file read in several pieces on
+// several cores, and every name, kind and link target; the same tree elsewhere has the same
+// digest. The manifest keeps digests of both lengths: earlier copies' SHA-256 ones too.
+TEST(CopyManifest, TheCopyDigestSeesEveryChangeAndReadsBothDigestLengths) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    std::string big(70 << 20, 'a');  // three pieces
+    writeFile(dir / "a/big", big);
+    writeFile(dir / "a/s/small", "small");
+    fs::create_symlink("s/small", dir / "a/link");
+    fs::copy(dir / "a", dir / "b", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const auto a = vault::copyDigest(dir / "a");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->size(), 32u);
+    EXPECT_EQ(*a, *vault::copyDigest(dir / "b"));
+    const auto changed = [&](const std::function<void()>& change) {
+        fs::remove_all(dir / "c");
+        fs::copy(dir / "a", dir / "c", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        change();
+        const auto c = vault::copyDigest(dir / "c");
+        return c && *c != *a;
+    };
+    EXPECT_TRUE(changed([&] {
+        big[(40 << 20) + 5] = 'b';  // in the middle piece, same size
+        writeFile(dir / "c/big", big);
+        big[(40 << 20) + 5] = 'a';
+    }));
+    EXPECT_TRUE(changed([&] { writeFile(dir / "c/big", big + "a"); }));
+    EXPECT_TRUE(changed([&] { fs::rename(dir / "c/s/small", dir / "c/s/smalL"); }));
+    EXPECT_TRUE(changed([&] {
+        fs::remove(dir / "c/link");
+        fs::create_symlink("s/smalL", dir / "c/link");
+    }));
+    EXPECT_TRUE(changed([&] {
+        fs::remove(dir / "c/link");
+        writeFile(dir / "c/link", "s/small");
+    }));
+    EXPECT_TRUE(changed([&] { fs::create_directory(dir / "c/empty"); }));
+    EXPECT_FALSE(changed([] {}));
+
+    const auto both = vault::CopyManifest::parse(std::string(32, 'a') + " 2f61\n" + std::string(64, 'b') +
+                                                 " 2f62\n" + std::string(40, 'c') + " 2f63\n");
+    EXPECT_EQ(*both.find("/a"), std::string(32, 'a'));
+    EXPECT_EQ(*both.find("/b"), std::string(64, 'b'));
+    EXPECT_EQ(both.find("/c"), nullptr);
 }
 
 // Two processes that loaded the copy manifest before either saved: both records stay, and an

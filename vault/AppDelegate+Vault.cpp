@@ -156,8 +156,14 @@ void AppDelegate::EncryptFileAction() {
     if (ui_.runAlert(Alert{"Are you sure you want to Encrypt the selected items ?", listText(*chosen),
                            " Encrypt ", " Cancel ", ""}) != AlertAnswer::Default)
         return;
-    for (const auto& path : *chosen)
-        if (!EncryptFileFolderFunction(path) && lastWorkCancelled_) break;  // the rest stays as it is
+    vault::KeysAhead ahead;  // the keys of the items to come, on every core
+    for (std::size_t i = 0; i < chosen->size(); ++i)
+        vault::deriveAheadToWrite(ahead, i, vault::archiveKindToWrite((*chosen)[i]), passPhrase_->view());
+    ahead.start();
+    for (std::size_t i = 0; i < chosen->size(); ++i) {
+        ahead.reached(i);
+        if (!EncryptFileFolderFunction((*chosen)[i]) && lastWorkCancelled_) break;  // the rest stays as it is
+    }
     saveRecords();
     ui_.reload(outlet::fileTableView);
 }

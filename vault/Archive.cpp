@@ -31,6 +31,7 @@
 #include <thread>
 
 #include "util/Fd.h"
+#include "vault/KeyDerivation.h"
 #include "vault/Temporaries.h"
 
 namespace vaultry::vault {
@@ -58,50 +59,9 @@ struct KeyIv {
     }
 };
 
-// The last few derived keys, so that writing an archive and reading it back, or the quick look
-// and the full read, derive once. Keyed by a digest of everything that goes into a derivation.
-class KeyCache {
-public:
-    using Id = std::array<unsigned char, 32>;
-    static KeyCache& instance() {
-        static KeyCache cache;
-        return cache;
-    }
-    bool find(const Id& id, KeyIv& out) {
-        std::lock_guard lock(mutex_);
-        for (auto& e : entries_)
-            if (e.id == id) {
-                out.key = e.keyIv.key;
-                out.iv = e.keyIv.iv;
-                return true;
-            }
-        return false;
-    }
-    void put(const Id& id, const KeyIv& k) {
-        std::lock_guard lock(mutex_);
-        if (entries_.size() >= 8) entries_.pop_front();
-        entries_.emplace_back();
-        entries_.back().id = id;
-        entries_.back().keyIv.key = k.key;
-        entries_.back().keyIv.iv = k.iv;
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        entries_.clear();
-    }
-
-private:
-    struct Entry {
-        Id id{};
-        KeyIv keyIv;
-    };
-    std::mutex mutex_;
-    std::deque<Entry> entries_;
-};
-
 bool pbkdf2(const EVP_CIPHER* cipher, std::uint32_t iterations, const unsigned char* salt,
             std::string_view pass, KeyIv& out) {
-    KeyCache::Id id{};
+    KeyId id{};
     {
         const std::uint32_t keyLen = static_cast<std::uint32_t>(EVP_CIPHER_key_length(cipher));
         auto md = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
@@ -114,17 +74,17 @@ bool pbkdf2(const EVP_CIPHER* cipher, std::uint32_t iterations, const unsigned c
             EVP_DigestFinal_ex(md.get(), id.data(), &n) != 1)
             return false;
     }
-    if (KeyCache::instance().find(id, out)) return true;
-    const int keyLen = EVP_CIPHER_key_length(cipher), ivLen = EVP_CIPHER_iv_length(cipher);
-    std::array<unsigned char, EVP_MAX_KEY_LENGTH + EVP_MAX_IV_LENGTH> both{};
-    // As `openssl enc -pbkdf2` does: one output of key and IV together, 8-byte salt.
-    const bool ok =
-        PKCS5_PBKDF2_HMAC(pass.data(), static_cast<int>(pass.size()), salt, 8, static_cast<int>(iterations),
-                          EVP_sha256(), keyLen + ivLen, both.data()) == 1;
+    const auto keyLen = static_cast<std::size_t>(EVP_CIPHER_key_length(cipher)),
+               ivLen = static_cast<std::size_t>(EVP_CIPHER_iv_length(cipher));
+    KeyBytes both{};
+    // As `openssl enc -pbkdf2` does: one output of key and IV together, 8-byte salt. Writing an
+    // archive and reading it back, or the quick look and the full read, derive once.
+    const bool ok = obtainDerivedKey(id, both, [&](KeyBytes& made) {
+        return pbkdf2Sha256(pass, salt, 8, iterations, made.data(), keyLen + ivLen);
+    });
     if (ok) {
-        std::memcpy(out.key.data(), both.data(), static_cast<std::size_t>(keyLen));
-        std::memcpy(out.iv.data(), both.data() + keyLen, static_cast<std::size_t>(ivLen));
-        KeyCache::instance().put(id, out);
+        std::memcpy(out.key.data(), both.data(), keyLen);
+        std::memcpy(out.iv.data(), both.data() + keyLen, ivLen);
     }
     OPENSSL_cleanse(both.data(), both.size());
     return ok;
@@ -160,6 +120,37 @@ MacCtx newMac(const MacKey& key) {
 
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
 CipherCtx newCtx() { return CipherCtx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free); }
+
+using Salt = std::array<unsigned char, 8>;
+
+// Salts of archives about to be written whose keys are being derived ahead; each is taken once.
+struct PreparedSalts {
+    std::mutex mutex;
+    std::deque<std::pair<ArchiveKind, Salt>> salts;
+};
+
+PreparedSalts& preparedSalts() {
+    static PreparedSalts p;
+    return p;
+}
+
+bool takePreparedSalt(ArchiveKind kind, unsigned char* salt) {
+    auto& p = preparedSalts();
+    std::lock_guard lock(p.mutex);
+    const auto it =
+        std::find_if(p.salts.begin(), p.salts.end(), [kind](const auto& s) { return s.first == kind; });
+    if (it == p.salts.end()) return false;
+    std::memcpy(salt, it->second.data(), it->second.size());
+    p.salts.erase(it);
+    return true;
+}
+
+// A pass phrase kept by a job that runs later; wiped when the last job lets go of it.
+struct KeptPass {
+    std::string text;
+    explicit KeptPass(std::string_view p) : text(p) {}
+    ~KeptPass() { OPENSSL_cleanse(text.data(), text.size()); }
+};
 
 // A new file that becomes `final` only when commit() succeeds; otherwise nothing is left. It is
 // made unnamed (O_TMPFILE) and linked in whole where the file system allows; elsewhere it has a
@@ -245,7 +236,8 @@ public:
         fd_ = fd;
         unsigned char header[16];
         std::memcpy(header, kMagic, 8);
-        if (RAND_bytes(header + 8, 8) != 1) return fail("no random salt available");
+        if (!takePreparedSalt(kind, header + 8) && RAND_bytes(header + 8, 8) != 1)
+            return fail("no random salt available");
         KeyIv k;
         if (!derive(kind, kNewDerivation, header + 8, pass, k) || !ctx_ ||
             EVP_EncryptInit_ex(ctx_.get(), cipherFor(kind), nullptr, k.key.data(), k.iv.data()) != 1)
@@ -1470,7 +1462,7 @@ std::optional<KeyDerivation> derivationNamed(std::string_view name) {
 
 MacKey::~MacKey() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 
-void forgetDerivedKeys() { KeyCache::instance().clear(); }
+void forgetDerivedKeys() { clearDerivedKeys(); }
 
 void prepareKey(const fs::path& archive, std::string_view pass) {
     auto fd = openArchive(archive);
@@ -1480,6 +1472,30 @@ void prepareKey(const fs::path& archive, std::string_view pass) {
     if (::pread(in.get(), header, sizeof header, 0) != 16 || std::memcmp(header, kMagic, 8) != 0) return;
     KeyIv k;
     (void)derive(archiveKindOf(archive), kNewDerivation, header + 8, pass, k);
+}
+
+void deriveAheadToRead(KeysAhead& ahead, std::size_t step, const fs::path& archive, std::string_view pass) {
+    ahead.add(step, [archive, kept = std::make_shared<KeptPass>(pass)] { prepareKey(archive, kept->text); });
+}
+
+void deriveAheadToWrite(KeysAhead& ahead, std::size_t step, ArchiveKind kind, std::string_view pass) {
+    Salt salt{};
+    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) return;
+    {
+        auto& p = preparedSalts();
+        std::lock_guard lock(p.mutex);
+        p.salts.emplace_back(kind, salt);
+    }
+    ahead.add(step, [kind, salt, kept = std::make_shared<KeptPass>(pass)] {
+        KeyIv k;
+        (void)derive(kind, kNewDerivation, salt.data(), kept->text, k);
+    });
+    // A salt not taken by then is not taken later.
+    ahead.atEnd([kind, salt] {
+        auto& p = preparedSalts();
+        std::lock_guard lock(p.mutex);
+        std::erase(p.salts, std::pair{kind, salt});
+    });
 }
 
 Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, ArchiveKind kind,
@@ -1643,6 +1659,29 @@ Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::str
         lastError = opened.error();
     }
     return lastError;
+}
+
+Result<Mac> archiveMac(const fs::path& archive, const MacKey& key, Progress& progress) {
+    auto fd = openArchive(archive);
+    if (!fd) return fd.error();
+    Fd in(*fd);
+    MacCtx mac = newMac(key);
+    if (!mac) return fail("cannot compute the archive check");
+    std::vector<unsigned char> buf(kChunk);
+    for (;;) {
+        if (progress.cancelled()) return cancelledError();
+        const ssize_t r = readFull(in.get(), buf.data(), buf.size());
+        if (r < 0) return fail("cannot read the archive: " + why());
+        if (r == 0) break;
+        progress.add(static_cast<std::uint64_t>(r));
+        if (EVP_MAC_update(mac.get(), buf.data(), static_cast<std::size_t>(r)) != 1)
+            return fail("cannot compute the archive check");
+    }
+    Mac out{};
+    std::size_t n = 0;
+    if (EVP_MAC_final(mac.get(), out.data(), &n, out.size()) != 1 || n != out.size())
+        return fail("cannot compute the archive check");
+    return out;
 }
 
 Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::string_view oldPass,

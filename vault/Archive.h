@@ -9,6 +9,7 @@
 
 #include "util/Progress.h"
 #include "util/Result.h"
+#include "vault/KeyDerivation.h"
 
 // Vault archives, in the format of `openssl enc` ("Salted__", an 8-byte salt, then CBC with PKCS#7
 // padding). A file becomes `name.enc` (AES-128-CBC); a folder becomes `name.tar.gz`, a gzip tar
@@ -119,6 +120,9 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
 Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::string_view pass,
                              const Opening& how = {}, Progress& progress = Progress::none());
 
+// The MAC of the archive file's bytes under `key`, reading nothing else of it.
+Result<Mac> archiveMac(const fs::path& archive, const MacKey& key, Progress& progress = Progress::none());
+
 // Writes a copy of `archive` under `newPass` to `out` (as encryptFile writes), without any
 // plaintext reaching the disk. The old archive is read as `how` says; the new one is verified and,
 // with `newKey`, its MAC returned. The old archive is read twice and the new one once: three
@@ -131,6 +135,13 @@ Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::
 // Derives the current form's key of `archive` into the store of derived keys, so that a read
 // that follows finds it; run on another thread while other keys are derived. Errors are ignored.
 void prepareKey(const fs::path& archive, std::string_view pass);
+
+// Work on many archives derives their keys ahead, on every core (KeyDerivation.h). To read
+// `archive` at `step`: its current form's key. To write a new archive of `kind` at `step`: a salt
+// is set aside and its key derived; the next archive of that kind written in this process takes
+// the salt.
+void deriveAheadToRead(KeysAhead& ahead, std::size_t step, const fs::path& archive, std::string_view pass);
+void deriveAheadToWrite(KeysAhead& ahead, std::size_t step, ArchiveKind kind, std::string_view pass);
 
 // Derived keys are kept for a moment so that writing an archive and reading it back derive once;
 // this forgets them (when the pass phrase is forgotten).

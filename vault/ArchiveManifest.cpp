@@ -13,12 +13,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 #include "util/AtomicFile.h"
 #include "util/Fd.h"
 #include "util/Log.h"
+#include "vault/KeyDerivation.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
 
@@ -91,35 +91,23 @@ bool sameMac(const Mac& a, const Mac& b) { return CRYPTO_memcmp(a.data(), b.data
 
 constexpr std::string_view kCheckLabel = "vaultry pass phrase check";
 
-// PBKDF2 of the pass phrase with the manifest's salt. The last result is kept, keyed by a digest
-// of its inputs, so that a run of vault operations derives it once.
-std::mutex cacheMutex;
-Mac lastId{};
-MacKey last;
-bool have = false;
-
+// PBKDF2 of the pass phrase with the manifest's salt, kept with the archives' keys so that a run
+// of vault operations derives it once.
 bool masterKey(std::string_view pass, const std::string& salt, std::uint32_t rounds, MacKey& out) {
-    auto& mutex = cacheMutex;
-    Mac id{};
+    KeyId id{};
     unsigned int n = 0;
-    const std::string input = salt + std::to_string(rounds) + ":" + std::string(pass);
-    EVP_Digest(input.data(), input.size(), id.data(), &n, EVP_sha256(), nullptr);
-    std::string wipe = input;
-    OPENSSL_cleanse(wipe.data(), wipe.size());
-    std::lock_guard lock(mutex);
-    if (have && sameMac(id, lastId)) {
-        out = last;
-        return true;
-    }
-    if (PKCS5_PBKDF2_HMAC(pass.data(), static_cast<int>(pass.size()),
-                          reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()),
-                          static_cast<int>(rounds), EVP_sha256(), static_cast<int>(out.bytes.size()),
-                          out.bytes.data()) != 1)
-        return false;
-    last = out;
-    lastId = id;
-    have = true;
-    return true;
+    std::string input = "manifest key:" + salt + std::to_string(rounds) + ":" + std::string(pass);
+    const bool named = EVP_Digest(input.data(), input.size(), id.data(), &n, EVP_sha256(), nullptr) == 1;
+    OPENSSL_cleanse(input.data(), input.size());
+    if (!named) return false;
+    KeyBytes bytes{};
+    const bool ok = obtainDerivedKey(id, bytes, [&](KeyBytes& made) {
+        return pbkdf2Sha256(pass, reinterpret_cast<const unsigned char*>(salt.data()), salt.size(), rounds,
+                            made.data(), out.bytes.size());
+    });
+    if (ok) std::memcpy(out.bytes.data(), bytes.data(), out.bytes.size());
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+    return ok;
 }
 
 std::atomic<IntegrityKeeper*> installedKeeper{nullptr};
@@ -175,12 +163,7 @@ std::vector<std::string> ArchiveManifest::names() const {
     return out;
 }
 
-void ArchiveManifest::forgetKeys() {
-    std::lock_guard lock(cacheMutex);
-    OPENSSL_cleanse(last.bytes.data(), last.bytes.size());
-    have = false;
-    forgetDerivedKeys();
-}
+void ArchiveManifest::forgetKeys() { forgetDerivedKeys(); }
 
 Result<ArchiveManifest> ArchiveManifest::fresh(std::string_view pass) {
     ArchiveManifest m;

@@ -117,10 +117,10 @@ bool fromHex(std::string_view hex, std::string& out) {
 
 }  // namespace
 
-Result<std::string> copyDigest(const fs::path& copy) {
+Result<std::string> contentSha256(const fs::path& item) {
     Md md(EVP_MD_CTX_new());
     if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1) return fail("cannot start a digest");
-    if (auto st = feedEntry(md.get(), copy, ""); !st) return st.error();
+    if (auto st = feedEntry(md.get(), item, ""); !st) return st.error();
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     EVP_DigestFinal_ex(md.get(), out, &len);
@@ -134,12 +134,13 @@ CopyManifest CopyManifest::parse(std::string_view bytes) {
         const std::string_view line = bytes.substr(0, eol);
         bytes.remove_prefix(eol == std::string_view::npos ? bytes.size() : eol + 1);
         const auto blank = line.find(' ');
-        if (blank != 64) continue;
-        std::string_view rest = line.substr(65);
+        if (blank != 32 && blank != 64) continue;
+        std::string_view rest = line.substr(blank + 1);
         const auto more = rest.find(' ');
         const std::string_view recordHex = rest.substr(0, more);
         std::string digest, record;
-        if (!fromHex(line.substr(0, 64), digest) || !fromHex(recordHex, record) || record.empty()) continue;
+        if (!fromHex(line.substr(0, blank), digest) || !fromHex(recordHex, record) || record.empty())
+            continue;
         Entry e{toHex(digest), std::nullopt};
         if (more != std::string_view::npos) e.identity = identityFromText(rest.substr(more + 1));
         m.entries_[std::move(record)] = std::move(e);

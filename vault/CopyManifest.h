@@ -21,7 +21,14 @@ namespace vaultry::vault {
 namespace fs = std::filesystem;
 
 // A SHA-256 digest (hex) over a file's bytes, or over a folder's tree: every entry's relative
-// name and type, each file's bytes and each link's target, in name order.
+// name and type, each file's bytes and each link's target, in name order. What guards archives
+// and the storage folder's journals.
+Result<std::string> contentSha256(const fs::path& item);
+
+// The same tree as contentSha256 covers, under XXH3-128 (32 hex digits), the files' bytes read on
+// every core: what tells an edited decrypted copy from an untouched one. It guards against
+// nothing made on purpose (a changed copy only ever makes locking pack it again). Copies recorded
+// by earlier versions with a SHA-256 digest count as changed, and are packed again once.
 Result<std::string> copyDigest(const fs::path& copy);
 
 class CopyManifest {
@@ -30,7 +37,7 @@ public:
 
     // Reads the manifest of a storage folder; a missing or unreadable file is an empty manifest.
     static CopyManifest load(const fs::path& storage);
-    // Lines that are not "<64 hex> <hex>" are skipped.
+    // Lines that are not "<digest> <hex>" are skipped; a digest is 32 or 64 hex digits.
     static CopyManifest parse(std::string_view bytes);
     std::string serialize() const;
 

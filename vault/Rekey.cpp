@@ -76,7 +76,7 @@ void dropNewCopies(const fs::path& storage) {
 // to open with the new password; an archive without a new copy must be that copy already.
 Status replaceAll(const fs::path& storage, const Journal& j) {
     const auto sumOf = [](const fs::path& file) {
-        auto digest = copyDigest(file);
+        auto digest = contentSha256(file);
         return digest ? *digest : std::string();
     };
     for (const auto& archive : archivesIn(storage)) {
@@ -157,7 +157,16 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     progress.begin("Checking archives", bytes);
     std::vector<Opening> ways;
     std::string unopened, changed, uncertain, unverified;
+    // Each old key is derived once (the check), each new one once (the new copy): on every core,
+    // ahead of the archive at hand.
+    KeysAhead ahead;
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        deriveAheadToRead(ahead, i, archives[i], oldPass);
+        deriveAheadToWrite(ahead, archives.size() + i, archiveKindOf(archives[i]), newPass);
+    }
+    ahead.start();
     for (const auto& archive : archives) {
+        ahead.reached(ways.size());
         const std::string name = archive.filename().string();
         Opening how = oldManifest->openingFor(name);
         // Re-encrypted, an unverified archive would be recorded as the vault's own.
@@ -217,6 +226,7 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     progress.begin("Re-encrypting archives", 3 * bytes);
     for (std::size_t i = 0; i < archives.size(); ++i) {
         const auto& archive = archives[i];
+        ahead.reached(archives.size() + i);
         std::error_code ec;
         fs::remove(nextOf(archive), ec);
         // Written, flushed and read back with the new password.
@@ -224,7 +234,7 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
                                      ways[i], newManifest->macKey(), progress);
         if (progress.cancelled()) return undo(cancelledError());
         if (!made) return undo(fail(archive.filename().string() + ": " + made.error().message));
-        auto sum = copyDigest(nextOf(archive));
+        auto sum = contentSha256(nextOf(archive));
         if (!sum) return undo(fail(archive.filename().string() + ": " + sum.error().message));
         journal.sums[archive.filename().string()] = *sum;
         newManifest->set(archive.filename().string(), *made);
@@ -232,7 +242,7 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     // The new manifest is held to the same proof as the archives it describes.
     if (auto st = newManifest->saveAs(nextManifest(storage)); !st) return undo(st.error());
     {
-        auto sum = copyDigest(nextManifest(storage));
+        auto sum = contentSha256(nextManifest(storage));
         if (!sum) return undo(sum.error());
         journal.sums[ArchiveManifest::kFileName] = *sum;
     }

@@ -205,7 +205,7 @@ bool appendJournal(const fs::path& from, const std::string& line) {
 }
 
 bool sameContent(const fs::path& a, const fs::path& b) {
-    auto da = copyDigest(a), db = copyDigest(b);
+    auto da = contentSha256(a), db = contentSha256(b);
     return da && db && *da == *db;
 }
 
@@ -340,7 +340,7 @@ struct Walk {
                 cancelled = true;
                 return;
             }
-            auto was = copyDigest(from / item), now = copyDigest(staging / item);
+            auto was = contentSha256(from / item), now = contentSha256(staging / item);
             if (!was || !now || *was != *now)
                 refused.push_back(item.string() + " (the copy differs from the original)");
             else
@@ -373,7 +373,7 @@ struct Walk {
         if (!renewed) return {};
         if (auto st = writeFileAtomically(staging / CopyManifest::kFileName, manifest.serialize(), 0600); !st)
             return st;
-        auto digest = copyDigest(staging / CopyManifest::kFileName);
+        auto digest = contentSha256(staging / CopyManifest::kFileName);
         if (!digest) return digest.error();
         staged->second = *digest;
         return {};
@@ -496,7 +496,7 @@ void rollBackStorageMove(const fs::path& from) {
                 if (now && digest == std::to_string(now->dev) + ":" + std::to_string(now->ino))
                     fs::remove_all(to / item, ec);
             } else if (key == "placed") {
-                const auto now = copyDigest(to / item);
+                const auto now = contentSha256(to / item);
                 // Journals of earlier versions name no digest: the original then tells.
                 if (now && (digest.empty() ? sameContent(from / item, to / item) : *now == digest))
                     fs::remove_all(to / item, ec);

@@ -1,5 +1,7 @@
 #include "vault/VaultItems.h"
 
+#include <openssl/crypto.h>
+
 #include <set>
 #include <thread>
 
@@ -16,6 +18,11 @@
 namespace vaultry::vault {
 
 namespace fs = std::filesystem;
+
+ArchiveKind archiveKindToWrite(const fs::path& item) {
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(item, ec)) ? ArchiveKind::Folder : ArchiveKind::File;
+}
 
 Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& storage) {
     ItemArchive plan;
@@ -215,13 +222,32 @@ Status checkArchive(const fs::path& storage, const fs::path& archive, std::strin
     return {};
 }
 
+Status confirmArchive(const fs::path& storage, const fs::path& archive, std::string_view pass,
+                      Progress& progress) {
+    auto manifest = ArchiveManifest::open(storage, pass);
+    if (!manifest) return manifest.error();
+    const Opening how = manifest->openingFor(archive.filename().string());
+    if (how.macs.empty()) return checkArchive(storage, archive, pass, progress);
+    progress.begin("Checking " + archive.filename().string(), sizeOf(archive));
+    auto mac = archiveMac(archive, *how.macKey, progress);
+    if (!mac) return mac.error();
+    for (const Mac& known : how.macs)
+        if (CRYPTO_memcmp(known.data(), mac->data(), known.size()) == 0) return {};
+    return fail(kChangedOrDamaged);
+}
+
 namespace {
 
 std::vector<std::string> checkAll(const fs::path& storage, ArchiveManifest& manifest,
                                   const std::vector<fs::path>& archives, std::string_view pass) {
     std::vector<std::string> bad;
     bool learned = false;
-    for (const auto& archive : archives) {
+    KeysAhead ahead;
+    for (std::size_t i = 0; i < archives.size(); ++i) deriveAheadToRead(ahead, i, archives[i], pass);
+    ahead.start();
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        const fs::path& archive = archives[i];
+        ahead.reached(i);
         std::error_code ec;
         if (!fs::exists(archive, ec)) {
             bad.push_back(archive.filename().string() + ": missing");

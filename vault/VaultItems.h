@@ -8,6 +8,7 @@
 
 #include "util/Progress.h"
 #include "util/Result.h"
+#include "vault/Archive.h"
 #include "vault/SafeRemoval.h"
 #include "vault/Temporaries.h"
 
@@ -30,6 +31,9 @@ struct ItemArchive {
 // file with other hard links (its contents would stay behind under the other name).
 Result<ItemArchive> planArchive(const std::string& itemPath, const std::string& storage);
 
+// The kind of archive `item` becomes: a folder's for a folder (not through a link), else a file's.
+ArchiveKind archiveKindToWrite(const std::filesystem::path& item);
+
 // Writes the archive (created 0600 in a 0700 storage folder), reads it back completely with
 // `pass` and records its MAC in the storage folder's manifest. The item must stay as it is while
 // it is packed (else the archive is dropped); what it was is kept in `plan.packed`. On any failure
@@ -51,6 +55,12 @@ Status openArchiveInto(const std::filesystem::path& storage, const std::filesyst
 // archive the manifest does not know yet is recorded once it opens.
 Status checkArchive(const std::filesystem::path& storage, const std::filesystem::path& archive,
                     std::string_view pass, Progress& progress = Progress::none());
+
+// Confirms that an archive the manifest knows is still the one that was verified when it was
+// written: its MAC is compared, nothing is decrypted. One the manifest does not know is checked
+// as checkArchive does.
+Status confirmArchive(const std::filesystem::path& storage, const std::filesystem::path& archive,
+                      std::string_view pass, Progress& progress = Progress::none());
 
 // Checks every archive of the storage folder (or those named) and returns one line per archive
 // that does not hold: "name: reason". An error only when the check cannot begin.

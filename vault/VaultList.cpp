@@ -282,8 +282,9 @@ Result<Locked> lockCopy(const std::string& storage, const std::string& record,
             return st.error();
         manifest.set(record, *digest);  // the archive now holds the copy as it is
     } else if (pass) {
-        // The copy is the only other place the data lives: it goes only when the archive holds.
-        auto st = checkArchive(storage, archivePath(storage, record), *pass, progress);
+        // The copy is the only other place the data lives: it goes only when the archive is still
+        // the one verified when it was written.
+        auto st = confirmArchive(storage, archivePath(storage, record), *pass, progress);
         if (progress.cancelled()) return cancelledError();
         if (!st) return fail(copy->string() + " was kept: " + st.error().message);
     }

@@ -1,0 +1,119 @@
+#include "vault/KeyDerivation.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/FakePorts.h"
+#include "vault/Archive.h"
+
+namespace vaultry::vault {
+namespace {
+
+std::vector<unsigned char> byOpenssl(const std::string& pass, const std::string& salt, int rounds,
+                                     int length) {
+    std::vector<unsigned char> out(static_cast<std::size_t>(length));
+    EXPECT_EQ(PKCS5_PBKDF2_HMAC(pass.data(), static_cast<int>(pass.size()),
+                                reinterpret_cast<const unsigned char*>(salt.data()),
+                                static_cast<int>(salt.size()), rounds, EVP_sha256(), length, out.data()),
+              1);
+    return out;
+}
+
+// Our PBKDF2 gives OpenSSL's bytes: pass phrases shorter than, as long as and longer than a
+// SHA-256 block (those are hashed first), any salt, one round or many, one output block or more.
+TEST(KeyDerivation, Pbkdf2GivesOpensslsBytes) {
+    for (const std::string& pass : {std::string(), std::string("passwd"), std::string(64, 'k'),
+                                    std::string(65, 'k'), std::string("p\0ss \xc3\xa9", 8)})
+        for (const std::string& salt : {std::string("saltsalt"), std::string("NaCl"), std::string(20, '\0')})
+            for (const int rounds : {1, 2, 1000})
+                for (const int length : {1, 32, 48, 80}) {
+                    SCOPED_TRACE(pass.size());
+                    SCOPED_TRACE(rounds);
+                    std::vector<unsigned char> ours(static_cast<std::size_t>(length));
+                    ASSERT_TRUE(pbkdf2Sha256(pass, reinterpret_cast<const unsigned char*>(salt.data()),
+                                             salt.size(), static_cast<std::uint32_t>(rounds), ours.data(),
+                                             ours.size()));
+                    EXPECT_EQ(ours, byOpenssl(pass, salt, rounds, length));
+                }
+}
+
+// Threads asking at once for a key none has yet: one derives it, the others wait for it. A
+// derivation that fails keeps nothing, and the next ask derives again.
+TEST(KeyDerivation, AKeyAskedForByManyThreadsIsDerivedOnce) {
+    clearDerivedKeys();
+    KeyId id{};
+    id[0] = 7;
+    std::atomic<int> derivations{0};
+    const auto derive = [&](KeyBytes& made) {
+        ++derivations;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        made.fill(0x5a);
+        return true;
+    };
+    std::vector<std::thread> threads;
+    std::atomic<int> right{0};
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&] {
+            KeyBytes out{};
+            if (obtainDerivedKey(id, out, derive) && out[63] == 0x5a) ++right;
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(derivations.load(), 1);
+    EXPECT_EQ(right.load(), 8);
+
+    KeyId other{};
+    other[0] = 8;
+    KeyBytes out{};
+    EXPECT_FALSE(obtainDerivedKey(other, out, [](KeyBytes&) { return false; }));
+    EXPECT_TRUE(obtainDerivedKey(other, out, derive));
+    EXPECT_EQ(derivations.load(), 2);
+    clearDerivedKeys();
+    EXPECT_TRUE(obtainDerivedKey(id, out, derive));
+    EXPECT_EQ(derivations.load(), 3);
+    clearDerivedKeys();
+}
+
+// Keys derived ahead for archives to write and to read: each archive written takes a salt of its
+// own, and every archive opens with the pass phrase, in Vaultry's reader and as the salt says.
+TEST(KeyDerivation, ArchivesWrittenAndReadWithKeysDerivedAheadOpen) {
+    test::TempDir dir;
+    test::writeFile(dir / "a.txt", "alpha");
+    test::writeFile(dir / "W/x", "x");
+    std::vector<fs::path> archives;
+    {
+        KeysAhead ahead;
+        for (std::size_t i = 0; i < 4; ++i)
+            deriveAheadToWrite(ahead, i, i % 2 ? ArchiveKind::Folder : ArchiveKind::File, "pw");
+        ahead.start();
+        for (std::size_t i = 0; i < 4; ++i) {
+            ahead.reached(i);
+            const fs::path archive = dir / (std::to_string(i) + (i % 2 ? ".tar.gz" : ".enc"));
+            ASSERT_TRUE(i % 2 ? packFolder(dir / "W", archive, "pw")
+                              : encryptFile(dir / "a.txt", archive, "pw"));
+            archives.push_back(archive);
+        }
+    }
+    std::vector<std::string> salts;
+    for (const auto& a : archives) salts.push_back(test::readFile(a).substr(8, 8));
+    std::sort(salts.begin(), salts.end());
+    EXPECT_EQ(std::unique(salts.begin(), salts.end()), salts.end());
+
+    clearDerivedKeys();
+    KeysAhead ahead;
+    for (std::size_t i = 0; i < archives.size(); ++i) deriveAheadToRead(ahead, i, archives[i], "pw");
+    ahead.start();
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        ahead.reached(i);
+        EXPECT_TRUE(verifyArchive(archives[i], archiveKindOf(archives[i]), "pw", {kNewDerivation, {}, {}}));
+    }
+}
+
+}  // namespace
+}  // namespace vaultry::vault
