@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +80,30 @@ TEST(KeyDerivation, AKeyAskedForByManyThreadsIsDerivedOnce) {
     EXPECT_TRUE(obtainDerivedKey(id, out, derive));
     EXPECT_EQ(derivations.load(), 3);
     clearDerivedKeys();
+}
+
+// Jobs run in the order of their steps, whatever order they were added in: a job for a step far
+// ahead does not hold up those of the steps at hand.
+TEST(KeyDerivation, JobsAheadRunByStepNotByTheOrderTheyWereAdded) {
+    std::mutex mutex;
+    std::condition_variable ran;
+    std::vector<std::size_t> steps;
+    KeysAhead ahead;
+    const auto job = [&](std::size_t step) {
+        return [&, step] {
+            std::lock_guard lock(mutex);
+            steps.push_back(step);
+            ran.notify_all();
+        };
+    };
+    ahead.add(100, job(100));
+    for (std::size_t step = 0; step < 4; ++step) ahead.add(step, job(step));
+    ahead.start();
+    std::unique_lock lock(mutex);
+    // Not a measure of speed: only a bound on waiting should the jobs never run.
+    EXPECT_TRUE(ran.wait_for(lock, std::chrono::seconds(60), [&] { return steps.size() == 4; }));
+    std::sort(steps.begin(), steps.end());
+    EXPECT_EQ(steps, (std::vector<std::size_t>{0, 1, 2, 3}));
 }
 
 // Keys derived ahead for archives to write and to read: each archive written takes a salt of its

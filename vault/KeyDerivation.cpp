@@ -200,6 +200,8 @@ void KeysAhead::atEnd(std::function<void()> done) { state().atEnd.push_back(std:
 
 void KeysAhead::start() {
     State& s = state();
+    std::stable_sort(s.jobs.begin(), s.jobs.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     const std::size_t threads = std::min<std::size_t>(derivationThreads(), s.jobs.size());
     for (std::size_t i = 0; i < threads; ++i)
         threads_.emplace_back([&s] {

@@ -45,7 +45,7 @@ public:
     KeysAhead(const KeysAhead&) = delete;
     KeysAhead& operator=(const KeysAhead&) = delete;
 
-    // Before start(), in the order of the steps.
+    // Before start(); jobs run in the order of their steps, and of their adding within a step.
     void add(std::size_t step, Job job);
     // Runs once the jobs have stopped, also when they were not all run.
     void atEnd(std::function<void()> done);
