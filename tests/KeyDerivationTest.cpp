@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,16 +80,27 @@ TEST(KeyDerivation, AKeyAskedForByManyThreadsIsDerivedOnce) {
     clearDerivedKeys();
     EXPECT_TRUE(obtainDerivedKey(id, out, derive));
     EXPECT_EQ(derivations.load(), 3);
+
+    // Forgotten while it was derived (the pass phrase was): its caller has it, nobody else.
+    clearDerivedKeys();
+    EXPECT_TRUE(obtainDerivedKey(id, out, [&](KeyBytes& made) {
+        clearDerivedKeys();
+        return derive(made);
+    }));
+    EXPECT_EQ(out[0], 0x5a);
+    EXPECT_TRUE(obtainDerivedKey(id, out, derive));
+    EXPECT_EQ(derivations.load(), 5);
     clearDerivedKeys();
 }
 
 // Jobs run in the order of their steps, whatever order they were added in: a job for a step far
-// ahead does not hold up those of the steps at hand.
+// ahead does not hold up those of the steps at hand. Once the kept keys are forgotten, no job runs.
 TEST(KeyDerivation, JobsAheadRunByStepNotByTheOrderTheyWereAdded) {
     std::mutex mutex;
     std::condition_variable ran;
     std::vector<std::size_t> steps;
-    KeysAhead ahead;
+    std::optional<KeysAhead> ahead;
+    ahead.emplace();
     const auto job = [&](std::size_t step) {
         return [&, step] {
             std::lock_guard lock(mutex);
@@ -96,14 +108,21 @@ TEST(KeyDerivation, JobsAheadRunByStepNotByTheOrderTheyWereAdded) {
             ran.notify_all();
         };
     };
-    ahead.add(100, job(100));
-    for (std::size_t step = 0; step < 4; ++step) ahead.add(step, job(step));
-    ahead.start();
-    std::unique_lock lock(mutex);
-    // Not a measure of speed: only a bound on waiting should the jobs never run.
-    EXPECT_TRUE(ran.wait_for(lock, std::chrono::seconds(60), [&] { return steps.size() == 4; }));
-    std::sort(steps.begin(), steps.end());
-    EXPECT_EQ(steps, (std::vector<std::size_t>{0, 1, 2, 3}));
+    ahead->add(100, job(100));
+    for (std::size_t step = 0; step < 4; ++step) ahead->add(step, job(step));
+    ahead->start();
+    {
+        std::unique_lock lock(mutex);
+        // Not a measure of speed: only a bound on waiting should the jobs never run.
+        EXPECT_TRUE(ran.wait_for(lock, std::chrono::seconds(60), [&] { return steps.size() == 4; }));
+        std::sort(steps.begin(), steps.end());
+        EXPECT_EQ(steps, (std::vector<std::size_t>{0, 1, 2, 3}));
+    }
+    // Once the kept keys are forgotten, nothing more is derived ahead.
+    clearDerivedKeys();
+    ahead->reached(100);
+    ahead.reset();  // waits for its threads
+    EXPECT_EQ(steps.size(), 4u);
 }
 
 // Keys derived ahead for archives to write and to read: each archive written takes a salt of its

@@ -9,6 +9,8 @@
 #include "app/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
+#include "vault/Archive.h"
+#include "vault/CopyDigest.h"
 #include "vault/CopyManifest.h"
 #include "vault/PSTableCellView.h"
 #include "vault/Records.h"
@@ -591,6 +593,41 @@ TEST(CopyManifest, TheCopyDigestSeesEveryChangeAndReadsBothDigestLengths) {
     EXPECT_EQ(*both.find("/a"), std::string(32, 'a'));
     EXPECT_EQ(*both.find("/b"), std::string(64, 'b'));
     EXPECT_EQ(both.find("/c"), nullptr);
+}
+
+// A copy's digest taken from the bytes as they were unpacked is the digest a reading of the copy
+// gives, for a folder (a file of several pieces, an empty one, a link) and for a file archive.
+// It is what was unpacked: a file changed afterwards makes a reading differ from it.
+TEST(CopyManifest, TheDigestTakenWhileUnpackingIsTheOneAReadingGives) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    writeFile(dir / "Work/big", std::string((40 << 20) + 3, 'z'));
+    writeFile(dir / "Work/empty", "");
+    writeFile(dir / "Work/sub/a.txt", "alpha");
+    fs::create_symlink("sub/a.txt", dir / "Work/link");
+    writeFile(dir / "plan.txt", "the plan");
+    ASSERT_TRUE(vault::packFolder(dir / "Work", dir / "Work.tar.gz", "pw"));
+    ASSERT_TRUE(vault::encryptFile(dir / "plan.txt", dir / "plan.txt.enc", "pw"));
+    fs::create_directories(dir / "out");
+
+    vault::WrittenFiles folder, file;
+    ASSERT_TRUE(vault::unpackFolder(dir / "Work.tar.gz", dir / "out", "pw", {vault::kNewDerivation, {}, {}},
+                                    nullptr, Progress::none(), &folder));
+    ASSERT_TRUE(vault::decryptFile(dir / "plan.txt.enc", dir / "out/plan.txt", "pw",
+                                   {vault::kNewDerivation, {}, {}}, Progress::none(), &file));
+    ASSERT_NE(folder.find("Work/big"), nullptr);
+    EXPECT_EQ(folder.find("Work/big")->pieces.size(), 2u);
+    for (const auto& [copy, written] :
+         {std::pair{dir / "out/Work", &folder}, std::pair{dir / "out/plan.txt", &file}}) {
+        SCOPED_TRACE(copy);
+        const auto read = vault::copyDigest(copy);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(*vault::copyDigest(copy, written), *read);
+    }
+    const auto unpacked = *vault::copyDigest(dir / "out/Work");
+    writeFile(dir / "out/Work/sub/a.txt", "alphA");
+    EXPECT_EQ(*vault::copyDigest(dir / "out/Work", &folder), unpacked);
+    EXPECT_NE(*vault::copyDigest(dir / "out/Work"), unpacked);
 }
 
 // Two processes that loaded the copy manifest before either saved: both records stay, and an

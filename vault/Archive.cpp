@@ -31,6 +31,7 @@
 #include <thread>
 
 #include "util/Fd.h"
+#include "vault/CopyDigest.h"
 #include "vault/KeyDerivation.h"
 #include "vault/Temporaries.h"
 
@@ -1259,7 +1260,8 @@ private:
 };
 
 // Reads the whole decrypted tar stream; when `into` is set, unpacks it there.
-Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::string>* topNames) {
+Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::string>* topNames,
+               WrittenFiles* written = nullptr) {
     Inflater inflater(reader);
     ArchivePtr in(archive_read_new(), &archive_read_free);
     archive_read_support_format_tar(in.get());
@@ -1317,6 +1319,8 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
         if (archive_write_header(out.get(), entry) != ARCHIVE_OK)
             return fail(archiveError(out.get(), "cannot unpack " + *name));
         writeback.begin(type == AE_IFREG && !hardlink ? *into / *name : fs::path());
+        const bool hashed = written && type == AE_IFREG && !hardlink;
+        if (hashed) written->begin(*name);
         for (;;) {
             const void* block = nullptr;
             size_t size = 0;
@@ -1328,10 +1332,12 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
                                                : rctx.error);
             if (archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK)
                 return fail(archiveError(out.get(), "cannot unpack " + *name));
+            if (hashed) written->write(static_cast<std::uint64_t>(offset), block, size);
             writeback.wrote(offset + static_cast<la_int64_t>(size));
         }
         if (archive_write_finish_entry(out.get()) != ARCHIVE_OK)
             return fail(archiveError(out.get(), "cannot unpack " + *name));
+        if (hashed) written->end();
         writeback.end();
     }
     if (out && archive_write_close(out.get()) != ARCHIVE_OK)
@@ -1507,7 +1513,7 @@ Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, Arc
 }
 
 Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std::string_view pass,
-                           const Opening& how, Progress& progress) {
+                           const Opening& how, Progress& progress, WrittenFiles* written) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
@@ -1523,7 +1529,8 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std
     if (auto st = reader.begin(in.get(), ArchiveKind::File, digest, pass, how.macKey); !st) return st.error();
     reader.reportTo(progress);
     Status read;
-    for (;;) {
+    if (written) written->begin(outPath.filename().string());
+    for (std::uint64_t at = 0;;) {
         auto piece = reader.next();
         if (!piece) {
             read = piece.error();
@@ -1532,7 +1539,10 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std
         if (piece->second == 0) break;
         if (!writeAll(out.fd(), piece->first, piece->second))
             return fail("cannot write " + outPath.string() + ": " + why());
+        if (written) written->write(at, piece->first, piece->second);
+        at += piece->second;
     }
+    if (written) written->end();
     auto opened = settle(reader, how, digest, read);
     if (!opened) return opened;
     if (auto st = out.commit(); !st) return st.error();
@@ -1541,7 +1551,7 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std
 
 Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs::path& targetDir,
                                               std::string_view pass, const Opening& how, Opened* opened,
-                                              Progress& progress) {
+                                              Progress& progress, WrittenFiles* written) {
     auto fd = openArchive(archive);
     if (!fd) return fd.error();
     Fd in(*fd);
@@ -1592,7 +1602,8 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
         if (auto st = reader.begin(in.get(), ArchiveKind::Folder, digest, pass, how.macKey); !st)
             return st.error();
         reader.reportTo(progress);
-        auto read = settle(reader, how, digest, readTar(reader, &staging, &top));
+        if (written) written->clear();
+        auto read = settle(reader, how, digest, readTar(reader, &staging, &top, written));
         // The read stops on the reader's thread; what it says on the way out is not the reason.
         if (progress.cancelled()) return cancelledError();
         if (!read) {

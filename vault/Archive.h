@@ -25,6 +25,8 @@ namespace vaultry::vault {
 
 namespace fs = std::filesystem;
 
+class WrittenFiles;  // CopyDigest.h
+
 enum class ArchiveKind { File, Folder };
 enum class KeyDerivation { Pbkdf2Sha256, Sha256, Md5 };
 
@@ -100,7 +102,8 @@ Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, Arc
 // Decrypts a file archive to `out`, which must not exist yet; written atomically. Without a
 // derivation in `how`, one that fits is chosen, the new one first.
 Result<Opened> decryptFile(const fs::path& archive, const fs::path& out, std::string_view pass,
-                           const Opening& how = {}, Progress& progress = Progress::none());
+                           const Opening& how = {}, Progress& progress = Progress::none(),
+                           WrittenFiles* written = nullptr);
 
 // Decrypts and unpacks a folder archive into `targetDir`. Entries are unpacked into a private
 // folder inside `targetDir` first and moved into place only when the whole stream was sound and
@@ -109,11 +112,13 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& out, std::st
 // and links that lead outside (also through other links) are refused. Of archives not written
 // as GNU tar (Vaultry's own are), the AppleDouble "._name" members macOS tar adds beside "name"
 // are skipped; every other member is kept.
-// Returns the top-level names placed in `targetDir`.
+// Returns the top-level names placed in `targetDir`. With `written`, decryptFile and unpackFolder
+// hash the files' bytes as they write them (CopyDigest.h), by their names in the archive (a file
+// archive's by the name of `out`).
 Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs::path& targetDir,
                                               std::string_view pass, const Opening& how = {},
-                                              Opened* opened = nullptr,
-                                              Progress& progress = Progress::none());
+                                              Opened* opened = nullptr, Progress& progress = Progress::none(),
+                                              WrittenFiles* written = nullptr);
 
 // Decrypts the whole archive without writing anything; for a folder the tar stream is read
 // through too. Succeeds only when every byte opens with `pass`.

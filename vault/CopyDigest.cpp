@@ -14,14 +14,15 @@
 #include <vector>
 
 #include "util/Fd.h"
+#include "vault/CopyDigest.h"
 #include "vault/CopyManifest.h"
 
 namespace vaultry::vault {
 namespace {
 
-// A file's bytes are hashed in pieces of this size, each on its own, so that one big file keeps
-// every core busy too.
-constexpr std::uint64_t kPiece = 32 << 20;
+constexpr std::uint64_t kPiece = kDigestPiece;
+
+PieceHash fromXxh(XXH128_hash_t h) { return {h.low64, h.high64}; }
 
 struct Entry {
     char type = 'o';  // f file, d folder, l link, o anything else
@@ -36,7 +37,7 @@ struct Piece {
     std::size_t entry = 0;
     std::uint64_t offset = 0;
     bool last = false;  // reads to the end, wherever that is now
-    XXH128_hash_t hash{};
+    PieceHash hash{};
 };
 
 Status walk(const fs::path& path, const std::string& rel, std::vector<Entry>& out) {
@@ -93,7 +94,7 @@ Status hashPiece(const Entry& e, Piece& p, std::vector<char>& buf) {
     }
     if ((p.last && at != e.size) || (!p.last && at != end))
         return fail(e.file.string() + " changed while it was read");
-    p.hash = XXH3_128bits_digest(&state);
+    p.hash = fromXxh(XXH3_128bits_digest(&state));
     return {};
 }
 
@@ -106,27 +107,99 @@ void add(XXH3_state_t& state, std::string_view bytes) {
 
 }  // namespace
 
-Result<std::string> copyDigest(const fs::path& copy) {
+struct WrittenFiles::Hashing {
+    XXH3_state_t state;
+    std::uint64_t size = 0;  // of the file so far
+    std::uint64_t inPiece = 0;
+    bool broken = false;
+    std::vector<PieceHash> pieces;
+};
+
+WrittenFiles::WrittenFiles() = default;
+WrittenFiles::~WrittenFiles() = default;
+
+void WrittenFiles::begin(const std::string& name) {
+    current_ = name;
+    hashing_ = std::make_unique<Hashing>();
+    XXH3_128bits_reset(&hashing_->state);
+}
+
+void WrittenFiles::write(std::uint64_t offset, const void* data, std::size_t size) {
+    if (!hashing_ || hashing_->broken) return;
+    Hashing& h = *hashing_;
+    if (offset != h.size) {
+        h.broken = true;
+        return;
+    }
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        if (h.inPiece == kPiece) {
+            h.pieces.push_back(fromXxh(XXH3_128bits_digest(&h.state)));
+            XXH3_128bits_reset(&h.state);
+            h.inPiece = 0;
+        }
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, kPiece - h.inPiece));
+        XXH3_128bits_update(&h.state, p, take);
+        h.inPiece += take;
+        h.size += take;
+        p += take;
+        size -= take;
+    }
+}
+
+void WrittenFiles::end() {
+    if (!hashing_) return;
+    if (!hashing_->broken) {
+        hashing_->pieces.push_back(fromXxh(XXH3_128bits_digest(&hashing_->state)));
+        files_[current_] = File{hashing_->size, std::move(hashing_->pieces)};
+    }
+    hashing_.reset();
+}
+
+void WrittenFiles::clear() {
+    files_.clear();
+    hashing_.reset();
+}
+
+const WrittenFiles::File* WrittenFiles::find(const std::string& name) const {
+    const auto it = files_.find(name);
+    return it == files_.end() ? nullptr : &it->second;
+}
+
+Result<std::string> copyDigest(const fs::path& copy, const WrittenFiles* written) {
     std::vector<Entry> entries;
     if (auto st = walk(copy, "", entries); !st) return st.error();
     std::vector<Piece> pieces;
+    std::vector<bool> known;  // by piece: taken from `written`, not read
+    const std::string top = copy.filename().string();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         Entry& e = entries[i];
         if (e.type != 'f') continue;
         e.firstPiece = pieces.size();
         e.pieces = static_cast<std::size_t>(std::max<std::uint64_t>(1, (e.size + kPiece - 1) / kPiece));
-        for (std::size_t k = 0; k < e.pieces; ++k) pieces.push_back({i, k * kPiece, k + 1 == e.pieces, {}});
+        const WrittenFiles::File* as =
+            written ? written->find(e.rel.empty() ? top : top + "/" + e.rel) : nullptr;
+        const bool same = as && as->size == e.size && as->pieces.size() == e.pieces;
+        for (std::size_t k = 0; k < e.pieces; ++k) {
+            pieces.push_back({i, k * kPiece, k + 1 == e.pieces, same ? as->pieces[k] : PieceHash{}});
+            known.push_back(same);
+        }
     }
+    std::vector<std::size_t> toRead;
+    for (std::size_t k = 0; k < pieces.size(); ++k)
+        if (!known[k]) toRead.push_back(k);
     std::atomic<std::size_t> next{0};
     std::vector<Status> failures(pieces.size());
     const auto work = [&] {
         std::vector<char> buf(1 << 20);
-        for (std::size_t k; (k = next++) < pieces.size();)
-            failures[k] = hashPiece(entries[pieces[k].entry], pieces[k], buf);
+        for (std::size_t n; (n = next++) < toRead.size();) {
+            Piece& p = pieces[toRead[n]];
+            failures[toRead[n]] = hashPiece(entries[p.entry], p, buf);
+        }
     };
+    // The caller's thread reads too.
     const std::size_t helpers =
-        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), pieces.size()) -
-        (pieces.empty() ? 0 : 1);
+        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), toRead.size() + 1) - 1;
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < helpers; ++i) threads.emplace_back(work);
     work();
@@ -144,7 +217,8 @@ Result<std::string> copyDigest(const fs::path& copy) {
         XXH3_128bits_update(&state, &e.size, sizeof e.size);
         for (std::size_t k = 0; k < e.pieces; ++k) {
             XXH128_canonical_t c;
-            XXH128_canonicalFromHash(&c, pieces[e.firstPiece + k].hash);
+            const PieceHash& h = pieces[e.firstPiece + k].hash;
+            XXH128_canonicalFromHash(&c, XXH128_hash_t{h.low, h.high});
             XXH3_128bits_update(&state, c.digest, sizeof c.digest);
         }
     }

@@ -29,7 +29,9 @@ Result<std::string> contentSha256(const fs::path& item);
 // every core: what tells an edited decrypted copy from an untouched one. It guards against
 // nothing made on purpose (a changed copy only ever makes locking pack it again). Copies recorded
 // by earlier versions with a SHA-256 digest count as changed, and are packed again once.
-Result<std::string> copyDigest(const fs::path& copy);
+// With `written`, the files the copy holds as they were unpacked are taken from it, not read.
+class WrittenFiles;
+Result<std::string> copyDigest(const fs::path& copy, const WrittenFiles* written = nullptr);
 
 class CopyManifest {
 public:

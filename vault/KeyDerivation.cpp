@@ -115,8 +115,9 @@ struct Kept {
 struct Store {
     std::mutex mutex;
     std::condition_variable done;
-    std::deque<Kept> kept;        // oldest first
-    std::vector<KeyId> deriving;  // by some thread right now
+    std::deque<Kept> kept;         // oldest first
+    std::vector<KeyId> deriving;   // by some thread right now
+    std::uint64_t generation = 0;  // one more at every clear: what was derived before is not kept
 };
 
 Store& store() {
@@ -150,18 +151,20 @@ bool obtainDerivedKey(const KeyId& id, KeyBytes& out, const std::function<bool(K
         s.done.wait(lock);
     }
     s.deriving.push_back(id);
+    const std::uint64_t generation = s.generation;
     lock.unlock();
     KeyBytes made{};
     const bool ok = derive(made);
     lock.lock();
     std::erase(s.deriving, id);
-    if (ok) {
+    if (ok) out = made;
+    // Forgotten meanwhile (the pass phrase was): the caller has its key, nothing is kept.
+    if (ok && generation == s.generation) {
         if (s.kept.size() >= kKeptKeys) {
             drop(s.kept.front());
             s.kept.pop_front();
         }
         s.kept.push_back({id, made});
-        out = made;
     }
     OPENSSL_cleanse(made.data(), made.size());
     s.done.notify_all();
@@ -173,6 +176,7 @@ void clearDerivedKeys() {
     std::lock_guard lock(s.mutex);
     for (auto& k : s.kept) drop(k);
     s.kept.clear();
+    ++s.generation;
 }
 
 unsigned derivationThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -185,6 +189,7 @@ struct KeysAhead::State {
     std::size_t next = 0;     // the first job not taken
     std::size_t reached = 0;  // the caller's step
     bool stopping = false;
+    std::uint64_t generation = 0;  // of the kept keys when the jobs started
 };
 
 KeysAhead::KeysAhead() = default;
@@ -202,6 +207,10 @@ void KeysAhead::start() {
     State& s = state();
     std::stable_sort(s.jobs.begin(), s.jobs.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+    {
+        std::lock_guard lock(store().mutex);
+        s.generation = store().generation;
+    }
     const std::size_t threads = std::min<std::size_t>(derivationThreads(), s.jobs.size());
     for (std::size_t i = 0; i < threads; ++i)
         threads_.emplace_back([&s] {
@@ -216,7 +225,13 @@ void KeysAhead::start() {
                 }
                 Job job = std::move(s.jobs[s.next++].second);
                 lock.unlock();
-                job();
+                // Once the kept keys were forgotten, none is derived ahead any more.
+                bool forgotten;
+                {
+                    std::lock_guard keys(store().mutex);
+                    forgotten = store().generation != s.generation;
+                }
+                if (!forgotten) job();
                 lock.lock();
             }
         });

@@ -20,7 +20,8 @@ bool pbkdf2Sha256(std::string_view pass, const unsigned char* salt, std::size_t 
 
 // Derived keys, by a digest of everything that went into them, kept for the process's threads:
 // the last kKeptKeys, wiped when they are dropped. A key asked for while another thread derives it
-// is waited for, never derived twice.
+// is waited for, never derived twice. Once they are cleared, nothing derived before is kept, and
+// no KeysAhead derives any more.
 using KeyId = std::array<unsigned char, 32>;
 using KeyBytes = std::array<unsigned char, 64>;
 inline constexpr std::size_t kKeptKeys = 4096;

@@ -9,6 +9,7 @@
 #include "util/TestPause.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
+#include "vault/CopyDigest.h"
 #include "vault/CopyManifest.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
@@ -156,7 +157,7 @@ Error twoReadings(const fs::path& archive, const fs::path& target, const std::ve
 }  // namespace
 
 Status openArchiveInto(const fs::path& storage, const fs::path& archive, const fs::path& target,
-                       std::string_view pass, Progress& progress) {
+                       std::string_view pass, Progress& progress, WrittenFiles* written) {
     JournalScope scope(storage);
     // The archive's key and the manifest's key are two independent PBKDF2 runs: side by side.
     std::thread early([&archive, &pass] { prepareKey(archive, pass); });
@@ -170,7 +171,7 @@ Status openArchiveInto(const fs::path& storage, const fs::path& archive, const f
     Opened opened;
     progress.begin("Decrypting " + name, sizeOf(archive));
     if (archiveKindOf(archive) == ArchiveKind::Folder) {
-        auto placed = unpackFolder(archive, target, pass, how, &opened, progress);
+        auto placed = unpackFolder(archive, target, pass, how, &opened, progress, written);
         if (!placed) return placed.error();
     } else {
         if (!known) {
@@ -179,7 +180,7 @@ Status openArchiveInto(const fs::path& storage, const fs::path& archive, const f
             if (fits->size() > 1) return twoReadings(archive, target, *fits, pass);
             how.derivation = fits->front();
         }
-        auto r = decryptFile(archive, target, pass, how, progress);
+        auto r = decryptFile(archive, target, pass, how, progress, written);
         if (!r) return r.error();
         opened = *r;
     }
@@ -315,7 +316,13 @@ Result<std::vector<std::string>> resealArchives(const fs::path& storage, std::st
     auto manifest = ArchiveManifest::fresh(pass);
     if (!manifest) return manifest.error();
     std::vector<std::string> bad;
-    for (const auto& archive : archivesIn(storage)) {
+    const auto archives = archivesIn(storage);
+    KeysAhead ahead;
+    for (std::size_t i = 0; i < archives.size(); ++i) deriveAheadToRead(ahead, i, archives[i], pass);
+    ahead.start();
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        const fs::path& archive = archives[i];
+        ahead.reached(i);
         const std::string name = archive.filename().string();
         const ArchiveKind kind = archiveKindOf(archive);
         Opening how;
@@ -383,13 +390,14 @@ Result<DecryptedCopy> decryptRecord(const std::string& record, const std::string
     const bool folder = recordKind(record) == RecordKind::EncryptedFolder;
     auto intent = Temporary::reserve(storage, TempKind::Copy, copy.path, record);
     if (!intent) return intent.error();
+    WrittenFiles hashed;  // the copy's digest is taken as it is written, not by reading it again
     if (auto st = openArchiveInto(storage, archive, folder ? fs::path(storage) : fs::path(copy.path), pass,
-                                  progress);
+                                  progress, &hashed);
         !st)
         return st.error();
     copy.identity = identityOf(copy.path);
     auto written = takeSnapshot(copy.path);
-    auto digest = copyDigest(copy.path);
+    auto digest = copyDigest(copy.path, &hashed);
     if (copy.identity && written && digest) {
         copy.written = std::move(*written);
         copy.digest = std::move(*digest);

@@ -47,9 +47,10 @@ Status writeArchive(ItemArchive& plan, std::string_view pass, Progress& progress
 // know yet is opened as before and then recorded. A file archive that opens under more than one
 // derivation is left as it is: each reading is written beside `target`, and the error names them.
 // The step "Decrypting <name>" counts the bytes of the archive read; cancelled, nothing is written.
+// With `written`, what is written is hashed on its way (CopyDigest.h).
 Status openArchiveInto(const std::filesystem::path& storage, const std::filesystem::path& archive,
                        const std::filesystem::path& target, std::string_view pass,
-                       Progress& progress = Progress::none());
+                       Progress& progress = Progress::none(), WrittenFiles* written = nullptr);
 
 // Checks an archive against the manifest and by decrypting it completely, writing nothing; an
 // archive the manifest does not know yet is recorded once it opens.

@@ -13,6 +13,7 @@
 #include "desktop/FileKind.h"
 #include "util/Fd.h"
 #include "vault/Archive.h"
+#include "vault/CopyDigest.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
 #include "vault/Temporaries.h"
@@ -321,9 +322,11 @@ Result<bool> restorePlaintext(const std::string& storage, const std::string& rec
         // a copy the next start lists, never plaintext the vault shows as locked.
         auto intent = Temporary::reserve(storage, TempKind::Copy, target, record);
         if (!intent) return intent.error();
-        if (auto r = openArchiveInto(storage, archive, target, *pass); !r) return r.error();
+        WrittenFiles hashed;
+        if (auto r = openArchiveInto(storage, archive, target, *pass, Progress::none(), &hashed); !r)
+            return r.error();
         const auto id = identityOf(target);
-        const auto digest = copyDigest(target);
+        const auto digest = copyDigest(target, &hashed);
         if (id && digest) (void)intent->made(*id, *digest);
         noteRestored(record, target);
         std::lock_guard guard(restoresMutex);
