@@ -1,6 +1,7 @@
 // Decrypting and unpacking arbitrary bytes must never write outside the target folder.
 // The first byte chooses: odd, the rest is taken as an archive as it stands; even, the rest is
 // first encrypted with the pass phrase, so that the gzip and tar readers see the fuzzed bytes.
+// The digest of what was unpacked, taken while it was written, must be the one a reading gives.
 #include <stdlib.h>
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <fstream>
 
 #include "vault/Archive.h"
+#include "vault/CopyDigest.h"
+#include "vault/CopyManifest.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
         if (!vaultry::vault::encryptFile(plain, archive, "pw", vaultry::vault::ArchiveKind::Folder)) abort();
     }
-    (void)vaultry::vault::unpackFolder(archive, target, "pw");
+    // What is unpacked is hashed on its way: the digest taken so is the one a reading gives.
+    vaultry::vault::WrittenFiles written;
+    const auto placed =
+        vaultry::vault::unpackFolder(archive, target, "pw", {}, nullptr, vaultry::Progress::none(), &written);
+    for (const auto& name : placed ? *placed : std::vector<std::string>{}) {
+        const auto read = vaultry::vault::copyDigest(target / name);
+        const auto taken = vaultry::vault::copyDigest(target / name, &written);
+        if (read && taken && *read != *taken) abort();
+    }
     (void)vaultry::vault::verifyArchive(archive, vaultry::vault::ArchiveKind::Folder, "pw");
     // The same bytes as a file archive: the plaintext goes only where it is asked to.
     (void)vaultry::vault::decryptFile(archive, target / "plain", "pw");
