@@ -7,6 +7,7 @@
 #include "app/Notifications.h"
 #include "app/PasswordVerifier.h"
 #include "app/SettingsKeys.h"
+#include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
@@ -605,9 +606,15 @@ TEST(CopyManifest, TheDigestTakenWhileUnpackingIsTheOneAReadingGives) {
     writeFile(dir / "Work/empty", "");
     writeFile(dir / "Work/sub/a.txt", "alpha");
     fs::create_symlink("sub/a.txt", dir / "Work/link");
+    writeFile(dir / "Hard/a", "shared");
+    fs::create_hard_link(dir / "Hard/a", dir / "Hard/b");
     writeFile(dir / "plan.txt", "the plan");
     ASSERT_TRUE(vault::packFolder(dir / "Work", dir / "Work.tar.gz", "pw"));
     ASSERT_TRUE(vault::encryptFile(dir / "plan.txt", dir / "plan.txt.enc", "pw"));
+    // GNU tar writes the second name as a link entry; so would macOS tar.
+    ASSERT_EQ(
+        test::runProgram({"tar", "-czf", (dir / "hard.tgz").string(), "-C", dir.path().string(), "Hard"}), 0);
+    ASSERT_TRUE(vault::encryptFile(dir / "hard.tgz", dir / "Hard.tar.gz", "pw", vault::ArchiveKind::Folder));
     fs::create_directories(dir / "out");
 
     vault::WrittenFiles folder, file;
@@ -617,6 +624,13 @@ TEST(CopyManifest, TheDigestTakenWhileUnpackingIsTheOneAReadingGives) {
                                    {vault::kNewDerivation, {}, {}}, Progress::none(), &file));
     ASSERT_NE(folder.find("Work/big"), nullptr);
     EXPECT_EQ(folder.find("Work/big")->pieces.size(), 2u);
+    // A later entry written through one name of a hard link changes the other: with a hard link
+    // in the archive, nothing is taken from what was hashed, and the digest is read.
+    vault::WrittenFiles linked;
+    ASSERT_TRUE(vault::unpackFolder(dir / "Hard.tar.gz", dir / "out", "pw", {vault::kNewDerivation, {}, {}},
+                                    nullptr, Progress::none(), &linked));
+    EXPECT_EQ(linked.find("Hard/a"), nullptr);
+    EXPECT_EQ(*vault::copyDigest(dir / "out/Hard", &linked), *vault::copyDigest(dir / "out/Hard"));
     for (const auto& [copy, written] :
          {std::pair{dir / "out/Work", &folder}, std::pair{dir / "out/plan.txt", &file}}) {
         SCOPED_TRACE(copy);

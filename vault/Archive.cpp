@@ -1321,6 +1321,8 @@ Status readTar(CipherReader& reader, const fs::path* into, std::vector<std::stri
         writeback.begin(type == AE_IFREG && !hardlink ? *into / *name : fs::path());
         const bool hashed = written && type == AE_IFREG && !hardlink;
         if (hashed) written->begin(*name);
+        if (written && !hashed) written->forget(*name);
+        if (written && hardlink) written->distrust();
         for (;;) {
             const void* block = nullptr;
             size_t size = 0;

@@ -119,6 +119,7 @@ WrittenFiles::WrittenFiles() = default;
 WrittenFiles::~WrittenFiles() = default;
 
 void WrittenFiles::begin(const std::string& name) {
+    files_.erase(name);
     current_ = name;
     hashing_ = std::make_unique<Hashing>();
     XXH3_128bits_reset(&hashing_->state);
@@ -156,12 +157,18 @@ void WrittenFiles::end() {
     hashing_.reset();
 }
 
+void WrittenFiles::forget(const std::string& name) { files_.erase(name); }
+
+void WrittenFiles::distrust() { distrusted_ = true; }
+
 void WrittenFiles::clear() {
     files_.clear();
     hashing_.reset();
+    distrusted_ = false;
 }
 
 const WrittenFiles::File* WrittenFiles::find(const std::string& name) const {
+    if (distrusted_) return nullptr;
     const auto it = files_.find(name);
     return it == files_.end() ? nullptr : &it->second;
 }

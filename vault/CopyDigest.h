@@ -30,9 +30,15 @@ public:
     // A file of the tree, by its name in it ("Work/notes/a.txt"), is written from its start.
     void begin(const std::string& name);
     // Its next bytes, at `offset`: anything but the bytes right after the last leaves it unknown
-    // (a sparse file's holes, say), and it is read again.
+    // (a sparse file's holes, say), and it is read again. A file begun again replaces the one
+    // hashed before under its name.
     void write(std::uint64_t offset, const void* data, std::size_t size);
     void end();
+    // An entry at `name` that is not hashed (a folder, a link) takes the place of a file there.
+    void forget(const std::string& name);
+    // A hard link: a later entry written through one name changes the file under the other, so
+    // nothing is taken from what was hashed.
+    void distrust();
     void clear();  // a reading begun again
 
     struct File {
@@ -47,6 +53,7 @@ private:
     std::map<std::string, File> files_;
     std::string current_;
     std::unique_ptr<Hashing> hashing_;
+    bool distrusted_ = false;
 };
 
 }  // namespace vaultry::vault
