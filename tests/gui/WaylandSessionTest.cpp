@@ -109,6 +109,11 @@ TEST(WaylandSession, VaultryRunsOnTheCompositorAndAnswersFromItsTrayItem) {
     env.insert("QT_QPA_PLATFORM", "wayland");  // no fallback: a missing plugin fails the start
     env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
     env.insert("VAULTRY_UPDATE_URL", "");
+    // Under AddressSanitizer: Qt may unload its Wayland plugin, and the client library with it,
+    // before the leak check at exit, which then cannot name (nor suppress) what they left behind.
+    // Vaultry's own code is leak-checked in this binary's other tests.
+    if (env.contains("ASAN_OPTIONS"))
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
     QProcess vaultry;
     vaultry.setProcessEnvironment(env);
     vaultry.setProcessChannelMode(QProcess::MergedChannels);
