@@ -131,6 +131,14 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     JournalScope scope(storage);  // the new archives' temporary files are written down
     if (readJournal(storage)) return fail("an earlier password change is not settled yet; restart Vaultry");
     const auto archives = archivesIn(storage);
+    // Each old key is derived once (the check), each new one once (the new copy): on every core,
+    // ahead of the archive at hand, from now on, while the manifest's key is derived too.
+    KeysAhead ahead;
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        deriveAheadToRead(ahead, i, archives[i], oldPass);
+        deriveAheadToWrite(ahead, archives.size() + i, archiveKindOf(archives[i]), newPass);
+    }
+    ahead.start();
     auto oldManifest = ArchiveManifest::open(storage, oldPass);
     if (!oldManifest) return oldManifest.error();
     // An archive that is away would come back under the old password, and the new manifest would
@@ -157,14 +165,6 @@ Status changeArchivesPassword(const fs::path& storage, std::string_view oldPass,
     progress.begin("Checking archives", bytes);
     std::vector<Opening> ways;
     std::string unopened, changed, uncertain, unverified;
-    // Each old key is derived once (the check), each new one once (the new copy): on every core,
-    // ahead of the archive at hand.
-    KeysAhead ahead;
-    for (std::size_t i = 0; i < archives.size(); ++i) {
-        deriveAheadToRead(ahead, i, archives[i], oldPass);
-        deriveAheadToWrite(ahead, archives.size() + i, archiveKindOf(archives[i]), newPass);
-    }
-    ahead.start();
     for (const auto& archive : archives) {
         ahead.reached(ways.size());
         const std::string name = archive.filename().string();
