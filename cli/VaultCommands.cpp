@@ -432,10 +432,10 @@ void decrypt(Context& ctx, const Options& o) {
         ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
     bool decryptedOne = false;
     vault::KeysAhead ahead;
-    for (std::size_t i = 0; i < o.items.size(); ++i)
-        vault::deriveAheadToRead(ahead, i, fs::path(*storage) / vault::lastComponent(absolute(o.items[i])),
-                                 *pass);
-    ahead.start();
+    std::vector<fs::path> archives;
+    for (const auto& raw : o.items)
+        archives.push_back(fs::path(*storage) / vault::lastComponent(absolute(raw)));
+    vault::readAhead(ahead, archives, *pass);
     for (std::size_t i = 0; i < o.items.size(); ++i) {
         ahead.reached(i);
         const std::string record = absolute(o.items[i]);

@@ -1486,6 +1486,11 @@ void deriveAheadToRead(KeysAhead& ahead, std::size_t step, const fs::path& archi
     ahead.add(step, [archive, kept = std::make_shared<KeptPass>(pass)] { prepareKey(archive, kept->text); });
 }
 
+void readAhead(KeysAhead& ahead, const std::vector<fs::path>& archives, std::string_view pass) {
+    for (std::size_t i = 0; i < archives.size(); ++i) deriveAheadToRead(ahead, i, archives[i], pass);
+    ahead.start();
+}
+
 void deriveAheadToWrite(KeysAhead& ahead, std::size_t step, ArchiveKind kind, std::string_view pass) {
     Salt salt{};
     if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) return;

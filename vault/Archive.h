@@ -148,6 +148,8 @@ void prepareKey(const fs::path& archive, std::string_view pass);
 // the salt.
 void deriveAheadToRead(KeysAhead& ahead, std::size_t step, const fs::path& archive, std::string_view pass);
 void deriveAheadToWrite(KeysAhead& ahead, std::size_t step, ArchiveKind kind, std::string_view pass);
+// The keys of `archives`, read one a step in that order from step 0; starts `ahead`.
+void readAhead(KeysAhead& ahead, const std::vector<fs::path>& archives, std::string_view pass);
 
 // Derived keys are kept for a moment so that writing an archive and reading it back derive once;
 // this forgets them (when the pass phrase is forgotten).

@@ -244,8 +244,7 @@ std::vector<std::string> checkAll(const fs::path& storage, ArchiveManifest& mani
     std::vector<std::string> bad;
     bool learned = false;
     KeysAhead ahead;
-    for (std::size_t i = 0; i < archives.size(); ++i) deriveAheadToRead(ahead, i, archives[i], pass);
-    ahead.start();
+    readAhead(ahead, archives, pass);
     for (std::size_t i = 0; i < archives.size(); ++i) {
         const fs::path& archive = archives[i];
         ahead.reached(i);
@@ -318,8 +317,7 @@ Result<std::vector<std::string>> resealArchives(const fs::path& storage, std::st
     std::vector<std::string> bad;
     const auto archives = archivesIn(storage);
     KeysAhead ahead;
-    for (std::size_t i = 0; i < archives.size(); ++i) deriveAheadToRead(ahead, i, archives[i], pass);
-    ahead.start();
+    readAhead(ahead, archives, pass);
     for (std::size_t i = 0; i < archives.size(); ++i) {
         const fs::path& archive = archives[i];
         ahead.reached(i);
