@@ -4,11 +4,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
+#include "app/PSTableCellView.h"
 #include "desktop/Tidy.h"
 #include "platform/Outlets.h"
 #include "update/VersionCheck.h"
 #include "vault/AutoLock.h"
-#include "vault/PSTableCellView.h"
 #include "vault/Records.h"
 
 // Menu commands that reach no subsystem of their own.

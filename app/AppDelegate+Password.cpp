@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "app/AppDelegate.h"
-#include "app/PasswordVerifier.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
 #include "vault/VaultIdentity.h"

@@ -5,10 +5,10 @@
 #include <ctime>
 
 #include "app/Notifications.h"
-#include "desktop/PPopoverviewConterller.h"
+#include "app/PPopoverviewConterller.h"
+#include "app/PRUpdateController.h"
 #include "desktop/SizeText.h"
 #include "platform/Outlets.h"
-#include "update/PRUpdateController.h"
 #include "util/Log.h"
 #include "util/TimeText.h"
 

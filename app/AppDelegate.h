@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "app/NotificationCenter.h"
-#include "app/Preferences.h"
-#include "app/SettingsStore.h"
 #include "cookies/CookieRemoval.h"
 #include "cookies/Profiles.h"
 #include "desktop/FileKind.h"
@@ -29,6 +27,8 @@
 #include "platform/Thumbnailer.h"
 #include "platform/Ui.h"
 #include "platform/Workspace.h"
+#include "settings/Preferences.h"
+#include "settings/SettingsStore.h"
 #include "vault/AutoLock.h"
 #include "vault/Records.h"
 #include "vault/VaultIdentity.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
-#include "vault/PSTableCellView.h"
+#include "app/PSTableCellView.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "vault/VaultList.h"
 
 namespace fs = std::filesystem;

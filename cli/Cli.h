@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsStore.h"
 #include "platform/linux/LinuxPaths.h"
+#include "settings/SettingsStore.h"
 #include "vault/Records.h"
 
 namespace vaultry::cli {

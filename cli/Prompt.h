@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "app/PasswordVerifier.h"
 #include "cli/Cli.h"
+#include "vault/PasswordVerifier.h"
 
 // Every question vaultry-cli asks and every pass phrase it reads goes through here.
 namespace vaultry::cli::prompt {

@@ -8,8 +8,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "app/Preferences.h"
-#include "app/SettingsKeys.h"
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
@@ -18,6 +16,8 @@
 #include "desktop/Tidy.h"
 #include "desktop/TidyLocation.h"
 #include "platform/linux/LinuxBookmarks.h"
+#include "settings/Preferences.h"
+#include "settings/SettingsKeys.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
 #include "vault/Records.h"

@@ -6,13 +6,13 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "app/SettingsKeys.h"
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
 #include "desktop/SizeText.h"
 #include "platform/linux/LinuxLoginItems.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "settings/SettingsKeys.h"
 #include "trash/SecureErase.h"
 #include "trash/Trash.h"
 #include "trash/TrashItems.h"

@@ -6,18 +6,18 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "app/PasswordStrength.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "settings/SettingsKeys.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
 #include "vault/ArchiveManifest.h"
+#include "vault/PasswordStrength.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"

@@ -2,14 +2,14 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
+#include "settings/SettingsKeys.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
 #include "vault/CopyManifest.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
 #include "vault/StorageLock.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Preferences.h"
+#include "settings/Preferences.h"
 
 namespace vaultry::cookies {
 

@@ -2,8 +2,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Preferences.h"
 #include "platform/Bookmarks.h"
+#include "settings/Preferences.h"
 
 namespace vaultry::tidy {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto parsed = vaultry::parsePlist(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -4,7 +4,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/NotificationCenter.h"
-#include "app/SettingsStore.h"
 #include "gui/AppWindows.h"
 #include "gui/BackgroundPortal.h"
 #include "gui/Commands.h"
@@ -20,6 +19,7 @@
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxSpawn.h"
 #include "platform/linux/SystemClock.h"
+#include "settings/SettingsStore.h"
 
 class QApplication;
 class QDBusConnection;

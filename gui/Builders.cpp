@@ -15,10 +15,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/PasswordStrength.h"
-#include "app/PasswordVerifier.h"
 #include "gui/QtUi.h"
 #include "gui/SkinWidgets.h"
+#include "vault/PasswordStrength.h"
+#include "vault/PasswordVerifier.h"
 
 namespace vaultry::qt {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "vault/PSTableCellView.h"
+#include "app/PSTableCellView.h"
 
 namespace vaultry::qt {
 

@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <numeric>
 
+#include "app/PPopoverviewConterller.h"
 #include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "gui/QtUi.h"
 
 namespace vaultry::qt {

@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include "desktop/PPopoverviewConterller.h"
+#include "app/PPopoverviewConterller.h"
 #include "gui/SkinWidgets.h"
 #include "platform/Outlets.h"
 

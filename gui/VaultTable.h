@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "vault/PSTableCellView.h"
+#include "app/PSTableCellView.h"
 
 namespace vaultry::qt {
 

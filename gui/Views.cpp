@@ -16,17 +16,17 @@
 #include <QToolButton>
 
 #include "app/AppDelegate.h"
+#include "app/PPopoverviewConterller.h"
+#include "app/PRUpdateController.h"
 #include "cookies/PRCookFileNode.h"
 #include "cookies/Profiles.h"
 #include "desktop/FBFileNode.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "gui/AppWindows.h"
 #include "gui/Commands.h"
 #include "gui/QtUi.h"
 #include "platform/Outlets.h"
 #include "trash/Trash.h"
-#include "update/PRUpdateController.h"
 
 namespace vaultry::qt {
 namespace {

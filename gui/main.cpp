@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Preferences.h"
 #include "gui/Application.h"
 #include "gui/QtUi.h"
 #include "gui/SessionLock.h"
@@ -13,6 +12,7 @@
 #include "gui/Style.h"
 #include "platform/Version.h"
 #include "platform/linux/SecretGuard.h"
+#include "settings/Preferences.h"
 #include "vault/AutoLock.h"
 
 using namespace vaultry;

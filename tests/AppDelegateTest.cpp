@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Notifications.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "vault/VaultList.h"
 

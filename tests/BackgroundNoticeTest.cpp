@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 
 namespace vaultry {

@@ -6,13 +6,13 @@
 #include <csignal>
 #include <nlohmann/json.hpp>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/CliTerminal.h"
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
+#include "vault/PasswordVerifier.h"
 
 namespace vaultry {
 namespace {

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "cookies/BinaryCookies.h"
 #include "cookies/CookieDatabase.h"
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
+#include "settings/SettingsKeys.h"
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 

@@ -3,9 +3,9 @@
 #include <map>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "cookies/ChromiumCrypto.h"
 #include "cookies/PRCookFileNode.h"
+#include "settings/SettingsKeys.h"
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 

@@ -8,10 +8,10 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "app/SettingsKeys.h"
+#include "app/PPopoverviewConterller.h"
 #include "desktop/FBFileNode.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
+#include "settings/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 

@@ -11,8 +11,8 @@
 #include <map>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "desktop/Tidy.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "support/TreeState.h"
 #include "trash/SecureErase.h"

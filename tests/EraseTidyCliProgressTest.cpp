@@ -21,8 +21,8 @@
 #include <regex>
 #include <thread>
 
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TreeState.h"

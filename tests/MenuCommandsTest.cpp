@@ -4,11 +4,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "update/VersionCheck.h"
 #include "vault/AutoLock.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 
 namespace vaultry {

@@ -5,9 +5,9 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "app/SettingsKeys.h"
 #include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 
 namespace vaultry {

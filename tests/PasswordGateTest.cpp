@@ -2,11 +2,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 #include "vault/VaultItems.h"
 

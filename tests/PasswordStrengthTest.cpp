@@ -1,4 +1,4 @@
-#include "app/PasswordStrength.h"
+#include "vault/PasswordStrength.h"
 
 #include <gtest/gtest.h>
 

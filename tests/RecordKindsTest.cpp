@@ -2,7 +2,7 @@
 // for one, and an archive belongs to one record only.
 #include <gtest/gtest.h>
 
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
 #include "vault/Records.h"

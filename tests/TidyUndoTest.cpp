@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
 #include "desktop/Tidy.h"
+#include "settings/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TreeState.h"

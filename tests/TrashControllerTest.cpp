@@ -6,8 +6,8 @@
 #include <ctime>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsKeys.h"
-#include "desktop/PPopoverviewConterller.h"
+#include "app/PPopoverviewConterller.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "support/TrashFiles.h"
 #include "trash/SecureErase.h"

@@ -11,8 +11,8 @@
 #include <ctime>
 #include <fstream>
 
-#include "app/SettingsKeys.h"
 #include "platform/linux/LinuxSpawn.h"
+#include "settings/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TrashFiles.h"

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TrashFiles.h"

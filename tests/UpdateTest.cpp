@@ -6,12 +6,12 @@
 
 #include <cstdlib>
 
+#include "app/PRUpdateController.h"
 #include "platform/Version.h"
 #include "platform/linux/LinuxHttp.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
-#include "update/PRUpdateController.h"
 #include "update/VersionCheck.h"
 
 namespace vaultry {

@@ -8,9 +8,9 @@
 #include <random>
 #include <thread>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "vault/Archive.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 #include "vault/VaultItems.h"
 #include "vault/VaultList.h"

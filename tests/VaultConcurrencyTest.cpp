@@ -13,8 +13,7 @@
 #include <thread>
 
 #include "app/AppDelegate.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
@@ -22,6 +21,7 @@
 #include "vault/ArchiveManifest.h"
 #include "vault/AutoLock.h"
 #include "vault/CopyManifest.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"

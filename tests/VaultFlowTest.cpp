@@ -4,12 +4,12 @@
 #include <algorithm>
 
 #include "app/AppDelegate.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
 #include "platform/linux/DotHiddenFlag.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
+#include "vault/PasswordVerifier.h"
 
 namespace vaultry {
 namespace {

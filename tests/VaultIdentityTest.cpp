@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"

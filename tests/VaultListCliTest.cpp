@@ -1,12 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/VaultItems.h"
 #include "vault/VaultList.h"
 

@@ -5,15 +5,15 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "app/PSTableCellView.h"
+#include "settings/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
 #include "vault/CopyDigest.h"
 #include "vault/CopyManifest.h"
-#include "vault/PSTableCellView.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 #include "vault/VaultList.h"
 

@@ -10,12 +10,12 @@
 #include <random>
 #include <thread>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/CliTerminal.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 
 namespace vaultry {

@@ -7,10 +7,10 @@
 #include <map>
 
 #include "app/AppDelegate.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 #include "vault/StorageFolder.h"
 

@@ -7,15 +7,15 @@
 #include <unistd.h>
 
 #include "app/AppDelegate.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "app/PSTableCellView.h"
+#include "settings/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/CopyManifest.h"
-#include "vault/PSTableCellView.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 #include "vault/SafeRemoval.h"
 #include "vault/Temporaries.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Preferences.h"
 #include "platform/Spawn.h"
+#include "settings/Preferences.h"
 #include "trash/TrashItems.h"
 #include "util/Result.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 
 // When decrypted copies are locked without the user asking: the session locks, the machine is
 // about to sleep, the user logs out, or the session has been idle for the time set in

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/Preferences.h"
+#include "settings/Preferences.h"
 #include "util/AtomicFile.h"
 #include "util/Fd.h"
 #include "vault/Archive.h"

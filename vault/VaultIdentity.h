@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "app/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "util/Result.h"
 #include "vault/ArchiveManifest.h"
 

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <numeric>
 
-#include "app/SettingsKeys.h"
 #include "gui/GuiHarness.h"
+#include "settings/SettingsKeys.h"
 
 using namespace vaultry;
 

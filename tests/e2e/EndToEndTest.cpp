@@ -38,21 +38,21 @@
 #include <memory>
 #include <string>
 
-#include "app/SettingsKeys.h"
+#include "app/PPopoverviewConterller.h"
+#include "app/PRUpdateController.h"
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "gui/Application.h"
 #include "gui/ItemModels.h"
 #include "gui/PrivateBus.h"
 #include "gui/Style.h"
 #include "gui/VaultTable.h"
 #include "platform/Outlets.h"
+#include "settings/SettingsKeys.h"
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
-#include "update/PRUpdateController.h"
 #include "vault/AutoLock.h"
 #include "vault/StorageLock.h"
 

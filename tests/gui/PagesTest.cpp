@@ -19,17 +19,17 @@
 #include <fstream>
 
 #include "app/Notifications.h"
-#include "app/SettingsKeys.h"
+#include "app/PPopoverviewConterller.h"
+#include "app/PRUpdateController.h"
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "gui/GuiHarness.h"
 #include "gui/Views.h"
 #include "platform/Version.h"
+#include "settings/SettingsKeys.h"
 #include "support/CookieFiles.h"
-#include "update/PRUpdateController.h"
 
 using namespace vaultry;
 using namespace vaultry::qt;

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <thread>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
 #include "gui/GuiHarness.h"
+#include "settings/SettingsKeys.h"
+#include "vault/PasswordVerifier.h"
 
 using namespace vaultry;
 using namespace vaultry::qt;

@@ -17,13 +17,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
 #include "gui/GuiHarness.h"
 #include "gui/SkinWidgets.h"
 #include "gui/VaultTable.h"
 #include "gui/Views.h"
+#include "settings/SettingsKeys.h"
 #include "vault/AutoLock.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 
 using namespace vaultry;

@@ -15,12 +15,12 @@
 #include <sstream>
 #include <thread>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 #include "support/CliRun.h"
 #include "util/TestPause.h"
 #include "vault/Archive.h"
 #include "vault/AutoLock.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 
 extern char** environ;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "support/FakePorts.h"
 
 namespace vaultry::soak {

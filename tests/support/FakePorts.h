@@ -14,8 +14,8 @@
 
 #include "app/AppDelegate.h"
 #include "app/NotificationCenter.h"
-#include "app/SettingsStore.h"
 #include "platform/linux/LinuxBookmarks.h"
+#include "settings/SettingsStore.h"
 
 namespace vaultry::test {
 

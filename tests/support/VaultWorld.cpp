@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
+#include "vault/PasswordVerifier.h"
 
 namespace vaultry::test {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "app/PSTableCellView.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
-#include "vault/PSTableCellView.h"
 #include "vault/Temporaries.h"
 
 namespace vaultry::test {

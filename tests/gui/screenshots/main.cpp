@@ -25,17 +25,17 @@
 #include <fstream>
 
 #include "app/Notifications.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "app/PPopoverviewConterller.h"
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/FileKind.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "gui/GuiHarness.h"
 #include "gui/Style.h"
 #include "gui/Views.h"
+#include "settings/SettingsKeys.h"
 #include "support/CookieFiles.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 
 using namespace vaultry;

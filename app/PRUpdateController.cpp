@@ -1,4 +1,4 @@
-#include "update/PRUpdateController.h"
+#include "app/PRUpdateController.h"
 
 #include <utility>
 

@@ -5,10 +5,10 @@
 #include <system_error>
 
 #include "app/Notifications.h"
+#include "app/PPopoverviewConterller.h"
 #include "app/ShowInFileManager.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/FileKind.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"

@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
+#include "app/PPopoverviewConterller.h"
 #include "app/ShowInFileManager.h"
 #include "desktop/FBFileNode.h"
-#include "desktop/PPopoverviewConterller.h"
 #include "desktop/Tidy.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"

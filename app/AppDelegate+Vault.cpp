@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "app/AppDelegate.h"
-#include "app/PasswordVerifier.h"
 #include "app/ShowInFileManager.h"
 #include "desktop/FileKind.h"
 #include "desktop/TidyLocation.h"
@@ -14,6 +13,7 @@
 #include "util/Log.h"
 #include "vault/Archive.h"
 #include "vault/ArchiveManifest.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
 #include "vault/StorageFolder.h"

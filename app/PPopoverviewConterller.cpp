@@ -1,4 +1,4 @@
-#include "desktop/PPopoverviewConterller.h"
+#include "app/PPopoverviewConterller.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "desktop/PPopoverviewConterller.h"
+#include "app/PPopoverviewConterller.h"
 #include "platform/Outlets.h"
 #include "trash/Trash.h"
 #include "util/Log.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "desktop/PPopoverviewConterller.h"
+#include "app/PPopoverviewConterller.h"
 #include "desktop/SizeText.h"
 #include "platform/Outlets.h"
 #include "trash/SecureErase.h"

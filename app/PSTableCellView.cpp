@@ -1,4 +1,4 @@
-#include "vault/PSTableCellView.h"
+#include "app/PSTableCellView.h"
 
 #include "app/Notifications.h"
 #include "vault/Records.h"

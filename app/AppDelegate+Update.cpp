@@ -1,5 +1,5 @@
 #include "app/AppDelegate.h"
-#include "update/PRUpdateController.h"
+#include "app/PRUpdateController.h"
 
 namespace vaultry {
 

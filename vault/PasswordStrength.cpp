@@ -1,10 +1,10 @@
-#include "app/PasswordStrength.h"
+#include "vault/PasswordStrength.h"
 
 #include <zxcvbn.h>
 
 #include <cmath>
 
-#include "app/PasswordVerifier.h"
+#include "vault/PasswordVerifier.h"
 
 namespace vaultry::password {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/PasswordVerifier.h"
+#include "vault/PasswordVerifier.h"
 
 #include <sodium.h>
 

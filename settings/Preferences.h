@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 
 namespace vaultry {
 

@@ -2,13 +2,13 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "app/PasswordVerifier.h"
-#include "app/SettingsKeys.h"
+#include "app/PSTableCellView.h"
 #include "app/ShowInFileManager.h"
 #include "platform/Outlets.h"
+#include "settings/SettingsKeys.h"
 #include "util/Log.h"
 #include "vault/CopyManifest.h"
-#include "vault/PSTableCellView.h"
+#include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 #include "vault/StorageLock.h"
 #include "vault/VaultItems.h"

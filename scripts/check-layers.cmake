@@ -1,0 +1,55 @@
+# Checks that every include runs down the layers, never up or across to a sibling:
+#   cmake -DROOT=<source folder> -P scripts/check-layers.cmake
+# A folder may include its own headers and those of the layers below it. The five engine folders
+# form one layer and use each other; the CLI and the GUI sit side by side and never meet. Nothing
+# below the GUI includes Qt.
+cmake_minimum_required(VERSION 3.25)
+set(layers
+  "util" "settings" "platform" "platform/linux" "vault,desktop,trash,cookies,update" "flows" "app"
+  "cli" "gui")
+
+function(folder_rank folder out)
+  set(rank 0)
+  foreach(layer IN LISTS layers)
+    string(REPLACE "," ";" folders "${layer}")
+    if(folder IN_LIST folders)
+      set(${out} ${rank} PARENT_SCOPE)
+      return()
+    endif()
+    if(NOT layer STREQUAL "cli")
+      math(EXPR rank "${rank} + 1")
+    endif()
+  endforeach()
+  set(${out} -1 PARENT_SCOPE)
+endfunction()
+
+set(faults "")
+foreach(layer IN LISTS layers)
+  string(REPLACE "," ";" folders "${layer}")
+  foreach(folder IN LISTS folders)
+    folder_rank(${folder} own)
+    file(GLOB files RELATIVE ${ROOT} ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
+    foreach(file IN LISTS files)
+      file(STRINGS ${ROOT}/${file} includes REGEX "^#include [<\"]")
+      foreach(line IN LISTS includes)
+        if(line MATCHES "^#include <(Q[A-Za-z]*|qt[a-z]*)[/>.]" AND own LESS 7)
+          string(APPEND faults "  ${file}: ${line} (Qt below the GUI)\n")
+        elseif(line MATCHES "^#include \"(.+)/[^/]+\"")
+          set(target ${CMAKE_MATCH_1})
+          folder_rank(${target} theirs)
+          if(theirs EQUAL -1)
+            continue()
+          endif()
+          if(theirs GREATER own OR (theirs EQUAL own AND own EQUAL 7 AND NOT target STREQUAL folder))
+            string(APPEND faults "  ${file}: ${line}\n")
+          endif()
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(faults)
+  message(FATAL_ERROR "Includes that run up the layers or across to a sibling:\n${faults}")
+endif()
+message(STATUS "Every include runs down the layers.")
