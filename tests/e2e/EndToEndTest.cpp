@@ -2,6 +2,9 @@
 // home), driven by clicking its real widgets; what it does is read back from the files on disk
 // and from what the windows show. Only the desktop's own services are stood in for: nothing is
 // opened on the desktop, notifications go to a fake, and log-in items are not touched.
+// This file: the Trash, tidy, the popover, notifications, the update check, running without a
+// tray, and main(); the vault window, the preferences and the cookie page are in
+// EndToEndPagesTest.cpp, the fixture in EndToEnd.h.
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QAction>
@@ -13,263 +16,41 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSet>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
-#include <QToolButton>
 #include <algorithm>
-#include <deque>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "app/PPopoverviewConterller.h"
 #include "app/PRUpdateController.h"
-#include "cookies/CookieStores.h"
-#include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
+#include "e2e/EndToEnd.h"
 #include "gui/Application.h"
 #include "gui/ItemModels.h"
 #include "gui/PrivateBus.h"
 #include "gui/Style.h"
-#include "gui/VaultTable.h"
 #include "platform/Outlets.h"
 #include "settings/SettingsKeys.h"
-#include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
-#include "vault/AutoLock.h"
-#include "vault/StorageLock.h"
 
 namespace fs = std::filesystem;
 using namespace vaultry;
 using vaultry::test::TempDir;
 using vaultry::test::writeFile;
-
-namespace {
-
-// Runs the event loop until pred() holds; false when it did not within the bound (a hang guard,
-// not a measurement).
-bool waitFor(const std::function<bool()>& pred) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > 30000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-QString plain(QString s) { return s.remove('&'); }
-
-template <typename T = QAbstractButton>
-T* findByText(QWidget* root, const QString& text) {
-    for (T* b : root->findChildren<T*>())
-        if (plain(b->text()) == text) return b;
-    return nullptr;
-}
-
-// Answers the alerts and folder or file choosers the application opens, in order, as a user would:
-// an alert by pressing the button with the given title, a chooser by choosing the given path (or
-// cancelling when the path is empty). Alerts beyond the script are answered with their default.
-class Answers {
-public:
-    struct Answer {
-        bool chooser = false;
-        std::string button;               // alerts
-        std::optional<std::string> path;  // choosers; nullopt: cancel
-    };
-    Answers() {
-        timer_.setInterval(15);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
-        timer_.start();
-    }
-    void button(std::string title) { script_.push_back({false, std::move(title), std::nullopt}); }
-    void choose(std::string path) { script_.push_back({true, {}, std::move(path)}); }
-    void cancelChooser() { script_.push_back({true, {}, std::nullopt}); }
-    std::vector<std::string> alerts;  // the messages of the alerts seen
-    bool done() const { return script_.empty() && answered_.isEmpty(); }
-
-private:
-    void poll() {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (!w->isVisible() || answered_.contains(w)) continue;
-            // Answered from a timer of its own: whatever the answer opens next runs in a nested
-            // loop, and a timer does not fire again while its own handler runs.
-            const auto later = [this, w](std::function<void()> act) {
-                answered_.insert(w);
-                QTimer::singleShot(0, w, [this, w, act = std::move(act)] {
-                    act();
-                    answered_.remove(w);
-                });
-            };
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                alerts.push_back(box->text().toStdString());
-                QAbstractButton* pressed = box->defaultButton();
-                if (!script_.empty() && !script_.front().chooser) {
-                    const QString title = QString::fromStdString(script_.front().button).trimmed();
-                    for (QAbstractButton* b : box->buttons())
-                        if (plain(b->text()).trimmed() == title) pressed = b;
-                    script_.pop_front();
-                }
-                if (pressed) later([pressed] { pressed->click(); });
-                return;
-            }
-            if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
-                // A chooser nobody expected stays open: the test fails.
-                if (script_.empty() || !script_.front().chooser) return;
-                const auto path = script_.front().path;
-                script_.pop_front();
-                if (!path) {
-                    later([dialog] { dialog->reject(); });
-                    return;
-                }
-                later([dialog, path] {
-                    if (dialog->fileMode() == QFileDialog::Directory) {
-                        // A folder chooser answers with the folder it shows.
-                        dialog->setDirectory(QString::fromStdString(*path));
-                        static_cast<QDialog*>(dialog)->accept();  // as its Open button does
-                    } else {
-                        // The path typed into its name field, taken as it stands.
-                        if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
-                            name->setText(QString::fromStdString(*path));
-                        static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
-                    }
-                });
-                return;
-            }
-        }
-    }
-    std::deque<Answer> script_;
-    QSet<QWidget*> answered_;
-    QTimer timer_;
-};
-
-// A home of its own for each test, as the environment tells `vaultry` where it lives.
-struct Home {
-    TempDir dir;
-    Home() {
-        setenv("HOME", dir.path().c_str(), 1);
-        for (const char* v :
-             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DESKTOP_DIR", "XDG_DOCUMENTS_DIR", "XDG_DOWNLOAD_DIR",
-              "VAULTRY_UPDATE_URL", "VAULTRY_PRODUCT_URL", "VAULTRY_HELP_URL"})
-            unsetenv(v);
-        fs::create_directories(desktop());
-        fs::create_directories(dir / "Documents");
-    }
-    fs::path desktop() const { return dir / "Desktop"; }
-    fs::path trash() const { return dir / ".local/share/Trash"; }
-};
-
-// A bus that cannot be reached: the tray and the portal of the desktop the tests run on stay out.
-QDBusConnection noBus() {
-    return QDBusConnection::connectToBus(QString("unix:path=/nonexistent/vaultry-e2e-bus"),
-                                         "vaultry-e2e-no-bus");
-}
-
-// One run of the application: the object graph of `vaultry`, started as main() starts it.
-struct AppRun {
-    test::FakeWorkspace workspace;
-    test::FakeNotifier notifier;
-    test::FakeLoginItems loginItems;
-    test::FakeHttp http;  // answers nothing: the start-up check fails at once, silently
-    QDBusConnection bus;  // where the tray and the portal are looked for
-    qt::Application app;
-
-    // realHttp: the libcurl adapter, as `vaultry` has it. desktopBus: a session bus to look for the
-    // tray and the portal on; none by default.
-    explicit AppRun(bool realHttp = false, std::optional<QDBusConnection> desktopBus = std::nullopt)
-        : bus(desktopBus ? *desktopBus : noBus()),
-          app(*qApp, qt::PortChoices{&workspace, &notifier, realHttp ? nullptr : &http, &loginItems, &bus}) {
-        app.start();
-        QCoreApplication::processEvents();
-    }
-    ~AppRun() {
-        // Every worker has handed back before the controllers go.
-        waitFor([this] {
-            return !app.delegate->isTidying() && !app.delegate->isMeasuringTrash() &&
-                   !app.delegate->updateWindowController().isChecking() && !app.delegate->isMovingStorage();
-        });
-    }
-    AppDelegate& delegate() { return *app.delegate; }
-    QMainWindow* main() { return app.windows.mainWindow(); }
-    template <typename T = QWidget>
-    T* widget(const char* outlet) {
-        return app.ui.widget<T>(outlet);
-    }
-    QWidget* window(const char* outlet) { return app.windows.topLevels().at(outlet); }
-    void click(const char* outlet) {
-        auto* w = widget(outlet);
-        ASSERT_NE(w, nullptr) << outlet;
-        QTest::mouseClick(w, Qt::LeftButton);
-    }
-    void clickText(QWidget* root, const QString& text) {
-        auto* b = findByText(root, text);
-        ASSERT_NE(b, nullptr) << text.toStdString();
-        ASSERT_TRUE(b->isEnabled()) << text.toStdString();
-        b->click();
-    }
-    // The popover opens from the main window's "Quick Panel" button when no tray shows the icon.
-    QWidget* openPopover() {
-        if (auto* pop = app.banner.popover(); pop && pop->isVisible()) return pop;
-        auto* b = findByText(main(), "Quick Panel");
-        if (!b) return nullptr;
-        b->click();
-        waitFor([this] { return app.banner.popover() && app.banner.popover()->isVisible(); });
-        return app.banner.popover();
-    }
-    QAction* menuAction(const QString& text) {
-        for (QAction* a : app.banner.menu()->actions())
-            if (plain(a->text()) == text) return a;
-        return nullptr;
-    }
-    int browserRows() { return widget<QListView>(outlet::theBroswerView)->model()->rowCount(); }
-    int tidyRows() { return widget<QTableView>(outlet::tidyTableView)->model()->rowCount(); }
-    std::vector<std::string> browserNames() {
-        std::vector<std::string> names;
-        auto* m = widget<QListView>(outlet::theBroswerView)->model();
-        for (int r = 0; r < m->rowCount(); ++r)
-            names.push_back(m->index(r, 0).data().toString().toStdString());
-        return names;
-    }
-    std::vector<std::string> tidyNames() {
-        std::vector<std::string> names;
-        auto* m = widget<QTableView>(outlet::tidyTableView)->model();
-        for (int r = 0; r < m->rowCount(); ++r)
-            names.push_back(m->index(r, 0).data().toString().toStdString());
-        return names;
-    }
-};
-
-// Tidies through the main window's button; the first time it asks where tidied items go.
-void tidyWithLocation(AppRun& run, const fs::path& location, Answers& answers) {
-    run.app.windows.showPage(qt::AppWindows::Page::Desktop);
-    run.clickText(run.main(), "Tidy Desktop Now");
-    ASSERT_TRUE(run.window(outlet::connectWindow)->isVisible());
-    EXPECT_TRUE(run.widget(outlet::startTidyView)->isVisible());
-    answers.choose(location.string());
-    run.click(outlet::tidybutton);
-    ASSERT_TRUE(waitFor([&] { return answers.done() && !run.delegate().isTidying(); }));
-    ASSERT_TRUE(waitFor([&] { return run.browserRows() > 0; }));
-}
-
-}  // namespace
+using namespace vaultry::e2e;
 
 // ---- Flow 1: Linux has no sandbox ---------------------------------------------------------------
 
@@ -548,231 +329,6 @@ TEST(EndToEnd, CheckForUpdateFromTheMenuSaysWhenItFailedAndTheStartCheckStaysSil
     unsetenv("VAULTRY_UPDATE_URL");
 }
 
-// ---- Flows 7, 8, 9: the vault --------------------------------------------------------------------
-
-namespace {
-// Creates the password and the storage folder through their windows.
-void createVault(AppRun& run, const fs::path& storageParent, Answers& answers) {
-    run.clickText(run.main(), "Open Vault");
-    ASSERT_TRUE(run.window(outlet::CreatePWWindow)->isVisible());
-    QTest::keyClicks(run.widget<QLineEdit>(outlet::theCreatePWLab), "secret");
-    QTest::keyClicks(run.widget<QLineEdit>(outlet::theConfirmPWLab), "secret");
-    answers.choose(storageParent.string());
-    run.click(outlet::doneButton);
-    ASSERT_TRUE(waitFor([&] { return answers.done(); }));
-    ASSERT_TRUE(run.app.settings.string(key::EncyptedStorePath).has_value());
-}
-
-void encrypt(AppRun& run, const fs::path& item, Answers& answers) {
-    answers.choose(item.string());
-    answers.button("Encrypt");
-    run.clickText(run.main(), "Encrypt Items…");
-    ASSERT_TRUE(waitFor([&] { return answers.done(); }));
-}
-}  // namespace
-
-TEST(EndToEnd, VaultRowsOfNonPicturesShowTheirTypeIcon) {
-    Home home;
-    const fs::path vaults = home.dir / "Vaults";
-    fs::create_directories(vaults);
-    writeFile(home.dir / "Documents/notes.txt", "my notes");
-    AppRun run;
-    Answers answers;
-    createVault(run, vaults, answers);
-    encrypt(run, home.dir / "Documents/notes.txt", answers);
-    EXPECT_FALSE(fs::exists(home.dir / "Documents/notes.txt"));
-    auto* table = run.widget<QTableView>(outlet::fileTableView);
-    ASSERT_EQ(table->model()->rowCount(), 1);
-    const QIcon icon = table->model()->index(0, 0).data(qt::VaultTableModel::PictureRole).value<QIcon>();
-    EXPECT_FALSE(icon.isNull());
-    EXPECT_FALSE(icon.pixmap(QSize(32, 32)).isNull());
-}
-
-TEST(EndToEnd, CancellingThePasswordPromptForgetsWhyItWasOpened) {
-    Home home;
-    const fs::path vaults = home.dir / "Vaults";
-    fs::create_directories(vaults);
-    {
-        AppRun run;
-        Answers answers;
-        createVault(run, vaults, answers);
-    }
-    AppRun run;
-    run.clickText(run.main(), "Preferences…");
-    ASSERT_TRUE(run.window(outlet::enterPDWindow)->isVisible());
-    run.click(outlet::closedPDWindowButton);
-    EXPECT_FALSE(run.window(outlet::enterPDWindow)->isVisible());
-    run.clickText(run.main(), "Open Vault");
-    ASSERT_TRUE(run.window(outlet::enterPDWindow)->isVisible());
-    QTest::keyClicks(run.widget<QLineEdit>(outlet::enterPWLab), "secret");
-    QTest::keyClick(run.widget<QLineEdit>(outlet::enterPWLab), Qt::Key_Return);
-    EXPECT_TRUE(run.window(outlet::thefileManageWindow)->isVisible());
-    EXPECT_FALSE(run.window(outlet::preferWindows)->isVisible());
-}
-
-TEST(EndToEnd, ChoosingAnotherStorageFolderMovesTheVault) {
-    Home home;
-    const fs::path first = home.dir / "First", second = home.dir / "Second";
-    fs::create_directories(first);
-    fs::create_directories(second);
-    writeFile(home.dir / "Documents/plan.txt", "the plan");
-    AppRun run;
-    Answers answers;
-    createVault(run, first, answers);
-    encrypt(run, home.dir / "Documents/plan.txt", answers);
-    const auto oldStorage = first / "vaultry.data";
-    std::vector<std::string> archives;
-    // Everything the vault keeps there; the folder's lock file belongs to the folder, not the vault.
-    for (const auto& e : fs::directory_iterator(oldStorage))
-        if (e.is_regular_file() && e.path().filename() != vault::StorageLock::kFileName)
-            archives.push_back(e.path().filename().string());
-    ASSERT_FALSE(archives.empty());
-
-    run.window(outlet::thefileManageWindow)->hide();
-    run.clickText(run.main(), "Preferences…");
-    QTest::keyClicks(run.widget<QLineEdit>(outlet::enterPWLab), "secret");
-    QTest::keyClick(run.widget<QLineEdit>(outlet::enterPWLab), Qt::Key_Return);
-    ASSERT_TRUE(run.window(outlet::preferWindows)->isVisible());
-    answers.choose(second.string());
-    run.click(outlet::selectStorageBtn);
-    ASSERT_TRUE(waitFor([&] { return answers.done() && !run.delegate().isMovingStorage(); }));
-    const auto newStorage = second / "vaultry.data";
-    EXPECT_EQ(run.app.settings.string(key::EncyptedStorePath), newStorage.string());
-    for (const auto& name : archives) EXPECT_TRUE(fs::exists(newStorage / name)) << name;
-    EXPECT_EQ(run.app.ui.text(outlet::StorePathlab), newStorage.string());
-    // The old folder is left as it was, and the user is told so.
-    for (const auto& name : archives) EXPECT_TRUE(fs::exists(oldStorage / name)) << name;
-    EXPECT_EQ(std::count(answers.alerts.begin(), answers.alerts.end(), "The old storage folder was kept."),
-              1);
-    EXPECT_FALSE(fs::exists(oldStorage / ".vaultry-move"));
-    // Every item still reads as present: it decrypts from the new folder.
-    auto* table = run.widget<QTableView>(outlet::fileTableView);
-    ASSERT_EQ(table->model()->rowCount(), 1);
-    const std::string record = run.delegate().shownRecords().at(0);
-    EXPECT_TRUE(run.delegate().DecryptFileFolderFunction(record));
-}
-
-// ---- Preferences -------------------------------------------------------------------------------
-
-TEST(EndToEnd, PreferencesKeepAutoLockErasePassesAndTidyExclusionsAcrossRestarts) {
-    Home home;
-    {
-        AppRun run;
-        auto* lock = run.widget<QComboBox>(outlet::autoLockPopup);
-        auto* passes = run.widget<QComboBox>(outlet::erasePassesPopup);
-        ASSERT_NE(lock, nullptr);
-        ASSERT_NE(passes, nullptr);
-        EXPECT_EQ(plain(lock->currentText()), "Off");
-        lock->setCurrentIndex(3);
-        emit lock->activated(3);
-        passes->setCurrentIndex(1);
-        emit passes->activated(1);
-        EXPECT_EQ(run.app.settings.number(vault::kAutoLockMinutesKey), 60u);
-        EXPECT_EQ(run.app.settings.number(key::ErasePasses), 1u);
-
-        auto* list = run.widget<QListWidget>(outlet::tidyExclusionList);
-        ASSERT_NE(list, nullptr);
-        run.widget<QLineEdit>(outlet::tidyExclusionField)->setText("notes-*.txt");
-        run.widget<QPushButton>(outlet::addTidyExclusionBtn)->click();
-        run.widget<QPushButton>(outlet::keepLaunchersBtn)->click();
-        ASSERT_EQ(list->count(), 2);
-        EXPECT_EQ(list->item(1)->text(), "*.desktop");
-        list->setCurrentRow(0);
-        run.widget<QPushButton>(outlet::removeTidyExclusionBtn)->click();
-        EXPECT_EQ(run.app.settings.stringArray(key::TidyExclusions), std::vector<std::string>{"*.desktop"});
-    }
-    AppRun run;
-    EXPECT_EQ(plain(run.widget<QComboBox>(outlet::autoLockPopup)->currentText()), "60 minutes");
-    EXPECT_EQ(plain(run.widget<QComboBox>(outlet::erasePassesPopup)->currentText()), "1 pass (fast)");
-    auto* list = run.widget<QListWidget>(outlet::tidyExclusionList);
-    ASSERT_EQ(list->count(), 1);
-    EXPECT_EQ(list->item(0)->text(), "*.desktop");
-    // A tidy leaves the launchers the list keeps on the desktop.
-    writeFile(home.desktop() / "editor.desktop", "[Desktop Entry]\n");
-    writeFile(home.desktop() / "report.pdf", "%PDF");
-    fs::create_directories(home.dir / "Tidied");
-    Answers answers;
-    tidyWithLocation(run, home.dir / "Tidied", answers);
-    EXPECT_TRUE(fs::exists(home.desktop() / "editor.desktop"));
-    EXPECT_FALSE(fs::exists(home.desktop() / "report.pdf"));
-}
-
-// ---- Wiring -------------------------------------------------------------------------------------
-
-// ---- The cookie page: profiles, removal of part of a store, the keep-list ------------------------
-
-TEST(EndToEnd, TheCookiePageOffersProfilesRemovesFromARowsMenuAndKeepsTheKeptSite) {
-    Home home;
-    const fs::path db = home.dir / ".config/google-chrome/Default/Network/Cookies";
-    fs::create_directories(db.parent_path());
-    test::makeChromeDb(db, true);
-    int id = 0;
-    for (const char* host : {"a.com", "b.org", "c.net"})
-        test::sql(db, "INSERT INTO cookies VALUES(" + std::to_string(++id) + ",'" + host +
-                          "','','n','',x'0102','/',0,1,0,0,0,0,1,0,2,443,0,0,0);");
-    const auto stored = [&] {
-        std::vector<std::string> hosts;
-        for (const auto& n : cookies::readStore(db.string(), cookies::Layout::Chrome))
-            hosts.push_back(n->fileHost().value_or(""));
-        return hosts;
-    };
-
-    AppRun run;
-    run.main()->show();
-    run.app.windows.showPage(qt::AppWindows::Page::Cookies);
-    QMenu* profiles = run.widget<QToolButton>(outlet::chromeProfilesBtn)->menu();
-    emit profiles->aboutToShow();
-    ASSERT_EQ(profiles->actions().size(), 1);
-    EXPECT_EQ(profiles->actions()[0]->text(), QString::fromUtf8("Google Chrome — Default"));
-    profiles->actions()[0]->trigger();
-    ASSERT_TRUE(waitFor([&] { return !run.delegate().cookieWorkerRunning(); }));
-    auto* table = run.widget<QTableView>(outlet::dataTableView);
-    ASSERT_EQ(table->model()->rowCount(), 3);
-    QCoreApplication::processEvents();
-
-    // The menu of b.org's row: keep the site.
-    const auto rowMenu = [&](const char* host) -> QMenu* {
-        for (int r = 0; r < table->model()->rowCount(); ++r)
-            if (table->model()->index(r, 0).data().toString() == host) {
-                const QPoint at = table->visualRect(table->model()->index(r, 0)).center();
-                emit table->customContextMenuRequested(at);
-                break;
-            }
-        for (auto* menu : table->findChildren<QMenu*>())
-            if (menu->isVisible()) return menu;
-        return nullptr;
-    };
-    const auto choose = [](QMenu* menu, const char* text) {
-        for (auto* a : menu->actions())
-            if (a->text() == text) {
-                a->trigger();
-                menu->close();
-                return true;
-            }
-        return false;
-    };
-    QMenu* menu = rowMenu("b.org");
-    ASSERT_NE(menu, nullptr);
-    ASSERT_TRUE(choose(menu, "Keep This Site"));
-    auto* keep = run.widget<QListWidget>(outlet::cookieKeepList);
-    ASSERT_EQ(keep->count(), 1);
-    EXPECT_EQ(keep->item(0)->text(), "b.org");
-
-    // Remove Selected takes the selected row only.
-    table->selectRow(0);
-    const QString first = table->model()->index(0, 0).data().toString();
-    run.clickText(run.main(), "Remove Selected");
-    ASSERT_TRUE(waitFor([&] { return !run.delegate().cookieWorkerRunning(); }));
-    const auto left = stored();
-    EXPECT_EQ(left.size(), 2u);
-    EXPECT_EQ(std::count(left.begin(), left.end(), first.toStdString()), 0) << first.toStdString();
-
-    // Remove All leaves the kept site.
-    run.clickText(run.main(), "Remove All");
-    ASSERT_TRUE(waitFor([&] { return !run.delegate().cookieWorkerRunning(); }));
-    EXPECT_EQ(stored(), std::vector<std::string>{"b.org"});
-}
-
 // ---- Without a tray --------------------------------------------------------------------------
 
 namespace {
@@ -880,6 +436,8 @@ TEST(EndToEnd, WithoutATrayVaultryAsksTheDesktopPortalToLetItRunInTheBackground)
     EXPECT_FALSE(portal.requests[0].options.value("reason").toString().isEmpty());
     EXPECT_EQ(answered.at(0).at(0).toUInt(), 0u);
 }
+
+// ---- Wiring -------------------------------------------------------------------------------------
 
 TEST(EndToEnd, NoCommandIsLeftUnwiredAfterStartUp) {
     Home home;
