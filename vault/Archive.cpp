@@ -169,6 +169,43 @@ Result<std::vector<Derivation>> derivationsToTry(int fd, ArchiveKind kind, std::
     return candidateDerivations(fd, kind, pass, how.derivation);
 }
 
+using Take = std::function<Status(const unsigned char*, std::size_t)>;
+
+// Decrypts what is left of the archive, handing each piece of plaintext to `take` when there is
+// one. The read's outcome: an error of the reader's, or the first of `take`'s, which stops it.
+Status readPlain(CipherReader& reader, const Take& take = {}) {
+    for (;;) {
+        auto piece = reader.next();
+        if (!piece) return piece.error();
+        if (piece->second == 0) return {};
+        if (take)
+            if (auto st = take(piece->first, piece->second); !st) return st;
+    }
+}
+
+// Reads the archive open at `fd` under each of `digests` in turn, until a reading holds: `read`
+// reads the decrypted stream through, then the archive's MAC is settled. With MACs recorded, the
+// first reading is the only one. `failed` runs after a reading that did not hold, before the next
+// derivation is tried.
+Result<Opened> readUnderEach(int fd, ArchiveKind kind, const std::vector<Derivation>& digests,
+                             std::string_view pass, const Opening& how, Progress& progress,
+                             const std::function<Status(CipherReader&)>& read,
+                             const std::function<void()>& failed = {}) {
+    Error lastError{"the archive is damaged"};
+    for (const Derivation digest : digests) {
+        CipherReader reader;
+        if (auto st = reader.begin(fd, kind, digest, pass, how.macKey); !st) return st.error();
+        reader.reportTo(progress);
+        auto opened = settle(reader, how, digest, read(reader));
+        // The read stops on the reader's thread; what it says on the way out is not the reason.
+        if (progress.cancelled()) return cancelledError();
+        if (opened || !how.macs.empty()) return opened;  // the recorded derivation was the only one
+        lastError = opened.error();
+        if (failed) failed();
+    }
+    return lastError;
+}
+
 }  // namespace
 
 Result<std::vector<Derivation>> derivationsThatOpen(const fs::path& archive, ArchiveKind kind,
@@ -195,20 +232,20 @@ Result<Opened> decryptFile(const fs::path& archive, const fs::path& outPath, std
     CipherReader reader;
     if (auto st = reader.begin(in.get(), ArchiveKind::File, digest, pass, how.macKey); !st) return st.error();
     reader.reportTo(progress);
-    Status read;
     if (written) written->begin(outPath.filename().string());
-    for (std::uint64_t at = 0;;) {
-        auto piece = reader.next();
-        if (!piece) {
-            read = piece.error();
-            break;
+    // A failed write is what is reported: the rest of the archive is not read for its MAC.
+    std::optional<Error> writeError;
+    std::uint64_t at = 0;
+    const Status read = readPlain(reader, [&](const unsigned char* p, std::size_t n) -> Status {
+        if (!writeAll(out.fd(), p, n)) {
+            writeError = fail("cannot write " + outPath.string() + ": " + why());
+            return *writeError;
         }
-        if (piece->second == 0) break;
-        if (!writeAll(out.fd(), piece->first, piece->second))
-            return fail("cannot write " + outPath.string() + ": " + why());
-        if (written) written->write(at, piece->first, piece->second);
-        at += piece->second;
-    }
+        if (written) written->write(at, p, n);
+        at += n;
+        return {};
+    });
+    if (writeError) return *writeError;
     if (written) written->end();
     auto opened = settle(reader, how, digest, read);
     if (!opened) return opened;
@@ -262,47 +299,38 @@ Result<std::vector<std::string>> unpackFolder(const fs::path& archive, const fs:
     Fd stagingFd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (stagingFd.get() < 0) return fail("cannot write in " + targetDir.string() + ": " + why());
 
-    Error lastError{"the archive is damaged"};
-    for (const Derivation digest : *digests) {
-        std::vector<std::string> top;
-        CipherReader reader;
-        if (auto st = reader.begin(in.get(), ArchiveKind::Folder, digest, pass, how.macKey); !st)
-            return st.error();
-        reader.reportTo(progress);
-        if (written) written->clear();
-        auto read = settle(reader, how, digest, readTar(reader, &staging, &top, written));
-        // The read stops on the reader's thread; what it says on the way out is not the reason.
-        if (progress.cancelled()) return cancelledError();
-        if (!read) {
-            if (!how.macs.empty()) return read.error();  // the recorded derivation was the only one
-            lastError = read.error();
+    std::vector<std::string> top;
+    auto read = readUnderEach(
+        in.get(), ArchiveKind::Folder, *digests, pass, how, progress,
+        [&](CipherReader& reader) {
+            top.clear();
+            if (written) written->clear();
+            return readTar(reader, &staging, &top, written);
+        },
+        [&] {
             for (const auto& entry : fs::directory_iterator(staging, ec)) fs::remove_all(entry.path(), ec);
-            continue;
+        });
+    if (!read) return read.error();
+    for (const auto& name : top)
+        if (fs::symlink_status(realTarget / name, ec).type() != fs::file_type::not_found)
+            return fail(name + " already exists in " + targetDir.string());
+    // Durable before it is in place: the archive it came from may be deleted next. One flush
+    // of the file system rather than one per file and folder, which cost milliseconds each.
+    if (::syncfs(stagingFd.get()) != 0) return fail("cannot write in " + targetDir.string() + ": " + why());
+    std::vector<std::string> moved;
+    for (const auto& name : top)
+        if (auto id = identityOf(staging / name)) notePlacing(realTarget / name, *id);
+    for (const auto& name : top) {
+        if (!renameNoReplace(staging / name, realTarget / name)) {
+            const Error e = fail("cannot place " + name + " in " + targetDir.string() + ": " + why());
+            for (const auto& back : moved) ::rename((realTarget / back).c_str(), (staging / back).c_str());
+            return e;
         }
-        for (const auto& name : top)
-            if (fs::symlink_status(realTarget / name, ec).type() != fs::file_type::not_found)
-                return fail(name + " already exists in " + targetDir.string());
-        // Durable before it is in place: the archive it came from may be deleted next. One flush
-        // of the file system rather than one per file and folder, which cost milliseconds each.
-        if (::syncfs(stagingFd.get()) != 0)
-            return fail("cannot write in " + targetDir.string() + ": " + why());
-        std::vector<std::string> moved;
-        for (const auto& name : top)
-            if (auto id = identityOf(staging / name)) notePlacing(realTarget / name, *id);
-        for (const auto& name : top) {
-            if (!renameNoReplace(staging / name, realTarget / name)) {
-                const Error e = fail("cannot place " + name + " in " + targetDir.string() + ": " + why());
-                for (const auto& back : moved)
-                    ::rename((realTarget / back).c_str(), (staging / back).c_str());
-                return e;
-            }
-            moved.push_back(name);
-        }
-        syncFolder(realTarget);
-        if (opened) *opened = *read;
-        return top;
+        moved.push_back(name);
     }
-    return lastError;
+    syncFolder(realTarget);
+    if (opened) *opened = *read;
+    return top;
 }
 
 Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::string_view pass,
@@ -313,30 +341,9 @@ Result<Opened> verifyArchive(const fs::path& archive, ArchiveKind kind, std::str
     auto digests = derivationsToTry(in.get(), kind, pass, how);
     if (!digests) return digests.error();
     if (kind == ArchiveKind::File && digests->size() > 1) return fail(kOpensTwoWays);
-    Error lastError{"the archive is damaged"};
-    for (const Derivation digest : *digests) {
-        CipherReader reader;
-        if (auto st = reader.begin(in.get(), kind, digest, pass, how.macKey); !st) return st.error();
-        reader.reportTo(progress);
-        Status st;
-        if (kind == ArchiveKind::Folder) {
-            st = readTar(reader, nullptr, nullptr);
-        } else {
-            for (;;) {
-                auto piece = reader.next();
-                if (!piece) {
-                    st = piece.error();
-                    break;
-                }
-                if (piece->second == 0) break;
-            }
-        }
-        auto opened = settle(reader, how, digest, st);
-        if (progress.cancelled()) return cancelledError();
-        if (opened || !how.macs.empty()) return opened;
-        lastError = opened.error();
-    }
-    return lastError;
+    return readUnderEach(in.get(), kind, *digests, pass, how, progress, [kind](CipherReader& reader) {
+        return kind == ArchiveKind::Folder ? readTar(reader, nullptr, nullptr) : readPlain(reader);
+    });
 }
 
 Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::string_view oldPass,
@@ -361,16 +368,8 @@ Result<Opened> reencryptArchive(const fs::path& archive, ArchiveKind kind, std::
         return st.error();
     if (auto st = writer.begin(out.fd(), kind, newPass); !st) return st.error();
     reader.reportTo(progress);
-    Status st;
-    for (;;) {
-        auto piece = reader.next();
-        if (!piece) {
-            st = piece.error();
-            break;
-        }
-        if (piece->second == 0) break;
-        if (st = writer.write(piece->first, piece->second); !st) break;
-    }
+    const Status st =
+        readPlain(reader, [&writer](const unsigned char* p, std::size_t n) { return writer.write(p, n); });
     if (auto read = settle(reader, again, old->derivation, st); !read) return read.error();
     if (auto done = writer.finish(); !done) return done.error();
     if (auto done = out.commit(); !done) return done.error();
