@@ -2,7 +2,8 @@
 #   cmake -DROOT=<source folder> -P scripts/check-layers.cmake
 # A folder may include its own headers and those of the layers below it. The five engine folders
 # form one layer and use each other; the CLI and the GUI sit side by side and never meet. Nothing
-# below the GUI includes Qt.
+# below the GUI includes Qt. Every source file is named in its folder's CMakeLists.txt, where its
+# layer's library lists it (a file left out would be built into nothing).
 cmake_minimum_required(VERSION 3.25)
 set(layers
   "util" "settings" "platform" "platform/linux" "vault,desktop,trash,cookies,update" "flows" "app"
@@ -29,7 +30,24 @@ foreach(layer IN LISTS layers)
   foreach(folder IN LISTS folders)
     folder_rank(${folder} own)
     file(GLOB files RELATIVE ${ROOT} ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
+    set(listing ${ROOT}/${folder}/CMakeLists.txt)
+    if(folder STREQUAL "platform/linux")
+      set(listing ${ROOT}/platform/CMakeLists.txt)
+    endif()
+    if(NOT EXISTS ${listing})
+      continue()
+    endif()
+    file(READ ${listing} listed)
     foreach(file IN LISTS files)
+      get_filename_component(name ${file} NAME)
+      if(folder STREQUAL "platform/linux")
+        set(name linux/${name})
+      endif()
+      string(FIND "${listed}" " ${name}\n" atLineEnd)
+      string(FIND "${listed}" " ${name})" atListEnd)
+      if(file MATCHES "\\.cpp$" AND atLineEnd EQUAL -1 AND atListEnd EQUAL -1)
+        string(APPEND faults "  ${file}: not in ${listing}\n")
+      endif()
       file(STRINGS ${ROOT}/${file} includes REGEX "^#include [<\"]")
       foreach(line IN LISTS includes)
         if(line MATCHES "^#include <(Q[A-Za-z]*|qt[a-z]*)[/>.]" AND own LESS 7)
@@ -50,6 +68,6 @@ foreach(layer IN LISTS layers)
 endforeach()
 
 if(faults)
-  message(FATAL_ERROR "Includes that run up the layers or across to a sibling:\n${faults}")
+  message(FATAL_ERROR "Includes that run up the layers or across to a sibling, or files no library lists:\n${faults}")
 endif()
-message(STATUS "Every include runs down the layers.")
+message(STATUS "Every include runs down the layers, and every source file is in its layer's library.")
