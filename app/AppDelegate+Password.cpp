@@ -3,12 +3,10 @@
 #include <utility>
 
 #include "app/AppDelegate.h"
+#include "flows/Password.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/PasswordVerifier.h"
-#include "vault/Rekey.h"
-#include "vault/StorageLock.h"
-#include "vault/VaultIdentity.h"
 
 namespace vaultry {
 
@@ -99,16 +97,10 @@ void AppDelegate::ClickCreatePasswordDone() {
 }
 
 bool AppDelegate::checkVaultPassword(const std::string& entered) {
-    const auto stored = prefs_.passwordVerifier();
-    if (!stored || !password::matches(*stored, entered)) return false;
-    if (!password::isVerifier(*stored)) {
-        if (auto verifier = password::makeVerifier(entered)) {
-            prefs_.setPasswordVerifier(*verifier);
-            prefs_.save();
-        }
-    }
+    auto verifier = flows::checkPassword(s_.settings, entered);
+    if (!verifier) return false;
     passPhrase_ = std::make_shared<password::PassPhrase>(entered);
-    passPhraseVerifier_ = prefs_.passwordVerifier().value_or("");
+    passPhraseVerifier_ = std::move(*verifier);
     integrityKeeper_->unlockedWith(passPhraseVerifier_);
     return true;
 }
@@ -175,69 +167,33 @@ void AppDelegate::ChangePassWordAction() {
 
 void AppDelegate::changePasswordTo(std::string_view next) {
     refreshVaultLists();
-    const auto refuse = [this](const std::string& why) {
-        ui_.runAlert(Alert{"The password could not be changed.", why, " Ok ", "", ""});
-    };
-    const std::string storage = storageFolder();
-    // Archives on a drive that is not there cannot be re-encrypted; a new password stored now
-    // would open none of them.
-    if (std::string why; !storage.empty() && !storageAvailable(storage, &why)) {
-        refuse(why);
-        return;
-    }
-    // Held until the new verifier is stored, so that no other process settles this change.
-    auto storageLock = vault::StorageLock::take(storage);
-    if (!storageLock) {
-        refuse(storageLock.error().message);
-        return;
-    }
-    auto verifier = password::makeVerifier(next);
-    if (!verifier) {
-        refuse(verifier.error().message);
-        return;
-    }
-    // Every archive is re-encrypted before the new verifier is stored, so the stored password
-    // opens every archive at every moment (a change cut short is finished at the next entry).
-    if (!storage.empty()) {
-        const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
-        const StringArray records = backupFileDataArray;
-        Progress progress;
-        Status changed;
-        runLongWork("Changing the password", progress, [&] {
-            changed =
-                vault::changeArchivesPassword(storage, held->view(), next, *verifier, progress, records);
+    const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
+    auto changed = flows::changePassword(
+        s_.settings, held ? std::optional(held->view()) : std::nullopt, next, backupFileDataArray,
+        [this](const std::string& title, const std::function<void(Progress&)>& work) {
+            Progress progress;
+            runLongWork(title, progress, [&] { work(progress); });
         });
-        if (!changed && changed.error().cancelled) {
-            logLine("password change cancelled; the password was not changed");
-            return;
-        }
-        if (!changed) {
-            refuse(changed.error().message);
-            return;
-        }
+    if (!changed && changed.error().cancelled) {
+        logLine("password change cancelled; the password was not changed");
+        return;
     }
-    // From here on every archive opens with the new pass phrase only.
+    if (!changed) {
+        logLine(changed.error().message);
+        ui_.runAlert(Alert{"The password could not be changed.", changed.error().message, " Ok ", "", ""});
+        return;
+    }
     ui_.hideWindow(outlet::preferWindows);
-    prefs_.setPasswordVerifier(*verifier);
-    // Not saved, the committed journal stays: the next start stores the verifier.
-    std::string why;
-    if (prefs_.save(&why)) {
-        if (!storage.empty()) vault::finishRekey(storage);
-    } else if (!storage.empty() && vault::rekeyPending(storage)) {
+    if (const auto& why = changed->notSavedBecause; !why.empty()) {
         logLine("password change: the settings could not be written: " + why);
         ui_.runAlert(
             Alert{"The new password is in use but not saved yet.",
                   "Every archive opens with the new password now. The settings could not be written (" + why +
                       "), so Vaultry stores it at its next start.",
                   " Ok ", "", ""});
-    } else {
-        // No archive was re-encrypted: the password stays the one stored.
-        prefs_.setPasswordVerifier(passPhraseVerifier_);
-        refuse("The settings could not be written (" + why + ")");
-        return;
     }
     passPhrase_ = std::make_shared<password::PassPhrase>(next);
-    passPhraseVerifier_ = *verifier;
+    passPhraseVerifier_ = changed->verifier;
     integrityKeeper_->unlockedWith(passPhraseVerifier_);
 }
 

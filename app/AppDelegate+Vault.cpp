@@ -9,6 +9,7 @@
 #include "app/ShowInFileManager.h"
 #include "desktop/FileKind.h"
 #include "desktop/TidyLocation.h"
+#include "flows/Storage.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Archive.h"
@@ -410,75 +411,33 @@ void AppDelegate::refuseStorageChange(const std::string& why) {
     ui_.runAlert(Alert{"The storage folder was not changed.", why + ".", " Ok ", "", ""});
 }
 
-void AppDelegate::moveStorageFolder(const std::string& folder) {
+void AppDelegate::changeStorageFolder(const std::string& folder) {
     if (isBusy()) return;
     const std::string current = storageFolder();
     const std::string storage = folder + "/vaultry.data";
-    if (fs::path(storage) == fs::path(current)) return;
-    if (!storageAvailable(current)) return;
-    auto grant = s_.bookmarks.create(folder);
-    if (!grant) return;
-    // The folder is held from the copy to the switch, so no other process (vaultry-cli
-    // included) changes it while it moves.
-    auto storageLock = vault::StorageLock::take(current);
-    if (!storageLock) return refuseStorageChange(storageLock.error().message);
-    storageMoveRunning_ = true;
-    Progress progress;
-    std::optional<Result<vault::StorageMove>> moved;
-    runLongWork("Moving the vault to " + storage, progress,
-                [&] { moved = vault::copyStorageForMove(current, storage, progress); });
-    storageMoveRunning_ = false;
-    auto& copied = *moved;
-    // A failed or cancelled copy has already taken back what it put into the new folder.
-    if (!copied && copied.error().cancelled) {
+    // A vault that must move but whose folder is not there is told as every vault action tells it.
+    if (flows::storageMoves(s_.settings, folder) && !storageAvailable(current)) return;
+    auto switched =
+        flows::switchStorage(s_.settings, s_.bookmarks, s_.spawn, folder,
+                             [this](const std::string& title, const std::function<void(Progress&)>& work) {
+                                 storageMoveRunning_ = true;
+                                 Progress progress;
+                                 runLongWork(title, progress, [&] { work(progress); });
+                                 storageMoveRunning_ = false;
+                             });
+    if (!switched && switched.error().cancelled) {
         logLine("storage move to " + storage + " cancelled; the vault stays in " + current);
         return;
     }
-    if (!copied) return refuseStorageChange(copied.error().message);
-    // Past this point the move is finished whatever happens: the setting names the new folder.
-    switchStorage(storage, current, *grant, &copied->leftInOld);
-}
-
-bool AppDelegate::switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
-                                const std::vector<std::string>* leftInOld) {
-    const auto oldGrant = prefs_.stored(Pref::StoreParentGrant);
-    const auto oldId = prefs_.stored(Pref::StorageFolderId);
-    // A move's copy carries the vault's marker; a new folder gets one of its own.
-    auto id = vault::markStorageFolder(storage);
-    if (!id) {
-        if (leftInOld) vault::rollBackStorageMove(current);
-        refuseStorageChange(id.error().message);
-        return false;
-    }
-    prefs_.setStorageFolderId(*id);
-    const auto oldIntegrity = prefs_.stored(Pref::IntegrityIdentity);
-    const auto oldIntegrityNext = prefs_.stored(Pref::IntegrityIdentityNext);
-    forgetIntegrityOfOtherFolder(storage, leftInOld != nullptr);
-    prefs_.setStoreParentGrant(grant);
-    prefs_.setStorePath(storage);
-    if (!prefs_.save()) {
-        if (leftInOld) vault::rollBackStorageMove(current);
-        prefs_.restore(Pref::StoreParentGrant, oldGrant);
-        prefs_.restore(Pref::StorageFolderId, oldId);
-        prefs_.restore(Pref::IntegrityIdentity, oldIntegrity);
-        prefs_.restore(Pref::IntegrityIdentityNext, oldIntegrityNext);
-        if (current.empty())
-            prefs_.restore(Pref::StorePath, std::nullopt);
-        else
-            prefs_.setStorePath(current);
-        refuseStorageChange("The settings could not be written");
-        return false;
-    }
-    if (leftInOld) vault::finishStorageMove(current, storage);
-    ui_.setText(outlet::StorePathlab, storage);
-    if (auto st = vault::giveFolderIcon(storage, s_.spawn); !st) logLine(st.error().message);
-    if (leftInOld && !leftInOld->empty())
+    if (!switched) return refuseStorageChange(switched.error().message);
+    ui_.setText(outlet::StorePathlab, switched->storage);
+    if (!switched->iconProblem.empty()) logLine(switched->iconProblem);
+    if (const auto& left = switched->leftInOld; left && !left->empty())
         ui_.runAlert(Alert{"The old storage folder was kept.",
                            "Everything was copied to " + storage + ". " + current +
-                               " still holds its own copy of:" + listText(*leftInOld) +
+                               " still holds its own copy of:" + listText(*left) +
                                " \nRemove it when you no longer need it.",
                            " Ok ", "", ""});
-    return true;
 }
 
 void AppDelegate::forgetIntegrityOfOtherFolder(const std::string& storage, bool moved) {
@@ -497,7 +456,7 @@ void AppDelegate::openPanelDidEnd8(const std::optional<platform::Ui::Paths>& cho
     if (const std::string current = storageFolder();
         !current.empty() && (present(current) || holdsArchives())) {
         ui_.hideWindow(outlet::CreatePWWindow);
-        moveStorageFolder(folder);
+        changeStorageFolder(folder);
         return;
     }
     const std::string storage = folder + "/vaultry.data";
@@ -523,19 +482,7 @@ void AppDelegate::openPanelDidEnd5(const std::optional<platform::Ui::Paths>& cho
     if (!blankRuleHolds(ui_, folder)) return;
     // An existing vault moves: everything is copied and checked, and only then does the setting
     // name the new folder; the old folder is left as it is.
-    if (const std::string current = storageFolder();
-        !current.empty() && (present(current) || holdsArchives())) {
-        moveStorageFolder(folder);
-        return;
-    }
-    const std::string storage = folder + "/vaultry.data";
-    auto grant = s_.bookmarks.create(folder);
-    if (!grant) return;
-    const std::string current = storageFolder();
-    auto storageLock = vault::StorageLock::take(current);
-    if (!storageLock) return refuseStorageChange(storageLock.error().message);
-    if (auto st = vault::ensurePrivateFolder(storage); !st) return refuseStorageChange(st.error().message);
-    switchStorage(storage, current, *grant, nullptr);
+    changeStorageFolder(folder);
 }
 
 void AppDelegate::openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen) {

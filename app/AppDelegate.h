@@ -211,18 +211,12 @@ public:
     void openPanelDidEnd8(const std::optional<platform::Ui::Paths>& chosen);
     void openPanelDidEnd5(const std::optional<platform::Ui::Paths>& chosen);
     void openPanelDidEnd3(const std::optional<platform::Ui::Paths>& chosen);
-    // Moves an existing vault into `folder`/vaultry.data behind the progress window: everything is
-    // copied, each copy is verified against its original, and only then does the vault switch to
-    // the new folder. The old folder stays as it is; a cancelled move leaves the new one as it was.
-    // The same engine as `vaultry-cli vault storage set`, with the folder's lock held throughout.
-    void moveStorageFolder(const std::string& folder);
-    // Names `storage` in the settings (and its folder's grant). With `leftInOld` (a move out of
-    // `current`) the move is finished, or taken back when the settings cannot be written; the
-    // items the old folder still holds are named in "The old storage folder was kept.".
+    // Makes `folder`/vaultry.data the storage folder (flows::switchStorage, as `vaultry-cli vault
+    // storage set` does): an existing vault moves behind the progress window, and the old folder
+    // stays as it is; the items it still holds are named in "The old storage folder was kept.".
+    void changeStorageFolder(const std::string& folder);
     // Drops the integrity identity when `storage` is a new folder without a manifest (not a move).
     void forgetIntegrityOfOtherFolder(const std::string& storage, bool moved);
-    bool switchStorage(const std::string& storage, const std::string& current, const Bytes& grant,
-                       const std::vector<std::string>* leftInOld);
     void refuseStorageChange(const std::string& why);  // "The storage folder was not changed."
     // Long work (encrypting, decrypting, locking, re-keying, moving, erasing, tidying) runs behind
     // the progress window; meanwhile timers leave their work for later and actions are refused.

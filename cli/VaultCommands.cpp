@@ -9,6 +9,8 @@
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
+#include "flows/Password.h"
+#include "flows/Storage.h"
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxSpawn.h"
@@ -59,14 +61,6 @@ bool saveChanges(Context& ctx, const char* key, const std::vector<SettingsStore:
     return true;
 }
 
-bool save(Context& ctx) {
-    if (auto st = ctx.settings().flush(); !st) {
-        ctx.error(st.error().message);
-        return false;
-    }
-    return true;
-}
-
 std::string absolute(const std::string& path) {
     std::error_code ec;
     const fs::path p = fs::absolute(path, ec);
@@ -86,18 +80,13 @@ std::optional<std::string> unlock(Context& ctx) {
         ctx.error("no password given (use --password-stdin or a terminal)", kUsage);
         return std::nullopt;
     }
-    if (!password::matches(*stored, *entered)) {
+    const auto verifier = flows::checkPassword(ctx.settings(), *entered);
+    if (!verifier) {
         password::wipe(*entered);
         ctx.error("wrong password", kWrongPassword);
         return std::nullopt;
     }
-    if (!password::isVerifier(*stored))
-        if (auto verifier = password::makeVerifier(*entered)) {
-            ctx.settings().set(key::VaultryPassword, *verifier);
-            save(ctx);
-        }
-    if (auto* keeper = vault::ArchiveManifest::keeper())
-        keeper->unlockedWith(ctx.settings().string(key::VaultryPassword).value_or(""));
+    if (auto* keeper = vault::ArchiveManifest::keeper()) keeper->unlockedWith(*verifier);
     return entered;
 }
 
@@ -143,51 +132,30 @@ void passwordSet(Context& ctx, const Options& o) {
             return;
         }
     }
-    auto verifier = password::makeVerifier(*next);
-    if (!verifier) {
-        ctx.error(verifier.error().message);
-        return;
-    }
     const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
     if (o.change && !storage.empty())
-        // Its archives cannot be re-encrypted; a new password stored now would open none of them.
+        // Its archives cannot be encrypted again; a new password stored now would open none of them.
         if (auto st = vault::requireStorage(ctx.settings(), storage); !st) {
             ctx.error(st.error().message);
             return;
         }
-    // Held until the new verifier is stored, so that no other process settles this change.
-    auto lock = vault::StorageLock::take(storage);
-    if (!lock) {
-        ctx.error("the password could not be changed: " + lock.error().message);
-        return;
-    }
-    if (o.change && !storage.empty()) {
-        Status st;
-        {
+    auto changed = flows::changePassword(
+        ctx.settings(), o.change ? std::optional<std::string_view>(old) : std::nullopt, *next, records(ctx),
+        [&ctx](const std::string&, const std::function<void(Progress&)>& work) {
             ProgressLine line(ctx);  // cleared before anything else is printed
-            st = vault::changeArchivesPassword(storage, old, *next, *verifier, line.progress(), records(ctx));
-        }
-        if (!st) {
-            if (st.error().cancelled)
-                ctx.error("cancelled; nothing was changed", kDeclined);
-            else
-                ctx.error("the password could not be changed: " + st.error().message);
-            return;
-        }
-    }
-    ctx.settings().set(key::VaultryPassword, *verifier);
-    if (auto st = ctx.settings().flush(); !st) {
-        // The archives are under the new password already; the committed change is finished,
-        // and the password stored, by the next vault command or the next start of Vaultry.
-        ctx.error(o.change && !storage.empty() && vault::rekeyPending(storage)
-                      ? "the archives now open with the new password, but it could not be stored (" +
-                            st.error().message + "); the next vault command or start of Vaultry stores it"
-                      : "the password could not be changed: " + st.error().message);
-    } else if (!storage.empty()) {
-        vault::finishRekey(storage);
-    }
+            work(line.progress());
+        });
     password::wipe(old);
     password::wipe(*next);
+    if (!changed && changed.error().cancelled)
+        ctx.error("cancelled; nothing was changed", kDeclined);
+    else if (!changed)
+        ctx.error("the password could not be changed: " + changed.error().message);
+    else if (!changed->notSavedBecause.empty())
+        // The archives are under the new password already; the committed change is finished,
+        // and the password stored, by the next vault command or the next start of Vaultry.
+        ctx.error("the archives now open with the new password, but it could not be stored (" +
+                  changed->notSavedBecause + "); the next vault command or start of Vaultry stores it");
 }
 
 void storageSet(Context& ctx, const Options& o) {
@@ -197,74 +165,34 @@ void storageSet(Context& ctx, const Options& o) {
         ctx.error("Do not include spaces or other invalid characters in the selected storage path.");
         return;
     }
-    platform::LinuxBookmarks bookmarks;
-    auto grant = bookmarks.create(folder);
-    if (!grant) {
-        ctx.error("cannot use " + folder + ": it does not exist");
-        return;
-    }
     const std::string current = ctx.settings().string(key::EncyptedStorePath).value_or("");
-    const std::string storage = folder + "/vaultry.data";
-    const auto refuse = [&ctx](const std::string& why) {
-        ctx.error("the storage folder was not changed: " + why);
-    };
-    // The setting names the new folder only once everything is there and checked.
-    auto lock = vault::StorageLock::take(current);
-    if (!lock) return refuse(lock.error().message);
-    std::optional<vault::StorageMove> move;
-    const auto records =
-        ctx.settings().stringArray(key::VaultryDataArray).value_or(std::vector<std::string>{});
-    const bool needsCurrent =
-        std::any_of(records.begin(), records.end(), [](const auto& r) { return vault::isEncrypted(r); });
-    // The vault moves only from its own folder; records whose archives are on a drive that is not
-    // there keep the setting where it is.
-    Status currentThere = current.empty() ? fail("none") : vault::requireStorage(ctx.settings(), current);
-    if (!currentThere && needsCurrent) {
-        ctx.error(currentThere.error().message);
-        return;
-    }
-    if (currentThere) {
-        std::optional<Result<vault::StorageMove>> moved;
-        {
-            ProgressLine line(ctx);
-            moved = vault::copyStorageForMove(current, storage, line.progress());
-        }
-        auto& copied = *moved;
-        if (!copied && copied.error().cancelled) {
-            ctx.error("cancelled; nothing was changed", kDeclined);
+    if (flows::storageMoves(ctx.settings(), folder))
+        if (auto st = vault::requireStorage(ctx.settings(), current); !st) {
+            ctx.error(st.error().message);
             return;
         }
-        if (!copied) return refuse(copied.error().message);
-        move = std::move(*copied);
-    } else if (auto st = vault::ensurePrivateFolder(storage); !st) {
-        return refuse(st.error().message);
-    }
-    // The copy carries the marker of the vault; a new folder gets one of its own.
-    auto id = vault::markStorageFolder(storage);
-    if (!id) {
-        if (move) vault::rollBackStorageMove(current);
-        return refuse(id.error().message);
-    }
-    ctx.settings().set(key::StorageFolderId, *id);
-    if (std::error_code ec; !move && !fs::exists(fs::path(storage) / vault::ArchiveManifest::kFileName, ec)) {
-        // A new vault without archives: the integrity record of the folder left behind is not its.
-        ctx.settings().remove(key::IntegrityIdentity);
-        ctx.settings().remove(key::IntegrityIdentityNext);
-    }
-    ctx.settings().set(key::EncyptedFatherStorePath, *grant);
-    ctx.settings().set(key::EncyptedStorePath, storage);
-    if (auto st = ctx.settings().flush(); !st) {
-        if (move) vault::rollBackStorageMove(current);
-        return refuse(st.error().message);
-    }
-    if (move) vault::finishStorageMove(current, storage);
+    platform::LinuxBookmarks bookmarks;
     platform::LinuxSpawn spawn;
-    if (auto st = vault::giveFolderIcon(storage, spawn); !st)
-        std::cerr << "vaultry-cli: warning: " << st.error().message << '\n';
-    std::cout << storage << '\n';
-    if (move && !move->leftInOld.empty()) {
+    auto switched =
+        flows::switchStorage(ctx.settings(), bookmarks, spawn, folder,
+                             [&ctx](const std::string&, const std::function<void(Progress&)>& work) {
+                                 ProgressLine line(ctx);
+                                 work(line.progress());
+                             });
+    if (!switched && switched.error().cancelled) {
+        ctx.error("cancelled; nothing was changed", kDeclined);
+        return;
+    }
+    if (!switched) {
+        ctx.error("the storage folder was not changed: " + switched.error().message);
+        return;
+    }
+    if (!switched->iconProblem.empty())
+        std::cerr << "vaultry-cli: warning: " << switched->iconProblem << '\n';
+    std::cout << switched->storage << '\n';
+    if (const auto& left = switched->leftInOld; left && !left->empty()) {
         std::cerr << "vaultry-cli: the old storage folder " << current << " was kept and still holds:";
-        for (const auto& name : move->leftInOld) std::cerr << ' ' << name;
+        for (const auto& name : *left) std::cerr << ' ' << name;
         std::cerr << "\nvaultry-cli: remove it when you no longer need it\n";
     }
 }
