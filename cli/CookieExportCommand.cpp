@@ -30,6 +30,7 @@ void addExportCommand(CLI::App& group, Context& ctx) {
     cmd->add_option("STORE", o->store, "A browser (its default profile unless --profile) or a store file")
         ->required();
     cmd->add_option("--profile", o->profile, "The profile's name or folder (see cookies profiles)");
+    addYesFlag(cmd, ctx);
     cmd->callback([&ctx, o] { runExport(ctx, *o); });
 }
 

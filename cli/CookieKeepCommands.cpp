@@ -30,10 +30,12 @@ void addKeepCommands(CLI::App& group, Context& ctx) {
     auto added = std::make_shared<KeepOptions>();
     auto* add = keep->add_subcommand("add", "Keep the cookies of a domain and its subdomains");
     add->add_option("DOMAIN", added->domain)->required();
+    addYesFlag(add, ctx);
     add->callback([&ctx, added] { runKeepAdd(ctx, *added); });
     auto removed = std::make_shared<KeepOptions>();
     auto* remove = keep->add_subcommand("remove", "Take a domain off the keep-list");
     remove->add_option("DOMAIN", removed->domain)->required();
+    addYesFlag(remove, ctx);
     remove->callback([&ctx, removed] { runKeepRemove(ctx, *removed); });
     auto* list = keep->add_subcommand("list", "Print the keep-list, one domain a line");
     addJsonFlag(list, ctx, "an array of domains");

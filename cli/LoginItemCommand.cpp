@@ -28,6 +28,7 @@ void addLoginItemCommand(CLI::App& app, Context& ctx) {
     cmd->add_option("STATE", o->state, "on, off or status")
         ->required()
         ->check(CLI::IsMember({"on", "off", "status"}));
+    addYesFlag(cmd, ctx);
     addJsonFlag(cmd, ctx, "{enabled, entry} for status");
     cmd->callback([&ctx, o] { runLoginItem(ctx, *o); });
 }

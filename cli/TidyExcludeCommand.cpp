@@ -53,11 +53,13 @@ void addExcludeCommands(CLI::App& tidy, Context& ctx) {
     auto added = std::make_shared<ExcludeOptions>();
     auto* add = exclude->add_subcommand("add", "Add shell wildcard patterns, e.g. '*.desktop'");
     add->add_option("PATTERN", added->patterns, "Patterns matched against each desktop name")->required();
+    addYesFlag(add, ctx);
     add->callback([&ctx, added] { runExcludeAdd(ctx, *added); });
 
     auto removed = std::make_shared<ExcludeOptions>();
     auto* remove = exclude->add_subcommand("remove", "Remove patterns");
     remove->add_option("PATTERN", removed->patterns, "Patterns as listed")->required();
+    addYesFlag(remove, ctx);
     remove->callback([&ctx, removed] { runExcludeRemove(ctx, *removed); });
 }
 

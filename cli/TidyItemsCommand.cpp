@@ -91,6 +91,7 @@ void addItemCommands(CLI::App& tidy, Context& ctx) {
     auto* restore =
         tidy.add_subcommand("restore", "Move tidied items back to the desktop (never overwrites)");
     restore->add_option("NAME", restored->names, "Names in the tidy folder")->required();
+    addYesFlag(restore, ctx);
     restore->callback([&ctx, restored] { runRestore(ctx, *restored); });
 
     auto deleted = std::make_shared<NamesOptions>();

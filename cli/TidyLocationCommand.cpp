@@ -41,6 +41,7 @@ void addLocationCommand(CLI::App& tidy, Context& ctx) {
     auto* cmd = tidy.add_subcommand(
         "location", "Print the folder tidied items go to, or choose it (the tidy folder moves along)");
     cmd->add_option("FOLDER", o->folder, "An existing folder outside the vault's storage folder");
+    addYesFlag(cmd, ctx);
     cmd->callback([&ctx, o] { runLocation(ctx, *o); });
 }
 

@@ -36,6 +36,7 @@ void runUndo(Context& ctx) {
 void addUndoCommand(CLI::App& tidy, Context& ctx) {
     auto* cmd =
         tidy.add_subcommand("undo", "Move the items of the last tidy back to the desktop (never overwrites)");
+    addYesFlag(cmd, ctx);
     addJsonFlag(cmd, ctx, "{restored: [names], missing: [names], taken: [names], failed: [{name, message}]}");
     cmd->callback([&ctx] { runUndo(ctx); });
 }

@@ -43,6 +43,7 @@ void addTimerCommand(CLI::App& trash, Context& ctx) {
     cmd->add_option("STATE", o->state, "on, off or status")
         ->required()
         ->check(CLI::IsMember({"on", "off", "status"}));
+    addYesFlag(cmd, ctx);
     addJsonFlag(cmd, ctx, "{status} for status");
     cmd->callback([&ctx, o] { runTimer(ctx, *o); });
 }
