@@ -582,13 +582,16 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
     auto* storage = vault->add_subcommand("storage", "The storage folder")->require_subcommand(1);
     auto* storageSetCmd = storage->add_subcommand("set", "Keep the archives in FOLDER/vaultry.data");
     storageSetCmd->add_option("FOLDER", o->folder, "An existing folder")->required();
+    addYesFlag(storageSetCmd, ctx);
     storageSetCmd->callback([&ctx, o] { storageSet(ctx, *o); });
 
     auto* hideCmd = vault->add_subcommand("hide", "Hide items in place and keep them in the vault list");
     hideCmd->add_option("PATH", o->items, "Files or folders")->required();
+    addYesFlag(hideCmd, ctx);
     hideCmd->callback([&ctx, o] { hide(ctx, *o, true); });
     auto* unhideCmd = vault->add_subcommand("unhide", "Show hidden items again and drop them from the list");
     unhideCmd->add_option("PATH", o->items, "Files or folders")->required();
+    addYesFlag(unhideCmd, ctx);
     unhideCmd->callback([&ctx, o] { hide(ctx, *o, false); });
 
     auto* encryptCmd =
@@ -600,6 +603,7 @@ void addVaultCommands(CLI::App& app, Context& ctx) {
 
     auto* decryptCmd = vault->add_subcommand("decrypt", "Write the plaintext copy of encrypted items");
     decryptCmd->add_option("RECORD", o->items, "Records as `vault list` prints them")->required();
+    addYesFlag(decryptCmd, ctx);
     passFlag(decryptCmd);
     decryptCmd->callback([&ctx, o] { decrypt(ctx, *o); });
 

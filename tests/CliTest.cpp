@@ -425,5 +425,62 @@ TEST(CliCompletion, BashCompletesCommandsAndOptions) {
     }
 }
 
+// ---- -y on every command that changes something -------------------------------------------------
+
+// Scripts pass -y/--yes to whatever changes something, whether or not the command asks first:
+// none of these is a usage error (2) because of it.
+TEST(CliYes, EveryCommandThatChangesSomethingTakesIt) {
+    test::CliHome h;
+    const fs::path home = h.home.path();
+    fs::create_directories(home / "safe");
+    fs::create_directories(home / "tidied");
+    fs::create_directories(home / "Desktop");
+    const std::string missing = (home / "missing").string();
+    const std::string missingRecord = (home / "missing.enc").string();
+    struct Run {
+        std::vector<std::string> args;
+        std::string input;
+    };
+    const std::vector<Run> runs = {
+        // vault
+        {{"vault", "storage", "set", "-y", (home / "safe").string()}, ""},
+        {{"vault", "password", "set", "--yes", "--password-stdin"}, "pw\n"},
+        {{"vault", "hide", "-y", missing}, ""},
+        {{"vault", "unhide", "--yes", missing}, ""},
+        {{"vault", "encrypt", "-y", "--password-stdin", missing}, "pw\n"},
+        {{"vault", "decrypt", "-y", "--password-stdin", missingRecord}, "pw\n"},
+        {{"vault", "lock", "-y", missingRecord}, ""},
+        {{"vault", "remove", "--yes", "--password-stdin", missingRecord}, "pw\n"},
+        {{"vault", "verify", "-y", "--password-stdin"}, "pw\n"},
+        // trash, erase, login-item
+        {{"trash", "empty", "-y", "--dry-run"}, ""},
+        {{"trash", "check", "--yes", "--dry-run"}, ""},
+        {{"trash", "timer", "-y", "status"}, ""},
+        {{"erase", "-y", missing}, ""},
+        {{"login-item", "--yes", "status"}, ""},
+        // tidy
+        {{"tidy", "location", "-y", (home / "tidied").string()}, ""},
+        {{"tidy", "run", "-y", "--dry-run"}, ""},
+        {{"tidy", "undo", "--yes"}, ""},
+        {{"tidy", "exclude", "add", "-y", "*.x"}, ""},
+        {{"tidy", "exclude", "remove", "--yes", "*.x"}, ""},
+        {{"tidy", "restore", "-y", "nothing"}, ""},
+        {{"tidy", "delete", "--yes", "nothing"}, ""},
+        // cookies
+        {{"cookies", "export", "-y", missing}, ""},
+        {{"cookies", "remove", "--yes", "--dry-run", missing}, ""},
+        {{"cookies", "keep", "add", "-y", "example.com"}, ""},
+        {{"cookies", "keep", "remove", "--yes", "example.com"}, ""},
+    };
+    for (const auto& c : runs) {
+        const auto r = h.run(c.args, c.input);
+        std::string line;
+        for (const auto& a : c.args) line += a + ' ';
+        EXPECT_NE(r.code, 2) << line << "\n" << r.err;
+        EXPECT_GE(r.code, 0) << line << "\n" << r.err;
+        EXPECT_EQ(r.err.find("not expected"), std::string::npos) << line << "\n" << r.err;
+    }
+}
+
 }  // namespace
 }  // namespace vaultry

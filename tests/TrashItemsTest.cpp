@@ -168,6 +168,30 @@ TEST(TrashBySize, OldestFirstAcrossVolumesUntilBelowTheSize) {
     EXPECT_EQ(trash::emptyDownTo(both, UINT64_MAX, trash::Unlock::No).removed, 0u);
 }
 
+TEST(TrashByAgeAndSize, ADryRunChoosesEachItemOnceAndTheRunRemovesThem) {
+    AgedTrash t;
+    const std::vector<trash::TrashFolder> folders{{t.trash, {}}};
+    // The size rule alone would take the same three items as the age rule.
+    const std::uint64_t limit = trash::trashUsage(t.trash) -
+                                trash::diskUsage(t.trash / "files/old 100%.txt") -
+                                trash::diskUsage(t.trash / "files/vieux dossier é") - 1;
+    auto dry = trash::emptyByAgeAndSize(folders, kNow - 30 * kDay, limit, trash::Unlock::No, true);
+    ASSERT_EQ(dry.chosenFrom.size(), dry.chosen.size());
+    std::sort(dry.chosen.begin(), dry.chosen.end());
+    EXPECT_EQ(dry.chosen, (std::vector<std::string>{"/home/u/old 100%.txt", "/home/u/orphan",
+                                                    "/home/u/vieux dossier é"}));
+    EXPECT_EQ(dry.unreadable, 1u);
+    EXPECT_EQ(dry.removed, 0u);
+    EXPECT_TRUE(present(t.trash / "files/old 100%.txt"));
+
+    const auto r = trash::emptyByAgeAndSize(folders, kNow - 30 * kDay, limit, trash::Unlock::No, false);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.removed, 3u);
+    EXPECT_EQ(r.unreadable, 1u);
+    EXPECT_FALSE(present(t.trash / "files/old 100%.txt"));
+    EXPECT_TRUE(present(t.trash / "files/recent.txt"));
+}
+
 TEST(TrashBySize, SizeTexts) {
     EXPECT_EQ(trash::parseSize("500MB"), 500000000u);
     EXPECT_EQ(trash::parseSize("1.5GiB"), 1610612736u);

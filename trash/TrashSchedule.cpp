@@ -106,6 +106,30 @@ ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
     return out;
 }
 
+PartialReport emptyByAgeAndSize(const std::vector<TrashFolder>& folders, std::optional<TimePoint> cutoff,
+                                std::optional<std::uint64_t> limit, Unlock unlock, bool dryRun) {
+    PartialReport total;
+    if (cutoff)
+        for (const auto& f : folders) total += emptyOlderThan(f.path, *cutoff, unlock, dryRun);
+    if (!limit) return total;
+    auto r = emptyDownTo(pathsOf(folders), *limit, unlock, dryRun);
+    if (cutoff) r.unreadable = 0;  // already counted
+    if (dryRun && cutoff) {
+        // Nothing went by age in a dry run: leave out what the age rule already chose.
+        for (std::size_t i = r.chosen.size(); i-- > 0;) {
+            bool seen = false;
+            for (std::size_t j = 0; j < total.chosen.size() && !seen; ++j)
+                seen = total.chosen[j] == r.chosen[i] && total.chosenFrom[j] == r.chosenFrom[i];
+            if (seen) {
+                r.chosen.erase(r.chosen.begin() + static_cast<std::ptrdiff_t>(i));
+                r.chosenFrom.erase(r.chosenFrom.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+    }
+    total += r;
+    return total;
+}
+
 // ---- systemd user timer --------------------------------------------------------------------
 
 std::string systemdQuoted(const std::string& word) {

@@ -46,6 +46,13 @@ ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
                               const std::vector<TrashFolder>& folders, Date now,
                               const std::function<bool()>& confirm, bool dryRun = false);
 
+// Removes only some items by the rules given on a command line rather than those kept in the
+// settings: first those deleted before cutoff, then the oldest until all together occupy less
+// than limit bytes. A dry run removes nothing by age, so the size rule would choose again what
+// the age rule already chose: those are left out of its share, and each item is chosen once.
+PartialReport emptyByAgeAndSize(const std::vector<TrashFolder>& folders, std::optional<TimePoint> cutoff,
+                                std::optional<std::uint64_t> limit, Unlock unlock, bool dryRun);
+
 // ---- systemd user timer --------------------------------------------------------------------
 
 inline constexpr const char* kTimerName = "vaultry-trash-check.timer";
