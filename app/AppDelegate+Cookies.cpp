@@ -74,20 +74,14 @@ void stopProgress(platform::Ui& ui) {
     ui.setHidden(kProgressor, true);
     ui.setState(kProgressor, false);
 }
-// Starts a worker in `handle`, after the one it held before has ended.
-template <typename Fn>
-void startWorker(std::thread& handle, Fn fn) {
-    if (handle.joinable()) handle.join();
-    handle = std::thread(std::move(fn));
-}
 }  // namespace
 
 void AppDelegate::ScanSafariCookieFile() {
     if (bCookieWorkerRunning) return;
     bCookieWorkerRunning = true;
     startProgress(ui_);
-    startWorker(scanBackFileThreader,
-                [this, path = cookies::safariCookiePath(s_.paths)] { ScanCookBinaryFilePathhand(path); });
+    cookieScanTask_.run(
+        [this, path = cookies::safariCookiePath(s_.paths)] { ScanCookBinaryFilePathhand(path); });
 }
 
 namespace {
@@ -118,11 +112,9 @@ void AppDelegate::ScanCookieProfile(const cookies::Profile& profile) {
     scanBrowser = profile.browser;
     startProgress(ui_);
     if (profile.layout == cookies::Layout::Firefox)
-        startWorker(scanFirefoxDatabaseThreader,
-                    [this, path = profile.store] { ScanFireFoxDataBaseCookieFilePathhand(path); });
+        cookieScanTask_.run([this, path = profile.store] { ScanFireFoxDataBaseCookieFilePathhand(path); });
     else
-        startWorker(scanDatabaseThreader,
-                    [this, path = profile.store] { ScanDataBaseCookieFilePathhand(path); });
+        cookieScanTask_.run([this, path = profile.store] { ScanDataBaseCookieFilePathhand(path); });
 }
 
 void AppDelegate::ScanChromeCookieFile() {
@@ -222,7 +214,7 @@ void AppDelegate::CheckFilePathISCookie(const std::string& path) {
     scanBrowser.clear();
     if (*layout == cookies::Layout::Binary) {
         startProgress(ui_);
-        startWorker(scanBackFileThreader, [this, path] { ScanCookBinaryFilePathhand(path); });
+        cookieScanTask_.run([this, path] { ScanCookBinaryFilePathhand(path); });
         logLine("636f6f6b");
         return;
     }
@@ -230,10 +222,9 @@ void AppDelegate::CheckFilePathISCookie(const std::string& path) {
     startProgress(ui_);
     // A Firefox store read by hand is read, and later emptied, in its own layout.
     if (*layout == cookies::Layout::Firefox)
-        startWorker(scanFirefoxDatabaseThreader,
-                    [this, path] { ScanFireFoxDataBaseCookieFilePathhand(path); });
+        cookieScanTask_.run([this, path] { ScanFireFoxDataBaseCookieFilePathhand(path); });
     else
-        startWorker(scanDatabaseThreader, [this, path] { ScanDataBaseCookieFilePathhand(path); });
+        cookieScanTask_.run([this, path] { ScanDataBaseCookieFilePathhand(path); });
 }
 
 // ---- Removal --------------------------------------------------------------------------------
@@ -264,8 +255,8 @@ void AppDelegate::startRemoval(cookies::RemovalPlan plan) {
     bCookieWorkerRunning = true;
     plan.keep = cookies::keepList(prefs_);
     ui_.setState(kProgressor, true);  // animates; stays hidden when it is hidden
-    startWorker(removeThreader, [this, path = currentScanFilePath(), binary = binaryCookie(),
-                                 firefox = bFireFoxCookie, plan = std::move(plan)]() mutable {
+    cookieRemoveTask_.run([this, path = currentScanFilePath(), binary = binaryCookie(),
+                           firefox = bFireFoxCookie, plan = std::move(plan)]() mutable {
         ActRemoveCookieDataThreader(path, binary, firefox, std::move(plan));
     });
 }
@@ -326,7 +317,7 @@ void AppDelegate::ActExportCookieData() {
     fs::create_directories(folder, ec);
     bCookieWorkerRunning = true;
     startProgress(ui_);
-    startWorker(exportThreader, [this, folder = folder.string(), records = dataController] {
+    cookieExportTask_.run([this, folder = folder.string(), records = dataController] {
         ActExportCookieDataThreader(folder, records);
     });
 }

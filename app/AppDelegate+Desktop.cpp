@@ -150,7 +150,7 @@ void AppDelegate::ClickTidyAction() {
         ui_.runAlert({"The Desktop could not be tidied.", refusal, " Ok ", "", ""});
         return;
     }
-    if (tidyThreader.joinable()) tidyThreader.join();  // an automatic tidy has handed back already
+    tidyTask_.join();  // an automatic tidy has handed back already
     const std::string folder = tidyStorageFolder();
     if (const std::string why = tidyDestinationRefusal(folder); !why.empty()) {
         logLine("tidy: " + why);
@@ -279,10 +279,10 @@ void AppDelegate::autoTidyIfDue() {
         logLine("automatic tidy skipped: " + refusal);
         return;
     }
-    if (tidyThreader.joinable()) tidyThreader.join();
+    tidyTask_.join();  // the last automatic tidy has handed back already
     tidyIsAutomatic_ = true;
     tidyRunning_ = true;
-    tidyThreader = std::thread(&AppDelegate::StartTidyActThreader, this, desktop);
+    tidyTask_.run([this, desktop] { StartTidyActThreader(desktop); });
 }
 
 void AppDelegate::showDesktopLists() {

@@ -49,19 +49,12 @@ std::uint64_t AppDelegate::getTrashFileSize() {
 void AppDelegate::ShowTrashSize() {
     // du may take a while on a full Trash: it runs on a worker and the label is set on the main
     // thread, as the cookie scans do. A request while one runs is served by the running one.
-    if (trashSizeRunning_) return;
-    if (trashSizeThreader.joinable()) trashSizeThreader.join();
-    trashSizeRunning_ = true;
+    if (trashSizeTask_.running()) return;
     // The worker hands its result over without waiting for the main thread, so the controller
     // can go (joining it) at any time; a result for a controller that went is dropped.
-    trashSizeThreader = std::thread([this, alive = trashSizeAlive_] {
-        const std::uint64_t size = getTrashFileSize();
-        s_.mainThread.post([this, alive, size] {
-            if (!*alive) return;
-            trashSizeRunning_ = false;
-            ui_.setText(outlet::trashSizelab, sizeText(size, 2));
-        });
-    });
+    trashSizeTask_.start(
+        [this] { return getTrashFileSize(); },
+        [this](std::uint64_t size) { ui_.setText(outlet::trashSizelab, sizeText(size, 2)); });
 }
 
 void AppDelegate::showLastEmptying() {

@@ -22,7 +22,7 @@ std::string hourMinute(std::chrono::system_clock::time_point t) { return timeTex
 AppDelegate::AppDelegate(Services services)
     : updateController(std::make_unique<PRUpdateController>(services)),
       nc(services.nc),
-      thePopViewController(std::make_unique<PPopoverviewConterller>(services)),
+      thePopViewController(std::make_unique<PPopoverviewConterller>(*this, services)),
       s_(services) {
     using namespace notify;
     const std::pair<const char*, void (AppDelegate::*)(const Notification&)> observed[] = {
@@ -48,10 +48,8 @@ AppDelegate::AppDelegate(Services services)
 
 AppDelegate::~AppDelegate() {
     for (auto token : observers_) nc.removeObserver(token);
-    *trashSizeAlive_ = false;
-    for (auto* t : {&scanBackFileThreader, &scanDatabaseThreader, &scanFirefoxDatabaseThreader,
-                    &exportThreader, &removeThreader, &tidyThreader, &trashSizeThreader})
-        if (t->joinable()) t->join();
+    trashSizeTask_.cancel();  // a size measured for a controller that goes is dropped
+    for (auto* task : {&cookieScanTask_, &cookieExportTask_, &cookieRemoveTask_, &tidyTask_}) task->join();
     if (autoTidyTimer) s_.mainThread.stopTimer(autoTidyTimer);
     if (autoTrashTimer) s_.mainThread.stopTimer(autoTrashTimer);
     if (gInstance == this) gInstance = nullptr;
@@ -59,9 +57,7 @@ AppDelegate::~AppDelegate() {
 
 AppDelegate* AppDelegate::GetAppControllor() { return gInstance; }
 
-void AppDelegate::joinTidyWorkerForTest() {
-    if (tidyThreader.joinable()) tidyThreader.join();
-}
+void AppDelegate::joinTidyWorkerForTest() { tidyTask_.join(); }
 
 void AppDelegate::setCookieRecordsForTest(CookNodes shown, CookNodes opened) {
     dataController = std::move(shown);

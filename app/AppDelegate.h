@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/BackgroundTask.h"
 #include "app/NotificationCenter.h"
 #include "cookies/CookieRemoval.h"
 #include "cookies/Profiles.h"
@@ -355,7 +355,7 @@ public:
     std::uint64_t fastFolderSizeAtFilePath(const std::string& path);
     std::uint64_t getTrashFileSize();
     void ShowTrashSize();  // the trash page's size label "trashSizelab", measured on a worker
-    bool isMeasuringTrash() const { return trashSizeRunning_; }
+    bool isMeasuringTrash() const { return trashSizeTask_.running(); }
     // The last emptying's size and date in the trash settings and on the trash page.
     void showLastEmptying();
     // The trash page's empty command: asks, records date and size, unlocks and empties.
@@ -479,9 +479,6 @@ private:
     // Items chosen for erasing and not yet taken by the worker; an erase command given while the
     // worker runs adds to them instead of starting a second worker.
     bool eraseRunning_ = false;  // main thread only
-    std::thread trashSizeThreader;
-    bool trashSizeRunning_ = false;  // main thread only
-    std::shared_ptr<bool> trashSizeAlive_ = std::make_shared<bool>(true);
 
     // ---- Cookie viewer -----------------------------------------------------------------------
     // The keyring that opens "v11" Chromium values; the Secret Service unless replaced.
@@ -505,7 +502,6 @@ private:
     FileNodes browseArray;  // items the desktop browser shows
     FileNodes AppDelegate::*browserList = &AppDelegate::currentDesktopAllArray;  // the kind chosen
     std::vector<FileNodes> parentArray;                                          // the browser's trail back
-    std::thread tidyThreader;                                                    // the tidy worker
     std::atomic<bool> tidyRunning_{false};
     std::atomic<bool> tidyIsAutomatic_{false};  // the running tidy was started by the schedule
     std::size_t tidyMovedCount_ = 0;            // set by the worker before it hands back
@@ -515,8 +511,6 @@ private:
     bool bSafariCookie = false, bOpenCookie = false, bFireFoxCookie = false;
     std::string bookmarkFileURL;  // cookie folder resolved from "CrumbscopeData"; empty when none
 
-    std::thread scanBackFileThreader, scanDatabaseThreader, scanFirefoxDatabaseThreader, exportThreader,
-        removeThreader;
     platform::MainThread::TimerId autoTidyTimer = 0;
     bool tidyAfterLocation_ = false;  // the access window was opened by a tidy, which goes on after it
     // Shows the access window, which asks where tidied items go.
@@ -539,6 +533,13 @@ private:
     std::vector<NotificationCenter::Token> observers_;
     // The integrity manifest's identity is kept in the settings vaultry-cli shares.
     std::unique_ptr<vault::SettingsIntegrityKeeper> integrityKeeper_;
+
+    // ---- Workers: last, so that what they use is made before them and goes after them -------
+    BackgroundTask cookieScanTask_{s_.mainThread};    // the cookie scans
+    BackgroundTask cookieExportTask_{s_.mainThread};  // the cookie export
+    BackgroundTask cookieRemoveTask_{s_.mainThread};  // the cookie removal
+    BackgroundTask tidyTask_{s_.mainThread};          // the automatic tidy
+    BackgroundTask trashSizeTask_{s_.mainThread};     // measures the Trash for its label
 };
 
 }  // namespace vaultry

@@ -52,8 +52,7 @@ void PPopoverviewConterller::initTidyList() {
 
 void PPopoverviewConterller::endTidyList() {
     // A search hands back to the main thread before it ends; the loop must still be running.
-    for (auto& job : searchJobs_)
-        if (job.thread.joinable()) job.thread.join();
+    for (auto& job : searchJobs_) job->join();
     searchJobs_.clear();
 }
 
@@ -81,37 +80,34 @@ void PPopoverviewConterller::showList(const FileNodes& list) {
 }
 
 void PPopoverviewConterller::PBypeButtonMouseDownHandle(const Notification& n) {
-    AppDelegate* app = AppDelegate::GetAppControllor();
     const KindButton* pressed = nullptr;
     for (const auto& b : kKindButtons)
         if (n.object == s_.ui.outlet(b.outlet)) pressed = &b;
-    if (!pressed || !app) return;
+    if (!pressed) return;
     for (const auto& b : kKindButtons) s_.ui.setImage(b.outlet, &b == pressed ? b.down : b.normal);
-    showList((app->*pressed->list)());
+    showList((app_.*pressed->list)());
 }
 
 void PPopoverviewConterller::SelectItemAction() {
-    AppDelegate* app = AppDelegate::GetAppControllor();
-    if (!app) return;
     const auto chosen = static_cast<long>(s_.ui.number(kKindMenu));
     switch (chosen) {
         case 0:
-            showList(app->getDesktopAllArray());
+            showList(app_.getDesktopAllArray());
             break;
         case 1:
-            showList(app->getDesktopFolderArray());
+            showList(app_.getDesktopFolderArray());
             break;
         case 2:
-            showList(app->getDesktopPicArray());
+            showList(app_.getDesktopPicArray());
             break;
         case 3:
-            showList(app->getDesktopDocArray());
+            showList(app_.getDesktopDocArray());
             break;
         case 4:
-            showList(app->getDesktopVideoArray());
+            showList(app_.getDesktopVideoArray());
             break;  // always empty
         case 6:
-            showList(app->getDesktopOtherArray());
+            showList(app_.getDesktopOtherArray());
             break;
         default:
             break;  // "Audios": no audio list is kept; the table stays as it is
@@ -119,15 +115,13 @@ void PPopoverviewConterller::SelectItemAction() {
 }
 
 void PPopoverviewConterller::ClickTidyNowAct() {
-    if (AppDelegate* app = AppDelegate::GetAppControllor()) app->ClickTidyAction();
+    app_.ClickTidyAction();
     s_.ui.reload(kTidyTable);
 }
 
 void PPopoverviewConterller::ClickRefreshAct() {
-    AppDelegate* app = AppDelegate::GetAppControllor();
-    if (!app) return;
-    if (!app->isTidying()) app->freshCurrentDeskTop();  // a running tidy refreshes when it ends
-    showList(app->getDesktopAllArray());
+    if (!app_.isTidying()) app_.freshCurrentDeskTop();  // a running tidy refreshes when it ends
+    showList(app_.getDesktopAllArray());
 }
 
 bool PPopoverviewConterller::tableViewWriteRowsWithIndexes(const std::vector<long>& rows) {
@@ -194,7 +188,7 @@ void PPopoverviewConterller::copyItems(const FileNodes& items) {
 }
 
 void PPopoverviewConterller::removeRecord(const std::shared_ptr<FBFileNode>& node) {
-    if (AppDelegate* app = AppDelegate::GetAppControllor()) app->removeDesktopNode(node);
+    app_.removeDesktopNode(node);
     {
         std::lock_guard lock(tidyListMutex_);
         eraseNode(tableArray, node);
@@ -283,8 +277,8 @@ void PPopoverviewConterller::deleteItems(const FileNodes& items) {
 void PPopoverviewConterller::controlTextDidChange() {
     // Searches that have handed back are done; collect them.
     for (auto it = searchJobs_.begin(); it != searchJobs_.end();) {
-        if (it->done->load()) {
-            it->thread.join();
+        if (!(*it)->running()) {
+            (*it)->join();
             it = searchJobs_.erase(it);
         } else {
             ++it;
@@ -304,13 +298,9 @@ void PPopoverviewConterller::controlTextDidChange() {
         std::lock_guard lock(tidyListMutex_);
         filterArray.clear();
     }
-    auto done = std::make_shared<std::atomic<bool>>(false);
     const std::uint64_t generation = listGeneration_.load();
-    searchJobs_.push_back({std::thread([this, text, generation, done] {
-                               StartSearchThread(text, generation);
-                               done->store(true);
-                           }),
-                           done});
+    auto& job = searchJobs_.emplace_back(std::make_unique<BackgroundTask>(s_.mainThread));
+    job->run([this, text, generation] { StartSearchThread(text, generation); });
 }
 
 void PPopoverviewConterller::StartSearchThread(std::string text, std::uint64_t generation) {

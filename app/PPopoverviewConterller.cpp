@@ -6,7 +6,10 @@
 
 namespace vaultry {
 
-PPopoverviewConterller::PPopoverviewConterller(Services services) : s_(services) { initTidyList(); }
+PPopoverviewConterller::PPopoverviewConterller(AppDelegate& app, Services services)
+    : app_(app), s_(services) {
+    initTidyList();
+}
 
 PPopoverviewConterller::~PPopoverviewConterller() {
     endTidyList();

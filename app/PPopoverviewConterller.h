@@ -4,10 +4,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "app/BackgroundTask.h"
 #include "platform/Outlets.h"
 
 namespace vaultry {
@@ -17,7 +17,8 @@ namespace vaultry {
 // trash-settings methods in trash/.
 class PPopoverviewConterller {
 public:
-    explicit PPopoverviewConterller(Services services);
+    // app: the application controller that owns this one and its lists; it outlives it.
+    PPopoverviewConterller(AppDelegate& app, Services services);
     ~PPopoverviewConterller();
     PPopoverviewConterller(const PPopoverviewConterller&) = delete;
     PPopoverviewConterller& operator=(const PPopoverviewConterller&) = delete;
@@ -115,6 +116,7 @@ public:
     bool deleteAutoTrashAppFromLoginItem();
 
 private:
+    AppDelegate& app_;
     Services s_;
     Preferences prefs_{s_.settings};
     std::vector<NotificationCenter::Token> observers_;
@@ -124,13 +126,10 @@ private:
     void endTidyList();
     void removeRecord(const std::shared_ptr<FBFileNode>& node);
     void showList(const FileNodes& list);
-    struct SearchJob {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
     mutable std::mutex tidyListMutex_;              // the tidy list's one lock
     std::atomic<std::uint64_t> listGeneration_{0};  // bumped whenever a new list is chosen
-    std::vector<SearchJob> searchJobs_;
+    // The searches started and not collected yet; each ends once it has handed back.
+    std::vector<std::unique_ptr<BackgroundTask>> searchJobs_;
 
     // ---- Trash settings state --------------------------------------------------------------
 };

@@ -10,10 +10,8 @@ namespace vaultry {
 
 PRUpdateController::PRUpdateController(Services services) : s_(services) {}
 
-PRUpdateController::~PRUpdateController() {
-    *alive_ = false;
-    if (connect.joinable()) connect.join();  // the transfer itself is bounded by its time-outs
-}
+// The download's task drops its result and joins it; the transfer is bounded by its time-outs.
+PRUpdateController::~PRUpdateController() = default;
 
 void PRUpdateController::awakeFromNib() { s_.ui.setImage(outlet::bottomImageView, "mainBottomImage.png"); }
 
@@ -23,24 +21,17 @@ void PRUpdateController::hidUpdateWindow() {
 }
 
 void PRUpdateController::checkServerVersion() {
-    if (checking_) return;
+    if (connect.running()) return;
     const std::string url = versionListUrl();
     // A build without a version list leaves updates to the package manager: nothing to ask.
     if (url.empty()) return;
-    if (connect.joinable()) connect.join();  // finished: its last step has already run
-    checking_ = true;
     // The worker hands its result over by value and does not wait for the main thread, so the
     // controller can go away (joining the worker) without a deadlock.
-    connect = std::thread([this, url, alive = alive_] {
-        auto list = fetchVersionList(s_.http, url);
-        s_.mainThread.post([this, url, alive, list = std::move(list)]() mutable {
-            if (*alive) connectionDidFinish(url, std::move(list));
-        });
-    });
+    connect.start([this, url] { return fetchVersionList(s_.http, url); },
+                  [this, url](Result<VersionList> list) { connectionDidFinish(url, std::move(list)); });
 }
 
 void PRUpdateController::connectionDidFinish(const std::string& url, Result<VersionList> list) {
-    checking_ = false;
     const bool report = std::exchange(reportFailure, false);
     if (!list) {
         // A failed check says nothing about being up to date; the user who asked is told it failed.

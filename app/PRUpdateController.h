@@ -1,9 +1,9 @@
 #pragma once
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "app/AppDelegate.h"
+#include "app/BackgroundTask.h"
 #include "platform/Outlets.h"
 #include "update/VersionCheck.h"
 
@@ -42,7 +42,7 @@ public:
     void setCurrentVersion(std::string v) { currentVersion_ = std::move(v); }
     const std::string& lastestVersion() const { return lastestVersion_; }
     const std::string& whatsnewString() const { return whatsnewString_; }
-    bool isChecking() const { return checking_; }
+    bool isChecking() const { return connect.running(); }
 
     // Set by the user's check command and never cleared: from then on an up-to-date result is
     // shown too.
@@ -57,10 +57,9 @@ private:
 
     Services s_;
     std::string currentVersion_, lastestVersion_, whatsnewString_;
-    std::thread connect;     // the running download
-    bool checking_ = false;  // main thread only
-    // Cleared when the controller goes, so a finishing step still queued does nothing.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // The download. Last, so that it ends before what it uses goes; a finishing step still
+    // queued when the controller goes does nothing.
+    BackgroundTask connect{s_.mainThread};
 };
 
 }  // namespace vaultry

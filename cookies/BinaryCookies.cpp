@@ -39,10 +39,10 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// Bytes of the file in memory; everything past the end reads as zero.
-class Bytes {
+// A read-only view of the file in memory; everything past the end reads as zero.
+class FileView {
 public:
-    explicit Bytes(std::span<const std::uint8_t> b) : b_(b) {}
+    explicit FileView(std::span<const std::uint8_t> b) : b_(b) {}
     std::uint64_t size() const { return b_.size(); }
     std::uint8_t at(std::uint64_t i) const { return i < b_.size() ? b_[i] : 0; }
     std::uint32_t be32(std::uint64_t i) const {
@@ -64,7 +64,7 @@ constexpr std::uint32_t kRecordHeader = 56;
 
 // One record at S, which must end by `limit` (its page's end, within the file). Null when the
 // record is malformed.
-std::shared_ptr<PRCookFileNode> readRecord(const Bytes& f, std::uint64_t S, std::uint64_t limit) {
+std::shared_ptr<PRCookFileNode> readRecord(const FileView& f, std::uint64_t S, std::uint64_t limit) {
     const auto size = static_cast<std::int32_t>(f.le32(S));
     if (S >= limit || size <= 0) return nullptr;
     const std::uint64_t end = std::min<std::uint64_t>(S + static_cast<std::uint64_t>(size), limit);
@@ -226,7 +226,7 @@ std::string expiryText(std::int64_t secondsSince1970) {
 bool parseCookBinary(std::span<const std::uint8_t> bytes, CookNodes& out,
                      std::vector<std::uint32_t>& pagesizeArray) {
     pagesizeArray.clear();
-    const Bytes f(bytes);
+    const FileView f(bytes);
     const auto N = static_cast<std::int32_t>(f.be32(4));
     if (N <= 0) return true;
     const std::size_t first = out.size();

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace vaultry::platform {
+#include "util/Bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace vaultry::platform {
 
 // Access grants: opaque data that names a file or folder the user chose.
 class Bookmarks {

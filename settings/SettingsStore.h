@@ -11,11 +11,11 @@
 #include <variant>
 #include <vector>
 
+#include "util/Bytes.h"
 #include "util/Result.h"
 
 namespace vaultry {
 
-using Bytes = std::vector<std::uint8_t>;
 using Date = std::chrono::system_clock::time_point;
 using StringArray = std::vector<std::string>;
 struct Value;

@@ -122,7 +122,7 @@ void appendMember(std::vector<unsigned char>& out, const unsigned char* in, std:
 
 // The gzip members for one block: runs of compressible and of incompressible pieces each
 // become one member.
-std::optional<std::vector<unsigned char>> compressBlock(const Bytes& in) {
+std::optional<std::vector<unsigned char>> compressBlock(const SecureBuffer& in) {
     std::vector<unsigned char> out;
     out.reserve(in.size() + in.size() / 65535 * 5 + 64);
     if (in.empty()) {
@@ -155,7 +155,7 @@ libdeflate_decompressor* threadDecompressor() {
 }
 
 // Inflates one member into a buffer from `pool`; the member's own buffer goes back to it.
-Piece inflateMember(Bytes in, std::uint32_t size, BufferPool& pool) {
+Piece inflateMember(SecureBuffer in, std::uint32_t size, BufferPool& pool) {
     Piece p;
     p.data = pool.take();
     p.data.reserve(kMemberRoom);
@@ -182,16 +182,16 @@ unsigned usableCores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-Bytes BufferPool::take() {
+SecureBuffer BufferPool::take() {
     std::lock_guard lock(mutex_);
-    if (free_.empty()) return Bytes();
-    Bytes b = std::move(free_.back());
+    if (free_.empty()) return SecureBuffer();
+    SecureBuffer b = std::move(free_.back());
     free_.pop_back();
     b.clear();
     return b;
 }
 
-void BufferPool::give(Bytes b) {
+void BufferPool::give(SecureBuffer b) {
     if (b.data() == nullptr) return;
     std::lock_guard lock(mutex_);
     free_.push_back(std::move(b));
@@ -255,8 +255,8 @@ Status ParallelGzip::finish() {
 }
 
 Status ParallelGzip::submit() {
-    auto input = std::make_shared<Bytes>(std::move(block_));
-    block_ = Bytes();
+    auto input = std::make_shared<SecureBuffer>(std::move(block_));
+    block_ = SecureBuffer();
     block_.reserve(kBlockIn);
     submitted_ = true;
     if (!ordered_.push(workers_.post([input] { return compressBlock(*input); }))) {
@@ -349,7 +349,7 @@ bool Inflater::refill() {
     return true;
 }
 
-bool Inflater::read(Bytes& to, std::size_t n) {
+bool Inflater::read(SecureBuffer& to, std::size_t n) {
     while (n > 0) {
         if (!refill()) return false;
         if (left_ == 0) break;
@@ -362,7 +362,7 @@ bool Inflater::read(Bytes& to, std::size_t n) {
     return true;
 }
 
-bool Inflater::hasLengthField(const Bytes& b) {
+bool Inflater::hasLengthField(const SecureBuffer& b) {
     static const unsigned char head[] = {0x1f, 0x8b, 8, 4};
     static const unsigned char extra[] = {8, 0, 'V', 'y', 4, 0};
     return b.size() >= kMemberHeader && std::memcmp(b.data(), head, 4) == 0 &&
@@ -372,7 +372,7 @@ bool Inflater::hasLengthField(const Bytes& b) {
 void Inflater::split() {
     bool any = false;
     for (;;) {
-        Bytes member = pool_.take();
+        SecureBuffer member = pool_.take();
         member.reserve(kMemberRoom);
         if (!read(member, kMemberHeader)) return ordered_.close();
         if (any && member.empty()) return ordered_.close();  // ended between members
@@ -404,7 +404,7 @@ void Inflater::split() {
     }
 }
 
-void Inflater::inflateStream(Bytes first) {
+void Inflater::inflateStream(SecureBuffer first) {
     z_stream z{};
     if (inflateInit2(&z, 15 + 16) != Z_OK) return report("not a gzip stream");
     struct End {

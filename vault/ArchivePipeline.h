@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "util/Bytes.h"
 #include "util/Result.h"
 
 // The threads that pack and open folder archives: gzip members compressed and inflated on every
@@ -25,58 +26,6 @@ class CipherReader;  // ArchiveCipher.h
 // The processors this process may run on (taskset and cgroups narrow it).
 unsigned usableCores();
 
-// Plaintext that is wiped before its memory goes back. Room that is added is not zeroed first:
-// it is always written before it is read, and zeroing a megabyte per member cost more than the
-// inflating did.
-class Bytes {
-public:
-    Bytes() = default;
-    explicit Bytes(std::size_t n) { resize(n); }
-    Bytes(Bytes&& o) noexcept : p_(std::move(o.p_)), size_(o.size_), room_(o.room_) { o.size_ = o.room_ = 0; }
-    Bytes& operator=(Bytes&& o) noexcept {
-        if (this != &o) {
-            wipe();
-            p_ = std::move(o.p_);
-            size_ = o.size_;
-            room_ = o.room_;
-            o.size_ = o.room_ = 0;
-        }
-        return *this;
-    }
-    ~Bytes() { wipe(); }
-    unsigned char* data() { return p_.get(); }
-    const unsigned char* data() const { return p_.get(); }
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    // Sizes to n bytes, keeping what was held; new bytes are undefined.
-    void resize(std::size_t n) {
-        reserve(n);
-        size_ = n;
-    }
-    void reserve(std::size_t n) {
-        if (n <= room_) return;
-        auto bigger = std::make_unique_for_overwrite<unsigned char[]>(n);
-        if (size_) std::memcpy(bigger.get(), p_.get(), size_);
-        wipe();
-        p_ = std::move(bigger);
-        room_ = n;
-    }
-    void append(const unsigned char* p, std::size_t n) {
-        if (size_ + n > room_) reserve(std::max(size_ + n, 2 * room_));
-        std::memcpy(p_.get() + size_, p, n);
-        size_ += n;
-    }
-    // Empty, keeping the room (and the bytes in it until they are overwritten or wiped).
-    void clear() { size_ = 0; }
-
-private:
-    void wipe() {
-        if (p_) ::explicit_bzero(p_.get(), room_);
-    }
-    std::unique_ptr<unsigned char[]> p_;
-    std::size_t size_ = 0, room_ = 0;
-};
-
 // Buffers passed round between the threads that open an archive and given back when used, so
 
 // Buffers passed round between the threads that open an archive and given back when used, so
@@ -84,12 +33,12 @@ private:
 // At most as many as are in flight at once; wiped when the pool goes.
 class BufferPool {
 public:
-    Bytes take();
-    void give(Bytes b);
+    SecureBuffer take();
+    void give(SecureBuffer b);
 
 private:
     std::mutex mutex_;
-    std::vector<Bytes> free_;
+    std::vector<SecureBuffer> free_;
 };
 
 // A fixed set of threads running jobs in the order they were posted. The destructor lets the
@@ -185,7 +134,7 @@ private:
     Workers workers_;
     Pipe<std::future<std::optional<std::vector<unsigned char>>>> ordered_;
     std::thread writer_;
-    Bytes block_;
+    SecureBuffer block_;
     bool submitted_ = false;
     std::mutex errorMutex_;
     std::string error_;
@@ -193,7 +142,7 @@ private:
 
 // One piece of the opened stream, in order: plaintext, or the error that ends the stream.
 struct Piece {
-    Bytes data;
+    SecureBuffer data;
     std::string error;
 };
 
@@ -224,11 +173,11 @@ private:
     // a read error, which is reported.
     bool refill();
     // Appends up to n more bytes of input to `to`; fewer only at the end. False after a read error.
-    bool read(Bytes& to, std::size_t n);
-    static bool hasLengthField(const Bytes& b);
+    bool read(SecureBuffer& to, std::size_t n);
+    static bool hasLengthField(const SecureBuffer& b);
     void split();
     // Any gzip stream, one or more members, inflated as it comes; `first` is its beginning.
-    void inflateStream(Bytes first);
+    void inflateStream(SecureBuffer first);
 
     CipherReader& reader_;
     const unsigned char* at_ = nullptr;  // the reader's piece not handed on yet
