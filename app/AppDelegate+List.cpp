@@ -311,26 +311,6 @@ bool AppDelegate::windowShouldClose() {
     return answer != AlertAnswer::Alternate;
 }
 
-bool AppDelegate::closeButtonOfVaultWindows(const Notification& n) {
-    if (!n.object) return false;
-    if (n.object == ui_.outlet(outlet::closedFileWindowButton)) {
-        visibleItemsOffer();
-        return true;
-    }
-    if (n.object == ui_.outlet(outlet::closedPDWindowButton)) {
-        // A cancelled prompt forgets why it was opened, a password change waiting for it too.
-        bperfPassW = false;
-        pendingNewPassword_.reset();
-        ui_.hideWindow(outlet::enterPDWindow);
-        return true;
-    }
-    if (n.object == ui_.outlet(outlet::closedPrefWindowButton)) {
-        ui_.hideWindow(outlet::preferWindows);
-        return true;
-    }
-    return false;
-}
-
 // ---- Bridges to the engine's flows -----------------------------------------------------------------
 
 bool AppDelegate::decryptRecordForList(const std::string& record) {

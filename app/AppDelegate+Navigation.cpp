@@ -1,8 +1,9 @@
 #include "app/AppDelegate.h"
+#include "app/Notifications.h"
 #include "platform/Outlets.h"
 
-// Presses of the skin buttons, dispatched by which button sent them. Senders without a branch
-// here are ignored.
+// Presses of the skin buttons, routed by one table from the button (the notification its kind
+// posts and its outlet) to what the press does. Presses of buttons not in the table are ignored.
 namespace vaultry {
 namespace {
 
@@ -38,107 +39,147 @@ void pressOne(platform::Ui& ui, const Faces (&group)[N], std::size_t pressed) {
         ui.setImage(group[i].outlet, i == pressed ? group[i].down : group[i].normal);
 }
 
-template <std::size_t N>
-std::optional<std::size_t> senderIn(platform::Ui& ui, const Faces (&group)[N], const void* sender) {
-    if (!sender) return std::nullopt;
-    for (std::size_t i = 0; i < N; ++i)
-        if (ui.outlet(group[i].outlet) == sender) return i;
-    return std::nullopt;
-}
+// One skin button and what its press does.
+struct PressRoute {
+    const char* notification;  // what the button's kind posts
+    const char* outlet;
+    void (*press)(AppDelegate&);
+};
 
 }  // namespace
 
-void AppDelegate::PRLeftTipButtonMouseDownHandle(const Notification& n) {
-    const void* sender = n.object;
-    if (!sender) return;
-    if (const auto cookie = senderIn(ui_, kCookieButtons, sender)) {
-        pressOne(ui_, kCookieButtons, *cookie);
-        switch (*cookie) {
-            case 0:
-                ActClickOpenCookiesAction();
-                ui_.setImage(outlet::openCookieBtn, "opencookienom.png");
-                ui_.setImage(outlet::newCookieBtn, "newcookiedown.png");
-                break;
-            case 1:
-                ActClickSafariAction();
-                break;
-            case 2:
-                ActClickChromeAction();
-                break;
-            case 3:
-                ActClickFireFoxAction();
-                break;
-            case 4:
-                ShowNewCookieRecords();
-                break;
-        }
-        return;
-    }
-
-    // ---- Storage location, password and the vault's six filters
-    if (sender == ui_.outlet(outlet::selectStorageBtn)) {
-        ui_.setImage(outlet::selectStorageBtn, "storagedown.png");
-        ChooseEncryptedFileStoreLocation();
-        ui_.setImage(outlet::selectStorageBtn, "storagenom.png");
-        return;
-    }
-    if (sender == ui_.outlet(outlet::changeStorageBtn)) {
-        ChangeStorePathAction();
-        return;
-    }
-    if (sender == ui_.outlet(outlet::changePassWordBtn)) {
-        ChangePassWordAction();
-        return;
-    }
-    if (sender == ui_.outlet(outlet::tidybutton)) {
-        ui_.setImage(outlet::tidybutton, "startlocationdownbtn.png");
-        ChooseStartLocationAction();  // its completion puts the normal face back
-        return;
-    }
-    struct Filter {
-        const char* outlet;
-        const char* image;
-        void (AppDelegate::*select)();
+void AppDelegate::SkinButtonMouseDownHandle(const Notification& n) {
+    using namespace notify;
+    static constexpr PressRoute kRoutes[] = {
+        // ---- The cookie page's sources
+        {PRLeftButtonMouseDown, outlet::openCookieBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kCookieButtons, 0);
+             d.ActClickOpenCookiesAction();
+             d.ui_.setImage(outlet::openCookieBtn, "opencookienom.png");
+             d.ui_.setImage(outlet::newCookieBtn, "newcookiedown.png");
+         }},
+        {PRLeftButtonMouseDown, outlet::safariCookieBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kCookieButtons, 1);
+             d.ActClickSafariAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::chromeCookieBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kCookieButtons, 2);
+             d.ActClickChromeAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::firefoxCookieBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kCookieButtons, 3);
+             d.ActClickFireFoxAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::newCookieBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kCookieButtons, 4);
+             d.ShowNewCookieRecords();
+         }},
+        // ---- Storage location, password and the start location of a tidy
+        {PRLeftButtonMouseDown, outlet::selectStorageBtn,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::selectStorageBtn, "storagedown.png");
+             d.ChooseEncryptedFileStoreLocation();
+             d.ui_.setImage(outlet::selectStorageBtn, "storagenom.png");
+         }},
+        {PRLeftButtonMouseDown, outlet::changeStorageBtn, [](AppDelegate& d) { d.ChangeStorePathAction(); }},
+        {PRLeftButtonMouseDown, outlet::changePassWordBtn, [](AppDelegate& d) { d.ChangePassWordAction(); }},
+        {PRLeftButtonMouseDown, outlet::tidybutton,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::tidybutton, "startlocationdownbtn.png");
+             d.ChooseStartLocationAction();  // its completion puts the normal face back
+         }},
+        // ---- The vault's six filters
+        {PRLeftButtonMouseDown, outlet::selectAllBtn,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::selectAllBtn, "allnom");
+             d.SelectAllEncryptedFilesAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::selectImageBtn,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::selectImageBtn, "imagenom");
+             d.SelectEncryptedImagesAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::selectDocBtn,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::selectDocBtn, "docnom");
+             d.SelectEncryptedDocsAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::selectVideoBtn,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::selectVideoBtn, "medianom");
+             d.SelectEncryptedMediasAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::selectFolderBtn,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::selectFolderBtn, "foldernom");
+             d.SelectEncryptedFoldersAction();
+         }},
+        {PRLeftButtonMouseDown, outlet::selectOtherBtn,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::selectOtherBtn, "othernom");
+             d.SelectEncryptedOtherAction();
+         }},
+        // ---- The desktop browser's kind buttons
+        {FBLeftButtonMouseDown, outlet::currentDesktopBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kKindButtons, 0);
+             d.selectAllDesktop();
+         }},
+        {FBLeftButtonMouseDown, outlet::pictureBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kKindButtons, 1);
+             d.selectPictures();
+         }},
+        {FBLeftButtonMouseDown, outlet::documentBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kKindButtons, 2);
+             d.selectDocuments();
+         }},
+        {FBLeftButtonMouseDown, outlet::archiveBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kKindButtons, 3);
+             d.selectArchives();
+         }},
+        {FBLeftButtonMouseDown, outlet::folerBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kKindButtons, 4);
+             d.selectFolders();
+         }},
+        {FBLeftButtonMouseDown, outlet::otherBtn,
+         [](AppDelegate& d) {
+             pressOne(d.ui_, kKindButtons, 5);
+             d.selectOthers();
+         }},
+        // ---- Close buttons of the vault, enter-password and preferences windows
+        {MyClosebuttonMouseDown, outlet::closedFileWindowButton,
+         [](AppDelegate& d) { d.visibleItemsOffer(); }},
+        {MyClosebuttonMouseDown, outlet::closedPDWindowButton,
+         [](AppDelegate& d) {
+             // A cancelled prompt forgets why it was opened, a password change waiting for it too.
+             d.bperfPassW = false;
+             d.pendingNewPassword_.reset();
+             d.ui_.hideWindow(outlet::enterPDWindow);
+         }},
+        {MyClosebuttonMouseDown, outlet::closedPrefWindowButton,
+         [](AppDelegate& d) { d.ui_.hideWindow(outlet::preferWindows); }},
+        // ---- The password windows' buttons
+        {MyClosebuttonMouseDown, outlet::doneButton, [](AppDelegate& d) { d.ClickCreatePasswordDone(); }},
+        {MyClosebuttonMouseDown, outlet::closedButton,
+         [](AppDelegate& d) {
+             d.ui_.setImage(outlet::closedButton, "Close_Down.png");
+             d.ui_.hideWindow(outlet::CreatePWWindow);
+             d.ui_.setImage(outlet::closedButton, "Close_Nom.png");
+         }},
+        {MyClosebuttonMouseDown, outlet::enterPDButton, [](AppDelegate& d) { d.ClickEnterPasswordButton(); }},
     };
-    static constexpr Filter kFilters[] = {
-        {outlet::selectAllBtn, "allnom", &AppDelegate::SelectAllEncryptedFilesAction},
-        {outlet::selectImageBtn, "imagenom", &AppDelegate::SelectEncryptedImagesAction},
-        {outlet::selectDocBtn, "docnom", &AppDelegate::SelectEncryptedDocsAction},
-        {outlet::selectVideoBtn, "medianom", &AppDelegate::SelectEncryptedMediasAction},
-        {outlet::selectFolderBtn, "foldernom", &AppDelegate::SelectEncryptedFoldersAction},
-        {outlet::selectOtherBtn, "othernom", &AppDelegate::SelectEncryptedOtherAction}};
-    for (const auto& f : kFilters)
-        if (sender == ui_.outlet(f.outlet)) {
-            ui_.setImage(f.outlet, f.image);
-            (this->*f.select)();
-            return;
-        }
-}
-
-void AppDelegate::FBLeftButtonMouseDownDownHandle(const Notification& n) {
-    const auto kind = senderIn(ui_, kKindButtons, n.object);
-    if (!kind) return;
-    pressOne(ui_, kKindButtons, *kind);
-    switch (*kind) {
-        case 0:
-            selectAllDesktop();
-            break;
-        case 1:
-            selectPictures();
-            break;
-        case 2:
-            selectDocuments();
-            break;
-        case 3:
-            selectArchives();
-            break;
-        case 4:
-            selectFolders();
-            break;
-        case 5:
-            selectOthers();
-            break;
-    }
+    if (!n.object) return;
+    for (const auto& route : kRoutes)
+        if (n.name == route.notification && n.object == ui_.outlet(route.outlet)) return route.press(*this);
 }
 
 }  // namespace vaultry

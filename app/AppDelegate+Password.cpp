@@ -46,21 +46,6 @@ bool AppDelegate::offerNewPassword(bool thenPreferences) {
     return true;
 }
 
-void AppDelegate::MyClosebuttonMouseDownHandle(const Notification& n) {
-    if (closeButtonOfVaultWindows(n)) return;
-    if (n.object == ui_.outlet(outlet::doneButton)) {
-        ClickCreatePasswordDone();
-    } else if (n.object == ui_.outlet(outlet::closedButton)) {
-        ui_.setImage(outlet::closedButton, "Close_Down.png");
-        ui_.hideWindow(outlet::CreatePWWindow);
-        ui_.setImage(outlet::closedButton, "Close_Nom.png");
-    } else if (n.object == ui_.outlet(outlet::enterPDButton)) {
-        ClickEnterPasswordButton();
-    } else if (n.object == ui_.outlet(outlet::closedPDWindowButton)) {
-        ui_.hideWindow(outlet::enterPDWindow);
-    }
-}
-
 void AppDelegate::ClickCreatePasswordDone() {
     ui_.setImage(outlet::doneButton, "donedown.png");
     std::string first = ui_.text(outlet::theCreatePWLab);

@@ -26,9 +26,9 @@ AppDelegate::AppDelegate(Services services)
       s_(services) {
     using namespace notify;
     const std::pair<const char*, void (AppDelegate::*)(const Notification&)> observed[] = {
-        {PRLeftButtonMouseDown, &AppDelegate::PRLeftTipButtonMouseDownHandle},
-        {FBLeftButtonMouseDown, &AppDelegate::FBLeftButtonMouseDownDownHandle},
-        {MyClosebuttonMouseDown, &AppDelegate::MyClosebuttonMouseDownHandle},
+        {PRLeftButtonMouseDown, &AppDelegate::SkinButtonMouseDownHandle},
+        {FBLeftButtonMouseDown, &AppDelegate::SkinButtonMouseDownHandle},
+        {MyClosebuttonMouseDown, &AppDelegate::SkinButtonMouseDownHandle},
         {ClickShowInFinderNotification, &AppDelegate::ClickShowInFinderNotificationHandle},
         {ClickSwtichOnNotification, &AppDelegate::ClickSwtichNotificationHandle},
         {ClickSwtichOffNotification, &AppDelegate::ClickSwtichOffNotificationHandle},

@@ -114,9 +114,9 @@ public:
     void setBinaryCookie(bool on) { binaryCookie_.store(on); }
 
     // ---- Navigation and widgets ------------------------------------------------------------
-    void PRLeftTipButtonMouseDownHandle(const Notification& n);
-    void FBLeftButtonMouseDownDownHandle(const Notification& n);
-    void MyClosebuttonMouseDownHandle(const Notification& n);
+    // A press of a skin button (PRLeftButtonMouseDown, FBLeftButtonMouseDown or
+    // MyClosebuttonMouseDown), routed by the button's outlet.
+    void SkinButtonMouseDownHandle(const Notification& n);
     void ClickShowInFinderNotificationHandle(const Notification& n);
     void ClickSwtichNotificationHandle(const Notification& n);
     void ClickSwtichOffNotificationHandle(const Notification& n);
@@ -255,8 +255,6 @@ public:
     bool windowShouldClose();
     // The offer to hide the visible (decrypted) items, shown when the vault window closes.
     platform::AlertAnswer visibleItemsOffer();
-    // The close buttons of the vault, enter-password and preferences windows; false for others.
-    bool closeButtonOfVaultWindows(const Notification& n);
     // Locks one decrypted item again (an edited copy is saved into its archive first) and takes
     // it out of the decrypted list; on failure the copy and the entry stay and `error` says why.
     bool lockDecryptedRecord(const std::string& record, std::string* error);

@@ -1,7 +1,5 @@
 #include "gui/ItemModels.h"
 
-#include <QBrush>
-#include <QColor>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QImageReader>
@@ -10,17 +8,14 @@
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
-#include <numeric>
 
 #include "app/PPopoverviewConterller.h"
-#include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
 #include "gui/QtUi.h"
 
 namespace vaultry::qt {
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
-QString q(const std::optional<std::string>& s) { return s ? QString::fromStdString(*s) : QString(); }
 
 // A picture centred on a clear square the size of an icon: it takes an icon's room, so the names
 // under pictures and icons line up.
@@ -89,101 +84,6 @@ QIcon IconLoader::icon(const platform::ImageRef& image) {
 void IconLoader::waitForDone() {
     pool_.waitForDone();
     QCoreApplication::sendPostedEvents(this);
-}
-
-// ---- Cookie table -----------------------------------------------------------------------------
-
-CookieTableModel::CookieTableModel(const Records& source, QObject* parent)
-    : QAbstractTableModel(parent), source_(source) {}
-
-void CookieTableModel::reload() {
-    beginResetModel();
-    rows_ = source_;
-    applySort();
-    endResetModel();
-}
-
-std::shared_ptr<PRCookFileNode> CookieTableModel::recordAt(int row) const {
-    return row >= 0 && row < static_cast<int>(rows_.size()) ? rows_[static_cast<size_t>(row)] : nullptr;
-}
-
-int CookieTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
-
-int CookieTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 7; }
-
-QString CookieTableModel::cell(const PRCookFileNode& r, int column) const {
-    switch (column) {
-        case 0:
-            return q(r.fileHost());
-        case 1:
-            return q(r.fileName());
-        case 2:
-            return q(r.secureValue());
-        case 3:
-            return q(r.filePath());
-        case 4:
-            return q(r.expiredDate());
-        case 5:
-            return q(r.fileValue());
-        case 6:
-            return q(r.container());  // Firefox containers
-        default:
-            return {};
-    }
-}
-
-QVariant CookieTableModel::data(const QModelIndex& index, int role) const {
-    const auto record = recordAt(index.row());
-    if (!record) return {};
-    if (role == Qt::DisplayRole) return cell(*record, index.column());
-    // Rows whose expiry has passed are greyed, and say why.
-    if (role == Qt::ToolTipRole)
-        return record->hasExpired() ? QCoreApplication::translate("Vaultry", "Expired")
-                                    : cell(*record, index.column());
-    if (role == Qt::ForegroundRole && record->hasExpired()) return QBrush(QColor("#94a3b8"));
-    return {};
-}
-
-QVariant CookieTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char* titles[] = {"Website", "Name", "Secure", "Path", "Expires", "Value", "Container"};
-    return section >= 0 && section < 7 ? QCoreApplication::translate("Vaultry", titles[section]) : QVariant();
-}
-
-void CookieTableModel::sort(int column, Qt::SortOrder order) {
-    if (column >= 7) return;
-    if (column < 0) {  // no sort indicator: the records' own order
-        beginResetModel();
-        sortColumn_ = -1;
-        rows_ = source_;
-        endResetModel();
-        return;
-    }
-    emit layoutAboutToBeChanged();
-    sortColumn_ = column;
-    order_ = order;
-    applySort();
-    emit layoutChanged();
-}
-
-void CookieTableModel::applySort() {
-    if (sortColumn_ < 0 || rows_.size() < 2) return;
-    // Each key is read once; the comparisons then touch no record.
-    std::vector<QString> keys(rows_.size());
-    for (size_t i = 0; i < rows_.size(); ++i) keys[i] = cell(*rows_[i], sortColumn_);
-    std::vector<size_t> order(rows_.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    const bool up = order_ == Qt::AscendingOrder;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const int c = QString::compare(keys[a], keys[b], Qt::CaseInsensitive);
-        return up ? c < 0 : c > 0;
-    });
-    Records sorted;
-    sorted.reserve(rows_.size());
-    for (size_t i : order) sorted.push_back(std::move(rows_[i]));
-    rows_ = std::move(sorted);
 }
 
 // ---- Tidy list --------------------------------------------------------------------------------

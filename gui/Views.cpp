@@ -2,24 +2,17 @@
 
 #include <algorithm>
 
-#include <QAction>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
-#include <QListWidget>
 #include <QMainWindow>
-#include <QMenu>
 #include <QTableView>
-#include <QToolButton>
 
 #include "app/AppDelegate.h"
 #include "app/PPopoverviewConterller.h"
 #include "app/PRUpdateController.h"
-#include "cookies/PRCookFileNode.h"
-#include "cookies/Profiles.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/SizeText.h"
 #include "gui/AppWindows.h"
@@ -84,132 +77,14 @@ FileNodes itemsOf(const std::vector<std::pair<std::size_t, std::shared_ptr<FBFil
     return out;
 }
 
-// The cookie table's record at a row of the view.
-std::shared_ptr<PRCookFileNode> cookieAt(const QTableView& table, int row) {
-    const auto* model = qobject_cast<const CookieTableModel*>(table.model());
-    return model ? model->recordAt(row) : nullptr;
-}
-
-// How a profile reads in its drop-down: "Chrome — Profile 1 (Snap)".
-QString profileTitle(const cookies::Profile& p) {
-    const auto* info = cookies::browserInfo(p.browser);
-    QString title = info ? tr(info->title) : q(p.browser);
-    if (!p.name.empty()) title += QString::fromUtf8(" — ") + q(p.name);
-    if (p.packaging == "snap") title += " (Snap)";
-    if (p.packaging == "flatpak") title += " (Flatpak)";
-    return title;
-}
-
-void reloadKeepList(QListWidget* list, const AppDelegate& d) {
-    list->clear();
-    for (const auto& domain : d.cookieKeepList()) list->addItem(q(domain));
-}
-
 }  // namespace
-
-std::vector<std::size_t> selectedCookieRows(const QTableView& table,
-                                            const CookieTableModel::Records& records) {
-    std::vector<std::size_t> out;
-    if (!table.selectionModel()) return out;
-    for (const auto& index : table.selectionModel()->selectedRows()) {
-        const auto record = cookieAt(table, index.row());
-        const auto at = std::find(records.begin(), records.end(), record);
-        if (record && at != records.end()) out.push_back(static_cast<std::size_t>(at - records.begin()));
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-QMenu* cookieRowMenu(QtUi& ui, AppDelegate& d, int row, QWidget* parent) {
-    auto* table = ui.widget<QTableView>(outlet::dataTableView);
-    const auto record = table ? cookieAt(*table, row) : nullptr;
-    if (!record) return nullptr;
-    // A row outside the selection becomes the selection, as in a file manager.
-    if (!table->selectionModel()->isRowSelected(row, {})) table->selectRow(row);
-    const std::string host = record->fileHost().value_or("");
-    auto* menu = new QMenu(parent);
-    QObject::connect(menu->addAction(tr("Remove")), &QAction::triggered, menu, [&d, table] {
-        d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.cookieRecords()));
-    });
-    menu->addSeparator();
-    auto* site = menu->addAction(tr("Remove All of This Site"));
-    auto* keep = menu->addAction(tr("Keep This Site"));
-    site->setEnabled(!host.empty());
-    keep->setEnabled(!host.empty());
-    QObject::connect(site, &QAction::triggered, menu, [&d, host] { d.ActRemoveCookiesOfDomains({host}); });
-    QObject::connect(keep, &QAction::triggered, menu, [&d, &ui, host] {
-        d.AddCookieKeepDomain(host);
-        ui.reload(outlet::cookieKeepList);
-    });
-    return menu;
-}
-
-void fillProfileMenu(QMenu& menu, AppDelegate& d, std::string_view button) {
-    menu.clear();
-    const auto profiles = d.cookieProfilesForButton(button);
-    if (profiles.empty()) {
-        menu.addAction(tr("No profiles found"))->setEnabled(false);
-        return;
-    }
-    for (const auto& p : profiles) {
-        auto* action = menu.addAction(profileTitle(p));
-        action->setToolTip(q(p.store));
-        if (p.isDefault) {
-            auto font = action->font();
-            font.setBold(true);
-            action->setFont(font);
-        }
-        QObject::connect(action, &QAction::triggered, &menu, [&d, p] { d.ScanCookieProfile(p); });
-    }
-}
 
 BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate) {
     BoundViews bound;
     QObject* owner = windows.mainWindow();
     bound.icons = new IconLoader(owner);
 
-    if (auto* table = ui.widget<QTableView>(outlet::dataTableView)) {
-        bound.cookies = new CookieTableModel(delegate.cookieRecords(), table);
-        table->setModel(bound.cookies);
-        table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the store's order
-        table->setSortingEnabled(true);
-        table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-        table->horizontalHeader()->setStretchLastSection(true);
-        // Fixed row heights: the view never measures a row, so a store of any size opens at once.
-        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        table->verticalHeader()->setDefaultSectionSize(26);
-        table->setWordWrap(false);
-        table->setTextElideMode(Qt::ElideRight);
-        const int widths[] = {160, 110, 62, 76, 190, 240};  // the Container column takes the rest
-        for (int c = 0; c < 6; ++c) table->setColumnWidth(c, widths[c]);
-        auto* model = bound.cookies;
-        ui.registerReloader(outlet::dataTableView, [model, table] {
-            model->reload();
-            table->clearSelection();
-        });
-        table->setContextMenuPolicy(Qt::CustomContextMenu);
-        QObject::connect(table, &QWidget::customContextMenuRequested, table,
-                         [&ui, &delegate, table](QPoint at) {
-                             const int row = table->rowAt(at.y());
-                             if (row < 0) return;
-                             if (auto* menu = cookieRowMenu(ui, delegate, row, table)) {
-                                 menu->setAttribute(Qt::WA_DeleteOnClose);
-                                 menu->popup(table->viewport()->mapToGlobal(at));
-                             }
-                         });
-    }
-    for (const auto& [outlet, button] :
-         {std::pair{outlet::chromeProfilesBtn, "chrome"}, {outlet::firefoxProfilesBtn, "firefox"}}) {
-        auto* more = ui.widget<QToolButton>(outlet);
-        if (!more || !more->menu()) continue;
-        QMenu* menu = more->menu();
-        QObject::connect(menu, &QMenu::aboutToShow, menu,
-                         [menu, &delegate, button] { fillProfileMenu(*menu, delegate, button); });
-    }
-    if (auto* keep = ui.widget<QListWidget>(outlet::cookieKeepList)) {
-        ui.registerReloader(outlet::cookieKeepList, [keep, &delegate] { reloadKeepList(keep, delegate); });
-        reloadKeepList(keep, delegate);
-    }
+    bound.cookies = bindCookiePage(ui, delegate);
 
     if (auto* list = ui.widget<QTableView>(PPopoverviewConterller::kTidyTable)) {
         bound.tidy = new TidyListModel(delegate.popoverController(), *bound.icons, list);
@@ -289,24 +164,7 @@ void wireCommands(Commands& c, QtUi& ui, AppDelegate& d) {
     c.removeTidyExclusion = [&d] { d.RemoveTidyExclusionAction(); };
     c.keepLaunchers = [&d] { d.KeepLaunchersAction(); };
     // Cookies.
-    c.exportCookies = [&d] { d.ActExportCookieData(); };
-    c.removeCookies = [&d] { d.ActRemoveCookieData(); };
-    c.removeSelectedCookies = [&d, &ui] {
-        if (auto* table = ui.widget<QTableView>(outlet::dataTableView))
-            d.ActRemoveSelectedCookies(selectedCookieRows(*table, d.cookieRecords()));
-    };
-    c.addKeepDomain = [&d, &ui] {
-        auto* field = ui.widget<QLineEdit>(outlet::cookieKeepField);
-        if (!field || field->text().trimmed().isEmpty()) return;
-        if (d.AddCookieKeepDomain(field->text().trimmed().toStdString())) field->clear();
-        ui.reload(outlet::cookieKeepList);
-    };
-    c.removeKeepDomain = [&d, &ui] {
-        auto* list = ui.widget<QListWidget>(outlet::cookieKeepList);
-        if (!list) return;
-        for (const auto* item : list->selectedItems()) d.RemoveCookieKeepDomain(item->text().toStdString());
-        ui.reload(outlet::cookieKeepList);
-    };
+    wireCookieCommands(c, ui, d);
     // The popover: tidy list.
     c.tidyNow = [&pop] { pop.ClickTidyNowAct(); };
     c.tidyRefresh = [&pop] { pop.ClickRefreshAct(); };

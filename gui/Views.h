@@ -38,6 +38,16 @@ BoundViews bindViews(QtUi& ui, AppWindows& windows, AppDelegate& delegate);
 // controllers: the one place where the GUI meets the controllers.
 void wireCommands(Commands& commands, QtUi& ui, AppDelegate& delegate);
 
+// ---- The cookie page, in CookiePage.cpp ----
+
+// The cookie page's views: the cookie table gets its model, column widths, row
+// menu and reloader, the profile drop-downs their menus, the keep-list its reloader. The model (or
+// nullptr when the page has no table) lives as long as the table.
+CookieTableModel* bindCookiePage(QtUi& ui, AppDelegate& delegate);
+
+// Assigns the cookie page's commands (export, the removals and the keep-list); part of wireCommands.
+void wireCookieCommands(Commands& commands, QtUi& ui, AppDelegate& delegate);
+
 // The indexes into `records` of the cookie table's selected rows. The table shows the records in
 // its own sort order, so a row of the view is mapped to its record first.
 std::vector<std::size_t> selectedCookieRows(const QTableView& table,
