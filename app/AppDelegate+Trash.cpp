@@ -34,6 +34,20 @@ std::vector<trash::TrashFolder> trashFolders(const platform::Paths& paths) {
     return trash::allTrashFolders(paths.trash(), paths.mountTable(), ::getuid());
 }
 
+// The schedule's rules as the hourly check reads them. The boxes and the time are read as the
+// settings view shows them (it shows what is kept and keeps what is changed); the size limit and
+// the two "only some items" options come from the settings.
+trash::ScheduleRules scheduleRules(PPopoverviewConterller& view, const Preferences& prefs) {
+    trash::ScheduleRules rules;
+    rules.byTime = view.BCheckDate();
+    rules.bySize = view.BCheckStorage();
+    rules.interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
+    rules.sizeLimit = prefs.trashSizeLimit();
+    rules.onlyOlder = prefs.trashOnlyOlderItems();
+    rules.onlyOldest = prefs.trashOnlyOldestItems();
+    return rules;
+}
+
 }  // namespace
 
 std::uint64_t AppDelegate::fastFolderSizeAtFilePath(const std::string& path) {
@@ -133,35 +147,17 @@ void AppDelegate::ShowAutoTrash() {
 }
 
 bool AppDelegate::removeSomeTrashItems() {
-    auto& view = *thePopViewController;
-    bool applied = false;
-    if (view.BCheckStorage() && prefs_.trashOnlyOldestItems()) {
-        applied = true;
-        const std::uint64_t limit = prefs_.trashSizeLimit();
-        logPartial(trash::emptyDownTo(trash::pathsOf(trashFolders(s_.paths)), limit, trash::Unlock::No));
-    }
-    const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
-    if (view.BCheckDate() && interval && prefs_.trashOnlyOlderItems()) {
-        applied = true;
-        trash::PartialReport r;
-        for (const auto& f : trashFolders(s_.paths))
-            r += trash::emptyOlderThan(f.path, s_.clock.now() - std::chrono::seconds(*interval),
-                                       trash::Unlock::No);
-        logPartial(r);
-    }
-    return applied;
+    const auto r = trash::removeSomeItems(scheduleRules(*thePopViewController, prefs_),
+                                          trashFolders(s_.paths), s_.clock.now());
+    if (r.removedOldest) logPartial(r.oldest);
+    if (r.removedOlder) logPartial(r.older);
+    return r.removedOldest || r.removedOlder;
 }
 
 bool AppDelegate::trashIsDue() {
-    auto& view = *thePopViewController;
-    if (view.BCheckStorage() && !prefs_.trashOnlyOldestItems() &&
-        getTrashFileSize() >= prefs_.trashSizeLimit())
-        return true;
-    if (view.BCheckDate() && !prefs_.trashOnlyOlderItems()) {
-        const auto interval = trash::intervalOfTimeChoice(view.getTimeFrequency());
-        if (interval && trash::secondsSince(prefs_.lastCleanDate(), s_.clock.now()) >= *interval) return true;
-    }
-    return false;
+    return trash::emptyAllIsDue(scheduleRules(*thePopViewController, prefs_),
+                                trash::secondsSince(prefs_.lastCleanDate(), s_.clock.now()),
+                                [this] { return getTrashFileSize(); });
 }
 
 void AppDelegate::startAutoTrashTimer() {
@@ -175,8 +171,14 @@ void AppDelegate::startAutoTrashTimer() {
 
 void AppDelegate::CleanUpTimer_hander() {
     if (isBusy()) return;  // looked at again within the hour
-    removeSomeTrashItems();
-    if (trashIsDue()) StartShowNotify();
+    // The oldest or older items go quietly first; emptying everything is asked by a notification.
+    const auto now = s_.clock.now();
+    const auto r = trash::checkSchedule(scheduleRules(*thePopViewController, prefs_), trashFolders(s_.paths),
+                                        now, trash::secondsSince(prefs_.lastCleanDate(), now),
+                                        [this] { return getTrashFileSize(); });
+    if (r.removedOldest) logPartial(r.oldest);
+    if (r.removedOlder) logPartial(r.older);
+    if (r.emptyAllDue) StartShowNotify();
 }
 
 void AppDelegate::StartShowNotify() {

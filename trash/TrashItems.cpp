@@ -421,16 +421,6 @@ PartialReport emptyDownTo(const std::vector<fs::path>& trashes, std::uint64_t li
 
 // ---- Schedule rules --------------------------------------------------------------------------
 
-ScheduleAction scheduleAction(const ScheduleRules& rules, std::uint64_t totalSize, std::uint64_t elapsed) {
-    if (rules.bySize && totalSize >= rules.sizeLimit)
-        return rules.onlyOldest ? ScheduleAction::RemoveOldest : ScheduleAction::EmptyAll;
-    if (rules.byTime && rules.interval) {
-        if (rules.onlyOlder) return ScheduleAction::RemoveOlder;
-        if (elapsed >= *rules.interval) return ScheduleAction::EmptyAll;
-    }
-    return ScheduleAction::None;
-}
-
 std::optional<std::uint64_t> parseSize(std::string_view text) {
     std::size_t i = 0;
     double value = 0;

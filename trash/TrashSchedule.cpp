@@ -69,6 +69,45 @@ RemoveReport emptyAll(const std::vector<TrashFolder>& folders, Unlock unlock) {
     return total;
 }
 
+ScheduleCheck removeSomeItems(const ScheduleRules& rules, const std::vector<TrashFolder>& folders,
+                              TimePoint now, bool dryRun) {
+    ScheduleCheck out;
+    if (rules.bySize && rules.onlyOldest) {
+        out.removedOldest = true;
+        out.oldest = emptyDownTo(pathsOf(folders), rules.sizeLimit, Unlock::No, dryRun);
+    }
+    if (rules.byTime && rules.interval && rules.onlyOlder) {
+        out.removedOlder = true;
+        for (const auto& f : folders)
+            out.older +=
+                emptyOlderThan(f.path, now - std::chrono::seconds(*rules.interval), Unlock::No, dryRun);
+    }
+    return out;
+}
+
+bool emptyAllIsDue(const ScheduleRules& rules, std::uint64_t elapsed,
+                   const std::function<std::uint64_t()>& measure) {
+    if (rules.bySize && !rules.onlyOldest && measure() >= rules.sizeLimit) return true;
+    return rules.byTime && !rules.onlyOlder && rules.interval && elapsed >= *rules.interval;
+}
+
+// The headline of a check: emptying everything when it is due, else the removal of only some
+// items that finds something to do (the oldest only once the Trash is at its limit).
+ScheduleAction scheduleAction(const ScheduleRules& rules, std::uint64_t totalSize, std::uint64_t elapsed) {
+    if (emptyAllIsDue(rules, elapsed, [&] { return totalSize; })) return ScheduleAction::EmptyAll;
+    if (rules.bySize && rules.onlyOldest && totalSize >= rules.sizeLimit) return ScheduleAction::RemoveOldest;
+    if (rules.byTime && rules.interval && rules.onlyOlder) return ScheduleAction::RemoveOlder;
+    return ScheduleAction::None;
+}
+
+ScheduleCheck checkSchedule(const ScheduleRules& rules, const std::vector<TrashFolder>& folders,
+                            TimePoint now, std::uint64_t elapsed,
+                            const std::function<std::uint64_t()>& measure, bool dryRun) {
+    ScheduleCheck out = removeSomeItems(rules, folders, now, dryRun);
+    out.emptyAllDue = emptyAllIsDue(rules, elapsed, measure);
+    return out;
+}
+
 ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
                               const std::vector<TrashFolder>& folders, Date now,
                               const std::function<bool()>& confirm, bool dryRun) {
@@ -76,33 +115,28 @@ ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
     const ScheduleRules rules = rulesFromSettings(prefs);
     if (!rules.byTime && !rules.bySize) return out;
     out.sizeBefore = totalSize(spawn, folders);
-    out.action = scheduleAction(rules, out.sizeBefore, secondsSince(prefs.lastCleanDate(), now));
-    switch (out.action) {
-        case ScheduleAction::None:
-            break;
-        case ScheduleAction::EmptyAll:
-            if (dryRun || !(out.confirmed = confirm())) break;
-            prefs.setLastCleanDate(now);
-            prefs.setLastCleanSize(sizeText(out.sizeBefore, 2));
-            prefs.save();
-            out.emptied = emptyAll(folders, Unlock::No);
-            break;
-        case ScheduleAction::RemoveOlder:
-            out.confirmed = true;
-            for (const auto& f : folders)
-                out.partial +=
-                    emptyOlderThan(f.path, now - std::chrono::seconds(*rules.interval), Unlock::No, dryRun);
-            break;
-        case ScheduleAction::RemoveOldest:
-            out.confirmed = true;
-            out.partial = emptyDownTo(pathsOf(folders), rules.sizeLimit, Unlock::No, dryRun);
-            break;
+    const std::uint64_t elapsed = secondsSince(prefs.lastCleanDate(), now);
+    const ScheduleCheck check = checkSchedule(
+        rules, folders, now, elapsed, [&] { return out.sizeBefore; }, dryRun);
+    // The action names what the run was about (the oldest also when they went below the measured
+    // limit, as their own count may differ from du's).
+    const auto touched = [](const PartialReport& r) { return r.removed || r.failed || !r.chosen.empty(); };
+    out.action = scheduleAction(rules, out.sizeBefore, elapsed);
+    if (out.action == ScheduleAction::None && check.removedOldest && touched(check.oldest))
+        out.action = ScheduleAction::RemoveOldest;
+    if (out.action == ScheduleAction::RemoveOlder) {
+        out.confirmed = true;
+        out.partial = check.older;
+    } else if (out.action != ScheduleAction::None) {
+        out.confirmed = out.action != ScheduleAction::EmptyAll;
+        out.partial = check.oldest;
+        out.partial += check.older;
     }
-    // The time rule's own option may apply beside the size rule's.
-    if (out.action == ScheduleAction::RemoveOldest && rules.byTime && rules.onlyOlder && rules.interval)
-        for (const auto& f : folders)
-            out.partial +=
-                emptyOlderThan(f.path, now - std::chrono::seconds(*rules.interval), Unlock::No, dryRun);
+    if (out.action != ScheduleAction::EmptyAll || dryRun || !(out.confirmed = confirm())) return out;
+    prefs.setLastCleanDate(now);
+    prefs.setLastCleanSize(sizeText(out.sizeBefore, 2));
+    prefs.save();
+    out.emptied = emptyAll(folders, Unlock::No);
     return out;
 }
 

@@ -30,6 +30,34 @@ std::uint64_t totalSize(platform::Spawn& spawn, const std::vector<TrashFolder>& 
 // Empties every Trash folder (files/, info/, directorysizes).
 RemoveReport emptyAll(const std::vector<TrashFolder>& folders, Unlock unlock);
 
+// The hourly check, step by step. The removals of only some items come first and ask nothing
+// (the user chose those options for unattended use); emptying everything is then only said to be
+// due, so that each caller asks in its own way and records the emptying when it is agreed.
+struct ScheduleCheck {
+    bool removedOldest = false;  // the size rule's option applied
+    bool removedOlder = false;   // the time rule's option applied
+    PartialReport oldest;        // what the size rule's option removed (or would, in a dry run)
+    PartialReport older;         // what the time rule's option removed (or would, in a dry run)
+    bool emptyAllDue = false;
+};
+
+// Removes what the two options call for: with the size rule and "only the oldest", the oldest
+// items until the Trash holds less than the limit; with the time rule and "only older", the items
+// deleted more than the interval before now. Nothing is measured here.
+ScheduleCheck removeSomeItems(const ScheduleRules& rules, const std::vector<TrashFolder>& folders,
+                              TimePoint now, bool dryRun = false);
+
+// Whether emptying everything is due: the size rule without its option when the size is at the
+// limit or above (measure() is called only then), or the time rule without its option when the
+// seconds elapsed since the last emptying reach its interval.
+bool emptyAllIsDue(const ScheduleRules& rules, std::uint64_t elapsed,
+                   const std::function<std::uint64_t()>& measure);
+
+// Both, in that order: what is removed quietly goes first, then whether all is due is decided.
+ScheduleCheck checkSchedule(const ScheduleRules& rules, const std::vector<TrashFolder>& folders,
+                            TimePoint now, std::uint64_t elapsed,
+                            const std::function<std::uint64_t()>& measure, bool dryRun = false);
+
 struct ScheduleOutcome {
     ScheduleAction action = ScheduleAction::None;
     bool confirmed = false;
@@ -38,7 +66,8 @@ struct ScheduleOutcome {
     PartialReport partial;  // RemoveOlder, RemoveOldest
 };
 
-// Applies the rules once. Emptying everything asks confirm() first and records "LastCleanDate"
+// Applies the rules once, as checkSchedule decides with the size measured before anything is
+// removed. Emptying everything asks confirm() first and records "LastCleanDate"
 // and "LastsCleanTrashData" when it is agreed; removing only some items asks nothing (the user
 // chose that mode for unattended use) and records nothing. With dryRun nothing is asked, recorded
 // or removed: the action says what is due and `partial.chosen` what only-some-items would take.
