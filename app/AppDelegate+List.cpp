@@ -5,7 +5,7 @@
 #include "app/PSTableCellView.h"
 #include "app/ShowInFileManager.h"
 #include "platform/Outlets.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "util/Log.h"
 #include "vault/CopyManifest.h"
 #include "vault/PasswordVerifier.h"

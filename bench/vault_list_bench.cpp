@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/PSTableCellView.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
 #include "vault/VaultList.h"
 
@@ -53,15 +53,15 @@ int main() {
         if (i % 3 == 0) std::ofstream(storage / "libdata" / name) << "II*";
     }
     SettingsStore settings(dir / "settings.plist");
-    settings.set(key::VaultryDataArray, records);
-    settings.set(key::VaultryDecryptedDataArray, decrypted);
-    settings.set(key::EncyptedStorePath, storage.string());
+    settings.set(prefkey::Records, records);
+    settings.set(prefkey::DecryptedRecords, decrypted);
+    settings.set(prefkey::StorePath, storage.string());
     if (!settings.flush()) return 1;
 
     std::size_t sink = 0;
     const double fill = best(10, [&] {
         const auto stored =
-            settings.stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
+            settings.stringArray(prefkey::DecryptedRecords).value_or(std::vector<std::string>{});
         const auto lookup = vault::RowLookup::take(storage.string(), stored);
         std::vector<std::unique_ptr<PSTableCellView>> rows;
         rows.reserve(records.size());
@@ -80,7 +80,7 @@ int main() {
     const double perRow100 = best(3, [&] {
         for (int i = 0; i < 100; ++i) {
             const auto stored =
-                settings.stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
+                settings.stringArray(prefkey::DecryptedRecords).value_or(std::vector<std::string>{});
             sink += std::find(stored.begin(), stored.end(), records[i]) != stored.end();
         }
     });

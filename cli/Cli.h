@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/linux/LinuxPaths.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
 #include "vault/Records.h"
 
@@ -37,6 +38,8 @@ struct Context {
         if (!settings_) settings_ = std::make_unique<SettingsStore>(paths.settingsFile());
         return *settings_;
     }
+    // The settings, typed; a failure to write them is returned, not logged: commands print it.
+    Preferences prefs() { return Preferences(settings(), Preferences::Failures::Returned); }
     int error(const std::string& message, int code = kFailed);
     // Messages about what was done; silent with -q.
     std::ostream& info();
@@ -73,9 +76,8 @@ void settleRekey(Context& ctx);
 // Takes in the kind kept with each vault record, settling those of lists from earlier versions.
 void learnKinds(Context& ctx);
 // The list changes that add a record with its kind (or, without one, remove it and its kind).
-std::vector<SettingsStore::ListChanges> recordChanges(const std::string& record,
-                                                      std::optional<vault::RecordKind> kind);
-bool saveRecordChanges(Context& ctx, const std::vector<SettingsStore::ListChanges>& lists);
+Preferences::ListChanges recordChanges(const std::string& record, std::optional<vault::RecordKind> kind);
+bool saveRecordChanges(Context& ctx, const Preferences::ListChanges& lists);
 
 // One function per command group, each in its own file.
 void addKindCommands(CLI::App& app, Context& ctx);

@@ -5,7 +5,6 @@
 #include "cli/Prompt.h"
 #include "cli/TrashCommand.h"
 #include "platform/linux/LinuxSpawn.h"
-#include "settings/SettingsKeys.h"
 #include "trash/SecureErase.h"
 #include "util/NoLinkPath.h"
 
@@ -43,8 +42,7 @@ void runErase(Context& ctx, const EraseOptions& o) {
                         "erase");
     }
     platform::LinuxSpawn spawn;
-    const unsigned chosen =
-        o.passes ? o.passes : static_cast<unsigned>(ctx.settings().number(key::ErasePasses).value_or(0));
+    const unsigned chosen = o.passes ? o.passes : static_cast<unsigned>(ctx.prefs().erasePasses());
     const auto tool = trash::eraseToolForPasses(chosen);
     // Said once per run: where overwriting in place may not reach the old blocks.
     for (const auto& p : present) {

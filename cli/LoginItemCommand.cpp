@@ -2,7 +2,6 @@
 
 #include "cli/TrashCommand.h"
 #include "platform/linux/LinuxLoginItems.h"
-#include "settings/SettingsKeys.h"
 
 namespace vaultry::cli::trashcmd {
 
@@ -17,9 +16,9 @@ void runLoginItem(Context& ctx, const LoginItemOptions& o) {
     }
     const bool on = o.state == "on";
     if (!items.setEnabled(on)) ctx.error("cannot change " + items.entryPath().string());
-    auto& settings = ctx.settings();
-    settings.set(key::BAutoLogin, items.isEnabled() ? "YES" : "NO");
-    if (auto st = settings.flush(); !st) ctx.error(st.error().message);
+    Preferences prefs = ctx.prefs();
+    prefs.setAutoLogin(items.isEnabled());
+    if (std::string why; !prefs.save(&why)) ctx.error(why);
 }
 
 void addLoginItemCommand(CLI::App& app, Context& ctx) {

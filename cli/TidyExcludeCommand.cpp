@@ -3,12 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/TidyCommand.h"
-#include "settings/SettingsKeys.h"
 
 namespace vaultry::cli::tidycmd {
 
 void runExcludeList(Context& ctx) {
-    const StringArray list = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
+    const StringArray list = ctx.prefs().tidyExclusions();
     if (ctx.json) {
         std::cout << nlohmann::json(list).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
                   << '\n';
@@ -18,20 +17,20 @@ void runExcludeList(Context& ctx) {
 }
 
 void runExcludeAdd(Context& ctx, const ExcludeOptions& o) {
-    auto& settings = ctx.settings();
-    StringArray list = settings.stringArray(key::TidyExclusions).value_or(StringArray{});
+    Preferences prefs = ctx.prefs();
+    StringArray list = prefs.tidyExclusions();
     for (const auto& p : o.patterns) {
         if (p.empty() || p.find('/') != std::string::npos)
             throw UsageError("not a name pattern: '" + p + "'");
         if (std::find(list.begin(), list.end(), p) == list.end()) list.push_back(p);
     }
-    settings.set(key::TidyExclusions, list);
-    if (auto st = settings.flush(); !st) ctx.error(st.error().message);
+    prefs.setTidyExclusions(list);
+    if (std::string why; !prefs.save(&why)) ctx.error(why);
 }
 
 void runExcludeRemove(Context& ctx, const ExcludeOptions& o) {
-    auto& settings = ctx.settings();
-    StringArray list = settings.stringArray(key::TidyExclusions).value_or(StringArray{});
+    Preferences prefs = ctx.prefs();
+    StringArray list = prefs.tidyExclusions();
     for (const auto& p : o.patterns) {
         const auto it = std::find(list.begin(), list.end(), p);
         if (it == list.end())
@@ -39,8 +38,8 @@ void runExcludeRemove(Context& ctx, const ExcludeOptions& o) {
         else
             list.erase(it);
     }
-    settings.set(key::TidyExclusions, list);
-    if (auto st = settings.flush(); !st) ctx.error(st.error().message);
+    prefs.setTidyExclusions(list);
+    if (std::string why; !prefs.save(&why)) ctx.error(why);
 }
 
 void addExcludeCommands(CLI::App& tidy, Context& ctx) {

@@ -7,7 +7,6 @@
 #include "cli/Prompt.h"
 #include "cli/TidyCommand.h"
 #include "desktop/Tidy.h"
-#include "settings/SettingsKeys.h"
 #include "util/TestPause.h"
 #include "vault/Records.h"
 #include "vault/VaultIdentity.h"
@@ -28,11 +27,9 @@ void runTidy(Context& ctx) {
         return;
     }
     tidy::TidyOptions options;
-    options.exclusions = ctx.settings().stringArray(key::TidyExclusions).value_or(StringArray{});
+    options.exclusions = ctx.prefs().tidyExclusions();
     learnKinds(ctx);
-    options.keep = vault::vaultNamesIn(
-        desktop, ctx.settings().stringArray(key::VaultryDataArray).value_or(StringArray{}),
-        ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(StringArray{}));
+    options.keep = vault::vaultNamesIn(desktop, ctx.prefs().records(), ctx.prefs().decryptedRecords());
     options.dryRun = ctx.dryRun;
     // Pause points for tests: "tidy-intent:N" (the N-th journal entry written, its move not
     // made) and "tidy-moved:N".

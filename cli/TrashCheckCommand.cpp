@@ -4,7 +4,6 @@
 #include "cli/TrashCommand.h"
 #include "desktop/SizeText.h"
 #include "platform/linux/LinuxSpawn.h"
-#include "settings/SettingsKeys.h"
 #include "trash/TrashSchedule.h"
 
 namespace vaultry::cli::trashcmd {
@@ -80,7 +79,6 @@ void runCheck(Context& ctx, const CheckOptions& o) {
             throw UsageError("not a byte count: '" + o.above + "'");
         limit = n;
     }
-    auto& settings = ctx.settings();
     nlohmann::json out = {{"due", false}, {"emptied", false}};
     if (ctx.dryRun) out["dryRun"] = true;
     const auto folders = trashFolders(ctx);
@@ -104,7 +102,7 @@ void runCheck(Context& ctx, const CheckOptions& o) {
         if (size >= *limit) emptyWhenDue(size);
     }
     if (!due && interval &&
-        trash::secondsSince(settings.date(key::LastCleanDate), std::chrono::system_clock::now()) >= *interval)
+        trash::secondsSince(ctx.prefs().lastCleanDate(), std::chrono::system_clock::now()) >= *interval)
         emptyWhenDue(measure(ctx));
     if (!due && !ctx.json) ctx.info() << "Trash not due for emptying\n";
     lastEmptied(ctx, out);

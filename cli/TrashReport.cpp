@@ -7,7 +7,6 @@
 #include "cli/TrashCommand.h"
 #include "desktop/SizeText.h"
 #include "platform/linux/LinuxSpawn.h"
-#include "settings/SettingsKeys.h"
 #include "trash/TrashSchedule.h"
 
 namespace vaultry::cli::trashcmd {
@@ -108,10 +107,10 @@ bool reportPartial(Context& ctx, const trash::PartialReport& r, nlohmann::json& 
 }
 
 bool recordAndEmpty(Context& ctx, std::uint64_t size, trash::Unlock unlock, nlohmann::json& out) {
-    auto& settings = ctx.settings();
-    settings.set(key::LastCleanDate, std::chrono::system_clock::now());
-    settings.set(key::LastsCleanTrashData, sizeText(size, 2));
-    if (auto st = settings.flush(); !st) ctx.error(st.error().message);
+    Preferences prefs = ctx.prefs();
+    prefs.setLastCleanDate(std::chrono::system_clock::now());
+    prefs.setLastCleanSize(sizeText(size, 2));
+    if (std::string why; !prefs.save(&why)) ctx.error(why);
     const auto r = trash::emptyAll(trashFolders(ctx), unlock);
     out["emptied"] = r.ok();
     out["bytes"] = size;
@@ -127,10 +126,10 @@ bool recordAndEmpty(Context& ctx, std::uint64_t size, trash::Unlock unlock, nloh
 }
 
 void lastEmptied(Context& ctx, nlohmann::json& out) {
-    auto& settings = ctx.settings();
-    const auto last = settings.date(key::LastCleanDate);
+    const Preferences prefs = ctx.prefs();
+    const auto last = prefs.lastCleanDate();
     if (!last) return;
-    const std::string size = settings.string(key::LastsCleanTrashData).value_or("");
+    const std::string size = prefs.lastCleanSize().value_or("");
     if (ctx.json) {
         out["lastEmptied"] = trash::lastCleanDateText(*last);
         out["lastEmptiedSize"] = size;

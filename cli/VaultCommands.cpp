@@ -14,7 +14,6 @@
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxSpawn.h"
-#include "settings/SettingsKeys.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
 #include "vault/ArchiveManifest.h"
@@ -47,14 +46,12 @@ std::optional<std::string> readSecret(Context& ctx, const std::string& prompt) {
     return std::string(pass.view());
 }
 
-std::vector<std::string> records(Context& ctx) {
-    return ctx.settings().stringArray(key::VaultryDataArray).value_or(std::vector<std::string>{});
-}
+std::vector<std::string> records(Context& ctx) { return ctx.prefs().records(); }
 
 // Applies the changes to the list as the settings file holds it now (another process may have
 // changed it meanwhile), and writes the settings.
-bool saveChanges(Context& ctx, const char* key, const std::vector<SettingsStore::ArrayChange>& changes) {
-    if (auto st = ctx.settings().changeArray(key, changes); !st) {
+bool saveChanges(Context& ctx, Pref list, const std::vector<SettingsStore::ArrayChange>& changes) {
+    if (auto st = ctx.prefs().changeList(list, changes); !st) {
         ctx.error(st.error().message);
         return false;
     }
@@ -70,7 +67,7 @@ std::string absolute(const std::string& path) {
 // The pass phrase, checked against the stored verifier.
 std::optional<std::string> unlock(Context& ctx) {
     settleRekey(ctx);
-    const auto stored = ctx.settings().string(key::VaultryPassword);
+    const auto stored = ctx.prefs().passwordVerifier();
     if (!stored) {
         ctx.error("no vault password is set (vaultry-cli vault password set)");
         return std::nullopt;
@@ -102,7 +99,7 @@ bool keepIfWeak(Context& ctx, std::string_view next) {
 }
 
 void passwordSet(Context& ctx, const Options& o) {
-    const auto stored = ctx.settings().string(key::VaultryPassword);
+    const auto stored = ctx.prefs().passwordVerifier();
     if (stored && !o.change) throw UsageError("a vault password is set already; change it with --change");
     std::string old;
     if (o.change) {
@@ -132,7 +129,7 @@ void passwordSet(Context& ctx, const Options& o) {
             return;
         }
     }
-    const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    const std::string storage = ctx.prefs().storePath().value_or("");
     if (o.change && !storage.empty())
         // Its archives cannot be encrypted again; a new password stored now would open none of them.
         if (auto st = vault::requireStorage(ctx.settings(), storage); !st) {
@@ -165,7 +162,7 @@ void storageSet(Context& ctx, const Options& o) {
         ctx.error("Do not include spaces or other invalid characters in the selected storage path.");
         return;
     }
-    const std::string current = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    const std::string current = ctx.prefs().storePath().value_or("");
     if (flows::storageMoves(ctx.settings(), folder))
         if (auto st = vault::requireStorage(ctx.settings(), current); !st) {
             ctx.error(st.error().message);
@@ -199,19 +196,18 @@ void storageSet(Context& ctx, const Options& o) {
 
 void hide(Context& ctx, const Options& o, bool on) {
     settleRekey(ctx);
-    if (on && !ctx.settings().contains(key::VaultryPassword)) {
+    if (on && !ctx.prefs().hasPassword()) {
         ctx.error("no vault password is set (vaultry-cli vault password set)");
         return;
     }
     learnKinds(ctx);
     platform::DotHiddenFlag flag;
     platform::LinuxBookmarks bookmarks;
-    std::vector<SettingsStore::ListChanges> changes{{key::VaultryDataArray, {}},
-                                                    {key::VaultryRecordKinds, {}}};
+    Preferences::ListChanges changes{{Pref::Records, {}}, {Pref::RecordKinds, {}}};
     const auto change = [&changes](const std::string& path, std::optional<vault::RecordKind> kind) {
-        for (auto& [key, list] : recordChanges(path, kind))
+        for (auto& [pref, list] : recordChanges(path, kind))
             for (auto& l : changes)
-                if (l.key == key) l.changes.insert(l.changes.end(), list.begin(), list.end());
+                if (l.first == pref) l.second.insert(l.second.end(), list.begin(), list.end());
     };
     for (const auto& raw : o.items) {
         const std::string path = absolute(raw);
@@ -224,7 +220,7 @@ void hide(Context& ctx, const Options& o, bool on) {
             }
             vault::learnRecordKind(path, vault::RecordKind::Hidden);
             change(path, vault::RecordKind::Hidden);
-            if (auto grant = bookmarks.create(path)) ctx.settings().set(path, *grant);
+            if (auto grant = bookmarks.create(path)) ctx.prefs().setItemGrant(path, *grant);
         } else {
             if (there && !flag.setHidden(path, false)) {
                 ctx.error("cannot show " + path + " again");
@@ -237,7 +233,7 @@ void hide(Context& ctx, const Options& o, bool on) {
 }
 
 std::optional<std::string> storageOrError(Context& ctx) {
-    auto storage = ctx.settings().string(key::EncyptedStorePath);
+    auto storage = ctx.prefs().storePath();
     if (!storage) ctx.error("no storage folder is set (vaultry-cli vault storage set FOLDER)");
     return storage;
 }
@@ -315,7 +311,7 @@ void encrypt(Context& ctx, const Options& o) {
             continue;
         }
         for (const std::string& granted : {plan->archive.string(), path, plan->item.parent_path().string()})
-            if (auto grant = bookmarks.create(granted)) ctx.settings().set(granted, *grant);
+            if (auto grant = bookmarks.create(granted)) ctx.prefs().setItemGrant(granted, *grant);
         const auto kind =
             plan->folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile;
         vault::learnRecordKind(plan->record, kind);
@@ -356,8 +352,7 @@ void decrypt(Context& ctx, const Options& o) {
     auto pass = unlock(ctx);
     if (!pass) return;
     const auto list = records(ctx);
-    auto decrypted =
-        ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
+    auto decrypted = ctx.prefs().decryptedRecords();
     bool decryptedOne = false;
     vault::KeysAhead ahead;
     std::vector<fs::path> archives;
@@ -391,7 +386,7 @@ void decrypt(Context& ctx, const Options& o) {
         // A record decrypted again after its copy was deleted is listed once.
         const bool listed = std::find(decrypted.begin(), decrypted.end(), record) != decrypted.end();
         if (!listed &&
-            !saveChanges(ctx, key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Add, record}})) {
+            !saveChanges(ctx, Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Add, record}})) {
             // Unlisted, the copy would stay in plain while the vault shows the item locked.
             const auto back = vault::takeBackCopy(*storage, *copy);
             ctx.error(escaped(record) + ": " +
@@ -478,8 +473,7 @@ void verify(Context& ctx, const Options& o) {
 
 void list(Context& ctx) {
     settleRekey(ctx);
-    const auto decrypted =
-        ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
+    const auto decrypted = ctx.prefs().decryptedRecords();
     auto json = nlohmann::json::array();
     for (const auto& record : records(ctx)) {
         const auto kind = vault::recordKind(record);
@@ -501,31 +495,29 @@ void list(Context& ctx) {
 }  // namespace
 
 void learnKinds(Context& ctx) {
-    const auto entries =
-        ctx.settings().stringArray(key::VaultryRecordKinds).value_or(std::vector<std::string>{});
+    const auto entries = ctx.prefs().recordKinds();
     vault::learnRecordKinds(entries);
-    const auto settled = vault::settleRecordKinds(ctx.settings().string(key::EncyptedStorePath).value_or(""),
-                                                  records(ctx), entries);
+    const auto settled =
+        vault::settleRecordKinds(ctx.prefs().storePath().value_or(""), records(ctx), entries);
     if (settled.empty()) return;
     vault::learnRecordKinds(settled);
     std::vector<SettingsStore::ArrayChange> add;
     for (const auto& entry : settled) add.push_back({SettingsStore::ArrayChange::Add, entry});
-    (void)ctx.settings().changeArray(key::VaultryRecordKinds, add);
+    (void)ctx.prefs().changeList(Pref::RecordKinds, add);
 }
 
-std::vector<SettingsStore::ListChanges> recordChanges(const std::string& record,
-                                                      std::optional<vault::RecordKind> kind) {
+Preferences::ListChanges recordChanges(const std::string& record, std::optional<vault::RecordKind> kind) {
     std::vector<SettingsStore::ArrayChange> kinds;
     for (const auto& entry : vault::kindEntriesOf(record))
         kinds.push_back({SettingsStore::ArrayChange::Remove, entry});
     if (kind) kinds.push_back({SettingsStore::ArrayChange::Add, vault::kindEntry(*kind, record)});
-    return {{key::VaultryDataArray,
+    return {{Pref::Records,
              {{kind ? SettingsStore::ArrayChange::Add : SettingsStore::ArrayChange::Remove, record}}},
-            {key::VaultryRecordKinds, std::move(kinds)}};
+            {Pref::RecordKinds, std::move(kinds)}};
 }
 
-bool saveRecordChanges(Context& ctx, const std::vector<SettingsStore::ListChanges>& lists) {
-    if (auto st = ctx.settings().changeArrays(lists); !st) {
+bool saveRecordChanges(Context& ctx, const Preferences::ListChanges& lists) {
+    if (auto st = ctx.prefs().changeLists(lists); !st) {
         ctx.error(st.error().message);
         return false;
     }
@@ -538,19 +530,18 @@ bool saveRecordChanges(Context& ctx, const std::vector<SettingsStore::ListChange
 // storage move cut short is settled. A change still running in another process holds the storage
 // folder and is left alone.
 void settleRekey(Context& ctx) {
-    const auto storage = ctx.settings().string(key::EncyptedStorePath);
+    const auto storage = ctx.prefs().storePath();
     learnKinds(ctx);
     if (!storage) return;
     vault::sweepLeftovers(*storage);
-    const auto decrypted =
-        ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(std::vector<std::string>{});
+    const auto decrypted = ctx.prefs().decryptedRecords();
     const auto addDecrypted = [&ctx](const std::string& record) {
-        return static_cast<bool>(ctx.settings().changeArray(key::VaultryDecryptedDataArray,
-                                                            {{SettingsStore::ArrayChange::Add, record}}));
+        return static_cast<bool>(
+            ctx.prefs().changeList(Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Add, record}}));
     };
     const auto removeDecrypted = [&ctx](const std::string& record) {
-        return static_cast<bool>(ctx.settings().changeArray(key::VaultryDecryptedDataArray,
-                                                            {{SettingsStore::ArrayChange::Remove, record}}));
+        return static_cast<bool>(
+            ctx.prefs().changeList(Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Remove, record}}));
     };
     const auto withdraw = [&ctx](const std::string& record) {
         return saveRecordChanges(ctx, recordChanges(record, std::nullopt));
@@ -559,8 +550,9 @@ void settleRekey(Context& ctx) {
          vault::settleIntents(*storage, records(ctx), decrypted, addDecrypted, removeDecrypted, withdraw))
         std::cerr << "vaultry-cli: warning: " << report << '\n';
     vault::settleInterruptedChanges(*storage, [&ctx](const std::string& verifier) {
-        ctx.settings().set(key::VaultryPassword, verifier);
-        return static_cast<bool>(ctx.settings().flush());
+        Preferences prefs = ctx.prefs();
+        prefs.setPasswordVerifier(verifier);
+        return prefs.save();
     });
 }
 

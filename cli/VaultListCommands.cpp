@@ -5,7 +5,6 @@
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
-#include "settings/SettingsKeys.h"
 #include "util/NoLinkPath.h"
 #include "util/TestPause.h"
 #include "vault/CopyManifest.h"
@@ -37,7 +36,7 @@ bool contains(const Strings& list, const std::string& s) {
 // The storage folder held for the whole command, so that no other process changes the password
 // or the archives meanwhile. Empty, with the error given, when another process holds it.
 std::optional<vault::StorageLock> holdStorage(Context& ctx) {
-    auto lock = vault::StorageLock::take(ctx.settings().string(key::EncyptedStorePath).value_or(""));
+    auto lock = vault::StorageLock::take(ctx.prefs().storePath().value_or(""));
     if (!lock) {
         ctx.error(lock.error().message);
         return std::nullopt;
@@ -48,7 +47,7 @@ std::optional<vault::StorageLock> holdStorage(Context& ctx) {
 // The vault password from the source the command line chose, checked against the stored
 // verifier. Never from the command line.
 std::optional<password::PassPhrase> askPassPhrase(Context& ctx) {
-    const auto stored = ctx.settings().string(key::VaultryPassword);
+    const auto stored = ctx.prefs().passwordVerifier();
     if (!stored) {
         ctx.error("no vault password is set");
         return std::nullopt;
@@ -64,10 +63,10 @@ std::optional<password::PassPhrase> askPassPhrase(Context& ctx) {
 
 // Takes the records out of the list as the settings file holds it now: what another process added
 // meanwhile stays.
-bool saveRemovals(Context& ctx, const char* key, const Strings& removed) {
+bool saveRemovals(Context& ctx, Pref list, const Strings& removed) {
     std::vector<SettingsStore::ArrayChange> changes;
     for (const auto& r : removed) changes.push_back({SettingsStore::ArrayChange::Remove, r});
-    if (auto st = ctx.settings().changeArray(key, changes); !st) {
+    if (auto st = ctx.prefs().changeList(list, changes); !st) {
         ctx.error(st.error().message);
         return false;
     }
@@ -90,8 +89,8 @@ void listRecords(Context& ctx, const Options& o) {
     settleRekey(ctx);
     const auto filter = vault::filterNamed(o.kind);
     if (!filter) throw UsageError("--kind must be one of all, images, docs, medias, folders, other");
-    const Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
-    const Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    const Strings all = ctx.prefs().records();
+    const Strings decrypted = ctx.prefs().decryptedRecords();
     auto json = nlohmann::json::array();
     for (const auto& record : vault::filterRecords(all, *filter)) {
         const std::string state =
@@ -110,7 +109,7 @@ void lockRecords(Context& ctx, const Options& o) {
     const auto held = holdStorage(ctx);
     if (!held) return;
     if (o.all == !o.records.empty()) throw UsageError("give the records to lock, or --all");
-    Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    Strings decrypted = ctx.prefs().decryptedRecords();
     Strings chosen = o.all ? decrypted : o.records;
     for (const auto& record : o.records)
         if (!contains(decrypted, record)) {
@@ -118,7 +117,7 @@ void lockRecords(Context& ctx, const Options& o) {
             return;
         }
     if (chosen.empty()) return;
-    const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    const std::string storage = ctx.prefs().storePath().value_or("");
     if (!storage.empty())
         if (auto st = vault::requireStorage(ctx.settings(), storage); !st) {
             ctx.error(st.error().message);
@@ -134,8 +133,8 @@ void lockRecords(Context& ctx, const Options& o) {
                     "Lock " + std::to_string(chosen.size()) + " item(s) and remove their decrypted copies?",
                     "vault lock");
     // The copies go only when the list can say so afterwards.
-    if (auto st = ctx.settings().flush(); !st) {
-        ctx.error("the settings could not be written (" + st.error().message + "); nothing was locked");
+    if (std::string why; !ctx.prefs().save(&why)) {
+        ctx.error("the settings could not be written (" + why + "); nothing was locked");
         return;
     }
     std::vector<bool> saving;
@@ -189,7 +188,7 @@ void lockRecords(Context& ctx, const Options& o) {
         unlisting.push_back(std::move(note));
         ctx.info() << "locked\t" << escaped(record) << '\n';
     }
-    if (!saveRemovals(ctx, key::VaultryDecryptedDataArray, lockedNow))
+    if (!saveRemovals(ctx, Pref::DecryptedRecords, lockedNow))
         for (auto& note : unlisting) note.keepForSweep();  // the next start unlists them
     if (!storage.empty())
         if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
@@ -201,8 +200,8 @@ void removeRecords(Context& ctx, const Options& o) {
     settleRekey(ctx);
     const auto held = holdStorage(ctx);
     if (!held) return;
-    Strings all = ctx.settings().stringArray(key::VaultryDataArray).value_or(Strings{});
-    Strings decrypted = ctx.settings().stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    Strings all = ctx.prefs().records();
+    Strings decrypted = ctx.prefs().decryptedRecords();
     for (const auto& record : o.records)
         if (!contains(all, record)) {
             ctx.error(escaped(record) + " is not in the vault");
@@ -211,11 +210,11 @@ void removeRecords(Context& ctx, const Options& o) {
     prompt::confirm(ctx, "Remove " + std::to_string(o.records.size()) + " item(s) from Vaultry?",
                     "vault remove");
     // Nothing is restored unless the lists can be written afterwards.
-    if (auto st = ctx.settings().flush(); !st) {
-        ctx.error("the settings could not be written (" + st.error().message + "); nothing was removed");
+    if (std::string why; !ctx.prefs().save(&why)) {
+        ctx.error("the settings could not be written (" + why + "); nothing was removed");
         return;
     }
-    const std::string storage = ctx.settings().string(key::EncyptedStorePath).value_or("");
+    const std::string storage = ctx.prefs().storePath().value_or("");
     const bool encrypted =
         std::any_of(o.records.begin(), o.records.end(), [](const auto& r) { return vault::isEncrypted(r); });
     if (encrypted && !storage.empty())
@@ -260,7 +259,7 @@ void removeRecords(Context& ctx, const Options& o) {
         testPause("remove-list");
         // Both lists in one write: the record leaves them together or stays in both.
         auto changes = recordChanges(record, std::nullopt);
-        changes.push_back({key::VaultryDecryptedDataArray, {{SettingsStore::ArrayChange::Remove, record}}});
+        changes.push_back({Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Remove, record}}});
         if (!saveRecordChanges(ctx, changes)) {
             // The record stays, and so does its archive; what was restored goes again.
             if (auto st = vault::takeBackRestored(storage, record); !st)

@@ -12,9 +12,21 @@ constexpr const char* kNo = "NO";
 
 }  // namespace
 
+namespace prefcheck {
+
+bool autoLockChoice(const Value& value) {
+    const std::uint64_t* minutes = value.as<std::uint64_t>();
+    if (!minutes) return false;
+    for (int choice : kAutoLockChoices)
+        if (*minutes == static_cast<std::uint64_t>(choice)) return true;
+    return false;
+}
+
+}  // namespace prefcheck
+
 const std::vector<PrefInfo>& preferenceTable() {
     static const std::vector<PrefInfo> table = {
-#define VAULTRY_PREF_ROW(name, key, type, fallback) {Pref::name, key, PrefType::type, fallback},
+#define VAULTRY_PREF_ROW(name, key, type, fallback, check) {Pref::name, key, PrefType::type, fallback, check},
         VAULTRY_PREFERENCES(VAULTRY_PREF_ROW)
 #undef VAULTRY_PREF_ROW
     };
@@ -36,6 +48,23 @@ T fallbackOf(const PrefInfo& info) {
     if (info.fallback)
         if (const T* v = info.fallback->as<T>()) return *v;
     return T{};
+}
+
+bool hasType(const Value& value, PrefType type) {
+    switch (type) {
+        case PrefType::Flag:
+        case PrefType::Text:
+            return value.as<std::string>() != nullptr;
+        case PrefType::Number:
+            return value.as<std::uint64_t>() != nullptr;
+        case PrefType::Date:
+            return value.as<Date>() != nullptr;
+        case PrefType::Data:
+            return value.as<Bytes>() != nullptr;
+        case PrefType::TextList:
+            return value.as<StringArray>() != nullptr;
+    }
+    return false;
 }
 
 }  // namespace
@@ -71,8 +100,11 @@ void Preferences::setText(Pref pref, const std::string& value) {
     store_.set(row(pref, PrefType::Text).key, value);
 }
 
-void Preferences::setNumber(Pref pref, std::uint64_t value) {
-    store_.set(row(pref, PrefType::Number).key, value);
+bool Preferences::setNumber(Pref pref, std::uint64_t value) {
+    const PrefInfo& info = row(pref, PrefType::Number);
+    if (info.check && !info.check(Value(value))) return false;
+    store_.set(info.key, value);
+    return true;
 }
 
 void Preferences::setDate(Pref pref, Date value) { store_.set(row(pref, PrefType::Date).key, value); }
@@ -81,6 +113,11 @@ void Preferences::setData(Pref pref, const Bytes& value) { store_.set(row(pref, 
 
 void Preferences::setTextList(Pref pref, const StringArray& value) {
     store_.set(row(pref, PrefType::TextList).key, value);
+}
+
+bool Preferences::accepts(Pref pref, const Value& value) {
+    const PrefInfo& info = preferenceInfo(pref);
+    return hasType(value, info.type) && (!info.check || info.check(value));
 }
 
 bool Preferences::isSet(Pref pref) const { return store_.contains(preferenceInfo(pref).key); }
@@ -97,7 +134,7 @@ void Preferences::restore(Pref pref, const std::optional<Value>& value) {
 bool Preferences::save(std::string* why) {
     const auto saved = store_.flush();
     if (saved) return true;
-    logLine("settings: " + saved.error().message);
+    if (failures_ == Failures::Logged) logLine("settings: " + saved.error().message);
     if (why) *why = saved.error().message;
     return false;
 }
@@ -105,16 +142,15 @@ bool Preferences::save(std::string* why) {
 Result<StringArray> Preferences::changeList(Pref pref,
                                             const std::vector<SettingsStore::ArrayChange>& changes) {
     auto written = store_.changeArray(row(pref, PrefType::TextList).key, changes);
-    if (!written) logLine("settings: " + written.error().message);
+    if (!written && failures_ == Failures::Logged) logLine("settings: " + written.error().message);
     return written;
 }
 
-Result<std::vector<StringArray>> Preferences::changeLists(
-    const std::vector<std::pair<Pref, std::vector<SettingsStore::ArrayChange>>>& lists) {
+Result<std::vector<StringArray>> Preferences::changeLists(const ListChanges& lists) {
     std::vector<SettingsStore::ListChanges> all;
     for (const auto& [pref, changes] : lists) all.push_back({row(pref, PrefType::TextList).key, changes});
     auto written = store_.changeArrays(all);
-    if (!written) logLine("settings: " + written.error().message);
+    if (!written && failures_ == Failures::Logged) logLine("settings: " + written.error().message);
     return written;
 }
 

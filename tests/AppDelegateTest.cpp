@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Notifications.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "vault/VaultList.h"
 
@@ -49,8 +49,8 @@ TEST(StartUp, FirstStartWithAnEmptyStore) {
     SettingsStore onDisk(s.w.paths.settingsFile());
     std::vector<std::string> keys;
     for (const auto& [k, v] : onDisk.snapshot()) keys.push_back(k);
-    EXPECT_EQ(keys, (std::vector<std::string>{key::AutoTrashData, key::CrumbscopeData}));
-    const auto grant = s.w.bookmarks.resolve(*onDisk.data(key::AutoTrashData));
+    EXPECT_EQ(keys, (std::vector<std::string>{prefkey::TrashGrant, prefkey::CookieFolderGrant}));
+    const auto grant = s.w.bookmarks.resolve(*onDisk.data(prefkey::TrashGrant));
     ASSERT_TRUE(grant);
     EXPECT_EQ(grant->path, s.w.paths.trash().string());
     EXPECT_EQ(app.StorelocationPath(), "") << "the Trash is never where tidied items go";
@@ -63,13 +63,13 @@ TEST(StartUp, AnOlderTidyLocationIsKeptButTheTrashGrantIsNeverTakenForIt) {
         Started s;
         const auto location = s.w.dir / "Tidied";
         std::filesystem::create_directories(location);
-        s.w.settings.set(key::AutoTrashData, *s.w.bookmarks.create(location.string()));  // as before
+        s.w.settings.set(prefkey::TrashGrant, *s.w.bookmarks.create(location.string()));  // as before
         s.start();
         EXPECT_EQ(s.app->StorelocationPath(), location.string());
         s.app.reset();
         s.start();  // the Trash's grant took the old key; the location moved to its own
         EXPECT_EQ(s.app->StorelocationPath(), location.string());
-        EXPECT_TRUE(s.w.settings.data(key::TidyLocationData));
+        EXPECT_TRUE(s.w.settings.data(prefkey::TidyLocationGrant));
     }
     Started s;
     s.start();  // the first start records the Trash's grant
@@ -85,8 +85,8 @@ TEST(StartUp, CheckBoxesFollowTheStoredFlags) {
     };
     for (const auto& [login, tidy, loginOn, tidyOn] : cases) {
         Started s;
-        s.w.settings.set(key::BAutoLogin, login);
-        s.w.settings.set(key::BAutoTidy, tidy);
+        s.w.settings.set(prefkey::AutoLogin, login);
+        s.w.settings.set(prefkey::AutoTidy, tidy);
         s.start();
         EXPECT_EQ(s.w.ui.state("autoLunchBtn"), loginOn) << login;
         EXPECT_EQ(s.w.ui.state("autoCleanupSelectBtn"), tidyOn) << tidy;
@@ -96,10 +96,10 @@ TEST(StartUp, CheckBoxesFollowTheStoredFlags) {
 TEST(StartUp, LoadsTheVaultListsAndTheStorageGrant) {
     Started s;
     std::filesystem::create_directories(s.w.dir / "chosen");
-    s.w.settings.set(key::VaultryDataArray, StringArray{"/u/a.enc", "/u/b", "/u/a.enc"});
-    s.w.settings.set(key::VaultryDecryptedDataArray, StringArray{"/u/a.enc"});
-    s.w.settings.set(key::EncyptedStorePath, (s.w.dir / "chosen/vaultry.data").string());
-    s.w.settings.set(key::EncyptedFatherStorePath, *s.w.bookmarks.create((s.w.dir / "chosen").string()));
+    s.w.settings.set(prefkey::Records, StringArray{"/u/a.enc", "/u/b", "/u/a.enc"});
+    s.w.settings.set(prefkey::DecryptedRecords, StringArray{"/u/a.enc"});
+    s.w.settings.set(prefkey::StorePath, (s.w.dir / "chosen/vaultry.data").string());
+    s.w.settings.set(prefkey::StoreParentGrant, *s.w.bookmarks.create((s.w.dir / "chosen").string()));
     s.start();
     EXPECT_EQ(s.app->allRecords(), (StringArray{"/u/a.enc", "/u/b", "/u/a.enc"}));
     EXPECT_EQ(s.app->shownRecords(), s.app->allRecords());
@@ -111,7 +111,7 @@ TEST(StartUp, LoadsTheVaultListsAndTheStorageGrant) {
 
 TEST(StartUp, AWronglyTypedListIsTreatedAsEmpty) {
     Started s;
-    s.w.settings.set(key::VaultryDataArray, "oops");
+    s.w.settings.set(prefkey::Records, "oops");
     test::LogCapture log;
     s.start();
     EXPECT_TRUE(s.app->allRecords().empty());
@@ -128,21 +128,20 @@ TEST(VaultLists, FilteredListNeverShrinksTheStoredList) {
     app.applyVaultFilter(vault::VaultFilter::Folders);  // shows /u/y.tar.gz only
     app.addVaultRecord("/u/z", vaultry::vault::recordKind("/u/z"));
     app.saveRecords();
-    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDataArray),
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(prefkey::Records),
               (StringArray{"/u/x.enc", "/u/x.enc", "/u/y.tar.gz", "/u/z"}));
     app.removeVaultRecord("/u/x.enc", true);  // takes out every equal entry
     app.saveRecords();
     EXPECT_EQ(app.shownRecords(), (StringArray{"/u/y.tar.gz", "/u/z"}));
-    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDataArray),
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(prefkey::Records),
               (StringArray{"/u/y.tar.gz", "/u/z"}));
     app.markDecrypted("/u/y.tar.gz");
     app.saveDecrypted();
-    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDecryptedDataArray),
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(prefkey::DecryptedRecords),
               StringArray{"/u/y.tar.gz"});
     app.unmarkDecrypted("/u/y.tar.gz");
     app.saveDecrypted();
-    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(key::VaultryDecryptedDataArray),
-              StringArray{});
+    EXPECT_EQ(SettingsStore(s.w.paths.settingsFile()).stringArray(prefkey::DecryptedRecords), StringArray{});
 }
 
 TEST(Tick, FollowsTheAppearanceOnlyWhileAutoTidyIsOn) {

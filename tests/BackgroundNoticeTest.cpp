@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegate.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 
 namespace vaultry {
@@ -39,7 +39,7 @@ TEST(BackgroundNotice, IsGivenOncePerInstallationAndItsClickBringsTheMainWindowB
     }
     // Kept in the settings file: the next run has said it already.
     SettingsStore again(w.paths.settingsFile());
-    EXPECT_EQ(again.string(key::BackgroundNoticeGiven), "YES");
+    EXPECT_EQ(again.string(prefkey::BackgroundNoticeGiven), "YES");
     AppDelegate next(w.services());
     next.tellRunningInBackground();
     EXPECT_EQ(w.notifier.scheduled.size(), 1u);
@@ -52,7 +52,7 @@ TEST(BackgroundNotice, NoNotificationServiceToldNobodySoTheNextTimeTriesAgain) {
     app.tellRunningInBackground();
     app.tellRunningInBackground();
     EXPECT_EQ(silent.scheduled.size(), 2u);
-    EXPECT_FALSE(w.settings.contains(key::BackgroundNoticeGiven));
+    EXPECT_FALSE(w.settings.contains(prefkey::BackgroundNoticeGiven));
 }
 
 }  // namespace

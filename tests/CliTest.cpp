@@ -6,7 +6,7 @@
 #include <csignal>
 #include <nlohmann/json.hpp>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/CliTerminal.h"
@@ -229,7 +229,7 @@ TEST(CliOnTerminal, EchoComesBackWhenThePromptIsEndedByCtrlCOrSigterm) {
 
 bool storedPasswordIs(const test::CliHome& c, const std::string& pass) {
     SettingsStore settings(c.home / ".config/com.Quenmark.vaultry.plist");
-    const auto stored = settings.string(key::VaultryPassword);
+    const auto stored = settings.string(prefkey::PasswordVerifier);
     return stored && password::matches(*stored, pass);
 }
 
@@ -355,7 +355,8 @@ TEST(CliDryRun, SaysWhatWouldHappenAndChangesNothing) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("would remove old.txt\n"), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(h.trashed));
-    EXPECT_FALSE(SettingsStore(h.home / ".config/com.Quenmark.vaultry.plist").contains(key::LastCleanDate));
+    EXPECT_FALSE(
+        SettingsStore(h.home / ".config/com.Quenmark.vaultry.plist").contains(prefkey::LastCleanDate));
 
     r = h.run({"erase", "--dry-run", (h.home / "Desktop/note.txt").string()});
     EXPECT_EQ(r.out, "would erase " + (h.home / "Desktop/note.txt").string() + "\n");

@@ -7,7 +7,7 @@
 #include "cookies/CookieDatabase.h"
 #include "cookies/CookieStores.h"
 #include "cookies/PRCookFileNode.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 
@@ -31,7 +31,7 @@ struct CookiePage : ::testing::Test {
         app->awakeFromNib();
         app->applicationDidFinishLaunching();
     }
-    void grant() { w.settings.set(key::CrumbscopeData, *w.bookmarks.create(home.string())); }
+    void grant() { w.settings.set(prefkey::CookieFolderGrant, *w.bookmarks.create(home.string())); }
     void finish() {
         ASSERT_TRUE(w.mainThread.pumpUntil([&] { return !app->cookieWorkerRunning(); }));
     }
@@ -73,7 +73,7 @@ TEST_F(CookiePage, AGrantStoredByAnEarlierVersionIsStillHonoured) {
     writeSafari(3);
     const auto grant = w.bookmarks.create(home.string());
     ASSERT_TRUE(grant);
-    w.settings.set(key::CrumbscopeData, *grant);
+    w.settings.set(prefkey::CookieFolderGrant, *grant);
 
     app->ActClickSafariAction();
     EXPECT_FALSE(shown("connectWindow"));

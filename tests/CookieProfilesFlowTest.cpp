@@ -5,7 +5,7 @@
 #include "app/AppDelegate.h"
 #include "cookies/ChromiumCrypto.h"
 #include "cookies/PRCookFileNode.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 
@@ -29,7 +29,7 @@ struct CookieProfilesPage : ::testing::Test {
         app->awakeFromNib();
         app->applicationDidFinishLaunching();
         app->useSafeStorage(keyring);
-        w.settings.set(key::CrumbscopeData, *w.bookmarks.create(home.string()));
+        w.settings.set(prefkey::CookieFolderGrant, *w.bookmarks.create(home.string()));
         keyring->items["Chrome"] = "chrome-pass";
         store(chrome, {"a.com", "www.a.com", "b.org", "kept.net"}, "v11", "chrome-pass");
         store(brave, {"brave.example"}, "v10", "peanuts");
@@ -82,7 +82,7 @@ TEST_F(CookieProfilesPage, TheChromeButtonReadsTheDefaultProfileAndOffersTheFami
 TEST_F(CookieProfilesPage, SelectedRowsDomainsAndRemoveAllLeaveTheKeepListAlone) {
     EXPECT_TRUE(app->AddCookieKeepDomain("Kept.NET"));
     EXPECT_FALSE(app->AddCookieKeepDomain("kept.net"));
-    EXPECT_EQ(w.settings.stringArray(key::CookieKeepDomains), std::optional(StringArray{"kept.net"}));
+    EXPECT_EQ(w.settings.stringArray(prefkey::CookieKeepDomains), std::optional(StringArray{"kept.net"}));
     EXPECT_EQ(app->cookieKeepList(), (std::vector<std::string>{"kept.net"}));
 
     app->ActClickChromeAction();

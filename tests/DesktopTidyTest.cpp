@@ -11,7 +11,7 @@
 #include "app/PPopoverviewConterller.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/Tidy.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 
@@ -132,7 +132,7 @@ TEST(DesktopTidy, WithoutAStorageLocationItAsksWhereThenTidies) {
     EXPECT_EQ(t.app.browserItems().size(), 1u);  // the desktop page shows it
     EXPECT_EQ(t.app.popoverController().rowCount(), 1u);
     // The location is kept under its own key, never under the Trash's grant.
-    EXPECT_TRUE(t.w.settings.data(key::TidyLocationData));
+    EXPECT_TRUE(t.w.settings.data(prefkey::TidyLocationGrant));
 }
 
 TEST(DesktopTidy, ATakenNameIsNotMovedNotRecordedAndReported) {
@@ -548,7 +548,7 @@ TEST(TidyCli, RunListSearchRestoreDelete) {
     {
         // A vault storage folder is not a tidy location.
         SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
-        settings.set(key::EncyptedStorePath, (home / "store/vaultry.data").string());
+        settings.set(prefkey::StorePath, (home / "store/vaultry.data").string());
         ASSERT_TRUE(settings.flush());
     }
     fs::create_directories(home / "store/vaultry.data");

@@ -12,7 +12,7 @@
 
 #include "app/AppDelegate.h"
 #include "desktop/Tidy.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "support/TreeState.h"
 #include "trash/SecureErase.h"
@@ -47,7 +47,7 @@ struct TidyWorld {
         writeFile(desktop / ".hidden", "h");
         writeFile(desktop / "z.pdf", "pdf");
         for (const char* name : {"a.txt", "b.jpg", "Project", "z.pdf"}) setMtime(desktop / name, 1000000);
-        w.settings.set(key::TidyExclusions, StringArray{"*.desktop"});
+        w.settings.set(prefkey::TidyExclusions, StringArray{"*.desktop"});
         app.setStorelocationPath(store.string());
         // A tidy before this one, whose undo must survive a cancelled run.
         writeFile(folder / "earlier.txt", "earlier");

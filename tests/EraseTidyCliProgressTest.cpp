@@ -21,7 +21,7 @@
 #include <regex>
 #include <thread>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"

@@ -4,7 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "update/VersionCheck.h"
 #include "vault/AutoLock.h"
@@ -40,7 +40,7 @@ TEST(Preferences, AutoLockAndErasePassesAreKeptAndReadBackAtStart) {
     m.app->ChangeErasePassesAction();
     SettingsStore onDisk(m.w.paths.settingsFile());
     EXPECT_EQ(onDisk.number(vault::kAutoLockMinutesKey), 15u);
-    EXPECT_EQ(onDisk.number(key::ErasePasses), 1u);
+    EXPECT_EQ(onDisk.number(prefkey::ErasePasses), 1u);
 
     m.w.ui.setNumber("autoLockPopup", 0);
     m.w.ui.setNumber("erasePassesPopup", 0);
@@ -54,7 +54,7 @@ TEST(Preferences, AutoLockAndErasePassesAreKeptAndReadBackAtStart) {
     m.w.ui.setNumber("erasePassesPopup", 0);
     m.app->ChangeErasePassesAction();
     EXPECT_EQ(m.w.settings.number(vault::kAutoLockMinutesKey), 0u);
-    EXPECT_EQ(m.w.settings.number(key::ErasePasses), 0u);
+    EXPECT_EQ(m.w.settings.number(prefkey::ErasePasses), 0u);
     m.w.settings.set(vault::kAutoLockMinutesKey, std::uint64_t{7});
     m.w.ui.setNumber("autoLockPopup", 3);
     m.app->readConfigfileInfo();
@@ -73,14 +73,14 @@ TEST(Preferences, TidyExclusionsAreAddedOnceRemovedByRowAndReadBackAtStart) {
     m.w.ui.setText("tidyExclusionField", "   ");
     m.app->AddTidyExclusionAction();
     EXPECT_EQ(m.w.ui.text("tidyExclusionList"), "*.iso\n*.desktop");
-    EXPECT_EQ(SettingsStore(m.w.paths.settingsFile()).stringArray(key::TidyExclusions),
+    EXPECT_EQ(SettingsStore(m.w.paths.settingsFile()).stringArray(prefkey::TidyExclusions),
               (Strings{"*.iso", "*.desktop"}));
 
     m.w.ui.setNumber("tidyExclusionList", 0);
     m.app->RemoveTidyExclusionAction();
     m.w.ui.setNumber("tidyExclusionList", -1);  // nothing selected: nothing removed
     m.app->RemoveTidyExclusionAction();
-    EXPECT_EQ(SettingsStore(m.w.paths.settingsFile()).stringArray(key::TidyExclusions),
+    EXPECT_EQ(SettingsStore(m.w.paths.settingsFile()).stringArray(prefkey::TidyExclusions),
               (Strings{"*.desktop"}));
 
     m.w.ui.setText("tidyExclusionList", "");
@@ -178,7 +178,7 @@ TEST(MenuCommands, AboutAutomaticTidyAndUnhide) {
         m.w.ui.setState("autoCleanupSelectBtn", on);
         m.app->ClickAutoTidyDesktop();
         SettingsStore reread(m.w.paths.settingsFile());  // flushed to the file
-        EXPECT_EQ(reread.string(key::BAutoTidy), on ? "YES" : "NO");
+        EXPECT_EQ(reread.string(prefkey::AutoTidy), on ? "YES" : "NO");
     }
 
     // Without the vault window, unhide leads to it (through the password gate).
@@ -186,7 +186,7 @@ TEST(MenuCommands, AboutAutomaticTidyAndUnhide) {
     EXPECT_TRUE(m.w.ui.isVisible("CreatePWWindow"));
 
     // With the vault open and a hidden item's row clicked: asked, revealed, unhidden.
-    m.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    m.w.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
     const std::string hidden = (m.w.dir / "diary.md").string();
     test::writeFile(hidden, "x");
     ASSERT_TRUE(m.app->HiddenFileFolderFunction(hidden));

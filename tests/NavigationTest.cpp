@@ -7,7 +7,7 @@
 #include "app/Notifications.h"
 #include "cookies/PRCookFileNode.h"
 #include "desktop/FBFileNode.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 
 namespace vaultry {

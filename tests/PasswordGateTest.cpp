@@ -2,7 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
@@ -24,9 +24,9 @@ struct Gate {
         app->applicationDidFinishLaunching();
     }
     void click(const char* outlet) { w.nc.post(notify::MyClosebuttonMouseDown, w.ui.outlet(outlet)); }
-    std::string stored() { return w.settings.string(key::VaultryPassword).value_or("<none>"); }
+    std::string stored() { return w.settings.string(prefkey::PasswordVerifier).value_or("<none>"); }
     void setStored(const std::string& plainOrVerifier) {
-        w.settings.set(key::VaultryPassword, plainOrVerifier);
+        w.settings.set(prefkey::PasswordVerifier, plainOrVerifier);
     }
     void enter(const std::string& text, bool button) {
         w.ui.setText("enterPWLab", text);
@@ -162,7 +162,7 @@ TEST(PasswordGate, PreferencesInAFreshHomeCreateThePasswordFirst) {
         EXPECT_FALSE(g.w.ui.isVisible("CreatePWWindow"));
         EXPECT_TRUE(g.w.ui.isVisible("preferWindows"));
         EXPECT_FALSE(g.app->passwordPromptOpensPreferences());
-        EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath).has_value(), chooseStorage);
+        EXPECT_EQ(g.w.settings.string(prefkey::StorePath).has_value(), chooseStorage);
     }
 }
 
@@ -211,7 +211,7 @@ struct VaultWithArchives : Gate {
     std::filesystem::path storage = w.dir / "Safe/vaultry.data";
     VaultWithArchives() {
         setStored(*password::makeVerifier("old"));
-        w.settings.set(key::EncyptedStorePath, storage.string());
+        w.settings.set(prefkey::StorePath, storage.string());
         std::filesystem::create_directories(storage);
         test::writeFile(w.dir / "a.txt", "alpha");
         test::writeFile(w.dir / "W/b.txt", "beta");

@@ -152,11 +152,11 @@ TEST(PreferencesTable, ReadsEveryKeyOfAFileTheEarlierVersionWrote) {
     std::set<std::string> inFile, inTable;
     for (const auto& [k, v] : store.snapshot())
         if (k.front() != '/') inFile.insert(k);
-    const std::set<std::string> added = {key::VaultryRecordKinds,    key::StorageFolderId,
-                                         key::TidyFolderId,          key::IntegrityIdentity,
-                                         key::IntegrityIdentityNext, key::VaultLockOnSessionLock,
-                                         key::TidyLocationFromVault, key::TidyTime,
-                                         key::BackgroundNoticeGiven};
+    const std::set<std::string> added = {prefkey::RecordKinds,           prefkey::StorageFolderId,
+                                         prefkey::TidyFolderId,          prefkey::IntegrityIdentity,
+                                         prefkey::IntegrityIdentityNext, prefkey::LockOnSessionLock,
+                                         prefkey::TidyLocationFromVault, prefkey::TidyTime,
+                                         prefkey::BackgroundNoticeGiven};
     for (const auto& row : preferenceTable())
         if (!added.count(row.key)) inTable.insert(row.key);
     EXPECT_EQ(inFile, inTable);
@@ -225,26 +225,26 @@ TEST(PreferencesTable, AbsentOrForeignValuesReadAsTheDefaultsTheApplicationHasAl
 
     // Any text but "YES" turns a box off, the tidy box included; a value of another type counts
     // as absent, so the tidy box stays on.
-    store.set(key::BAutoTidy, "yes");
-    store.set(key::BAutoLogin, "1");
+    store.set(prefkey::AutoTidy, "yes");
+    store.set(prefkey::AutoLogin, "1");
     EXPECT_FALSE(prefs.autoTidy());
     EXPECT_FALSE(prefs.autoLogin());
     test::LogCapture quiet;  // the store logs each value of another type
-    store.set(key::BAutoTidy, std::uint64_t{1});
-    store.set(key::TrashStorage, "500");
+    store.set(prefkey::AutoTidy, std::uint64_t{1});
+    store.set(prefkey::TrashSizeLimit, "500");
     EXPECT_TRUE(prefs.autoTidy());
     EXPECT_EQ(prefs.trashSizeLimit(), 0u);
     prefs.setAutoTidy(false);
-    EXPECT_EQ(store.get(key::BAutoTidy), Value("NO"));  // a text, never a boolean
+    EXPECT_EQ(store.get(prefkey::AutoTidy), Value("NO"));  // a text, never a boolean
 
     // Taking back a change puts the earlier value back as it was, or removes the key.
     const auto before = prefs.stored(Pref::TrashSizeLimit);
     prefs.setTrashSizeLimit(7);
     prefs.restore(Pref::TrashSizeLimit, before);
-    EXPECT_EQ(store.get(key::TrashStorage), Value("500"));
+    EXPECT_EQ(store.get(prefkey::TrashSizeLimit), Value("500"));
     prefs.setCleanTime("Daily");
     prefs.restore(Pref::CleanTime, std::nullopt);
-    EXPECT_FALSE(store.contains(key::CleanTimeF));
+    EXPECT_FALSE(store.contains(prefkey::CleanTime));
 }
 
 TEST(PreferencesTable, EachRowHasADefaultOfItsOwnTypeAndAKeyOfItsOwn) {
@@ -287,6 +287,23 @@ TEST(PreferencesTable, SavingLogsAFailureOnce) {
               1);
     EXPECT_FALSE(prefs.changeList(Pref::TidyExclusions, {{SettingsStore::ArrayChange::Add, "*.iso"}}));
     EXPECT_EQ(log.lines().size(), lines.size() + 1);
+}
+
+TEST(PreferencesTable, AValueTheTableRefusesIsNotStored) {
+    TempDir dir;
+    SettingsStore store(dir / "com.Quenmark.vaultry.plist");
+    Preferences prefs(store);
+
+    EXPECT_TRUE(prefs.setAutoLockMinutes(15));
+    EXPECT_FALSE(prefs.setAutoLockMinutes(7));
+    EXPECT_EQ(prefs.autoLockMinutes(), 15u);
+    for (int minutes : kAutoLockChoices)
+        EXPECT_TRUE(Preferences::accepts(Pref::AutoLockMinutes, Value(static_cast<std::uint64_t>(minutes))));
+    EXPECT_FALSE(Preferences::accepts(Pref::AutoLockMinutes, Value(std::uint64_t{7})));
+    EXPECT_FALSE(Preferences::accepts(Pref::AutoLockMinutes, Value("15")));
+    EXPECT_TRUE(Preferences::accepts(Pref::TidyExclusions, Value(StringArray{"*.iso"})));
+    EXPECT_FALSE(Preferences::accepts(Pref::TidyExclusions, Value("*.iso")));
+    EXPECT_EQ(std::string(preferenceInfo(Pref::Records).key), prefkey::Records);
 }
 
 }  // namespace

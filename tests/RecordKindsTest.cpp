@@ -2,7 +2,7 @@
 // for one, and an archive belongs to one record only.
 #include <gtest/gtest.h>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
 #include "vault/Records.h"
@@ -21,7 +21,7 @@ bool has(const Strings& list, const std::string& item) {
 
 struct Kinds : test::VaultWorld {
     fs::path docs = w.dir / "Docs";
-    Strings storedKinds() { return w.settings.stringArray(key::VaultryRecordKinds).value_or(Strings{}); }
+    Strings storedKinds() { return w.settings.stringArray(prefkey::RecordKinds).value_or(Strings{}); }
     void hide(const fs::path& item) {
         choose({item.string()});
         app->HideFileAction();
@@ -41,8 +41,8 @@ struct Kinds : test::VaultWorld {
     // Starts again on the lists as an earlier version left them: the records alone, no kinds.
     void restartAsEarlierVersion(const Strings& records) {
         app.reset();
-        w.settings.remove(key::VaultryRecordKinds);
-        w.settings.set(key::VaultryDataArray, records);
+        w.settings.remove(prefkey::RecordKinds);
+        w.settings.set(prefkey::Records, records);
         ASSERT_TRUE(w.settings.flush());
         start();
     }

@@ -11,7 +11,7 @@
 
 #include "app/AppDelegate.h"
 #include "desktop/Tidy.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TreeState.h"
@@ -145,10 +145,10 @@ struct AutoTidyWorld {
         writeFile(desktop / "a.txt", "a");
         writeFile(desktop / "b.txt", "b");
         writeFile(desktop / "vaultry.desktop", "[Desktop Entry]\n");
-        w.settings.set(key::TidyExclusions, StringArray{"*.desktop"});
+        w.settings.set(prefkey::TidyExclusions, StringArray{"*.desktop"});
         w.ui.setState("autoCleanupSelectBtn", true);
         w.ui.setText("tidyTimePicker", "09:00");
-        w.settings.set(key::TidyTime, "09:00");  // set by the user beside the box
+        w.settings.set(prefkey::TidyTime, "09:00");  // set by the user beside the box
     }
     void tick() { app.BMakeModeTimer_hander(); }
 };
@@ -159,7 +159,7 @@ TEST(AutoTidy, TheTickTidiesNotifiesAndUndoes) {
     t.app.setStorelocationPath(t.store.string());
     const auto nine = tidy::lastScheduledMoment(t.w.clock.t, 9, 0) + hours(24);  // the next nine
     t.tick();                                                                    // arms the schedule
-    EXPECT_TRUE(t.w.settings.date(key::LastAutoTidyDate));
+    EXPECT_TRUE(t.w.settings.date(prefkey::LastAutoTidyDate));
     t.w.clock.t = nine - seconds(1);
     t.tick();
     EXPECT_FALSE(t.app.isTidying());
@@ -234,7 +234,7 @@ TEST(AutoTidy, NeverWithoutATidyLocation) {
     AutoTidyWorld off;
     off.w.ui.setState("autoCleanupSelectBtn", false);
     off.tick();
-    EXPECT_FALSE(off.w.settings.date(key::LastAutoTidyDate));
+    EXPECT_FALSE(off.w.settings.date(prefkey::LastAutoTidyDate));
 }
 
 // The box is on by default, but nothing moves by itself until the user chose where tidied items go
@@ -244,7 +244,7 @@ TEST(AutoTidy, WaitsForAChosenLocationAndATimeTheUserSet) {
     using namespace std::chrono;
     test::World w;
     fs::create_directories(w.dir / "Safe/vaultry.data");
-    w.settings.set(key::EncyptedStorePath, (w.dir / "Safe/vaultry.data").string());
+    w.settings.set(prefkey::StorePath, (w.dir / "Safe/vaultry.data").string());
     writeFile(w.paths.desktop() / "a.txt", "a");
     test::LogCapture log;
     auto app = std::make_unique<AppDelegate>(w.services());
@@ -264,7 +264,7 @@ TEST(AutoTidy, WaitsForAChosenLocationAndATimeTheUserSet) {
     // Ticking the box asks where tidied items go; the answer moves nothing yet.
     app->ClickAutoTidyDesktop();
     EXPECT_TRUE(w.ui.isVisible("connectWindow"));
-    EXPECT_EQ(w.settings.string(key::TidyTime), "18:00");
+    EXPECT_EQ(w.settings.string(prefkey::TidyTime), "18:00");
     fs::create_directories(w.dir / "Tidied");
     app->openPanelDidEnd3(platform::Ui::Paths{(w.dir / "Tidied").string()});
     EXPECT_FALSE(w.ui.isVisible("connectWindow"));
@@ -273,7 +273,7 @@ TEST(AutoTidy, WaitsForAChosenLocationAndATimeTheUserSet) {
     // A time set in the box is kept; showing the stored one is no change.
     w.ui.setText("tidyTimePicker", "07:30");
     app->ChangeTidyTime();
-    EXPECT_EQ(w.settings.string(key::TidyTime), "07:30");
+    EXPECT_EQ(w.settings.string(prefkey::TidyTime), "07:30");
     app.reset();
     w.ui.setText("tidyTimePicker", "");
     app = std::make_unique<AppDelegate>(w.services());
@@ -294,8 +294,8 @@ TEST(AutoTidy, WaitsForAChosenLocationAndATimeTheUserSet) {
 TEST(TidyFolder, MovesOutOfTheStorageFolderAndItsTidyStillUndoes) {
     test::World w;
     const fs::path storage = w.dir / "Safe/vaultry.data", old = storage / "com.Quenmark.sortello";
-    w.settings.set(key::EncyptedStorePath, storage.string());
-    w.settings.set(key::TidyTime, "09:00");
+    w.settings.set(prefkey::StorePath, storage.string());
+    w.settings.set(prefkey::TidyTime, "09:00");
     writeFile(w.paths.desktop() / "a.txt", "a");
     fs::create_directories(old);
     {  // the earlier version's tidy
@@ -313,7 +313,7 @@ TEST(TidyFolder, MovesOutOfTheStorageFolderAndItsTidyStillUndoes) {
         EXPECT_EQ(app.tidyStorageFolder(), moved.string());
         EXPECT_EQ(app.getDesktopAllArray().size(), 1u);
         EXPECT_TRUE(w.ui.alerts.empty());
-        EXPECT_EQ(w.settings.string(key::TidyLocationFromVault), "YES");
+        EXPECT_EQ(w.settings.string(prefkey::TidyLocationFromVault), "YES");
         app.UndoLastTidy();
         EXPECT_EQ(readFile(w.paths.desktop() / "a.txt"), "a");
         EXPECT_TRUE(w.ui.alerts.empty());
@@ -336,7 +336,7 @@ TEST(TidyFolder, MovesOutOfTheStorageFolderAndItsTidyStillUndoes) {
         app.openPanelDidEnd3(platform::Ui::Paths{(w.dir / "Tidied").string()});
         EXPECT_TRUE(fs::is_directory(w.dir / "Tidied/com.Quenmark.sortello"));
         EXPECT_FALSE(present(moved));
-        EXPECT_EQ(w.settings.string(key::TidyLocationFromVault), "NO");
+        EXPECT_EQ(w.settings.string(prefkey::TidyLocationFromVault), "NO");
         EXPECT_TRUE(present(w.paths.desktop() / "a.txt"));  // choosing is not tidying
     }
 
@@ -345,7 +345,7 @@ TEST(TidyFolder, MovesOutOfTheStorageFolderAndItsTidyStillUndoes) {
     const fs::path cliOld = home / "safe/vaultry.data/com.Quenmark.sortello";
     {
         SettingsStore settings(home / ".config/com.Quenmark.vaultry.plist");
-        settings.set(key::EncyptedStorePath, (home / "safe/vaultry.data").string());
+        settings.set(prefkey::StorePath, (home / "safe/vaultry.data").string());
         ASSERT_TRUE(settings.flush());
     }
     writeFile(home / "Desktop/b.txt", "b");

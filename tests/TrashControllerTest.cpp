@@ -7,7 +7,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/PPopoverviewConterller.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "support/TrashFiles.h"
 #include "trash/SecureErase.h"
@@ -67,8 +67,8 @@ TEST(TrashEmpty, CancelChangesNothingConfirmRecordsThenEmpties) {
     t.app->StrongEmptyTrash();
     EXPECT_TRUE(t.trashEmptied());
     EXPECT_TRUE(fs::is_directory(t.trash));
-    EXPECT_EQ(t.w.settings.date(key::LastCleanDate), t.w.clock.t);
-    EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_EQ(t.w.settings.date(prefkey::LastCleanDate), t.w.clock.t);
+    EXPECT_EQ(t.w.settings.string(prefkey::LastCleanSize), "2.10MB");
     // The size is measured on a worker and set on the main thread: the emptied Trash holds
     // nothing, whatever its empty folders take on the disk.
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
@@ -78,13 +78,13 @@ TEST(TrashEmpty, CancelChangesNothingConfirmRecordsThenEmpties) {
     EXPECT_FALSE(t.w.ui.text("lastCleanupDatelab").empty());
     EXPECT_EQ(t.w.ui.text("trashLastCleanlab").rfind("Last emptied on ", 0), 0u);
     SettingsStore onDisk(t.w.paths.settingsFile());  // written at once
-    EXPECT_EQ(onDisk.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_EQ(onDisk.string(prefkey::LastCleanSize), "2.10MB");
 
     t.w.clock.t += std::chrono::hours(1);
     t.w.ui.setText("lastCleanupDatelab", "");
     t.app->removeAllTrashFile();  // the scheduled emptying records no size of its own
-    EXPECT_EQ(t.w.settings.date(key::LastCleanDate), t.w.clock.t);
-    EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_EQ(t.w.settings.date(prefkey::LastCleanDate), t.w.clock.t);
+    EXPECT_EQ(t.w.settings.string(prefkey::LastCleanSize), "2.10MB");
     EXPECT_FALSE(t.w.ui.text("lastCleanupDatelab").empty());  // the scheduled emptying shows too
     ASSERT_TRUE(t.w.mainThread.pumpUntil([&] { return !t.app->isMeasuringTrash(); }));
 
@@ -100,16 +100,16 @@ TEST(TrashSchedule, SizeCheckWithoutStoredLimitIsAlwaysDue) {
     fs::remove_all(t.trash);  // even a Trash that does not exist (0 bytes) is at the limit 0
     t.w.ui.setState("cleanStorageCheckBtn", true);
     EXPECT_TRUE(t.app->trashIsDue());
-    t.w.settings.set(key::TrashStorage, std::uint64_t{2097153});
+    t.w.settings.set(prefkey::TrashSizeLimit, std::uint64_t{2097153});
     EXPECT_FALSE(t.app->trashIsDue());
 
     TrashWorld limited;
     limited.w.ui.setState("cleanStorageCheckBtn", true);
-    limited.w.settings.set(key::TrashStorage, std::uint64_t{2097153});
+    limited.w.settings.set(prefkey::TrashSizeLimit, std::uint64_t{2097153});
     EXPECT_FALSE(limited.app->trashIsDue());
-    limited.w.settings.set(key::TrashStorage, std::uint64_t{2097152});
+    limited.w.settings.set(prefkey::TrashSizeLimit, std::uint64_t{2097152});
     EXPECT_TRUE(limited.app->trashIsDue());
-    limited.w.settings.set(key::TrashOnlyOldestItems, "YES");  // the oldest go quietly instead
+    limited.w.settings.set(prefkey::TrashOnlyOldestItems, "YES");  // the oldest go quietly instead
     EXPECT_FALSE(limited.app->trashIsDue());
 }
 
@@ -118,8 +118,8 @@ TEST(TrashSchedule, TwoWeeksAtExactlyTheIntervalAndOneSecondBefore) {
         TrashWorld t;
         t.w.ui.setState("cleanTimeCheckBtn", true);
         t.w.ui.setText("theTimeBtn", "Two Weeks");
-        t.w.settings.set(key::CleanTimeF, "Daily");  // the pop-up counts, not the stored choice
-        t.w.settings.set(key::LastCleanDate, t.w.clock.t - std::chrono::seconds(ago));
+        t.w.settings.set(prefkey::CleanTime, "Daily");  // the pop-up counts, not the stored choice
+        t.w.settings.set(prefkey::LastCleanDate, t.w.clock.t - std::chrono::seconds(ago));
         EXPECT_EQ(t.app->trashIsDue(), due) << ago;
     }
     TrashWorld never;  // never emptied: due at once; an unknown title never is
@@ -138,7 +138,7 @@ TEST(TrashSchedule, OnlyOlderItemsOptionRemovesThemQuietly) {
     test::trashItem(t.trash, "new.txt", "/h/new.txt", t.w.clock.t - std::chrono::hours(1));
     t.w.ui.setState("cleanTimeCheckBtn", true);
     t.w.ui.setText("theTimeBtn", "Daily");
-    t.w.settings.set(key::TrashOnlyOlderItems, "YES");
+    t.w.settings.set(prefkey::TrashOnlyOlderItems, "YES");
     t.app->CleanUpTimer_hander();
     EXPECT_FALSE(fs::exists(t.trash / "files/old.txt"));
     EXPECT_FALSE(fs::exists(t.trash / "info/old.txt.trashinfo"));
@@ -146,9 +146,9 @@ TEST(TrashSchedule, OnlyOlderItemsOptionRemovesThemQuietly) {
     EXPECT_TRUE(fs::exists(t.trash / "files/a.txt"));  // no readable date: left
     EXPECT_TRUE(t.w.notifier.scheduled.empty());
     EXPECT_TRUE(t.w.ui.alerts.empty());
-    EXPECT_FALSE(t.w.settings.date(key::LastCleanDate));
+    EXPECT_FALSE(t.w.settings.date(prefkey::LastCleanDate));
 
-    t.w.settings.set(key::TrashOnlyOlderItems, "NO");
+    t.w.settings.set(prefkey::TrashOnlyOlderItems, "NO");
     t.app->CleanUpTimer_hander();
     EXPECT_EQ(t.w.notifier.scheduled.size(), 1u);  // never emptied: the full emptying is due
 }
@@ -160,30 +160,30 @@ TEST(TrashSettings, TimeChoiceSliderAndLoginItem) {
     view.ChangeTheTrashTime();
     t.w.ui.setText("theTimeBtn", "Sometimes");
     view.ChangeTheTrashTime();
-    EXPECT_EQ(t.w.settings.string(key::CleanTimeF), "Every Month");
+    EXPECT_EQ(t.w.settings.string(prefkey::CleanTime), "Every Month");
     EXPECT_EQ(view.getTimeFrequency(), "Sometimes");
 
     t.w.ui.setNumber("storageSlider", 25);
     view.TragTheStorageAction();
     EXPECT_EQ(t.w.ui.text("storagelab"), " 750.0MB");
-    EXPECT_EQ(t.w.settings.number(key::TrashStorage), 750000000u);
+    EXPECT_EQ(t.w.settings.number(prefkey::TrashSizeLimit), 750000000u);
     t.w.ui.setNumber("storageSlider", 3);  // the lowest band: floor shown, limit kept
     view.TragTheStorageAction();
     EXPECT_EQ(t.w.ui.text("storagelab"), "100MB");
-    EXPECT_EQ(t.w.settings.number(key::TrashStorage), 750000000u);
+    EXPECT_EQ(t.w.settings.number(prefkey::TrashSizeLimit), 750000000u);
     t.w.ui.setNumber("storageSlider", 100);
     view.TragTheStorageAction();
     EXPECT_EQ(t.w.ui.text("storagelab"), " 10.0GB");
-    EXPECT_EQ(SettingsStore(t.w.paths.settingsFile()).number(key::TrashStorage), 10000000000u);
+    EXPECT_EQ(SettingsStore(t.w.paths.settingsFile()).number(prefkey::TrashSizeLimit), 10000000000u);
 
     t.w.ui.setState("autoLunchBtn", true);
     view.ClickAutoTrashOnLogin();
     EXPECT_TRUE(t.w.loginItems.enabled);
-    EXPECT_EQ(t.w.settings.string(key::BAutoLogin), "YES");
+    EXPECT_EQ(t.w.settings.string(prefkey::AutoLogin), "YES");
     t.w.ui.setState("autoLunchBtn", false);
     t.app->ClickSortelloOnLogin();  // the preferences switch: same item, same key
     EXPECT_FALSE(t.w.loginItems.enabled);
-    EXPECT_EQ(t.w.settings.string(key::BAutoLogin), "NO");
+    EXPECT_EQ(t.w.settings.string(prefkey::AutoLogin), "NO");
     view.readConfigfileInfo();
     EXPECT_FALSE(t.w.ui.state("autoLunchBtn"));
 
@@ -192,7 +192,7 @@ TEST(TrashSettings, TimeChoiceSliderAndLoginItem) {
     t.w.ui.setState("autoLunchBtn", true);
     view.ClickAutoTrashOnLogin();
     EXPECT_FALSE(t.w.ui.state("autoLunchBtn"));
-    EXPECT_EQ(t.w.settings.string(key::BAutoLogin), "NO");
+    EXPECT_EQ(t.w.settings.string(prefkey::AutoLogin), "NO");
 }
 
 TEST(TrashSchedule, TimerAnnouncesADueTrashAndOkEmptiesAfterAsking) {
@@ -227,7 +227,7 @@ TEST(TrashSchedule, TimerAnnouncesADueTrashAndOkEmptiesAfterAsking) {
     t.w.notifier.handler("EmptyTrashNow3", "OK");
     EXPECT_EQ(t.w.ui.alerts.size(), 1u);
     EXPECT_TRUE(t.trashEmptied());
-    EXPECT_EQ(t.w.settings.string(key::LastsCleanTrashData), "2.10MB");
+    EXPECT_EQ(t.w.settings.string(prefkey::LastCleanSize), "2.10MB");
     EXPECT_TRUE(log.contains("notification clicked: EmptyTrashNow3"));
     EXPECT_TRUE(log.contains("notification action OK: EmptyTrashNow3"));
 }
@@ -257,8 +257,8 @@ TEST(TrashSchedule, TheBoxesAreKeptAndComeBackAtTheNextStart) {
     t.w.ui.setState("cleanStorageCheckBtn", false);
     t.view().ClickTrashChecks();
     SettingsStore onDisk(t.w.paths.settingsFile());
-    EXPECT_EQ(onDisk.string(key::TrashCleanByTime), "YES");
-    EXPECT_EQ(onDisk.string(key::TrashCleanBySize), "NO");
+    EXPECT_EQ(onDisk.string(prefkey::TrashCleanByTime), "YES");
+    EXPECT_EQ(onDisk.string(prefkey::TrashCleanBySize), "NO");
     EXPECT_TRUE(t.w.ui.alerts.empty());
 
     // The next start shows the boxes as kept, so the hourly check still runs on them.
@@ -277,8 +277,8 @@ TEST(TrashSchedule, TheOnlySomeItemsBoxesAreKeptAndComeBackAtTheNextStart) {
     t.view().ClickTrashOnlyChecks();
     {
         SettingsStore onDisk(t.w.paths.settingsFile());
-        EXPECT_EQ(onDisk.string(key::TrashOnlyOlderItems), "YES");
-        EXPECT_EQ(onDisk.string(key::TrashOnlyOldestItems), "NO");
+        EXPECT_EQ(onDisk.string(prefkey::TrashOnlyOlderItems), "YES");
+        EXPECT_EQ(onDisk.string(prefkey::TrashOnlyOldestItems), "NO");
     }
     t.w.ui.setState("trashOnlyOlderBtn", false);
     t.w.ui.setState("trashOnlyOldestBtn", true);
@@ -290,15 +290,15 @@ TEST(TrashSchedule, TheOnlySomeItemsBoxesAreKeptAndComeBackAtTheNextStart) {
     t.w.ui.setState("trashOnlyOldestBtn", true);
     t.view().ClickTrashOnlyChecks();
     SettingsStore onDisk(t.w.paths.settingsFile());
-    EXPECT_EQ(onDisk.string(key::TrashOnlyOlderItems), "NO");
-    EXPECT_EQ(onDisk.string(key::TrashOnlyOldestItems), "YES");
+    EXPECT_EQ(onDisk.string(prefkey::TrashOnlyOlderItems), "NO");
+    EXPECT_EQ(onDisk.string(prefkey::TrashOnlyOldestItems), "YES");
     EXPECT_TRUE(t.w.ui.alerts.empty());
 }
 
 TEST(TrashSchedule, AScheduleThatCannotBeKeptIsReportedNotSilentlyDropped) {
     if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions; runs in the unprivileged run";
     TrashWorld t;
-    t.w.settings.set(key::CleanTimeF, std::string("Daily"));
+    t.w.settings.set(prefkey::CleanTime, std::string("Daily"));
     ASSERT_TRUE(t.w.settings.flush());
     const fs::path folder = t.w.paths.settingsFile().parent_path();
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);

@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "platform/linux/LinuxSpawn.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/TrashFiles.h"
@@ -219,9 +219,9 @@ TEST(TrashRules, BoxesKeepTheirMeaningAndTheOptionsRemoveOnlySome) {
 
     test::TempDir dir;
     SettingsStore settings(dir / "s.plist");
-    settings.set(key::TrashCleanByTime, "YES");
-    settings.set(key::CleanTimeF, "Two Weeks");
-    settings.set(key::TrashOnlyOlderItems, "YES");
+    settings.set(prefkey::TrashCleanByTime, "YES");
+    settings.set(prefkey::CleanTime, "Two Weeks");
+    settings.set(prefkey::TrashOnlyOlderItems, "YES");
     const auto kept = trash::rulesFromSettings(settings);
     EXPECT_TRUE(kept.byTime && kept.onlyOlder);
     EXPECT_FALSE(kept.bySize || kept.onlyOldest);

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
@@ -131,7 +131,7 @@ TEST(TrashCliVolumes, DryRunListsWhatWouldGoPerTrashFolder) {
     EXPECT_NE(r.out.find("would remove /x/new usb.txt\n"), std::string::npos) << r.out;
     for (const auto& t : {v.homeTrash, v.volTrash}) EXPECT_FALSE(fs::is_empty(t / "files")) << t;
     EXPECT_TRUE(present(v.volTrash / "files/old usb é.txt"));
-    EXPECT_FALSE(v.settings().date(key::LastCleanDate));
+    EXPECT_FALSE(v.settings().date(prefkey::LastCleanDate));
 
     r = runCli(v.home.path(), {"trash", "size", "--json"});
     const auto size = nlohmann::json::parse(r.out);
@@ -149,9 +149,9 @@ TEST(TrashCliVolumes, CheckAppliesTheRulesKeptInTheSettings) {
 
     {
         auto s = v.settings();
-        s.set(key::TrashCleanByTime, "YES");
-        s.set(key::CleanTimeF, "Every Month");
-        s.set(key::TrashOnlyOlderItems, "YES");
+        s.set(prefkey::TrashCleanByTime, "YES");
+        s.set(prefkey::CleanTime, "Every Month");
+        s.set(prefkey::TrashOnlyOlderItems, "YES");
         ASSERT_TRUE(s.flush());
     }
     // Only the items older than the interval, without a question (the timer runs unattended).
@@ -160,12 +160,12 @@ TEST(TrashCliVolumes, CheckAppliesTheRulesKeptInTheSettings) {
     EXPECT_FALSE(present(v.homeTrash / "files/old home.txt"));
     EXPECT_FALSE(present(v.volTrash / "files/old usb é.txt"));
     EXPECT_TRUE(present(v.homeTrash / "files/new home.txt"));
-    EXPECT_FALSE(v.settings().date(key::LastCleanDate));
+    EXPECT_FALSE(v.settings().date(prefkey::LastCleanDate));
 
     // The box's own meaning: everything, once the interval has passed, after the question.
     {
         auto s = v.settings();
-        s.set(key::TrashOnlyOlderItems, "NO");
+        s.set(prefkey::TrashOnlyOlderItems, "NO");
         ASSERT_TRUE(s.flush());
     }
     r = runCli(v.home.path(), {"trash", "check"});
@@ -175,7 +175,7 @@ TEST(TrashCliVolumes, CheckAppliesTheRulesKeptInTheSettings) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(fs::is_empty(v.homeTrash / "files"));
     EXPECT_TRUE(fs::is_empty(v.volTrash / "files"));
-    EXPECT_TRUE(v.settings().date(key::LastCleanDate));
+    EXPECT_TRUE(v.settings().date(prefkey::LastCleanDate));
     r = runCli(v.home.path(), {"trash", "check", "--yes"});
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Trash not due for emptying");
 }

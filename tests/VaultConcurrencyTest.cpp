@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/AppDelegate.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
@@ -44,7 +44,7 @@ struct Gui : test::VaultWorld {
     }
     std::string verifierOnDisk() {
         SettingsStore s(w.paths.settingsFile());
-        return s.string(key::VaultryPassword).value_or("");
+        return s.string(prefkey::PasswordVerifier).value_or("");
     }
     bool has(const Strings& list, const std::string& s) {
         return std::find(list.begin(), list.end(), s) != list.end();
@@ -80,7 +80,7 @@ TEST(VaultConcurrency, GuiAndCliChangesToTheListsAreMerged) {
     writeFile(docs / "gone.txt", "g");
     g.choose({(docs / "gone.txt").string()});
     g.app->HideFileAction();
-    ASSERT_EQ(g.onDisk(key::VaultryDataArray), Strings{(docs / "gone.txt").string()});
+    ASSERT_EQ(g.onDisk(prefkey::Records), Strings{(docs / "gone.txt").string()});
 
     auto r = g.cli({"vault", "encrypt", "--yes", "--password-stdin", (docs / "cli.txt").string()}, "pw\n");
     ASSERT_EQ(r.code, 0) << r.err;
@@ -91,7 +91,7 @@ TEST(VaultConcurrency, GuiAndCliChangesToTheListsAreMerged) {
     g.choose({(docs / "hidden.txt").string()});
     g.app->HideFileAction();
     const std::string cliRecord = (docs / "cli.txt.enc").string();
-    EXPECT_EQ(g.onDisk(key::VaultryDataArray), (Strings{cliRecord, (docs / "hidden.txt").string()}));
+    EXPECT_EQ(g.onDisk(prefkey::Records), (Strings{cliRecord, (docs / "hidden.txt").string()}));
     EXPECT_TRUE(g.has(g.app->allRecords(), cliRecord));
     EXPECT_FALSE(g.has(g.app->allRecords(), (docs / "gone.txt").string()));
 
@@ -102,8 +102,7 @@ TEST(VaultConcurrency, GuiAndCliChangesToTheListsAreMerged) {
     r = g.cli({"vault", "decrypt", "--password-stdin", cliRecord}, "pw\n");
     ASSERT_EQ(r.code, 0) << r.err;
     ASSERT_TRUE(g.app->DecryptFileFolderFunction((docs / "gui.txt.enc").string()));
-    EXPECT_EQ(g.onDisk(key::VaultryDecryptedDataArray),
-              (Strings{cliRecord, (docs / "gui.txt.enc").string()}));
+    EXPECT_EQ(g.onDisk(prefkey::DecryptedRecords), (Strings{cliRecord, (docs / "gui.txt.enc").string()}));
 }
 
 // Auto-lock reads the lists again first: a copy vaultry-cli decrypted while the GUI ran is locked
@@ -119,7 +118,7 @@ TEST(VaultConcurrency, AutoLockLocksWhatAnotherProcessDecrypted) {
     ASSERT_EQ(readFile(docs / "plan.txt"), "the plan");
     g.app->autoLockDecrypted(vault::LockTrigger::Idle);
     EXPECT_FALSE(fs::exists(docs / "plan.txt"));
-    EXPECT_TRUE(g.onDisk(key::VaultryDecryptedDataArray).empty());
+    EXPECT_TRUE(g.onDisk(prefkey::DecryptedRecords).empty());
     ASSERT_EQ(g.w.notifier.scheduled.size(), 1u);
     EXPECT_NE(g.w.notifier.scheduled[0].body.find("Locked: plan.txt."), std::string::npos)
         << g.w.notifier.scheduled[0].body;
@@ -343,7 +342,7 @@ TEST(VaultConcurrency, GuiLeavesAStorageFolderInUseAlone) {
                                 [](const std::string& e) { return e.rfind("progress:Moving", 0) == 0; }),
                   0);
         EXPECT_EQ(g.w.ui.alerts.back().message, "The storage folder was not changed.");
-        EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), g.storage.string());
+        EXPECT_EQ(g.w.settings.string(prefkey::StorePath), g.storage.string());
         EXPECT_FALSE(fs::exists(elsewhere / "vaultry.data"));
 
         // A change the other process is making is not undone by a start meanwhile.
@@ -474,7 +473,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
     writeFile(s2 / "b.txt.enc", "B-new");
     g.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
     ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
-    EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s1.string());
+    EXPECT_EQ(g.w.settings.string(prefkey::StorePath), s1.string());
     ASSERT_EQ(g.w.ui.alerts.size(), 1u);
     EXPECT_EQ(g.w.ui.alerts[0].message, "The storage folder was not changed.");
     EXPECT_NE(g.w.ui.alerts[0].informative.find("b.txt.enc"), std::string::npos);
@@ -486,7 +485,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
     // A folder inside the current one is refused.
     g.app->openPanelDidEnd5(platform::Ui::Paths{s1.string()});
     ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
-    EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s1.string());
+    EXPECT_EQ(g.w.settings.string(prefkey::StorePath), s1.string());
     ASSERT_EQ(g.w.ui.alerts.size(), 2u);
     EXPECT_NE(g.w.ui.alerts[1].informative.find("inside"), std::string::npos);
     EXPECT_FALSE(fs::exists(s1 / "vaultry.data"));
@@ -496,7 +495,7 @@ TEST(VaultStorageMove, SwitchesOnlyWhenEverythingIsCopiedAndChecked) {
     writeFile(s2 / "b.txt.enc", "B-old");
     g.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
     ASSERT_TRUE(g.w.mainThread.pumpUntil([&] { return !g.app->isMovingStorage(); }));
-    EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), s2.string());
+    EXPECT_EQ(g.w.settings.string(prefkey::StorePath), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), readFile(s1 / "a.txt.enc"));
     EXPECT_EQ(readFile(s2 / "libdata/a"), "thumb");
     EXPECT_EQ(readFile(s2 / vault::CopyManifest::kFileName), readFile(s1 / vault::CopyManifest::kFileName));
@@ -597,7 +596,7 @@ TEST(VaultStorageMove, ACopyThatFailsChangesNothing) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("b.txt.enc"), std::string::npos) << r.err;
     SettingsStore s(home / ".config/com.Quenmark.vaultry.plist");
-    EXPECT_EQ(s.string(key::EncyptedStorePath), s1.string());
+    EXPECT_EQ(s.string(prefkey::StorePath), s1.string());
     EXPECT_FALSE(fs::exists(s2));
     EXPECT_FALSE(fs::exists(s1 / ".vaultry-move"));
 }
@@ -619,7 +618,7 @@ TEST(VaultStorageMove, KilledAtAnyMomentTheMoveIsWholeOrUndone) {
     writeFile(s1 / vault::CopyManifest::kFileName, "manifest");
     const auto settingNow = [&] {
         SettingsStore s(home / ".config/com.Quenmark.vaultry.plist");
-        return s.string(key::EncyptedStorePath).value_or("");
+        return s.string(prefkey::StorePath).value_or("");
     };
 
     std::mt19937 gen(7);

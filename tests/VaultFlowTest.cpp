@@ -5,7 +5,7 @@
 
 #include "app/AppDelegate.h"
 #include "platform/linux/DotHiddenFlag.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
 #include "vault/Archive.h"
@@ -63,14 +63,14 @@ TEST(VaultFlow, WithoutPasswordOrStorageNothingIsAsked) {
     v.app->EncryptFileAction();
     EXPECT_TRUE(v.w.ui.isVisible("CreatePWWindow"));
     EXPECT_TRUE(v.w.ui.openPanels.empty());
-    v.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    v.w.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
     v.app->EncryptFileAction();  // asks for the storage folder, not for access to the Trash
     EXPECT_FALSE(v.w.ui.isVisible("connectWindow"));
     ASSERT_EQ(v.w.ui.openPanels.size(), 1u);
     EXPECT_TRUE(std::count(v.w.ui.events.begin(), v.w.ui.events.end(), "sheet:window"));
     EXPECT_EQ(v.w.ui.openPanels[0].message, "Choose the location to store encypted files.");
     v.w.ui.openPanels.clear();
-    v.w.settings.set(key::EncyptedStorePath, v.storage.string());
+    v.w.settings.set(prefkey::StorePath, v.storage.string());
     v.app->EncryptFileAction();  // the pass phrase is not known in this run yet
     EXPECT_TRUE(v.w.ui.isVisible("enterPDWindow"));
     EXPECT_TRUE(v.w.ui.openPanels.empty());
@@ -129,7 +129,7 @@ TEST(VaultFlow, EncryptAndDecryptAFileAndAFolder) {
     EXPECT_EQ(readFile(v.storage / "My $Work/deep/x.txt"), "x");
     EXPECT_EQ(v.w.workspace.revealed,
               (std::vector<std::string>{(notes / "plan.txt").string(), (v.storage / "My $Work").string()}));
-    EXPECT_EQ(v.w.settings.stringArray(key::VaultryDecryptedDataArray),
+    EXPECT_EQ(v.w.settings.stringArray(prefkey::DecryptedRecords),
               (std::vector<std::string>{planRecord, workRecord}));
     // The archives stay.
     EXPECT_TRUE(fs::exists(v.storage / "plan.txt.enc"));
@@ -253,20 +253,20 @@ TEST(AutoLock, IdleLocksOncePerIdleStretchAndOnlyTheOfferedTimesCount) {
 
 TEST(VaultFlow, StorageLocationChoicesAndChange) {
     Vault v(false);
-    v.w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    v.w.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
     fs::create_directories(v.w.dir / "My Files");
     v.app->openPanelDidEnd8(platform::Ui::Paths{(v.w.dir / "My Files").string()});
     EXPECT_EQ(v.w.ui.alerts.at(0).message,
               "Do not include spaces or other invalid characters in the selected storage path.");
-    EXPECT_FALSE(v.w.settings.contains(key::EncyptedStorePath));
+    EXPECT_FALSE(v.w.settings.contains(prefkey::StorePath));
 
     const fs::path first = v.w.dir / "First", second = v.w.dir / "Second";
     fs::create_directories(first);
     v.w.ui.showWindow("CreatePWWindow");
     v.app->openPanelDidEnd8(platform::Ui::Paths{first.string()});
     const std::string s1 = (first / "vaultry.data").string();
-    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s1);
-    EXPECT_TRUE(v.w.settings.data(key::EncyptedFatherStorePath).has_value());
+    EXPECT_EQ(v.w.settings.string(prefkey::StorePath), s1);
+    EXPECT_TRUE(v.w.settings.data(prefkey::StoreParentGrant).has_value());
     EXPECT_EQ(v.w.ui.text("StorePathlab"), s1);
     EXPECT_EQ(permsOf(s1), fs::perms::owner_all);
     EXPECT_FALSE(v.w.ui.isVisible("CreatePWWindow"));
@@ -292,7 +292,7 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
         v.w.ui.events.end());
     EXPECT_FALSE(v.w.ui.isVisible("progressWindow"));
     // Another item of the same name there: never overwritten, and the vault stays where it is.
-    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s1);
+    EXPECT_EQ(v.w.settings.string(prefkey::StorePath), s1);
     EXPECT_EQ(readFile(s2 / "b.txt.enc"), "B-new");
     EXPECT_EQ(readFile(fs::path(s1) / "b.txt.enc"), "B-old");
     EXPECT_FALSE(fs::exists(s2 / "a.txt.enc"));
@@ -303,7 +303,7 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
     fs::remove(s2 / "b.txt.enc");
     v.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
     ASSERT_TRUE(v.w.mainThread.pumpUntil([&] { return !v.app->isMovingStorage(); }));
-    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s2.string());
+    EXPECT_EQ(v.w.settings.string(prefkey::StorePath), s2.string());
     EXPECT_EQ(readFile(s2 / "a.txt.enc"), "A");
     EXPECT_EQ(readFile(s2 / ".vaultry-integrity"), "manifest");  // the archives' MACs come along
     EXPECT_EQ(readFile(s2 / "libdata/a"), "thumb");
@@ -323,7 +323,7 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
         std::find(v.w.ui.events.begin(), v.w.ui.events.end(), "progress:Moving the vault to " + s3.string()),
         v.w.ui.events.end());
     EXPECT_FALSE(v.w.ui.isVisible("progressWindow"));
-    EXPECT_EQ(v.w.settings.string(key::EncyptedStorePath), s3.string());
+    EXPECT_EQ(v.w.settings.string(prefkey::StorePath), s3.string());
     EXPECT_EQ(v.w.ui.text("StorePathlab"), s3.string());
     EXPECT_EQ(readFile(s3 / "a.txt.enc"), "A");
     EXPECT_EQ(readFile(s3 / "b.txt.enc"), "B-old");

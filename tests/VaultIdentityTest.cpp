@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
@@ -79,7 +79,7 @@ TEST(StorageIdentity, AnUnpluggedDriveRefusesEveryActionAndNothingIsCreatedOrDel
     const std::string b = v.encrypt("b.txt", "beta");
     ASSERT_EQ(v.run({"vault", "decrypt", "--password-stdin", b}).code, 0);
     EXPECT_TRUE(fs::exists(v.storage / vault::kFolderMarker));
-    EXPECT_TRUE(v.setting(key::StorageFolderId));
+    EXPECT_TRUE(v.setting(prefkey::StorageFolderId));
     writeFile(v.docs / "c.txt", "gamma");
     writeFile(v.home / "Desktop/d.txt", "on the desktop");
     fs::create_directories(v.home / "elsewhere");
@@ -116,7 +116,7 @@ TEST(StorageIdentity, AnUnpluggedDriveRefusesEveryActionAndNothingIsCreatedOrDel
     EXPECT_EQ(readFile(v.docs / "c.txt"), "gamma");
     EXPECT_EQ(readFile(v.docs / "b.txt"), "beta");
     EXPECT_EQ(readFile(v.home / "Desktop/d.txt"), "on the desktop");
-    EXPECT_EQ(v.setting(key::EncyptedStorePath), v.storage.string());
+    EXPECT_EQ(v.setting(prefkey::StorePath), v.storage.string());
 
     // Another vault's folder at that path is not this one either.
     fs::create_directories(v.storage);
@@ -138,7 +138,7 @@ TEST(StorageIdentity, AVaultOfAnEarlierVersionGetsItsIdentityOnlyWhereItsArchive
     const std::string a = v.encrypt("a.txt", "alpha");
     // As an earlier version left it: no marker, no identity in the settings.
     fs::remove(v.storage / vault::kFolderMarker);
-    v.forget({key::StorageFolderId});
+    v.forget({prefkey::StorageFolderId});
     // Its drive not mounted: the empty mount point is not taken for the vault.
     fs::rename(v.drive, v.home / "drive-away");
     fs::create_directories(v.storage);
@@ -147,13 +147,13 @@ TEST(StorageIdentity, AVaultOfAnEarlierVersionGetsItsIdentityOnlyWhereItsArchive
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("is not available. Is its drive connected?"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::is_empty(v.storage));
-    EXPECT_FALSE(v.setting(key::StorageFolderId));
+    EXPECT_FALSE(v.setting(prefkey::StorageFolderId));
     fs::remove_all(v.drive);
     // Mounted: the folder holds the vault's archives and gets its identity.
     fs::rename(v.home / "drive-away", v.drive);
     r = v.run({"vault", "decrypt", "--password-stdin", a});
     EXPECT_EQ(r.code, 0) << r.err;
-    const auto id = v.setting(key::StorageFolderId);
+    const auto id = v.setting(prefkey::StorageFolderId);
     ASSERT_TRUE(id);
     EXPECT_NE(readFile(v.storage / vault::kFolderMarker).find(*id), std::string::npos);
 
@@ -236,7 +236,7 @@ TEST(IntegrityRecord, NothingIsSealedWithAPasswordAnotherProcessChanged) {
     CliVault v;
     SettingsStore settings(v.settingsFile);
     vault::SettingsIntegrityKeeper keeper(settings, {});
-    keeper.unlockedWith(settings.string(key::VaultryPassword).value_or(""));
+    keeper.unlockedWith(settings.string(prefkey::PasswordVerifier).value_or(""));
     const auto changed =
         v.run({"vault", "password", "set", "--yes", "--change", "--password-stdin"}, "pw\nnew pw\n");
     ASSERT_EQ(changed.code, 0) << changed.err;
@@ -260,7 +260,7 @@ TEST(IntegrityRecord, AFirstManifestCutShortBeforeItWasWrittenBlocksNothing) {
     CliVault v;
     {
         SettingsStore s(v.settingsFile);
-        s.set(key::IntegrityIdentityNext, std::string(64, '1') + " " + std::string(64, '2'));
+        s.set(prefkey::IntegrityIdentityNext, std::string(64, '1') + " " + std::string(64, '2'));
         ASSERT_TRUE(s.flush());
     }
     ASSERT_FALSE(fs::exists(v.storage / vault::ArchiveManifest::kFileName));
@@ -311,7 +311,7 @@ TEST(IntegrityRecord, AnArchiveAwayWhileTheManifestIsSavedIsCheckedWhenItComesBa
     ASSERT_TRUE(vault::encryptFile(v.docs / "x.txt", v.storage / "x.txt.enc", "pw"));
     {
         SettingsStore s(v.settingsFile);
-        ASSERT_TRUE(s.changeArray(key::VaultryDataArray,
+        ASSERT_TRUE(s.changeArray(prefkey::Records,
                                   {{SettingsStore::ArrayChange::Add, (v.docs / "x.txt").string() + ".enc"}}));
     }
     fs::remove(v.docs / "x.txt");
@@ -345,13 +345,13 @@ TEST(IntegrityRecord, ArchivesOfAnEarlierVersionAreAdoptedOnceAndTheUserIsTold) 
     v.encrypt("a.txt", "alpha");
     v.encrypt("b.txt", "beta");
     fs::remove(v.storage / vault::ArchiveManifest::kFileName);
-    v.forget({key::IntegrityIdentity, key::IntegrityIdentityNext});
+    v.forget({prefkey::IntegrityIdentity, prefkey::IntegrityIdentityNext});
     auto r = v.run({"vault", "verify", "--password-stdin"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_NE(r.err.find("checked and recorded in the integrity record: a.txt.enc, b.txt.enc"),
               std::string::npos)
         << r.err;
-    EXPECT_TRUE(v.setting(key::IntegrityIdentity));
+    EXPECT_TRUE(v.setting(prefkey::IntegrityIdentity));
     r = v.run({"vault", "verify", "--password-stdin"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");

@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
@@ -37,10 +37,10 @@ struct CliHome : test::CliHome {
         const Strings records = {(notes / "locked.txt.enc").string(), (notes / "open.txt.enc").string(),
                                  (notes / "hidden.mp4").string()};
         auto s = store();
-        s.set(key::VaultryPassword, *password::makeVerifier("pw"));
-        s.set(key::EncyptedStorePath, storage.string());
-        s.set(key::VaultryDataArray, records);
-        s.set(key::VaultryDecryptedDataArray, Strings{records[1]});
+        s.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
+        s.set(prefkey::StorePath, storage.string());
+        s.set(prefkey::Records, records);
+        s.set(prefkey::DecryptedRecords, Strings{records[1]});
         EXPECT_TRUE(s.flush());
         EXPECT_TRUE(vault::rememberCopy(storage.string(), records[1]));
         return records;
@@ -63,7 +63,7 @@ TEST(VaultListCli, ListsLocksAndRemoves) {
     r = h.run({"vault", "lock", "--all", "--yes"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_FALSE(fs::exists(h.notes / "open.txt"));
-    EXPECT_TRUE(h.store().stringArray(key::VaultryDecryptedDataArray)->empty());
+    EXPECT_TRUE(h.store().stringArray(prefkey::DecryptedRecords)->empty());
     EXPECT_EQ(h.run({"vault", "lock", records[1], "--yes"}).code, 1);  // not unlocked
 
     // Removing a locked item restores it first; a wrong password removes nothing.
@@ -75,7 +75,7 @@ TEST(VaultListCli, ListsLocksAndRemoves) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readFile(h.notes / "locked.txt"), "locked text");
     EXPECT_FALSE(fs::exists(h.storage / "locked.txt.enc"));
-    EXPECT_EQ(*h.store().stringArray(key::VaultryDataArray), Strings{records[1]});
+    EXPECT_EQ(*h.store().stringArray(prefkey::Records), Strings{records[1]});
 }
 
 // Removing an item deletes its archive: with a storage path that goes through a link, what would
@@ -86,7 +86,7 @@ TEST(VaultListCli, AnArchiveReachedThroughALinkIsNotRemoved) {
     fs::create_directory_symlink(h.home / "Safe", h.home / "SafeLink");
     {
         auto s = h.store();
-        s.set(key::EncyptedStorePath, (h.home / "SafeLink/vaultry.data").string());
+        s.set(prefkey::StorePath, (h.home / "SafeLink/vaultry.data").string());
         ASSERT_TRUE(s.flush());
     }
     const auto r = h.run({"vault", "remove", records[0], "--yes", "--password-stdin"}, "pw\n");
@@ -97,7 +97,7 @@ TEST(VaultListCli, AnArchiveReachedThroughALinkIsNotRemoved) {
         << r.err;
     EXPECT_TRUE(fs::exists(h.storage / "locked.txt.enc"));
     EXPECT_FALSE(fs::exists(h.notes / "locked.txt"));
-    EXPECT_EQ(*h.store().stringArray(key::VaultryDataArray), records);
+    EXPECT_EQ(*h.store().stringArray(prefkey::Records), records);
 }
 
 TEST(VaultListCli, AnEditedCopyNeedsThePasswordAndIsSaved) {

@@ -6,7 +6,7 @@
 #include "app/AppDelegate.h"
 #include "app/Notifications.h"
 #include "app/PSTableCellView.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"
@@ -93,12 +93,12 @@ TEST(VaultRows, FillFromRecordsAndTheStoredDecryptedList) {
     test::World w;
     AppDelegate app(w.services());
     const fs::path storage = w.dir / "store";
-    w.settings.set(key::EncyptedStorePath, storage.string());
+    w.settings.set(prefkey::StorePath, storage.string());
     writeFile(storage / "libdata/plan", "II*");
     for (const char* record : {"/u/plan.txt.enc", "/u/bare.txt.enc", "/u/Work.tar.gz", "/u/Notes/secret.txt"})
         app.addVaultRecord(record, vaultry::vault::recordKind(record));
     app.markDecrypted("/u/bare.txt.enc");  // in memory only: the rows go by the store
-    w.settings.set(key::VaultryDecryptedDataArray, Strings{"/u/Work.tar.gz"});
+    w.settings.set(prefkey::DecryptedRecords, Strings{"/u/Work.tar.gz"});
 
     EXPECT_EQ(app.tableViewViewForTableColumnRow("name", -1), nullptr);
     auto beyond = app.tableViewViewForTableColumnRow("name", 4);

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "app/AppDelegate.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "vault/Archive.h"
 #include "vault/PasswordVerifier.h"
@@ -58,7 +58,7 @@ struct Gui {
     Gui() {
         app = std::make_unique<AppDelegate>(w.services());
         app->applicationDidFinishLaunching();
-        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        w.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
         fs::create_directories(w.dir / "Safe");
         app->openPanelDidEnd8(platform::Ui::Paths{(w.dir / "Safe").string()});
         w.ui.setText("enterPWLab", "pw");
@@ -166,7 +166,7 @@ TEST(VaultProgress, CancelledDecryptionAndLockLeaveEverythingAsBefore) {
     ASSERT_TRUE(g.app->DecryptFileFolderFunction(folder + ".tar.gz"));
     g.app->rememberDecryptedCopy(folder + ".tar.gz");
     before = tree(g.w.dir.path());
-    const Strings decrypted = g.onDisk(key::VaultryDecryptedDataArray);
+    const Strings decrypted = g.onDisk(prefkey::DecryptedRecords);
     ASSERT_EQ(decrypted.size(), 2u);
     for (const auto& p : std::vector<Point>{{"Encrypting f.txt", 0},
                                             {"Encrypting f.txt", 500000},
@@ -183,7 +183,7 @@ TEST(VaultProgress, CancelledDecryptionAndLockLeaveEverythingAsBefore) {
         EXPECT_TRUE(g.app->lastWorkCancelled());
         EXPECT_TRUE(g.stepped(p.step));
         EXPECT_EQ(differences(before, tree(g.w.dir.path())), Strings{});
-        EXPECT_EQ(g.onDisk(key::VaultryDecryptedDataArray), decrypted);
+        EXPECT_EQ(g.onDisk(prefkey::DecryptedRecords), decrypted);
     }
     // Cancelled while locking, the quit that asked for it does not go on.
     g.cancelAt("Encrypting f.txt", 1);
@@ -264,13 +264,13 @@ TEST(VaultProgress, CancelledStorageMoveLeavesBothFoldersAsBefore) {
         EXPECT_TRUE(g.stepped(p.step));
         EXPECT_TRUE(g.w.ui.alerts.empty());
         EXPECT_EQ(differences(before, tree(g.w.dir.path())), Strings{});
-        EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), g.storage.string());
+        EXPECT_EQ(g.w.settings.string(prefkey::StorePath), g.storage.string());
         EXPECT_FALSE(g.app->isMovingStorage());
     }
 
     g.noCancel();
     g.app->openPanelDidEnd5(platform::Ui::Paths{second.string()});
-    EXPECT_EQ(g.w.settings.string(key::EncyptedStorePath), (second / "vaultry.data").string());
+    EXPECT_EQ(g.w.settings.string(prefkey::StorePath), (second / "vaultry.data").string());
     EXPECT_EQ(readFile(second / "vaultry.data/f.txt.enc"), readFile(g.storage / "f.txt.enc"));
     EXPECT_EQ(readFile(second / "vaultry.data/D/a.bin"), std::string(500000, 'a'));
 }

@@ -8,7 +8,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/PSTableCellView.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CliRun.h"
 #include "support/FakePorts.h"
 #include "support/VaultWorld.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 
 // When decrypted copies are locked without the user asking: the session locks, the machine is
 // about to sleep, the user logs out, or the session has been idle for the time set in
@@ -14,8 +14,8 @@ namespace vaultry::vault {
 
 enum class LockTrigger { SessionLocked, BeforeSleep, Logout, Idle };
 
-inline constexpr const char* kAutoLockMinutesKey = key::VaultAutoLockMinutes;
-inline constexpr int kAutoLockChoices[] = {0, 5, 15, 60};
+inline constexpr const char* kAutoLockMinutesKey = prefkey::AutoLockMinutes;
+using ::vaultry::kAutoLockChoices;  // settings/Preferences.h: the table checks the stored choice
 
 // The stored choice made safe: anything but one of the choices is "never".
 int autoLockMinutes(std::optional<std::uint64_t> stored);

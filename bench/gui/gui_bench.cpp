@@ -10,7 +10,7 @@
 #include <numeric>
 
 #include "gui/GuiHarness.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 
 using namespace vaultry;
 
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         if (i % 10 == 1) decrypted.push_back(records.back());
     }
     for (const auto& record : records) delegate.addVaultRecord(record, vaultry::vault::recordKind(record));
-    world.settings.set(key::VaultryDecryptedDataArray, decrypted);
+    world.settings.set(prefkey::DecryptedRecords, decrypted);
 
     QWidget* window = world.windows.topLevels().at("thefileManageWindow");
     window->show();

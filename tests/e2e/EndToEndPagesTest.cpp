@@ -21,7 +21,7 @@
 #include "e2e/EndToEnd.h"
 #include "gui/VaultTable.h"
 #include "platform/Outlets.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CookieFiles.h"
 #include "support/FakePorts.h"
 #include "vault/AutoLock.h"
@@ -45,7 +45,7 @@ void createVault(AppRun& run, const fs::path& storageParent, Answers& answers) {
     answers.choose(storageParent.string());
     run.click(outlet::doneButton);
     ASSERT_TRUE(waitFor([&] { return answers.done(); }));
-    ASSERT_TRUE(run.app.settings.string(key::EncyptedStorePath).has_value());
+    ASSERT_TRUE(run.app.settings.string(prefkey::StorePath).has_value());
 }
 
 void encrypt(AppRun& run, const fs::path& item, Answers& answers) {
@@ -122,7 +122,7 @@ TEST(EndToEnd, ChoosingAnotherStorageFolderMovesTheVault) {
     run.click(outlet::selectStorageBtn);
     ASSERT_TRUE(waitFor([&] { return answers.done() && !run.delegate().isMovingStorage(); }));
     const auto newStorage = second / "vaultry.data";
-    EXPECT_EQ(run.app.settings.string(key::EncyptedStorePath), newStorage.string());
+    EXPECT_EQ(run.app.settings.string(prefkey::StorePath), newStorage.string());
     for (const auto& name : archives) EXPECT_TRUE(fs::exists(newStorage / name)) << name;
     EXPECT_EQ(run.app.ui.text(outlet::StorePathlab), newStorage.string());
     // The old folder is left as it was, and the user is told so.
@@ -153,7 +153,7 @@ TEST(EndToEnd, PreferencesKeepAutoLockErasePassesAndTidyExclusionsAcrossRestarts
         passes->setCurrentIndex(1);
         emit passes->activated(1);
         EXPECT_EQ(run.app.settings.number(vault::kAutoLockMinutesKey), 60u);
-        EXPECT_EQ(run.app.settings.number(key::ErasePasses), 1u);
+        EXPECT_EQ(run.app.settings.number(prefkey::ErasePasses), 1u);
 
         auto* list = run.widget<QListWidget>(outlet::tidyExclusionList);
         ASSERT_NE(list, nullptr);
@@ -164,7 +164,8 @@ TEST(EndToEnd, PreferencesKeepAutoLockErasePassesAndTidyExclusionsAcrossRestarts
         EXPECT_EQ(list->item(1)->text(), "*.desktop");
         list->setCurrentRow(0);
         run.widget<QPushButton>(outlet::removeTidyExclusionBtn)->click();
-        EXPECT_EQ(run.app.settings.stringArray(key::TidyExclusions), std::vector<std::string>{"*.desktop"});
+        EXPECT_EQ(run.app.settings.stringArray(prefkey::TidyExclusions),
+                  std::vector<std::string>{"*.desktop"});
     }
     AppRun run;
     EXPECT_EQ(plain(run.widget<QComboBox>(outlet::autoLockPopup)->currentText()), "60 minutes");

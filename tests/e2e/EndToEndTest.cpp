@@ -42,7 +42,7 @@
 #include "gui/PrivateBus.h"
 #include "gui/Style.h"
 #include "platform/Outlets.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/FakePorts.h"
 #include "support/TestHttpServer.h"
 
@@ -60,7 +60,7 @@ TEST(EndToEnd, TheTrashNeedsNoGrantAndCookieButtonsScanAtOnce) {
         AppRun run;
         // Recorded at start, under the keys the trash care and the cookie viewer read.
         platform::LinuxBookmarks bookmarks;
-        for (const char* key : {key::AutoTrashData, key::CrumbscopeData}) {
+        for (const char* key : {prefkey::TrashGrant, prefkey::CookieFolderGrant}) {
             const auto data = run.app.settings.data(key);
             ASSERT_TRUE(data) << key;
             const auto resolved = bookmarks.resolve(*data);
@@ -89,7 +89,7 @@ TEST(EndToEnd, EncryptingWithoutAStorageFolderAsksForOne) {
     answers.cancelChooser();
     run.click(outlet::doneButton);
     ASSERT_TRUE(waitFor([&] { return answers.done(); }));
-    ASSERT_FALSE(run.app.settings.contains(key::EncyptedStorePath));
+    ASSERT_FALSE(run.app.settings.contains(prefkey::StorePath));
     const fs::path folder = home.dir / "Vaults";
     fs::create_directories(folder);
     answers.choose(folder.string());  // the storage folder
@@ -97,7 +97,7 @@ TEST(EndToEnd, EncryptingWithoutAStorageFolderAsksForOne) {
     run.clickText(run.main(), "Encrypt Items…");
     ASSERT_TRUE(waitFor([&] { return answers.done(); }));
     EXPECT_FALSE(run.window(outlet::connectWindow)->isVisible());
-    EXPECT_EQ(run.app.settings.string(key::EncyptedStorePath), (folder / "vaultry.data").string());
+    EXPECT_EQ(run.app.settings.string(prefkey::StorePath), (folder / "vaultry.data").string());
     EXPECT_TRUE(fs::is_directory(folder / "vaultry.data"));
 }
 
@@ -220,9 +220,9 @@ TEST(EndToEnd, TheTrashScheduleIsKeptAcrossRestartsAndDrivesTheCheck) {
         auto* times = run.widget<QComboBox>(outlet::theTimeBtn);
         times->setCurrentIndex(2);
         emit times->activated(2);
-        EXPECT_EQ(run.app.settings.string(key::TrashCleanByTime), "YES");
-        EXPECT_EQ(run.app.settings.string(key::TrashCleanBySize), "YES");
-        EXPECT_EQ(run.app.settings.string(key::CleanTimeF), "Two Weeks");
+        EXPECT_EQ(run.app.settings.string(prefkey::TrashCleanByTime), "YES");
+        EXPECT_EQ(run.app.settings.string(prefkey::TrashCleanBySize), "YES");
+        EXPECT_EQ(run.app.settings.string(prefkey::CleanTime), "Two Weeks");
     }
     writeFile(home.trash() / "files/old.txt", std::string(4096, 'x'));
     writeFile(home.trash() / "info/old.txt.trashinfo", "[Trash Info]\nPath=/tmp/old.txt\n");
@@ -253,8 +253,8 @@ TEST(EndToEnd, TheTrashOptionsToRemoveOnlySomeItemsAreKeptAcrossRestarts) {
         auto* older = run.widget<QCheckBox>(outlet::trashOnlyOlderBtn);
         ASSERT_NE(older, nullptr);
         QTest::mouseClick(older, Qt::LeftButton, {}, QPoint(8, older->height() / 2));
-        EXPECT_EQ(run.app.settings.string(key::TrashOnlyOlderItems), "YES");
-        EXPECT_EQ(run.app.settings.string(key::TrashOnlyOldestItems), "NO");
+        EXPECT_EQ(run.app.settings.string(prefkey::TrashOnlyOlderItems), "YES");
+        EXPECT_EQ(run.app.settings.string(prefkey::TrashOnlyOldestItems), "NO");
     }
     {
         AppRun run;
@@ -266,7 +266,7 @@ TEST(EndToEnd, TheTrashOptionsToRemoveOnlySomeItemsAreKeptAcrossRestarts) {
         auto* oldest = run.widget<QCheckBox>(outlet::trashOnlyOldestBtn);
         EXPECT_EQ(oldest->window(), run.window(outlet::autoTrashWindow));
         QTest::mouseClick(oldest, Qt::LeftButton, {}, QPoint(8, oldest->height() / 2));
-        EXPECT_EQ(run.app.settings.string(key::TrashOnlyOldestItems), "YES");
+        EXPECT_EQ(run.app.settings.string(prefkey::TrashOnlyOldestItems), "YES");
     }
     AppRun run;
     EXPECT_TRUE(run.widget<QCheckBox>(outlet::trashOnlyOldestBtn)->isChecked());
@@ -393,7 +393,7 @@ TEST(EndToEnd, WithoutATrayClosingTheMainWindowLeavesVaultryRunningAndSaysSoOnce
         ASSERT_EQ(run.notifier.scheduled.size(), 1u);
         EXPECT_EQ(run.notifier.scheduled[0].identifier, AppDelegate::kBackgroundNotification);
         EXPECT_EQ(run.notifier.scheduled[0].title, "Vaultry is still running");
-        EXPECT_EQ(run.app.settings.string(key::BackgroundNoticeGiven), "YES");
+        EXPECT_EQ(run.app.settings.string(prefkey::BackgroundNoticeGiven), "YES");
 
         // Its click brings the window back; closing it again says nothing more.
         ASSERT_TRUE(run.notifier.handler);

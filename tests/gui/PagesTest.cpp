@@ -28,7 +28,7 @@
 #include "gui/GuiHarness.h"
 #include "gui/Views.h"
 #include "platform/Version.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CookieFiles.h"
 
 using namespace vaultry;
@@ -141,7 +141,7 @@ TEST(CookiePage, AScanFillsTheTableAndTheLastFileButtonBringsTheOpenedFileBack) 
     EXPECT_EQ(p.cell(p.views.cookies, 0, 0).toStdString(), p.app.cookieRecords()[0]->fileHost().value_or(""));
 
     // A later scan of Chrome's store replaces the rows; its button shows it pressed.
-    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    p.world.settings.set(prefkey::CookieFolderGrant, *p.world.bookmarks.create(p.home.string()));
     p.writeChrome(cookies::chromeCookiePath(p.world.paths), 3);
     p.press(notify::PRLeftButtonMouseDown, "chromeCookieBtn");
     p.finishCookies();
@@ -165,7 +165,7 @@ TEST(CookiePage, AScanFillsTheTableAndTheLastFileButtonBringsTheOpenedFileBack) 
 
 TEST(CookiePage, ExportWritesTheFileAndOpensItsFolder) {
     Pages p;
-    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    p.world.settings.set(prefkey::CookieFolderGrant, *p.world.bookmarks.create(p.home.string()));
     p.writeChrome(cookies::chromeCookiePath(p.world.paths), 2);
     p.app.ActClickChromeAction();
     p.finishCookies();
@@ -259,12 +259,12 @@ TEST(TrashSettings, TheSliderShowsItsThresholdAndKeepsTheStoredOneInTheLowestBan
     const auto expected = static_cast<std::uint64_t>(
         static_cast<float>(v) / static_cast<float>(slider->maximum()) * 1000 * 1000 * 1000 * 6);
     EXPECT_EQ(p.world.ui.text("storagelab"), " " + sizeText(expected, 1));
-    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
+    EXPECT_EQ(p.world.settings.number(prefkey::TrashSizeLimit).value_or(0), expected);
     slider->setValue(1);
     slider->triggerAction(QAbstractSlider::SliderSingleStepSub);
     QTest::qWait(20);
     EXPECT_EQ(p.world.ui.text("storagelab"), "100MB");
-    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
+    EXPECT_EQ(p.world.settings.number(prefkey::TrashSizeLimit).value_or(0), expected);
 }
 
 // The label follows a drag as it goes; the size is stored once the slider is let go.
@@ -272,7 +272,7 @@ TEST(TrashSettings, TheLabelFollowsADragAndTheSizeIsStoredOnRelease) {
     Pages p;
     auto* slider = p.world.ui.widget<QSlider>("storageSlider");
     slider->setValue(slider->maximum() / 4);
-    const auto before = p.world.settings.number(key::TrashStorage);
+    const auto before = p.world.settings.number(prefkey::TrashSizeLimit);
     slider->setSliderDown(true);
     slider->setSliderPosition(slider->maximum() / 2);  // as the mouse drags it
     QTest::qWait(20);
@@ -280,25 +280,25 @@ TEST(TrashSettings, TheLabelFollowsADragAndTheSizeIsStoredOnRelease) {
         static_cast<std::uint64_t>(static_cast<float>(slider->sliderPosition()) /
                                    static_cast<float>(slider->maximum()) * 1000 * 1000 * 1000 * 6);
     EXPECT_EQ(p.world.ui.text("storagelab"), " " + sizeText(expected, 1));
-    EXPECT_EQ(p.world.settings.number(key::TrashStorage), before) << "nothing is stored while dragging";
+    EXPECT_EQ(p.world.settings.number(prefkey::TrashSizeLimit), before) << "nothing is stored while dragging";
     slider->setSliderDown(false);
     QTest::qWait(20);
-    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), expected);
+    EXPECT_EQ(p.world.settings.number(prefkey::TrashSizeLimit).value_or(0), expected);
 }
 
 TEST(TrashSettings, TheViewOpensOnTheStoredChoices) {
     Pages p;
-    p.world.settings.set(key::TrashStorage, std::uint64_t{3'000'000'000});
-    p.world.settings.set(key::CleanTimeF, std::string("Two Weeks"));
-    p.world.settings.set(key::LastsCleanTrashData, std::string("2.5GB"));
-    p.world.settings.set(key::LastCleanDate, p.world.clock.now());
+    p.world.settings.set(prefkey::TrashSizeLimit, std::uint64_t{3'000'000'000});
+    p.world.settings.set(prefkey::CleanTime, std::string("Two Weeks"));
+    p.world.settings.set(prefkey::LastCleanSize, std::string("2.5GB"));
+    p.world.settings.set(prefkey::LastCleanDate, p.world.clock.now());
     p.app.popoverController().showTrashSettings();
     EXPECT_EQ(p.world.ui.number("storageSlider"), 50);
     EXPECT_EQ(p.world.ui.text("storagelab"), " 3.0GB");
     EXPECT_EQ(p.world.ui.text("theTimeBtn"), "Two Weeks");
     EXPECT_EQ(p.world.ui.text("lastCleanupSizelab"), "2.5GB");
     p.world.commands.trashSizeMoved();  // the slider where it stands keeps the stored limit
-    EXPECT_EQ(p.world.settings.number(key::TrashStorage).value_or(0), 3'000'000'000u);
+    EXPECT_EQ(p.world.settings.number(prefkey::TrashSizeLimit).value_or(0), 3'000'000'000u);
 }
 
 TEST(UpdateWindow, ANewerVersionFillsTheWindow) {
@@ -701,7 +701,7 @@ TEST(CookiePage, TheKeepListEditorAddsAndRemovesSites) {
     field->setText("b.org");
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(p.keepShown(), (std::vector<std::string>{"example.org", "b.org"}));
-    EXPECT_EQ(p.world.settings.stringArray(key::CookieKeepDomains),
+    EXPECT_EQ(p.world.settings.stringArray(prefkey::CookieKeepDomains),
               std::optional(StringArray{"example.org", "b.org"}));
 
     auto* list = p.world.ui.widget<QListWidget>("cookieKeepList");
@@ -715,7 +715,7 @@ TEST(CookiePage, TheKeepListEditorAddsAndRemovesSites) {
 // its tooltip says so; a session cookie never is.
 TEST(CookiePage, OnlyCookiesWhoseExpiryHasPassedAreGreyed) {
     Pages p;
-    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    p.world.settings.set(prefkey::CookieFolderGrant, *p.world.bookmarks.create(p.home.string()));
     const fs::path db = cookies::chromeCookiePath(p.world.paths);
     fs::create_directories(db.parent_path());
     test::makeChromeDb(db, true);
@@ -744,7 +744,7 @@ TEST(CookiePage, TheFirstScanShowsItsProgressAndLongRowsDoNotWidenTheWindow) {
     main->show();
     QTest::qWait(20);
     const int width = main->width();
-    p.world.settings.set(key::CrumbscopeData, *p.world.bookmarks.create(p.home.string()));
+    p.world.settings.set(prefkey::CookieFolderGrant, *p.world.bookmarks.create(p.home.string()));
     const fs::path db = cookies::chromeCookiePath(p.world.paths);
     fs::create_directories(db.parent_path());
     test::makeChromeDb(db, true);

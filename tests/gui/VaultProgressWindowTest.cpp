@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "gui/GuiHarness.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "vault/PasswordVerifier.h"
 
 using namespace vaultry;
@@ -70,7 +70,7 @@ TEST(VaultProgressWindow, TheStorageMoveRunsBehindIt) {
     test::GuiWorld world;
     AppDelegate app(world.services());
     app.awakeFromNib();
-    world.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    world.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
     const fs::path first = world.dir.path() / "Safe", second = world.dir.path() / "Second";
     fs::create_directories(first);
     fs::create_directories(second);
@@ -90,7 +90,7 @@ TEST(VaultProgressWindow, TheStorageMoveRunsBehindIt) {
     answer.stop();
     EXPECT_EQ(told, "The old storage folder was kept.");
     EXPECT_FALSE(world.ui.isVisible("progressWindow"));
-    EXPECT_EQ(world.settings.string(key::EncyptedStorePath), (second / "vaultry.data").string());
+    EXPECT_EQ(world.settings.string(prefkey::StorePath), (second / "vaultry.data").string());
     EXPECT_EQ(fs::file_size(second / "vaultry.data/a.txt.enc"), 1u << 20);
 }
 

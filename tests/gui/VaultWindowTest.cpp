@@ -21,7 +21,7 @@
 #include "gui/SkinWidgets.h"
 #include "gui/VaultTable.h"
 #include "gui/Views.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "vault/AutoLock.h"
 #include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
@@ -50,7 +50,7 @@ struct VaultGui {
     }
     // A password "pw", a storage folder and the password entered.
     void unlocked() {
-        world.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        world.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
         fs::create_directories(world.dir.path() / "Safe");
         app->openPanelDidEnd8(platform::Ui::Paths{(world.dir.path() / "Safe").string()});
         ui.setText("enterPWLab", "pw");
@@ -73,7 +73,7 @@ struct VaultGui {
         return model()->index(rowOf(record), 0).data(role).toString();
     }
     Strings storedDecrypted() {
-        return world.settings.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+        return world.settings.stringArray(prefkey::DecryptedRecords).value_or(Strings{});
     }
 };
 
@@ -122,7 +122,7 @@ TEST(PasswordWindows, CreateThenEnterOpensTheVaultAndAWrongEntryShakesInPlace) {
     static_cast<QDialog*>(sheet)->accept();  // the Choose button
     ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.isVisible("CreatePWWindow"); }));
     EXPECT_EQ(ui.text("StorePathlab"), (safe / "vaultry.data").string());
-    EXPECT_TRUE(g.world.settings.contains(key::VaultryPassword));
+    EXPECT_TRUE(g.world.settings.contains(prefkey::PasswordVerifier));
 
     g.world.commands.openVault();
     ASSERT_TRUE(ui.isVisible("enterPDWindow"));
@@ -206,7 +206,7 @@ TEST(PasswordWindows, TheStrengthMeterFollowsTheNewPasswordAsItIsTyped) {
     QTest::keyClicks(ui.widget<QLineEdit>("theConfirmPWLab"), "pw");
     EXPECT_TRUE(ui.text("createPWStrengthLab").rfind("Very weak", 0) == 0);
     QTest::mouseClick(ui.widget<QWidget>("doneButton"), Qt::LeftButton);
-    EXPECT_TRUE(password::matches(g.world.settings.string(key::VaultryPassword).value_or(""), "pw"));
+    EXPECT_TRUE(password::matches(g.world.settings.string(prefkey::PasswordVerifier).value_or(""), "pw"));
     EXPECT_TRUE(ui.isHidden("createPWStrengthLab"));
     if (auto* sheet = ui.widget<QWidget>("CreatePWWindow")->findChild<QFileDialog*>()) sheet->reject();
 }
@@ -224,7 +224,7 @@ TEST(PasswordWindows, PreferencesInAFreshHomeCreateThePasswordThenOpen) {
     sheet->reject();
     ASSERT_TRUE(QTest::qWaitFor([&] { return ui.isVisible("preferWindows"); }));
     EXPECT_FALSE(ui.isVisible("CreatePWWindow"));
-    EXPECT_TRUE(password::matches(g.world.settings.string(key::VaultryPassword).value_or(""), "pw one"));
+    EXPECT_TRUE(password::matches(g.world.settings.string(prefkey::PasswordVerifier).value_or(""), "pw one"));
 }
 
 TEST(VaultTable, RowsShowLockedUnlockedAndHiddenItemsAndTheirButtonsAct) {
@@ -453,7 +453,7 @@ TEST(PasswordWindows, AChangeAsksForTheCurrentPasswordAndIsFinishedByIt) {
         QTest::mouseClick(ui.widget<QWidget>("changePassWordBtn"), Qt::LeftButton);
         EXPECT_TRUE(ui.isVisible("enterPDWindow")) << "the current password is asked for";
     };
-    const auto stored = [&] { return g.world.settings.string(key::VaultryPassword).value_or(""); };
+    const auto stored = [&] { return g.world.settings.string(prefkey::PasswordVerifier).value_or(""); };
 
     change("cancelled one");
     QTest::mouseClick(ui.widget<QWidget>("closedPDWindowButton"), Qt::LeftButton);
@@ -476,7 +476,7 @@ TEST(PasswordWindows, AChangeAsksForTheCurrentPasswordAndIsFinishedByIt) {
 // other window.
 TEST(VaultMenu, VerifyWithoutAStorageFolderSaysThereIsNothingToVerify) {
     VaultGui g;
-    g.world.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+    g.world.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
     QString shown;
     answerWith(" Ok ", &shown);
     g.world.commands.verifyArchives();
@@ -498,7 +498,7 @@ TEST(VaultPreferences, TheSessionLockBoxDecidesAloneWhetherAScreenLockLocks) {
     ASSERT_TRUE(g.app->DecryptFileFolderFunction(record));
 
     QTest::mouseClick(box, Qt::LeftButton);
-    EXPECT_EQ(g.world.settings.string(key::VaultLockOnSessionLock), "NO");
+    EXPECT_EQ(g.world.settings.string(prefkey::LockOnSessionLock), "NO");
     for (auto trigger :
          {vault::LockTrigger::SessionLocked, vault::LockTrigger::BeforeSleep, vault::LockTrigger::Logout})
         g.app->autoLockDecrypted(trigger);
@@ -508,7 +508,7 @@ TEST(VaultPreferences, TheSessionLockBoxDecidesAloneWhetherAScreenLockLocks) {
 
     ASSERT_TRUE(g.app->DecryptFileFolderFunction(record));
     QTest::mouseClick(box, Qt::LeftButton);
-    EXPECT_EQ(g.world.settings.string(key::VaultLockOnSessionLock), "YES");
+    EXPECT_EQ(g.world.settings.string(prefkey::LockOnSessionLock), "YES");
     g.app->autoLockDecrypted(vault::LockTrigger::SessionLocked);
     EXPECT_TRUE(g.storedDecrypted().empty());
 }

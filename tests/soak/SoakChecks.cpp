@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "soak/SoakWorld.h"
 #include "soak/SoakWorldDetail.h"
 #include "support/CliRun.h"
@@ -144,8 +144,8 @@ std::optional<Tree> World::openArchive(const Item& it, std::string& why) {
 Strings World::checkItem(const Item& it) {
     Strings out;
     SettingsStore s(paths_.settingsFile());
-    const Strings all = s.stringArray(key::VaultryDataArray).value_or(Strings{});
-    const Strings decrypted = s.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    const Strings all = s.stringArray(prefkey::Records).value_or(Strings{});
+    const Strings decrypted = s.stringArray(prefkey::DecryptedRecords).value_or(Strings{});
     const std::string record = it.record();
     const bool listed = contains(all, record), unlocked = contains(decrypted, record);
     const Tree atPlace = readTree(it.place);
@@ -213,8 +213,8 @@ Strings World::check() {
                           ": " + d);
     // The lists hold exactly the vault's items, each once.
     SettingsStore s(paths_.settingsFile());
-    Strings all = s.stringArray(key::VaultryDataArray).value_or(Strings{});
-    Strings decrypted = s.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    Strings all = s.stringArray(prefkey::Records).value_or(Strings{});
+    Strings decrypted = s.stringArray(prefkey::DecryptedRecords).value_or(Strings{});
     std::set<std::string> wantAll, wantDecrypted;
     for (const auto& [id, it] : items_) {
         if (it.encrypted()) wantAll.insert(it.record());

@@ -5,7 +5,7 @@
 #include <set>
 #include <sstream>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "soak/SoakFaults.h"
 #include "soak/SoakWorld.h"
 #include "soak/SoakWorldDetail.h"
@@ -389,7 +389,7 @@ void World::changePassword(Via via, Fault f, std::chrono::microseconds killAfter
         (void)runCli({"vault", "list"}, "", std::nullopt);
     }
     SettingsStore s(paths_.settingsFile());
-    const auto stored = s.string(key::VaultryPassword).value_or("");
+    const auto stored = s.string(prefkey::PasswordVerifier).value_or("");
     const bool isNew = password::matches(stored, next), isOld = password::matches(stored, old);
     if (isNew) pass_ = next;
     if (!isNew && !isOld) problems_.push_back("after a password change neither password is the vault's");
@@ -425,7 +425,7 @@ void World::moveStorage(Fault f, std::chrono::microseconds killAfter) {
         (void)runCli({"vault", "list"}, "", std::nullopt);
     }
     SettingsStore s(paths_.settingsFile());
-    const fs::path now = s.string(key::EncyptedStorePath).value_or("");
+    const fs::path now = s.string(prefkey::StorePath).value_or("");
     const bool moved = now == next;
     if (!moved && now != storage_)
         problems_.push_back("after a storage move the storage folder is " + now.string());

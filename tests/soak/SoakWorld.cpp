@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "soak/SoakFaults.h"
 #include "soak/SoakWorldDetail.h"
 #include "support/CliRun.h"
@@ -187,7 +187,7 @@ World::World() {
     // The vault: a password and the storage folder, as the first run sets them.
     {
         SettingsStore s(paths_.settingsFile());
-        s.set(key::VaultryPassword, *password::makeVerifier(pass_));
+        s.set(prefkey::PasswordVerifier, *password::makeVerifier(pass_));
         (void)s.flush();
     }
     startApp();
@@ -209,7 +209,7 @@ void World::startApp() {
                       workspace_, hiddenFlag_, thumbnailer_, spawn_, http_,  notifier_,   loginItems_};
     app_ = std::make_unique<AppDelegate>(services);
     app_->applicationDidFinishLaunching();
-    if (settings_->string(key::EncyptedStorePath)) {
+    if (settings_->string(prefkey::StorePath)) {
         ui_.setText("enterPWLab", pass_);
         app_->ReturnOnPasswordField();
     }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "vault/PasswordVerifier.h"
 
 namespace vaultry::test {
@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 VaultWorld::VaultWorld(bool unlocked) {
     if (unlocked) {
-        w.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        w.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
         fs::create_directories(w.dir / "Safe");
         fs::create_directories(notes);
     }
@@ -50,11 +50,11 @@ void VaultWorld::clickRow(const std::string& record) {
 }
 
 VaultWorld::Strings VaultWorld::storedRecords() {
-    return w.settings.stringArray(key::VaultryDataArray).value_or(Strings{});
+    return w.settings.stringArray(prefkey::Records).value_or(Strings{});
 }
 
 VaultWorld::Strings VaultWorld::storedDecrypted() {
-    return w.settings.stringArray(key::VaultryDecryptedDataArray).value_or(Strings{});
+    return w.settings.stringArray(prefkey::DecryptedRecords).value_or(Strings{});
 }
 
 void leaveTemporary(const fs::path& storage, vault::TempKind kind, const fs::path& path,

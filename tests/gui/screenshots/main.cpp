@@ -33,7 +33,7 @@
 #include "gui/GuiHarness.h"
 #include "gui/Style.h"
 #include "gui/Views.h"
-#include "settings/SettingsKeys.h"
+#include "settings/Preferences.h"
 #include "support/CookieFiles.h"
 #include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
@@ -91,7 +91,7 @@ int measure() {
         "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c WHERE x<100000) "
         "INSERT INTO cookies SELECT x, 'site' || (x % 9000) || '.example.com', '', 'id' || x, "
         "'value-' || x, x'', '/', 13300000000000000 + x, x % 2, 0, 0, 1, 1, 1, 0, 2, 443, 0, 0, 0 FROM c;");
-    world.settings.set(key::CrumbscopeData, *world.bookmarks.create(home.string()));
+    world.settings.set(prefkey::CookieFolderGrant, *world.bookmarks.create(home.string()));
     auto* table = world.ui.widget<QTableView>("dataTableView");
 
     std::vector<double> scans;
@@ -333,7 +333,7 @@ int main(int argc, char** argv) {
     {
         namespace fs = std::filesystem;
         world.commands.vaultRows = [&] { return delegate.tableViewViewsForAllRows("fileColumn"); };
-        world.settings.set(key::VaultryPassword, *password::makeVerifier("pw"));
+        world.settings.set(prefkey::PasswordVerifier, *password::makeVerifier("pw"));
         const fs::path home = world.dir.path();
         fs::create_directories(home / "Safe");
         delegate.openPanelDidEnd8(platform::Ui::Paths{(home / "Safe").string()});
