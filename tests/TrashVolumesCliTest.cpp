@@ -23,10 +23,10 @@ using test::readFile;
 using test::runCli;
 using test::writeFile;
 
-// An item of 100 bytes deleted days ago, dated in UTC as the CLI reads it.
-void item(const fs::path& trash, const std::string& name, int daysAgo) {
+// An item of 100 bytes (or as many as asked) deleted days ago, dated in UTC as the CLI reads it.
+void item(const fs::path& trash, const std::string& name, int daysAgo, std::size_t bytes = 100) {
     test::trashItem(trash, name, "/x/" + name,
-                    std::chrono::system_clock::now() - std::chrono::hours(24 * daysAgo), 100, false,
+                    std::chrono::system_clock::now() - std::chrono::hours(24 * daysAgo), bytes, false,
                     test::Zone::Utc);
 }
 
@@ -178,6 +178,107 @@ TEST(TrashCliVolumes, CheckAppliesTheRulesKeptInTheSettings) {
     EXPECT_TRUE(v.settings().date(prefkey::LastCleanDate));
     r = runCli(v.home.path(), {"trash", "check", "--yes"});
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Trash not due for emptying");
+}
+
+// A home Trash of items of 64 KiB (a whole number of du's blocks) deleted days ago, with both rules
+// of the schedule set: the size rule's limit and option, and the time rule's option, monthly.
+struct BothRules {
+    test::TempDir home;
+    fs::path trash = home / ".local/share/Trash";
+    BothRules(std::initializer_list<std::pair<const char*, int>> items, bool onlyOldest, bool onlyOlder) {
+        for (const auto& [name, daysAgo] : items) item(trash, name, daysAgo, 64 << 10);
+        auto s = settings();
+        s.set(prefkey::TrashCleanBySize, "YES");
+        s.set(prefkey::TrashOnlyOldestItems, onlyOldest ? "YES" : "NO");
+        s.set(prefkey::TrashCleanByTime, "YES");
+        s.set(prefkey::CleanTime, "Every Month");
+        s.set(prefkey::TrashOnlyOlderItems, onlyOlder ? "YES" : "NO");
+        EXPECT_TRUE(s.flush());
+    }
+    SettingsStore settings() { return SettingsStore(home / ".config/com.Quenmark.vaultry.plist"); }
+    void limit(std::uint64_t bytes) {
+        auto s = settings();
+        s.set(prefkey::TrashSizeLimit, bytes);
+        EXPECT_TRUE(s.flush());
+    }
+    bool has(const std::string& name) { return present(trash / "files" / name); }
+    test::CliRun check(std::vector<std::string> flags) {
+        flags.insert(flags.begin(), {"trash", "check"});
+        return runCli(home.path(), flags);
+    }
+};
+
+// The two rules together decide as the GUI's hourly check does: what an option removes goes
+// quietly first, then emptying everything is due by the other rule and is asked. A dry run only
+// says so; without --yes the question needs a terminal (exit 2) after the quiet removal; with
+// --yes everything goes and the emptying is recorded.
+TEST(TrashCliVolumes, CheckWithBothRulesRemovesSomeItemsQuietlyThenAsksToEmptyAll) {
+    const auto quietThenAsked = [](BothRules& t, const std::string& gone,
+                                   const std::vector<std::string>& kept) {
+        const auto lastBefore = t.settings().date(prefkey::LastCleanDate);
+        auto r = t.check({"--dry-run"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("the Trash would be emptied ("), std::string::npos) << r.out;
+        EXPECT_TRUE(t.has(gone));
+        EXPECT_EQ(t.settings().date(prefkey::LastCleanDate), lastBefore);
+
+        r = t.check({});
+        EXPECT_EQ(r.code, 2) << r.out;
+        EXPECT_NE(r.err.find("add --yes"), std::string::npos) << r.err;
+        EXPECT_FALSE(t.has(gone));
+        EXPECT_FALSE(present(t.trash / "info" / (gone + ".trashinfo")));
+        for (const auto& name : kept) EXPECT_TRUE(t.has(name)) << name;
+        EXPECT_EQ(t.settings().date(prefkey::LastCleanDate), lastBefore);
+
+        r = t.check({"--yes"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("Trash emptied (", 0), 0u) << r.out;
+        EXPECT_TRUE(fs::is_empty(t.trash / "files"));
+        EXPECT_TRUE(fs::is_empty(t.trash / "info"));
+        const auto last = t.settings().date(prefkey::LastCleanDate);
+        ASSERT_TRUE(last);
+        EXPECT_GT(*last, std::chrono::system_clock::now() - std::chrono::hours(1));
+    };
+
+    // Over the limit with "only the oldest", and 40 days since the last emptying (time rule without
+    // its option): the limit lies within the oldest item, as the option counts the Trash (info/
+    // included), so it alone goes; the month passed asks for the rest.
+    BothRules oldest({{"oldest.bin", 90}, {"middle.bin", 60}, {"newest.bin", 1}}, true, false);
+    oldest.limit(trash::trashUsage(oldest.trash) - trash::diskUsage(oldest.trash / "files/oldest.bin") / 2);
+    {
+        auto s = oldest.settings();
+        s.set(prefkey::LastCleanDate, std::chrono::system_clock::now() - std::chrono::hours(24 * 40));
+        ASSERT_TRUE(s.flush());
+    }
+    quietThenAsked(oldest, "oldest.bin", {"middle.bin", "newest.bin"});
+
+    // Over the limit (size rule without its option), the time rule with "only older": the item
+    // older than a month goes first; the rest is still over the limit (as the GUI, which measures
+    // after the quiet removal, finds too), so emptying everything is asked.
+    BothRules older({{"old.bin", 40}, {"recent.bin", 2}, {"new.bin", 1}}, false, true);
+    older.limit(64 << 10);
+    quietThenAsked(older, "old.bin", {"recent.bin", "new.bin"});
+}
+
+// "Only the oldest" with the Trash already under the limit (by du's count and the option's own,
+// which includes info/): the pass down to the limit finds nothing to remove, nothing is asked.
+TEST(TrashCliVolumes, CheckWithOnlyTheOldestUnderTheLimitLeavesEverything) {
+    BothRules t({{"old.bin", 90}, {"new.bin", 1}}, true, false);
+    {
+        auto s = t.settings();
+        s.set(prefkey::TrashCleanByTime, "NO");
+        ASSERT_TRUE(s.flush());
+    }
+    t.limit(1 << 20);
+    ASSERT_LT(trash::trashUsage(t.trash), std::uint64_t{1} << 20);
+    for (const auto& flags : {std::vector<std::string>{"--dry-run"}, std::vector<std::string>{}}) {
+        const auto r = t.check(flags);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, "Trash not due for emptying\n");
+        EXPECT_TRUE(t.has("old.bin"));
+        EXPECT_TRUE(t.has("new.bin"));
+        EXPECT_FALSE(t.settings().date(prefkey::LastCleanDate));
+    }
 }
 
 TEST(TrashCliVolumes, TimerOnStatusOff) {
