@@ -258,6 +258,17 @@ TEST(TrashCliVolumes, CheckWithBothRulesRemovesSomeItemsQuietlyThenAsksToEmptyAl
     BothRules older({{"old.bin", 40}, {"recent.bin", 2}, {"new.bin", 1}}, false, true);
     older.limit(64 << 10);
     quietThenAsked(older, "old.bin", {"recent.bin", "new.bin"});
+
+    // The same, with a limit that the quiet removal took the Trash under: nothing more is due, so
+    // the timer's run (--yes) leaves the rest where it is.
+    BothRules under({{"old.bin", 40}, {"recent.bin", 2}, {"new.bin", 1}}, false, true);
+    under.limit(150 << 10);
+    const auto r = under.check({"--yes"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(under.has("old.bin"));
+    EXPECT_TRUE(under.has("recent.bin"));
+    EXPECT_TRUE(under.has("new.bin"));
+    EXPECT_FALSE(under.settings().date(prefkey::LastCleanDate));
 }
 
 // "Only the oldest" with the Trash already under the limit (by du's count and the option's own,

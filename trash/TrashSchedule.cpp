@@ -116,12 +116,21 @@ ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
     if (!rules.byTime && !rules.bySize) return out;
     out.sizeBefore = totalSize(spawn, folders);
     const std::uint64_t elapsed = secondsSince(prefs.lastCleanDate(), now);
+    // Whether the Trash is full is decided after the quiet removals, as the hourly check does: a
+    // Trash they took under its limit is not emptied. A dry run removed nothing.
+    std::uint64_t sizeNow = out.sizeBefore;
     const ScheduleCheck check = checkSchedule(
-        rules, folders, now, elapsed, [&] { return out.sizeBefore; }, dryRun);
+        rules, folders, now, elapsed,
+        [&] { return dryRun ? sizeNow : (sizeNow = totalSize(spawn, folders)); }, dryRun);
     // The action names what the run was about (the oldest also when they went below the measured
     // limit, as their own count may differ from du's).
     const auto touched = [](const PartialReport& r) { return r.removed || r.failed || !r.chosen.empty(); };
     out.action = scheduleAction(rules, out.sizeBefore, elapsed);
+    if (check.emptyAllDue)
+        out.action = ScheduleAction::EmptyAll;
+    else if (out.action == ScheduleAction::EmptyAll)
+        out.action = rules.byTime && rules.interval && rules.onlyOlder ? ScheduleAction::RemoveOlder
+                                                                       : ScheduleAction::None;
     if (out.action == ScheduleAction::None && check.removedOldest && touched(check.oldest))
         out.action = ScheduleAction::RemoveOldest;
     if (out.action == ScheduleAction::RemoveOlder) {
@@ -134,7 +143,7 @@ ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
     }
     if (out.action != ScheduleAction::EmptyAll || dryRun || !(out.confirmed = confirm())) return out;
     prefs.setLastCleanDate(now);
-    prefs.setLastCleanSize(sizeText(out.sizeBefore, 2));
+    prefs.setLastCleanSize(sizeText(sizeNow, 2));
     prefs.save();
     out.emptied = emptyAll(folders, Unlock::No);
     return out;

@@ -66,11 +66,12 @@ struct ScheduleOutcome {
     PartialReport partial;  // RemoveOlder, RemoveOldest
 };
 
-// Applies the rules once, as checkSchedule decides with the size measured before anything is
-// removed. Emptying everything asks confirm() first and records "LastCleanDate"
-// and "LastsCleanTrashData" when it is agreed; removing only some items asks nothing (the user
-// chose that mode for unattended use) and records nothing. With dryRun nothing is asked, recorded
-// or removed: the action says what is due and `partial.chosen` what only-some-items would take.
+// Applies the rules once, as checkSchedule decides: whether the Trash is full is measured after
+// the quiet removals (in a dry run, before; `sizeBefore` is always before). Emptying everything
+// asks confirm() first and records "LastCleanDate" and "LastsCleanTrashData" when it is agreed; removing only
+// some items asks nothing (the user chose that mode for unattended use) and records nothing. With dryRun
+// nothing is asked, recorded or removed: the action says what is due and `partial.chosen` what
+// only-some-items would take.
 ScheduleOutcome applySchedule(platform::Spawn& spawn, Preferences prefs,
                               const std::vector<TrashFolder>& folders, Date now,
                               const std::function<bool()>& confirm, bool dryRun = false);
