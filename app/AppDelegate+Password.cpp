@@ -82,7 +82,7 @@ void AppDelegate::ClickCreatePasswordDone() {
 }
 
 bool AppDelegate::checkVaultPassword(const std::string& entered) {
-    auto verifier = flows::checkPassword(s_.settings, entered);
+    auto verifier = flows::checkPassword(prefs_, entered);
     if (!verifier) return false;
     passPhrase_ = std::make_shared<password::PassPhrase>(entered);
     passPhraseVerifier_ = std::move(*verifier);
@@ -153,12 +153,8 @@ void AppDelegate::ChangePassWordAction() {
 void AppDelegate::changePasswordTo(std::string_view next) {
     refreshVaultLists();
     const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
-    auto changed = flows::changePassword(
-        s_.settings, held ? std::optional(held->view()) : std::nullopt, next, backupFileDataArray,
-        [this](const std::string& title, const std::function<void(Progress&)>& work) {
-            Progress progress;
-            runLongWork(title, progress, [&] { work(progress); });
-        });
+    auto changed = flows::changePassword(prefs_, held ? std::optional(held->view()) : std::nullopt, next,
+                                         backupFileDataArray, longWork());
     if (!changed && changed.error().cancelled) {
         logLine("password change cancelled; the password was not changed");
         return;

@@ -416,9 +416,9 @@ void AppDelegate::changeStorageFolder(const std::string& folder) {
     const std::string current = storageFolder();
     const std::string storage = folder + "/vaultry.data";
     // A vault that must move but whose folder is not there is told as every vault action tells it.
-    if (flows::storageMoves(s_.settings, folder) && !storageAvailable(current)) return;
+    if (flows::storageMoves(prefs_, folder) && !storageAvailable(current)) return;
     auto switched =
-        flows::switchStorage(s_.settings, s_.bookmarks, s_.spawn, folder,
+        flows::switchStorage(prefs_, s_.bookmarks, s_.spawn, folder,
                              [this](const std::string& title, const std::function<void(Progress&)>& work) {
                                  storageMoveRunning_ = true;
                                  Progress progress;

@@ -138,6 +138,13 @@ void AppDelegate::runLongWork(const std::string& title, Progress& progress,
     if (auto trigger = std::exchange(deferredAutoLock_, std::nullopt)) autoLockDecrypted(*trigger);
 }
 
+flows::RunLongWork AppDelegate::longWork() {
+    return [this](const std::string& title, const std::function<void(Progress&)>& work) {
+        Progress progress;
+        runLongWork(title, progress, [&] { work(progress); });
+    };
+}
+
 bool AppDelegate::applicationOpenFile(const std::string& fileName) {
     logLine("FileName1====" + fileName);
     return true;

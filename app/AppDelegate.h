@@ -15,6 +15,7 @@
 #include "cookies/CookieRemoval.h"
 #include "cookies/Profiles.h"
 #include "desktop/FileKind.h"
+#include "flows/LongWork.h"
 #include "platform/Bookmarks.h"
 #include "platform/Clock.h"
 #include "platform/HiddenFlag.h"
@@ -221,6 +222,8 @@ public:
     // Long work (encrypting, decrypting, locking, re-keying, moving, erasing, tidying) runs behind
     // the progress window; meanwhile timers leave their work for later and actions are refused.
     void runLongWork(const std::string& title, Progress& progress, const std::function<void()>& work);
+    // The same, for the use cases.
+    flows::RunLongWork longWork();
     bool isBusy() const { return longWorkRunning_; }
     bool lastWorkCancelled() const { return lastWorkCancelled_; }
     bool isMovingStorage() const { return storageMoveRunning_; }

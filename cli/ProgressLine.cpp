@@ -69,4 +69,11 @@ void ProgressLine::show(Progress& progress) {
     drawn_ = true;
 }
 
+flows::RunLongWork progressLine(const Context& ctx) {
+    return [&ctx](const std::string&, const std::function<void(Progress&)>& work) {
+        ProgressLine line(ctx);
+        work(line.progress());
+    };
+}
+
 }  // namespace vaultry::cli

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "cli/Cli.h"
+#include "flows/LongWork.h"
 #include "util/Progress.h"
 
 namespace vaultry::cli {
@@ -30,5 +31,9 @@ private:
     std::chrono::steady_clock::time_point last_{};
     struct sigaction previous_[3]{};
 };
+
+// Long work of a use case, run with a progress line of its own (cleared before anything else is
+// printed).
+flows::RunLongWork progressLine(const Context& ctx);
 
 }  // namespace vaultry::cli

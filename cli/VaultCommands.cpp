@@ -77,7 +77,7 @@ std::optional<std::string> unlock(Context& ctx) {
         ctx.error("no password given (use --password-stdin or a terminal)", kUsage);
         return std::nullopt;
     }
-    const auto verifier = flows::checkPassword(ctx.settings(), *entered);
+    const auto verifier = flows::checkPassword(ctx.prefs(), *entered);
     if (!verifier) {
         password::wipe(*entered);
         ctx.error("wrong password", kWrongPassword);
@@ -136,12 +136,9 @@ void passwordSet(Context& ctx, const Options& o) {
             ctx.error(st.error().message);
             return;
         }
-    auto changed = flows::changePassword(
-        ctx.settings(), o.change ? std::optional<std::string_view>(old) : std::nullopt, *next, records(ctx),
-        [&ctx](const std::string&, const std::function<void(Progress&)>& work) {
-            ProgressLine line(ctx);  // cleared before anything else is printed
-            work(line.progress());
-        });
+    auto changed =
+        flows::changePassword(ctx.prefs(), o.change ? std::optional<std::string_view>(old) : std::nullopt,
+                              *next, records(ctx), progressLine(ctx));
     password::wipe(old);
     password::wipe(*next);
     if (!changed && changed.error().cancelled)
@@ -163,19 +160,14 @@ void storageSet(Context& ctx, const Options& o) {
         return;
     }
     const std::string current = ctx.prefs().storePath().value_or("");
-    if (flows::storageMoves(ctx.settings(), folder))
+    if (flows::storageMoves(ctx.prefs(), folder))
         if (auto st = vault::requireStorage(ctx.settings(), current); !st) {
             ctx.error(st.error().message);
             return;
         }
     platform::LinuxBookmarks bookmarks;
     platform::LinuxSpawn spawn;
-    auto switched =
-        flows::switchStorage(ctx.settings(), bookmarks, spawn, folder,
-                             [&ctx](const std::string&, const std::function<void(Progress&)>& work) {
-                                 ProgressLine line(ctx);
-                                 work(line.progress());
-                             });
+    auto switched = flows::switchStorage(ctx.prefs(), bookmarks, spawn, folder, progressLine(ctx));
     if (!switched && switched.error().cancelled) {
         ctx.error("cancelled; nothing was changed", kDeclined);
         return;

@@ -1,6 +1,5 @@
 #include "flows/Password.h"
 
-#include "settings/Preferences.h"
 #include "vault/PasswordVerifier.h"
 #include "vault/Rekey.h"
 #include "vault/StorageLock.h"
@@ -8,8 +7,7 @@
 
 namespace vaultry::flows {
 
-std::optional<std::string> checkPassword(SettingsStore& settings, std::string_view entered) {
-    Preferences prefs(settings);
+std::optional<std::string> checkPassword(Preferences prefs, std::string_view entered) {
     const auto stored = prefs.passwordVerifier();
     if (!stored || !password::matches(*stored, entered)) return std::nullopt;
     if (!password::isVerifier(*stored))
@@ -20,16 +18,15 @@ std::optional<std::string> checkPassword(SettingsStore& settings, std::string_vi
     return prefs.passwordVerifier();
 }
 
-Result<PasswordChanged> changePassword(SettingsStore& settings, std::optional<std::string_view> old,
+Result<PasswordChanged> changePassword(Preferences prefs, std::optional<std::string_view> old,
                                        std::string_view next, const StringArray& records,
                                        const RunLongWork& run) {
-    Preferences prefs(settings);
     const std::string storage = prefs.storePath().value_or("");
     const bool reencrypt = old && !storage.empty();
     // Archives on a drive that is not there cannot be encrypted again; a new password stored now
     // would open none of them.
     if (reencrypt)
-        if (auto st = vault::requireStorage(settings, storage); !st) return st.error();
+        if (auto st = vault::requireStorage(prefs.store(), storage); !st) return st.error();
     // Held until the new verifier is stored, so that no other process settles this change.
     auto lock = vault::StorageLock::take(storage);
     if (!lock) return lock.error();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "settings/Preferences.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/Records.h"
 #include "vault/StorageFolder.h"
@@ -14,8 +13,7 @@ namespace vaultry::flows {
 
 namespace fs = std::filesystem;
 
-bool storageMoves(SettingsStore& settings, const std::string& folder) {
-    Preferences prefs(settings);
+bool storageMoves(const Preferences& prefs, const std::string& folder) {
     const std::string current = prefs.storePath().value_or("");
     if (current.empty() || fs::path(folder + "/vaultry.data") == fs::path(current)) return false;
     const auto records = prefs.records();
@@ -24,21 +22,20 @@ bool storageMoves(SettingsStore& settings, const std::string& folder) {
            fs::symlink_status(current, ec).type() != fs::file_type::not_found;
 }
 
-Result<StorageSwitched> switchStorage(SettingsStore& settings, platform::Bookmarks& bookmarks,
+Result<StorageSwitched> switchStorage(Preferences prefs, platform::Bookmarks& bookmarks,
                                       platform::Spawn& spawn, const std::string& folder,
                                       const RunLongWork& run) {
-    Preferences prefs(settings);
     const std::string current = prefs.storePath().value_or("");
     const std::string storage = folder + "/vaultry.data";
     if (!current.empty() && fs::path(storage) == fs::path(current)) return StorageSwitched{storage, {}, {}};
     auto grant = bookmarks.create(folder);
     if (!grant) return fail("cannot use " + folder + ": it does not exist");
-    const bool moves = storageMoves(settings, folder);
+    const bool moves = storageMoves(prefs, folder);
     auto lock = vault::StorageLock::take(current);
     if (!lock) return lock.error();
     std::optional<vault::StorageMove> move;
     if (moves) {
-        if (auto st = vault::requireStorage(settings, current); !st) return st.error();
+        if (auto st = vault::requireStorage(prefs.store(), current); !st) return st.error();
         std::optional<Result<vault::StorageMove>> copied;
         run("Moving the vault to " + storage,
             [&](Progress& progress) { copied = vault::copyStorageForMove(current, storage, progress); });

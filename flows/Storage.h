@@ -6,7 +6,7 @@
 #include "flows/LongWork.h"
 #include "platform/Bookmarks.h"
 #include "platform/Spawn.h"
-#include "settings/SettingsStore.h"
+#include "settings/Preferences.h"
 #include "util/Result.h"
 
 // Choosing another storage folder, the same for the GUI and vaultry-cli.
@@ -22,7 +22,7 @@ struct StorageSwitched {
 // Whether choosing `folder` moves the vault: its current folder is there, or its records need it
 // (an existing vault is moved, never repointed at a folder without its archives). Such a move
 // needs the current folder available (vault::requireStorage).
-bool storageMoves(SettingsStore& settings, const std::string& folder);
+bool storageMoves(const Preferences& prefs, const std::string& folder);
 
 // Makes `folder`/vaultry.data the storage folder. A vault whose current folder is there, or whose
 // records need it, moves: everything is copied and checked, and only then do the settings name
@@ -32,7 +32,7 @@ bool storageMoves(SettingsStore& settings, const std::string& folder);
 // Fails with nothing changed: the folder does not exist, the current folder is not available or
 // held by another process, the copy failed or was cancelled (Error::cancelled), or the settings
 // could not be written.
-Result<StorageSwitched> switchStorage(SettingsStore& settings, platform::Bookmarks& bookmarks,
+Result<StorageSwitched> switchStorage(Preferences prefs, platform::Bookmarks& bookmarks,
                                       platform::Spawn& spawn, const std::string& folder,
                                       const RunLongWork& run);
 

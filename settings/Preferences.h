@@ -219,6 +219,8 @@ public:
     Result<std::vector<StringArray>> changeLists(const ListChanges& lists);
     // Takes in what other processes wrote.
     void reload() { store_.reload(); }
+    // The store this is a view of.
+    SettingsStore& store() const { return store_; }
 
 private:
     bool flag(Pref pref) const;
