@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/PSTableCellView.h"
 #include "app/ShowInFileManager.h"
+#include "app/ShownLists.h"
 #include "platform/Outlets.h"
 #include "settings/Preferences.h"
 #include "util/Log.h"
@@ -138,32 +139,25 @@ bool AppDelegate::lockDecryptedRecord(const std::string& record, std::string* er
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
     const std::size_t before = manifest.size();
     const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
-    const auto pass = held ? std::optional<std::string_view>(held->view()) : std::nullopt;
-    std::optional<std::filesystem::path> leftover;
-    Progress progress;
-    std::optional<Result<vault::Locked>> result;
-    vault::Temporary unlisting;  // held until the list no longer names the record
-    runLongWork("Locking", progress, [&] {
-        result = vault::lockCopy(storage, record, pass, manifest, unlisting, &leftover, progress);
-    });
-    auto& locked = *result;
-    if (!locked && locked.error().cancelled) {
+    ShownLists lists(*this);
+    const auto locked = flows::lockItem(record, storage, held ? std::optional(held->view()) : std::nullopt,
+                                        manifest, lists, longWork());
+    if (locked.outcome == flows::Outcome::Cancelled) {
         lastWorkCancelled_ = true;
         logLine("lock " + record + ": cancelled; the decrypted copy was kept");
         if (error) *error = "the locking was cancelled";
         return false;
     }
-    if (!locked) {
-        logLine("lock " + record + ": " + locked.error().message);
-        if (error) *error = locked.error().message;
+    if (locked.outcome != flows::Outcome::Done) {
+        logLine("lock " + record + ": " + locked.message);
+        if (error) *error = locked.message;
         return false;
     }
-    if (leftover)
-        ui_.runAlert({"Part of a decrypted copy could not be deleted",
-                      leftover->string() + " is out of sight and is deleted again when Vaultry starts next.",
-                      " Ok ", "", ""});
-    unmarkDecrypted(record);
-    if (!saveDecrypted()) unlisting.keepForSweep();  // the next start unlists it
+    if (locked.leftover)
+        ui_.runAlert(
+            {"Part of a decrypted copy could not be deleted",
+             locked.leftover->string() + " is out of sight and is deleted again when Vaultry starts next.",
+             " Ok ", "", ""});
     if (manifest.size() != before)
         if (auto st = manifest.save(storage); !st) logLine(st.error().message);
     return true;
@@ -213,45 +207,29 @@ void AppDelegate::RemoveFileFromListAction() {
                       ""});
         return;
     }
-    // The archive goes only once the plaintext is where the user expects it: restored from the
-    // archive, or the unlocked copy, checked and (a folder's) moved beside its record.
-    if (encrypted) {
-        const auto pass = listPassPhrase();
-        const auto manifest = storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
-        if (auto restored = vault::plaintextBeforeRemoval(
-                storage, record, contains(DecrytedDataArray, record), pass, manifest);
-            !restored) {
-            ui_.runAlert({"The item could not be restored",
-                          restored.error().message + ". Nothing was removed from Vaultry.", " Ok ", "", ""});
-            return;
-        } else if (!*restored) {
-            logLine("remove " + record + ": no archive to restore from");
-        }
-    }
-    const bool wasDecrypted = contains(DecrytedDataArray, record);
-    unmarkDecrypted(record);
-    removeVaultRecord(record, true);
-    if (!saveRecords()) {
-        // The record stays in both lists, and so does its archive; what was restored goes again.
-        keepVaultRecord(record, wasDecrypted);
-        std::string more;
-        if (auto st = vault::takeBackRestored(storage, record); !st) more = " " + st.error().message + ".";
-        ui_.reload(kTable);
+    vault::CopyManifest manifest =
+        storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
+    const std::size_t before = manifest.size();
+    ShownLists lists(*this);
+    const auto removed = flows::removeItem(record, storage, contains(DecrytedDataArray, record),
+                                           listPassPhrase(), manifest, lists);
+    ui_.reload(kTable);
+    if (!removed.problem.empty()) logLine("remove " + record + ": " + removed.problem);
+    if (removed.outcome == flows::Outcome::NotListed) {
         ui_.runAlert({"The item could not be removed",
-                      "The settings could not be written. Nothing was removed." + more, " Ok ", "", ""});
+                      "The settings could not be written. Nothing was removed." +
+                          (removed.problem.empty() ? std::string() : " " + removed.problem + "."),
+                      " Ok ", "", ""});
         return;
     }
-    vault::restoreSettled(record);
-    ui_.reload(kTable);
-    // Only an encrypted record has an archive; never a path formed without a storage folder.
-    if (!encrypted || storage.empty()) return;
-    if (auto st = vault::discardArchive(storage, vault::archivePath(storage, record), listPassPhrase()); !st)
-        logLine("remove " + record + ": " + st.error().message);
-    vault::CopyManifest manifest = vault::CopyManifest::load(storage);
-    if (manifest.find(record)) {
-        manifest.erase(record);
-        if (auto st = manifest.save(storage); !st) logLine(st.error().message);
+    if (removed.outcome != flows::Outcome::Done) {
+        ui_.runAlert({"The item could not be restored",
+                      removed.message + ". Nothing was removed from Vaultry.", " Ok ", "", ""});
+        return;
     }
+    if (encrypted && !removed.restored) logLine("remove " + record + ": no archive to restore from");
+    if (manifest.size() != before)
+        if (auto st = manifest.save(storage); !st) logLine(st.error().message);
 }
 
 // ---- Filters ---------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/ShowInFileManager.h"
+#include "app/ShownLists.h"
 #include "desktop/FileKind.h"
 #include "desktop/TidyLocation.h"
 #include "flows/Storage.h"
@@ -182,90 +183,40 @@ bool AppDelegate::EncryptFileFolderFunction(const std::string& path) {
         return false;
     }
     if (!storageAvailable(storage)) return false;
-    const auto notAvailable = [this](const std::string& why) {
-        ui_.runAlert(Alert{kNotAvailable, why, " Ok ", "", ""});
+    const auto tell = [this](const std::string& title, const std::string& text) {
+        ui_.runAlert(Alert{title, text, " Ok ", "", ""});
         return false;
     };
     // No password change or other vault work of another process runs meanwhile.
     auto storageLock = vault::StorageLock::take(storage);
-    if (!storageLock) return notAvailable(storageLock.error().message);
-    auto plan = vault::planArchive(path, storage);
-    if (!plan) return notAvailable(plan.error().message);
-    if (present(plan->archive) || !vault::archiveClaimant(plan->record, backupFileDataArray).empty()) {
-        // Never overwritten: it holds another item's data (or will, when its drive is back).
-        ui_.runAlert(Alert{"An archive with this name is already in the storage folder.",
-                           plan->archive.string(), " Ok ", "", ""});
-        return false;
-    }
-    // Written under a temporary name, flushed, renamed; then read back completely before the
-    // original may go.
-    {
-        const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
-        Progress progress;
-        Status written;
-        runLongWork("Encrypting", progress,
-                    [&] { written = vault::writeArchive(*plan, held->view(), progress); });
-        if (!written && written.error().cancelled) {
+    if (!storageLock) return tell(kNotAvailable, storageLock.error().message);
+    const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
+    ShownLists lists(*this);
+    const auto done =
+        flows::encryptItem(path, storage, held->view(), lists, prefs_, s_.bookmarks, longWork());
+    if (!done.problem.empty()) logLine(done.problem);
+    switch (done.outcome) {
+        case flows::Outcome::Done:
+            return true;
+        case flows::Outcome::Taken:
+            return tell("An archive with this name is already in the storage folder.", done.record);
+        case flows::Outcome::Cancelled:
             lastWorkCancelled_ = true;
             logLine("encrypt " + path + ": cancelled; nothing was changed");
             return false;
-        }
-        if (!written) return notAvailable(written.error().message);
+        case flows::Outcome::NotListed:
+            return tell("The item could not be recorded in the vault.",
+                        path + "\nThe settings could not be written. The item was left as it was.");
+        case flows::Outcome::Kept:
+            return tell("The item was kept where it is", done.message + ". It was not encrypted.");
+        case flows::Outcome::KeptBoth:
+            return tell("The item was kept where it is",
+                        done.message +
+                            ". Its archive was kept too, since the settings could not be written; Vaultry "
+                            "finishes the encryption at its next start.");
+        default:
+            return tell(kNotAvailable, done.message);
     }
-    const std::string& record = plan->record;
-    const std::string parent = plan->item.parent_path().string();
-    const fs::path archive = plan->archive;
-
-    // No thumbnail is made: anything drawn from the item's content would lie unencrypted beside
-    // its archive. The row shows the icon of the item's kind.
-    addVaultRecord(record,
-                   plan->folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile);
-    for (const std::string& granted : {archive.string(), path, parent})
-        if (auto grant = s_.bookmarks.create(granted)) prefs_.setItemGrant(granted, *grant);
-    // Recorded before the original goes, so that a crash leaves nothing unaccounted for. An item
-    // that could not be recorded keeps its original, and its archive goes.
-    if (!saveRecords()) {
-        for (auto it = recordChanges_.rbegin(); it != recordChanges_.rend(); ++it)
-            if (it->kind == SettingsStore::ArrayChange::Add && it->item == record) {
-                recordChanges_.erase(std::next(it).base());
-                break;
-            }
-        for (const auto& entry : vault::kindEntriesOf(record))
-            std::erase_if(kindChanges_, [&entry](const auto& c) { return c.item == entry; });
-        for (auto* list : {&backupFileDataArray, &FileDataArray})
-            if (auto it = std::find(list->rbegin(), list->rend(), record); it != list->rend())
-                list->erase(std::next(it).base());
-        if (auto gone = vault::discardArchive(storage, archive, passPhrase()); !gone)
-            logLine(gone.error().message);
-        ui_.runAlert(Alert{"The item could not be recorded in the vault.",
-                           path + "\nThe settings could not be written. The item was left as it was.", " Ok ",
-                           "", ""});
-        return false;
-    }
-    if (plan->intent) (void)plan->intent->markRecorded();
-    if (auto st = vault::removeOriginal(*plan); !st) {
-        // The original stays as it is (changed since it was packed, or not removable), so the
-        // archive, which may be older than it, is withdrawn rather than kept beside it.
-        removeVaultRecord(record, true);
-        if (saveRecords()) {
-            if (auto gone = vault::discardArchive(storage, archive, passPhrase()); !gone)
-                logLine(gone.error().message);
-            ui_.runAlert(Alert{"The item was kept where it is",
-                               st.error().message + ". It was not encrypted.", " Ok ", "", ""});
-            return false;
-        }
-        // Listed with its archive: the next start finishes the encryption, or withdraws it when
-        // the item changed meanwhile.
-        keepVaultRecord(record, false);
-        if (plan->intent) plan->intent->keepForSweep();
-        ui_.runAlert(Alert{"The item was kept where it is",
-                           st.error().message +
-                               ". Its archive was kept too, since the settings could not be written; Vaultry "
-                               "finishes the encryption at its next start.",
-                           " Ok ", "", ""});
-        return false;
-    }
-    return true;
 }
 
 bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
@@ -282,37 +233,29 @@ bool AppDelegate::DecryptFileFolderFunction(const std::string& record) {
     }
     if (!storageAvailable(storage)) return false;
     const auto held = passPhrase_;  // the work's own hold, whatever happens meanwhile
-    Progress progress;
-    std::optional<Result<vault::DecryptedCopy>> decrypted;
-    runLongWork("Decrypting", progress,
-                [&] { decrypted = vault::decryptRecord(record, storage, held->view(), progress); });
-    auto& copy = *decrypted;
-    if (!copy && copy.error().cancelled) {
-        lastWorkCancelled_ = true;
-        logLine("decrypt " + record + ": cancelled; nothing was written");
-        return false;
+    ShownLists lists(*this);
+    const auto done = flows::decryptItem(record, storage, held->view(), lists, longWork());
+    switch (done.outcome) {
+        case flows::Outcome::Done:
+            if (!done.problem.empty()) logLine(done.problem);
+            showInFileManager(s_.workspace, ui_, done.copy);
+            return true;
+        case flows::Outcome::Cancelled:
+            lastWorkCancelled_ = true;
+            logLine("decrypt " + record + ": cancelled; nothing was written");
+            return false;
+        case flows::Outcome::NotListed:
+            ui_.runAlert(
+                Alert{"The item could not be decrypted.",
+                      record + "\nThe settings could not be written. " +
+                          (done.problem.empty() ? std::string("The decrypted copy was removed again.")
+                                                : done.problem + "."),
+                      " Ok ", "", ""});
+            return false;
+        default:
+            ui_.runAlert(Alert{kNotAvailable, done.message, " Ok ", "", ""});
+            return false;
     }
-    if (!copy) {
-        ui_.runAlert(Alert{kNotAvailable, copy.error().message, " Ok ", "", ""});
-        return false;
-    }
-    markDecrypted(record);
-    if (!saveDecrypted()) {
-        // Unlisted, the copy would stay in plain while the vault shows the item locked: it goes.
-        unmarkDecrypted(record);
-        std::erase_if(decryptedChanges_,
-                      [&record](const SettingsStore::ArrayChange& c) { return c.item == record; });
-        const auto back = vault::takeBackCopy(storage, *copy);
-        ui_.runAlert(Alert{
-            "The item could not be decrypted.",
-            record + "\nThe settings could not be written. " +
-                (back ? std::string("The decrypted copy was removed again.") : back.error().message + "."),
-            " Ok ", "", ""});
-        return false;
-    }
-    if (auto st = vault::keepCopy(storage, record, *copy); !st) logLine(st.error().message);
-    showInFileManager(s_.workspace, ui_, copy->path);
-    return true;
 }
 
 void AppDelegate::VerifyArchivesAction() {

@@ -16,6 +16,7 @@
 #include "cookies/Profiles.h"
 #include "desktop/FileKind.h"
 #include "flows/LongWork.h"
+#include "flows/Records.h"
 #include "platform/Bookmarks.h"
 #include "platform/Clock.h"
 #include "platform/HiddenFlag.h"
@@ -143,6 +144,9 @@ public:
     // changes stay pending.
     bool saveRecords();    // the full list under "VaultryDataArray", the kinds beside it
     bool saveDecrypted();  // the decrypted list under "VaultryDecryptedDataArray"
+    // The lists as the vault's use cases change them: each change saved at once, and taken back
+    // from the lists in memory when it could not be saved.
+    class ShownLists;
     // Before a user action: the lists as the settings file holds them now, with changes not yet
     // saved kept; a pass phrase the stored password no longer matches (changed elsewhere) is
     // forgotten, so that the next action asks for the password again.

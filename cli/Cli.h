@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "flows/Records.h"
 #include "platform/linux/LinuxPaths.h"
 #include "settings/Preferences.h"
 #include "settings/SettingsStore.h"
@@ -70,6 +71,22 @@ void addYesFlag(CLI::App* command, Context& ctx);
 void addJsonFlag(CLI::App* command, Context& ctx, const std::string& what);
 void addDryRunFlag(CLI::App* command, Context& ctx);
 void addPasswordOptions(CLI::App* command, Context& ctx);
+
+// The vault's lists as the settings file holds them, for the use cases: each change is applied
+// to what the file holds now (another process may have changed it) and written at once; a failure
+// is printed.
+class SavedLists : public flows::VaultLists {
+public:
+    explicit SavedLists(Context& ctx) : ctx_(ctx) {}
+    StringArray records() override;
+    bool add(const std::string& record, vault::RecordKind kind) override;
+    bool remove(const std::string& record) override;
+    bool markDecrypted(const std::string& record) override;
+    bool unmarkDecrypted(const std::string& record) override;
+
+private:
+    Context& ctx_;
+};
 
 // Run by every vault command before it reads the lists or opens an archive (cli/VaultCommands.cpp).
 void settleRekey(Context& ctx);

@@ -14,17 +14,13 @@
 #include "platform/linux/DotHiddenFlag.h"
 #include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/LinuxSpawn.h"
-#include "util/NoLinkPath.h"
-#include "util/TestPause.h"
 #include "vault/ArchiveManifest.h"
 #include "vault/PasswordStrength.h"
 #include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 #include "vault/Rekey.h"
-#include "vault/SafeRemoval.h"
 #include "vault/StorageFolder.h"
 #include "vault/StorageLock.h"
-#include "vault/Temporaries.h"
 #include "vault/VaultIdentity.h"
 #include "vault/VaultItems.h"
 
@@ -263,77 +259,48 @@ void encrypt(Context& ctx, const Options& o) {
     for (std::size_t i = 0; i < o.items.size(); ++i)
         vault::deriveAheadToWrite(ahead, i, vault::archiveKindToWrite(absolute(o.items[i])), *pass);
     ahead.start();
+    SavedLists lists(ctx);
     for (std::size_t i = 0; i < o.items.size(); ++i) {
-        const std::string& raw = o.items[i];
         ahead.reached(i);
-        // The original is deleted once packed: a path whose meaning depends on a link is refused.
-        if (const auto plain = pathWithoutLinks(raw); !plain) {
-            ctx.error(plain.error().message);
-            continue;
-        }
-        const std::string path = absolute(raw);
-        auto plan = vault::planArchive(path, *storage);
-        if (!plan) {
-            ctx.error(plan.error().message);
-            continue;
-        }
-        std::error_code ec;
-        if (fs::symlink_status(plan->archive, ec).type() != fs::file_type::not_found) {
-            ctx.error(plan->archive.string() + " is taken by another archive");
-            continue;
-        }
-        if (const auto other = vault::archiveClaimant(plan->record, records(ctx)); !other.empty()) {
-            ctx.error(plan->archive.string() + " belongs to " + escaped(other) + " of the vault");
-            continue;
-        }
-        Status st;
-        {
-            ProgressLine line(ctx);  // cleared before anything else is printed
-            st = vault::writeArchive(*plan, *pass, line.progress());
-        }
-        if (!st) {
-            if (st.error().cancelled) {
+        // As given: a path whose meaning depends on a link is refused.
+        const std::string& path = o.items[i];
+        const auto done =
+            flows::encryptItem(path, *storage, *pass, lists, ctx.prefs(), bookmarks, progressLine(ctx));
+        if (!done.problem.empty()) ctx.error(done.problem);
+        switch (done.outcome) {
+            case flows::Outcome::Done:
+                encryptedOne = true;
+                std::cout << escaped(done.record) << '\n';
+                continue;
+            case flows::Outcome::Refused:
+                ctx.error(done.message);
+                continue;
+            case flows::Outcome::Taken:
+                ctx.error(done.other.empty()
+                              ? done.record + " is taken by another archive"
+                              : done.record + " belongs to " + escaped(done.other) + " of the vault");
+                continue;
+            case flows::Outcome::Cancelled:
                 ctx.error(encryptedOne
                               ? "cancelled; the items printed were encrypted, the rest were left as they were"
                               : "cancelled; nothing was changed",
                           kDeclined);
                 break;
-            }
-            ctx.error(path + ": " + st.error().message);
-            continue;
-        }
-        for (const std::string& granted : {plan->archive.string(), path, plan->item.parent_path().string()})
-            if (auto grant = bookmarks.create(granted)) ctx.prefs().setItemGrant(granted, *grant);
-        const auto kind =
-            plan->folder ? vault::RecordKind::EncryptedFolder : vault::RecordKind::EncryptedFile;
-        vault::learnRecordKind(plan->record, kind);
-        testPause("encrypt-record");
-        if (!saveRecordChanges(ctx, recordChanges(plan->record, kind))) {
-            // Not recorded: the original stays and the archive goes.
-            if (auto gone = vault::discardArchive(*storage, plan->archive, *pass); !gone)
-                ctx.error(gone.error().message);
-            continue;
-        }
-        testPause("encrypt-recorded");
-        if (plan->intent) (void)plan->intent->markRecorded();
-        if (auto st = vault::removeOriginal(*plan); !st) {
-            // The original stays as it is, so its archive (perhaps older than it) is withdrawn.
-            if (saveRecordChanges(ctx, recordChanges(plan->record, std::nullopt))) {
-                if (auto gone = vault::discardArchive(*storage, plan->archive, *pass); !gone)
-                    ctx.error(gone.error().message);
-                ctx.error(st.error().message + "; it was kept and not encrypted");
-            } else {
-                // Listed with its archive: the next start finishes the encryption, or withdraws
-                // it when the item changed meanwhile.
-                if (plan->intent) plan->intent->keepForSweep();
-                ctx.error(st.error().message +
+            case flows::Outcome::Kept:
+                ctx.error(done.message + "; it was kept and not encrypted");
+                continue;
+            case flows::Outcome::KeptBoth:
+                ctx.error(done.message +
                           "; it was kept, and so was its archive, since the vault list "
                           "could not be written: the next vault command finishes the encryption");
-            }
-            continue;
+                continue;
+            case flows::Outcome::NotListed:  // the list's error is printed; the original stays
+                continue;
+            default:
+                ctx.error(absolute(path) + ": " + done.message);
+                continue;
         }
-        encryptedOne = true;
-        std::cout << escaped(plan->record) << '\n';
+        break;
     }
     password::wipe(*pass);
 }
@@ -344,7 +311,7 @@ void decrypt(Context& ctx, const Options& o) {
     auto pass = unlock(ctx);
     if (!pass) return;
     const auto list = records(ctx);
-    auto decrypted = ctx.prefs().decryptedRecords();
+    SavedLists lists(ctx);
     bool decryptedOne = false;
     vault::KeysAhead ahead;
     std::vector<fs::path> archives;
@@ -358,38 +325,25 @@ void decrypt(Context& ctx, const Options& o) {
             ctx.error(escaped(record) + " is not an encrypted item of the vault");
             continue;
         }
-        std::optional<Result<vault::DecryptedCopy>> written;
-        {
-            ProgressLine line(ctx);  // cleared before anything else is printed
-            written = vault::decryptRecord(record, *storage, *pass, line.progress());
-        }
-        auto& copy = *written;
-        if (!copy && copy.error().cancelled) {
+        const auto done = flows::decryptItem(record, *storage, *pass, lists, progressLine(ctx));
+        if (done.outcome == flows::Outcome::Cancelled) {
             ctx.error(decryptedOne ? "cancelled; the copies printed were written, the rest were not"
                                    : "cancelled; nothing was changed",
                       kDeclined);
             break;
         }
-        if (!copy) {
-            ctx.error(record + ": " + copy.error().message);
-            continue;
-        }
-        testPause("decrypt-list");
-        // A record decrypted again after its copy was deleted is listed once.
-        const bool listed = std::find(decrypted.begin(), decrypted.end(), record) != decrypted.end();
-        if (!listed &&
-            !saveChanges(ctx, Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Add, record}})) {
-            // Unlisted, the copy would stay in plain while the vault shows the item locked.
-            const auto back = vault::takeBackCopy(*storage, *copy);
+        if (done.outcome == flows::Outcome::NotListed) {
             ctx.error(escaped(record) + ": " +
-                      (back ? "the decrypted copy was removed again" : back.error().message));
+                      (done.problem.empty() ? "the decrypted copy was removed again" : done.problem));
             continue;
         }
-        if (auto st = vault::keepCopy(*storage, record, *copy); !st)
-            std::cerr << "vaultry-cli: warning: " << st.error().message << '\n';
-        if (!listed) decrypted.push_back(record);
+        if (done.outcome != flows::Outcome::Done) {
+            ctx.error(record + ": " + done.message);
+            continue;
+        }
+        if (!done.problem.empty()) std::cerr << "vaultry-cli: warning: " << done.problem << '\n';
         decryptedOne = true;
-        std::cout << escaped(copy->path) << '\n';
+        std::cout << escaped(done.copy) << '\n';
     }
     password::wipe(*pass);
 }
@@ -514,6 +468,28 @@ bool saveRecordChanges(Context& ctx, const Preferences::ListChanges& lists) {
         return false;
     }
     return true;
+}
+
+StringArray SavedLists::records() { return ctx_.prefs().records(); }
+
+bool SavedLists::add(const std::string& record, vault::RecordKind kind) {
+    return saveRecordChanges(ctx_, recordChanges(record, kind));
+}
+
+bool SavedLists::remove(const std::string& record) {
+    auto changes = recordChanges(record, std::nullopt);
+    changes.push_back({Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Remove, record}}});
+    return saveRecordChanges(ctx_, changes);
+}
+
+bool SavedLists::markDecrypted(const std::string& record) {
+    const auto listed = ctx_.prefs().decryptedRecords();
+    if (std::find(listed.begin(), listed.end(), record) != listed.end()) return true;
+    return saveChanges(ctx_, Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Add, record}});
+}
+
+bool SavedLists::unmarkDecrypted(const std::string& record) {
+    return saveChanges(ctx_, Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Remove, record}});
 }
 
 // Before a vault command reads the lists or opens an archive: what a killed run left behind, as

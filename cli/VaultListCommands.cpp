@@ -5,14 +5,11 @@
 #include "cli/Cli.h"
 #include "cli/ProgressLine.h"
 #include "cli/Prompt.h"
-#include "util/NoLinkPath.h"
-#include "util/TestPause.h"
 #include "vault/CopyManifest.h"
 #include "vault/PasswordVerifier.h"
 #include "vault/Records.h"
 #include "vault/SafeRemoval.h"
 #include "vault/StorageLock.h"
-#include "vault/Temporaries.h"
 #include "vault/VaultIdentity.h"
 #include "vault/VaultItems.h"
 #include "vault/VaultList.h"
@@ -59,18 +56,6 @@ std::optional<password::PassPhrase> askPassPhrase(Context& ctx) {
     }
     ctx.error("wrong password", kWrongPassword);
     return std::nullopt;
-}
-
-// Takes the records out of the list as the settings file holds it now: what another process added
-// meanwhile stays.
-bool saveRemovals(Context& ctx, Pref list, const Strings& removed) {
-    std::vector<SettingsStore::ArrayChange> changes;
-    for (const auto& r : removed) changes.push_back({SettingsStore::ArrayChange::Remove, r});
-    if (auto st = ctx.prefs().changeList(list, changes); !st) {
-        ctx.error(st.error().message);
-        return false;
-    }
-    return true;
 }
 
 std::string kindName(const std::string& record) {
@@ -154,42 +139,31 @@ void lockRecords(Context& ctx, const Options& o) {
                                           : vault::ArchiveKind::File,
                                       pass->view());
     ahead.start();
-    Strings lockedNow;
-    std::vector<vault::Temporary> unlisting;  // held until the list no longer names the records
+    bool lockedOne = false;
+    SavedLists lists(ctx);
     for (std::size_t i = 0; i < chosen.size(); ++i) {
         const std::string& record = chosen[i];
         ahead.reached(i);
-        std::optional<fs::path> leftover;
-        std::optional<Result<vault::Locked>> result;
-        vault::Temporary note;
-        {
-            ProgressLine line(ctx);  // cleared before anything else is printed
-            result = vault::lockCopy(storage, record,
-                                     pass ? std::optional<std::string_view>(pass->view()) : std::nullopt,
-                                     manifest, note, &leftover, line.progress());
-        }
-        auto& locked = *result;
-        if (!locked && locked.error().cancelled) {
-            ctx.error(lockedNow.empty()
+        const auto locked =
+            flows::lockItem(record, storage, pass ? std::optional(pass->view()) : std::nullopt, manifest,
+                            lists, progressLine(ctx));
+        if (locked.outcome == flows::Outcome::Cancelled) {
+            ctx.error(!lockedOne
                           ? "cancelled; nothing was changed"
                           : "cancelled; the items reported were locked, the rest were left as they were",
                       kDeclined);
             break;
         }
-        if (!locked) {
-            ctx.error(escaped(record) + ": " + locked.error().message + "; its decrypted copy was kept");
+        if (locked.outcome != flows::Outcome::Done) {
+            ctx.error(escaped(record) + ": " + locked.message + "; its decrypted copy was kept");
             continue;
         }
-        if (leftover)  // locked all the same: the copy is out of its place
-            std::cerr << "vaultry-cli: " << leftover->string()
+        if (locked.leftover)  // locked all the same: the copy is out of its place
+            std::cerr << "vaultry-cli: " << locked.leftover->string()
                       << " could not be deleted completely; it is deleted again at the next start\n";
-        std::erase(decrypted, record);
-        lockedNow.push_back(record);
-        unlisting.push_back(std::move(note));
+        lockedOne = true;
         ctx.info() << "locked\t" << escaped(record) << '\n';
     }
-    if (!saveRemovals(ctx, Pref::DecryptedRecords, lockedNow))
-        for (auto& note : unlisting) note.keepForSweep();  // the next start unlists them
     if (!storage.empty())
         if (auto st = manifest.save(storage); !st) ctx.error(st.error().message);
 }
@@ -233,51 +207,32 @@ void removeRecords(Context& ctx, const Options& o) {
     }
     vault::CopyManifest manifest =
         storage.empty() ? vault::CopyManifest{} : vault::CopyManifest::load(storage);
+    SavedLists lists(ctx);
     for (const auto& record : o.records) {
         if (!contains(all, record)) continue;  // named twice
-        // An archive that another record names too is not this record's to unpack or delete.
-        const std::string claimant = vault::archiveClaimant(record, all);
-        const bool ownsArchive = vault::isEncrypted(record) && claimant.empty();
-        if (!claimant.empty())
-            ctx.error(escaped(record) + ": its archive is also named by " + escaped(claimant) +
+        const auto removed =
+            flows::removeItem(record, storage, contains(decrypted, record),
+                              pass ? std::optional(pass->view()) : std::nullopt, manifest, lists);
+        if (!removed.other.empty())
+            ctx.error(escaped(record) + ": its archive is also named by " + escaped(removed.other) +
                       "; it was left in the storage folder");
-        // The archive is deleted below: never one whose path depends on a link.
-        if (ownsArchive && !storage.empty())
-            if (const auto plain = pathWithoutLinks(vault::archivePath(storage, record)); !plain) {
-                ctx.error(escaped(plain.error().message) + "; nothing was removed");
-                continue;
-            }
-        if (ownsArchive) {
-            auto restored = vault::plaintextBeforeRemoval(
-                storage, record, contains(decrypted, record),
-                pass ? std::optional<std::string_view>(pass->view()) : std::nullopt, manifest);
-            if (!restored) {
-                ctx.error(escaped(record) + ": " + restored.error().message + "; nothing was removed");
-                continue;
-            }
+        if (removed.outcome == flows::Outcome::Refused) {
+            ctx.error(escaped(removed.message) + "; nothing was removed");
+            continue;
         }
-        testPause("remove-list");
-        // Both lists in one write: the record leaves them together or stays in both.
-        auto changes = recordChanges(record, std::nullopt);
-        changes.push_back({Pref::DecryptedRecords, {{SettingsStore::ArrayChange::Remove, record}}});
-        if (!saveRecordChanges(ctx, changes)) {
-            // The record stays, and so does its archive; what was restored goes again.
-            if (auto st = vault::takeBackRestored(storage, record); !st)
-                ctx.error(escaped(record) + ": " + st.error().message);
+        if (removed.outcome == flows::Outcome::Failed) {
+            ctx.error(escaped(record) + ": " + removed.message + "; nothing was removed");
+            continue;
+        }
+        if (removed.outcome == flows::Outcome::NotListed) {
+            // The record stays, and so does its archive; what was restored went again.
+            if (!removed.problem.empty()) ctx.error(escaped(record) + ": " + removed.problem);
             ctx.error(escaped(record) + ": nothing was removed");
             continue;
         }
+        if (!removed.problem.empty()) ctx.error(removed.problem);
         std::erase(all, record);
         std::erase(decrypted, record);
-        vault::restoreSettled(record);
-        if (ownsArchive && !storage.empty()) {
-            if (auto st = vault::discardArchive(
-                    storage, vault::archivePath(storage, record),
-                    pass ? std::optional<std::string_view>(pass->view()) : std::nullopt);
-                !st)
-                ctx.error(st.error().message);
-            manifest.erase(record);
-        }
         ctx.info() << "removed\t" << escaped(record) << '\n';
     }
     if (!storage.empty())

@@ -286,6 +286,15 @@ TEST(VaultSafety, LinksAreRefusedForEncryption) {
         EXPECT_NE(v.w.ui.alerts[0].informative.find(" link"), std::string::npos)
             << v.w.ui.alerts[0].informative;
     }
+    // Through a linked folder: the original would go wherever the link leads at that moment.
+    writeFile(v.w.dir / "Elsewhere/memo.txt", "memo");
+    fs::create_directory_symlink(v.w.dir / "Elsewhere", v.w.dir / "Via link");
+    v.w.ui.alerts.clear();
+    EXPECT_FALSE(v.app->EncryptFileFolderFunction((v.w.dir / "Via link/memo.txt").string()));
+    ASSERT_EQ(v.w.ui.alerts.size(), 1u);
+    EXPECT_NE(v.w.ui.alerts[0].informative.find("Via link is a symbolic link"), std::string::npos)
+        << v.w.ui.alerts[0].informative;
+    EXPECT_EQ(readFile(v.w.dir / "Elsewhere/memo.txt"), "memo");
     EXPECT_TRUE(fs::is_symlink(v.notes / "link.txt"));
     EXPECT_EQ(readFile(v.notes / "plan.txt"), "the plan");
     EXPECT_EQ(readFile(v.w.dir / "Work/a.txt"), "a");
