@@ -7,6 +7,7 @@
 #include "app/ShowInFileManager.h"
 #include "desktop/FBFileNode.h"
 #include "desktop/Tidy.h"
+#include "flows/Tidy.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Records.h"
@@ -29,16 +30,6 @@ struct TidyRun {
     bool cancelled = false;
     FileNodes records;  // what the tidy folder holds afterwards, earlier tidies included
 };
-
-// Read on the main thread, which owns the vault lists: the patterns, and what the vault keeps on
-// the desktop.
-tidy::TidyOptions tidyOptions(const Preferences& prefs, const std::string& desktop,
-                              const StringArray& records, const StringArray& decrypted) {
-    tidy::TidyOptions options;
-    options.exclusions = prefs.tidyExclusions();
-    options.keep = vault::vaultNamesIn(desktop, records, decrypted);
-    return options;
-}
 
 TidyRun tidyWork(const std::string& desktop, const std::string& folder, tidy::TidyOptions options,
                  Progress& progress) {
@@ -143,9 +134,7 @@ void AppDelegate::ClickTidyAction() {
         return;
     }
     const std::string desktop = s_.paths.desktop().string();
-    const std::string refusal = tidy::desktopRefusal(desktop, s_.paths.home().string(), StorelocationPath(),
-                                                     s_.paths.configHome().string());
-    if (!refusal.empty()) {
+    if (const std::string refusal = flows::tidyRefusal(s_.paths, StorelocationPath()); !refusal.empty()) {
         logLine("tidy: " + refusal);
         ui_.runAlert({"The Desktop could not be tidied.", refusal, " Ok ", "", ""});
         return;
@@ -158,7 +147,7 @@ void AppDelegate::ClickTidyAction() {
         return;
     }
     tidyRunning_ = true;
-    const auto options = tidyOptions(prefs_, desktop, backupFileDataArray, DecrytedDataArray);
+    const auto options = flows::tidyOptions(prefs_, desktop, backupFileDataArray, DecrytedDataArray);
     // The work runs behind the progress window; the lists and alerts follow here, on the main thread.
     Progress progress;
     TidyRun run;
@@ -176,8 +165,10 @@ void AppDelegate::StartTidyActThreader(std::string desktopPath) {
     run.error = tidyDestinationRefusal(folder);
     if (run.error.empty()) {
         tidy::TidyOptions options;
-        s_.mainThread.performAndWait(
-            [&] { options = tidyOptions(prefs_, desktopPath, backupFileDataArray, DecrytedDataArray); });
+        // Read on the main thread, which owns the vault lists.
+        s_.mainThread.performAndWait([&] {
+            options = flows::tidyOptions(prefs_, desktopPath, backupFileDataArray, DecrytedDataArray);
+        });
         run = tidyWork(desktopPath, folder, options, Progress::none());
     } else
         logLine("tidy: " + run.error);
@@ -273,9 +264,7 @@ void AppDelegate::autoTidyIfDue() {
         return;
     }
     const std::string desktop = s_.paths.desktop().string();
-    if (const std::string refusal = tidy::desktopRefusal(desktop, s_.paths.home().string(),
-                                                         StorelocationPath(), s_.paths.configHome().string());
-        !refusal.empty()) {
+    if (const std::string refusal = flows::tidyRefusal(s_.paths, StorelocationPath()); !refusal.empty()) {
         logLine("automatic tidy skipped: " + refusal);
         return;
     }

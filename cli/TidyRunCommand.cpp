@@ -7,6 +7,7 @@
 #include "cli/Prompt.h"
 #include "cli/TidyCommand.h"
 #include "desktop/Tidy.h"
+#include "flows/Tidy.h"
 #include "util/TestPause.h"
 #include "vault/Records.h"
 #include "vault/VaultIdentity.h"
@@ -19,17 +20,14 @@ void runTidy(Context& ctx) {
     const std::string folder = requireFolder(ctx);
     if (folder.empty()) return;
     const std::string desktop = ctx.paths.desktop().string();
-    const std::string refusal =
-        tidy::desktopRefusal(desktop, ctx.paths.home().string(), fs::path(folder).parent_path().string(),
-                             ctx.paths.configHome().string());
-    if (!refusal.empty()) {
+    if (const std::string refusal = flows::tidyRefusal(ctx.paths, fs::path(folder).parent_path().string());
+        !refusal.empty()) {
         ctx.error("not tidying: " + refusal);
         return;
     }
-    tidy::TidyOptions options;
-    options.exclusions = ctx.prefs().tidyExclusions();
     learnKinds(ctx);
-    options.keep = vault::vaultNamesIn(desktop, ctx.prefs().records(), ctx.prefs().decryptedRecords());
+    auto options =
+        flows::tidyOptions(ctx.prefs(), desktop, ctx.prefs().records(), ctx.prefs().decryptedRecords());
     options.dryRun = ctx.dryRun;
     // Pause points for tests: "tidy-intent:N" (the N-th journal entry written, its move not
     // made) and "tidy-moved:N".
