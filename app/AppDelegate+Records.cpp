@@ -15,26 +15,9 @@
 
 namespace vaultry {
 
-namespace {
-
-// The kinds kept with the lists, and those of records from earlier versions settled now (the
-// settled ones are written, so that they are decided once).
-void learnKinds(Preferences& prefs, const std::string& storage, const StringArray& records) {
-    const auto entries = prefs.recordKinds();
-    vault::learnRecordKinds(entries);
-    const auto settled = vault::settleRecordKinds(storage, records, entries);
-    if (settled.empty()) return;
-    vault::learnRecordKinds(settled);
-    std::vector<SettingsStore::ArrayChange> add;
-    for (const auto& entry : settled) add.push_back({SettingsStore::ArrayChange::Add, entry});
-    (void)prefs.changeList(Pref::RecordKinds, add);
-}
-
-}  // namespace
-
 void AppDelegate::loadVaultLists() {
     const auto records = prefs_.records();
-    learnKinds(prefs_, prefs_.storePath().value_or(""), records);
+    vault::learnKinds(prefs_, prefs_.storePath().value_or(""), records);
     backupFileDataArray.insert(backupFileDataArray.end(), records.begin(), records.end());
     FileDataArray.insert(FileDataArray.end(), records.begin(), records.end());
     const auto decrypted = prefs_.decryptedRecords();
@@ -182,7 +165,7 @@ void AppDelegate::refreshVaultLists() {
         forgetPassPhrase();
     }
     auto records = prefs_.records();
-    learnKinds(prefs_, storageFolder(), records);
+    vault::learnKinds(prefs_, storageFolder(), records);
     applyChanges(records, recordChanges_);
     auto decrypted = prefs_.decryptedRecords();
     applyChanges(decrypted, decryptedChanges_);
