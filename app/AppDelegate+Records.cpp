@@ -3,7 +3,6 @@
 
 #include "app/AppDelegate.h"
 #include "desktop/FileKind.h"
-#include "desktop/TidyLocation.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Records.h"
@@ -17,7 +16,6 @@ namespace vaultry {
 
 void AppDelegate::loadVaultLists() {
     const auto records = prefs_.records();
-    vault::learnKinds(prefs_, prefs_.storePath().value_or(""), records);
     backupFileDataArray.insert(backupFileDataArray.end(), records.begin(), records.end());
     FileDataArray.insert(FileDataArray.end(), records.begin(), records.end());
     const auto decrypted = prefs_.decryptedRecords();
@@ -31,8 +29,6 @@ void AppDelegate::loadVaultLists() {
             prefs_.setPasswordVerifier(verifier);
             return prefs_.save();
         });
-        // Earlier versions kept a plain thumbnail of encrypted files.
-        vault::removeEarlierThumbnails(*storage, FileDataArray);
     }
     // What a killed run left behind, as the storage folder's journal names it: temporary files and
     // unpack folders (plaintext among them), items set aside, archives never recorded and
@@ -61,10 +57,6 @@ void AppDelegate::loadVaultLists() {
         }
     }
     if (storage) ui_.setText(outlet::StorePathlab, *storage);
-    // Tidied items go to the folder chosen for them, never into the vault's storage folder.
-    std::string tell;
-    setStorelocationPath(tidy::takeTidyFolderOutOfStorage(prefs_, s_.bookmarks, s_.paths.trash(), tell));
-    if (!tell.empty()) ui_.runAlert({"The tidy folder was left where it was.", tell, " Ok ", "", ""});
     if (auto grant = prefs_.storeParentGrant()) {
         // A grant that does not resolve, or names another object now, is ignored.
         if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
