@@ -3,7 +3,6 @@
 
 #include "app/AppDelegate.h"
 #include "desktop/FileKind.h"
-#include "desktop/TidyLocation.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "vault/Records.h"
@@ -15,26 +14,8 @@
 
 namespace vaultry {
 
-namespace {
-
-// The kinds kept with the lists, and those of records from earlier versions settled now (the
-// settled ones are written, so that they are decided once).
-void learnKinds(Preferences& prefs, const std::string& storage, const StringArray& records) {
-    const auto entries = prefs.recordKinds();
-    vault::learnRecordKinds(entries);
-    const auto settled = vault::settleRecordKinds(storage, records, entries);
-    if (settled.empty()) return;
-    vault::learnRecordKinds(settled);
-    std::vector<SettingsStore::ArrayChange> add;
-    for (const auto& entry : settled) add.push_back({SettingsStore::ArrayChange::Add, entry});
-    (void)prefs.changeList(Pref::RecordKinds, add);
-}
-
-}  // namespace
-
 void AppDelegate::loadVaultLists() {
     const auto records = prefs_.records();
-    learnKinds(prefs_, prefs_.storePath().value_or(""), records);
     backupFileDataArray.insert(backupFileDataArray.end(), records.begin(), records.end());
     FileDataArray.insert(FileDataArray.end(), records.begin(), records.end());
     const auto decrypted = prefs_.decryptedRecords();
@@ -48,8 +29,6 @@ void AppDelegate::loadVaultLists() {
             prefs_.setPasswordVerifier(verifier);
             return prefs_.save();
         });
-        // Earlier versions kept a plain thumbnail of encrypted files.
-        vault::removeEarlierThumbnails(*storage, FileDataArray);
     }
     // What a killed run left behind, as the storage folder's journal names it: temporary files and
     // unpack folders (plaintext among them), items set aside, archives never recorded and
@@ -78,10 +57,6 @@ void AppDelegate::loadVaultLists() {
         }
     }
     if (storage) ui_.setText(outlet::StorePathlab, *storage);
-    // Tidied items go to the folder chosen for them, never into the vault's storage folder.
-    std::string tell;
-    setStorelocationPath(tidy::takeTidyFolderOutOfStorage(prefs_, s_.bookmarks, s_.paths.trash(), tell));
-    if (!tell.empty()) ui_.runAlert({"The tidy folder was left where it was.", tell, " Ok ", "", ""});
     if (auto grant = prefs_.storeParentGrant()) {
         // A grant that does not resolve, or names another object now, is ignored.
         if (auto resolved = s_.bookmarks.resolve(*grant); resolved && !resolved->stale)
@@ -182,7 +157,7 @@ void AppDelegate::refreshVaultLists() {
         forgetPassPhrase();
     }
     auto records = prefs_.records();
-    learnKinds(prefs_, storageFolder(), records);
+    vault::learnKinds(prefs_, storageFolder(), records);
     applyChanges(records, recordChanges_);
     auto decrypted = prefs_.decryptedRecords();
     applyChanges(decrypted, decryptedChanges_);

@@ -121,11 +121,8 @@ void AppDelegate::recordTrashGrant() {
         return resolved && !resolved->stale && std::filesystem::path(resolved->path) == trashFolder;
     };
     if (current(prefs_.trashGrant()) && current(prefs_.cookieFolderGrant())) return;
-    // Earlier versions kept where tidied items go under the Trash's key: it moves to its own.
-    if (const auto older = prefs_.trashGrant(); older && !prefs_.hasTidyLocationGrant())
-        if (const auto resolved = s_.bookmarks.resolve(*older);
-            resolved && !resolved->stale && std::filesystem::path(resolved->path) != trashFolder)
-            prefs_.setTidyLocationGrant(*older);
+    // A tidy location an earlier version kept under the Trash's key has moved to its own by now
+    // (settleEarlierVersions).
     // The freedesktop Trash is made on first use; making it here changes nothing for its users.
     std::error_code ec;
     std::filesystem::create_directories(trashFolder, ec);

@@ -8,6 +8,7 @@
 #include "app/PPopoverviewConterller.h"
 #include "app/PRUpdateController.h"
 #include "desktop/SizeText.h"
+#include "flows/Upgrade.h"
 #include "platform/Outlets.h"
 #include "util/Log.h"
 #include "util/TimeText.h"
@@ -110,6 +111,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     ui_.setHidden(outlet::theProgressor, true);
     bookmarkFileURL.clear();
     initStateBannerView();
+    settleEarlierVersions();
     loadVaultLists();
     recordTrashGrant();
     thePopViewController->showTrashSettings();
@@ -124,6 +126,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     startAutoTrashTimer();
     autoTidyTimer =
         s_.mainThread.startTimer(std::chrono::seconds(1), true, [this] { BMakeModeTimer_hander(); });
+}
+
+void AppDelegate::settleEarlierVersions() {
+    const auto upgraded = flows::upgrade(prefs_, s_.bookmarks, s_.paths.trash());
+    // Tidied items go to the folder chosen for them, never into the vault's storage folder.
+    setStorelocationPath(upgraded.tidyLocation);
+    if (!upgraded.tell.empty())
+        ui_.runAlert({"The tidy folder was left where it was.", upgraded.tell, " Ok ", "", ""});
 }
 
 void AppDelegate::initStateBannerView() {

@@ -87,6 +87,10 @@ public:
     // ---- Start-up and lifecycle ------------------------------------------------------------
     void awakeFromNib();
     void applicationDidFinishLaunching();
+    // At start, before the lists are read and the Trash's grant is recorded: what earlier versions
+    // left behind is settled (flows/Upgrade.h), and a tidy folder that could not move out of the
+    // storage folder is told.
+    void settleEarlierVersions();
     void readConfigfileInfo();
     void BMakeModeTimer_hander();
     // Files handed to `vaultry` (on its command line, or by a later start) are only logged;

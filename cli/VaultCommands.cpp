@@ -441,15 +441,8 @@ void list(Context& ctx) {
 }  // namespace
 
 void learnKinds(Context& ctx) {
-    const auto entries = ctx.prefs().recordKinds();
-    vault::learnRecordKinds(entries);
-    const auto settled =
-        vault::settleRecordKinds(ctx.prefs().storePath().value_or(""), records(ctx), entries);
-    if (settled.empty()) return;
-    vault::learnRecordKinds(settled);
-    std::vector<SettingsStore::ArrayChange> add;
-    for (const auto& entry : settled) add.push_back({SettingsStore::ArrayChange::Add, entry});
-    (void)ctx.prefs().changeList(Pref::RecordKinds, add);
+    Preferences prefs = ctx.prefs();
+    vault::learnKinds(prefs, prefs.storePath().value_or(""), prefs.records());
 }
 
 Preferences::ListChanges recordChanges(const std::string& record, std::optional<vault::RecordKind> kind) {

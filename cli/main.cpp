@@ -2,7 +2,9 @@
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "flows/Upgrade.h"
 #include "platform/Version.h"
+#include "platform/linux/LinuxBookmarks.h"
 #include "platform/linux/SecretGuard.h"
 #include "vault/VaultIdentity.h"
 
@@ -112,6 +114,15 @@ int main(int argc, char** argv) {
     // The integrity manifest's identity lives in the settings the GUI shares.
     ::vaultry::vault::SettingsIntegrityKeeper keeper(
         ctx.settings(), [](const std::string& message) { std::cerr << "vaultry-cli: " << message << '\n'; });
+    // What earlier versions left behind is settled once, after the command line is parsed and
+    // before the command runs: CLI11 calls this before any subcommand's callback, and never when
+    // the parse ended with --help, --version or an error. The completion script only prints. It
+    // says nothing on success; a tidy folder that could not move is logged, on standard error.
+    app.parse_complete_callback([&app, &ctx] {
+        if (app.got_subcommand("completion")) return;
+        ::vaultry::platform::LinuxBookmarks bookmarks;
+        (void)::vaultry::flows::upgrade(ctx.prefs(), bookmarks, ctx.paths.trash());
+    });
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

@@ -274,6 +274,7 @@ TEST(VaultFlow, StorageLocationChoicesAndChange) {
     EXPECT_EQ(v.app->StorelocationPath(), "");
     {
         AppDelegate again(v.w.services());
+        again.settleEarlierVersions();
         again.loadVaultLists();
         EXPECT_EQ(again.StorelocationPath(), "");
     }

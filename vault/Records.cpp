@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "desktop/FileKind.h"
+#include "settings/Preferences.h"
 #include "util/Log.h"
 
 namespace vaultry::vault {
@@ -154,6 +155,17 @@ std::vector<std::string> settleRecordKinds(std::string_view storage, const std::
         settled.push_back(kindEntry(kindByName(record), record));
     }
     return settled;
+}
+
+void learnKinds(Preferences& prefs, std::string_view storage, const std::vector<std::string>& records) {
+    const auto entries = prefs.recordKinds();
+    learnRecordKinds(entries);
+    const auto settled = settleRecordKinds(storage, records, entries);
+    if (settled.empty()) return;
+    learnRecordKinds(settled);
+    std::vector<SettingsStore::ArrayChange> add;
+    for (const auto& entry : settled) add.push_back({SettingsStore::ArrayChange::Add, entry});
+    (void)prefs.changeList(Pref::RecordKinds, add);
 }
 
 std::string archiveClaimant(std::string_view record, const std::vector<std::string>& records) {

@@ -8,6 +8,10 @@
 // name. So the name alone cannot tell a hidden "backup.tar.gz" from an archive: each record's kind
 // is kept beside the lists ("VaultryRecordKinds", one "<kind> <record>" entry each), and records
 // of lists written before that are settled from the file system and the integrity manifest.
+namespace vaultry {
+class Preferences;
+}
+
 namespace vaultry::vault {
 
 enum class RecordKind { Hidden, EncryptedFile, EncryptedFolder };
@@ -31,6 +35,11 @@ void learnRecordKind(std::string_view record, RecordKind kind);
 // gets no entry.
 std::vector<std::string> settleRecordKinds(std::string_view storage, const std::vector<std::string>& records,
                                            const std::vector<std::string>& entries);
+// Takes in the kinds kept with the lists, and settles those of `records` that have none (lists of
+// earlier versions): the settled entries are written, so that each is decided once. Run at every
+// start and whenever the lists are read again, as another process may have added records. A
+// failure to write them leaves them decided for this process only.
+void learnKinds(Preferences& prefs, std::string_view storage, const std::vector<std::string>& records);
 // For an encrypted record, the first other encrypted record of `records` that resolves to the
 // same archive ("" when none): an archive belongs to one record only.
 std::string archiveClaimant(std::string_view record, const std::vector<std::string>& records);

@@ -1,0 +1,74 @@
+#include "flows/Upgrade.h"
+
+#include "desktop/TidyLocation.h"
+#include "vault/Records.h"
+#include "vault/VaultIdentity.h"
+
+namespace vaultry::flows {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Upgrading {
+    Preferences& prefs;
+    platform::Bookmarks& bookmarks;
+    const fs::path& trash;
+    Upgraded& upgraded;
+};
+
+// Lists written before kinds were kept beside them: each record's kind is settled from the files
+// and the integrity manifest, and written. A record whose item and archive are both away (a drive
+// not connected) waits for a later start.
+void settleRecordKinds(Upgrading& u) {
+    vault::learnKinds(u.prefs, u.prefs.storePath().value_or(""), u.prefs.records());
+}
+
+// Earlier versions kept a plain thumbnail of encrypted files in the storage folder's "libdata".
+// Needs the kinds settled first: only an encrypted file's thumbnail is taken. A storage folder that
+// is not there has no "libdata", and nothing is touched.
+void removePlainThumbnails(Upgrading& u) {
+    if (const auto storage = u.prefs.storePath()) vault::removeEarlierThumbnails(*storage, u.prefs.records());
+}
+
+// Earlier versions kept where tidied items go under the Trash's key: it moves to its own. The
+// Trash's key itself is left to those who record the Trash's grant.
+void moveTidyLocationGrant(Upgrading& u) {
+    const auto older = u.prefs.trashGrant();
+    if (!older || u.prefs.hasTidyLocationGrant()) return;
+    const auto resolved = u.bookmarks.resolve(*older);
+    if (!resolved || resolved->stale || fs::path(resolved->path) == u.trash) return;
+    u.prefs.setTidyLocationGrant(*older);
+    (void)u.prefs.save();
+}
+
+// Earlier versions tidied into the vault's storage folder: the tidy folder moves out of it, to the
+// tidy location (tidy::takeTidyFolderOutOfStorage). One that cannot move stays, and is told.
+void moveTidyFolderOutOfStorage(Upgrading& u) {
+    u.upgraded.tidyLocation =
+        tidy::takeTidyFolderOutOfStorage(u.prefs, u.bookmarks, u.trash, u.upgraded.tell);
+}
+
+struct UpgradeStep {
+    const char* name;
+    void (*run)(Upgrading&);
+};
+
+// In this order: each step may rely on those before it.
+constexpr UpgradeStep kSteps[] = {
+    {"record kinds", settleRecordKinds},
+    {"plain thumbnails", removePlainThumbnails},
+    {"tidy location grant", moveTidyLocationGrant},
+    {"tidy folder", moveTidyFolderOutOfStorage},
+};
+
+}  // namespace
+
+Upgraded upgrade(Preferences prefs, platform::Bookmarks& bookmarks, const fs::path& trash) {
+    Upgraded upgraded;
+    Upgrading u{prefs, bookmarks, trash, upgraded};
+    for (const auto& step : kSteps) step.run(u);
+    return upgraded;
+}
+
+}  // namespace vaultry::flows
