@@ -106,6 +106,33 @@ std::vector<std::string> storedRecords(Cli& c) {
 
 // Killed at many moments, an item is always either in its place or complete in its archive and
 // recorded, and every archive opens with the password the settings hold.
+// Settings that cannot be written: each command fails with its own last word, nothing is logged
+// under "settings:" besides, and nothing changes (the password stays, the item stays and no
+// archive is left).
+TEST(VaultCli, UnwritableSettingsFailTheCommandAndChangeNothing) {
+    Cli c;
+    fs::create_directories(c.home / "safe");
+    ASSERT_EQ(c.run({"vault", "storage", "set", (c.home / "safe").string()}).code, 0);
+    ASSERT_EQ(c.run({"vault", "password", "set", "--yes", "--password-stdin"}, "correct horse 42\n").code, 0);
+    test::writeFile(c.home / "x.txt", "x");
+    fs::permissions(c.home / ".config", fs::perms::owner_read | fs::perms::owner_exec);
+    const auto failed = [](const test::CliRun& r, const std::string& last) {
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_EQ(r.err.find("vaultry: settings:"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.rfind("\nvaultry-cli: " + last), std::string::npos) << r.err;
+    };
+    failed(c.run({"vault", "password", "set", "--yes", "--change", "--password-stdin"},
+                 "correct horse 42\nbattery staple 7\n"),
+           "the password could not be changed: ");
+    failed(c.run({"vault", "encrypt", "--yes", "--password-stdin", (c.home / "x.txt").string()},
+                 "correct horse 42\n"),
+           "cannot write ");
+    fs::permissions(c.home / ".config", fs::perms::owner_all);
+    EXPECT_EQ(test::readFile(c.home / "x.txt"), "x");
+    EXPECT_TRUE(vault::archivesIn(c.home / "safe/vaultry.data").empty());
+    EXPECT_EQ(c.run({"vault", "verify", "--password-stdin"}, "correct horse 42\n").code, 0);
+}
+
 TEST(VaultCli, VerifyReportsEveryChangedArchiveAndAnEmptyPasswordIsRefused) {
     Cli c;
     const fs::path docs = c.home / "docs";

@@ -199,9 +199,10 @@ bool SettingsIntegrityKeeper::recorded() {
 namespace {
 
 // Sets the identities and writes the settings; one that cannot be written is taken back in memory
-// too, so that what this process expects is what the file says.
+// too, so that what this process expects is what the file says. The failure is returned, for the
+// work that needed the record to tell once.
 Status storeIdentities(SettingsStore& settings, const std::function<void(Preferences&)>& change) {
-    Preferences prefs(settings);
+    Preferences prefs(settings, Preferences::Failures::Returned);
     const auto current = prefs.stored(Pref::IntegrityIdentity);
     const auto next = prefs.stored(Pref::IntegrityIdentityNext);
     change(prefs);
