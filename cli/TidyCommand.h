@@ -11,8 +11,7 @@ namespace vaultry::cli::tidycmd {
 
 // ---- What the commands share ---------------------------------------------------------------
 
-// The folder chosen for tidied items, after a tidy folder that earlier versions kept in the vault's
-// storage folder is moved out of it; empty when none is chosen.
+// The folder chosen for tidied items; empty when none is chosen.
 std::string tidyLocation(Context& ctx);
 // The tidy folder in the tidy location; empty when none is chosen (with the error printed).
 std::string requireFolder(Context& ctx);

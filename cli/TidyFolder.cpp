@@ -5,16 +5,13 @@
 #include "desktop/Tidy.h"
 #include "desktop/TidyLocation.h"
 #include "platform/linux/LinuxBookmarks.h"
-#include "settings/Preferences.h"
 
 namespace vaultry::cli::tidycmd {
 
 std::string tidyLocation(Context& ctx) {
-    Preferences prefs(ctx.settings());
+    // A tidy folder an earlier version kept in the storage folder was moved out at the start.
     platform::LinuxBookmarks bookmarks;
-    std::string tell;
-    const std::string location = tidy::takeTidyFolderOutOfStorage(prefs, bookmarks, ctx.paths.trash(), tell);
-    return location;  // what could not move was logged, on standard error
+    return tidy::chosenLocation(ctx.prefs(), bookmarks, ctx.paths.trash());
 }
 
 namespace {

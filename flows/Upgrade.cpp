@@ -1,7 +1,10 @@
 #include "flows/Upgrade.h"
 
+#include <optional>
+
 #include "desktop/TidyLocation.h"
 #include "vault/Records.h"
+#include "vault/StorageLock.h"
 #include "vault/VaultIdentity.h"
 
 namespace vaultry::flows {
@@ -24,11 +27,21 @@ void settleRecordKinds(Upgrading& u) {
     vault::learnKinds(u.prefs, u.prefs.storePath().value_or(""), u.prefs.records());
 }
 
+// Whether the storage folder may be changed now: held, as every change of the vault holds it. One
+// that another process is working in, or that the vault was moved out of, waits for a later start.
+std::optional<vault::StorageLock> holdStorage(const Upgrading& u) {
+    auto lock = vault::StorageLock::take(u.prefs.storePath().value_or(""));
+    if (!lock) return std::nullopt;
+    return std::move(*lock);
+}
+
 // Earlier versions kept a plain thumbnail of encrypted files in the storage folder's "libdata".
 // Needs the kinds settled first: only an encrypted file's thumbnail is taken. A storage folder that
 // is not there has no "libdata", and nothing is touched.
 void removePlainThumbnails(Upgrading& u) {
-    if (const auto storage = u.prefs.storePath()) vault::removeEarlierThumbnails(*storage, u.prefs.records());
+    const auto storage = u.prefs.storePath();
+    if (!storage) return;
+    if (const auto held = holdStorage(u)) vault::removeEarlierThumbnails(*storage, u.prefs.records());
 }
 
 // Earlier versions kept where tidied items go under the Trash's key: it moves to its own. The
@@ -45,6 +58,11 @@ void moveTidyLocationGrant(Upgrading& u) {
 // Earlier versions tidied into the vault's storage folder: the tidy folder moves out of it, to the
 // tidy location (tidy::takeTidyFolderOutOfStorage). One that cannot move stays, and is told.
 void moveTidyFolderOutOfStorage(Upgrading& u) {
+    const auto held = holdStorage(u);
+    if (!held) {
+        u.upgraded.tidyLocation = tidy::chosenLocation(u.prefs, u.bookmarks, u.trash);
+        return;
+    }
     u.upgraded.tidyLocation =
         tidy::takeTidyFolderOutOfStorage(u.prefs, u.bookmarks, u.trash, u.upgraded.tell);
 }
