@@ -62,14 +62,15 @@ void runTidy(Context& ctx) {
     }
     prompt::confirm(ctx, "Move every item on " + escaped(desktop) + " into " + escaped(folder) + "?",
                     "tidy run");
-    if (auto st = vault::requireTidyFolder(ctx.settings(), folder); !st) {
-        ctx.error(st.error().message);
-        return;
-    }
     Result<tidy::TidyOutcome> outcome = fail("not run");
     {
+        // Held from before the folder's marker is written: a Ctrl-C meanwhile cancels the tidy
+        // before its first move, and never leaves the marker half written.
         ProgressLine line(ctx);
-        outcome = tidy::tidyDesktop(desktop, folder, options, line.progress());
+        if (auto st = vault::requireTidyFolder(ctx.settings(), folder); !st)
+            outcome = st.error();
+        else
+            outcome = tidy::tidyDesktop(desktop, folder, options, line.progress());
     }
     if (!outcome) {
         const bool cancelled = outcome.error().cancelled;
