@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "desktop/Tidy.h"
 #include "desktop/TidyLocation.h"
 #include "vault/Records.h"
 #include "vault/StorageLock.h"
@@ -27,21 +28,25 @@ void settleRecordKinds(Upgrading& u) {
     vault::learnKinds(u.prefs, u.prefs.storePath().value_or(""), u.prefs.records());
 }
 
-// Whether the storage folder may be changed now: held, as every change of the vault holds it. One
-// that another process is working in, or that the vault was moved out of, waits for a later start.
-std::optional<vault::StorageLock> holdStorage(const Upgrading& u) {
+// The storage folder held, as every change of the vault holds it, when `left` (what an earlier
+// version left in it) is there. A folder without it has nothing to settle and is not written to:
+// it may be the empty mount point of a drive that is away. One that another process is working
+// in, or that the vault was moved out of, waits for a later start.
+std::optional<vault::StorageLock> holdStorageFor(const Upgrading& u, const fs::path& left) {
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(left, ec))) return std::nullopt;
     auto lock = vault::StorageLock::take(u.prefs.storePath().value_or(""));
     if (!lock) return std::nullopt;
     return std::move(*lock);
 }
 
 // Earlier versions kept a plain thumbnail of encrypted files in the storage folder's "libdata".
-// Needs the kinds settled first: only an encrypted file's thumbnail is taken. A storage folder that
-// is not there has no "libdata", and nothing is touched.
+// Needs the kinds settled first: only an encrypted file's thumbnail is taken.
 void removePlainThumbnails(Upgrading& u) {
     const auto storage = u.prefs.storePath();
     if (!storage) return;
-    if (const auto held = holdStorage(u)) vault::removeEarlierThumbnails(*storage, u.prefs.records());
+    if (const auto held = holdStorageFor(u, fs::path(*storage) / "libdata"))
+        vault::removeEarlierThumbnails(*storage, u.prefs.records());
 }
 
 // Earlier versions kept where tidied items go under the Trash's key: it moves to its own. The
@@ -58,7 +63,8 @@ void moveTidyLocationGrant(Upgrading& u) {
 // Earlier versions tidied into the vault's storage folder: the tidy folder moves out of it, to the
 // tidy location (tidy::takeTidyFolderOutOfStorage). One that cannot move stays, and is told.
 void moveTidyFolderOutOfStorage(Upgrading& u) {
-    const auto held = holdStorage(u);
+    const auto storage = u.prefs.storePath();
+    const auto held = storage ? holdStorageFor(u, tidy::storageFolder(*storage)) : std::nullopt;
     if (!held) {
         u.upgraded.tidyLocation = tidy::chosenLocation(u.prefs, u.bookmarks, u.trash);
         return;
