@@ -73,17 +73,12 @@ void moveTidyFolderOutOfStorage(Upgrading& u) {
         tidy::takeTidyFolderOutOfStorage(u.prefs, u.bookmarks, u.trash, u.upgraded.tell);
 }
 
-struct UpgradeStep {
-    const char* name;
-    void (*run)(Upgrading&);
-};
-
-// In this order: each step may rely on those before it.
-constexpr UpgradeStep kSteps[] = {
-    {"record kinds", settleRecordKinds},
-    {"plain thumbnails", removePlainThumbnails},
-    {"tidy location grant", moveTidyLocationGrant},
-    {"tidy folder", moveTidyFolderOutOfStorage},
+// The steps, in this order: each may rely on those before it. A step added later goes last.
+constexpr void (*kSteps[])(Upgrading&) = {
+    settleRecordKinds,
+    removePlainThumbnails,
+    moveTidyLocationGrant,
+    moveTidyFolderOutOfStorage,
 };
 
 }  // namespace
@@ -91,7 +86,7 @@ constexpr UpgradeStep kSteps[] = {
 Upgraded upgrade(Preferences prefs, platform::Bookmarks& bookmarks, const fs::path& trash) {
     Upgraded upgraded;
     Upgrading u{prefs, bookmarks, trash, upgraded};
-    for (const auto& step : kSteps) step.run(u);
+    for (const auto step : kSteps) step(u);
     return upgraded;
 }
 
