@@ -11,8 +11,8 @@
 #include "vault/Records.h"
 
 // Encrypting an item into the vault, decrypting a record, locking its copy again and taking it
-// out of the vault: the same for the GUI and vaultry-cli. The caller has checked that the storage folder is
-// the vault's and is there, and holds it (vault::StorageLock) for the whole run.
+// out of the vault: the same for the GUI and vaultry-cli. The caller has checked that the storage
+// folder is the vault's and is there, and holds it (vault::StorageLock) for the whole run.
 namespace vaultry::flows {
 
 // The vault's lists as the caller keeps them. Each change is written at once; false when the
