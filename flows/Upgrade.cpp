@@ -46,7 +46,7 @@ void removePlainThumbnails(Upgrading& u) {
     const auto storage = u.prefs.storePath();
     if (!storage) return;
     if (const auto held = holdStorageFor(u, fs::path(*storage) / "libdata"))
-        vault::removeEarlierThumbnails(*storage, u.prefs.records());
+        vault::removeEarlierThumbnails(*storage, u.prefs.records(), u.prefs.storageFolderId());
 }
 
 // Earlier versions kept where tidied items go under the Trash's key: it moves to its own. The

@@ -135,6 +135,15 @@ TEST(Upgrade, WhatCannotBeSettledIsLeftAsItWas) {
         EXPECT_TRUE(present(h.home / "unplugged/vaultry.data/libdata/plan"));
         EXPECT_TRUE(present(h.home / "unplugged/vaultry.data/com.Quenmark.sortello/a.txt"));
     }
+    {
+        // A folder at the storage path with neither the vault's marker nor the record's archive is
+        // not the vault's: a file of its "libdata" named like the record's preview stays.
+        EarlierHome h;
+        fs::remove(h.storage / "plan.txt.enc");
+        const auto r = test::runCli(h.home.path(), {"trash", "size", "--bytes"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(readFile(h.storage / "libdata/plan"), "plain preview of plan.txt");
+    }
 }
 
 }  // namespace

@@ -163,13 +163,16 @@ Status requireTidyFolder(SettingsStore& settings, const std::string& folder) {
     return {};
 }
 
-void removeEarlierThumbnails(const std::string& storage, const std::vector<std::string>& records) {
+void removeEarlierThumbnails(const std::string& storage, const std::vector<std::string>& records,
+                             const std::optional<std::string>& folderId) {
     if (storage.empty()) return;
     const fs::path libdata = fs::path(storage) / "libdata";
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(libdata, ec))) return;
+    const bool marked = folderId && readMarker(storage) == *folderId;
     for (const auto& record : records) {
         if (recordKind(record) != RecordKind::EncryptedFile) continue;
+        if (!marked && !present(archivePath(storage, record))) continue;
         const fs::path thumbnail = thumbnailPath(storage, record);
         if (fs::is_regular_file(fs::symlink_status(thumbnail, ec))) fs::remove(thumbnail, ec);
     }

@@ -1,6 +1,7 @@
 #pragma once
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "settings/SettingsStore.h"
@@ -39,9 +40,12 @@ Status requireTidyFolder(SettingsStore& settings, const std::string& folder);
 
 // Earlier versions wrote a plain 45x60 preview of an encrypted file into "libdata": drawn from
 // its content, readable by anyone who reads the storage folder. Each one that sits where Vaultry
-// put it for a record (vault::thumbnailPath) is removed; nothing else in "libdata" is touched,
-// and the folder is made private.
-void removeEarlierThumbnails(const std::string& storage, const std::vector<std::string>& records);
+// put it for a record (vault::thumbnailPath) is removed, in the vault's own folder only: one whose
+// marker is `folderId` (the settings' StorageFolderId) or, for a vault of an earlier version
+// without one, where the record's archive lies. Nothing else in "libdata" is touched, and the
+// folder is made private.
+void removeEarlierThumbnails(const std::string& storage, const std::vector<std::string>& records,
+                             const std::optional<std::string>& folderId);
 
 // The settings as keeper of the integrity manifest's identity (vault/ArchiveManifest.h), for the
 // GUI and vaultry-cli. Installed for the life of the object. Other processes may change the
